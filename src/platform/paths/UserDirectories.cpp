@@ -1,0 +1,33 @@
+#include "platform/paths/UserDirectories.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/process/ProcessRunner.h"
+
+namespace brimo::paths {
+
+std::filesystem::path documentsDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        return {};
+    }
+    const std::filesystem::path homePath(home);
+
+    auto answer = process::runProgram({"xdg-user-dir", "DOCUMENTS"});
+    while (!answer.output.empty() &&
+           (answer.output.back() == '\n' || answer.output.back() == '\r')) {
+        answer.output.pop_back();
+    }
+    // xdg-user-dir answers with the home folder itself when no documents folder is set up;
+    // that is no documents folder.
+    if (answer.exitStatus == 0 && !answer.output.empty()) {
+        const std::filesystem::path named(answer.output);
+        if (named.is_absolute() && named.lexically_normal() != homePath.lexically_normal()) {
+            return named;
+        }
+    }
+    return homePath / "Documents";
+}
+
+}  // namespace brimo::paths
