@@ -12,7 +12,7 @@ namespace brimo::audio {
 // buffer drops its oldest samples to make room, so the writer never blocks or fails. Shared
 // through std::shared_ptr so that a callback in flight keeps its buffer alive across a stop.
 class AudioRingBuffer {
-public:
+  public:
     // `capacity` samples, all silent; it must be at least 1.
     explicit AudioRingBuffer(std::int64_t capacity);
 
@@ -26,7 +26,7 @@ public:
     [[nodiscard]] std::int64_t capacity() const { return capacity_; }
     [[nodiscard]] std::int64_t count() const;
 
-private:
+  private:
     // Copies `n` samples into the storage starting at slot `at`, wrapping at the end.
     void storeAt(std::int64_t at, const float* samples, std::int64_t n);
 

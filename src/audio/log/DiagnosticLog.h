@@ -14,7 +14,7 @@ namespace brimo::audio {
 // all writers. Never fails its caller; a line that cannot reach the file is lost quietly.
 // Too slow for a real-time thread by design: it opens and closes the file for every line.
 class DiagnosticLog {
-public:
+  public:
     static constexpr std::string_view kFileName = "Brimolavetrix_debug.log";
 
     using DirectoryLookup = std::function<std::filesystem::path()>;
@@ -32,7 +32,7 @@ public:
     // "[2026-12-05T11:08:12Z] [AudioEngine] message\n" for the current time.
     [[nodiscard]] std::string formatLine(std::string_view message) const;
 
-private:
+  private:
     const std::string tagPart_;
     DirectoryLookup documentsDirectory_;
     std::once_flag pathOnce_;

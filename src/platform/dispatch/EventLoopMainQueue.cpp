@@ -5,7 +5,9 @@
 
 namespace brimo::dispatch {
 
-void EventLoopMainQueue::post(Task task) { postAfter(Duration::zero(), std::move(task)); }
+void EventLoopMainQueue::post(Task task) {
+    postAfter(Duration::zero(), std::move(task));
+}
 
 void EventLoopMainQueue::postAfter(Duration delay, Task task) {
     {

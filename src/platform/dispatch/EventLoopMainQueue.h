@@ -13,7 +13,7 @@ namespace brimo::dispatch {
 // A plain event loop for headless tools: the thread that calls run() becomes the main thread
 // and runs tasks on the steady clock until quit() is called.
 class EventLoopMainQueue final : public MainQueue {
-public:
+  public:
     void post(Task task) override;
     void postAfter(Duration delay, Task task) override;
     [[nodiscard]] Duration now() const override;
@@ -25,7 +25,7 @@ public:
     // Makes run() return after the task in progress; safe from any thread.
     void quit();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     TaskTimeline timeline_;

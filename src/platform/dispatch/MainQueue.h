@@ -12,7 +12,7 @@ using Duration = std::chrono::nanoseconds;
 // run. Posting is safe from any thread; tasks run one at a time on the main thread, in the
 // order they became due (posting order for tasks due at the same moment).
 class MainQueue {
-public:
+  public:
     virtual ~MainQueue() = default;
 
     // Runs the task on the main thread as soon as possible, never inside this call.

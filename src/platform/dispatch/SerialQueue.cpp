@@ -47,8 +47,7 @@ void SerialQueue::sync(const Task& task) {
 
 void SerialQueue::loop() {
     // Thread names are limited to 15 characters; the end of a reverse-DNS label says the most.
-    const std::string name =
-        label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+    const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
     pthread_setname_np(pthread_self(), name.c_str());
 
     std::unique_lock lock(mutex_);

@@ -13,7 +13,7 @@ namespace brimo::dispatch {
 // A queue with a thread of its own that runs tasks one at a time, in call order. Long or
 // sleeping work goes here so that it never blocks the main thread or the audio threads.
 class SerialQueue {
-public:
+  public:
     explicit SerialQueue(std::string label);
     // Runs the tasks already queued, then ends the thread.
     ~SerialQueue();
@@ -30,7 +30,7 @@ public:
     [[nodiscard]] bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
     [[nodiscard]] const std::string& label() const { return label_; }
 
-private:
+  private:
     void loop();
 
     const std::string label_;

@@ -12,7 +12,7 @@ namespace brimo::dispatch {
 // Tasks ordered by due time, ties broken by posting order. Not thread-safe: the queues that
 // use it guard it themselves.
 class TaskTimeline {
-public:
+  public:
     void add(Duration due, Task task);
 
     // The due time of the earliest task, if any.
@@ -23,7 +23,7 @@ public:
 
     [[nodiscard]] bool empty() const { return entries_.empty(); }
 
-private:
+  private:
     struct Entry {
         Duration due;
         std::uint64_t sequence;

@@ -7,7 +7,9 @@ namespace brimo::dispatch {
 
 VirtualTimeMainQueue::VirtualTimeMainQueue() : mainThread_(std::this_thread::get_id()) {}
 
-void VirtualTimeMainQueue::post(Task task) { postAfter(Duration::zero(), std::move(task)); }
+void VirtualTimeMainQueue::post(Task task) {
+    postAfter(Duration::zero(), std::move(task));
+}
 
 void VirtualTimeMainQueue::postAfter(Duration delay, Task task) {
     const std::lock_guard lock(mutex_);

@@ -12,7 +12,7 @@ namespace brimo::dispatch {
 // checks exact and instant. The thread that creates it is its main thread. Other threads may
 // post (as backend listeners do); their tasks run at the next drain on the main thread.
 class VirtualTimeMainQueue final : public MainQueue {
-public:
+  public:
     VirtualTimeMainQueue();
 
     void post(Task task) override;
@@ -30,7 +30,7 @@ public:
     // True when no task is waiting, due or delayed.
     [[nodiscard]] bool isEmpty() const;
 
-private:
+  private:
     std::optional<Task> takeDueAt(Duration time);
 
     const std::thread::id mainThread_;

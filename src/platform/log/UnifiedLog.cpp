@@ -1,8 +1,8 @@
 #include "platform/log/UnifiedLog.h"
 
 #include <syslog.h>
-#include <unistd.h>
 #include <systemd/sd-journal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -46,6 +46,10 @@ std::string_view levelName(Level level) {
     return "notice";
 }
 
+bool journalIsReachable() {
+    return access(kJournalSocket, W_OK) == 0;
+}
+
 Logger::Logger(std::string subsystem, std::string category)
     : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
@@ -53,10 +57,12 @@ void Logger::log(Level level, std::string_view message) const {
     const std::string text(message);
     // libsystemd drops entries silently when the journal's socket is absent (containers, CI,
     // non-systemd desktops), so reachability is checked first; standard error keeps the entry.
-    const bool journalReachable = access(kJournalSocket, W_OK) == 0;
-    const int result = !journalReachable ? -1 : sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%d",
-                                       syslogPriority(level), "SUBSYSTEM=%s", subsystem_.c_str(),
-                                       "CATEGORY=%s", category_.c_str(), nullptr);
+    const int result =
+        !journalIsReachable()
+            ? -1
+            : sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%d", syslogPriority(level),
+                              "SUBSYSTEM=%s", subsystem_.c_str(), "CATEGORY=%s", category_.c_str(),
+                              nullptr);
     if (result < 0) {
         std::fprintf(stderr, "%s[%s] %s: %s\n", subsystem_.c_str(), category_.c_str(),
                      std::string(levelName(level)).c_str(), text.c_str());

@@ -12,7 +12,7 @@ enum class Level { debug, info, notice, error, fault };
 // standard error as "subsystem[category] level: message". Safe from any thread, but never
 // from a real-time audio thread.
 class Logger {
-public:
+  public:
     Logger(std::string subsystem, std::string category);
 
     void log(Level level, std::string_view message) const;
@@ -24,11 +24,14 @@ public:
     [[nodiscard]] const std::string& subsystem() const { return subsystem_; }
     [[nodiscard]] const std::string& category() const { return category_; }
 
-private:
+  private:
     std::string subsystem_;
     std::string category_;
 };
 
 [[nodiscard]] std::string_view levelName(Level level);
+
+// Whether entries can reach the systemd journal from this process right now.
+[[nodiscard]] bool journalIsReachable();
 
 }  // namespace brimo::log

@@ -11,7 +11,7 @@ namespace brimo::observable {
 // published change, assignments happen on the main thread.
 template <typename T>
 class Published {
-public:
+  public:
     using Observer = typename Subject<T>::Observer;
 
     Published() = default;
@@ -38,7 +38,7 @@ public:
         return changes_.subscribe(std::move(observer));
     }
 
-private:
+  private:
     T value_{};
     Subject<T> changes_;
 };

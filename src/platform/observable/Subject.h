@@ -18,7 +18,7 @@ namespace brimo::observable {
 // subject may also be destroyed while handles to it are still alive; they then do nothing.
 template <typename T>
 class Subject {
-public:
+  public:
     using Observer = std::function<void(const T&)>;
 
     Subject() = default;
@@ -30,13 +30,13 @@ public:
         slots_->push_back(slot);
         std::weak_ptr<Slots> weakSlots = slots_;
         return Subscription([weakSlots, weakSlot = std::weak_ptr<Slot>(slot)] {
-            auto slot = weakSlot.lock();
+            auto liveSlot = weakSlot.lock();
             auto slots = weakSlots.lock();
-            if (!slot || !slots) {
+            if (!liveSlot || !slots) {
                 return;
             }
-            slot->isActive = false;
-            std::erase(*slots, slot);
+            liveSlot->isActive = false;
+            std::erase(*slots, liveSlot);
         });
     }
 
@@ -52,7 +52,7 @@ public:
 
     [[nodiscard]] std::size_t observerCount() const { return slots_->size(); }
 
-private:
+  private:
     struct Slot {
         Observer observer;
         bool isActive;

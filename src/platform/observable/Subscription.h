@@ -8,7 +8,7 @@ namespace brimo::observable {
 // A handle that keeps one subscription alive: dropping it (or calling cancel) ends the
 // subscription. Handles are moved, never copied, so every subscription has exactly one owner.
 class Subscription {
-public:
+  public:
     Subscription() = default;
     explicit Subscription(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
     ~Subscription() { cancel(); }
@@ -32,7 +32,7 @@ public:
 
     [[nodiscard]] bool isActive() const { return static_cast<bool>(cancel_); }
 
-private:
+  private:
     std::function<void()> cancel_;
 };
 

@@ -97,8 +97,7 @@ ProcessResult runProgram(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_adddup2(&actions, err.write, STDERR_FILENO);
 
     pid_t pid = 0;
-    const int spawnError =
-        posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawnError = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out.write);
     close(err.write);

@@ -22,14 +22,24 @@ std::string formatShortest(Float value) {
 
 }  // namespace
 
-std::string formatBool(bool value) { return value ? "true" : "false"; }
+std::string formatBool(bool value) {
+    return value ? "true" : "false";
+}
 
-std::string formatDeviceId(std::uint32_t id) { return std::to_string(id); }
+std::string formatDeviceId(std::uint32_t id) {
+    return std::to_string(id);
+}
 
-std::string formatStatus(std::int32_t status) { return std::to_string(status); }
+std::string formatStatus(std::int32_t status) {
+    return std::to_string(status);
+}
 
-std::string formatDouble(double value) { return formatShortest(value); }
+std::string formatDouble(double value) {
+    return formatShortest(value);
+}
 
-std::string formatFloat(float value) { return formatShortest(value); }
+std::string formatFloat(float value) {
+    return formatShortest(value);
+}
 
 }  // namespace brimo::text

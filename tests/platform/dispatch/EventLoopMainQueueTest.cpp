@@ -1,1 +1,48 @@
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/EventLoopMainQueue.h"
+
+using namespace std::chrono_literals;
+using brimo::dispatch::EventLoopMainQueue;
+
+TEST(EventLoopMainQueue, RunsPostedAndDelayedTasksInDueOrderUntilQuit) {
+    EventLoopMainQueue queue;
+    std::vector<int> order;
+    bool allOnMain = true;
+    const auto record = [&](int n) {
+        allOnMain = allOnMain && queue.isMainThread();
+        order.push_back(n);
+    };
+    std::thread other([&] { queue.post([&] { record(1); }); });
+    other.join();
+    queue.postAfter(20ms, [&] {
+        record(3);
+        queue.quit();
+    });
+    queue.postAfter(5ms, [&] { record(2); });
+    queue.post([&] { record(1); });
+
+    queue.run();
+    ASSERT_EQ(order.size(), 4U);
+    EXPECT_EQ(order[0], 1);
+    EXPECT_EQ(order[1], 1);
+    EXPECT_EQ(order[2], 2);
+    EXPECT_EQ(order[3], 3);
+    EXPECT_TRUE(allOnMain);
+    EXPECT_FALSE(queue.isMainThread());
+}
+
+TEST(EventLoopMainQueue, QuitFromAnotherThreadWakesAnIdleLoop) {
+    EventLoopMainQueue queue;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(10ms);
+        queue.quit();
+    });
+    queue.run();  // returns only because of quit()
+    stopper.join();
+    SUCCEED();
+}
