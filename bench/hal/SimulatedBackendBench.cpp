@@ -14,7 +14,7 @@ using namespace brimo::hal;
 // tone played into a loopback device, captured by one unit and played by another on a second
 // device, advanced one simulated second per iteration. The callbacks only copy.
 struct Chain {
-    std::array<float, 2 * 8192> scratch{};
+    std::array<float, 16384> scratch{};
     AudioUnit capture = nullptr;
     AudioUnit playback = nullptr;
 

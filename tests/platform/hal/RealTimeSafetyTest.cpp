@@ -18,9 +18,9 @@ using sim::DeviceConfig;
 // that whatever is counted comes from the units and the backend.
 struct FixedChain {
     std::array<float, 1U << 16U> ring{};
-    std::size_t written = 2 * 4800;
+    std::size_t written = 9600;  // 100 ms of silence ahead
     std::size_t read = 0;
-    std::array<float, 2 * 8192> scratch{};
+    std::array<float, 16384> scratch{};
     AudioUnit capture = nullptr;
     AudioUnit playback = nullptr;
 

@@ -107,10 +107,13 @@ TEST(SimulatedClock, EachDeviceRunsOnItsOwnDriftingClockAndCallbacksComeInTimeOr
     AudioComponentInstanceDispose(b);
 }
 
+// 100 ms of stereo silence.
+constexpr std::ptrdiff_t kPrefill = 9600;
+
 // The engine's shape: capture from the loopback device into a queue, play the queue on the
 // speakers 100 ms later.
 struct Chain {
-    std::deque<float> queue = std::deque<float>(2 * 4800, 0.0F);
+    std::deque<float> queue = std::deque<float>(kPrefill, 0.0F);
     std::mutex mutex;
     std::unique_ptr<CaptureHarness> capture;
     AudioUnit playback = nullptr;
@@ -184,8 +187,8 @@ TEST(SimulatedClock, SteppedRunsAreRepeatableToTheSampleAndLoopbackIsLossless) {
     const auto tone = reference->recording(d).samples;
     ASSERT_EQ(tone.size(), first.size());
     EXPECT_TRUE(
-        std::all_of(first.begin(), first.begin() + 2 * 4800, [](float s) { return s == 0; }));
-    EXPECT_TRUE(std::equal(first.begin() + 2 * 4800, first.end(), tone.begin()));
+        std::all_of(first.begin(), first.begin() + kPrefill, [](float s) { return s == 0; }));
+    EXPECT_TRUE(std::equal(first.begin() + kPrefill, first.end(), tone.begin()));
 }
 
 TEST(SimulatedClock, FormatChangesWhileRunningKeepTheStreamContinuous) {
@@ -202,7 +205,7 @@ TEST(SimulatedClock, FormatChangesWhileRunningKeepTheStreamContinuous) {
         ASSERT_EQ(played.samples[2 * f], ramp(0, played.firstFrame + f, 0)) << f;
     }
     // 0.1 s of 512-frame cycles, then 128-frame ones from the cycle that was due next.
-    const SInt64 firstPart = (4800 / 512 + 1) * 512;
+    const SInt64 firstPart = SInt64{4800 / 512 + 1} * 512;
     const SInt64 secondPart = static_cast<SInt64>(std::floor((9600.0 - firstPart) / 128) + 1) * 128;
     EXPECT_EQ(played.framesPlayed, firstPart + secondPart);
 }
