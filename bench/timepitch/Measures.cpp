@@ -36,7 +36,8 @@ double hannDtftMagnitude(const std::vector<float>& y, long from, long count, dou
     std::complex<double> rotor(1.0, 0.0);
     const std::complex<double> step = std::polar(1.0, -w);
     for (long i = 0; i < count; ++i) {
-        const double window = 0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i) / static_cast<double>(count));
+        const double window =
+            0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i) / static_cast<double>(count));
         sum += window * static_cast<double>(y[static_cast<std::size_t>(from + i)]) * rotor;
         rotor *= step;
         if ((i & 1023) == 0) {
@@ -48,7 +49,9 @@ double hannDtftMagnitude(const std::vector<float>& y, long from, long count, dou
 
 }  // namespace
 
-double toDb(double energyRatio) { return 10.0 * std::log10(std::max(energyRatio, 1e-30)); }
+double toDb(double energyRatio) {
+    return 10.0 * std::log10(std::max(energyRatio, 1e-30));
+}
 
 double rms(const std::vector<float>& y, long from, long count) {
     double sum = 0.0;
@@ -118,8 +121,8 @@ BandEnergy bandEnergy(const std::vector<float>& y, long from, long count,
     std::vector<double> x(static_cast<std::size_t>(count));
     for (long i = 0; i < count; ++i) {
         const double t = kTwoPi * static_cast<double>(i) / static_cast<double>(count);
-        const double w = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) -
-                         0.01168 * std::cos(3 * t);
+        const double w =
+            0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
         x[static_cast<std::size_t>(i)] = w * y[static_cast<std::size_t>(from + i)];
     }
     const auto power = powerSpectrum(std::move(x));
@@ -140,7 +143,8 @@ BandEnergy bandEnergy(const std::vector<float>& y, long from, long count,
         double band = 0.0;
         const auto lo = static_cast<long>(std::ceil((centre - 2.0) / binHz));
         const auto hi = static_cast<long>(std::floor((centre + 2.0) / binHz));
-        for (long k = std::max(0L, lo); k <= std::min(static_cast<long>(power.size()) - 1, hi); ++k) {
+        for (long k = std::max(0L, lo); k <= std::min(static_cast<long>(power.size()) - 1, hi);
+             ++k) {
             band += power[static_cast<std::size_t>(k)];
             if (!inBand[static_cast<std::size_t>(k)]) {
                 inBand[static_cast<std::size_t>(k)] = true;
@@ -165,7 +169,8 @@ long bestLag(const std::vector<float>& reference, const std::vector<float>& dela
     std::vector<std::complex<double>> fa(static_cast<std::size_t>(n / 2 + 1));
     std::vector<std::complex<double>> fb(fa.size());
     auto forward = [n](std::vector<double>& in, std::vector<std::complex<double>>& out) {
-        fftw_plan plan = fftw_plan_dft_r2c_1d(n, in.data(), reinterpret_cast<fftw_complex*>(out.data()), FFTW_ESTIMATE);
+        fftw_plan plan = fftw_plan_dft_r2c_1d(
+            n, in.data(), reinterpret_cast<fftw_complex*>(out.data()), FFTW_ESTIMATE);
         fftw_execute(plan);
         fftw_destroy_plan(plan);
     };
@@ -175,7 +180,8 @@ long bestLag(const std::vector<float>& reference, const std::vector<float>& dela
         fa[k] = fb[k] * std::conj(fa[k]);
     }
     std::vector<double> corr(static_cast<std::size_t>(n));
-    fftw_plan plan = fftw_plan_dft_c2r_1d(n, reinterpret_cast<fftw_complex*>(fa.data()), corr.data(), FFTW_ESTIMATE);
+    fftw_plan plan = fftw_plan_dft_c2r_1d(n, reinterpret_cast<fftw_complex*>(fa.data()),
+                                          corr.data(), FFTW_ESTIMATE);
     fftw_execute(plan);
     fftw_destroy_plan(plan);
     long best = 0;
@@ -197,12 +203,13 @@ Convergence spectralConvergence(const std::vector<float>& y, const std::vector<f
     double onsetReference = 0.0;
     std::vector<double> frame(kSize);
     for (long start = static_cast<long>(0.3 * kRate);
-         start + kSize + lag < static_cast<long>(y.size()) && start + kSize < static_cast<long>(ideal.size());
+         start + kSize + lag < static_cast<long>(y.size()) &&
+         start + kSize < static_cast<long>(ideal.size());
          start += kHop) {
         auto spectrumOf = [&](const std::vector<float>& s, long at) {
             for (int i = 0; i < kSize; ++i) {
-                frame[static_cast<std::size_t>(i)] =
-                    (0.5 - 0.5 * std::cos(kTwoPi * i / kSize)) * s[static_cast<std::size_t>(at + i)];
+                frame[static_cast<std::size_t>(i)] = (0.5 - 0.5 * std::cos(kTwoPi * i / kSize)) *
+                                                     s[static_cast<std::size_t>(at + i)];
             }
             return powerSpectrum(frame);
         };
@@ -242,9 +249,11 @@ ClickSpread clickSpread(const std::vector<float>& y, const std::vector<long>& po
         double total = 0.0;
         long peak = from;
         for (long i = from; i < to; ++i) {
-            const double e = static_cast<double>(y[static_cast<std::size_t>(i)]) * y[static_cast<std::size_t>(i)];
+            const double e = static_cast<double>(y[static_cast<std::size_t>(i)]) *
+                             y[static_cast<std::size_t>(i)];
             total += e;
-            if (std::abs(y[static_cast<std::size_t>(i)]) > std::abs(y[static_cast<std::size_t>(peak)])) {
+            if (std::abs(y[static_cast<std::size_t>(i)]) >
+                std::abs(y[static_cast<std::size_t>(peak)])) {
                 peak = i;
             }
         }
@@ -256,9 +265,13 @@ ClickSpread clickSpread(const std::vector<float>& y, const std::vector<long>& po
         double sum = 0.0;
         long left = from;
         for (long right = from; right < to; ++right) {
-            sum += static_cast<double>(y[static_cast<std::size_t>(right)]) * y[static_cast<std::size_t>(right)];
-            while (sum - static_cast<double>(y[static_cast<std::size_t>(left)]) * y[static_cast<std::size_t>(left)] >= 0.9 * total) {
-                sum -= static_cast<double>(y[static_cast<std::size_t>(left)]) * y[static_cast<std::size_t>(left)];
+            sum += static_cast<double>(y[static_cast<std::size_t>(right)]) *
+                   y[static_cast<std::size_t>(right)];
+            while (sum - static_cast<double>(y[static_cast<std::size_t>(left)]) *
+                             y[static_cast<std::size_t>(left)] >=
+                   0.9 * total) {
+                sum -= static_cast<double>(y[static_cast<std::size_t>(left)]) *
+                       y[static_cast<std::size_t>(left)];
                 ++left;
             }
             if (sum >= 0.9 * total) {
@@ -267,7 +280,8 @@ ClickSpread clickSpread(const std::vector<float>& y, const std::vector<long>& po
         }
         double early = 0.0;
         for (long i = from; i < peak - static_cast<long>(0.001 * kRate); ++i) {
-            early += static_cast<double>(y[static_cast<std::size_t>(i)]) * y[static_cast<std::size_t>(i)];
+            early += static_cast<double>(y[static_cast<std::size_t>(i)]) *
+                     y[static_cast<std::size_t>(i)];
         }
         worst.spanMs = std::max(worst.spanMs, 1000.0 * static_cast<double>(shortest) / kRate);
         worst.preEchoDb = std::max(worst.preEchoDb, toDb(early / total));

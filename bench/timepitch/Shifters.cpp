@@ -42,7 +42,7 @@ Rendered fromPushedBlocks(const Stereo& produced, const std::vector<long>& produ
 }
 
 class OurShifter final : public Shifter {
-public:
+  public:
     explicit OurShifter(float overlap) : overlap_(overlap) {}
     [[nodiscard]] std::string name() const override {
         return "ours ov" + std::to_string(static_cast<int>(overlap_));
@@ -78,7 +78,7 @@ public:
         return rendered;
     }
 
-private:
+  private:
     struct Source {
         const Stereo* input;
         long position;
@@ -89,7 +89,9 @@ private:
             for (int c = 0; c < 2; ++c) {
                 for (std::uint32_t i = 0; i < frames; ++i) {
                     const long at = self->position + static_cast<long>(i);
-                    channels[c][i] = at < size ? in[static_cast<std::size_t>(c)][static_cast<std::size_t>(at)] : 0.0F;
+                    channels[c][i] =
+                        at < size ? in[static_cast<std::size_t>(c)][static_cast<std::size_t>(at)]
+                                  : 0.0F;
                 }
             }
             self->position += frames;
@@ -99,7 +101,7 @@ private:
 };
 
 class RubberBandShifter final : public Shifter {
-public:
+  public:
     RubberBandShifter(bool finer, std::string name) : finer_(finer), name_(std::move(name)) {}
     [[nodiscard]] std::string name() const override { return name_; }
 
@@ -127,9 +129,12 @@ public:
             while (available > 0) {
                 const int n = std::min(available, 8192);
                 float* out[2] = {scratch[0].data(), scratch[1].data()};
-                const auto got = static_cast<int>(stretcher.retrieve(out, static_cast<std::size_t>(n)));
+                const auto got =
+                    static_cast<int>(stretcher.retrieve(out, static_cast<std::size_t>(n)));
                 for (int c = 0; c < 2; ++c) {
-                    produced[static_cast<std::size_t>(c)].insert(produced[static_cast<std::size_t>(c)].end(), scratch[c].begin(), scratch[c].begin() + got);
+                    produced[static_cast<std::size_t>(c)].insert(
+                        produced[static_cast<std::size_t>(c)].end(), scratch[c].begin(),
+                        scratch[c].begin() + got);
                 }
                 available = stretcher.available();
             }
@@ -142,13 +147,13 @@ public:
         return rendered;
     }
 
-private:
+  private:
     bool finer_;
     std::string name_;
 };
 
 class SoundTouchShifter final : public Shifter {
-public:
+  public:
     [[nodiscard]] std::string name() const override { return "SoundTouch 2"; }
 
     Rendered run(const Stereo& input, double sampleRate, double cents) override {
@@ -167,8 +172,10 @@ public:
         const double started = processCpuSeconds();
         for (long at = 0; at + kBlock <= frames; at += kBlock) {
             for (int i = 0; i < kBlock; ++i) {
-                interleaved[static_cast<std::size_t>(2 * i)] = input[0][static_cast<std::size_t>(at + i)];
-                interleaved[static_cast<std::size_t>(2 * i + 1)] = input[1][static_cast<std::size_t>(at + i)];
+                interleaved[static_cast<std::size_t>(2 * i)] =
+                    input[0][static_cast<std::size_t>(at + i)];
+                interleaved[static_cast<std::size_t>(2 * i + 1)] =
+                    input[1][static_cast<std::size_t>(at + i)];
             }
             touch.putSamples(interleaved.data(), kBlock);
             unsigned got = 0;
@@ -199,6 +206,8 @@ std::unique_ptr<Shifter> makeRubberBandR3() {
 std::unique_ptr<Shifter> makeRubberBandR2() {
     return std::make_unique<RubberBandShifter>(false, "RubberBand R2");
 }
-std::unique_ptr<Shifter> makeSoundTouch() { return std::make_unique<SoundTouchShifter>(); }
+std::unique_ptr<Shifter> makeSoundTouch() {
+    return std::make_unique<SoundTouchShifter>();
+}
 
 }  // namespace brimo::bench

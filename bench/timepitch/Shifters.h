@@ -24,7 +24,7 @@ double processCpuSeconds();
 
 // One pitch shifter under test, run at a fixed pitch and tempo 1.0.
 class Shifter {
-public:
+  public:
     virtual ~Shifter() = default;
     [[nodiscard]] virtual std::string name() const = 0;
     // Processes `input` (stereo) through a freshly created instance.

@@ -7,10 +7,14 @@ namespace brimo::bench {
 
 namespace {
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-std::size_t framesOf(double seconds) { return static_cast<std::size_t>(seconds * kRate); }
+std::size_t framesOf(double seconds) {
+    return static_cast<std::size_t>(seconds * kRate);
+}
 }  // namespace
 
-Stereo stereoOf(const std::vector<float>& mono) { return {mono, mono}; }
+Stereo stereoOf(const std::vector<float>& mono) {
+    return {mono, mono};
+}
 
 std::vector<float> sine(double hz, double amplitude, double seconds) {
     return chord({hz}, amplitude, seconds);
@@ -33,7 +37,8 @@ std::vector<float> burst(double onset, double seconds) {
     std::vector<float> out(framesOf(seconds), 0.0F);
     const auto start = framesOf(onset);
     for (std::size_t i = 0; i < framesOf(0.020); ++i) {
-        out[start + i] = static_cast<float>(0.5 * std::sin(kTwoPi * 1000.0 * static_cast<double>(i) / kRate));
+        out[start + i] =
+            static_cast<float>(0.5 * std::sin(kTwoPi * 1000.0 * static_cast<double>(i) / kRate));
     }
     return out;
 }
@@ -56,8 +61,9 @@ std::vector<long> musicOnsets(double seconds) {
 
 std::vector<float> music(double seconds, double scale) {
     // A fixed melody over two octaves of a major scale, with a bass note every other beat.
-    static const double kMelody[] = {261.63, 329.63, 392.00, 523.25, 440.00, 349.23, 293.66, 246.94,
-                                     329.63, 493.88, 587.33, 392.00, 220.00, 659.25, 523.25, 293.66};
+    static const double kMelody[] = {261.63, 329.63, 392.00, 523.25, 440.00, 349.23,
+                                     293.66, 246.94, 329.63, 493.88, 587.33, 392.00,
+                                     220.00, 659.25, 523.25, 293.66};
     std::vector<float> out(framesOf(seconds), 0.0F);
     const auto onsets = musicOnsets(seconds);
     for (std::size_t n = 0; n < onsets.size(); ++n) {
@@ -76,9 +82,11 @@ std::vector<float> music(double seconds, double scale) {
             for (std::size_t i = 0; i < length; ++i) {
                 const double t = static_cast<double>(i) / kRate;
                 double envelope = std::exp(-t / decay);
-                envelope *= std::min(1.0, t / 0.005);                                 // attack
-                envelope *= std::min(1.0, (static_cast<double>(length - i)) / (0.05 * kRate));  // release
-                out[start + i] += static_cast<float>(amplitude * envelope * std::sin(w * static_cast<double>(i) + phase));
+                envelope *= std::min(1.0, t / 0.005);  // attack
+                envelope *=
+                    std::min(1.0, (static_cast<double>(length - i)) / (0.05 * kRate));  // release
+                out[start + i] += static_cast<float>(amplitude * envelope *
+                                                     std::sin(w * static_cast<double>(i) + phase));
             }
         }
     }

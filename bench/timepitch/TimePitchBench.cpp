@@ -30,7 +30,9 @@ double median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
 
-long frames(double seconds) { return static_cast<long>(seconds * kRate); }
+long frames(double seconds) {
+    return static_cast<long>(seconds * kRate);
+}
 
 void measureLatency(Shifter& shifter, Results& r, long& measured) {
     const auto input = burst(0.5, 1.5);
@@ -60,7 +62,8 @@ void measureSines(Shifter& shifter, Results& r) {
         wobble = std::max(wobble, hi - lo);
         if (hz == 440.0) {
             r["THD+N dB"] = toDb(bandEnergy(out, frames(1.0), frames(4.0), {}, true).outsideShare);
-            r["level dB"] = 20.0 * std::log10(rms(out, frames(1.0), frames(4.0)) / (0.5 / std::sqrt(2.0)));
+            r["level dB"] =
+                20.0 * std::log10(rms(out, frames(1.0), frames(4.0)) / (0.5 / std::sqrt(2.0)));
         }
     }
     r["pitch wobble cents"] = wobble;
@@ -108,9 +111,11 @@ void measureMusic(Shifter& shifter, Results& r, long latency) {
     double error = 0.0;
     double reference = 0.0;
     for (long i = frames(0.5); i + passLag < static_cast<long>(passed.size()); ++i) {
-        const double d = passed[static_cast<std::size_t>(i + passLag)] - input[static_cast<std::size_t>(i)];
+        const double d =
+            passed[static_cast<std::size_t>(i + passLag)] - input[static_cast<std::size_t>(i)];
         error += d * d;
-        reference += static_cast<double>(input[static_cast<std::size_t>(i)]) * input[static_cast<std::size_t>(i)];
+        reference += static_cast<double>(input[static_cast<std::size_t>(i)]) *
+                     input[static_cast<std::size_t>(i)];
     }
     r["passthrough error dB"] = toDb(error / reference);
 }
@@ -173,13 +178,16 @@ int main(int argc, char** argv) {
         results[s]["CPU s per s"] = median(cpu[s]);
         std::vector<double> ratios;
         for (int rep = 0; rep < kRepetitions; ++rep) {
-            ratios.push_back(cpu[s][static_cast<std::size_t>(rep)] / cpu[r2][static_cast<std::size_t>(rep)]);
+            ratios.push_back(cpu[s][static_cast<std::size_t>(rep)] /
+                             cpu[r2][static_cast<std::size_t>(rep)]);
         }
         results[s]["CPU vs R2"] = median(ratios);
     }
 
     const auto atMost = [](double limit) { return [limit](double v) { return v <= limit; }; };
-    const auto within = [](double limit) { return [limit](double v) { return std::abs(v) <= limit; }; };
+    const auto within = [](double limit) {
+        return [limit](double v) { return std::abs(v) <= limit; };
+    };
     const std::vector<Target> targets = {
         {"CPU s per s", "", nullptr},
         {"CPU vs R2", "ov8 <= 0.333, ov32 <= 1", nullptr},
@@ -229,7 +237,8 @@ int main(int argc, char** argv) {
             }
             verdict[s] = judged ? (met ? "pass" : "MISS") : "";
         }
-        std::printf("  %-24s %-5s %-5s\n", target.text.c_str(), verdict[0].c_str(), verdict[1].c_str());
+        std::printf("  %-24s %-5s %-5s\n", target.text.c_str(), verdict[0].c_str(),
+                    verdict[1].c_str());
         for (std::size_t s = 0; s < shifters.size(); ++s) {
             csv << '"' << target.metric << "\",\"" << shifters[s]->name() << "\","
                 << results[s][target.metric] << ",\"" << target.text << "\","

@@ -24,8 +24,9 @@ void HannTransform::prepare(int frameSize) {
     for (int i = 0; i < count; ++i) {
         const double mu = static_cast<double>(i) / kStepsPerBin;
         // 0.5 + 0.5·cos(2πn/N): the constant term and two shifted copies.
-        const double value = 0.5 * dirichlet(mu, frameSize) +
-                             0.25 * (dirichlet(mu - 1.0, frameSize) + dirichlet(mu + 1.0, frameSize));
+        const double value =
+            0.5 * dirichlet(mu, frameSize) +
+            0.25 * (dirichlet(mu - 1.0, frameSize) + dirichlet(mu + 1.0, frameSize));
         table_[static_cast<std::size_t>(i)] = static_cast<float>(value);
     }
 }

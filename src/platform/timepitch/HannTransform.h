@@ -9,7 +9,7 @@ namespace brimo::timepitch {
 // centre, so the transform is real and even. A sinusoid (A/2)·e^{iφ} at ν bins shows up in bin
 // k as (A/2)·e^{iφ}·at(k − ν); the table makes that evaluation a lookup instead of six sines.
 class HannTransform {
-public:
+  public:
     // Tabulates the transform for an analysis frame of `frameSize` samples.
     void prepare(int frameSize);
 
@@ -30,7 +30,7 @@ public:
 
     static constexpr int kReachBins = 40;
 
-private:
+  private:
     static constexpr int kStepsPerBin = 1024;
     std::vector<float> table_;
 };

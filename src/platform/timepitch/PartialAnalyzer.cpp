@@ -22,7 +22,9 @@ constexpr double kRelativeFloor = 1e-10;
 // A partial is shifted only when the fit leaves at most this share of its energy unexplained.
 constexpr double kFitTolerance = 0.01;
 
-double wrapPhase(double phase) { return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5); }
+double wrapPhase(double phase) {
+    return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
+}
 
 // Cholesky solve of the symmetric positive definite n×n system `a` (row-major) for each of
 // `count` right-hand sides stored one after another in `rhs`; solutions overwrite them.
@@ -131,9 +133,8 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     }
     if (found > maxPartials_) {
         const auto first = peakBins_.begin();
-        std::nth_element(first, first + maxPartials_, first + found, [p](int a, int b) {
-            return p[a] > p[b];
-        });
+        std::nth_element(first, first + maxPartials_, first + found,
+                         [p](int a, int b) { return p[a] > p[b]; });
         found = maxPartials_;
         std::sort(first, first + found);
     }
@@ -182,7 +183,8 @@ void PartialAnalyzer::matchPrevious() {
     int lastTaken = -1;
     for (int j = 0; j < count_; ++j) {
         const double nu = partials_[static_cast<std::size_t>(j)].bins;
-        while (i < previousCount_ && previousPartials_[static_cast<std::size_t>(i)].bins < nu - 1.0) {
+        while (i < previousCount_ &&
+               previousPartials_[static_cast<std::size_t>(i)].bins < nu - 1.0) {
             ++i;
         }
         int best = -1;
@@ -230,8 +232,11 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     const int n = last - first;
     const auto& window = window_;
     const double nyquistImage = frameSize_;
-    const int lo = std::max(0, static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first)].bins)) - kLobe);
-    const int hi = std::min(bins_ - 1, static_cast<int>(std::lround(partials_[static_cast<std::size_t>(last - 1)].bins)) + kLobe);
+    const int lo = std::max(
+        0, static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first)].bins)) - kLobe);
+    const int hi = std::min(
+        bins_ - 1,
+        static_cast<int>(std::lround(partials_[static_cast<std::size_t>(last - 1)].bins)) + kLobe);
 
     // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
     // with B and C the window transform at the partial plus or minus its mirror images.
@@ -314,14 +319,16 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             const int centre = static_cast<int>(std::lround(partial.bins));
             double residual = 0.0;
             double own = 0.0;
-            for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe); ++k) {
+            for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
+                 ++k) {
                 for (int ch = 0; ch < channels_; ++ch) {
                     std::complex<double> model;
                     for (int l = first; l < end; ++l) {
                         const double nu = partials_[static_cast<std::size_t>(l)].bins;
                         const std::complex<double> z(amplitude(l, ch));
                         const double direct = window_.at(k - nu);
-                        const double mirror = window_.at(k + nu) + window_.at(k + nu - nyquistImage);
+                        const double mirror =
+                            window_.at(k + nu) + window_.at(k + nu - nyquistImage);
                         model += z * direct + std::conj(z) * mirror;
                         if (l == j) {
                             own += std::norm(z) * direct * direct;
@@ -330,8 +337,8 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
                     residual += std::norm(std::complex<double>(spectra[ch][k]) - model);
                 }
             }
-            partial.isShifted = previousIndex_[static_cast<std::size_t>(j)] >= 0 &&
-                                residual <= kFitTolerance * own;
+            partial.isShifted =
+                previousIndex_[static_cast<std::size_t>(j)] >= 0 && residual <= kFitTolerance * own;
         }
         first = end;
     }

@@ -25,7 +25,7 @@ struct Partial {
 // separated instead of mixed. A partial is shifted only when it was already present in the
 // previous frame and the fit explains its bins; everything else passes unchanged.
 class PartialAnalyzer {
-public:
+  public:
     static constexpr int kMaxChannels = 8;
 
     // Takes all memory for frames of `frameSize` samples and up to `maxPartials` partials.
@@ -50,7 +50,7 @@ public:
         return amplitudes_[static_cast<std::size_t>(index * channels_ + channel)];
     }
 
-private:
+  private:
     void findPeaks(const std::complex<float>* const* spectra);
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
     void matchPrevious();
@@ -76,7 +76,7 @@ private:
     int count_ = 0;
     std::vector<Partial> partials_;
     std::vector<std::complex<float>> amplitudes_;  // maxPartials_ × channels_
-    std::vector<std::int32_t> previousIndex_;       // per current partial, −1 when new
+    std::vector<std::int32_t> previousIndex_;      // per current partial, −1 when new
 
     int previousCount_ = 0;
     std::vector<Partial> previousPartials_;

@@ -17,7 +17,9 @@ std::mutex& plannerLock() {
 
 }  // namespace
 
-RealFft::~RealFft() { release(); }
+RealFft::~RealFft() {
+    release();
+}
 
 void RealFft::release() {
     const std::lock_guard guard(plannerLock());

@@ -7,7 +7,7 @@ namespace brimo::timepitch {
 // A forward real-to-complex FFT of one fixed size on FFTW's single-precision library. Planning
 // happens in prepare(); forward() only executes the plan, so it is safe on a real-time thread.
 class RealFft {
-public:
+  public:
     RealFft() = default;
     ~RealFft();
     RealFft(const RealFft&) = delete;
@@ -23,7 +23,7 @@ public:
 
     [[nodiscard]] int size() const { return size_; }
 
-private:
+  private:
     void release();
 
     int size_ = 0;

@@ -40,7 +40,9 @@ TimePitchShifter::TimePitchShifter() = default;
 void TimePitchShifter::setPitchCents(float cents) {
     storeClamped(pitchCents_, cents, kMinCents, kMaxCents);
 }
-void TimePitchShifter::setRate(float rate) { storeClamped(rate_, rate, kMinRate, kMaxRate); }
+void TimePitchShifter::setRate(float rate) {
+    storeClamped(rate_, rate, kMinRate, kMaxRate);
+}
 void TimePitchShifter::setOverlap(float overlap) {
     storeClamped(overlap_, overlap, kMinOverlap, kMaxOverlap);
 }
@@ -222,7 +224,8 @@ void TimePitchShifter::addCorrection(std::int64_t centre, int before, int after,
         // A copy that would land above the band is dropped; the original is still removed.
         const double keepShifted = shiftedOmega < 0.99 * std::numbers::pi ? 1.0 : 0.0;
         std::complex<double> original = std::polar(1.0, -omega * before);
-        std::complex<double> shifted = std::polar(keepShifted, partial.offset - shiftedOmega * before);
+        std::complex<double> shifted =
+            std::polar(keepShifted, partial.offset - shiftedOmega * before);
         const std::complex<double> step = std::polar(1.0, omega);
         const std::complex<double> shiftedStep = std::polar(1.0, shiftedOmega);
         std::complex<float> z[PartialAnalyzer::kMaxChannels];

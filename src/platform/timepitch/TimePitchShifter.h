@@ -27,7 +27,7 @@ struct SourcePull {
 // reads them once per call and glides into new values without clicks. render() allocates
 // nothing, locks nothing and makes no system calls.
 class TimePitchShifter {
-public:
+  public:
     static constexpr float kMinCents = -2400.0F;
     static constexpr float kMaxCents = 2400.0F;
     static constexpr float kMinRate = 1.0F / 32.0F;
@@ -62,7 +62,7 @@ public:
     [[nodiscard]] std::uint32_t latencyFrames() const;
     [[nodiscard]] int frameSize() const { return frameSize_; }
 
-private:
+  private:
     void processFrame(double ratio, bool jointFit, SourcePull source);
     void pullUntil(std::int64_t end, SourcePull source);
     void makeRoom(std::int64_t keepFrom, std::int64_t end);
