@@ -20,7 +20,7 @@ constexpr int kMaxClusterBins = kMaxCluster * static_cast<int>(kClusterGap) + 2 
 // A peak this far below the loudest one in the frame is left alone: its own level is its error.
 constexpr double kRelativeFloor = 1e-10;
 // A partial is shifted only when the fit leaves at most this share of its energy unexplained.
-constexpr double kFitTolerance = 0.01;
+constexpr double kFitTolerance = 0.1;
 
 double wrapPhase(double phase) {
     return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
@@ -97,7 +97,8 @@ void PartialAnalyzer::reset() {
 }
 
 void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop,
-                              double ratioBefore, double ratioNow, bool jointFit) {
+                              double ratioBefore, double ratioNow, bool jointFit,
+                              double onsetFromCentre) {
     findPeaks(spectra);
     estimateFrequencies(spectra, hop);
     matchPrevious();
@@ -106,7 +107,7 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     fitAmplitudes(spectra, jointFit);
     refineFromPhaseAdvance(hop);
     judgeFit(spectra, jointFit);
-    advanceOffsets(0.5 * (ratioBefore + ratioNow));
+    advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre);
     keepAsPrevious(spectra);
 }
 
@@ -344,12 +345,14 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
     }
 }
 
-void PartialAnalyzer::advanceOffsets(double meanRatio) {
+void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre) {
+    const double radiansPerBin = kTwoPi / frameSize_;
     for (int j = 0; j < count_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
         const int before = previousIndex_[static_cast<std::size_t>(j)];
         if (before < 0) {
-            partial.offset = 0.0;
+            partial.offset =
+                wrapPhase(-(ratioNow - 1.0) * partial.bins * radiansPerBin * onsetFromCentre);
             partial.age = 0;
             continue;
         }

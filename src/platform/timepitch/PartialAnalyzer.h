@@ -38,8 +38,11 @@ class PartialAnalyzer {
     // samples after the previous one. The shifted copies' phase offsets advance with the
     // pitch ratio, taken as the mean of `ratioBefore` and `ratioNow` over the hop.
     // `jointFit` fits neighbouring partials together; otherwise each partial alone.
+    // `onsetFromCentre` is where the latest attack in the frame lies (samples from the centre,
+    // negative before it), or 0 when there is none: a partial born there gets the phase offset
+    // it would have gathered since then, so partials that start together stay aligned.
     void analyze(const std::complex<float>* const* spectra, int hop, double ratioBefore,
-                 double ratioNow, bool jointFit);
+                 double ratioNow, bool jointFit, double onsetFromCentre = 0.0);
 
     [[nodiscard]] int partialCount() const { return count_; }
     [[nodiscard]] const Partial& partial(int index) const {
@@ -58,7 +61,7 @@ class PartialAnalyzer {
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
     void refineFromPhaseAdvance(int hop);
     void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
-    void advanceOffsets(double meanRatio);
+    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
     void keepAsPrevious(const std::complex<float>* const* spectra);
     [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
 

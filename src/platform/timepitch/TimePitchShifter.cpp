@@ -129,7 +129,8 @@ void TimePitchShifter::processFrame(double ratio, bool jointFit, SourcePull sour
     pullUntil(centre + half, source);
     analyseFrame(centre);
     if (before > 0) {
-        analyzer_.analyze(spectraPointers_.data(), before, lastRatio_, ratio, jointFit);
+        analyzer_.analyze(spectraPointers_.data(), before, lastRatio_, ratio, jointFit,
+                          latestOnset(centre));
         addCorrection(centre, before, hop, ratio);
     }
     lastCentre_ = centre;
@@ -184,6 +185,31 @@ void TimePitchShifter::analyseFrame(std::int64_t centre) {
             spectrum[k] = -spectrum[k];
         }
     }
+}
+
+double TimePitchShifter::latestOnset(std::int64_t centre) {
+    // Energy in short blocks across the frame; an attack is a block at least 9 dB above the
+    // mean of the four before it. The latest one counts, as partials are born at it.
+    constexpr int kBlock = 64;
+    const int blocks = frameSize_ / kBlock;
+    const std::int64_t start = centre - frameSize_ / 2;
+    double history[4] = {0.0, 0.0, 0.0, 0.0};
+    double onset = 0.0;
+    for (int b = 0; b < blocks; ++b) {
+        double energy = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            const float* x = at(input_, c, start + static_cast<std::int64_t>(b) * kBlock);
+            for (int i = 0; i < kBlock; ++i) {
+                energy += static_cast<double>(x[i]) * x[i];
+            }
+        }
+        const double before = 0.25 * (history[0] + history[1] + history[2] + history[3]);
+        if (b >= 4 && energy > 2.0 * before + 1e-12) {
+            onset = static_cast<double>(b * kBlock - frameSize_ / 2);
+        }
+        history[b % 4] = energy;
+    }
+    return onset;
 }
 
 void TimePitchShifter::prepareFades(int before, int after) {

@@ -68,6 +68,7 @@ class TimePitchShifter {
     void makeRoom(std::int64_t keepFrom, std::int64_t end);
     void prepareFades(int before, int after);
     void analyseFrame(std::int64_t centre);
+    [[nodiscard]] double latestOnset(std::int64_t centre);
     void addCorrection(std::int64_t centre, int before, int after, double ratio);
     [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) {
         return buffer.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
