@@ -20,7 +20,7 @@ constexpr int kMaxClusterBins = kMaxCluster * static_cast<int>(kClusterGap) + 2 
 // A peak this far below the loudest one in the frame is left alone: its own level is its error.
 constexpr double kRelativeFloor = 1e-10;
 // A partial is shifted only when the fit leaves at most this share of its energy unexplained.
-constexpr double kFitTolerance = 0.1;
+constexpr double kFitTolerance = 0.01;
 
 double wrapPhase(double phase) {
     return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
