@@ -51,7 +51,7 @@ std::string isoTimestampNow() {
     return {text.data(), length};
 }
 
-DiagnosticLog::DiagnosticLog(std::string tag, DirectoryLookup documentsDirectory)
+DiagnosticLog::DiagnosticLog(const std::string& tag, DirectoryLookup documentsDirectory)
     : tagPart_("] [" + tag + "] "),
       documentsDirectory_(documentsDirectory ? std::move(documentsDirectory)
                                              : DirectoryLookup(&paths::documentsDirectory)) {}

@@ -21,7 +21,7 @@ class DiagnosticLog {
 
     // `tag` names the writer ("AudioEngine", "AudioManager"). The documents folder is looked
     // up on the first line and kept for the life of the writer.
-    explicit DiagnosticLog(std::string tag, DirectoryLookup documentsDirectory = {});
+    explicit DiagnosticLog(const std::string& tag, DirectoryLookup documentsDirectory = {});
 
     void debugLog(std::string_view message);
 

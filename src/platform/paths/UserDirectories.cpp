@@ -8,7 +8,7 @@
 namespace brimo::paths {
 
 std::filesystem::path documentsDirectory() {
-    const char* home = std::getenv("HOME");
+    const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe): read-only use
     if (home == nullptr || *home == '\0') {
         return {};
     }
@@ -22,7 +22,7 @@ std::filesystem::path documentsDirectory() {
     // xdg-user-dir answers with the home folder itself when no documents folder is set up;
     // that is no documents folder.
     if (answer.exitStatus == 0 && !answer.output.empty()) {
-        const std::filesystem::path named(answer.output);
+        std::filesystem::path named(answer.output);
         if (named.is_absolute() && named.lexically_normal() != homePath.lexically_normal()) {
             return named;
         }

@@ -8,7 +8,7 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 extern char** environ;  // NOLINT: the process environment, handed to the child unchanged
 
@@ -86,7 +86,7 @@ ProcessResult runProgram(const std::vector<std::string>& arguments) {
     if (!out.open() || !err.open()) {
         out.closeBoth();
         err.closeBoth();
-        result.errorText = std::strerror(errno);
+        result.errorText = std::generic_category().message(errno);
         return result;
     }
 
@@ -106,7 +106,7 @@ ProcessResult runProgram(const std::vector<std::string>& arguments) {
     if (spawnError != 0) {
         out.closeBoth();
         err.closeBoth();
-        result.errorText = arguments[0] + ": " + std::strerror(spawnError);
+        result.errorText = arguments[0] + ": " + std::generic_category().message(spawnError);
         return result;
     }
 
