@@ -9,7 +9,7 @@ thread_local std::uint64_t allocations = 0;
 thread_local int openScopes = 0;
 
 void* allocate(std::size_t size) {
-    if (openScopes > 0) {
+    if (openScopes > 0) {  // counted
         ++allocations;
     }
     if (void* p = std::malloc(size == 0 ? 1 : size)) {

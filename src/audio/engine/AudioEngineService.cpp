@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/text/LogFormat.h"
+#include "platform/timepitch/TimePitchUnit.h"
 
 namespace brimo::audio {
 
@@ -32,6 +33,8 @@ bool isUsableSampleRate(double rate) {
 }  // namespace
 
 std::shared_ptr<AudioEngineService> AudioEngineService::create(Options options) {
+    // Our own time-pitch unit is the one the engine finds; registering is once per process.
+    timepitch::registerTimePitchComponent();
     return std::shared_ptr<AudioEngineService>(new AudioEngineService(std::move(options)));
 }
 
@@ -208,6 +211,8 @@ void AudioEngineService::startSequence() {
         inputRingBuffer_->write(silence);
     }
     drift_.reset(rate, prefill);
+    underruns_ = 0;
+    overruns_ = 0;
     liveRingBuffer_ = inputRingBuffer_.get();
     log("🎵 [START] Pre-filled " + std::to_string(prefill) + " frames (100ms lookahead)");
 

@@ -73,6 +73,14 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     // What the clock-drift correction sees, for tests and benchmarks.
     [[nodiscard]] DriftCorrector::Snapshot driftSnapshot() const { return drift_.snapshot(); }
 
+    // Blocks since the last start that the ring buffer could not serve whole (the playback side
+    // got silence) or had to make room for by dropping the oldest audio.
+    struct RenderStats {
+        std::uint64_t underruns = 0;
+        std::uint64_t overruns = 0;
+    };
+    [[nodiscard]] RenderStats renderStats() const { return {underruns_.load(), overruns_.load()}; }
+
   private:
     explicit AudioEngineService(Options options);
 
@@ -142,6 +150,8 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     LevelHandOff levels_;
     std::atomic<bool> levelDrainScheduled_{false};
     DriftCorrector drift_;
+    std::atomic<std::uint64_t> underruns_{0};
+    std::atomic<std::uint64_t> overruns_{0};
 
     // Last, so that it is destroyed first: no queued sequence outlives the fields it uses.
     dispatch::SerialQueue audioQueue_{"com.brimolavetrix.audioengine"};

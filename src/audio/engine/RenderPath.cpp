@@ -89,6 +89,9 @@ hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* 
         return status;
     }
     levels_.push(rawLevel(samples, frames));
+    if (ring->count() + 2 * static_cast<std::int64_t>(frames) > ring->capacity()) {
+        overruns_.fetch_add(1, std::memory_order_relaxed);
+    }
     ring->write({samples, 2 * static_cast<std::size_t>(frames)});
     return hal::noErr;
 }
@@ -127,6 +130,7 @@ hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags*
     }
     if (ranShort) {
         *flags = hal::kAudioUnitRenderAction_OutputIsSilence;
+        underruns_.fetch_add(1, std::memory_order_relaxed);
     }
     return hal::noErr;
 }

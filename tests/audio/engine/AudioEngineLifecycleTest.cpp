@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/engine/EngineTestFixture.h"
+#include "platform/hal/AudioUnitImplementation.h"
 
 using brimo::testing::EngineTest;
 using Lines = std::vector<std::string>;
@@ -196,7 +197,7 @@ TEST_P(EngineCreationFailureTest, EndsTheStartWithItsLinesAndLeavesNothingRunnin
 
 namespace {
 
-hal::sim::UnitFault fault(hal::OSType type, hal::sim::UnitCallKind kind, hal::OSStatus status,
+hal::sim::UnitFault fault(hal::OSType type, hal::UnitCallKind kind, hal::OSStatus status,
                           std::optional<hal::UInt32> property = std::nullopt) {
     hal::sim::UnitFault f;
     f.componentType = type;
@@ -206,14 +207,14 @@ hal::sim::UnitFault fault(hal::OSType type, hal::sim::UnitCallKind kind, hal::OS
     return f;
 }
 
-hal::sim::UnitFault outputUnitFault(hal::sim::UnitCallKind kind, hal::OSStatus status,
+hal::sim::UnitFault outputUnitFault(hal::UnitCallKind kind, hal::OSStatus status,
                                     std::optional<hal::UInt32> property = std::nullopt) {
     auto f = fault(hal::kAudioUnitType_Output, kind, status, property);
     f.device = 57;
     return f;
 }
 
-using Kind = hal::sim::UnitCallKind;
+using Kind = hal::UnitCallKind;
 
 }  // namespace
 
@@ -272,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "", "❌ Input start: -10867"},
         CreationFailure{"OutputStart", outputUnitFault(Kind::start, -10867), "",
                         "❌ Output start: -10867"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(EngineTest, MissingTimePitchComponentIsReported) {
     const hal::ScopedComponentRemoval removal({hal::kAudioUnitType_FormatConverter,
