@@ -210,7 +210,6 @@ void AudioEngineService::startSequence() {
         const std::vector<float> silence(2 * static_cast<std::size_t>(prefill), 0.0F);
         inputRingBuffer_->write(silence);
     }
-    drift_.reset(rate, prefill);
     underruns_ = 0;
     overruns_ = 0;
     liveRingBuffer_ = inputRingBuffer_.get();
@@ -220,6 +219,9 @@ void AudioEngineService::startSequence() {
         log("❌ [START] TimePitch failed");
         return;
     }
+    // The time-pitch unit reads ahead of what it plays; that part of the lookahead lives in
+    // the unit, so the ring buffer is held at the rest and the total stays at 100 ms.
+    drift_.reset(rate, prefill - timePitchLookaheadFrames(rate));
     if (!createInputUnit(input)) {
         log("❌ [START] Input failed");
         return;
@@ -293,6 +295,17 @@ std::optional<double> AudioEngineService::nominalSampleRate(std::uint32_t device
         return std::nullopt;
     }
     return rate;
+}
+
+std::int64_t AudioEngineService::timePitchLookaheadFrames(double rate) const {
+    hal::Float64 seconds = 0.0;
+    hal::UInt32 size = sizeof(seconds);
+    if (hal::AudioUnitGetProperty(timePitchUnit_.load(), hal::kAudioUnitProperty_Latency,
+                                  hal::kAudioUnitScope_Global, 0, &seconds, &size) != hal::noErr ||
+        !std::isfinite(seconds) || seconds < 0.0) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(std::lround(seconds * rate));
 }
 
 void AudioEngineService::scheduleLevelDrain() {

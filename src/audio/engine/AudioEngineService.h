@@ -95,6 +95,7 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     bool createOutputUnit(std::uint32_t deviceID);
     std::optional<std::uint32_t> outputChannelCount(std::uint32_t deviceID) const;
     std::optional<double> nominalSampleRate(std::uint32_t deviceID) const;
+    std::int64_t timePitchLookaheadFrames(double rate) const;
 
     // The render path, on real-time threads.
     static hal::OSStatus inputCallback(void* engine, hal::AudioUnitRenderActionFlags* flags,
