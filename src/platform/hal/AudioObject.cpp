@@ -1,0 +1,71 @@
+#include "platform/hal/AudioObject.h"
+
+#include "platform/hal/AudioHardwareBackend.h"
+
+namespace brimo::hal {
+
+bool AudioObjectHasProperty(AudioObjectID inObjectID, const AudioObjectPropertyAddress* inAddress) {
+    const auto backend = currentAudioHardwareBackend();
+    return backend != nullptr && inAddress != nullptr &&
+           backend->hasProperty(inObjectID, *inAddress);
+}
+
+OSStatus AudioObjectGetPropertyDataSize(AudioObjectID inObjectID,
+                                        const AudioObjectPropertyAddress* inAddress,
+                                        UInt32 inQualifierDataSize, const void* inQualifierData,
+                                        UInt32* outDataSize) {
+    if (inAddress == nullptr || outDataSize == nullptr) {
+        return kAudio_ParamError;
+    }
+    const auto backend = currentAudioHardwareBackend();
+    if (backend == nullptr) {
+        return kAudioHardwareNotRunningError;
+    }
+    return backend->getPropertyDataSize(inObjectID, *inAddress, inQualifierDataSize,
+                                        inQualifierData, *outDataSize);
+}
+
+OSStatus AudioObjectGetPropertyData(AudioObjectID inObjectID,
+                                    const AudioObjectPropertyAddress* inAddress,
+                                    UInt32 inQualifierDataSize, const void* inQualifierData,
+                                    UInt32* ioDataSize, void* outData) {
+    if (inAddress == nullptr || ioDataSize == nullptr || outData == nullptr) {
+        return kAudio_ParamError;
+    }
+    const auto backend = currentAudioHardwareBackend();
+    if (backend == nullptr) {
+        return kAudioHardwareNotRunningError;
+    }
+    return backend->getPropertyData(inObjectID, *inAddress, inQualifierDataSize, inQualifierData,
+                                    *ioDataSize, outData);
+}
+
+OSStatus AudioObjectAddPropertyListener(AudioObjectID inObjectID,
+                                        const AudioObjectPropertyAddress* inAddress,
+                                        AudioObjectPropertyListenerProc inListener,
+                                        void* inClientData) {
+    if (inAddress == nullptr || inListener == nullptr) {
+        return kAudio_ParamError;
+    }
+    const auto backend = currentAudioHardwareBackend();
+    if (backend == nullptr) {
+        return kAudioHardwareNotRunningError;
+    }
+    return backend->addPropertyListener(inObjectID, *inAddress, inListener, inClientData);
+}
+
+OSStatus AudioObjectRemovePropertyListener(AudioObjectID inObjectID,
+                                           const AudioObjectPropertyAddress* inAddress,
+                                           AudioObjectPropertyListenerProc inListener,
+                                           void* inClientData) {
+    if (inAddress == nullptr || inListener == nullptr) {
+        return kAudio_ParamError;
+    }
+    const auto backend = currentAudioHardwareBackend();
+    if (backend == nullptr) {
+        return kAudioHardwareNotRunningError;
+    }
+    return backend->removePropertyListener(inObjectID, *inAddress, inListener, inClientData);
+}
+
+}  // namespace brimo::hal

@@ -1,0 +1,775 @@
+#include "platform/hal/sim/SimulatedAudioBackend.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <numeric>
+#include <stdexcept>
+
+#include "platform/hal/sim/FaultTable.h"
+#include "platform/hal/sim/ListenerHub.h"
+#include "platform/hal/sim/SimDevice.h"
+
+namespace brimo::hal::sim {
+
+namespace {
+
+constexpr AudioDeviceID kFirstAutomaticDeviceID = 2;
+// Streams get IDs of their own range, so a test's chosen device IDs never collide with them.
+constexpr AudioStreamID kFirstStreamID = 0x10000;
+
+AudioObjectPropertyAddress globalAddress(AudioObjectPropertySelector selector) {
+    return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
+}
+
+UInt32 channelSum(const std::vector<UInt32>& streams) {
+    return std::accumulate(streams.begin(), streams.end(), 0U);
+}
+
+bool isDirectionScope(AudioObjectPropertyScope scope) {
+    return scope == kAudioObjectPropertyScopeInput || scope == kAudioObjectPropertyScopeOutput;
+}
+
+// One property's value, in the shape its reader receives it.
+struct PropertyValue {
+    enum class Kind { objectList, scalar32, float64, text, bufferList };
+    Kind kind = Kind::scalar32;
+    std::vector<UInt32> list;  // objectList: IDs; bufferList: channels per buffer
+    UInt32 scalar = 0;
+    Float64 real = 0.0;
+    AudioObjectPropertyString text;
+
+    [[nodiscard]] UInt32 size() const {
+        switch (kind) {
+            case Kind::objectList:
+                return static_cast<UInt32>(list.size() * sizeof(UInt32));
+            case Kind::scalar32:
+                return sizeof(UInt32);
+            case Kind::float64:
+                return sizeof(Float64);
+            case Kind::text:
+                return sizeof(AudioObjectPropertyString);
+            case Kind::bufferList:
+                return audioBufferListSize(static_cast<UInt32>(list.size()));
+        }
+        return 0;
+    }
+
+    OSStatus write(UInt32& room, void* data) const {
+        if (kind == Kind::objectList) {
+            const std::size_t n = std::min<std::size_t>(list.size(), room / sizeof(UInt32));
+            std::memcpy(data, list.data(), n * sizeof(UInt32));
+            room = static_cast<UInt32>(n * sizeof(UInt32));
+            return noErr;
+        }
+        if (room < size()) {
+            return kAudioHardwareBadPropertySizeError;
+        }
+        switch (kind) {
+            case Kind::scalar32:
+                std::memcpy(data, &scalar, sizeof scalar);
+                break;
+            case Kind::float64:
+                std::memcpy(data, &real, sizeof real);
+                break;
+            case Kind::text:
+                *static_cast<AudioObjectPropertyString*>(data) = text;
+                break;
+            case Kind::bufferList: {
+                auto* bytes = static_cast<unsigned char*>(data);
+                const auto count = static_cast<UInt32>(list.size());
+                std::memcpy(bytes, &count, sizeof count);
+                for (UInt32 i = 0; i < count; ++i) {
+                    const AudioBuffer buffer{list[i], 0, nullptr};
+                    std::memcpy(bytes + audioBufferListSize(i), &buffer, sizeof buffer);
+                }
+                break;
+            }
+            case Kind::objectList:
+                break;
+        }
+        room = size();
+        return noErr;
+    }
+};
+
+}  // namespace
+
+// What the property calls read: the published description of each device. The I/O side of a
+// device lives in its SimDevice, which has a lock of its own.
+struct DeviceEntry {
+    AudioDeviceID id = kAudioObjectUnknown;
+    std::string name;
+    std::string uid;
+    std::vector<UInt32> inputStreams;
+    std::vector<UInt32> outputStreams;
+    std::vector<AudioStreamID> inputStreamIDs;
+    std::vector<AudioStreamID> outputStreamIDs;
+    SimDevice::Format format;
+    std::shared_ptr<SimDevice> io;
+};
+
+struct SimulatedAudioBackend::State {
+    explicit State(ClockMode mode) : clock(mode) {}
+
+    SimClock clock;
+    ListenerHub listeners;
+    FaultTable faults;
+    std::mutex stepping;  // one advance() at a time
+
+    mutable std::mutex mutex;
+    std::vector<DeviceEntry> devices;   // in the order they were added
+    std::atomic<UInt64> generation{0};  // bumped whenever `devices` changes
+    AudioDeviceID nextDeviceID = kFirstAutomaticDeviceID;
+    AudioStreamID nextStreamID = kFirstStreamID;
+    AudioDeviceID defaultOutput = kAudioObjectUnknown;
+    AudioDeviceID defaultInput = kAudioObjectUnknown;
+    std::map<SignalID, std::weak_ptr<SimDevice>> signals;
+    SignalID nextSignal = 1;
+
+    DeviceEntry* find(AudioDeviceID id) {
+        const auto it = std::find_if(devices.begin(), devices.end(),
+                                     [id](const DeviceEntry& d) { return d.id == id; });
+        return it == devices.end() ? nullptr : &*it;
+    }
+
+    DeviceEntry& existing(AudioDeviceID id) {
+        DeviceEntry* entry = find(id);
+        if (entry == nullptr) {
+            throw std::invalid_argument("no simulated device " + std::to_string(id));
+        }
+        return *entry;
+    }
+
+    bool isStream(AudioObjectID id) const {
+        return std::any_of(devices.begin(), devices.end(), [id](const DeviceEntry& d) {
+            return std::count(d.inputStreamIDs.begin(), d.inputStreamIDs.end(), id) > 0 ||
+                   std::count(d.outputStreamIDs.begin(), d.outputStreamIDs.end(), id) > 0;
+        });
+    }
+
+    std::vector<AudioStreamID> newStreamIDs(std::size_t n) {
+        std::vector<AudioStreamID> ids(n);
+        for (auto& id : ids) {
+            id = nextStreamID++;
+        }
+        return ids;
+    }
+
+    // The first device with that side, the next default when the default goes.
+    AudioDeviceID firstWith(bool output) const {
+        for (const auto& d : devices) {
+            if (!(output ? d.outputStreams : d.inputStreams).empty()) {
+                return d.id;
+            }
+        }
+        return kAudioObjectUnknown;
+    }
+
+    OSStatus lookup(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                    const FaultTable& faultTable, PropertyValue& value) {
+        const AudioObjectPropertyScope scope = address.mScope;
+        if (address.mElement != kAudioObjectPropertyElementMain ||
+            (scope != kAudioObjectPropertyScopeGlobal && !isDirectionScope(scope))) {
+            return object == kAudioObjectSystemObject || find(object) != nullptr || isStream(object)
+                       ? kAudioHardwareUnknownPropertyError
+                       : kAudioHardwareBadObjectError;
+        }
+        if (object == kAudioObjectSystemObject) {
+            return systemProperty(address.mSelector, value);
+        }
+        const DeviceEntry* d = find(object);
+        if (d == nullptr) {
+            return isStream(object) ? kAudioHardwareUnknownPropertyError
+                                    : kAudioHardwareBadObjectError;
+        }
+        using Kind = PropertyValue::Kind;
+        switch (address.mSelector) {
+            case kAudioObjectPropertyName:
+            case kAudioDevicePropertyDeviceUID:
+                value.kind = Kind::text;
+                if (!faultTable.isStringAbsent(object, address.mSelector)) {
+                    value.text = address.mSelector == kAudioObjectPropertyName ? d->name : d->uid;
+                }
+                return noErr;
+            case kAudioDevicePropertyStreams:
+                value.kind = Kind::objectList;
+                if (scope != kAudioObjectPropertyScopeOutput) {
+                    value.list = d->inputStreamIDs;
+                }
+                if (scope != kAudioObjectPropertyScopeInput) {
+                    value.list.insert(value.list.end(), d->outputStreamIDs.begin(),
+                                      d->outputStreamIDs.end());
+                }
+                return noErr;
+            case kAudioDevicePropertyStreamConfiguration:
+                if (!isDirectionScope(scope)) {
+                    return kAudioHardwareUnknownPropertyError;
+                }
+                value.kind = Kind::bufferList;
+                if (!faultTable.isConfigurationEmpty(object, scope)) {
+                    value.list = scope == kAudioObjectPropertyScopeInput ? d->inputStreams
+                                                                         : d->outputStreams;
+                }
+                return noErr;
+            case kAudioDevicePropertyNominalSampleRate:
+                value.kind = Kind::float64;
+                value.real = d->format.sampleRate;
+                return noErr;
+            case kAudioDevicePropertyBufferFrameSize:
+                value.scalar = d->format.bufferFrameSize;
+                return noErr;
+            case kAudioDevicePropertyDeviceIsAlive:
+                value.scalar = 1;
+                return noErr;
+            default:
+                return kAudioHardwareUnknownPropertyError;
+        }
+    }
+
+    OSStatus systemProperty(AudioObjectPropertySelector selector, PropertyValue& value) const {
+        switch (selector) {
+            case kAudioHardwarePropertyDevices:
+                value.kind = PropertyValue::Kind::objectList;
+                for (const auto& d : devices) {
+                    value.list.push_back(d.id);
+                }
+                return noErr;
+            case kAudioHardwarePropertyDefaultOutputDevice:
+                value.scalar = defaultOutput;
+                return noErr;
+            case kAudioHardwarePropertyDefaultInputDevice:
+                value.scalar = defaultInput;
+                return noErr;
+            default:
+                return kAudioHardwareUnknownPropertyError;
+        }
+    }
+};
+
+SimulatedAudioBackend::SimulatedAudioBackend(ClockMode mode)
+    : mode_(mode), state_(std::make_unique<State>(mode)) {}
+
+SimulatedAudioBackend::~SimulatedAudioBackend() {
+    // Device threads end before the listener thread and the clock they use.
+    std::vector<std::shared_ptr<SimDevice>> devices;
+    {
+        const std::lock_guard guard(state_->mutex);
+        for (const auto& d : state_->devices) {
+            devices.push_back(d.io);
+        }
+    }
+    for (const auto& d : devices) {
+        d->shutDown();
+    }
+}
+
+// ---- Devices ---------------------------------------------------------------------------------
+
+AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
+    if (!(std::isfinite(config.nominalSampleRate) && config.nominalSampleRate > 0.0) ||
+        config.bufferFrameSize == 0) {
+        throw std::invalid_argument("a simulated device needs a positive rate and block size");
+    }
+    State& s = *state_;
+    bool newDefaultOutput = false;
+    bool newDefaultInput = false;
+    AudioDeviceID id = config.id;
+    {
+        const std::lock_guard guard(s.mutex);
+        if (id == kAudioObjectUnknown) {
+            while (s.find(s.nextDeviceID) != nullptr) {
+                ++s.nextDeviceID;
+            }
+            id = s.nextDeviceID++;
+        } else if (id <= kAudioObjectSystemObject || id >= kFirstStreamID ||
+                   s.find(id) != nullptr) {
+            throw std::invalid_argument("device ID " + std::to_string(id) + " is taken");
+        }
+        DeviceEntry entry;
+        entry.id = id;
+        entry.name = std::move(config.name);
+        entry.uid = std::move(config.uid);
+        entry.inputStreamIDs = s.newStreamIDs(config.inputStreams.size());
+        entry.outputStreamIDs = s.newStreamIDs(config.outputStreams.size());
+        entry.inputStreams = std::move(config.inputStreams);
+        entry.outputStreams = std::move(config.outputStreams);
+        entry.format = {config.nominalSampleRate, config.bufferFrameSize, config.driftPpm,
+                        channelSum(entry.inputStreams), channelSum(entry.outputStreams)};
+        const auto recordingFrames = static_cast<UInt32>(
+            std::max(1.0, std::ceil(config.recordingSeconds * config.nominalSampleRate)));
+        entry.io =
+            std::make_shared<SimDevice>(s.clock, entry.format, config.loopback, recordingFrames);
+        if (s.defaultOutput == kAudioObjectUnknown && !entry.outputStreams.empty()) {
+            s.defaultOutput = id;
+            newDefaultOutput = true;
+        }
+        if (s.defaultInput == kAudioObjectUnknown && !entry.inputStreams.empty()) {
+            s.defaultInput = id;
+            newDefaultInput = true;
+        }
+        s.devices.push_back(std::move(entry));
+        s.generation.fetch_add(1);
+    }
+    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
+    if (newDefaultOutput) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+    }
+    if (newDefaultInput) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
+    }
+    return id;
+}
+
+void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
+    State& s = *state_;
+    std::shared_ptr<SimDevice> io;
+    bool outputMoved = false;
+    bool inputMoved = false;
+    {
+        const std::lock_guard guard(s.mutex);
+        io = s.existing(device).io;
+        std::erase_if(s.devices, [device](const DeviceEntry& d) { return d.id == device; });
+        s.generation.fetch_add(1);
+        if (s.defaultOutput == device) {
+            s.defaultOutput = s.firstWith(true);
+            outputMoved = true;
+        }
+        if (s.defaultInput == device) {
+            s.defaultInput = s.firstWith(false);
+            inputMoved = true;
+        }
+    }
+    io->shutDown();
+    s.listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceIsAlive));
+    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
+    if (outputMoved) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+    }
+    if (inputMoved) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
+    }
+}
+
+void SimulatedAudioBackend::renameDevice(AudioDeviceID device, std::string name) {
+    {
+        const std::lock_guard guard(state_->mutex);
+        auto& entry = state_->existing(device);
+        if (entry.name == name) {
+            return;
+        }
+        entry.name = std::move(name);
+    }
+    state_->listeners.changed(device, globalAddress(kAudioObjectPropertyName));
+}
+
+void SimulatedAudioBackend::setDeviceUID(AudioDeviceID device, std::string uid) {
+    {
+        const std::lock_guard guard(state_->mutex);
+        auto& entry = state_->existing(device);
+        if (entry.uid == uid) {
+            return;
+        }
+        entry.uid = std::move(uid);
+    }
+    state_->listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceUID));
+}
+
+namespace {
+
+// Applies `change` to the published format and then, outside the backend's lock, to the
+// device's I/O side; true when something changed.
+template <typename BackendState, typename Change>
+bool changeFormat(BackendState& state, AudioDeviceID device, Change change) {
+    SimDevice::Format format;
+    std::shared_ptr<SimDevice> io;
+    {
+        const std::lock_guard guard(state.mutex);
+        DeviceEntry& entry = state.existing(device);
+        format = entry.format;
+        change(format);
+        if (format == entry.format) {
+            return false;
+        }
+        entry.format = format;
+        io = entry.io;
+    }
+    io->setFormat(format);
+    return true;
+}
+
+}  // namespace
+
+void SimulatedAudioBackend::setNominalSampleRate(AudioDeviceID device, Float64 rate) {
+    if (!(std::isfinite(rate) && rate > 0.0)) {
+        throw std::invalid_argument("a nominal rate must be positive");
+    }
+    if (changeFormat(*state_, device, [rate](auto& f) { f.sampleRate = rate; })) {
+        state_->listeners.changed(device, globalAddress(kAudioDevicePropertyNominalSampleRate));
+    }
+}
+
+void SimulatedAudioBackend::setBufferFrameSize(AudioDeviceID device, UInt32 frames) {
+    if (frames == 0) {
+        throw std::invalid_argument("a block holds at least one frame");
+    }
+    if (changeFormat(*state_, device, [frames](auto& f) { f.bufferFrameSize = frames; })) {
+        state_->listeners.changed(device, globalAddress(kAudioDevicePropertyBufferFrameSize));
+    }
+}
+
+void SimulatedAudioBackend::setDriftPpm(AudioDeviceID device, double ppm) {
+    changeFormat(*state_, device, [ppm](auto& f) { f.driftPpm = ppm; });
+}
+
+void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectPropertyScope scope,
+                                       std::vector<UInt32> channelsPerStream) {
+    if (!isDirectionScope(scope)) {
+        throw std::invalid_argument("streams belong to the input or the output scope");
+    }
+    State& s = *state_;
+    const bool input = scope == kAudioObjectPropertyScopeInput;
+    SimDevice::Format format;
+    std::shared_ptr<SimDevice> io;
+    {
+        const std::lock_guard guard(s.mutex);
+        DeviceEntry& entry = s.existing(device);
+        auto& streams = input ? entry.inputStreams : entry.outputStreams;
+        if (streams == channelsPerStream) {
+            return;
+        }
+        (input ? entry.inputStreamIDs : entry.outputStreamIDs) =
+            s.newStreamIDs(channelsPerStream.size());
+        streams = std::move(channelsPerStream);
+        (input ? entry.format.inputChannels : entry.format.outputChannels) = channelSum(streams);
+        format = entry.format;
+        io = entry.io;
+    }
+    io->setFormat(format);
+    s.listeners.changed(device, {kAudioDevicePropertyStreams, scope, 0});
+    s.listeners.changed(device, {kAudioDevicePropertyStreamConfiguration, scope, 0});
+}
+
+void SimulatedAudioBackend::setDefaultOutputDevice(AudioDeviceID device) {
+    {
+        const std::lock_guard guard(state_->mutex);
+        if (state_->existing(device).outputStreams.empty()) {
+            throw std::invalid_argument("the default output needs an output stream");
+        }
+        if (state_->defaultOutput == device) {
+            return;
+        }
+        state_->defaultOutput = device;
+    }
+    state_->listeners.changed(kAudioObjectSystemObject,
+                              globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+}
+
+void SimulatedAudioBackend::setDefaultInputDevice(AudioDeviceID device) {
+    {
+        const std::lock_guard guard(state_->mutex);
+        if (state_->existing(device).inputStreams.empty()) {
+            throw std::invalid_argument("the default input needs an input stream");
+        }
+        if (state_->defaultInput == device) {
+            return;
+        }
+        state_->defaultInput = device;
+    }
+    state_->listeners.changed(kAudioObjectSystemObject,
+                              globalAddress(kAudioHardwarePropertyDefaultInputDevice));
+}
+
+std::vector<AudioDeviceID> SimulatedAudioBackend::devices() const {
+    const std::lock_guard guard(state_->mutex);
+    std::vector<AudioDeviceID> ids;
+    for (const auto& d : state_->devices) {
+        ids.push_back(d.id);
+    }
+    return ids;
+}
+
+// ---- Failures --------------------------------------------------------------------------------
+
+void SimulatedAudioBackend::failProperty(const PropertyFault& fault) {
+    state_->faults.addProperty(fault);
+}
+
+void SimulatedAudioBackend::makeStringAbsent(AudioObjectID object,
+                                             AudioObjectPropertySelector selector) {
+    state_->faults.addAbsentString(object, selector);
+}
+
+void SimulatedAudioBackend::emptyStreamConfiguration(AudioDeviceID device,
+                                                     AudioObjectPropertyScope scope) {
+    state_->faults.addEmptyConfiguration(device, scope);
+}
+
+void SimulatedAudioBackend::failUnitCall(const UnitFault& fault) {
+    state_->faults.addUnit(fault);
+}
+
+void SimulatedAudioBackend::refuseAsCurrentDevice(AudioDeviceID device, OSStatus status) {
+    UnitFault fault;
+    fault.kind = UnitCallKind::setProperty;
+    fault.propertyOrParameter = kAudioOutputUnitProperty_CurrentDevice;
+    fault.device = device;
+    fault.status = status;
+    state_->faults.addUnit(fault);
+}
+
+void SimulatedAudioBackend::failListenerRegistration(AudioObjectID object,
+                                                     AudioObjectPropertySelector selector,
+                                                     OSStatus status) {
+    state_->faults.addProperty(
+        {object, selector, std::nullopt, PropertyFault::Call::addListener, status});
+}
+
+void SimulatedAudioBackend::clearFaults() {
+    state_->faults.clear();
+}
+
+// ---- Signals ---------------------------------------------------------------------------------
+
+SignalID SimulatedAudioBackend::play(AudioDeviceID device, Signal signal, Side side) {
+    State& s = *state_;
+    std::shared_ptr<SimDevice> io;
+    SignalID id = 0;
+    {
+        const std::lock_guard guard(s.mutex);
+        const DeviceEntry& entry = s.existing(device);
+        if ((side == Side::playback ? entry.outputStreams : entry.inputStreams).empty()) {
+            throw std::invalid_argument("the device has no such side to feed");
+        }
+        io = entry.io;
+        id = s.nextSignal++;
+        s.signals.emplace(id, io);
+    }
+    io->addSignal(id, std::move(signal), side);
+    return id;
+}
+
+void SimulatedAudioBackend::stopSignal(SignalID signal) {
+    std::shared_ptr<SimDevice> io;
+    {
+        const std::lock_guard guard(state_->mutex);
+        const auto it = state_->signals.find(signal);
+        if (it == state_->signals.end()) {
+            return;
+        }
+        io = it->second.lock();
+        state_->signals.erase(it);
+    }
+    if (io != nullptr) {
+        io->removeSignal(signal);
+    }
+}
+
+// ---- Time ------------------------------------------------------------------------------------
+
+void SimulatedAudioBackend::advance(std::chrono::nanoseconds span) {
+    if (mode_ != ClockMode::stepped) {
+        throw std::logic_error("advance() is for the stepped clock");
+    }
+    State& s = *state_;
+    const std::lock_guard stepping(s.stepping);
+    const UInt64 end = s.clock.now() + static_cast<UInt64>(std::max<SInt64>(span.count(), 0));
+    std::vector<std::shared_ptr<SimDevice>> devices;
+    UInt64 seen = ~UInt64{0};
+    for (;;) {
+        if (const UInt64 generation = s.generation.load(); generation != seen) {
+            const std::lock_guard guard(s.mutex);
+            devices.clear();
+            for (const auto& d : s.devices) {
+                devices.push_back(d.io);
+            }
+            seen = generation;
+        }
+        SimDevice* due = nullptr;
+        UInt64 dueAt = end;
+        for (const auto& d : devices) {
+            const auto t = d->nextCycleTime();
+            if (t && *t <= dueAt && (due == nullptr || *t < dueAt)) {
+                due = d.get();
+                dueAt = *t;
+            }
+        }
+        if (due == nullptr) {
+            break;
+        }
+        s.clock.set(std::max(dueAt, s.clock.now()));
+        due->runCycleDueAt(dueAt);
+    }
+    s.clock.set(end);
+}
+
+void SimulatedAudioBackend::advanceSeconds(double seconds) {
+    advance(std::chrono::nanoseconds(static_cast<SInt64>(std::llround(seconds * 1e9))));
+}
+
+UInt64 SimulatedAudioBackend::now() const {
+    return state_->clock.now();
+}
+
+// ---- Observation -----------------------------------------------------------------------------
+
+namespace {
+
+template <typename BackendState>
+std::shared_ptr<SimDevice> deviceIO(BackendState& state, AudioDeviceID device) {
+    const std::lock_guard guard(state.mutex);
+    return state.existing(device).io;
+}
+
+}  // namespace
+
+Recording SimulatedAudioBackend::recording(AudioDeviceID device) const {
+    return deviceIO(*state_, device)->recording();
+}
+
+void SimulatedAudioBackend::clearRecording(AudioDeviceID device) {
+    deviceIO(*state_, device)->clearRecording();
+}
+
+bool SimulatedAudioBackend::isRunning(AudioDeviceID device) const {
+    return deviceIO(*state_, device)->isRunning();
+}
+
+UInt64 SimulatedAudioBackend::cycleCount(AudioDeviceID device) const {
+    return deviceIO(*state_, device)->cycleCount();
+}
+
+void SimulatedAudioBackend::waitForNotifications() {
+    state_->listeners.waitUntilIdle();
+}
+
+// ---- AudioHardwareBackend --------------------------------------------------------------------
+
+bool SimulatedAudioBackend::hasProperty(AudioObjectID object,
+                                        const AudioObjectPropertyAddress& address) {
+    PropertyValue value;
+    const std::lock_guard guard(state_->mutex);
+    return state_->lookup(object, address, state_->faults, value) == noErr;
+}
+
+OSStatus SimulatedAudioBackend::getPropertyDataSize(AudioObjectID object,
+                                                    const AudioObjectPropertyAddress& address,
+                                                    UInt32 /*qualifierSize*/,
+                                                    const void* /*qualifier*/, UInt32& dataSize) {
+    if (const OSStatus status =
+            state_->faults.propertyStatus(object, address, PropertyFault::Call::dataSize);
+        status != noErr) {
+        return status;
+    }
+    PropertyValue value;
+    const std::lock_guard guard(state_->mutex);
+    const OSStatus status = state_->lookup(object, address, state_->faults, value);
+    if (status == noErr) {
+        dataSize = value.size();
+    }
+    return status;
+}
+
+OSStatus SimulatedAudioBackend::getPropertyData(AudioObjectID object,
+                                                const AudioObjectPropertyAddress& address,
+                                                UInt32 /*qualifierSize*/, const void* /*qualifier*/,
+                                                UInt32& dataSize, void* data) {
+    if (const OSStatus status =
+            state_->faults.propertyStatus(object, address, PropertyFault::Call::data);
+        status != noErr) {
+        return status;
+    }
+    PropertyValue value;
+    {
+        const std::lock_guard guard(state_->mutex);
+        if (const OSStatus status = state_->lookup(object, address, state_->faults, value);
+            status != noErr) {
+            return status;
+        }
+    }
+    return value.write(dataSize, data);
+}
+
+OSStatus SimulatedAudioBackend::addPropertyListener(AudioObjectID object,
+                                                    const AudioObjectPropertyAddress& address,
+                                                    AudioObjectPropertyListenerProc listener,
+                                                    void* clientData) {
+    if (const OSStatus status =
+            state_->faults.propertyStatus(object, address, PropertyFault::Call::addListener);
+        status != noErr) {
+        return status;
+    }
+    {
+        const std::lock_guard guard(state_->mutex);
+        if (object != kAudioObjectSystemObject && state_->find(object) == nullptr &&
+            !state_->isStream(object)) {
+            return kAudioHardwareBadObjectError;
+        }
+    }
+    return state_->listeners.add(object, address, listener, clientData);
+}
+
+OSStatus SimulatedAudioBackend::removePropertyListener(AudioObjectID object,
+                                                       const AudioObjectPropertyAddress& address,
+                                                       AudioObjectPropertyListenerProc listener,
+                                                       void* clientData) {
+    return state_->listeners.remove(object, address, listener, clientData);
+}
+
+OSStatus SimulatedAudioBackend::deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) {
+    const std::lock_guard guard(state_->mutex);
+    const DeviceEntry* entry = state_->find(device);
+    if (entry == nullptr) {
+        return kAudioHardwareBadDeviceError;
+    }
+    format.sampleRate = entry->format.sampleRate;
+    format.inputChannels = entry->format.inputChannels;
+    format.outputChannels = entry->format.outputChannels;
+    format.bufferFrameSize = entry->format.bufferFrameSize;
+    return noErr;
+}
+
+OSStatus SimulatedAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& client,
+                                              bool capture, bool play) {
+    std::shared_ptr<SimDevice> io;
+    {
+        const std::lock_guard guard(state_->mutex);
+        const DeviceEntry* entry = state_->find(device);
+        if (entry == nullptr) {
+            return kAudioHardwareBadDeviceError;
+        }
+        if ((capture && entry->format.inputChannels == 0) ||
+            (play && entry->format.outputChannels == 0)) {
+            return kAudioHardwareIllegalOperationError;
+        }
+        io = entry->io;
+    }
+    io->addClient(client, capture, play);
+    return noErr;
+}
+
+void SimulatedAudioBackend::stopDeviceIO(AudioDeviceID device, DeviceIOClient& client) {
+    std::shared_ptr<SimDevice> io;
+    {
+        const std::lock_guard guard(state_->mutex);
+        const DeviceEntry* entry = state_->find(device);
+        if (entry == nullptr) {
+            return;  // a removed device calls nobody
+        }
+        io = entry->io;
+    }
+    io->removeClient(client);
+}
+
+OSStatus SimulatedAudioBackend::unitCallStatus(const UnitCall& call) {
+    return state_->faults.unitStatus(call);
+}
+
+}  // namespace brimo::hal::sim
