@@ -6,6 +6,7 @@
 #include "platform/hal/HalTestSupport.h"
 #include "platform/hal/UnitHarness.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "support/ToneAnalysis.h"
 
 namespace brimo::hal {
 namespace {
@@ -76,7 +77,7 @@ TEST_F(HalOutputUnitTest, LoopbackCaptureAtEqualRatesIsBitExact) {
     ASSERT_EQ(played.firstFrame, 0);
     ASSERT_EQ(capture.captured.size(), played.samples.size());
     EXPECT_EQ(capture.captured, played.samples);
-    EXPECT_NEAR(test::toneFrequency(played.channel(0), 48000.0), 440.0, 1e-3);
+    EXPECT_NEAR(brimo::testing::toneFrequency(played.channel(0), 48000.0), 440.0, 1e-3);
     for (const UInt32 frames : capture.blockSizes) {
         EXPECT_EQ(frames, 512U);
     }
@@ -118,18 +119,18 @@ TEST_F(HalOutputUnitTest, RateConversionKeepsAToneFrequencyAndLevel) {
     sim->advanceSeconds(1.5);
 
     const auto left = sim->recording(speakers).channel(0);
-    const auto steady = test::slice(left, 4410, left.size() - 4410);
-    EXPECT_NEAR(test::toneFrequency(steady, 44100.0), 1000.0, 0.001);
-    EXPECT_NEAR(test::rms(steady), 0.5 / std::sqrt(2.0), 0.0005);
+    const auto steady = brimo::testing::slice(left, 4410, left.size() - 4410);
+    EXPECT_NEAR(brimo::testing::toneFrequency(steady, 44100.0), 1000.0, 0.001);
+    EXPECT_NEAR(brimo::testing::rms(steady), 0.5 / std::sqrt(2.0), 0.0005);
     EXPECT_LE(playback.largestRequest.load(), 512U);
 
     std::vector<float> captured;
     for (std::size_t i = 0; i < capture.captured.size(); i += 2) {
         captured.push_back(capture.captured[i]);
     }
-    const auto settled = test::slice(captured, 4800, captured.size() - 4800);
-    EXPECT_NEAR(test::toneFrequency(settled, 48000.0), 440.0, 0.001);
-    EXPECT_NEAR(test::rms(settled), 0.5 / std::sqrt(2.0), 0.0005);
+    const auto settled = brimo::testing::slice(captured, 4800, captured.size() - 4800);
+    EXPECT_NEAR(brimo::testing::toneFrequency(settled, 48000.0), 440.0, 0.001);
+    EXPECT_NEAR(brimo::testing::rms(settled), 0.5 / std::sqrt(2.0), 0.0005);
     EXPECT_NEAR(static_cast<double>(captured.size()), 1.5 * 48000.0, 441 + 441 * 48000.0 / 44100.0);
     for (const UInt32 frames : capture.blockSizes) {
         EXPECT_EQ(frames, 441U);
