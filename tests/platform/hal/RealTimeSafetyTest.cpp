@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
 
 #include "platform/hal/HalTestSupport.h"
 #include "platform/hal/StreamFormat.h"
@@ -103,6 +104,11 @@ TEST(RealTimeSafety, SteadyIOAllocatesNothingEvenWhileConverting) {
     const FixedChain chain(vetrix, speakers, 48000.0);
     sim->advanceSeconds(0.2);
 
+    {
+        const brimo::testing::CountedAllocations selfCheck;
+        const auto probe = std::make_unique<int>(1);
+        ASSERT_EQ(selfCheck.count(), 1U) << "the counter sees allocations";
+    }
     std::uint64_t allocations = 0;
     {
         const brimo::testing::CountedAllocations counted;
