@@ -15,7 +15,7 @@
 #include "audio/engine/AudioEngineService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
-#include "support/SignalAnalysis.h"
+#include "support/ToneAnalysis.h"
 #include "support/TemporaryDirectory.h"
 
 namespace {
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
         const auto snapshot = rig.engine->driftSnapshot();
         const auto left = rig.backend->recording(kSpeakers).channel(0);
         const auto tail = brimo::testing::slice(left, left.size() - 48000, 48000);
-        const double frequency = brimo::testing::zeroCrossingFrequency(tail, kRate).value_or(0.0);
+        const double frequency = brimo::testing::toneFrequency(tail, kRate);
         char entry[512];
         std::snprintf(entry, sizeof entry,
                       "%s{\"relative_ppm\": %.1f, \"seconds\": %.0f, \"underruns\": %llu, "

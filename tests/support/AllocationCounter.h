@@ -4,20 +4,31 @@
 
 namespace brimo::testing {
 
-// Counts heap allocations made by the calling thread while a scope is open. Linking
-// AllocationCounter.cpp into a test binary replaces the global operator new to do the
-// counting.
-class CountAllocations {
+// Counts heap allocations made on the threads that asked for it, to show that real-time code
+// allocates nothing. A suite that uses it lists AllocationCounter.cpp among its sources, which
+// replaces the global operator new for that test program.
+class AllocationCounter {
   public:
-    CountAllocations();
-    ~CountAllocations();
-    CountAllocations(const CountAllocations&) = delete;
-    CountAllocations& operator=(const CountAllocations&) = delete;
+    // Counts (or stops counting) allocations made on the calling thread.
+    static void countThisThread(bool on);
+    static std::uint64_t count();
+    static void reset();
+};
 
-    [[nodiscard]] std::uint64_t count() const;
+// Counts on the calling thread for its lifetime.
+class CountedAllocations {
+  public:
+    CountedAllocations() {
+        AllocationCounter::reset();
+        AllocationCounter::countThisThread(true);
+    }
+    ~CountedAllocations() { AllocationCounter::countThisThread(false); }
+    CountedAllocations(const CountedAllocations&) = delete;
+    CountedAllocations& operator=(const CountedAllocations&) = delete;
+    CountedAllocations(CountedAllocations&&) = delete;
+    CountedAllocations& operator=(CountedAllocations&&) = delete;
 
-  private:
-    std::uint64_t start_;
+    [[nodiscard]] std::uint64_t count() const { return AllocationCounter::count(); }
 };
 
 }  // namespace brimo::testing

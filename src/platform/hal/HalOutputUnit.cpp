@@ -486,10 +486,12 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         if (renderCallback_.inputProc == nullptr) {
             return;
         }
-        if (d.planar) {
-            std::fill(d.planes.begin(), d.planes.end(), 0.0F);
-        }
         AudioBufferList* list = d.describe(destination, n);
+        if (d.planar) {
+            for (UInt32 c = 0; c < d.channels; ++c) {
+                std::fill_n(static_cast<float*>(list->mBuffers[c].mData), n, 0.0F);
+            }
+        }
         AudioUnitRenderActionFlags flags = 0;
         const OSStatus status = renderCallback_.inputProc(renderCallback_.inputProcRefCon, &flags,
                                                           &stamp, kPlaybackElement, n, list);

@@ -43,9 +43,12 @@ class ListenerHub {
     struct Change {
         AudioObjectID object;
         AudioObjectPropertyAddress address;
+        // Who was listening when it changed; a later registration does not hear it.
+        std::vector<Registration> hearers;
     };
 
-    static bool hears(const Registration& r, const Change& c);
+    static bool hears(const Registration& r, AudioObjectID object,
+                      const AudioObjectPropertyAddress& address);
     bool isRegistered(const Registration& r);
     void run();
 
