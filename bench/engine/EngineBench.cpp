@@ -15,8 +15,8 @@
 #include "audio/engine/AudioEngineService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
-#include "support/ToneAnalysis.h"
 #include "support/TemporaryDirectory.h"
+#include "support/ToneAnalysis.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace brimo::testing {
