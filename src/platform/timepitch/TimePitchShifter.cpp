@@ -61,6 +61,7 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     tempo_.prepare(channels_, maxFrames_, maxFrames_);
     fft_.prepare(frameSize_);
     analyzer_.prepare(frameSize_, channels_, kMaxPartials);
+    spectral_.prepare(frameSize_, channels_, maxHop_);
     window_.resize(static_cast<std::size_t>(frameSize_));
     for (int i = 0; i < frameSize_; ++i) {
         window_[static_cast<std::size_t>(i)] =
@@ -241,43 +242,12 @@ void TimePitchShifter::addCorrection(std::int64_t centre, int before, int after,
     // next one; neighbouring fades add up to one whatever the hops, so the overlap can change
     // between any two frames.
     prepareFades(before, after);
-    const int count = analyzer_.partialCount();
     float* out[PartialAnalyzer::kMaxChannels];
     for (int c = 0; c < channels_; ++c) {
         out[c] = at(correction_, c, centre);
     }
-    const double radiansPerBin = kTwoPi / frameSize_;
-    for (int j = 0; j < count; ++j) {
-        const Partial& partial = analyzer_.partial(j);
-        if (!partial.isShifted || (ratio == 1.0 && partial.offset == 0.0)) {
-            continue;
-        }
-        const double omega = partial.bins * radiansPerBin;
-        const double shiftedOmega = ratio * omega;
-        // A copy that would land above the band is dropped; the original is still removed.
-        const double keepShifted = shiftedOmega < 0.99 * std::numbers::pi ? 1.0 : 0.0;
-        std::complex<double> original = std::polar(1.0, -omega * before);
-        std::complex<double> shifted =
-            std::polar(keepShifted, partial.offset - shiftedOmega * before);
-        const std::complex<double> step = std::polar(1.0, omega);
-        const std::complex<double> shiftedStep = std::polar(1.0, shiftedOmega);
-        std::complex<float> z[PartialAnalyzer::kMaxChannels];
-        for (int c = 0; c < channels_; ++c) {
-            z[c] = 2.0F * analyzer_.amplitude(j, c);
-        }
-        for (int n = -before; n < after; ++n) {
-            const float w = n < 0 ? rise_[static_cast<std::size_t>(n + before)]
-                                  : fall_[static_cast<std::size_t>(n)];
-            const std::complex<double> q = shifted - original;
-            const auto re = static_cast<float>(q.real()) * w;
-            const auto im = static_cast<float>(q.imag()) * w;
-            for (int c = 0; c < channels_; ++c) {
-                out[c][n] += z[c].real() * re - z[c].imag() * im;
-            }
-            original *= step;
-            shifted *= shiftedStep;
-        }
-    }
+    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, out, rise_.data(), before,
+                            fall_.data(), after);
 }
 
 }  // namespace brimo::timepitch

@@ -8,6 +8,7 @@
 #include "platform/timepitch/PartialAnalyzer.h"
 #include "platform/timepitch/RealFft.h"
 #include "platform/timepitch/SourcePull.h"
+#include "platform/timepitch/SpectralShifter.h"
 #include "platform/timepitch/TempoResampler.h"
 
 namespace brimo::timepitch {
@@ -91,6 +92,7 @@ class TimePitchShifter {
     TempoResampler tempo_;
     RealFft fft_;
     PartialAnalyzer analyzer_;
+    SpectralShifter spectral_;
     std::vector<float> window_;
     std::vector<std::complex<float>> spectra_;
     std::vector<const std::complex<float>*> spectraPointers_;
