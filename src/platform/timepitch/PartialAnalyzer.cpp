@@ -78,9 +78,11 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     bins_ = frameSize / 2 + 1;
     channels_ = std::clamp(channels, 1, kMaxChannels);
     maxPartials_ = maxPartials;
-    window_.prepare(frameSize);
+    window_.prepare(frameSize, kHann, 40);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
     peakBins_.assign(static_cast<std::size_t>(bins_), 0);
+    regionStarts_.assign(static_cast<std::size_t>(maxPartials + 1), 0);
+    previousRegionStarts_.assign(static_cast<std::size_t>(maxPartials + 1), 0);
     previousSpectra_.assign(static_cast<std::size_t>(bins_ * channels_), {});
     partials_.assign(static_cast<std::size_t>(maxPartials), {});
     previousPartials_.assign(static_cast<std::size_t>(maxPartials), {});
@@ -92,6 +94,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
 
 void PartialAnalyzer::reset() {
     count_ = 0;
+    regionStarts_[0] = 1;
     previousCount_ = 0;
     hasPrevious_ = false;
 }
@@ -100,6 +103,7 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
                               double ratioBefore, double ratioNow, bool jointFit,
                               double onsetFromCentre) {
     findPeaks(spectra);
+    findRegions();
     estimateFrequencies(spectra, hop);
     matchPrevious();
     fitAmplitudes(spectra, jointFit);
@@ -121,6 +125,7 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
         power_[static_cast<std::size_t>(k)] = p;
         loudest = std::max(loudest, p);
     }
+    loudest_ = loudest;
     // −140 dBFS for a sinusoid: below the noise of any real source.
     const double quarter = 1e-7 * frameSize_ / 4.0;
     const auto floor = static_cast<float>(
@@ -140,6 +145,22 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
         std::sort(first, first + found);
     }
     count_ = found;
+}
+
+void PartialAnalyzer::findRegions() {
+    // Each peak owns the bins down to the lowest point between it and its neighbours.
+    const float* p = power_.data();
+    regionStarts_[0] = 1;
+    for (int j = 1; j < count_; ++j) {
+        int low = peakBins_[static_cast<std::size_t>(j - 1)] + 1;
+        for (int k = low + 1; k <= peakBins_[static_cast<std::size_t>(j)]; ++k) {
+            if (p[k] < p[low]) {
+                low = k;
+            }
+        }
+        regionStarts_[static_cast<std::size_t>(j)] = low;
+    }
+    regionStarts_[static_cast<std::size_t>(count_)] = bins_ - 1;
 }
 
 void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
@@ -350,16 +371,44 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
     for (int j = 0; j < count_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
         const int before = previousIndex_[static_cast<std::size_t>(j)];
-        if (before < 0) {
-            partial.offset =
-                wrapPhase(-(ratioNow - 1.0) * partial.bins * radiansPerBin * onsetFromCentre);
-            partial.age = 0;
+        if (before >= 0) {
+            const Partial& previous = previousPartials_[static_cast<std::size_t>(before)];
+            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+            partial.age = previous.age + 1;
             continue;
         }
-        const Partial& previous = previousPartials_[static_cast<std::size_t>(before)];
-        partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
-        partial.age = previous.age + 1;
+        partial.age = 0;
+        const int owner = previousOwner(peakBins_[static_cast<std::size_t>(j)]);
+        if (owner >= 0) {
+            // A peak that was already sounding under another one (peaks of close partials come
+            // and go as they beat) carries on with that peak's offset: restarting it would undo
+            // the shift gathered so far.
+            const Partial& previous = previousPartials_[static_cast<std::size_t>(owner)];
+            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+        } else {
+            partial.offset =
+                wrapPhase(-(ratioNow - 1.0) * partial.bins * radiansPerBin * onsetFromCentre);
+        }
     }
+}
+
+int PartialAnalyzer::previousOwner(int bin) const {
+    if (!hasPrevious_ || previousCount_ == 0) {
+        return -1;
+    }
+    // Only where the bin already held most of its energy: a peak that rises out of nowhere is
+    // new sound and starts aligned with its attack.
+    double then = 0.0;
+    for (int c = 0; c < channels_; ++c) {
+        then += std::norm(previousSpectra_[static_cast<std::size_t>(c * bins_ + bin)]);
+    }
+    if (4.0 * then < power_[static_cast<std::size_t>(bin)]) {
+        return -1;
+    }
+    const auto first = previousRegionStarts_.begin();
+    const auto last = first + previousCount_;
+    const auto above = std::upper_bound(first + 1, last, bin);
+    return static_cast<int>(above - first) - 1;
 }
 
 void PartialAnalyzer::keepAsPrevious(const std::complex<float>* const* spectra) {
@@ -369,6 +418,8 @@ void PartialAnalyzer::keepAsPrevious(const std::complex<float>* const* spectra) 
     }
     hasPrevious_ = true;
     std::copy(partials_.begin(), partials_.begin() + count_, previousPartials_.begin());
+    std::copy(regionStarts_.begin(), regionStarts_.begin() + count_ + 1,
+              previousRegionStarts_.begin());
     std::copy(amplitudes_.begin(), amplitudes_.begin() + count_ * channels_,
               previousAmplitudes_.begin());
     previousCount_ = count_;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/timepitch/HannTransform.h"
+#include "platform/timepitch/WindowTransform.h"
 
 namespace brimo::timepitch {
 
@@ -48,6 +48,16 @@ class PartialAnalyzer {
     [[nodiscard]] const Partial& partial(int index) const {
         return partials_[static_cast<std::size_t>(index)];
     }
+    // The bins that belong to a partial's peak: from the low point below it to the low point
+    // above it, DC and the Nyquist bin left out. Together they cover bins 1 … frameSize/2 − 1.
+    [[nodiscard]] int regionStart(int index) const {
+        return regionStarts_[static_cast<std::size_t>(index)];
+    }
+    [[nodiscard]] int regionEnd(int index) const {
+        return regionStarts_[static_cast<std::size_t>(index) + 1];
+    }
+    // Power of the loudest bin in the frame, summed over the channels.
+    [[nodiscard]] float loudestPower() const { return loudest_; }
     // Complex amplitude (A/2)·e^{iφ} of a partial in a channel, phase at the frame centre.
     [[nodiscard]] std::complex<float> amplitude(int index, int channel) const {
         return amplitudes_[static_cast<std::size_t>(index * channels_ + channel)];
@@ -55,6 +65,7 @@ class PartialAnalyzer {
 
   private:
     void findPeaks(const std::complex<float>* const* spectra);
+    void findRegions();
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
     void matchPrevious();
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit);
@@ -63,9 +74,11 @@ class PartialAnalyzer {
     void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
     void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
     void keepAsPrevious(const std::complex<float>* const* spectra);
+    // The previous frame's peak whose region held `bin`, when the bin was already sounding.
+    [[nodiscard]] int previousOwner(int bin) const;
     [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
 
-    HannTransform window_;
+    WindowTransform window_;
     int frameSize_ = 0;
     int bins_ = 0;
     int channels_ = 0;
@@ -73,6 +86,8 @@ class PartialAnalyzer {
 
     std::vector<float> power_;
     std::vector<std::int32_t> peakBins_;
+    std::vector<std::int32_t> regionStarts_;  // count_ + 1 entries
+    float loudest_ = 0.0F;
     std::vector<std::complex<float>> previousSpectra_;  // bins_ per channel
     bool hasPrevious_ = false;
 
@@ -84,6 +99,7 @@ class PartialAnalyzer {
     int previousCount_ = 0;
     std::vector<Partial> previousPartials_;
     std::vector<std::complex<float>> previousAmplitudes_;
+    std::vector<std::int32_t> previousRegionStarts_;
 };
 
 }  // namespace brimo::timepitch

@@ -4,8 +4,9 @@
 
 namespace brimo::timepitch {
 
-// A forward real-to-complex FFT of one fixed size on FFTW's single-precision library. Planning
-// happens in prepare(); forward() only executes the plan, so it is safe on a real-time thread.
+// Forward real-to-complex and inverse complex-to-real FFTs of one fixed size on FFTW's
+// single-precision library. Planning happens in prepare(); forward() and inverse() only execute
+// the plans, so they are safe on a real-time thread.
 class RealFft {
   public:
     RealFft() = default;
@@ -21,6 +22,13 @@ class RealFft {
     // Transforms input() into size()/2 + 1 bins written to `spectrum`.
     void forward(std::complex<float>* spectrum);
 
+    // The spectrum of the next inverse transform: size()/2 + 1 bins.
+    [[nodiscard]] std::complex<float>* inverseInput() { return inverseInput_; }
+
+    // Transforms inverseInput() (which it overwrites) into size() samples, unnormalised: the
+    // forward transform of the result is size() times the spectrum.
+    [[nodiscard]] const float* inverse();
+
     [[nodiscard]] int size() const { return size_; }
 
   private:
@@ -30,6 +38,9 @@ class RealFft {
     float* input_ = nullptr;
     void* output_ = nullptr;
     void* plan_ = nullptr;
+    std::complex<float>* inverseInput_ = nullptr;
+    float* inverseOutput_ = nullptr;
+    void* inversePlan_ = nullptr;
 };
 
 }  // namespace brimo::timepitch

@@ -58,8 +58,10 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     maxHop_ = frameSize_ / 3;
     capacity_ = 2 * (static_cast<std::int64_t>(frameSize_) + maxFrames_ + 3 * maxHop_);
 
+    tempo_.prepare(channels_, maxFrames_, maxFrames_);
     fft_.prepare(frameSize_);
     analyzer_.prepare(frameSize_, channels_, kMaxPartials);
+    spectral_.prepare(frameSize_, channels_, maxHop_);
     window_.resize(static_cast<std::size_t>(frameSize_));
     for (int i = 0; i < frameSize_; ++i) {
         window_[static_cast<std::size_t>(i)] =
@@ -74,6 +76,7 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     }
     input_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     correction_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
+    frameRate_.assign(static_cast<std::size_t>(capacity_), 1.0F);
     rise_.reserve(static_cast<std::size_t>(maxHop_ + 1));
     fall_.reserve(static_cast<std::size_t>(maxHop_ + 1));
     reset();
@@ -82,6 +85,8 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
 void TimePitchShifter::reset() {
     std::fill(input_.begin(), input_.end(), 0.0F);
     std::fill(correction_.begin(), correction_.end(), 0.0F);
+    std::fill(frameRate_.begin(), frameRate_.end(), 1.0F);
+    tempo_.reset();
     analyzer_.reset();
     base_ = -frameSize_;
     inputEnd_ = 0;
@@ -94,19 +99,21 @@ void TimePitchShifter::reset() {
 
 std::uint32_t TimePitchShifter::latencyFrames() const {
     const int hop = static_cast<int>(std::lround(frameSize_ / overlap()));
-    return static_cast<std::uint32_t>(frameSize_ / 2 + hop);
+    return static_cast<std::uint32_t>(frameSize_ / 2 + hop + TempoResampler::latencyFrames());
 }
 
 bool TimePitchShifter::render(std::uint32_t frames, float* const* output, SourcePull source) {
     if (frames > maxFrames_ || frameSize_ == 0) {
         return false;
     }
-    const double ratio = std::exp2(static_cast<double>(pitchCents()) / 1200.0);
+    const double pitchRatio = std::exp2(static_cast<double>(pitchCents()) / 1200.0);
+    renderRate_ =
+        std::clamp(static_cast<double>(rate()), TempoResampler::kMinRate, TempoResampler::kMaxRate);
     const bool jointFit = peakLocking();
     const std::int64_t end = readPosition_ + frames;
     // Output is final up to the centre of the last frame analysed.
     while (lastCentre_ < end) {
-        processFrame(ratio, jointFit, source);
+        processFrame(pitchRatio, jointFit, source);
     }
     for (int c = 0; c < channels_; ++c) {
         const float* x = at(input_, c, readPosition_);
@@ -120,13 +127,15 @@ bool TimePitchShifter::render(std::uint32_t frames, float* const* output, Source
     return true;
 }
 
-void TimePitchShifter::processFrame(double ratio, bool jointFit, SourcePull source) {
+void TimePitchShifter::processFrame(double pitchRatio, bool jointFit, SourcePull source) {
     const int hop = std::clamp(static_cast<int>(std::lround(frameSize_ / overlap())), 1, maxHop_);
     const std::int64_t centre = nextCentre_;
     const int before = static_cast<int>(centre - lastCentre_);
     const int half = frameSize_ / 2;
     makeRoom(std::min(readPosition_, centre - half), centre + half + maxHop_);
     pullUntil(centre + half, source);
+    // The tempo resampler moved this frame's pitch by its rate; the shift takes that back.
+    const double ratio = pitchRatio / static_cast<double>(*at(frameRate_, 0, centre));
     analyseFrame(centre);
     if (before > 0) {
         analyzer_.analyze(spectraPointers_.data(), before, lastRatio_, ratio, jointFit,
@@ -151,6 +160,7 @@ void TimePitchShifter::makeRoom(std::int64_t keepFrom, std::int64_t end) {
             std::fill(start + kept, start + capacity_, 0.0F);
         }
     }
+    std::memmove(frameRate_.data(), frameRate_.data() + shift, kept * sizeof(float));
     base_ = keepFrom;
 }
 
@@ -159,13 +169,11 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
         const auto frames =
             static_cast<std::uint32_t>(std::min<std::int64_t>(maxFrames_, end - inputEnd_));
         for (int c = 0; c < channels_; ++c) {
-            float* slice = at(input_, c, inputEnd_);
-            std::fill(slice, slice + frames, 0.0F);
-            pullPointers_[static_cast<std::size_t>(c)] = slice;
+            pullPointers_[static_cast<std::size_t>(c)] = at(input_, c, inputEnd_);
         }
-        if (source.pull != nullptr) {
-            source.pull(source.context, pullPointers_.data(), frames);
-        }
+        tempo_.produce(pullPointers_.data(), frames, renderRate_, source);
+        float* rates = at(frameRate_, 0, inputEnd_);
+        std::fill(rates, rates + frames, static_cast<float>(renderRate_));
         inputEnd_ += frames;
     }
 }
@@ -234,43 +242,12 @@ void TimePitchShifter::addCorrection(std::int64_t centre, int before, int after,
     // next one; neighbouring fades add up to one whatever the hops, so the overlap can change
     // between any two frames.
     prepareFades(before, after);
-    const int count = analyzer_.partialCount();
     float* out[PartialAnalyzer::kMaxChannels];
     for (int c = 0; c < channels_; ++c) {
         out[c] = at(correction_, c, centre);
     }
-    const double radiansPerBin = kTwoPi / frameSize_;
-    for (int j = 0; j < count; ++j) {
-        const Partial& partial = analyzer_.partial(j);
-        if (!partial.isShifted || (ratio == 1.0 && partial.offset == 0.0)) {
-            continue;
-        }
-        const double omega = partial.bins * radiansPerBin;
-        const double shiftedOmega = ratio * omega;
-        // A copy that would land above the band is dropped; the original is still removed.
-        const double keepShifted = shiftedOmega < 0.99 * std::numbers::pi ? 1.0 : 0.0;
-        std::complex<double> original = std::polar(1.0, -omega * before);
-        std::complex<double> shifted =
-            std::polar(keepShifted, partial.offset - shiftedOmega * before);
-        const std::complex<double> step = std::polar(1.0, omega);
-        const std::complex<double> shiftedStep = std::polar(1.0, shiftedOmega);
-        std::complex<float> z[PartialAnalyzer::kMaxChannels];
-        for (int c = 0; c < channels_; ++c) {
-            z[c] = 2.0F * analyzer_.amplitude(j, c);
-        }
-        for (int n = -before; n < after; ++n) {
-            const float w = n < 0 ? rise_[static_cast<std::size_t>(n + before)]
-                                  : fall_[static_cast<std::size_t>(n)];
-            const std::complex<double> q = shifted - original;
-            const auto re = static_cast<float>(q.real()) * w;
-            const auto im = static_cast<float>(q.imag()) * w;
-            for (int c = 0; c < channels_; ++c) {
-                out[c][n] += z[c].real() * re - z[c].imag() * im;
-            }
-            original *= step;
-            shifted *= shiftedStep;
-        }
-    }
+    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, out, rise_.data(), before,
+                            fall_.data(), after);
 }
 
 }  // namespace brimo::timepitch

@@ -7,21 +7,23 @@
 
 #include "platform/timepitch/PartialAnalyzer.h"
 #include "platform/timepitch/RealFft.h"
+#include "platform/timepitch/SourcePull.h"
+#include "platform/timepitch/SpectralShifter.h"
+#include "platform/timepitch/TempoResampler.h"
 
 namespace brimo::timepitch {
-
-// Where the shifter gets its source frames. `pull` fills `frames` frames of every channel
-// (one buffer per channel, zeroed beforehand, so frames it leaves alone count as silence).
-struct SourcePull {
-    void (*pull)(void* context, float* const* channels, std::uint32_t frames) = nullptr;
-    void* context = nullptr;
-};
 
 // A real-time pitch shifter. Every frame of the input is read as a set of sinusoidal partials
 // plus whatever is not sinusoidal; the output is the input itself plus, for each steady
 // partial, its copy moved to the new pitch minus the original. Noise and transients therefore
 // pass untouched (no smearing, no pre-echo), steady partials land exactly on the new pitch with
 // their level, and at 0 cents the output is the input, sample for sample.
+//
+// The tempo (rate) reads the source through a band-limited resampler at that many source frames
+// per output frame, exactly on average, and the shift takes the resampler's change of pitch
+// back, frame by frame, so small tempo trims leave the pitch alone. Rates are taken from 1/32
+// up to TempoResampler::kMaxRate (8); higher ones act as 8. Above 1.03 the band narrows to
+// half the sample rate over 0.97 × rate (see TempoResampler).
 //
 // prepare() takes all memory. The setters may be called from any thread at any time; render()
 // reads them once per call and glides into new values without clicks. render() allocates
@@ -63,7 +65,7 @@ class TimePitchShifter {
     [[nodiscard]] int frameSize() const { return frameSize_; }
 
   private:
-    void processFrame(double ratio, bool jointFit, SourcePull source);
+    void processFrame(double pitchRatio, bool jointFit, SourcePull source);
     void pullUntil(std::int64_t end, SourcePull source);
     void makeRoom(std::int64_t keepFrom, std::int64_t end);
     void prepareFades(int before, int after);
@@ -87,8 +89,10 @@ class TimePitchShifter {
     int maxHop_ = 0;
     std::int64_t capacity_ = 0;
 
+    TempoResampler tempo_;
     RealFft fft_;
     PartialAnalyzer analyzer_;
+    SpectralShifter spectral_;
     std::vector<float> window_;
     std::vector<std::complex<float>> spectra_;
     std::vector<const std::complex<float>*> spectraPointers_;
@@ -97,6 +101,9 @@ class TimePitchShifter {
     // Input and correction on one timeline of absolute source positions, from base_ on.
     std::vector<float> input_;
     std::vector<float> correction_;
+    // The tempo each input frame was read at; the pitch of a frame is corrected by it.
+    std::vector<float> frameRate_;
+    double renderRate_ = 1.0;  // the tempo of the render under way
     std::int64_t base_ = 0;
     std::int64_t inputEnd_ = 0;
     std::int64_t readPosition_ = 0;

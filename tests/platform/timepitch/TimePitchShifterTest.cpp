@@ -193,6 +193,68 @@ TEST(TimePitchShifter, GlidesFrom440To432InTenStepsWithoutAClick) {
     }
 }
 
+// The engine trims the tempo by up to ±0.2 % from the render thread to follow the drift between
+// two device clocks: the source must be consumed at exactly that tempo, with the pitch intact.
+TEST(TimePitchShifter, ConsumesTheSourceAtTheTrimmedTempoWithThePitchUnchanged) {
+    constexpr double kSeconds = 20.0;
+    for (const float rate : {1.002F, 0.998F}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setPitchCents(kTo432);
+        shifter.setRate(rate);
+        Signal signal{{tone(440.0, kSeconds * 1.01 + 1.0)}};
+        const std::size_t warmUp = 100;
+        std::int64_t consumedAfterWarmUp = 0;
+        const auto out = renderAll(shifter, signal, kSeconds, [&](std::size_t block) {
+            if (block == warmUp) {
+                consumedAfterWarmUp = signal.position;
+            }
+        })[0];
+        const auto produced = static_cast<double>(out.size() - warmUp * kBlock);
+        const double hop = shifter.frameSize() / shifter.overlap();
+        EXPECT_NEAR(static_cast<double>(signal.position - consumedAfterWarmUp),
+                    static_cast<double>(rate) * produced, hop)
+            << rate;
+        const double wanted = 432.0;
+        const double got = toneFrequency(out, out.size() - 96000, 48000, wanted);
+        EXPECT_NEAR(1200.0 * std::log2(got / wanted), 0.0, 0.01) << rate;
+    }
+}
+
+TEST(TimePitchShifter, FollowsATempoTrimmedEveryBlockWithoutAClick) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 1, kBlock);
+    shifter.setOverlap(32.0F);
+    shifter.setPitchCents(kTo432);
+    const double amplitude = 0.5;
+    Signal signal{{tone(440.0, 5.0, amplitude)}};
+    // A controller's walk between 0.998 and 1.002, a new value every block.
+    double rate = 1.0;
+    double expected = 0.0;
+    std::int64_t consumedBefore = 0;
+    const std::size_t firstCounted = 20;
+    std::uint32_t seed = 12345;
+    const auto out = renderAll(shifter, signal, 4.0, [&](std::size_t block) {
+        seed = seed * 1664525U + 1013904223U;
+        const double step = (static_cast<double>(seed >> 8U) / 16777216.0 - 0.5) * 4e-4;
+        rate = std::clamp(rate + step, 0.998, 1.002);
+        shifter.setRate(static_cast<float>(rate));
+        if (block == firstCounted) {
+            consumedBefore = signal.position;
+        }
+        if (block >= firstCounted) {
+            expected += static_cast<double>(shifter.rate()) * kBlock;
+        }
+    })[0];
+    const double hop = shifter.frameSize() / shifter.overlap();
+    // Pulls run ahead of the output by half a frame and up to a hop, read at the latest rates.
+    EXPECT_NEAR(static_cast<double>(signal.position - consumedBefore), expected, hop + 8.0);
+    const double ownSlope = amplitude * 2.0 * std::sin(std::numbers::pi * 440.0 * 1.002 / kRate);
+    for (std::size_t i = 1; i < out.size(); ++i) {
+        ASSERT_LE(std::abs(static_cast<double>(out[i]) - out[i - 1]), ownSlope * 1.01) << i;
+    }
+}
+
 TEST(TimePitchShifter, ClampsParametersToTheirRangesAndIgnoresNaN) {
     TimePitchShifter shifter;
     EXPECT_EQ(shifter.pitchCents(), 0.0F);
@@ -242,6 +304,7 @@ TEST(TimePitchShifter, RendersWithoutAllocatingWhileParametersChange) {
         shifter.setPitchCents(static_cast<float>(-3 * b));
         shifter.setOverlap(b < 30 ? 32.0F : 3.0F);
         shifter.setPeakLocking(b % 2 == 0);
+        shifter.setRate(b % 3 == 0 ? 1.002F : 0.75F);
         ASSERT_TRUE(shifter.render(kBlock, out, signal.source()));
     }
     EXPECT_EQ(counter.count(), 0);
