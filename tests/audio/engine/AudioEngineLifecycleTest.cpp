@@ -172,6 +172,10 @@ struct CreationFailure {
     const char* startLine;
 };
 
+void PrintTo(const CreationFailure& failure, std::ostream* out) {
+    *out << failure.name;
+}
+
 class EngineCreationFailureTest : public EngineTest,
                                   public ::testing::WithParamInterface<CreationFailure> {};
 
