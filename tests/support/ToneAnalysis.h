@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace brimo::testing {
@@ -49,6 +51,25 @@ inline std::vector<float> channel(const std::vector<float>& interleaved, std::si
         out.push_back(interleaved[i]);
     }
     return out;
+}
+
+// The largest magnitude.
+inline float peak(const std::vector<float>& samples) {
+    float p = 0.0F;
+    for (const float s : samples) {
+        p = std::max(p, std::fabs(s));
+    }
+    return p;
+}
+
+// The first index whose magnitude reaches `threshold`, if any.
+inline std::optional<std::size_t> onset(const std::vector<float>& samples, float threshold) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::fabs(samples[i]) >= threshold) {
+            return i;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace brimo::testing

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <vector>
+
+namespace brimo::bench {
+
+// First frame whose magnitude reaches `fraction` of the signal's peak.
+long onsetFrame(const std::vector<float>& y, double fraction);
+
+// Frequency of the one sinusoid in y[from, from + count), near `guessHz`, in Hz: the maximum
+// of the Hann-windowed spectrum, found to well below a thousandth of a cent.
+double sineFrequency(const std::vector<float>& y, long from, long count, double guessHz);
+
+// Share of the energy of y[from, from + count) outside ±2 Hz of each of `hz` (or, with
+// `aroundPeak`, of the strongest spectral peak), and the energy inside each band.
+struct BandEnergy {
+    double outsideShare = 0.0;
+    std::vector<double> inside;
+};
+BandEnergy bandEnergy(const std::vector<float>& y, long from, long count,
+                      const std::vector<double>& hz, bool aroundPeak);
+
+// The lag (0 … maxLag) at which `delayed` best matches `reference`.
+long bestLag(const std::vector<float>& reference, const std::vector<float>& delayed, long maxLag);
+
+// Spectral convergence of y (shifted back by `lag`) against `ideal`, in dB, over frames near
+// an onset and over the rest.
+struct Convergence {
+    double steadyDb = 0.0;
+    double onsetDb = 0.0;
+};
+Convergence spectralConvergence(const std::vector<float>& y, const std::vector<float>& ideal,
+                                long lag, const std::vector<long>& onsets);
+
+// For clicks at `positions` (input frames) heard `lag` frames later: the largest time span
+// holding 90 % of a click's energy, in ms, and the largest share of energy arriving more than
+// 1 ms before a click's peak, in dB.
+struct ClickSpread {
+    double spanMs = 0.0;
+    double preEchoDb = 0.0;
+};
+ClickSpread clickSpread(const std::vector<float>& y, const std::vector<long>& positions, long lag);
+
+double rms(const std::vector<float>& y, long from, long count);
+double toDb(double energyRatio);
+
+}  // namespace brimo::bench

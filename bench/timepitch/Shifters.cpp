@@ -1,0 +1,213 @@
+#include "Shifters.h"
+
+#include <rubberband/RubberBandStretcher.h>
+#include <soundtouch/SoundTouch.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+
+#include "platform/timepitch/TimePitchShifter.h"
+
+namespace brimo::bench {
+
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+namespace {
+
+// Turns the blocks a push-style shifter produced into the live output: the priming is the
+// largest shortfall of produced frames against the frames the output had to play by then.
+Rendered fromPushedBlocks(const Stereo& produced, const std::vector<long>& producedAfterBlock,
+                          long frames) {
+    Rendered rendered;
+    long priming = 0;
+    for (std::size_t k = 0; k < producedAfterBlock.size(); ++k) {
+        const long due = static_cast<long>(k + 1) * kBlock;
+        priming = std::max(priming, due - producedAfterBlock[k]);
+    }
+    rendered.primingFrames = priming;
+    rendered.output.assign(2, std::vector<float>(static_cast<std::size_t>(frames), 0.0F));
+    for (int c = 0; c < 2; ++c) {
+        const auto& from = produced[static_cast<std::size_t>(c)];
+        auto& to = rendered.output[static_cast<std::size_t>(c)];
+        for (long i = priming; i < frames && i - priming < static_cast<long>(from.size()); ++i) {
+            to[static_cast<std::size_t>(i)] = from[static_cast<std::size_t>(i - priming)];
+        }
+    }
+    return rendered;
+}
+
+class OurShifter final : public Shifter {
+  public:
+    explicit OurShifter(float overlap) : overlap_(overlap) {}
+    [[nodiscard]] std::string name() const override {
+        return "ours ov" + std::to_string(static_cast<int>(overlap_));
+    }
+
+    Rendered run(const Stereo& input, double sampleRate, double cents) override {
+        timepitch::TimePitchShifter shifter;
+        shifter.prepare(sampleRate, 2, kBlock);
+        shifter.setOverlap(overlap_);
+        shifter.setPitchCents(static_cast<float>(cents));
+        Source source{&input, 0};
+        const long frames = static_cast<long>(input[0].size());
+        Stereo produced(2, std::vector<float>(static_cast<std::size_t>(frames), 0.0F));
+        long priming = 0;
+        const double started = processCpuSeconds();
+        for (long at = 0; at + kBlock <= frames; at += kBlock) {
+            float* out[2] = {produced[0].data() + at, produced[1].data() + at};
+            shifter.render(kBlock, out, {&Source::pull, &source});
+            // The source must already hold every frame pulled so far.
+            priming = std::max(priming, source.position - (at + kBlock));
+        }
+        const double cpu = processCpuSeconds() - started;
+        Rendered rendered;
+        rendered.cpuSeconds = cpu;
+        rendered.primingFrames = priming;
+        rendered.reportedLatencyFrames = shifter.latencyFrames();
+        rendered.output.assign(2, std::vector<float>(static_cast<std::size_t>(frames), 0.0F));
+        for (int c = 0; c < 2; ++c) {
+            std::copy(produced[static_cast<std::size_t>(c)].begin(),
+                      produced[static_cast<std::size_t>(c)].end() - priming,
+                      rendered.output[static_cast<std::size_t>(c)].begin() + priming);
+        }
+        return rendered;
+    }
+
+  private:
+    struct Source {
+        const Stereo* input;
+        long position;
+        static void pull(void* context, float* const* channels, std::uint32_t frames) {
+            auto* self = static_cast<Source*>(context);
+            const auto& in = *self->input;
+            const long size = static_cast<long>(in[0].size());
+            for (int c = 0; c < 2; ++c) {
+                for (std::uint32_t i = 0; i < frames; ++i) {
+                    const long at = self->position + static_cast<long>(i);
+                    channels[c][i] =
+                        at < size ? in[static_cast<std::size_t>(c)][static_cast<std::size_t>(at)]
+                                  : 0.0F;
+                }
+            }
+            self->position += frames;
+        }
+    };
+    float overlap_;
+};
+
+class RubberBandShifter final : public Shifter {
+  public:
+    RubberBandShifter(bool finer, std::string name) : finer_(finer), name_(std::move(name)) {}
+    [[nodiscard]] std::string name() const override { return name_; }
+
+    Rendered run(const Stereo& input, double sampleRate, double cents) override {
+        using RB = ::RubberBand::RubberBandStretcher;
+        // Real time, and a pitch method that glides through 1.0 without a discontinuity, as
+        // the live fades need.
+        const RB::Options options = RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
+                                    (finer_ ? RB::OptionEngineFiner : RB::OptionEngineFaster);
+        RB stretcher(static_cast<std::size_t>(sampleRate), 2, options);
+        stretcher.setPitchScale(std::exp2(cents / 1200.0));
+        stretcher.setTimeRatio(1.0);
+        stretcher.setMaxProcessSize(kBlock);
+        const long frames = static_cast<long>(input[0].size());
+        Stereo produced(2);
+        std::vector<long> producedAfter;
+        std::vector<float> scratch[2] = {std::vector<float>(8192), std::vector<float>(8192)};
+        produced[0].reserve(static_cast<std::size_t>(frames) + 65536);
+        produced[1].reserve(static_cast<std::size_t>(frames) + 65536);
+        const double started = processCpuSeconds();
+        for (long at = 0; at + kBlock <= frames; at += kBlock) {
+            const float* in[2] = {input[0].data() + at, input[1].data() + at};
+            stretcher.process(in, kBlock, false);
+            int available = stretcher.available();
+            while (available > 0) {
+                const int n = std::min(available, 8192);
+                float* out[2] = {scratch[0].data(), scratch[1].data()};
+                const auto got =
+                    static_cast<int>(stretcher.retrieve(out, static_cast<std::size_t>(n)));
+                for (int c = 0; c < 2; ++c) {
+                    produced[static_cast<std::size_t>(c)].insert(
+                        produced[static_cast<std::size_t>(c)].end(), scratch[c].begin(),
+                        scratch[c].begin() + got);
+                }
+                available = stretcher.available();
+            }
+            producedAfter.push_back(static_cast<long>(produced[0].size()));
+        }
+        const double cpu = processCpuSeconds() - started;
+        Rendered rendered = fromPushedBlocks(produced, producedAfter, frames);
+        rendered.cpuSeconds = cpu;
+        rendered.reportedLatencyFrames = static_cast<long>(stretcher.getStartDelay());
+        return rendered;
+    }
+
+  private:
+    bool finer_;
+    std::string name_;
+};
+
+class SoundTouchShifter final : public Shifter {
+  public:
+    [[nodiscard]] std::string name() const override { return "SoundTouch 2"; }
+
+    Rendered run(const Stereo& input, double sampleRate, double cents) override {
+        soundtouch::SoundTouch touch;
+        touch.setSampleRate(static_cast<unsigned>(sampleRate));
+        touch.setChannels(2);
+        touch.setPitch(std::exp2(cents / 1200.0));
+        touch.setTempo(1.0);
+        const long frames = static_cast<long>(input[0].size());
+        Stereo produced(2);
+        std::vector<long> producedAfter;
+        std::vector<float> interleaved(2 * kBlock);
+        std::vector<float> out(2 * 8192);
+        produced[0].reserve(static_cast<std::size_t>(frames) + 65536);
+        produced[1].reserve(static_cast<std::size_t>(frames) + 65536);
+        const double started = processCpuSeconds();
+        for (long at = 0; at + kBlock <= frames; at += kBlock) {
+            for (int i = 0; i < kBlock; ++i) {
+                interleaved[static_cast<std::size_t>(2 * i)] =
+                    input[0][static_cast<std::size_t>(at + i)];
+                interleaved[static_cast<std::size_t>(2 * i + 1)] =
+                    input[1][static_cast<std::size_t>(at + i)];
+            }
+            touch.putSamples(interleaved.data(), kBlock);
+            unsigned got = 0;
+            while ((got = touch.receiveSamples(out.data(), 8192)) > 0) {
+                for (unsigned i = 0; i < got; ++i) {
+                    produced[0].push_back(out[2 * i]);
+                    produced[1].push_back(out[2 * i + 1]);
+                }
+            }
+            producedAfter.push_back(static_cast<long>(produced[0].size()));
+        }
+        const double cpu = processCpuSeconds() - started;
+        Rendered rendered = fromPushedBlocks(produced, producedAfter, frames);
+        rendered.cpuSeconds = cpu;
+        rendered.reportedLatencyFrames = touch.getSetting(SETTING_INITIAL_LATENCY);
+        return rendered;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Shifter> makeOurShifter(float overlap) {
+    return std::make_unique<OurShifter>(overlap);
+}
+std::unique_ptr<Shifter> makeRubberBandR3() {
+    return std::make_unique<RubberBandShifter>(true, "RubberBand R3");
+}
+std::unique_ptr<Shifter> makeRubberBandR2() {
+    return std::make_unique<RubberBandShifter>(false, "RubberBand R2");
+}
+std::unique_ptr<Shifter> makeSoundTouch() {
+    return std::make_unique<SoundTouchShifter>();
+}
+
+}  // namespace brimo::bench

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brimo::bench {
+
+// Stereo audio, one vector per channel.
+using Stereo = std::vector<std::vector<float>>;
+
+// What a shifter made of one input: the output exactly as a live chain would play it, where
+// input arrives and output leaves in 512-frame blocks, so it starts with the priming silence
+// that keeps the output from running dry.
+struct Rendered {
+    Stereo output;
+    long primingFrames = 0;
+    long reportedLatencyFrames = 0;
+    double cpuSeconds = 0.0;  // process CPU time of the processing loop alone
+};
+
+// Process CPU time so far, in seconds.
+double processCpuSeconds();
+
+// One pitch shifter under test, run at a fixed pitch and tempo 1.0.
+class Shifter {
+  public:
+    virtual ~Shifter() = default;
+    [[nodiscard]] virtual std::string name() const = 0;
+    // Processes `input` (stereo) through a freshly created instance.
+    virtual Rendered run(const Stereo& input, double sampleRate, double cents) = 0;
+};
+
+std::unique_ptr<Shifter> makeOurShifter(float overlap);
+std::unique_ptr<Shifter> makeRubberBandR3();
+std::unique_ptr<Shifter> makeRubberBandR2();
+std::unique_ptr<Shifter> makeSoundTouch();
+
+constexpr int kBlock = 512;
+
+}  // namespace brimo::bench

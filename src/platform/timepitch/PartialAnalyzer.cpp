@@ -1,0 +1,428 @@
+#include "platform/timepitch/PartialAnalyzer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace brimo::timepitch {
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+// Half-width, in bins, of the main lobe that each partial's fit is judged on.
+constexpr int kLobe = 2;
+// Partials closer than this (bins) are fitted together: beyond it the window's side lobes are
+// more than 60 dB down and ignoring them costs nothing audible.
+constexpr double kClusterGap = 8.0;
+constexpr int kMaxCluster = 16;
+constexpr int kMaxClusterBins = kMaxCluster * static_cast<int>(kClusterGap) + 2 * kLobe + 2;
+// A peak this far below the loudest one in the frame is left alone: its own level is its error.
+constexpr double kRelativeFloor = 1e-10;
+// A partial is shifted only when the fit leaves at most this share of its energy unexplained.
+constexpr double kFitTolerance = 0.01;
+
+double wrapPhase(double phase) {
+    return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
+}
+
+// Cholesky solve of the symmetric positive definite n×n system `a` (row-major) for each of
+// `count` right-hand sides stored one after another in `rhs`; solutions overwrite them.
+void solveSymmetric(double* a, int n, double* rhs, int count) {
+    double trace = 0.0;
+    for (int i = 0; i < n; ++i) {
+        trace += a[i * n + i];
+    }
+    const double ridge = 1e-9 * trace / n + 1e-30;
+    for (int i = 0; i < n; ++i) {
+        a[i * n + i] += ridge;
+    }
+    for (int j = 0; j < n; ++j) {
+        double d = a[j * n + j];
+        for (int k = 0; k < j; ++k) {
+            d -= a[j * n + k] * a[j * n + k];
+        }
+        d = std::sqrt(std::max(d, 1e-30));
+        a[j * n + j] = d;
+        for (int i = j + 1; i < n; ++i) {
+            double s = a[i * n + j];
+            for (int k = 0; k < j; ++k) {
+                s -= a[i * n + k] * a[j * n + k];
+            }
+            a[i * n + j] = s / d;
+        }
+    }
+    for (int r = 0; r < count; ++r) {
+        double* b = rhs + static_cast<std::ptrdiff_t>(r) * n;
+        for (int i = 0; i < n; ++i) {
+            double s = b[i];
+            for (int k = 0; k < i; ++k) {
+                s -= a[i * n + k] * b[k];
+            }
+            b[i] = s / a[i * n + i];
+        }
+        for (int i = n - 1; i >= 0; --i) {
+            double s = b[i];
+            for (int k = i + 1; k < n; ++k) {
+                s -= a[k * n + i] * b[k];
+            }
+            b[i] = s / a[i * n + i];
+        }
+    }
+}
+
+}  // namespace
+
+void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
+    frameSize_ = frameSize;
+    bins_ = frameSize / 2 + 1;
+    channels_ = std::clamp(channels, 1, kMaxChannels);
+    maxPartials_ = maxPartials;
+    window_.prepare(frameSize, kHann, 40);
+    power_.assign(static_cast<std::size_t>(bins_), 0.0F);
+    peakBins_.assign(static_cast<std::size_t>(bins_), 0);
+    regionStarts_.assign(static_cast<std::size_t>(maxPartials + 1), 0);
+    previousRegionStarts_.assign(static_cast<std::size_t>(maxPartials + 1), 0);
+    previousSpectra_.assign(static_cast<std::size_t>(bins_ * channels_), {});
+    partials_.assign(static_cast<std::size_t>(maxPartials), {});
+    previousPartials_.assign(static_cast<std::size_t>(maxPartials), {});
+    amplitudes_.assign(static_cast<std::size_t>(maxPartials * channels_), {});
+    previousAmplitudes_.assign(static_cast<std::size_t>(maxPartials * channels_), {});
+    previousIndex_.assign(static_cast<std::size_t>(maxPartials), -1);
+    reset();
+}
+
+void PartialAnalyzer::reset() {
+    count_ = 0;
+    regionStarts_[0] = 1;
+    previousCount_ = 0;
+    hasPrevious_ = false;
+}
+
+void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop,
+                              double ratioBefore, double ratioNow, bool jointFit,
+                              double onsetFromCentre) {
+    findPeaks(spectra);
+    findRegions();
+    estimateFrequencies(spectra, hop);
+    matchPrevious();
+    fitAmplitudes(spectra, jointFit);
+    refineFromPhaseAdvance(hop);
+    fitAmplitudes(spectra, jointFit);
+    refineFromPhaseAdvance(hop);
+    judgeFit(spectra, jointFit);
+    advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre);
+    keepAsPrevious(spectra);
+}
+
+void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
+    float loudest = 0.0F;
+    for (int k = 0; k < bins_; ++k) {
+        float p = 0.0F;
+        for (int c = 0; c < channels_; ++c) {
+            p += std::norm(spectra[c][k]);
+        }
+        power_[static_cast<std::size_t>(k)] = p;
+        loudest = std::max(loudest, p);
+    }
+    loudest_ = loudest;
+    // −140 dBFS for a sinusoid: below the noise of any real source.
+    const double quarter = 1e-7 * frameSize_ / 4.0;
+    const auto floor = static_cast<float>(
+        std::max(static_cast<double>(loudest) * kRelativeFloor, channels_ * quarter * quarter));
+    int found = 0;
+    const float* p = power_.data();
+    for (int k = 2; k < bins_ - 3; ++k) {
+        if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1]) {
+            peakBins_[static_cast<std::size_t>(found++)] = k;
+        }
+    }
+    if (found > maxPartials_) {
+        const auto first = peakBins_.begin();
+        std::nth_element(first, first + maxPartials_, first + found,
+                         [p](int a, int b) { return p[a] > p[b]; });
+        found = maxPartials_;
+        std::sort(first, first + found);
+    }
+    count_ = found;
+}
+
+void PartialAnalyzer::findRegions() {
+    // Each peak owns the bins down to the lowest point between it and its neighbours.
+    const float* p = power_.data();
+    regionStarts_[0] = 1;
+    for (int j = 1; j < count_; ++j) {
+        int low = peakBins_[static_cast<std::size_t>(j - 1)] + 1;
+        for (int k = low + 1; k <= peakBins_[static_cast<std::size_t>(j)]; ++k) {
+            if (p[k] < p[low]) {
+                low = k;
+            }
+        }
+        regionStarts_[static_cast<std::size_t>(j)] = low;
+    }
+    regionStarts_[static_cast<std::size_t>(count_)] = bins_ - 1;
+}
+
+void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
+    const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+    for (int j = 0; j < count_; ++j) {
+        const int k = peakBins_[static_cast<std::size_t>(j)];
+        Partial& partial = partials_[static_cast<std::size_t>(j)];
+        partial = Partial{};
+        // The phase advance of the peak bin since the previous frame is exact for a steady
+        // partial that dominates its bin.
+        bool found = false;
+        if (hasPrevious_) {
+            std::complex<double> cross;
+            for (int c = 0; c < channels_; ++c) {
+                cross += std::complex<double>(spectra[c][k]) *
+                         std::conj(std::complex<double>(
+                             previousSpectra_[static_cast<std::size_t>(c * bins_ + k)]));
+            }
+            if (std::abs(cross) > 0.0) {
+                const double expected = kTwoPi * k * hop / frameSize_;
+                const double nu = k + wrapPhase(std::arg(cross) - expected) * binsPerRadian;
+                if (std::abs(nu - k) <= 1.0) {
+                    partial.bins = nu;
+                    found = true;
+                }
+            }
+        }
+        if (!found) {
+            const double a = std::log(power_[static_cast<std::size_t>(k - 1)] + 1e-30);
+            const double b = std::log(power_[static_cast<std::size_t>(k)] + 1e-30);
+            const double c = std::log(power_[static_cast<std::size_t>(k + 1)] + 1e-30);
+            const double curvature = a - 2.0 * b + c;
+            partial.bins = k + (curvature < 0.0 ? 0.5 * (a - c) / curvature : 0.0);
+        }
+    }
+}
+
+void PartialAnalyzer::matchPrevious() {
+    // Both lists are in frequency order; each current partial takes the nearest free previous
+    // one within a bin, which follows any partial that glides by less than a bin per frame.
+    int i = 0;
+    int lastTaken = -1;
+    for (int j = 0; j < count_; ++j) {
+        const double nu = partials_[static_cast<std::size_t>(j)].bins;
+        while (i < previousCount_ &&
+               previousPartials_[static_cast<std::size_t>(i)].bins < nu - 1.0) {
+            ++i;
+        }
+        int best = -1;
+        double bestDistance = 1.0;
+        for (int t = std::max(i, lastTaken + 1); t < previousCount_; ++t) {
+            const double d = std::abs(previousPartials_[static_cast<std::size_t>(t)].bins - nu);
+            if (previousPartials_[static_cast<std::size_t>(t)].bins > nu + 1.0) {
+                break;
+            }
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = t;
+            }
+        }
+        previousIndex_[static_cast<std::size_t>(j)] = best;
+        if (best >= 0) {
+            lastTaken = best;
+        }
+    }
+}
+
+int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
+    int end = first + 1;
+    if (!jointFit) {
+        return end;
+    }
+    while (end < count_ && end - first < kMaxCluster &&
+           partials_[static_cast<std::size_t>(end)].bins -
+                   partials_[static_cast<std::size_t>(end - 1)].bins <
+               kClusterGap) {
+        ++end;
+    }
+    return end;
+}
+
+void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit) {
+    for (int first = 0; first < count_;) {
+        const int end = clusterEnd(first, jointFit);
+        fitCluster(spectra, first, end);
+        first = end;
+    }
+}
+
+void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
+    const int n = last - first;
+    const auto& window = window_;
+    const double nyquistImage = frameSize_;
+    const int lo = std::max(
+        0, static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first)].bins)) - kLobe);
+    const int hi = std::min(
+        bins_ - 1,
+        static_cast<int>(std::lround(partials_[static_cast<std::size_t>(last - 1)].bins)) + kLobe);
+
+    // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
+    // with B and C the window transform at the partial plus or minus its mirror images.
+    double gramB[kMaxCluster * kMaxCluster] = {};
+    double gramC[kMaxCluster * kMaxCluster] = {};
+    double rhsB[kMaxChannels * kMaxCluster] = {};
+    double rhsC[kMaxChannels * kMaxCluster] = {};
+    float b[kMaxCluster];
+    float c[kMaxCluster];
+    for (int k = lo; k <= hi; ++k) {
+        for (int j = 0; j < n; ++j) {
+            const double nu = partials_[static_cast<std::size_t>(first + j)].bins;
+            const float direct = window.at(k - nu);
+            const float mirror = window.at(k + nu) + window.at(k + nu - nyquistImage);
+            b[j] = direct + mirror;
+            c[j] = direct - mirror;
+        }
+        for (int j = 0; j < n; ++j) {
+            for (int l = 0; l <= j; ++l) {
+                gramB[j * n + l] += static_cast<double>(b[j]) * b[l];
+                gramC[j * n + l] += static_cast<double>(c[j]) * c[l];
+            }
+            for (int ch = 0; ch < channels_; ++ch) {
+                const std::complex<float> x = spectra[ch][k];
+                rhsB[ch * n + j] += static_cast<double>(x.real()) * b[j];
+                rhsC[ch * n + j] += static_cast<double>(x.imag()) * c[j];
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < j; ++l) {
+            gramB[l * n + j] = gramB[j * n + l];
+            gramC[l * n + j] = gramC[j * n + l];
+        }
+    }
+    solveSymmetric(gramB, n, rhsB, channels_);
+    solveSymmetric(gramC, n, rhsC, channels_);
+    for (int j = 0; j < n; ++j) {
+        for (int ch = 0; ch < channels_; ++ch) {
+            amplitudes_[static_cast<std::size_t>((first + j) * channels_ + ch)] = {
+                static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
+        }
+    }
+    static_assert(kMaxClusterBins > 0);
+}
+
+void PartialAnalyzer::refineFromPhaseAdvance(int hop) {
+    const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+    for (int j = 0; j < count_; ++j) {
+        Partial& partial = partials_[static_cast<std::size_t>(j)];
+        const int before = previousIndex_[static_cast<std::size_t>(j)];
+        const double expected = kTwoPi * partial.bins * hop / frameSize_;
+        partial.advance = expected;
+        if (before < 0) {
+            continue;
+        }
+        std::complex<double> cross;
+        for (int c = 0; c < channels_; ++c) {
+            cross += std::complex<double>(amplitude(j, c)) *
+                     std::conj(std::complex<double>(
+                         previousAmplitudes_[static_cast<std::size_t>(before * channels_ + c)]));
+        }
+        if (std::abs(cross) == 0.0) {
+            continue;
+        }
+        partial.advance = expected + wrapPhase(std::arg(cross) - expected);
+        const double nu = partial.advance * binsPerRadian;
+        if (std::abs(nu - partial.bins) < 0.5) {
+            partial.bins = nu;
+        }
+    }
+}
+
+void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
+    const double nyquistImage = frameSize_;
+    for (int first = 0; first < count_;) {
+        const int end = clusterEnd(first, jointFit);
+        for (int j = first; j < end; ++j) {
+            Partial& partial = partials_[static_cast<std::size_t>(j)];
+            const int centre = static_cast<int>(std::lround(partial.bins));
+            double residual = 0.0;
+            double own = 0.0;
+            for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
+                 ++k) {
+                for (int ch = 0; ch < channels_; ++ch) {
+                    std::complex<double> model;
+                    for (int l = first; l < end; ++l) {
+                        const double nu = partials_[static_cast<std::size_t>(l)].bins;
+                        const std::complex<double> z(amplitude(l, ch));
+                        const double direct = window_.at(k - nu);
+                        const double mirror =
+                            window_.at(k + nu) + window_.at(k + nu - nyquistImage);
+                        model += z * direct + std::conj(z) * mirror;
+                        if (l == j) {
+                            own += std::norm(z) * direct * direct;
+                        }
+                    }
+                    residual += std::norm(std::complex<double>(spectra[ch][k]) - model);
+                }
+            }
+            partial.isShifted =
+                previousIndex_[static_cast<std::size_t>(j)] >= 0 && residual <= kFitTolerance * own;
+        }
+        first = end;
+    }
+}
+
+void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre) {
+    const double radiansPerBin = kTwoPi / frameSize_;
+    for (int j = 0; j < count_; ++j) {
+        Partial& partial = partials_[static_cast<std::size_t>(j)];
+        const int before = previousIndex_[static_cast<std::size_t>(j)];
+        if (before >= 0) {
+            const Partial& previous = previousPartials_[static_cast<std::size_t>(before)];
+            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+            partial.age = previous.age + 1;
+            continue;
+        }
+        partial.age = 0;
+        const int owner = previousOwner(peakBins_[static_cast<std::size_t>(j)]);
+        if (owner >= 0) {
+            // A peak that was already sounding under another one (peaks of close partials come
+            // and go as they beat) carries on with that peak's offset: restarting it would undo
+            // the shift gathered so far.
+            const Partial& previous = previousPartials_[static_cast<std::size_t>(owner)];
+            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+        } else {
+            partial.offset =
+                wrapPhase(-(ratioNow - 1.0) * partial.bins * radiansPerBin * onsetFromCentre);
+        }
+    }
+}
+
+int PartialAnalyzer::previousOwner(int bin) const {
+    if (!hasPrevious_ || previousCount_ == 0) {
+        return -1;
+    }
+    // Only where the bin already held most of its energy: a peak that rises out of nowhere is
+    // new sound and starts aligned with its attack.
+    double then = 0.0;
+    for (int c = 0; c < channels_; ++c) {
+        then += std::norm(previousSpectra_[static_cast<std::size_t>(c * bins_ + bin)]);
+    }
+    if (4.0 * then < power_[static_cast<std::size_t>(bin)]) {
+        return -1;
+    }
+    const auto first = previousRegionStarts_.begin();
+    const auto last = first + previousCount_;
+    const auto above = std::upper_bound(first + 1, last, bin);
+    return static_cast<int>(above - first) - 1;
+}
+
+void PartialAnalyzer::keepAsPrevious(const std::complex<float>* const* spectra) {
+    for (int c = 0; c < channels_; ++c) {
+        std::copy(spectra[c], spectra[c] + bins_,
+                  previousSpectra_.begin() + static_cast<std::ptrdiff_t>(c * bins_));
+    }
+    hasPrevious_ = true;
+    std::copy(partials_.begin(), partials_.begin() + count_, previousPartials_.begin());
+    std::copy(regionStarts_.begin(), regionStarts_.begin() + count_ + 1,
+              previousRegionStarts_.begin());
+    std::copy(amplitudes_.begin(), amplitudes_.begin() + count_ * channels_,
+              previousAmplitudes_.begin());
+    previousCount_ = count_;
+}
+
+}  // namespace brimo::timepitch

@@ -1,0 +1,203 @@
+#include "platform/timepitch/SpectralShifter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace brimo::timepitch {
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+// How far a partial's model is taken out of the spectrum: the Hann window's side lobes are
+// about 100 dB down there, so what is left of the partial beyond is below hearing.
+constexpr int kModelReach = 32;
+// Main-lobe half-widths, in bins, of the taper's transform and of the product window's.
+constexpr int kTaperReach = 4;
+constexpr int kProductReach = 5;
+// Residual bins this far below the loudest bin of the frame are left where they are.
+constexpr float kResidualFloor = 1e-13F;
+// Shifted content that would land this close to the Nyquist frequency, or above, is dropped.
+constexpr double kTopOfBand = 0.99;
+
+// (0.5 + 0.5·cos θ) × Σ b_m·cos mθ, expanded with cos θ·cos mθ = (cos(m−1)θ + cos(m+1)θ)/2.
+constexpr double kProduct[] = {
+    0.5 * kBlackmanHarris[0] + 0.25 * kBlackmanHarris[1],
+    0.5 * kBlackmanHarris[0] + 0.5 * kBlackmanHarris[1] + 0.25 * kBlackmanHarris[2],
+    0.25 * kBlackmanHarris[1] + 0.5 * kBlackmanHarris[2] + 0.25 * kBlackmanHarris[3],
+    0.25 * kBlackmanHarris[2] + 0.5 * kBlackmanHarris[3],
+    0.25 * kBlackmanHarris[3],
+};
+
+}  // namespace
+
+void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
+    frameSize_ = frameSize;
+    bins_ = frameSize / 2 + 1;
+    channels_ = channels;
+    maxHop_ = maxHop;
+    margin_ = kModelReach + kProductReach + kTaperReach + 2;
+    analysis_.prepare(frameSize, kHann, kModelReach);
+    taper_.prepare(frameSize, kBlackmanHarris, kTaperReach);
+    product_.prepare(frameSize, kProduct, kProductReach);
+    inverseWindow_.assign(static_cast<std::size_t>(2 * maxHop + 1), 0.0);
+    for (int n = -maxHop; n <= maxHop; ++n) {
+        inverseWindow_[static_cast<std::size_t>(n + maxHop)] =
+            1.0 / (frameSize * analysis_.window(n) * taper_.window(n));
+    }
+    for (int m = -3; m <= 3; ++m) {
+        original_[m + 3] = taper_.at(m) / static_cast<float>(frameSize);
+    }
+    residual_.assign(static_cast<std::size_t>(bins_), {});
+    moved_.assign(static_cast<std::size_t>(bins_ + 2 * margin_), {});
+    weights_.assign(2 * kTaperReach + 2, {});
+    fft_.prepare(frameSize);
+}
+
+bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
+                                    const PartialAnalyzer& analyzer, double ratio,
+                                    float* const* out, const float* rise, int before,
+                                    const float* fall, int after) {
+    const int count = analyzer.partialCount();
+    bool moves = false;
+    for (int j = 0; j < count && !moves; ++j) {
+        moves = ratio != 1.0 || analyzer.partial(j).offset != 0.0;
+    }
+    if (!moves) {
+        return false;
+    }
+    const float floor = kResidualFloor * analyzer.loudestPower();
+    for (int c = 0; c < channels_; ++c) {
+        std::fill(moved_.begin(), moved_.end(), std::complex<float>{});
+        takeOutModels(spectra[c], analyzer, c);
+        addPartials(analyzer, ratio, c);
+        moveRegions(analyzer, ratio, floor / static_cast<float>(channels_));
+        foldIntoSpectrum();
+        const float* d = fft_.inverse() + frameSize_ / 2;
+        float* y = out[c];
+        const double* inverse = inverseWindow_.data() + maxHop_;
+        for (int n = -before; n < 0; ++n) {
+            y[n] += static_cast<float>(d[n] * inverse[n]) * rise[n + before];
+        }
+        for (int n = 0; n < after; ++n) {
+            y[n] += static_cast<float>(d[n] * inverse[n]) * fall[n];
+        }
+    }
+    return true;
+}
+
+void SpectralShifter::takeOutModels(const std::complex<float>* spectrum,
+                                    const PartialAnalyzer& analyzer, int channel) {
+    std::copy(spectrum, spectrum + bins_, residual_.begin());
+    const int count = analyzer.partialCount();
+    const double image = frameSize_;
+    for (int j = 0; j < count; ++j) {
+        const Partial& partial = analyzer.partial(j);
+        if (!partial.isShifted) {
+            continue;
+        }
+        const std::complex<float> z = analyzer.amplitude(j, channel);
+        const double nu = partial.bins;
+        const int lo = std::max(0, static_cast<int>(std::ceil(nu)) - kModelReach);
+        const int hi = std::min(bins_ - 1, static_cast<int>(std::floor(nu)) + kModelReach);
+        const bool nearEdge = nu < kModelReach || nu > bins_ - 1 - kModelReach;
+        for (int k = lo; k <= hi; ++k) {
+            std::complex<float> model = z * analysis_.at(k - nu);
+            if (nearEdge) {
+                model += std::conj(z) * (analysis_.at(k + nu) + analysis_.at(k + nu - image));
+            }
+            residual_[static_cast<std::size_t>(k)] -= model;
+        }
+    }
+}
+
+void SpectralShifter::scatter(double centre, std::complex<float> value,
+                              const WindowTransform& kernel) {
+    const int reach = kernel.reachBins();
+    const int lo = std::max(-margin_, static_cast<int>(std::floor(centre)) - reach + 1);
+    const int hi = std::min(bins_ - 1 + margin_, static_cast<int>(std::ceil(centre)) + reach - 1);
+    for (int k = lo; k <= hi; ++k) {
+        moved(k) += value * kernel.at(k - centre);
+    }
+}
+
+void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio, int channel) {
+    const int count = analyzer.partialCount();
+    const double top = kTopOfBand * (bins_ - 1);
+    for (int j = 0; j < count; ++j) {
+        const Partial& partial = analyzer.partial(j);
+        if (!partial.isShifted || (ratio == 1.0 && partial.offset == 0.0)) {
+            continue;
+        }
+        const std::complex<float> z = analyzer.amplitude(j, channel);
+        const double shifted = ratio * partial.bins;
+        // A copy that would land above the band is dropped; the original is still removed.
+        if (shifted < top) {
+            const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
+            scatter(shifted, z * turn, product_);
+        }
+        scatter(partial.bins, -z, product_);
+    }
+}
+
+void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio, float floor) {
+    const int count = analyzer.partialCount();
+    const double top = kTopOfBand * (bins_ - 1);
+    const auto n = static_cast<float>(frameSize_);
+    for (int j = 0; j < count; ++j) {
+        const Partial& partial = analyzer.partial(j);
+        if (ratio == 1.0 && partial.offset == 0.0) {
+            continue;
+        }
+        const double shift = (ratio - 1.0) * partial.bins;
+        const bool keep = ratio * partial.bins < top;
+        // Every bin of the region moves by the same shift, so the kernel taps are the same for
+        // all of them: whole-bin offsets `first` … first + taps − 1 from the bin.
+        const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
+        const int taps = 2 * kTaperReach;
+        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
+        for (int t = 0; t < taps; ++t) {
+            weights_[static_cast<std::size_t>(t)] =
+                keep ? turn * (taper_.at(first + t - shift) / n) : std::complex<float>{};
+        }
+        const int end = analyzer.regionEnd(j);
+        for (int k = analyzer.regionStart(j); k < end; ++k) {
+            const std::complex<float> v = residual_[static_cast<std::size_t>(k)];
+            if (std::norm(v) <= floor) {
+                continue;
+            }
+            if (keep) {
+                const int lo = std::max(-margin_, k + first);
+                const int hi = std::min(bins_ - 1 + margin_, k + first + taps - 1);
+                for (int i = lo; i <= hi; ++i) {
+                    moved(i) += v * weights_[static_cast<std::size_t>(i - k - first)];
+                }
+            }
+            for (int m = -3; m <= 3; ++m) {
+                moved(k + m) -= v * original_[m + 3];
+            }
+        }
+    }
+}
+
+void SpectralShifter::foldIntoSpectrum() {
+    // The scattered values are one side of a real signal's spectrum; what fell below bin 0 or
+    // above the Nyquist bin is the mirror image of the other side. Phases relative to the frame
+    // centre become phases relative to its first sample by (−1)^k.
+    std::complex<float>* y = fft_.inverseInput();
+    const int half = bins_ - 1;
+    for (int k = 0; k <= half; ++k) {
+        y[k] = moved(k);
+    }
+    y[0] = {2.0F * y[0].real(), 0.0F};
+    y[half] = {2.0F * y[half].real(), 0.0F};
+    for (int k = 1; k <= margin_ && k < half; ++k) {
+        y[k] += std::conj(moved(-k));
+        y[half - k] += std::conj(moved(half + k));
+    }
+    for (int k = 1; k <= half; k += 2) {
+        y[k] = -y[k];
+    }
+}
+
+}  // namespace brimo::timepitch

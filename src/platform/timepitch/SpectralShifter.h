@@ -1,0 +1,64 @@
+#pragma once
+
+#include <complex>
+#include <vector>
+
+#include "platform/timepitch/PartialAnalyzer.h"
+#include "platform/timepitch/RealFft.h"
+#include "platform/timepitch/WindowTransform.h"
+
+namespace brimo::timepitch {
+
+// Moves everything in one analysis frame to the new pitch and returns it as a correction to the
+// input around the frame centre (from the previous frame's centre to the next one's).
+//
+// Partials that the analyzer fitted well are taken out of the spectrum by their model and put
+// back at the new frequency exactly. What is left (noise, reverberation, partials too close to
+// tell apart, the fit's own error) is moved peak region by peak region: every bin of a region
+// moves by the frequency shift of the region's peak, with the peak's phase offset, so the
+// region stays coherent with its peak and with the frame before (phase locking). A shift by a
+// fraction of a bin is exact through a short interpolation kernel: the transform of a smooth
+// taper that is only divided out again near the centre, the only samples used.
+class SpectralShifter {
+  public:
+    // Takes all memory for frames of `frameSize` samples and hops up to `maxHop`.
+    void prepare(int frameSize, int channels, int maxHop);
+
+    // For the frame whose zero-phase spectra are `spectra` and whose analysis is `analyzer`,
+    // adds rise/fall × (shifted − input) to out[c][n] for n in [−before, after), where out[c]
+    // points at the frame centre. Returns false, touching nothing, when nothing in the frame
+    // moves (ratio 1 and every phase offset 0).
+    bool addCorrection(const std::complex<float>* const* spectra, const PartialAnalyzer& analyzer,
+                       double ratio, float* const* out, const float* rise, int before,
+                       const float* fall, int after);
+
+  private:
+    void takeOutModels(const std::complex<float>* spectrum, const PartialAnalyzer& analyzer,
+                       int channel);
+    void addPartials(const PartialAnalyzer& analyzer, double ratio, int channel);
+    void moveRegions(const PartialAnalyzer& analyzer, double ratio, float floor);
+    void scatter(double centre, std::complex<float> value, const WindowTransform& kernel);
+    void foldIntoSpectrum();
+    [[nodiscard]] std::complex<float>& moved(int bin) {
+        return moved_[static_cast<std::size_t>(bin + margin_)];
+    }
+
+    int frameSize_ = 0;
+    int bins_ = 0;
+    int channels_ = 0;
+    int maxHop_ = 0;
+    int margin_ = 0;
+
+    WindowTransform analysis_;  // the analysis window (Hann): what the partial models are
+    WindowTransform taper_;     // the interpolation taper (Blackman-Harris)
+    WindowTransform product_;   // analysis window × taper: the domain the result is built in
+    std::vector<double> inverseWindow_;  // 1 / (N · analysis · taper), n from −maxHop
+
+    std::vector<std::complex<float>> residual_;  // bins_
+    std::vector<std::complex<float>> moved_;     // bins_ + 2 · margin_, from bin −margin_
+    std::vector<std::complex<float>> weights_;
+    float original_[7] = {};  // the taper's transform at whole bins −3 … 3, over N
+    RealFft fft_;
+};
+
+}  // namespace brimo::timepitch
