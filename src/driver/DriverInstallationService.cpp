@@ -48,9 +48,8 @@ std::shared_ptr<DriverInstallationService> DriverInstallationService::shared(
 
 DriverInstallationService::DriverInstallationService(Options options)
     : mainQueue_(*options.mainQueue),
-      privilegedRunner_(options.privilegedRunner
-                            ? std::move(options.privilegedRunner)
-                            : std::make_shared<privileged::PkexecRunner>()),
+      privilegedRunner_(options.privilegedRunner ? std::move(options.privilegedRunner)
+                                                 : std::make_shared<privileged::PkexecRunner>()),
       resources_(options.resources ? std::move(*options.resources)
                                    : resources::ResourceBundle::main()),
       halPluginsPath_(std::move(options.halPluginsPath)),
@@ -150,8 +149,8 @@ std::optional<std::string> DriverInstallationService::installationCommand(
         if (!quotedConfigurationFolder || !quotedFile || !quotedTarget) {
             return std::nullopt;
         }
-        command += " && mkdir -p " + *quotedConfigurationFolder + " && cp -f " + *quotedFile +
-                   " " + *quotedTarget;
+        command += " && mkdir -p " + *quotedConfigurationFolder + " && cp -f " + *quotedFile + " " +
+                   *quotedTarget;
     }
     return command;
 }
@@ -193,20 +192,20 @@ void DriverInstallationService::installDriver(Completion completion) {
 
     restarter_->restartForUserSession(server);
     print_("✅ Driver installed successfully");
-    mainQueue_.postAfter(kPostInstallCheckDelay, [weak = weak_from_this(),
-                                                  completion = std::move(completion)] {
-        auto service = weak.lock();
-        if (service) {
-            service->checkDriverInstallation();
-            if (service->isDriverInstalled_.value()) {
-                service->installationStatus_ = Kind::installationSuccessful;
-                completion(true, std::nullopt);
-                return;
-            }
-            service->installationStatus_ = Kind::requiresRestart;
-        }
-        completion(true, kRestartMessage);
-    });
+    mainQueue_.postAfter(kPostInstallCheckDelay,
+                         [weak = weak_from_this(), completion = std::move(completion)] {
+                             auto service = weak.lock();
+                             if (service) {
+                                 service->checkDriverInstallation();
+                                 if (service->isDriverInstalled_.value()) {
+                                     service->installationStatus_ = Kind::installationSuccessful;
+                                     completion(true, std::nullopt);
+                                     return;
+                                 }
+                                 service->installationStatus_ = Kind::requiresRestart;
+                             }
+                             completion(true, kRestartMessage);
+                         });
 }
 
 }  // namespace brimo::driver

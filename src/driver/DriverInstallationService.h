@@ -99,7 +99,8 @@ class DriverInstallationService : public std::enable_shared_from_this<DriverInst
     console::LineWriter print_;
 
     observable::Published<bool> isDriverInstalled_{false};
-    observable::Published<InstallationStatus> installationStatus_{InstallationStatus::Kind::unknown};
+    observable::Published<InstallationStatus> installationStatus_{
+        InstallationStatus::Kind::unknown};
 };
 
 }  // namespace brimo::driver

@@ -20,8 +20,7 @@ std::optional<std::string> readText(hal::AudioObjectID object,
                                                   hal::kAudioObjectPropertyElementMain};
     hal::AudioObjectPropertyString text;
     hal::UInt32 size = sizeof(text);
-    if (hal::AudioObjectGetPropertyData(object, &address, 0, nullptr, &size, &text) !=
-        hal::noErr) {
+    if (hal::AudioObjectGetPropertyData(object, &address, 0, nullptr, &size, &text) != hal::noErr) {
         return std::nullopt;
     }
     return text;
@@ -31,8 +30,7 @@ bool hasStreams(hal::AudioObjectID device, hal::AudioObjectPropertyScope scope) 
     const hal::AudioObjectPropertyAddress address{hal::kAudioDevicePropertyStreams, scope,
                                                   hal::kAudioObjectPropertyElementMain};
     hal::UInt32 size = 0;
-    return hal::AudioObjectGetPropertyDataSize(device, &address, 0, nullptr, &size) ==
-               hal::noErr &&
+    return hal::AudioObjectGetPropertyDataSize(device, &address, 0, nullptr, &size) == hal::noErr &&
            size != 0;
 }
 
@@ -79,9 +77,9 @@ AudioDeviceService::~AudioDeviceService() {
 }
 
 void AudioDeviceService::registerDeviceChangeListener() {
-    const hal::OSStatus status = hal::AudioObjectAddPropertyListener(
-        hal::kAudioObjectSystemObject, &kDefaultOutputAddress, &deviceChangeListenerProc,
-        route_.get());
+    const hal::OSStatus status =
+        hal::AudioObjectAddPropertyListener(hal::kAudioObjectSystemObject, &kDefaultOutputAddress,
+                                            &deviceChangeListenerProc, route_.get());
     if (status != hal::noErr) {
         print_("❌ [AudioDeviceService] Failed to register device change listener: " +
                formatStatus(status));
@@ -99,9 +97,8 @@ hal::OSStatus AudioDeviceService::deviceChangeListenerProc(
     const auto* route = static_cast<const ListenerRoute*>(clientData);
     route->print("🔊 [CoreAudio] DEVICE CHANGED! Native callback triggered!");
     // The block may run after the service is gone; it needs only the centre, which outlives it.
-    route->mainQueue->post([center = route->notificationCenter] {
-        center->post(kDeviceChangedNotification);
-    });
+    route->mainQueue->post(
+        [center = route->notificationCenter] { center->post(kDeviceChangedNotification); });
     return hal::noErr;
 }
 
@@ -115,9 +112,8 @@ std::vector<AudioDevice> AudioDeviceService::getAllDevices() const {
                                                   hal::kAudioObjectPropertyScopeGlobal,
                                                   hal::kAudioObjectPropertyElementMain};
     hal::UInt32 size = 0;
-    hal::OSStatus status =
-        hal::AudioObjectGetPropertyDataSize(hal::kAudioObjectSystemObject, &address, 0, nullptr,
-                                            &size);
+    hal::OSStatus status = hal::AudioObjectGetPropertyDataSize(hal::kAudioObjectSystemObject,
+                                                               &address, 0, nullptr, &size);
     if (status != hal::noErr) {
         logger_.error("Failed to get device count: " + formatStatus(status));
         return {};

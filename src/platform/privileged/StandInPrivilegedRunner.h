@@ -24,9 +24,7 @@ class StandInPrivilegedRunner final : public PrivilegedRunner {
                                      std::optional<std::string> refusalMessage = std::nullopt)
         : behaviour_(behaviour), refusalMessage_(std::move(refusalMessage)) {}
 
-    [[nodiscard]] bool isAvailable() const override {
-        return behaviour_ != Behaviour::unavailable;
-    }
+    [[nodiscard]] bool isAvailable() const override { return behaviour_ != Behaviour::unavailable; }
     PrivilegedResult run(const std::string& shellCommand) override;
 
     [[nodiscard]] const std::vector<std::string>& commands() const { return commands_; }
