@@ -38,6 +38,8 @@ class SoundClip {
     // output or its unit cannot be made or started.
     bool play();
 
+    // The decoded sound, interleaved, before the volume is applied.
+    [[nodiscard]] const std::vector<float>& samples() const { return samples_; }
     [[nodiscard]] std::uint32_t frames() const { return frames_; }
     [[nodiscard]] std::uint32_t channels() const { return channels_; }
     [[nodiscard]] double sampleRate() const { return sampleRate_; }
