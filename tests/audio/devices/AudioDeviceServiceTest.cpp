@@ -23,6 +23,8 @@ class AudioDeviceServiceTest : public ::testing::Test {
     hal::AudioDeviceID add(sim::DeviceConfig config) { return sim_->addDevice(std::move(config)); }
 
     std::unique_ptr<AudioDeviceService> makeService() {
+        // Changes made while setting up the system are not the service's to hear.
+        sim_->waitForNotifications();
         return std::make_unique<AudioDeviceService>(
             AudioDeviceService::Options{&main_, console_.writer(), &center_});
     }
@@ -60,7 +62,10 @@ TEST_F(AudioDeviceServiceTest, ListsClassifiesAndFindsTheCaptureDevice) {
     silent.outputStreams = {};
     add(silent);
     const auto noUid = add(sim::DeviceConfig::speakers("No UID", "gone"));
-    sim_->failProperty({noUid, hal::kAudioDevicePropertyDeviceUID});
+    sim::PropertyFault uidFault;
+    uidFault.object = noUid;
+    uidFault.selector = hal::kAudioDevicePropertyDeviceUID;
+    sim_->failProperty(uidFault);
 
     auto service = makeService();
     EXPECT_EQ(names(service->getAllDevices()),
@@ -90,8 +95,11 @@ TEST_F(AudioDeviceServiceTest, OutputOnlyVirtualDeviceCountsAsSystemOutputButNot
 TEST_F(AudioDeviceServiceTest, FailedDeviceListGivesEmptyResultsButNotTheDefaultOutput) {
     const auto loop = add(sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "bv"));
     auto service = makeService();
-    sim_->failProperty({hal::kAudioObjectSystemObject, hal::kAudioHardwarePropertyDevices,
-                        std::nullopt, sim::PropertyFault::Call::data});
+    sim::PropertyFault listFault;
+    listFault.object = hal::kAudioObjectSystemObject;
+    listFault.selector = hal::kAudioHardwarePropertyDevices;
+    listFault.call = sim::PropertyFault::Call::data;
+    sim_->failProperty(listFault);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(service->getAllDevices().empty());
     EXPECT_FALSE(service->findBrimolavetrixDevice().has_value());

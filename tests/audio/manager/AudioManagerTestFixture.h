@@ -49,6 +49,14 @@ class AudioManagerTest : public ::testing::Test {
     static constexpr std::uint32_t kSpeakersID = 57;
     static constexpr std::uint32_t kVirtualID = 62;
 
+    // A sequence still running on the engine's queue holds the engine; the manager must not
+    // hand its last reference to that queue's own thread.
+    ~AudioManagerTest() override {
+        if (manager_) {
+            manager_->audioEngine().waitUntilIdle();
+        }
+    }
+
     void addSpeakers() {
         auto speakers = hal::sim::DeviceConfig::speakers("Speakers", "speakers");
         speakers.id = kSpeakersID;
@@ -75,6 +83,8 @@ class AudioManagerTest : public ::testing::Test {
     }
 
     void makeManager(std::shared_ptr<driver::DriverInstallationService> driver = nullptr) {
+        // Changes made while setting up the system are old news to the manager.
+        sim_->waitForNotifications();
         if (!driver) {
             driver = makeDriverService(std::make_shared<privileged::StandInPrivilegedRunner>(),
                                        std::make_shared<DeviceCreatingRestarter>(*sim_));
