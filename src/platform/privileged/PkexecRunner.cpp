@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #include "platform/process/ProcessRunner.h"
@@ -20,11 +21,10 @@ std::string findExecutable(const std::string& program) {
     std::string_view directories = path != nullptr ? path : "/usr/bin:/bin";
     while (true) {
         const auto colon = directories.find(':');
-        std::string directory(directories.substr(0, colon));
-        if (directory.empty()) {
-            directory = ".";
-        }
-        const std::string candidate = directory + "/" + program;
+        // An empty entry means the current folder.
+        const std::string_view entry = directories.substr(0, colon);
+        const std::filesystem::path directory(entry.empty() ? std::string_view(".") : entry);
+        const std::string candidate = (directory / program).string();
         if (access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }
