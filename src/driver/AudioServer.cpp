@@ -53,6 +53,7 @@ AudioServerKind detectAudioServer(const std::filesystem::path& runtimeDirectory)
 }
 
 std::filesystem::path userRuntimeDirectory() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read-only use
     if (const char* directory = std::getenv("XDG_RUNTIME_DIR");
         directory != nullptr && *directory != '\0') {
         return directory;

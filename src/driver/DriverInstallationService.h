@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/AudioServer.h"
 #include "driver/InstallationStatus.h"

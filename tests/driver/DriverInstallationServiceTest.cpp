@@ -169,7 +169,7 @@ TEST_F(DriverInstallationTest, InstallsFromAPathWithASingleQuoteAndChecksAgainTw
 TEST_F(DriverInstallationTest, UnknownServerGetsBothConfigurations) {
     server_ = AudioServerKind::unknown;
     auto service = makeService();
-    service->installDriver([](bool, std::optional<std::string>) {});
+    service->installDriver([](bool, const std::optional<std::string>&) {});
     EXPECT_TRUE(fs::exists(etc_ / "pipewire/pipewire.conf.d/brimolavetrix.conf"));
     EXPECT_TRUE(fs::exists(etc_ / "pulse/default.pa.d/brimolavetrix.pa"));
 }

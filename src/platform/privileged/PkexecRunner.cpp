@@ -17,14 +17,14 @@ std::string findExecutable(const std::string& program) {
     if (program.find('/') != std::string::npos) {
         return access(program.c_str(), X_OK) == 0 ? program : std::string();
     }
-    const char* path = std::getenv("PATH");
+    const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): read-only use
     std::string_view directories = path != nullptr ? path : "/usr/bin:/bin";
     while (true) {
         const auto colon = directories.find(':');
         // An empty entry means the current folder.
         const std::string_view entry = directories.substr(0, colon);
         const std::filesystem::path directory(entry.empty() ? std::string_view(".") : entry);
-        const std::string candidate = (directory / program).string();
+        std::string candidate = (directory / program).string();
         if (access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }

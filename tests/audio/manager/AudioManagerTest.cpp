@@ -21,6 +21,10 @@ const Lines kSecondAutoStartCheck{
     "🎛️ [AUTO_START] Engine already running",
 };
 
+const std::string kStoppedLine =
+    "⚠️ [REFRESH] Deactivated and stopped. User must re-select Brimola Vetrix as system "
+    "output.";
+
 Lines concat(Lines a, const Lines& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -206,8 +210,7 @@ TEST_F(AudioManagerTest, OutputMovedAwayWhileActiveDeactivatesStopsAndResets) {
                   "🎛️ [REFRESH] Brimola Vetrix selected as output: false (was: true)",
                   "⚠️ [REFRESH] System audio device changed while active! Deactivating...",
                   "⚠️ [REFRESH] Stopping engine due to audio device change...",
-                  "⚠️ [REFRESH] Deactivated and stopped. User must re-select Brimola Vetrix as "
-                  "system output.",
+                  kStoppedLine,
                   "🎛️ [REFRESH] Refresh complete",
               }));
     EXPECT_FALSE(manager_->isActive().value());
@@ -367,7 +370,7 @@ TEST_F(AudioManagerTest, InstallationThroughTheManagerEndsInPassthrough) {
     EXPECT_FALSE(manager_->isDriverInstalled().value());
 
     int calls = 0;
-    manager_->installDriver([&](bool success, std::optional<std::string> message) {
+    manager_->installDriver([&](bool success, const std::optional<std::string>& message) {
         ++calls;
         EXPECT_TRUE(success);
         EXPECT_FALSE(message.has_value());
