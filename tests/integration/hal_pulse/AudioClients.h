@@ -6,39 +6,33 @@
 #include <numbers>
 #include <vector>
 
-#include "platform/hal/AudioHardwareBackend.h"
+#include "platform/hal/AudioTypes.h"
 
 namespace brimo::testing {
 
-using hal::AudioTimeStamp;
 using hal::Float64;
-using hal::OSStatus;
 using hal::UInt32;
 
-// Notes whether and why the server ended a client's I/O.
-class StopWatchingClient : public hal::DeviceIOClient {
+// What a capture unit's input callback hands over, and what a playback unit's render
+// callback asks for: interleaved frames, on the unit's real-time thread.
+class FrameConsumer {
   public:
-    void deviceDidCapture(const float*, UInt32, UInt32, Float64, const AudioTimeStamp&) override {}
-    void deviceWillPlay(float* samples, UInt32 frames, UInt32 channels, Float64,
-                        const AudioTimeStamp&) override {
-        std::fill_n(samples, static_cast<std::size_t>(frames) * channels, 0.0F);
-    }
-    void deviceIODidStop(OSStatus reason) override {
-        stopReason.store(reason);
-        stopped.store(true);
-    }
+    virtual ~FrameConsumer() = default;
+    virtual void consume(const float* samples, UInt32 frames, UInt32 channels) = 0;
+};
 
-    std::atomic<bool> stopped{false};
-    std::atomic<OSStatus> stopReason{0};
+class FrameProducer {
+  public:
+    virtual ~FrameProducer() = default;
+    virtual void produce(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate) = 0;
 };
 
 // Keeps the first channel of what a device captured, in storage taken up front.
-class Recorder : public StopWatchingClient {
+class Recorder : public FrameConsumer {
   public:
     explicit Recorder(std::size_t capacityFrames) : samples_(capacityFrames) {}
 
-    void deviceDidCapture(const float* samples, UInt32 frames, UInt32 channels, Float64,
-                          const AudioTimeStamp&) override {
+    void consume(const float* samples, UInt32 frames, UInt32 channels) override {
         std::size_t at = recorded_.load(std::memory_order_relaxed);
         for (UInt32 i = 0; i < frames && at < samples_.size(); ++i, ++at) {
             samples_[at] = samples[static_cast<std::size_t>(i) * channels];
@@ -70,12 +64,11 @@ class Recorder : public StopWatchingClient {
 };
 
 // A sine on every channel.
-class ToneSource : public StopWatchingClient {
+class ToneSource : public FrameProducer {
   public:
     explicit ToneSource(double frequencyHz) : frequencyHz_(frequencyHz) {}
 
-    void deviceWillPlay(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate,
-                        const AudioTimeStamp&) override {
+    void produce(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate) override {
         const double step = 2.0 * std::numbers::pi * frequencyHz_ / sampleRate;
         for (UInt32 i = 0; i < frames; ++i) {
             const auto value = static_cast<float>(0.5 * std::sin(phase_));
@@ -125,11 +118,10 @@ class SampleFifo {
 
 // Capture of one device feeding playback on another, as the engine's passthrough does: the
 // playback side waits for `prefillSamples` before it starts, then counts what it lacked.
-class CaptureIntoFifo : public StopWatchingClient {
+class CaptureIntoFifo : public FrameConsumer {
   public:
     explicit CaptureIntoFifo(SampleFifo& fifo) : fifo_(fifo) {}
-    void deviceDidCapture(const float* samples, UInt32 frames, UInt32 channels, Float64,
-                          const AudioTimeStamp&) override {
+    void consume(const float* samples, UInt32 frames, UInt32 channels) override {
         fifo_.write(samples, static_cast<std::size_t>(frames) * channels);
     }
 
@@ -137,12 +129,11 @@ class CaptureIntoFifo : public StopWatchingClient {
     SampleFifo& fifo_;
 };
 
-class PlayFromFifo : public StopWatchingClient {
+class PlayFromFifo : public FrameProducer {
   public:
     PlayFromFifo(SampleFifo& fifo, std::size_t prefillSamples)
         : fifo_(fifo), prefillSamples_(prefillSamples) {}
-    void deviceWillPlay(float* samples, UInt32 frames, UInt32 channels, Float64,
-                        const AudioTimeStamp&) override {
+    void produce(float* samples, UInt32 frames, UInt32 channels, Float64) override {
         const std::size_t wanted = static_cast<std::size_t>(frames) * channels;
         std::size_t got = 0;
         if (started_ || fifo_.size() >= prefillSamples_) {

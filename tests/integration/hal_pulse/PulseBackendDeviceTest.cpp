@@ -2,18 +2,15 @@
 
 #include <sstream>
 
-#include "integration/hal_pulse/BackendQueries.h"
-#include "integration/hal_pulse/PrivateAudioServer.h"
-#include "platform/hal/pulse/PulseAudioBackend.h"
+#include "integration/hal_pulse/PulseBackendFixture.h"
 
 namespace brimo::testing {
 namespace {
 
-using hal::pulse::PulseAudioBackend;
 using std::chrono_literals::operator""ms;
 using std::chrono_literals::operator""s;
 
-class PulseBackendDevices : public PrivateAudioServerTest {};
+class PulseBackendDevices : public PulseBackendTest {};
 
 // The sample rate the server reports for a sink, from `pactl list short sinks`.
 double serverRate(const std::string& sinkName) {
@@ -30,24 +27,16 @@ double serverRate(const std::string& sinkName) {
 }
 
 TEST_F(PulseBackendDevices, ListsAndClassifiesTheServersDevices) {
-    auto backend = PulseAudioBackend::create();
-    ASSERT_TRUE(backend->isConnected());
-
-    const AudioDeviceID brimola = deviceWithUid(*backend, "brimola_vetrix");
-    const AudioDeviceID speakers = deviceWithUid(*backend, "speakers");
-    ASSERT_NE(brimola, kAudioObjectUnknown);
-    ASSERT_NE(speakers, kAudioObjectUnknown);
     EXPECT_NE(brimola, speakers);
     EXPECT_GT(std::min(brimola, speakers), kAudioObjectSystemObject);
-    EXPECT_EQ(text(*backend, brimola, kAudioObjectPropertyName), "Brimola Vetrix");
-    EXPECT_EQ(text(*backend, speakers, kAudioObjectPropertyName), "speakers");
+    EXPECT_EQ(text(brimola, kAudioObjectPropertyName), "Brimola Vetrix");
+    EXPECT_EQ(text(speakers, kAudioObjectPropertyName), "speakers");
 
     // The virtual device has both sides, its monitor being the input; no monitor is a device.
-    EXPECT_EQ(streamCount(*backend, brimola, kAudioObjectPropertyScopeInput), 1U);
-    EXPECT_EQ(streamCount(*backend, brimola, kAudioObjectPropertyScopeOutput), 1U);
-    for (AudioDeviceID id : deviceIds(*backend)) {
-        EXPECT_EQ(text(*backend, id, kAudioDevicePropertyDeviceUID).find(".monitor"),
-                  std::string::npos);
+    EXPECT_EQ(streamCount(brimola, kAudioObjectPropertyScopeInput), 1U);
+    EXPECT_EQ(streamCount(brimola, kAudioObjectPropertyScopeOutput), 1U);
+    for (AudioDeviceID id : deviceIds()) {
+        EXPECT_EQ(text(id, kAudioDevicePropertyDeviceUID).find(".monitor"), std::string::npos);
     }
 
     hal::DeviceIOFormat format;
@@ -59,48 +48,38 @@ TEST_F(PulseBackendDevices, ListsAndClassifiesTheServersDevices) {
 
     Float64 rate = 0.0;
     UInt32 size = sizeof(rate);
-    ASSERT_EQ(backend->getPropertyData(speakers, address(kAudioDevicePropertyNominalSampleRate), 0,
-                                       nullptr, size, &rate),
-              noErr);
+    const auto nominalRate = address(kAudioDevicePropertyNominalSampleRate);
+    ASSERT_EQ(AudioObjectGetPropertyData(speakers, &nominalRate, 0, nullptr, &size, &rate), noErr);
     EXPECT_EQ(rate, serverRate("speakers"));
 }
 
 TEST_F(PulseBackendDevices, ReportsTheDefaultOutputAndOnlyItsRealChanges) {
-    auto backend = PulseAudioBackend::create();
-    ASSERT_TRUE(backend->isConnected());
-    const AudioDeviceID brimola = deviceWithUid(*backend, "brimola_vetrix");
-    const AudioDeviceID speakers = deviceWithUid(*backend, "speakers");
-    ASSERT_EQ(defaultOutput(*backend), speakers);
+    ASSERT_EQ(defaultOutput(), speakers);
 
-    ListenerProbe probe;
-    const auto defaultAddress = address(kAudioHardwarePropertyDefaultOutputDevice);
-    ASSERT_EQ(backend->addPropertyListener(kAudioObjectSystemObject, defaultAddress,
-                                           &ListenerProbe::heard, &probe),
-              noErr);
+    ListenerProbe probe(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+    ASSERT_EQ(probe.status, noErr);
 
     pactl({"set-default-sink", "brimola_vetrix"});
     ASSERT_TRUE(eventually([&] { return probe.calls.load() == 1; }, 3s));
-    EXPECT_EQ(defaultOutput(*backend), brimola);
+    EXPECT_EQ(defaultOutput(), brimola);
 
     // Events that leave the default output as it was are not changes of it.
     pactl({"set-default-sink", "brimola_vetrix"});
     loadNullSink("bystander", "bystander");
-    ASSERT_TRUE(eventually([&] { return deviceWithUid(*backend, "bystander") != 0; }, 3s));
+    ASSERT_TRUE(eventually([&] { return deviceWithUid("bystander") != 0; }, 3s));
     pactl({"unload-module", nullSinkModule("bystander").value_or("none")});
-    ASSERT_TRUE(eventually([&] { return deviceWithUid(*backend, "bystander") == 0; }, 3s));
+    ASSERT_TRUE(eventually([&] { return deviceWithUid("bystander") == 0; }, 3s));
     std::this_thread::sleep_for(200ms);
     backend->waitForNotifications();
     EXPECT_EQ(probe.calls.load(), 1);
 
     pactl({"set-default-sink", "speakers"});
     ASSERT_TRUE(eventually([&] { return probe.calls.load() == 2; }, 3s));
-    EXPECT_EQ(defaultOutput(*backend), speakers);
+    EXPECT_EQ(defaultOutput(), speakers);
 
-    ASSERT_EQ(backend->removePropertyListener(kAudioObjectSystemObject, defaultAddress,
-                                              &ListenerProbe::heard, &probe),
-              noErr);
+    ASSERT_EQ(probe.remove(), noErr);
     pactl({"set-default-sink", "brimola_vetrix"});
-    ASSERT_TRUE(eventually([&] { return defaultOutput(*backend) == brimola; }, 3s));
+    ASSERT_TRUE(eventually([&] { return defaultOutput() == brimola; }, 3s));
     backend->waitForNotifications();
     EXPECT_EQ(probe.calls.load(), 2);
     pactl({"set-default-sink", "speakers"});

@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "integration/hal_pulse/AudioClients.h"
-#include "integration/hal_pulse/BackendQueries.h"
-#include "integration/hal_pulse/PrivateAudioServer.h"
-#include "platform/hal/pulse/PulseAudioBackend.h"
+#include "integration/hal_pulse/HalUnit.h"
+#include "integration/hal_pulse/PulseBackendFixture.h"
 
 namespace brimo::testing {
 namespace {
 
-using hal::pulse::PulseAudioBackend;
 using std::chrono_literals::operator""s;
 
-class PulseBackendServer : public PrivateAudioServerTest {};
+class PulseBackendServer : public PulseBackendTest {};
 
 // What a driver installation does to the running system: the audio server restarts.
 TEST_F(PulseBackendServer, FollowsTheServerThroughARestart) {
@@ -19,39 +17,28 @@ TEST_F(PulseBackendServer, FollowsTheServerThroughARestart) {
     if (dir == nullptr) {
         GTEST_SKIP() << "restarting needs the server directory CTest passes";
     }
-    auto backend = PulseAudioBackend::create();
-    ASSERT_TRUE(backend->isConnected());
-    const AudioDeviceID before = deviceWithUid(*backend, "brimola_vetrix");
-    ASSERT_NE(before, kAudioObjectUnknown);
-    ListenerProbe deviceList;
-    ASSERT_EQ(backend->addPropertyListener(kAudioObjectSystemObject,
-                                           address(kAudioHardwarePropertyDevices),
-                                           &ListenerProbe::heard, &deviceList),
-              noErr);
-    Recorder capture(48000);
-    ASSERT_EQ(backend->startDeviceIO(before, capture, true, false), noErr);
+    ListenerProbe deviceList(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
+    ASSERT_EQ(deviceList.status, noErr);
+    Recorder recorder(48000);
+    HalUnit captureUnit(brimola, recorder, 48000.0);
+    ASSERT_EQ(captureUnit.start(), noErr);
 
     const auto restart = process::runProgram({BRIMO_AUDIO_SERVERS_SCRIPT, "restart", dir});
     ASSERT_EQ(restart.exitStatus, 0) << restart.errorText;
 
-    // The running capture hears that its server went; the device comes back as a new object.
-    EXPECT_TRUE(eventually([&] { return capture.stopped.load(); }, 3s));
-    EXPECT_EQ(capture.stopReason.load(), kAudioHardwareNotRunningError);
+    // The running capture is ended and reported; the device comes back as a new object.
+    EXPECT_TRUE(eventually([&] { return backend->statistics().killedStreams == 1; }, 3s));
     AudioDeviceID after = kAudioObjectUnknown;
-    ASSERT_TRUE(
-        eventually([&] { return (after = deviceWithUid(*backend, "brimola_vetrix")) != 0; }, 5s));
-    EXPECT_NE(after, before);
+    ASSERT_TRUE(eventually([&] { return (after = deviceWithUid("brimola_vetrix")) != 0; }, 5s));
+    EXPECT_NE(after, brimola);
     EXPECT_TRUE(backend->isConnected());
-    EXPECT_EQ(defaultOutput(*backend), deviceWithUid(*backend, "speakers"));
+    EXPECT_EQ(defaultOutput(), deviceWithUid("speakers"));
     backend->waitForNotifications();
     EXPECT_GE(deviceList.calls.load(), 2);  // the devices went, and came back
 
     DeviceIOFormat format;
-    EXPECT_EQ(backend->deviceIOFormat(before, format), kAudioHardwareBadDeviceError);
-    backend->stopDeviceIO(before, capture);
-    backend->removePropertyListener(kAudioObjectSystemObject,
-                                    address(kAudioHardwarePropertyDevices), &ListenerProbe::heard,
-                                    &deviceList);
+    EXPECT_EQ(backend->deviceIOFormat(brimola, format), kAudioHardwareBadDeviceError);
+    captureUnit.stop();
 }
 
 }  // namespace

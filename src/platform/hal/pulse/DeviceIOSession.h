@@ -54,6 +54,8 @@ class DeviceIOSession {
     DeviceIOSession& operator=(DeviceIOSession&&) = delete;
 
     [[nodiscard]] bool wasKilled() const { return stopReported_.load(); }
+    [[nodiscard]] bool captures() const { return !plan_.captureSource.empty(); }
+    [[nodiscard]] bool plays() const { return !plan_.playbackSink.empty(); }
     StreamLatency latency();
 
   private:

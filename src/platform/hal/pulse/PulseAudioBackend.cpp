@@ -59,10 +59,23 @@ IOStatistics PulseAudioBackend::statistics() const {
     return statistics;
 }
 
-StreamLatency PulseAudioBackend::latency(AudioDeviceID device, const DeviceIOClient& client) {
+StreamLatency PulseAudioBackend::latency(AudioDeviceID device) {
     std::lock_guard lock(sessionsMutex_);
-    auto found = sessions_.find({device, &client});
-    return found == sessions_.end() ? StreamLatency{} : found->second->latency();
+    StreamLatency merged;
+    for (auto& [key, session] : sessions_) {
+        if (key.first != device) {
+            continue;
+        }
+        const StreamLatency one = session->latency();
+        merged.valid = one.valid;
+        if (session->captures()) {
+            merged.captureSeconds = one.captureSeconds;
+        }
+        if (session->plays()) {
+            merged.playbackSeconds = one.playbackSeconds;
+        }
+    }
+    return merged;
 }
 
 void PulseAudioBackend::waitForNotifications() {

@@ -50,8 +50,9 @@ class PulseAudioBackend final : public AudioHardwareBackend {
 
     [[nodiscard]] bool isConnected() const;
     [[nodiscard]] IOStatistics statistics() const;
-    // The latency of the streams of one running device I/O; invalid when there is none.
-    StreamLatency latency(AudioDeviceID device, const DeviceIOClient& client);
+    // What the server reports for the device's running streams (capture and playback, from
+    // whichever units run them); invalid when none runs.
+    StreamLatency latency(AudioDeviceID device);
     // Returns when every listener call for the changes seen so far has returned.
     void waitForNotifications();
 
