@@ -2,41 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "integration/hal_pulse/ServerEnvironment.h"
 #include "platform/process/ProcessRunner.h"
 
 namespace brimo::testing {
-
-// The private audio server a test talks to: CTest names its directory in
-// BRIMO_AUDIO_SERVER_DIR, whose `env` file (written by audio-servers start) holds the client
-// environment. Run by hand, `audio-servers run KIND <test binary>` sets that environment
-// directly. A test never falls back to the user's own server.
-inline bool usePrivateAudioServer() {
-    if (const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR")) {
-        std::ifstream env(std::string(dir) + "/env");
-        std::string line;
-        while (std::getline(env, line)) {
-            const std::string prefix = "export ";
-            const auto equals = line.find('=');
-            if (line.rfind(prefix, 0) == 0 && equals != std::string::npos) {
-                const std::string name = line.substr(prefix.size(), equals - prefix.size());
-                setenv(name.c_str(), line.substr(equals + 1).c_str(), 1);
-            }
-        }
-    }
-    const char* server = std::getenv("PULSE_SERVER");
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    return server != nullptr && runtime != nullptr &&
-           std::string(server).find(runtime) != std::string::npos;
-}
 
 inline std::string pactl(const std::vector<std::string>& arguments) {
     std::vector<std::string> command{"pactl"};
@@ -62,18 +36,6 @@ inline std::optional<std::string> nullSinkModule(const std::string& sinkName) {
 inline void loadNullSink(const std::string& name, const std::string& description) {
     pactl({"load-module", "module-null-sink", "sink_name=" + name,
            "sink_properties=device.description=" + description});
-}
-
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // Fixture for tests on a private server: skipped, not failed, when none is configured, so

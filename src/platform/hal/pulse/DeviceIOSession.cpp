@@ -276,6 +276,7 @@ void DeviceIOSession::reportStopped(OSStatus reason) {
 }
 
 void DeviceIOSession::noteCallbackFrames(UInt32 frames) {
+    counters_.callbacks.fetch_add(1, std::memory_order_relaxed);
     UInt32 largest = counters_.largestCallbackFrames.load(std::memory_order_relaxed);
     while (frames > largest && !counters_.largestCallbackFrames.compare_exchange_weak(
                                    largest, frames, std::memory_order_relaxed)) {

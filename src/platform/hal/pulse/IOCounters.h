@@ -18,7 +18,8 @@ struct IOCounters {
     std::atomic<std::uint64_t> captureOverruns{0};
     // Streams the server ended on its own (device removed, server gone, stream killed).
     std::atomic<std::uint64_t> killedStreams{0};
-    // The largest number of frames one client callback was asked for.
+    // Client callbacks made, and the most frames one of them was given or asked for.
+    std::atomic<std::uint64_t> callbacks{0};
     std::atomic<std::uint32_t> largestCallbackFrames{0};
 };
 
@@ -29,6 +30,7 @@ struct IOStatistics {
     std::uint64_t playbackUnderruns = 0;
     std::uint64_t captureOverruns = 0;
     std::uint64_t killedStreams = 0;
+    std::uint64_t callbacks = 0;
     std::uint32_t largestCallbackFrames = 0;
 };
 

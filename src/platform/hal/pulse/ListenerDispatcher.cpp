@@ -17,10 +17,9 @@ ListenerDispatcher::~ListenerDispatcher() {
 
 OSStatus ListenerDispatcher::add(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                  AudioObjectPropertyListenerProc listener, void* clientData) {
-    const Registration registration{object, address, listener, clientData};
     std::lock_guard lock(mutex_);
-    if (std::find(registrations_.begin(), registrations_.end(), registration) ==
-        registrations_.end()) {
+    const Registration registration{object, address, listener, clientData, postedCount_};
+    if (find(registration) == registrations_.end()) {
         registrations_.push_back(registration);
     }
     return noErr;
@@ -31,7 +30,7 @@ OSStatus ListenerDispatcher::remove(AudioObjectID object, const AudioObjectPrope
     const Registration registration{object, address, listener, clientData};
     {
         std::lock_guard lock(mutex_);
-        auto found = std::find(registrations_.begin(), registrations_.end(), registration);
+        auto found = find(registration);
         if (found == registrations_.end()) {
             return kAudioHardwareIllegalOperationError;
         }
@@ -50,8 +49,9 @@ void ListenerDispatcher::post(const std::vector<PropertyChange>& changes) {
     }
     {
         std::lock_guard lock(mutex_);
-        queue_.insert(queue_.end(), changes.begin(), changes.end());
-        postedCount_ += changes.size();
+        for (const auto& change : changes) {
+            queue_.push_back({change, ++postedCount_});
+        }
     }
     wake_.notify_one();
 }
@@ -77,10 +77,15 @@ bool ListenerDispatcher::matches(const Registration& registration, const Propert
             wanted.mElement == changed.mElement);
 }
 
+std::vector<ListenerDispatcher::Registration>::iterator ListenerDispatcher::find(
+    const Registration& registration) {
+    return std::find_if(registrations_.begin(), registrations_.end(),
+                        [&](const Registration& other) { return other.sameAs(registration); });
+}
+
 bool ListenerDispatcher::isRegistered(const Registration& registration) {
     std::lock_guard lock(mutex_);
-    return std::find(registrations_.begin(), registrations_.end(), registration) !=
-           registrations_.end();
+    return find(registration) != registrations_.end();
 }
 
 void ListenerDispatcher::run() {
@@ -90,11 +95,11 @@ void ListenerDispatcher::run() {
         if (stopping_) {
             break;
         }
-        const PropertyChange change = queue_.front();
+        const auto [change, sequence] = queue_.front();
         queue_.pop_front();
         std::vector<Registration> targets;
         for (const auto& registration : registrations_) {
-            if (matches(registration, change)) {
+            if (registration.postedBefore < sequence && matches(registration, change)) {
                 targets.push_back(registration);
             }
         }

@@ -40,19 +40,29 @@ class ListenerDispatcher {
         AudioObjectPropertyAddress address;
         AudioObjectPropertyListenerProc listener = nullptr;
         void* clientData = nullptr;
+        // Changes posted up to this count happened before the registration: not for it.
+        unsigned long long postedBefore = 0;
 
-        friend bool operator==(const Registration&, const Registration&) = default;
+        [[nodiscard]] bool sameAs(const Registration& other) const {
+            return object == other.object && address == other.address &&
+                   listener == other.listener && clientData == other.clientData;
+        }
+    };
+    struct QueuedChange {
+        PropertyChange change;
+        unsigned long long sequence = 0;  // 1 for the first change ever posted
     };
 
     static bool matches(const Registration& registration, const PropertyChange& change);
     void run();
     bool isRegistered(const Registration& registration);
+    std::vector<Registration>::iterator find(const Registration& registration);
 
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable delivered_;
     std::vector<Registration> registrations_;
-    std::deque<PropertyChange> queue_;
+    std::deque<QueuedChange> queue_;
     unsigned long long postedCount_ = 0;
     unsigned long long deliveredCount_ = 0;
     bool stopping_ = false;

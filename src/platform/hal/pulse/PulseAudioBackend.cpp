@@ -55,6 +55,7 @@ IOStatistics PulseAudioBackend::statistics() const {
     statistics.playbackUnderruns = counters_.playbackUnderruns.load();
     statistics.captureOverruns = counters_.captureOverruns.load();
     statistics.killedStreams = counters_.killedStreams.load();
+    statistics.callbacks = counters_.callbacks.load();
     statistics.largestCallbackFrames = counters_.largestCallbackFrames.load();
     return statistics;
 }

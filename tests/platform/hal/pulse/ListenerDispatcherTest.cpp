@@ -59,6 +59,24 @@ TEST(ListenerDispatcher, DeliversEachChangeToEveryMatchingRegistrationOnce) {
               kAudioHardwareIllegalOperationError);
 }
 
+TEST(ListenerDispatcher, ARegistrationHearsOnlyOfChangesAfterIt) {
+    ListenerDispatcher dispatcher;
+    Counter busy;
+    busy.slow = true;
+    Counter late;
+    dispatcher.add(kAudioObjectSystemObject, defaultOutput, &Counter::heard, &busy);
+    dispatcher.post(
+        {{kAudioObjectSystemObject, defaultOutput}, {kAudioObjectSystemObject, defaultOutput}});
+    // The second change is still queued behind the slow first call when `late` registers.
+    dispatcher.add(kAudioObjectSystemObject, defaultOutput, &Counter::heard, &late);
+    dispatcher.flush();
+    EXPECT_EQ(late.calls.load(), 0);
+    dispatcher.post({{kAudioObjectSystemObject, defaultOutput}});
+    dispatcher.flush();
+    EXPECT_EQ(late.calls.load(), 1);
+    EXPECT_EQ(busy.calls.load(), 3);
+}
+
 TEST(ListenerDispatcher, RemovalWaitsForARunningCallAndStopsLaterOnes) {
     ListenerDispatcher dispatcher;
     Counter counter;
