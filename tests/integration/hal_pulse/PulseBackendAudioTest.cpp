@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -79,12 +80,16 @@ TEST_F(PulseBackendAudio, CarriesAToneFromBrimolaVetrixOntoSpeakers) {
     const auto window = static_cast<std::size_t>(rate / 4);
     const auto interior = onset + static_cast<std::size_t>(rate / 2);
     ASSERT_GE(samples.size(), interior + 6 * window) << "the tone arrived cut short";
-    for (int i = 0; i < 6; ++i) {
-        const double hz = zeroCrossingFrequency(
-            samples, interior + static_cast<std::size_t>(i) * window, window, rate);
-        EXPECT_NEAR(hz, 440.0, 0.1) << "window " << i;
+    // One late wake-up of a loaded machine may spoil a window; a fault in the path would
+    // shift them all or disturb period after period.
+    std::vector<double> windows;
+    for (std::size_t i = 0; i < 6; ++i) {
+        windows.push_back(zeroCrossingFrequency(samples, interior + i * window, window, rate));
     }
+    std::sort(windows.begin(), windows.end());
+    EXPECT_NEAR((windows[2] + windows[3]) / 2, 440.0, 0.1);
     const auto disturbed = disturbedPeriods(samples, interior, 6 * window, rate, 440.0);
+    EXPECT_LE(disturbed, 3U) << "dropouts in 1.5 s of tone";
     EXPECT_NEAR(peak(samples), 0.5F, 0.02F);
     EXPECT_LE(atEnd.largestCallbackFrames, format.bufferFrameSize);
     EXPECT_EQ(atEnd.killedStreams, 0U);
