@@ -269,13 +269,14 @@ int main(int argc, char** argv) {
         "  \"soak_seconds\": %.1f,\n  \"judged_seconds\": %.1f,\n"
         "  \"disturbed_periods\": %zu,\n  \"playback_underruns\": %llu,\n"
         "  \"capture_overruns\": %llu,\n  \"fifo_shortfalls\": %zu,\n"
-        "  \"callbacks_per_second\": %.1f,\n  \"client_cpu_percent\": %.2f,\n"
+        "  \"callbacks_per_second\": %.1f,\n  \"realtime_io_threads\": %llu,\n  "
+        "\"client_cpu_percent\": %.2f,\n"
         "  \"server_cpu_percent\": {",
         wall, static_cast<double>(judged) / rate, disturbed,
         static_cast<unsigned long long>(after.playbackUnderruns - before.playbackUnderruns),
         static_cast<unsigned long long>(after.captureOverruns - before.captureOverruns),
         fromFifo.shortfalls.load(), static_cast<double>(after.callbacks - before.callbacks) / wall,
-        100.0 * cpu / wall);
+        static_cast<unsigned long long>(after.realtimeThreads), 100.0 * cpu / wall);
     for (std::size_t i = 0; i < servers.size(); ++i) {
         std::printf("%s\"%s\": %.2f", i == 0 ? "" : ", ", servers[i].name.c_str(),
                     100.0 * servers[i].cpuShare);

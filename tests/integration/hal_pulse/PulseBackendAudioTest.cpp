@@ -29,13 +29,14 @@ class PulseBackendAudio : public PulseBackendTest {
         const auto stats = backend->statistics();
         std::printf(
             "%s: captured %llu, played %llu frames; %llu underruns, %llu overruns, "
-            "%llu hole frames, %llu killed, largest call %u frames\n",
+            "%llu hole frames, %llu killed, largest call %u frames, %llu real-time threads\n",
             what, static_cast<unsigned long long>(stats.framesCaptured),
             static_cast<unsigned long long>(stats.framesPlayed),
             static_cast<unsigned long long>(stats.playbackUnderruns),
             static_cast<unsigned long long>(stats.captureOverruns),
             static_cast<unsigned long long>(stats.captureHoleFrames),
-            static_cast<unsigned long long>(stats.killedStreams), stats.largestCallbackFrames);
+            static_cast<unsigned long long>(stats.killedStreams), stats.largestCallbackFrames,
+            static_cast<unsigned long long>(stats.realtimeThreads));
     }
 
     DeviceIOFormat format;

@@ -2,7 +2,9 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/mainloop-api.h>
 #include <pulse/stream.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <ctime>
@@ -120,6 +122,19 @@ struct SessionCallbacks {
             1, std::memory_order_relaxed);
     }
 
+    // Runs once on the session's thread. Audio wake-ups must not queue behind ordinary work on
+    // a loaded machine; where the system refuses, the thread stays as it was.
+    static void makeRealtime(pa_mainloop_api* /*api*/, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        sched_param parameters{};
+        parameters.sched_priority = self.plan_.realtimePriority;
+        if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &parameters) == 0) {
+            self.counters_.realtimeThreads.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            self.counters_.ordinaryThreads.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
     static void detach(pa_stream* stream) {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_read_callback(stream, nullptr, nullptr);
@@ -154,6 +169,9 @@ OSStatus DeviceIOSession::connect() {
     MainLoopLock lock(loop_);
     if (!loop_.start()) {
         return kAudioHardwareUnspecifiedError;
+    }
+    if (plan_.realtimePriority > 0) {
+        pa_mainloop_api_once(loop_.api(), &SessionCallbacks::makeRealtime, this);
     }
     context_ = pa_context_new(loop_.api(), plan_.applicationName.c_str());
     if (context_ == nullptr) {

@@ -21,6 +21,7 @@ struct DeviceIOPlan {
     UInt32 cycleFrames = 0;     // the most frames one client call gets
     UInt32 playbackCycles = 2;  // the playback latency target, in cycles
     std::chrono::milliseconds connectTimeout{2000};
+    int realtimePriority = 0;  // SCHED_FIFO priority of the session's thread; 0: ordinary
     // Empty: that side is not used.
     std::string captureSource;
     std::string captureChannelMap;

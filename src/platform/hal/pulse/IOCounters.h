@@ -18,6 +18,9 @@ struct IOCounters {
     std::atomic<std::uint64_t> captureOverruns{0};
     // Streams the server ended on its own (device removed, server gone, stream killed).
     std::atomic<std::uint64_t> killedStreams{0};
+    // Session threads that got (or were refused) real-time scheduling.
+    std::atomic<std::uint64_t> realtimeThreads{0};
+    std::atomic<std::uint64_t> ordinaryThreads{0};
     // Client callbacks made, and the most frames one of them was given or asked for.
     std::atomic<std::uint64_t> callbacks{0};
     std::atomic<std::uint32_t> largestCallbackFrames{0};
@@ -30,6 +33,8 @@ struct IOStatistics {
     std::uint64_t playbackUnderruns = 0;
     std::uint64_t captureOverruns = 0;
     std::uint64_t killedStreams = 0;
+    std::uint64_t realtimeThreads = 0;
+    std::uint64_t ordinaryThreads = 0;
     std::uint64_t callbacks = 0;
     std::uint32_t largestCallbackFrames = 0;
 };

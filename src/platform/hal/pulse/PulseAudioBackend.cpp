@@ -55,6 +55,8 @@ IOStatistics PulseAudioBackend::statistics() const {
     statistics.playbackUnderruns = counters_.playbackUnderruns.load();
     statistics.captureOverruns = counters_.captureOverruns.load();
     statistics.killedStreams = counters_.killedStreams.load();
+    statistics.realtimeThreads = counters_.realtimeThreads.load();
+    statistics.ordinaryThreads = counters_.ordinaryThreads.load();
     statistics.callbacks = counters_.callbacks.load();
     statistics.largestCallbackFrames = counters_.largestCallbackFrames.load();
     return statistics;
@@ -149,6 +151,7 @@ OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& 
     plan.cycleFrames = record->bufferFrameSize;
     plan.playbackCycles = options_.playbackCycles;
     plan.connectTimeout = options_.connectTimeout;
+    plan.realtimePriority = options_.realtimePriority;
     if (capture) {
         plan.captureSource = record->captureSource;
         plan.captureChannelMap = record->captureChannelMap;

@@ -28,6 +28,9 @@ struct PulseAudioBackendOptions {
     // millisecond wake-ups, which costs about eight times the CPU on both sides; PipeWire keeps
     // its own quantum either way. Measured with bench/hal_pulse.
     UInt32 playbackCycles = 4;
+    // SCHED_FIFO priority asked for each device I/O thread, where the system allows it (0: do
+    // not ask). Below the audio servers' own threads, above everything ordinary.
+    int realtimePriority = 4;
 };
 
 // The hardware layer on the desktop audio server, through the PulseAudio client library, so
