@@ -122,7 +122,7 @@ class ClickCatcher : public FrameConsumer {
 
 struct Options {
     double seconds = 10.0;
-    unsigned cycles = 2;
+    unsigned cycles = 0;  // 0: the backend's default
     double periodMs = 10.0;
     unsigned loadThreads = 0;
 };
@@ -157,7 +157,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     brimo::hal::pulse::PulseAudioBackendOptions backendOptions;
-    backendOptions.playbackCycles = options.cycles;
+    if (options.cycles > 0) {
+        backendOptions.playbackCycles = options.cycles;
+    }
     backendOptions.ioPeriodSeconds = options.periodMs / 1000.0;
     auto backend = brimo::hal::pulse::PulseAudioBackend::create(backendOptions);
     brimo::hal::ScopedAudioHardwareBackend installation(backend);
@@ -195,14 +197,26 @@ int main(int argc, char** argv) {
     }
 
     // ---- Soak: tone into the virtual device, passthrough onto speakers, recorded back.
-    std::atomic<bool> loading{true};
+    // The busy threads' own CPU over the soak is not the backend's: it is subtracted.
+    std::atomic<int> phase{0};  // 0 before the soak, 1 during it, 2 after it
+    std::atomic<long long> loadNanoseconds{0};
     std::vector<std::thread> load;
     for (unsigned i = 0; i < options.loadThreads; ++i) {
         load.emplace_back([&] {
+            auto threadCpu = [] {
+                timespec now{};
+                clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+                return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+            };
             volatile double sink = 0.0;
-            while (loading.load(std::memory_order_relaxed)) {
+            while (phase.load(std::memory_order_relaxed) == 0) {
                 sink = sink + 1.0;
             }
+            const long long start = threadCpu();
+            while (phase.load(std::memory_order_relaxed) == 1) {
+                sink = sink + 1.0;
+            }
+            loadNanoseconds.fetch_add(threadCpu() - start);
         });
     }
     ToneSource tone(440.0);
@@ -229,6 +243,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         servers = serverProcesses();
         before = backend->statistics();
+        phase = 1;
         const double cpuBefore = processCpuSeconds();
         const double wallBefore = monotonicSeconds();
         std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds / 2));
@@ -237,15 +252,17 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds / 2));
         wall = monotonicSeconds() - wallBefore;
         cpu = processCpuSeconds() - cpuBefore;
+        phase = 2;
         after = backend->statistics();
         for (auto& server : servers) {
             server.cpuShare = (pidCpuSeconds(server.pid) - server.cpuAtStart) / wall;
         }
     }
-    loading = false;
+    phase = 2;
     for (auto& thread : load) {
         thread.join();
     }
+    cpu -= static_cast<double>(loadNanoseconds.load()) * 1e-9;
 
     const auto samples = recorder.samples();
     const auto onset = firstSound(samples, 0.1F).value_or(samples.size());
@@ -258,7 +275,7 @@ int main(int argc, char** argv) {
         "{\n  \"server\": \"%s\",\n  \"sample_rate\": %.1f,\n  \"cycle_frames\": %u,\n"
         "  \"playback_cycles\": %u,\n  \"load_threads\": %u,\n",
         std::getenv("BRIMO_AUDIO_SERVER_DIR") != nullptr ? "private" : "?", rate,
-        format.bufferFrameSize, options.cycles, options.loadThreads);
+        format.bufferFrameSize, backendOptions.playbackCycles, options.loadThreads);
     std::printf("  \"round_trip_ms\": {\"min\": %.1f, \"median\": %.1f, \"max\": %.1f},\n",
                 roundTrips.empty() ? 0.0 : roundTrips.front(),
                 roundTrips.empty() ? 0.0 : roundTrips[roundTrips.size() / 2],
