@@ -26,8 +26,9 @@
 #include "integration/hal_pulse/HalQueries.h"
 #include "integration/hal_pulse/HalUnit.h"
 #include "integration/hal_pulse/ServerEnvironment.h"
-#include "integration/hal_pulse/ToneAnalysis.h"
+#include "integration/hal_pulse/ToneTools.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
+#include "support/ToneAnalysis.h"
 
 namespace {
 
@@ -265,11 +266,11 @@ int main(int argc, char** argv) {
     cpu -= static_cast<double>(loadNanoseconds.load()) * 1e-9;
 
     const auto samples = recorder.samples();
-    const auto onset = firstSound(samples, 0.1F).value_or(samples.size());
+    const auto soundStart = onset(samples, 0.1F).value_or(samples.size());
     const std::size_t settle = static_cast<std::size_t>(rate / 2);
     const std::size_t judged =
-        samples.size() > onset + 2 * settle ? samples.size() - onset - 2 * settle : 0;
-    const auto disturbed = disturbedPeriods(samples, onset + settle, judged, rate, 440.0);
+        samples.size() > soundStart + 2 * settle ? samples.size() - soundStart - 2 * settle : 0;
+    const auto disturbed = disturbedPeriods(samples, soundStart + settle, judged, rate, 440.0);
 
     std::printf(
         "{\n  \"server\": \"%s\",\n  \"sample_rate\": %.1f,\n  \"cycle_frames\": %u,\n"

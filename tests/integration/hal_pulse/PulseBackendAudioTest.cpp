@@ -7,8 +7,9 @@
 #include "integration/hal_pulse/AudioClients.h"
 #include "integration/hal_pulse/HalUnit.h"
 #include "integration/hal_pulse/PulseBackendFixture.h"
-#include "integration/hal_pulse/ToneAnalysis.h"
+#include "integration/hal_pulse/ToneTools.h"
 #include "support/TemporaryDirectory.h"
+#include "support/ToneAnalysis.h"
 
 namespace brimo::testing {
 namespace {
@@ -77,15 +78,15 @@ TEST_F(PulseBackendAudio, CarriesAToneFromBrimolaVetrixOntoSpeakers) {
     ASSERT_TRUE(heard) << "nothing arrived on the speakers' monitor";
 
     const auto samples = speakersMonitor.samples();
-    const auto onset = firstSound(samples, 0.1F).value_or(0);
+    const auto soundStart = onset(samples, 0.1F).value_or(0);
     const auto window = static_cast<std::size_t>(rate / 4);
-    const auto interior = onset + static_cast<std::size_t>(rate / 2);
+    const auto interior = soundStart + static_cast<std::size_t>(rate / 2);
     ASSERT_GE(samples.size(), interior + 6 * window) << "the tone arrived cut short";
     // One late wake-up of a loaded machine may spoil a window; a fault in the path shifts them
     // all.
     std::vector<double> windows;
     for (std::size_t i = 0; i < 6; ++i) {
-        windows.push_back(zeroCrossingFrequency(samples, interior + i * window, window, rate));
+        windows.push_back(toneFrequency(slice(samples, interior + i * window, window), rate));
     }
     std::sort(windows.begin(), windows.end());
     EXPECT_NEAR((windows[2] + windows[3]) / 2, 440.0, 0.1);

@@ -1,4 +1,4 @@
-#include "integration/hal_pulse/ToneAnalysis.h"
+#include "integration/hal_pulse/ToneTools.h"
 
 #include <algorithm>
 #include <cmath>
@@ -61,25 +61,6 @@ void writeToneWav(const std::string& path, double frequencyHz, double seconds, i
     }
 }
 
-std::optional<std::size_t> firstSound(const std::vector<float>& samples, float threshold) {
-    auto found = std::find_if(samples.begin(), samples.end(),
-                              [&](float sample) { return std::fabs(sample) >= threshold; });
-    if (found == samples.end()) {
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(found - samples.begin());
-}
-
-double zeroCrossingFrequency(const std::vector<float>& samples, std::size_t begin,
-                             std::size_t length, double sampleRate) {
-    const auto crossings = risingCrossings(samples, begin, length);
-    if (crossings.size() < 2) {
-        return 0.0;
-    }
-    return static_cast<double>(crossings.size() - 1) * sampleRate /
-           (crossings.back() - crossings.front());
-}
-
 std::size_t disturbedPeriods(const std::vector<float>& samples, std::size_t begin,
                              std::size_t length, double sampleRate, double frequencyHz) {
     const auto crossings = risingCrossings(samples, begin, length);
@@ -91,14 +72,6 @@ std::size_t disturbedPeriods(const std::vector<float>& samples, std::size_t begi
         }
     }
     return disturbed;
-}
-
-float peak(const std::vector<float>& samples) {
-    float largest = 0.0F;
-    for (float sample : samples) {
-        largest = std::max(largest, std::fabs(sample));
-    }
-    return largest;
 }
 
 }  // namespace brimo::testing
