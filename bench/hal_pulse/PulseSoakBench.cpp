@@ -72,7 +72,7 @@ struct ServerProcess {
 
 std::vector<ServerProcess> serverProcesses() {
     std::vector<ServerProcess> processes;
-    if (const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR")) {
+    if (const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR")) {  // NOLINT(concurrency-mt-unsafe)
         std::ifstream pids(std::string(dir) + "/pids");
         ServerProcess process;
         while (pids >> process.pid >> process.name) {
@@ -81,6 +81,16 @@ std::vector<ServerProcess> serverProcesses() {
         }
     }
     return processes;
+}
+
+// "pulseaudio" or "pipewire", as the harness recorded it.
+std::string serverKind() {
+    std::string kind = "unknown";
+    if (const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR")) {  // NOLINT(concurrency-mt-unsafe)
+        std::ifstream marker(std::string(dir) + "/.brimo-audio-servers");
+        marker >> kind;
+    }
+    return kind;
 }
 
 // One click every half second; notes when each click's block was produced.
@@ -275,8 +285,8 @@ int main(int argc, char** argv) {
     std::printf(
         "{\n  \"server\": \"%s\",\n  \"sample_rate\": %.1f,\n  \"cycle_frames\": %u,\n"
         "  \"playback_cycles\": %u,\n  \"load_threads\": %u,\n",
-        std::getenv("BRIMO_AUDIO_SERVER_DIR") != nullptr ? "private" : "?", rate,
-        format.bufferFrameSize, backendOptions.playbackCycles, options.loadThreads);
+        serverKind().c_str(), rate, format.bufferFrameSize, backendOptions.playbackCycles,
+        options.loadThreads);
     std::printf("  \"round_trip_ms\": {\"min\": %.1f, \"median\": %.1f, \"max\": %.1f},\n",
                 roundTrips.empty() ? 0.0 : roundTrips.front(),
                 roundTrips.empty() ? 0.0 : roundTrips[roundTrips.size() / 2],

@@ -14,8 +14,7 @@
 namespace brimo::testing {
 namespace {
 
-using std::chrono_literals::operator""ms;
-using std::chrono_literals::operator""s;
+using namespace std::chrono_literals;
 
 class PulseBackendAudio : public PulseBackendTest {
   protected:

@@ -7,8 +7,7 @@
 namespace brimo::testing {
 namespace {
 
-using std::chrono_literals::operator""ms;
-using std::chrono_literals::operator""s;
+using namespace std::chrono_literals;
 
 class PulseBackendDevices : public PulseBackendTest {};
 

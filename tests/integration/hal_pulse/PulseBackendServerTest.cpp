@@ -7,13 +7,14 @@
 namespace brimo::testing {
 namespace {
 
-using std::chrono_literals::operator""s;
+using namespace std::chrono_literals;
 
 class PulseBackendServer : public PulseBackendTest {};
 
 // What a driver installation does to the running system: the audio server restarts.
 TEST_F(PulseBackendServer, FollowsTheServerThroughARestart) {
-    const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR");
+    const char* dir =
+        std::getenv("BRIMO_AUDIO_SERVER_DIR");  // NOLINT(concurrency-mt-unsafe): read-only use
     if (dir == nullptr) {
         GTEST_SKIP() << "restarting needs the server directory CTest passes";
     }
