@@ -132,12 +132,12 @@ int main(int argc, char** argv) {
                       "%s{\"relative_ppm\": %.1f, \"seconds\": %.0f, \"underruns\": %llu, "
                       "\"overruns\": %llu, \"fill_error_min_ms\": %.3f, "
                       "\"fill_error_max_ms\": %.3f, \"final_rate\": %.7f, "
-                      "\"final_frequency_hz\": %.4f}",
+                      "\"final_fill_error_ms\": %.3f, \"final_frequency_hz\": %.4f}",
                       drift.size() > 1 ? ", " : "", ppm, driftSeconds,
                       static_cast<unsigned long long>(stats.underruns),
                       static_cast<unsigned long long>(stats.overruns),
                       snapshot.minFillErrorSeconds * 1e3, snapshot.maxFillErrorSeconds * 1e3,
-                      snapshot.rate, frequency);
+                      snapshot.rate, snapshot.fillErrorSeconds * 1e3, frequency);
         drift += entry;
     }
     drift += "]";
