@@ -102,14 +102,14 @@ class OurShifter final : public Shifter {
 
 class RubberBandShifter final : public Shifter {
   public:
-    RubberBandShifter(bool finer, std::string name) : finer_(finer), name_(std::move(name)) {}
+    RubberBandShifter(bool finer, int pitchOption, std::string name)
+        : finer_(finer), pitchOption_(pitchOption), name_(std::move(name)) {}
     [[nodiscard]] std::string name() const override { return name_; }
 
     Rendered run(const Stereo& input, double sampleRate, double cents) override {
         using RB = ::RubberBand::RubberBandStretcher;
-        // Real time, and a pitch method that glides through 1.0 without a discontinuity, as
-        // the live fades need.
-        const RB::Options options = RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
+        // Real time, everything else at its default but the pitch method (see the names).
+        const RB::Options options = RB::OptionProcessRealTime | pitchOption_ |
                                     (finer_ ? RB::OptionEngineFiner : RB::OptionEngineFaster);
         RB stretcher(static_cast<std::size_t>(sampleRate), 2, options);
         stretcher.setPitchScale(std::exp2(cents / 1200.0));
@@ -149,6 +149,7 @@ class RubberBandShifter final : public Shifter {
 
   private:
     bool finer_;
+    int pitchOption_;
     std::string name_;
 };
 
@@ -201,10 +202,16 @@ std::unique_ptr<Shifter> makeOurShifter(float overlap) {
     return std::make_unique<OurShifter>(overlap);
 }
 std::unique_ptr<Shifter> makeRubberBandR3() {
-    return std::make_unique<RubberBandShifter>(true, "RubberBand R3");
+    return std::make_unique<RubberBandShifter>(
+        true, RubberBand::RubberBandStretcher::OptionPitchHighQuality, "R3 rt HQ");
 }
-std::unique_ptr<Shifter> makeRubberBandR2() {
-    return std::make_unique<RubberBandShifter>(false, "RubberBand R2");
+std::unique_ptr<Shifter> makeRubberBandR2(bool tuned) {
+    using RB = RubberBand::RubberBandStretcher;
+    if (tuned) {
+        return std::make_unique<RubberBandShifter>(
+            false, RB::OptionPitchHighQuality | RB::OptionTransientsSmooth, "R2 rt HQ smooth");
+    }
+    return std::make_unique<RubberBandShifter>(false, RB::OptionPitchHighSpeed, "R2 rt default");
 }
 std::unique_ptr<Shifter> makeSoundTouch() {
     return std::make_unique<SoundTouchShifter>();

@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
         shifters.push_back(makeRubberBandR3());
     }
     const std::size_t r2 = shifters.size();
-    shifters.push_back(makeRubberBandR2());
+    shifters.push_back(makeRubberBandR2(false));
+    shifters.push_back(makeRubberBandR2(true));
     if (!quick) {
         shifters.push_back(makeSoundTouch());
     }
