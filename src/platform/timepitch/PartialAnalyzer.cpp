@@ -107,9 +107,9 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     estimateFrequencies(spectra, hop);
     matchPrevious();
     fitAmplitudes(spectra, jointFit);
-    refineFromPhaseAdvance(hop);
+    refineFromPhaseAdvance(hop, true);
     fitAmplitudes(spectra, jointFit);
-    refineFromPhaseAdvance(hop);
+    refineFromPhaseAdvance(hop, false);
     judgeFit(spectra, jointFit);
     advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre);
     keepAsPrevious(spectra);
@@ -305,8 +305,11 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     static_assert(kMaxClusterBins > 0);
 }
 
-void PartialAnalyzer::refineFromPhaseAdvance(int hop) {
+void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
     const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+    // A phase error turns into a frequency error inversely proportional to the hop; below an
+    // eighth of the frame the measurements are averaged over about that span instead.
+    const double gain = std::min(1.0, 8.0 * hop / frameSize_);
     for (int j = 0; j < count_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
         const int before = previousIndex_[static_cast<std::size_t>(j)];
@@ -326,8 +329,9 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop) {
         }
         partial.advance = expected + wrapPhase(std::arg(cross) - expected);
         const double nu = partial.advance * binsPerRadian;
-        if (std::abs(nu - partial.bins) < 0.5) {
-            partial.bins = nu;
+        if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
+            const double then = previousPartials_[static_cast<std::size_t>(before)].bins;
+            partial.bins = std::abs(nu - then) < 0.5 ? then + gain * (nu - then) : nu;
         }
     }
 }

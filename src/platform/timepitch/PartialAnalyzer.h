@@ -70,7 +70,9 @@ class PartialAnalyzer {
     void matchPrevious();
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit);
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
-    void refineFromPhaseAdvance(int hop);
+    // Measures each followed partial's phase advance since the previous frame and, when asked,
+    // moves its frequency towards what the advance says.
+    void refineFromPhaseAdvance(int hop, bool updateFrequencies);
     void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
     void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
     void keepAsPrevious(const std::complex<float>* const* spectra);
