@@ -45,19 +45,17 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
         inverseWindow_[static_cast<std::size_t>(n + maxHop)] =
             1.0 / (frameSize * analysis_.window(n) * taper_.window(n));
     }
-    for (int m = -3; m <= 3; ++m) {
-        original_[m + 3] = taper_.at(m) / static_cast<float>(frameSize);
-    }
-    residual_.assign(static_cast<std::size_t>(bins_), {});
-    moved_.assign(static_cast<std::size_t>(bins_ + 2 * margin_), {});
-    weights_.assign(2 * kTaperReach + 2, {});
+    residualRe_.assign(static_cast<std::size_t>(bins_), 0.0F);
+    residualIm_.assign(static_cast<std::size_t>(bins_), 0.0F);
+    movedRe_.assign(static_cast<std::size_t>(bins_ + 2 * margin_), 0.0F);
+    movedIm_.assign(static_cast<std::size_t>(bins_ + 2 * margin_), 0.0F);
     fft_.prepare(frameSize);
 }
 
 bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
                                     const PartialAnalyzer& analyzer, double ratio,
-                                    float* const* out, const float* rise, int before,
-                                    const float* fall, int after) {
+                                    const float* const* input, float* const* out, const float* rise,
+                                    int before, const float* fall, int after) {
     const int count = analyzer.partialCount();
     bool moves = false;
     for (int j = 0; j < count && !moves; ++j) {
@@ -66,21 +64,23 @@ bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
     if (!moves) {
         return false;
     }
-    const float floor = kResidualFloor * analyzer.loudestPower();
+    const float floor = kResidualFloor * analyzer.loudestPower() / static_cast<float>(channels_);
     for (int c = 0; c < channels_; ++c) {
-        std::fill(moved_.begin(), moved_.end(), std::complex<float>{});
+        std::fill(movedRe_.begin(), movedRe_.end(), 0.0F);
+        std::fill(movedIm_.begin(), movedIm_.end(), 0.0F);
         takeOutModels(spectra[c], analyzer, c);
         addPartials(analyzer, ratio, c);
-        moveRegions(analyzer, ratio, floor / static_cast<float>(channels_));
+        moveRegions(analyzer, ratio, floor);
         foldIntoSpectrum();
         const float* d = fft_.inverse() + frameSize_ / 2;
+        const float* x = input[c];
         float* y = out[c];
         const double* inverse = inverseWindow_.data() + maxHop_;
         for (int n = -before; n < 0; ++n) {
-            y[n] += static_cast<float>(d[n] * inverse[n]) * rise[n + before];
+            y[n] += (static_cast<float>(d[n] * inverse[n]) - x[n]) * rise[n + before];
         }
         for (int n = 0; n < after; ++n) {
-            y[n] += static_cast<float>(d[n] * inverse[n]) * fall[n];
+            y[n] += (static_cast<float>(d[n] * inverse[n]) - x[n]) * fall[n];
         }
     }
     return true;
@@ -88,7 +88,16 @@ bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
 
 void SpectralShifter::takeOutModels(const std::complex<float>* spectrum,
                                     const PartialAnalyzer& analyzer, int channel) {
-    std::copy(spectrum, spectrum + bins_, residual_.begin());
+    for (int k = 0; k < bins_; ++k) {
+        residualRe_[static_cast<std::size_t>(k)] = spectrum[k].real();
+        residualIm_[static_cast<std::size_t>(k)] = spectrum[k].imag();
+    }
+    // DC and the Nyquist bin are shared between the two sides of the spectrum; moved as one
+    // side, they count half.
+    residualRe_.front() *= 0.5F;
+    residualIm_.front() = 0.0F;
+    residualRe_.back() *= 0.5F;
+    residualIm_.back() = 0.0F;
     const int count = analyzer.partialCount();
     const double image = frameSize_;
     for (int j = 0; j < count; ++j) {
@@ -98,15 +107,16 @@ void SpectralShifter::takeOutModels(const std::complex<float>* spectrum,
         }
         const std::complex<float> z = analyzer.amplitude(j, channel);
         const double nu = partial.bins;
-        const int lo = std::max(0, static_cast<int>(std::ceil(nu)) - kModelReach);
-        const int hi = std::min(bins_ - 1, static_cast<int>(std::floor(nu)) + kModelReach);
+        const int lo = std::max(1, static_cast<int>(std::ceil(nu)) - kModelReach);
+        const int hi = std::min(bins_ - 2, static_cast<int>(std::floor(nu)) + kModelReach);
         const bool nearEdge = nu < kModelReach || nu > bins_ - 1 - kModelReach;
         for (int k = lo; k <= hi; ++k) {
             std::complex<float> model = z * analysis_.at(k - nu);
             if (nearEdge) {
                 model += std::conj(z) * (analysis_.at(k + nu) + analysis_.at(k + nu - image));
             }
-            residual_[static_cast<std::size_t>(k)] -= model;
+            residualRe_[static_cast<std::size_t>(k)] -= model.real();
+            residualIm_[static_cast<std::size_t>(k)] -= model.imag();
         }
     }
 }
@@ -117,7 +127,9 @@ void SpectralShifter::scatter(double centre, std::complex<float> value,
     const int lo = std::max(-margin_, static_cast<int>(std::floor(centre)) - reach + 1);
     const int hi = std::min(bins_ - 1 + margin_, static_cast<int>(std::ceil(centre)) + reach - 1);
     for (int k = lo; k <= hi; ++k) {
-        moved(k) += value * kernel.at(k - centre);
+        const float w = kernel.at(k - centre);
+        movedRe_[static_cast<std::size_t>(k + margin_)] += value.real() * w;
+        movedIm_[static_cast<std::size_t>(k + margin_)] += value.imag() * w;
     }
 }
 
@@ -126,17 +138,13 @@ void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio,
     const double top = kTopOfBand * (bins_ - 1);
     for (int j = 0; j < count; ++j) {
         const Partial& partial = analyzer.partial(j);
-        if (!partial.isShifted || (ratio == 1.0 && partial.offset == 0.0)) {
+        const double shifted = ratio * partial.bins;
+        // A copy that would land above the band is dropped.
+        if (!partial.isShifted || shifted >= top) {
             continue;
         }
-        const std::complex<float> z = analyzer.amplitude(j, channel);
-        const double shifted = ratio * partial.bins;
-        // A copy that would land above the band is dropped; the original is still removed.
-        if (shifted < top) {
-            const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
-            scatter(shifted, z * turn, product_);
-        }
-        scatter(partial.bins, -z, product_);
+        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
+        scatter(shifted, analyzer.amplitude(j, channel) * turn, product_);
     }
 }
 
@@ -144,37 +152,39 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
     const int count = analyzer.partialCount();
     const double top = kTopOfBand * (bins_ - 1);
     const auto n = static_cast<float>(frameSize_);
+    const float* re = residualRe_.data();
+    const float* im = residualIm_.data();
     for (int j = 0; j < count; ++j) {
         const Partial& partial = analyzer.partial(j);
-        if (ratio == 1.0 && partial.offset == 0.0) {
+        // The first region reaches down to DC, the last one up to the Nyquist bin.
+        const int start = j == 0 ? 0 : analyzer.regionStart(j);
+        const int end = j == count - 1 ? bins_ : analyzer.regionEnd(j);
+        if (ratio * partial.bins >= top) {
             continue;
         }
-        const double shift = (ratio - 1.0) * partial.bins;
-        const bool keep = ratio * partial.bins < top;
-        // Every bin of the region moves by the same shift, so the kernel taps are the same for
-        // all of them: whole-bin offsets `first` … first + taps − 1 from the bin.
-        const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
-        const int taps = 2 * kTaperReach;
-        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
-        for (int t = 0; t < taps; ++t) {
-            weights_[static_cast<std::size_t>(t)] =
-                keep ? turn * (taper_.at(first + t - shift) / n) : std::complex<float>{};
+        float energy = 0.0F;
+        for (int k = start; k < end; ++k) {
+            energy += re[k] * re[k] + im[k] * im[k];
         }
-        const int end = analyzer.regionEnd(j);
-        for (int k = analyzer.regionStart(j); k < end; ++k) {
-            const std::complex<float> v = residual_[static_cast<std::size_t>(k)];
-            if (std::norm(v) <= floor) {
-                continue;
-            }
-            if (keep) {
-                const int lo = std::max(-margin_, k + first);
-                const int hi = std::min(bins_ - 1 + margin_, k + first + taps - 1);
-                for (int i = lo; i <= hi; ++i) {
-                    moved(i) += v * weights_[static_cast<std::size_t>(i - k - first)];
-                }
-            }
-            for (int m = -3; m <= 3; ++m) {
-                moved(k + m) -= v * original_[m + 3];
+        if (energy <= floor * static_cast<float>(end - start)) {
+            continue;
+        }
+        // Every bin of the region moves by the same shift, so the kernel taps are the same for
+        // all of them: whole-bin offsets `first` … first + 2·reach − 1 from the bin.
+        const double shift = (ratio - 1.0) * partial.bins;
+        const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
+        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
+        for (int t = 0; t < 2 * kTaperReach; ++t) {
+            const std::complex<float> w = turn * (taper_.at(first + t - shift) / n);
+            const int lo = std::max(start, -margin_ - first - t);
+            const int hi = std::min(end, bins_ + margin_ - first - t);
+            float* yRe = movedRe_.data() + margin_ + first + t;
+            float* yIm = movedIm_.data() + margin_ + first + t;
+            const float wr = w.real();
+            const float wi = w.imag();
+            for (int k = lo; k < hi; ++k) {
+                yRe[k] += re[k] * wr - im[k] * wi;
+                yIm[k] += re[k] * wi + im[k] * wr;
             }
         }
     }
@@ -185,15 +195,17 @@ void SpectralShifter::foldIntoSpectrum() {
     // above the Nyquist bin is the mirror image of the other side. Phases relative to the frame
     // centre become phases relative to its first sample by (−1)^k.
     std::complex<float>* y = fft_.inverseInput();
+    const float* re = movedRe_.data() + margin_;
+    const float* im = movedIm_.data() + margin_;
     const int half = bins_ - 1;
     for (int k = 0; k <= half; ++k) {
-        y[k] = moved(k);
+        y[k] = {re[k], im[k]};
     }
-    y[0] = {2.0F * y[0].real(), 0.0F};
-    y[half] = {2.0F * y[half].real(), 0.0F};
+    y[0] = {2.0F * re[0], 0.0F};
+    y[half] = {2.0F * re[half], 0.0F};
     for (int k = 1; k <= margin_ && k < half; ++k) {
-        y[k] += std::conj(moved(-k));
-        y[half - k] += std::conj(moved(half + k));
+        y[k] += std::complex<float>(re[-k], -im[-k]);
+        y[half - k] += std::complex<float>(re[half + k], -im[half + k]);
     }
     for (int k = 1; k <= half; k += 2) {
         y[k] = -y[k];

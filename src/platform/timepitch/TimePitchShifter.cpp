@@ -242,12 +242,14 @@ void TimePitchShifter::addCorrection(std::int64_t centre, int before, int after,
     // next one; neighbouring fades add up to one whatever the hops, so the overlap can change
     // between any two frames.
     prepareFades(before, after);
+    const float* in[PartialAnalyzer::kMaxChannels];
     float* out[PartialAnalyzer::kMaxChannels];
     for (int c = 0; c < channels_; ++c) {
+        in[c] = at(input_, c, centre);
         out[c] = at(correction_, c, centre);
     }
-    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, out, rise_.data(), before,
-                            fall_.data(), after);
+    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, in, out, rise_.data(),
+                            before, fall_.data(), after);
 }
 
 }  // namespace brimo::timepitch
