@@ -16,7 +16,9 @@ constexpr int kLobe = 2;
 // more than 60 dB down and ignoring them costs nothing audible.
 constexpr double kClusterGap = 8.0;
 constexpr int kMaxCluster = 16;
-constexpr int kMaxClusterBins = kMaxCluster * static_cast<int>(kClusterGap) + 2 * kLobe + 2;
+// How far, in bins, a partial's window transform is taken into the fit: its side lobes are
+// about 70 dB down there.
+constexpr int kReach = 12;
 // A peak this far below the loudest one in the frame is left alone: its own level is its error.
 constexpr double kRelativeFloor = 1e-10;
 // A partial is shifted only when the fit leaves at most this share of its energy unexplained.
@@ -252,8 +254,6 @@ void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, b
 
 void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
     const int n = last - first;
-    const auto& window = window_;
-    const double nyquistImage = frameSize_;
     const int lo = std::max(
         0, static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first)].bins)) - kLobe);
     const int hi = std::min(
@@ -261,23 +261,27 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
         static_cast<int>(std::lround(partials_[static_cast<std::size_t>(last - 1)].bins)) + kLobe);
 
     // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
-    // with B and C the window transform at the partial plus or minus its mirror images.
+    // with B and C the window transform at the partial plus or minus its mirror images. Only
+    // partials near a bin reach it; farther ones are below the fit's tolerance there.
     double gramB[kMaxCluster * kMaxCluster] = {};
     double gramC[kMaxCluster * kMaxCluster] = {};
     double rhsB[kMaxChannels * kMaxCluster] = {};
     double rhsC[kMaxChannels * kMaxCluster] = {};
     float b[kMaxCluster];
     float c[kMaxCluster];
+    int from = 0;
+    int to = 0;
     for (int k = lo; k <= hi; ++k) {
-        for (int j = 0; j < n; ++j) {
+        nearby(first, n, k, from, to);
+        for (int j = from; j < to; ++j) {
             const double nu = partials_[static_cast<std::size_t>(first + j)].bins;
-            const float direct = window.at(k - nu);
-            const float mirror = window.at(k + nu) + window.at(k + nu - nyquistImage);
+            const float direct = window_.at(k - nu);
+            const float mirror = mirrorAt(k, nu);
             b[j] = direct + mirror;
             c[j] = direct - mirror;
         }
-        for (int j = 0; j < n; ++j) {
-            for (int l = 0; l <= j; ++l) {
+        for (int j = from; j < to; ++j) {
+            for (int l = from; l <= j; ++l) {
                 gramB[j * n + l] += static_cast<double>(b[j]) * b[l];
                 gramC[j * n + l] += static_cast<double>(c[j]) * c[l];
             }
@@ -302,7 +306,25 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
                 static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
         }
     }
-    static_assert(kMaxClusterBins > 0);
+}
+
+void PartialAnalyzer::nearby(int first, int n, int bin, int& from, int& to) const {
+    while (from < n && partials_[static_cast<std::size_t>(first + from)].bins <= bin - kReach) {
+        ++from;
+    }
+    to = std::max(to, from);
+    while (to < n && partials_[static_cast<std::size_t>(first + to)].bins < bin + kReach) {
+        ++to;
+    }
+}
+
+float PartialAnalyzer::mirrorAt(int bin, double nu) const {
+    // The images at −ν and N − ν matter only near DC and the Nyquist frequency.
+    const double image = frameSize_;
+    if (bin + nu >= kReach && bin + nu - image <= -kReach) {
+        return 0.0F;
+    }
+    return window_.at(bin + nu) + window_.at(bin + nu - image);
 }
 
 void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
@@ -337,25 +359,26 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
 }
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
-    const double nyquistImage = frameSize_;
     for (int first = 0; first < count_;) {
         const int end = clusterEnd(first, jointFit);
+        const int n = end - first;
         for (int j = first; j < end; ++j) {
             Partial& partial = partials_[static_cast<std::size_t>(j)];
             const int centre = static_cast<int>(std::lround(partial.bins));
             double residual = 0.0;
             double own = 0.0;
+            int from = 0;
+            int to = 0;
             for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
                  ++k) {
+                nearby(first, n, k, from, to);
                 for (int ch = 0; ch < channels_; ++ch) {
                     std::complex<double> model;
-                    for (int l = first; l < end; ++l) {
+                    for (int l = first + from; l < first + to; ++l) {
                         const double nu = partials_[static_cast<std::size_t>(l)].bins;
                         const std::complex<double> z(amplitude(l, ch));
                         const double direct = window_.at(k - nu);
-                        const double mirror =
-                            window_.at(k + nu) + window_.at(k + nu - nyquistImage);
-                        model += z * direct + std::conj(z) * mirror;
+                        model += z * direct + std::conj(z) * static_cast<double>(mirrorAt(k, nu));
                         if (l == j) {
                             own += std::norm(z) * direct * direct;
                         }

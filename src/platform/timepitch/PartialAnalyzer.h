@@ -79,6 +79,11 @@ class PartialAnalyzer {
     // The previous frame's peak whose region held `bin`, when the bin was already sounding.
     [[nodiscard]] int previousOwner(int bin) const;
     [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
+    // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
+    // partials near `bin`; bins must come in rising order.
+    void nearby(int first, int n, int bin, int& from, int& to) const;
+    // The window transform's mirror images of a partial at `nu` in `bin`.
+    [[nodiscard]] float mirrorAt(int bin, double nu) const;
 
     WindowTransform window_;
     int frameSize_ = 0;
