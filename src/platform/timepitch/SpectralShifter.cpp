@@ -10,8 +10,8 @@ namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // How far a partial's model is taken out of the spectrum: the Hann window's side lobes are
-// about 100 dB down there, so what is left of the partial beyond is below hearing.
-constexpr int kModelReach = 32;
+// about 90 dB down there, and what is left beyond still moves, with the region it lies in.
+constexpr int kModelReach = 24;
 // Main-lobe half-widths, in bins, of the taper's transform and of the product window's.
 constexpr int kTaperReach = 4;
 constexpr int kProductReach = 5;
@@ -45,10 +45,11 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
         inverseWindow_[static_cast<std::size_t>(n + maxHop)] =
             1.0 / (frameSize * analysis_.window(n) * taper_.window(n));
     }
-    residualRe_.assign(static_cast<std::size_t>(bins_), 0.0F);
-    residualIm_.assign(static_cast<std::size_t>(bins_), 0.0F);
-    movedRe_.assign(static_cast<std::size_t>(bins_ + 2 * margin_), 0.0F);
-    movedIm_.assign(static_cast<std::size_t>(bins_ + 2 * margin_), 0.0F);
+    residualRe_.assign(static_cast<std::size_t>(bins_ * channels), 0.0F);
+    residualIm_.assign(static_cast<std::size_t>(bins_ * channels), 0.0F);
+    movedStride_ = bins_ + 2 * margin_;
+    movedRe_.assign(static_cast<std::size_t>(movedStride_ * channels), 0.0F);
+    movedIm_.assign(static_cast<std::size_t>(movedStride_ * channels), 0.0F);
     fft_.prepare(frameSize);
 }
 
@@ -64,14 +65,13 @@ bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
     if (!moves) {
         return false;
     }
-    const float floor = kResidualFloor * analyzer.loudestPower() / static_cast<float>(channels_);
+    std::fill(movedRe_.begin(), movedRe_.end(), 0.0F);
+    std::fill(movedIm_.begin(), movedIm_.end(), 0.0F);
+    takeOutModels(spectra, analyzer);
+    addPartials(analyzer, ratio);
+    moveRegions(analyzer, ratio, kResidualFloor * analyzer.loudestPower());
     for (int c = 0; c < channels_; ++c) {
-        std::fill(movedRe_.begin(), movedRe_.end(), 0.0F);
-        std::fill(movedIm_.begin(), movedIm_.end(), 0.0F);
-        takeOutModels(spectra[c], analyzer, c);
-        addPartials(analyzer, ratio, c);
-        moveRegions(analyzer, ratio, floor);
-        foldIntoSpectrum();
+        foldIntoSpectrum(c);
         const float* d = fft_.inverse() + frameSize_ / 2;
         const float* x = input[c];
         float* y = out[c];
@@ -86,18 +86,22 @@ bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
     return true;
 }
 
-void SpectralShifter::takeOutModels(const std::complex<float>* spectrum,
-                                    const PartialAnalyzer& analyzer, int channel) {
-    for (int k = 0; k < bins_; ++k) {
-        residualRe_[static_cast<std::size_t>(k)] = spectrum[k].real();
-        residualIm_[static_cast<std::size_t>(k)] = spectrum[k].imag();
+void SpectralShifter::takeOutModels(const std::complex<float>* const* spectra,
+                                    const PartialAnalyzer& analyzer) {
+    for (int c = 0; c < channels_; ++c) {
+        float* re = residualRe(c);
+        float* im = residualIm(c);
+        for (int k = 0; k < bins_; ++k) {
+            re[k] = spectra[c][k].real();
+            im[k] = spectra[c][k].imag();
+        }
+        // DC and the Nyquist bin are shared between the two sides of the spectrum; moved as
+        // one side, they count half.
+        re[0] *= 0.5F;
+        im[0] = 0.0F;
+        re[bins_ - 1] *= 0.5F;
+        im[bins_ - 1] = 0.0F;
     }
-    // DC and the Nyquist bin are shared between the two sides of the spectrum; moved as one
-    // side, they count half.
-    residualRe_.front() *= 0.5F;
-    residualIm_.front() = 0.0F;
-    residualRe_.back() *= 0.5F;
-    residualIm_.back() = 0.0F;
     const int count = analyzer.partialCount();
     const double image = frameSize_;
     for (int j = 0; j < count; ++j) {
@@ -105,37 +109,42 @@ void SpectralShifter::takeOutModels(const std::complex<float>* spectrum,
         if (!partial.isShifted) {
             continue;
         }
-        const std::complex<float> z = analyzer.amplitude(j, channel);
         const double nu = partial.bins;
         const int lo = std::max(1, static_cast<int>(std::ceil(nu)) - kModelReach);
         const int hi = std::min(bins_ - 2, static_cast<int>(std::floor(nu)) + kModelReach);
         const bool nearEdge = nu < kModelReach || nu > bins_ - 1 - kModelReach;
         for (int k = lo; k <= hi; ++k) {
-            std::complex<float> model = z * analysis_.at(k - nu);
-            if (nearEdge) {
-                model += std::conj(z) * (analysis_.at(k + nu) + analysis_.at(k + nu - image));
+            const float direct = analysis_.at(k - nu);
+            const float mirror =
+                nearEdge ? analysis_.at(k + nu) + analysis_.at(k + nu - image) : 0.0F;
+            for (int c = 0; c < channels_; ++c) {
+                const std::complex<float> z = analyzer.amplitude(j, c);
+                // z·direct + conj(z)·mirror
+                residualRe(c)[k] -= z.real() * (direct + mirror);
+                residualIm(c)[k] -= z.imag() * (direct - mirror);
             }
-            residualRe_[static_cast<std::size_t>(k)] -= model.real();
-            residualIm_[static_cast<std::size_t>(k)] -= model.imag();
         }
     }
 }
 
-void SpectralShifter::scatter(double centre, std::complex<float> value,
+void SpectralShifter::scatter(double centre, const std::complex<float>* values,
                               const WindowTransform& kernel) {
     const int reach = kernel.reachBins();
     const int lo = std::max(-margin_, static_cast<int>(std::floor(centre)) - reach + 1);
     const int hi = std::min(bins_ - 1 + margin_, static_cast<int>(std::ceil(centre)) + reach - 1);
     for (int k = lo; k <= hi; ++k) {
         const float w = kernel.at(k - centre);
-        movedRe_[static_cast<std::size_t>(k + margin_)] += value.real() * w;
-        movedIm_[static_cast<std::size_t>(k + margin_)] += value.imag() * w;
+        for (int c = 0; c < channels_; ++c) {
+            movedRe(c)[k] += values[c].real() * w;
+            movedIm(c)[k] += values[c].imag() * w;
+        }
     }
 }
 
-void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio, int channel) {
+void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio) {
     const int count = analyzer.partialCount();
     const double top = kTopOfBand * (bins_ - 1);
+    std::complex<float> values[PartialAnalyzer::kMaxChannels];
     for (int j = 0; j < count; ++j) {
         const Partial& partial = analyzer.partial(j);
         const double shifted = ratio * partial.bins;
@@ -144,7 +153,10 @@ void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio,
             continue;
         }
         const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
-        scatter(shifted, analyzer.amplitude(j, channel) * turn, product_);
+        for (int c = 0; c < channels_; ++c) {
+            values[c] = analyzer.amplitude(j, c) * turn;
+        }
+        scatter(shifted, values, product_);
     }
 }
 
@@ -152,8 +164,6 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
     const int count = analyzer.partialCount();
     const double top = kTopOfBand * (bins_ - 1);
     const auto n = static_cast<float>(frameSize_);
-    const float* re = residualRe_.data();
-    const float* im = residualIm_.data();
     for (int j = 0; j < count; ++j) {
         const Partial& partial = analyzer.partial(j);
         // The first region reaches down to DC, the last one up to the Nyquist bin.
@@ -163,8 +173,12 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
             continue;
         }
         float energy = 0.0F;
-        for (int k = start; k < end; ++k) {
-            energy += re[k] * re[k] + im[k] * im[k];
+        for (int c = 0; c < channels_; ++c) {
+            const float* re = residualRe(c);
+            const float* im = residualIm(c);
+            for (int k = start; k < end; ++k) {
+                energy += re[k] * re[k] + im[k] * im[k];
+            }
         }
         if (energy <= floor * static_cast<float>(end - start)) {
             continue;
@@ -176,27 +190,31 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
         const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
         for (int t = 0; t < 2 * kTaperReach; ++t) {
             const std::complex<float> w = turn * (taper_.at(first + t - shift) / n);
-            const int lo = std::max(start, -margin_ - first - t);
-            const int hi = std::min(end, bins_ + margin_ - first - t);
-            float* yRe = movedRe_.data() + margin_ + first + t;
-            float* yIm = movedIm_.data() + margin_ + first + t;
             const float wr = w.real();
             const float wi = w.imag();
-            for (int k = lo; k < hi; ++k) {
-                yRe[k] += re[k] * wr - im[k] * wi;
-                yIm[k] += re[k] * wi + im[k] * wr;
+            const int lo = std::max(start, -margin_ - first - t);
+            const int hi = std::min(end, bins_ + margin_ - first - t);
+            for (int c = 0; c < channels_; ++c) {
+                const float* re = residualRe(c);
+                const float* im = residualIm(c);
+                float* yRe = movedRe(c) + first + t;
+                float* yIm = movedIm(c) + first + t;
+                for (int k = lo; k < hi; ++k) {
+                    yRe[k] += re[k] * wr - im[k] * wi;
+                    yIm[k] += re[k] * wi + im[k] * wr;
+                }
             }
         }
     }
 }
 
-void SpectralShifter::foldIntoSpectrum() {
+void SpectralShifter::foldIntoSpectrum(int channel) {
     // The scattered values are one side of a real signal's spectrum; what fell below bin 0 or
     // above the Nyquist bin is the mirror image of the other side. Phases relative to the frame
     // centre become phases relative to its first sample by (−1)^k.
     std::complex<float>* y = fft_.inverseInput();
-    const float* re = movedRe_.data() + margin_;
-    const float* im = movedIm_.data() + margin_;
+    const float* re = movedRe(channel);
+    const float* im = movedIm(channel);
     const int half = bins_ - 1;
     for (int k = 0; k <= half; ++k) {
         y[k] = {re[k], im[k]};

@@ -34,12 +34,19 @@ class SpectralShifter {
                        const float* rise, int before, const float* fall, int after);
 
   private:
-    void takeOutModels(const std::complex<float>* spectrum, const PartialAnalyzer& analyzer,
-                       int channel);
-    void addPartials(const PartialAnalyzer& analyzer, double ratio, int channel);
+    // Each step works on every channel at once, sharing the kernel lookups.
+    void takeOutModels(const std::complex<float>* const* spectra, const PartialAnalyzer& analyzer);
+    void addPartials(const PartialAnalyzer& analyzer, double ratio);
     void moveRegions(const PartialAnalyzer& analyzer, double ratio, float floor);
-    void scatter(double centre, std::complex<float> value, const WindowTransform& kernel);
-    void foldIntoSpectrum();
+    // Adds values[c]·kernel(k − centre) to every channel's moved spectrum.
+    void scatter(double centre, const std::complex<float>* values, const WindowTransform& kernel);
+    // Turns a channel's moved spectrum into the inverse FFT's input.
+    void foldIntoSpectrum(int channel);
+    [[nodiscard]] float* residualRe(int c) { return residualRe_.data() + c * bins_; }
+    [[nodiscard]] float* residualIm(int c) { return residualIm_.data() + c * bins_; }
+    // Bin 0 of a channel's moved spectrum; bins from −margin_ on are valid.
+    [[nodiscard]] float* movedRe(int c) { return movedRe_.data() + c * movedStride_ + margin_; }
+    [[nodiscard]] float* movedIm(int c) { return movedIm_.data() + c * movedStride_ + margin_; }
 
     int frameSize_ = 0;
     int bins_ = 0;
@@ -52,10 +59,11 @@ class SpectralShifter {
     WindowTransform product_;   // analysis window × taper: the domain the result is built in
     std::vector<double> inverseWindow_;  // 1 / (N · analysis · taper), n from −maxHop
 
-    // Real and imaginary parts apart, so the loops over bins vectorise.
-    std::vector<float> residualRe_;  // bins_
+    // Real and imaginary parts apart, so the loops over bins vectorise; channel after channel.
+    std::vector<float> residualRe_;  // bins_ per channel
     std::vector<float> residualIm_;
-    std::vector<float> movedRe_;  // bins_ + 2 · margin_, from bin −margin_
+    int movedStride_ = 0;  // bins_ + 2 · margin_ per channel, from bin −margin_
+    std::vector<float> movedRe_;
     std::vector<float> movedIm_;
     RealFft fft_;
 };
