@@ -77,6 +77,7 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     input_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     correction_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     frameRate_.assign(static_cast<std::size_t>(capacity_), 1.0F);
+    energySums_.assign(static_cast<std::size_t>(capacity_ + 1), 0.0);
     rise_.reserve(static_cast<std::size_t>(maxHop_ + 1));
     fall_.reserve(static_cast<std::size_t>(maxHop_ + 1));
     reset();
@@ -86,6 +87,7 @@ void TimePitchShifter::reset() {
     std::fill(input_.begin(), input_.end(), 0.0F);
     std::fill(correction_.begin(), correction_.end(), 0.0F);
     std::fill(frameRate_.begin(), frameRate_.end(), 1.0F);
+    std::fill(energySums_.begin(), energySums_.end(), 0.0);
     tempo_.reset();
     analyzer_.reset();
     base_ = -frameSize_;
@@ -161,6 +163,11 @@ void TimePitchShifter::makeRoom(std::int64_t keepFrom, std::int64_t end) {
         }
     }
     std::memmove(frameRate_.data(), frameRate_.data() + shift, kept * sizeof(float));
+    // Running sums restart at the new base so they keep their precision.
+    const double offset = energySums_[static_cast<std::size_t>(shift)];
+    for (std::size_t i = 0; i + static_cast<std::size_t>(shift) < energySums_.size(); ++i) {
+        energySums_[i] = energySums_[i + static_cast<std::size_t>(shift)] - offset;
+    }
     base_ = keepFrom;
 }
 
@@ -174,6 +181,7 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
         tempo_.produce(pullPointers_.data(), frames, renderRate_, source);
         float* rates = at(frameRate_, 0, inputEnd_);
         std::fill(rates, rates + frames, static_cast<float>(renderRate_));
+        addEnergy(inputEnd_, inputEnd_ + frames);
         inputEnd_ += frames;
     }
 }
@@ -196,21 +204,16 @@ void TimePitchShifter::analyseFrame(std::int64_t centre) {
 }
 
 double TimePitchShifter::latestOnset(std::int64_t centre) {
-    // Energy in short blocks across the frame; an attack is a block at least 9 dB above the
+    // Energy in short blocks across the frame; an attack is a block at least 3 dB above the
     // mean of the four before it. The latest one counts, as partials are born at it.
     constexpr int kBlock = 64;
     const int blocks = frameSize_ / kBlock;
     const std::int64_t start = centre - frameSize_ / 2;
     double history[4] = {0.0, 0.0, 0.0, 0.0};
     double onset = 0.0;
+    const double* sums = energySums_.data() + (start - base_);
     for (int b = 0; b < blocks; ++b) {
-        double energy = 0.0;
-        for (int c = 0; c < channels_; ++c) {
-            const float* x = at(input_, c, start + static_cast<std::int64_t>(b) * kBlock);
-            for (int i = 0; i < kBlock; ++i) {
-                energy += static_cast<double>(x[i]) * x[i];
-            }
-        }
+        const double energy = sums[(b + 1) * kBlock] - sums[b * kBlock];
         const double before = 0.25 * (history[0] + history[1] + history[2] + history[3]);
         if (b >= 4 && energy > 2.0 * before + 1e-12) {
             onset = static_cast<double>(b * kBlock - frameSize_ / 2);
@@ -218,6 +221,18 @@ double TimePitchShifter::latestOnset(std::int64_t centre) {
         history[b % 4] = energy;
     }
     return onset;
+}
+
+void TimePitchShifter::addEnergy(std::int64_t from, std::int64_t to) {
+    double* sums = energySums_.data() - base_;
+    for (std::int64_t t = from; t < to; ++t) {
+        double energy = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            const double x = *at(input_, c, t);
+            energy += x * x;
+        }
+        sums[t + 1] = sums[t] + energy;
+    }
 }
 
 void TimePitchShifter::prepareFades(int before, int after) {

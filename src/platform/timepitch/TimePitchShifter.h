@@ -71,6 +71,8 @@ class TimePitchShifter {
     void prepareFades(int before, int after);
     void analyseFrame(std::int64_t centre);
     [[nodiscard]] double latestOnset(std::int64_t centre);
+    // Extends the running energy sums over the input frames [from, to).
+    void addEnergy(std::int64_t from, std::int64_t to);
     void addCorrection(std::int64_t centre, int before, int after, double ratio);
     [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) {
         return buffer.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
@@ -103,6 +105,9 @@ class TimePitchShifter {
     std::vector<float> correction_;
     // The tempo each input frame was read at; the pitch of a frame is corrected by it.
     std::vector<float> frameRate_;
+    // Energy of all channels summed from base_ up to each frame (capacity_ + 1 entries), so any
+    // stretch's energy is one subtraction.
+    std::vector<double> energySums_;
     double renderRate_ = 1.0;  // the tempo of the render under way
     std::int64_t base_ = 0;
     std::int64_t inputEnd_ = 0;
