@@ -23,6 +23,19 @@ constexpr int kReach = 12;
 constexpr double kRelativeFloor = 1e-10;
 // A partial is shifted only when the fit leaves at most this share of its energy unexplained.
 constexpr double kFitTolerance = 0.01;
+// A partial without a peak of its own is followed on while the fit explained it at least once
+// in the last few frames (attacks of neighbours spoil fits for a while) and it is no more than
+// 60 dB below the loudest partial.
+constexpr int kGraceFrames = 6;
+// Only partials followed for this many frames count as established enough to be looked for.
+constexpr int kSettledFrames = 3;
+constexpr double kHiddenFloor = 1e-6;
+// Where the fit leaves at least this share of a bin's power unexplained, at a peak of the
+// unexplained power, a partial is assumed to hide.
+constexpr double kDiscoverShare = 0.1;
+// A partial without a peak of its own is not taken closer than this (bins) to another one: the
+// fit could not tell them apart.
+constexpr double kSameBins = 1.0;
 
 double wrapPhase(double phase) {
     return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
@@ -81,23 +94,26 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     channels_ = std::clamp(channels, 1, kMaxChannels);
     maxPartials_ = maxPartials;
     window_.prepare(frameSize, kHann, 40);
+    const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
-    peakBins_.assign(static_cast<std::size_t>(bins_), 0);
-    regionStarts_.assign(static_cast<std::size_t>(maxPartials + 1), 0);
-    previousRegionStarts_.assign(static_cast<std::size_t>(maxPartials + 1), 0);
     previousSpectra_.assign(static_cast<std::size_t>(bins_ * channels_), {});
-    partials_.assign(static_cast<std::size_t>(maxPartials), {});
-    previousPartials_.assign(static_cast<std::size_t>(maxPartials), {});
-    amplitudes_.assign(static_cast<std::size_t>(maxPartials * channels_), {});
-    previousAmplitudes_.assign(static_cast<std::size_t>(maxPartials * channels_), {});
-    previousIndex_.assign(static_cast<std::size_t>(maxPartials), -1);
+    partials_.assign(partials, {});
+    amplitudes_.assign(partials * static_cast<std::size_t>(channels_), {});
+    taken_.assign(partials, 0);
+    regionStarts_.assign(partials + 1, 0);
+    regionOwners_.assign(partials, 0);
+    previousPartials_.assign(partials, {});
+    previousAmplitudes_.assign(partials * static_cast<std::size_t>(channels_), {});
+    previousRegionStarts_.assign(partials + 1, 0);
+    previousRegionOwners_.assign(partials, 0);
     reset();
 }
 
 void PartialAnalyzer::reset() {
     count_ = 0;
-    regionStarts_[0] = 1;
+    regionCount_ = 0;
     previousCount_ = 0;
+    previousRegionCount_ = 0;
     hasPrevious_ = false;
 }
 
@@ -105,11 +121,16 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
                               double ratioBefore, double ratioNow, bool jointFit,
                               double onsetFromCentre) {
     findPeaks(spectra);
-    findRegions();
     estimateFrequencies(spectra, hop);
     matchPrevious();
+    continueHidden();
     fitAmplitudes(spectra, jointFit);
     refineFromPhaseAdvance(hop, true);
+    // An attack spoils every fit in its frame; what is left unexplained then is no partial.
+    if (jointFit && onsetFromCentre == 0.0) {
+        discoverHidden(spectra, jointFit);
+    }
+    findRegions();
     fitAmplitudes(spectra, jointFit);
     refineFromPhaseAdvance(hop, false);
     judgeFit(spectra, jointFit);
@@ -132,45 +153,35 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     const double quarter = 1e-7 * frameSize_ / 4.0;
     const auto floor = static_cast<float>(
         std::max(static_cast<double>(loudest) * kRelativeFloor, channels_ * quarter * quarter));
+    // Room is kept for partials without peaks of their own.
+    const int maxPeaks = maxPartials_ * 2 / 3;
     int found = 0;
     const float* p = power_.data();
     for (int k = 2; k < bins_ - 3; ++k) {
         if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1]) {
-            peakBins_[static_cast<std::size_t>(found++)] = k;
-        }
-    }
-    if (found > maxPartials_) {
-        const auto first = peakBins_.begin();
-        std::nth_element(first, first + maxPartials_, first + found,
-                         [p](int a, int b) { return p[a] > p[b]; });
-        found = maxPartials_;
-        std::sort(first, first + found);
-    }
-    count_ = found;
-}
-
-void PartialAnalyzer::findRegions() {
-    // Each peak owns the bins down to the lowest point between it and its neighbours.
-    const float* p = power_.data();
-    regionStarts_[0] = 1;
-    for (int j = 1; j < count_; ++j) {
-        int low = peakBins_[static_cast<std::size_t>(j - 1)] + 1;
-        for (int k = low + 1; k <= peakBins_[static_cast<std::size_t>(j)]; ++k) {
-            if (p[k] < p[low]) {
-                low = k;
+            if (found < maxPeaks) {
+                partials_[static_cast<std::size_t>(found++)] = Partial{.peakBin = k};
+            } else {
+                // Full: the weakest peak so far makes room for a louder one.
+                auto weakest = std::min_element(partials_.begin(), partials_.begin() + found,
+                                                [p](const Partial& a, const Partial& b) {
+                                                    return p[a.peakBin] < p[b.peakBin];
+                                                });
+                if (p[weakest->peakBin] < p[k]) {
+                    std::move(weakest + 1, partials_.begin() + found, weakest);
+                    partials_[static_cast<std::size_t>(found - 1)] = Partial{.peakBin = k};
+                }
             }
         }
-        regionStarts_[static_cast<std::size_t>(j)] = low;
     }
-    regionStarts_[static_cast<std::size_t>(count_)] = bins_ - 1;
+    count_ = found;
 }
 
 void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
     const double binsPerRadian = frameSize_ / (kTwoPi * hop);
     for (int j = 0; j < count_; ++j) {
-        const int k = peakBins_[static_cast<std::size_t>(j)];
         Partial& partial = partials_[static_cast<std::size_t>(j)];
-        partial = Partial{};
+        const int k = partial.peakBin;
         // The phase advance of the peak bin since the previous frame is exact for a steady
         // partial that dominates its bin.
         bool found = false;
@@ -203,10 +214,12 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
 void PartialAnalyzer::matchPrevious() {
     // Both lists are in frequency order; each current partial takes the nearest free previous
     // one within a bin, which follows any partial that glides by less than a bin per frame.
+    std::fill(taken_.begin(), taken_.begin() + previousCount_, 0);
     int i = 0;
     int lastTaken = -1;
     for (int j = 0; j < count_; ++j) {
-        const double nu = partials_[static_cast<std::size_t>(j)].bins;
+        Partial& partial = partials_[static_cast<std::size_t>(j)];
+        const double nu = partial.bins;
         while (i < previousCount_ &&
                previousPartials_[static_cast<std::size_t>(i)].bins < nu - 1.0) {
             ++i;
@@ -223,11 +236,146 @@ void PartialAnalyzer::matchPrevious() {
                 best = t;
             }
         }
-        previousIndex_[static_cast<std::size_t>(j)] = best;
+        partial.previous = best;
         if (best >= 0) {
             lastTaken = best;
+            taken_[static_cast<std::size_t>(best)] = 1;
         }
     }
+}
+
+void PartialAnalyzer::addPartial(double bins, std::int32_t previous) {
+    if (count_ >= maxPartials_ || bins < 1.0 || bins > bins_ - 2.0) {
+        return;
+    }
+    for (int j = 0; j < count_; ++j) {
+        if (std::abs(partials_[static_cast<std::size_t>(j)].bins - bins) < kSameBins) {
+            return;
+        }
+    }
+    partials_[static_cast<std::size_t>(count_++)] = Partial{.bins = bins, .previous = previous};
+}
+
+void PartialAnalyzer::continueHidden() {
+    // A partial that the fit explained last frame but that has no peak now (a louder neighbour
+    // swallowed it) is looked for where it was.
+    double loudest = 0.0;
+    for (int q = 0; q < previousCount_; ++q) {
+        double own = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            own += std::norm(previousAmplitudes_[static_cast<std::size_t>(q * channels_ + c)]);
+        }
+        loudest = std::max(loudest, own);
+    }
+    for (int q = 0; q < previousCount_; ++q) {
+        const Partial& previous = previousPartials_[static_cast<std::size_t>(q)];
+        if (taken_[static_cast<std::size_t>(q)] != 0 || previous.misfits > kGraceFrames ||
+            previous.age < kSettledFrames) {
+            continue;
+        }
+        double own = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            own += std::norm(previousAmplitudes_[static_cast<std::size_t>(q * channels_ + c)]);
+        }
+        if (own >= kHiddenFloor * loudest) {
+            addPartial(previous.bins, q);
+        }
+    }
+    sortPartials();
+}
+
+std::complex<double> PartialAnalyzer::model(int first, int n, int bin, int channel, int& from,
+                                            int& to) const {
+    nearby(first, n, bin, from, to);
+    std::complex<double> sum;
+    for (int l = first + from; l < first + to; ++l) {
+        const double nu = partials_[static_cast<std::size_t>(l)].bins;
+        const std::complex<double> z(amplitude(l, channel));
+        sum += z * static_cast<double>(window_.at(bin - nu)) +
+               std::conj(z) * static_cast<double>(mirrorAt(bin, nu));
+    }
+    return sum;
+}
+
+void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, bool jointFit) {
+    // Where the fit of a group of partials leaves a peak of unexplained power, one more
+    // partial is taken to hide there (close partials that never showed peaks of their own).
+    const int known = count_;
+    for (int first = 0; first < known;) {
+        const int end = clusterEnd(first, jointFit);
+        const int n = end - first;
+        const int lo = std::max(
+            1,
+            static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first)].bins)) - kLobe);
+        const int hi = std::min(
+            bins_ - 2,
+            static_cast<int>(std::lround(partials_[static_cast<std::size_t>(end - 1)].bins)) +
+                kLobe);
+        int from = 0;
+        int to = 0;
+        double best = 0.0;
+        int bestBin = -1;
+        double below = 0.0;
+        double at = 0.0;
+        for (int k = lo - 1; k <= hi + 1; ++k) {
+            double residual = 0.0;
+            for (int c = 0; c < channels_; ++c) {
+                residual += std::norm(std::complex<double>(spectra[c][k]) -
+                                      model(first, n, k, c, from, to));
+            }
+            // A local maximum of the unexplained power one bin back.
+            if (k > lo && k - 1 <= hi && at > below && at >= residual &&
+                at >= kDiscoverShare * power_[static_cast<std::size_t>(k - 1)] && at > best) {
+                best = at;
+                bestBin = k - 1;
+            }
+            below = at;
+            at = residual;
+        }
+        if (bestBin > 0) {
+            addPartial(bestBin, -1);
+        }
+        first = end;
+    }
+    if (count_ > known) {
+        sortPartials();
+    }
+}
+
+void PartialAnalyzer::sortPartials() {
+    // Amplitudes are fitted after every reordering, so only the partials move.
+    std::sort(partials_.begin(), partials_.begin() + count_,
+              [](const Partial& a, const Partial& b) { return a.bins < b.bins; });
+}
+
+void PartialAnalyzer::findRegions() {
+    // Each peak owns the bins down to the lowest point between it and its neighbours.
+    regionCount_ = 0;
+    for (int j = 0; j < count_; ++j) {
+        if (partials_[static_cast<std::size_t>(j)].peakBin >= 0) {
+            regionOwners_[static_cast<std::size_t>(regionCount_++)] = j;
+        }
+    }
+    // Frequencies stay within a bin of their peaks, so the order can differ only between
+    // peaks two bins apart; order the regions by peak.
+    const auto peakOf = [this](std::int32_t j) {
+        return partials_[static_cast<std::size_t>(j)].peakBin;
+    };
+    std::sort(regionOwners_.begin(), regionOwners_.begin() + regionCount_,
+              [&](std::int32_t a, std::int32_t b) { return peakOf(a) < peakOf(b); });
+    const float* p = power_.data();
+    regionStarts_[0] = 1;
+    for (int r = 1; r < regionCount_; ++r) {
+        const int top = peakOf(regionOwners_[static_cast<std::size_t>(r)]);
+        int low = peakOf(regionOwners_[static_cast<std::size_t>(r - 1)]) + 1;
+        for (int k = low + 1; k <= top; ++k) {
+            if (p[k] < p[low]) {
+                low = k;
+            }
+        }
+        regionStarts_[static_cast<std::size_t>(r)] = low;
+    }
+    regionStarts_[static_cast<std::size_t>(regionCount_)] = bins_ - 1;
 }
 
 int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
@@ -334,7 +482,7 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
     const double gain = std::min(1.0, 8.0 * hop / frameSize_);
     for (int j = 0; j < count_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
-        const int before = previousIndex_[static_cast<std::size_t>(j)];
+        const int before = partial.previous;
         const double expected = kTwoPi * partial.bins * hop / frameSize_;
         partial.advance = expected;
         if (before < 0) {
@@ -371,23 +519,35 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             int to = 0;
             for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
                  ++k) {
-                nearby(first, n, k, from, to);
+                const double direct = window_.at(k - partial.bins);
                 for (int ch = 0; ch < channels_; ++ch) {
-                    std::complex<double> model;
-                    for (int l = first + from; l < first + to; ++l) {
-                        const double nu = partials_[static_cast<std::size_t>(l)].bins;
-                        const std::complex<double> z(amplitude(l, ch));
-                        const double direct = window_.at(k - nu);
-                        model += z * direct + std::conj(z) * static_cast<double>(mirrorAt(k, nu));
-                        if (l == j) {
-                            own += std::norm(z) * direct * direct;
-                        }
-                    }
-                    residual += std::norm(std::complex<double>(spectra[ch][k]) - model);
+                    own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
+                    residual += std::norm(std::complex<double>(spectra[ch][k]) -
+                                          model(first, n, k, ch, from, to));
                 }
             }
-            partial.isShifted =
-                previousIndex_[static_cast<std::size_t>(j)] >= 0 && residual <= kFitTolerance * own;
+            // A fit that explains the bins with much more energy than they hold is two close
+            // partials cancelling each other, not a description of the sound.
+            double held = 0.0;
+            for (int ch = 0; ch < channels_; ++ch) {
+                held += std::norm(spectra[ch][std::clamp(centre, 0, bins_ - 1)]);
+            }
+            const double peak = static_cast<double>(window_.at(0.0));
+            double fitted = 0.0;
+            for (int ch = 0; ch < channels_; ++ch) {
+                fitted += std::norm(std::complex<double>(amplitude(j, ch))) * peak * peak;
+            }
+            const bool plausible = fitted <= 4.0 * held;
+            const double share = own > 0.0 && plausible ? residual / own : 1e30;
+            partial.fitsWell = share <= kFitTolerance;
+            partial.isShifted = partial.fitsWell && partial.previous >= 0;
+            partial.misfits =
+                partial.fitsWell
+                    ? 0
+                    : (partial.previous >= 0
+                           ? previousPartials_[static_cast<std::size_t>(partial.previous)].misfits
+                           : kGraceFrames) +
+                          1;
         }
         first = end;
     }
@@ -397,19 +557,20 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
     const double radiansPerBin = kTwoPi / frameSize_;
     for (int j = 0; j < count_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
-        const int before = previousIndex_[static_cast<std::size_t>(j)];
-        if (before >= 0) {
-            const Partial& previous = previousPartials_[static_cast<std::size_t>(before)];
+        if (partial.previous >= 0) {
+            const Partial& previous = previousPartials_[static_cast<std::size_t>(partial.previous)];
             partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
             partial.age = previous.age + 1;
             continue;
         }
         partial.age = 0;
-        const int owner = previousOwner(peakBins_[static_cast<std::size_t>(j)]);
+        const int bin =
+            partial.peakBin >= 0 ? partial.peakBin : static_cast<int>(std::lround(partial.bins));
+        const int owner = previousOwner(bin, onsetFromCentre != 0.0);
         if (owner >= 0) {
-            // A peak that was already sounding under another one (peaks of close partials come
-            // and go as they beat) carries on with that peak's offset: restarting it would undo
-            // the shift gathered so far.
+            // A partial that was already sounding under another one's peak (peaks of close
+            // partials come and go as they beat) carries on with that peak's offset:
+            // restarting it would undo the shift gathered so far.
             const Partial& previous = previousPartials_[static_cast<std::size_t>(owner)];
             partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
         } else {
@@ -419,23 +580,23 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
     }
 }
 
-int PartialAnalyzer::previousOwner(int bin) const {
-    if (!hasPrevious_ || previousCount_ == 0) {
+int PartialAnalyzer::previousOwner(int bin, bool attack) const {
+    if (!hasPrevious_ || previousRegionCount_ == 0) {
         return -1;
     }
-    // Only where the bin already held most of its energy: a peak that rises out of nowhere is
-    // new sound and starts aligned with its attack.
+    // Only where the bin already held most of its energy: a peak that rises out of nowhere, or
+    // that grows in a frame with an attack, is new sound and starts aligned with the attack.
     double then = 0.0;
     for (int c = 0; c < channels_; ++c) {
         then += std::norm(previousSpectra_[static_cast<std::size_t>(c * bins_ + bin)]);
     }
-    if (4.0 * then < power_[static_cast<std::size_t>(bin)]) {
+    if ((attack ? 1.5 : 4.0) * then < power_[static_cast<std::size_t>(bin)]) {
         return -1;
     }
     const auto first = previousRegionStarts_.begin();
-    const auto last = first + previousCount_;
+    const auto last = first + previousRegionCount_;
     const auto above = std::upper_bound(first + 1, last, bin);
-    return static_cast<int>(above - first) - 1;
+    return previousRegionOwners_[static_cast<std::size_t>(above - first - 1)];
 }
 
 void PartialAnalyzer::keepAsPrevious(const std::complex<float>* const* spectra) {
@@ -445,11 +606,14 @@ void PartialAnalyzer::keepAsPrevious(const std::complex<float>* const* spectra) 
     }
     hasPrevious_ = true;
     std::copy(partials_.begin(), partials_.begin() + count_, previousPartials_.begin());
-    std::copy(regionStarts_.begin(), regionStarts_.begin() + count_ + 1,
-              previousRegionStarts_.begin());
     std::copy(amplitudes_.begin(), amplitudes_.begin() + count_ * channels_,
               previousAmplitudes_.begin());
+    std::copy(regionStarts_.begin(), regionStarts_.begin() + regionCount_ + 1,
+              previousRegionStarts_.begin());
+    std::copy(regionOwners_.begin(), regionOwners_.begin() + regionCount_,
+              previousRegionOwners_.begin());
     previousCount_ = count_;
+    previousRegionCount_ = regionCount_;
 }
 
 }  // namespace brimo::timepitch

@@ -161,48 +161,56 @@ void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio)
 }
 
 void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio, float floor) {
-    const int count = analyzer.partialCount();
+    const int count = analyzer.regionCount();
+    if (count == 0) {
+        // Not one peak (an impulse, digital silence): nothing with a pitch, kept as it is.
+        moveRegion(0, bins_, 0.0, 0.0, floor);
+        return;
+    }
     const double top = kTopOfBand * (bins_ - 1);
-    const auto n = static_cast<float>(frameSize_);
-    for (int j = 0; j < count; ++j) {
-        const Partial& partial = analyzer.partial(j);
-        // The first region reaches down to DC, the last one up to the Nyquist bin.
-        const int start = j == 0 ? 0 : analyzer.regionStart(j);
-        const int end = j == count - 1 ? bins_ : analyzer.regionEnd(j);
-        if (ratio * partial.bins >= top) {
-            continue;
+    for (int r = 0; r < count; ++r) {
+        const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
+        // A region that would land above the band is dropped.
+        if (ratio * partial.bins < top) {
+            // The first region reaches down to DC, the last one up to the Nyquist bin.
+            moveRegion(r == 0 ? 0 : analyzer.regionStart(r),
+                       r == count - 1 ? bins_ : analyzer.regionEnd(r), (ratio - 1.0) * partial.bins,
+                       partial.offset, floor);
         }
-        float energy = 0.0F;
+    }
+}
+
+void SpectralShifter::moveRegion(int start, int end, double shift, double offset, float floor) {
+    float energy = 0.0F;
+    for (int c = 0; c < channels_; ++c) {
+        const float* re = residualRe(c);
+        const float* im = residualIm(c);
+        for (int k = start; k < end; ++k) {
+            energy += re[k] * re[k] + im[k] * im[k];
+        }
+    }
+    if (energy <= floor * static_cast<float>(end - start)) {
+        return;
+    }
+    // Every bin of the region moves by the same shift, so the kernel taps are the same for all
+    // of them: whole-bin offsets `first` … first + 2·reach − 1 from the bin.
+    const auto n = static_cast<float>(frameSize_);
+    const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
+    const auto turn = std::polar(1.0F, static_cast<float>(offset));
+    for (int t = 0; t < 2 * kTaperReach; ++t) {
+        const std::complex<float> w = turn * (taper_.at(first + t - shift) / n);
+        const float wr = w.real();
+        const float wi = w.imag();
+        const int lo = std::max(start, -margin_ - first - t);
+        const int hi = std::min(end, bins_ + margin_ - first - t);
         for (int c = 0; c < channels_; ++c) {
             const float* re = residualRe(c);
             const float* im = residualIm(c);
-            for (int k = start; k < end; ++k) {
-                energy += re[k] * re[k] + im[k] * im[k];
-            }
-        }
-        if (energy <= floor * static_cast<float>(end - start)) {
-            continue;
-        }
-        // Every bin of the region moves by the same shift, so the kernel taps are the same for
-        // all of them: whole-bin offsets `first` … first + 2·reach − 1 from the bin.
-        const double shift = (ratio - 1.0) * partial.bins;
-        const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
-        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
-        for (int t = 0; t < 2 * kTaperReach; ++t) {
-            const std::complex<float> w = turn * (taper_.at(first + t - shift) / n);
-            const float wr = w.real();
-            const float wi = w.imag();
-            const int lo = std::max(start, -margin_ - first - t);
-            const int hi = std::min(end, bins_ + margin_ - first - t);
-            for (int c = 0; c < channels_; ++c) {
-                const float* re = residualRe(c);
-                const float* im = residualIm(c);
-                float* yRe = movedRe(c) + first + t;
-                float* yIm = movedIm(c) + first + t;
-                for (int k = lo; k < hi; ++k) {
-                    yRe[k] += re[k] * wr - im[k] * wi;
-                    yIm[k] += re[k] * wi + im[k] * wr;
-                }
+            float* yRe = movedRe(c) + first + t;
+            float* yIm = movedIm(c) + first + t;
+            for (int k = lo; k < hi; ++k) {
+                yRe[k] += re[k] * wr - im[k] * wi;
+                yIm[k] += re[k] * wi + im[k] * wr;
             }
         }
     }

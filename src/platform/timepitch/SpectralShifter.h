@@ -38,6 +38,8 @@ class SpectralShifter {
     void takeOutModels(const std::complex<float>* const* spectra, const PartialAnalyzer& analyzer);
     void addPartials(const PartialAnalyzer& analyzer, double ratio);
     void moveRegions(const PartialAnalyzer& analyzer, double ratio, float floor);
+    // Moves bins [start, end) of the residual by `shift` bins, turning them by `offset`.
+    void moveRegion(int start, int end, double shift, double offset, float floor);
     // Adds values[c]·kernel(k − centre) to every channel's moved spectrum.
     void scatter(double centre, const std::complex<float>* values, const WindowTransform& kernel);
     // Turns a channel's moved spectrum into the inverse FFT's input.

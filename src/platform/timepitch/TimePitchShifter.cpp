@@ -10,8 +10,9 @@ namespace brimo::timepitch {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// Partials above this many per frame are the weakest ones and pass unchanged.
-constexpr int kMaxPartials = 512;
+// Partials followed per frame: up to two thirds of them peaks; beyond that the weakest peaks
+// are not followed, and move with the region of a louder one.
+constexpr int kMaxPartials = 768;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under
 // 50 ms, rounded down to a size of only factors 2 and 3 so the FFT stays fast.
@@ -204,21 +205,33 @@ void TimePitchShifter::analyseFrame(std::int64_t centre) {
 }
 
 double TimePitchShifter::latestOnset(std::int64_t centre) {
-    // Energy in short blocks across the frame; an attack is a block at least 3 dB above the
-    // mean of the four before it. The latest one counts, as partials are born at it.
+    // Energy in short blocks across the frame. An attack is where the next four blocks hold
+    // at least twice the energy of the eight before, starting with a block that already
+    // rises; the spans are long enough that a steady low tone's own ripple never passes. The
+    // latest attack counts, as partials are born at it.
     constexpr int kBlock = 64;
+    constexpr int kBefore = 8;
+    constexpr int kAfter = 4;
     const int blocks = frameSize_ / kBlock;
     const std::int64_t start = centre - frameSize_ / 2;
-    double history[4] = {0.0, 0.0, 0.0, 0.0};
-    double onset = 0.0;
     const double* sums = energySums_.data() + (start - base_);
-    for (int b = 0; b < blocks; ++b) {
-        const double energy = sums[(b + 1) * kBlock] - sums[b * kBlock];
-        const double before = 0.25 * (history[0] + history[1] + history[2] + history[3]);
-        if (b >= 4 && energy > 2.0 * before + 1e-12) {
+    const auto energy = [sums](int from, int count) {
+        return sums[(from + count) * kBlock] - sums[from * kBlock];
+    };
+    double onset = 0.0;
+    bool rising = false;
+    // Near the frame's edges the spans shrink to what the frame holds, so an attack anywhere in
+    // it is found.
+    for (int b = 1; b < blocks; ++b) {
+        const int first = std::max(0, b - kBefore);
+        const int after = std::min(kAfter, blocks - b);
+        const double before = energy(first, b - first) / (b - first);
+        const bool attack =
+            energy(b, after) / after > 2.0 * before + 1e-12 && energy(b, 1) > 2.0 * before + 1e-12;
+        if (attack && !rising) {
             onset = static_cast<double>(b * kBlock - frameSize_ / 2);
         }
-        history[b % 4] = energy;
+        rising = attack;
     }
     return onset;
 }
@@ -228,7 +241,9 @@ void TimePitchShifter::addEnergy(std::int64_t from, std::int64_t to) {
     for (std::int64_t t = from; t < to; ++t) {
         double energy = 0.0;
         for (int c = 0; c < channels_; ++c) {
-            const double x = *at(input_, c, t);
+            // The first difference: attacks are broadband, and low tones beating against each
+            // other (which swing a plain energy by the beat) weigh little in it.
+            const double x = *at(input_, c, t) - (t > base_ ? *at(input_, c, t - 1) : 0.0F);
             energy += x * x;
         }
         sums[t + 1] = sums[t] + energy;
