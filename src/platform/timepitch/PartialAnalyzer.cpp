@@ -27,12 +27,17 @@ constexpr double kFitTolerance = 0.01;
 // in the last few frames (attacks of neighbours spoil fits for a while) and it is no more than
 // 60 dB below the loudest partial.
 constexpr int kGraceFrames = 6;
-// Only partials followed for this many frames count as established enough to be looked for.
+// Only partials followed for this many frames, or fitted well in the last one, count as
+// established enough to be looked for.
 constexpr int kSettledFrames = 3;
 constexpr double kHiddenFloor = 1e-6;
 // Where the fit leaves at least this share of a bin's power unexplained, at a peak of the
 // unexplained power, a partial is assumed to hide.
 constexpr double kDiscoverShare = 0.1;
+// Gauss-Newton steps on the frequencies of a group of close partials, and the largest change
+// of a frequency (bins) one step may make.
+constexpr int kFrequencySteps = 4;
+constexpr double kLargestFrequencyStep = 0.25;
 // A partial without a peak of its own is not taken closer than this (bins) to another one: the
 // fit could not tell them apart.
 constexpr double kSameBins = 1.0;
@@ -126,8 +131,8 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     continueHidden();
     fitAmplitudes(spectra, jointFit);
     refineFromPhaseAdvance(hop, true);
-    // An attack spoils every fit in its frame; what is left unexplained then is no partial.
-    if (jointFit && onsetFromCentre == 0.0) {
+    if (jointFit) {
+        solveCloseFrequencies(spectra);
         discoverHidden(spectra, jointFit);
     }
     findRegions();
@@ -242,6 +247,14 @@ void PartialAnalyzer::matchPrevious() {
             taken_[static_cast<std::size_t>(best)] = 1;
         }
     }
+    // A followed partial starts from where it was: the peak of a lobe shared with a close
+    // neighbour says little about either, and the phase advance corrects a glide.
+    for (int j = 0; j < count_; ++j) {
+        Partial& partial = partials_[static_cast<std::size_t>(j)];
+        if (partial.previous >= 0) {
+            partial.bins = previousPartials_[static_cast<std::size_t>(partial.previous)].bins;
+        }
+    }
 }
 
 void PartialAnalyzer::addPartial(double bins, std::int32_t previous) {
@@ -270,7 +283,7 @@ void PartialAnalyzer::continueHidden() {
     for (int q = 0; q < previousCount_; ++q) {
         const Partial& previous = previousPartials_[static_cast<std::size_t>(q)];
         if (taken_[static_cast<std::size_t>(q)] != 0 || previous.misfits > kGraceFrames ||
-            previous.age < kSettledFrames) {
+            (previous.age < kSettledFrames && !previous.fitsWell)) {
             continue;
         }
         double own = 0.0;
@@ -333,13 +346,101 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
             at = residual;
         }
         if (bestBin > 0) {
-            addPartial(bestBin, -1);
+            addPartial(bestBin + unexplainedPeakOffset(spectra, first, n, bestBin), -1);
         }
         first = end;
     }
     if (count_ > known) {
         sortPartials();
     }
+}
+
+double PartialAnalyzer::unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
+                                              int n, int bin) const {
+    // A parabola through the logarithms of the unexplained power around its peak.
+    double level[3];
+    int from = 0;
+    int to = 0;
+    for (int i = 0; i < 3; ++i) {
+        double residual = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            residual += std::norm(std::complex<double>(spectra[c][bin - 1 + i]) -
+                                  model(first, n, bin - 1 + i, c, from, to));
+        }
+        level[i] = std::log(residual + 1e-30);
+    }
+    const double curvature = level[0] - 2.0 * level[1] + level[2];
+    return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
+}
+
+void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* spectra) {
+    // Partials closer than their window's main lobe bias each other's peaks and phase
+    // advances; where a group's fit leaves more than the tolerance unexplained, its
+    // frequencies are solved together with its amplitudes (Gauss-Newton on the frequencies,
+    // the amplitudes refitted at every step).
+    for (int first = 0; first < count_;) {
+        const int end = clusterEnd(first, true);
+        const int n = end - first;
+        for (int iteration = 0; n > 1 && iteration < kFrequencySteps; ++iteration) {
+            if (!stepFrequencies(spectra, first, n)) {
+                break;
+            }
+            fitCluster(spectra, first, end);
+        }
+        first = end;
+    }
+}
+
+bool PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n) {
+    const int lo = std::max(
+        1, static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first)].bins)) - kLobe);
+    const int hi = std::min(
+        bins_ - 2,
+        static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first + n - 1)].bins)) +
+            kLobe);
+    double normal[kMaxCluster * kMaxCluster] = {};
+    double gradient[kMaxCluster] = {};
+    std::complex<double> derivative[kMaxCluster];
+    double residualEnergy = 0.0;
+    double ownEnergy = 0.0;
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        for (int ch = 0; ch < channels_; ++ch) {
+            const std::complex<double> r =
+                std::complex<double>(spectra[ch][k]) - model(first, n, k, ch, from, to);
+            residualEnergy += std::norm(r);
+            ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
+            for (int j = from; j < to; ++j) {
+                const double nu = partials_[static_cast<std::size_t>(first + j)].bins;
+                derivative[j] = -std::complex<double>(amplitude(first + j, ch)) *
+                                static_cast<double>(window_.slope(k - nu));
+            }
+            for (int j = from; j < to; ++j) {
+                gradient[j] += std::real(std::conj(derivative[j]) * r);
+                for (int l = from; l <= j; ++l) {
+                    normal[j * n + l] += std::real(std::conj(derivative[j]) * derivative[l]);
+                }
+            }
+        }
+    }
+    if (residualEnergy <= kFitTolerance * kFitTolerance * ownEnergy) {
+        return false;
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < j; ++l) {
+            normal[l * n + j] = normal[j * n + l];
+        }
+    }
+    solveSymmetric(normal, n, gradient, 1);
+    for (int j = 0; j < n; ++j) {
+        Partial& partial = partials_[static_cast<std::size_t>(first + j)];
+        partial.bins += std::clamp(gradient[j], -kLargestFrequencyStep, kLargestFrequencyStep);
+    }
+    // Steps may reorder neighbours; the fit needs them in order.
+    std::sort(partials_.begin() + first, partials_.begin() + first + n,
+              [](const Partial& a, const Partial& b) { return a.bins < b.bins; });
+    return true;
 }
 
 void PartialAnalyzer::sortPartials() {
@@ -566,7 +667,7 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
         partial.age = 0;
         const int bin =
             partial.peakBin >= 0 ? partial.peakBin : static_cast<int>(std::lround(partial.bins));
-        const int owner = previousOwner(bin, onsetFromCentre != 0.0);
+        const int owner = previousOwner(bin);
         if (owner >= 0) {
             // A partial that was already sounding under another one's peak (peaks of close
             // partials come and go as they beat) carries on with that peak's offset:
@@ -580,17 +681,19 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
     }
 }
 
-int PartialAnalyzer::previousOwner(int bin, bool attack) const {
+int PartialAnalyzer::previousOwner(int bin) const {
     if (!hasPrevious_ || previousRegionCount_ == 0) {
         return -1;
     }
-    // Only where the bin already held most of its energy: a peak that rises out of nowhere, or
-    // that grows in a frame with an attack, is new sound and starts aligned with the attack.
+    // Only where the bin already held a good part of its energy: a peak that rises out of
+    // nowhere is new sound and starts aligned with its attack. Attacks are not asked about
+    // here: beating partials look like attacks to any short-time detector, and restarting
+    // their offsets would undo their shift.
     double then = 0.0;
     for (int c = 0; c < channels_; ++c) {
         then += std::norm(previousSpectra_[static_cast<std::size_t>(c * bins_ + bin)]);
     }
-    if ((attack ? 1.5 : 4.0) * then < power_[static_cast<std::size_t>(bin)]) {
+    if (4.0 * then < power_[static_cast<std::size_t>(bin)]) {
         return -1;
     }
     const auto first = previousRegionStarts_.begin();

@@ -82,6 +82,12 @@ class PartialAnalyzer {
     void matchPrevious();
     void continueHidden();
     void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
+    [[nodiscard]] double unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
+                                               int n, int bin) const;
+    void solveCloseFrequencies(const std::complex<float>* const* spectra);
+    // One Gauss-Newton step on the frequencies of the `n` partials from `first`; false when
+    // their fit is already within the tolerance.
+    bool stepFrequencies(const std::complex<float>* const* spectra, int first, int n);
     void sortPartials();
     void findRegions();
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit);
@@ -92,9 +98,8 @@ class PartialAnalyzer {
     void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
     void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
     void keepAsPrevious(const std::complex<float>* const* spectra);
-    // The previous frame's peak whose region held `bin`, when the bin was already sounding
-    // (and, in a frame with an attack, has not grown much since).
-    [[nodiscard]] int previousOwner(int bin, bool attack) const;
+    // The previous frame's peak whose region held `bin`, when the bin was already sounding.
+    [[nodiscard]] int previousOwner(int bin) const;
     [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
     // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
     // partials near `bin`; bins must come in rising order.
