@@ -12,13 +12,14 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 // Half-width, in bins, of the main lobe that each partial's fit is judged on.
 constexpr int kLobe = 2;
-// Partials closer than this (bins) are fitted together: beyond it the window's side lobes are
-// more than 60 dB down and ignoring them costs nothing audible.
-constexpr double kClusterGap = 8.0;
+// Partials closer than this (bins) are fitted together. Beyond it a neighbour's side lobes are
+// some 40 dB down in a partial's bins; what that leaves in the residual lies in the partial's
+// own peak region and moves with it, so the output hardly depends on it.
+constexpr double kClusterGap = 5.0;
 constexpr int kMaxCluster = 16;
 // How far, in bins, a partial's window transform is taken into the fit: its side lobes are
-// about 70 dB down there.
-constexpr int kReach = 12;
+// about 60 dB down there.
+constexpr int kReach = 8;
 // A peak this far below the loudest one in the frame is left alone: its own level is its error.
 constexpr double kRelativeFloor = 1e-10;
 // A partial is shifted only when the fit leaves at most this share of its energy unexplained.
@@ -38,6 +39,13 @@ constexpr double kDiscoverShare = 0.1;
 // of a frequency (bins) one step may make.
 constexpr int kFrequencySteps = 4;
 constexpr double kLargestFrequencyStep = 0.25;
+// Partials closer than this (bins) share their main lobes; and the share of a run's energy
+// that, once unexplained, needs no further step.
+constexpr double kLobeOverlap = 3.5;
+constexpr double kSolvedShare = 1e-4;
+// A partial whose frequency moved less than this (bins) since its amplitudes were fitted keeps
+// them: the fit would change by far less than its tolerance.
+constexpr double kRefitBins = 1e-3;
 // A partial without a peak of its own is not taken closer than this (bins) to another one: the
 // fit could not tell them apart.
 constexpr double kSameBins = 1.0;
@@ -47,26 +55,39 @@ double wrapPhase(double phase) {
 }
 
 // Cholesky solve of the symmetric positive definite n×n system `a` (row-major) for each of
-// `count` right-hand sides stored one after another in `rhs`; solutions overwrite them.
+// `count` right-hand sides stored one after another in `rhs`; solutions overwrite them. The
+// systems here are banded (far partials do not interact), so each row starts at its first
+// non-zero entry, and so does its factor.
 void solveSymmetric(double* a, int n, double* rhs, int count) {
     double trace = 0.0;
     for (int i = 0; i < n; ++i) {
         trace += a[i * n + i];
     }
     const double ridge = 1e-9 * trace / n + 1e-30;
+    int start[32];
     for (int i = 0; i < n; ++i) {
         a[i * n + i] += ridge;
+        start[i] = i;
+        for (int k = 0; k < i; ++k) {
+            if (a[i * n + k] != 0.0) {
+                start[i] = k;
+                break;
+            }
+        }
     }
     for (int j = 0; j < n; ++j) {
         double d = a[j * n + j];
-        for (int k = 0; k < j; ++k) {
+        for (int k = start[j]; k < j; ++k) {
             d -= a[j * n + k] * a[j * n + k];
         }
         d = std::sqrt(std::max(d, 1e-30));
         a[j * n + j] = d;
         for (int i = j + 1; i < n; ++i) {
+            if (start[i] > j) {
+                continue;
+            }
             double s = a[i * n + j];
-            for (int k = 0; k < j; ++k) {
+            for (int k = std::max(start[i], start[j]); k < j; ++k) {
                 s -= a[i * n + k] * a[j * n + k];
             }
             a[i * n + j] = s / d;
@@ -76,7 +97,7 @@ void solveSymmetric(double* a, int n, double* rhs, int count) {
         double* b = rhs + static_cast<std::ptrdiff_t>(r) * n;
         for (int i = 0; i < n; ++i) {
             double s = b[i];
-            for (int k = 0; k < i; ++k) {
+            for (int k = start[i]; k < i; ++k) {
                 s -= a[i * n + k] * b[k];
             }
             b[i] = s / a[i * n + i];
@@ -84,7 +105,9 @@ void solveSymmetric(double* a, int n, double* rhs, int count) {
         for (int i = n - 1; i >= 0; --i) {
             double s = b[i];
             for (int k = i + 1; k < n; ++k) {
-                s -= a[k * n + i] * b[k];
+                if (start[k] <= i) {
+                    s -= a[k * n + i] * b[k];
+                }
             }
             b[i] = s / a[i * n + i];
         }
@@ -116,6 +139,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
 
 void PartialAnalyzer::reset() {
     count_ = 0;
+    sinceSolved_ = 0;
     regionCount_ = 0;
     previousCount_ = 0;
     previousRegionCount_ = 0;
@@ -131,12 +155,18 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     continueHidden();
     fitAmplitudes(spectra, jointFit);
     refineFromPhaseAdvance(hop, true);
-    if (jointFit) {
+    // Close partials change slowly: solving for them once per eighth of a frame is enough,
+    // however small the hop.
+    sinceSolved_ += hop;
+    if (jointFit && 8 * sinceSolved_ >= frameSize_) {
+        sinceSolved_ = 0;
         solveCloseFrequencies(spectra);
         discoverHidden(spectra, jointFit);
     }
     findRegions();
-    fitAmplitudes(spectra, jointFit);
+    // Groups whose frequencies stayed put keep their amplitudes.
+    fitAmplitudes(spectra, jointFit, !reordered_);
+    reordered_ = false;
     refineFromPhaseAdvance(hop, false);
     judgeFit(spectra, jointFit);
     advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre);
@@ -374,30 +404,45 @@ double PartialAnalyzer::unexplainedPeakOffset(const std::complex<float>* const* 
 }
 
 void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* spectra) {
-    // Partials closer than their window's main lobe bias each other's peaks and phase
-    // advances; where a group's fit leaves more than the tolerance unexplained, its
-    // frequencies are solved together with its amplitudes (Gauss-Newton on the frequencies,
-    // the amplitudes refitted at every step).
+    // Partials within each other's main lobe bias each other's peaks and phase advances;
+    // where such a run's fit leaves much unexplained, its frequencies are solved together with
+    // the amplitudes (Gauss-Newton on the frequencies, the amplitudes refitted at every step).
+    // Farther partials take part in the model only.
     for (int first = 0; first < count_;) {
         const int end = clusterEnd(first, true);
-        const int n = end - first;
-        for (int iteration = 0; n > 1 && iteration < kFrequencySteps; ++iteration) {
-            if (!stepFrequencies(spectra, first, n)) {
-                break;
+        for (int run = first; run < end;) {
+            int runEnd = run + 1;
+            while (runEnd < end && partials_[static_cast<std::size_t>(runEnd)].bins -
+                                           partials_[static_cast<std::size_t>(runEnd - 1)].bins <
+                                       kLobeOverlap) {
+                ++runEnd;
             }
-            fitCluster(spectra, first, end);
+            double unexplained = 1.0;
+            for (int iteration = 0; runEnd - run > 1 && iteration < kFrequencySteps; ++iteration) {
+                const double before = unexplained;
+                unexplained = stepFrequencies(spectra, first, end - first, run, runEnd);
+                // Converged, or decaying and gliding partials the step cannot help.
+                if (unexplained <= kSolvedShare || unexplained > 0.8 * before) {
+                    break;
+                }
+                fitCluster(spectra, first, end);
+            }
+            run = runEnd;
         }
         first = end;
     }
 }
 
-bool PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n) {
+double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
+                                        int runFirst, int runEnd) {
     const int lo = std::max(
-        1, static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first)].bins)) - kLobe);
+        1,
+        static_cast<int>(std::lround(partials_[static_cast<std::size_t>(runFirst)].bins)) - kLobe);
     const int hi = std::min(
         bins_ - 2,
-        static_cast<int>(std::lround(partials_[static_cast<std::size_t>(first + n - 1)].bins)) +
+        static_cast<int>(std::lround(partials_[static_cast<std::size_t>(runEnd - 1)].bins)) +
             kLobe);
+    const int m = runEnd - runFirst;
     double normal[kMaxCluster * kMaxCluster] = {};
     double gradient[kMaxCluster] = {};
     std::complex<double> derivative[kMaxCluster];
@@ -411,39 +456,42 @@ bool PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra,
                 std::complex<double>(spectra[ch][k]) - model(first, n, k, ch, from, to);
             residualEnergy += std::norm(r);
             ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
-            for (int j = from; j < to; ++j) {
-                const double nu = partials_[static_cast<std::size_t>(first + j)].bins;
-                derivative[j] = -std::complex<double>(amplitude(first + j, ch)) *
+            for (int j = 0; j < m; ++j) {
+                const double nu = partials_[static_cast<std::size_t>(runFirst + j)].bins;
+                derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) *
                                 static_cast<double>(window_.slope(k - nu));
             }
-            for (int j = from; j < to; ++j) {
+            for (int j = 0; j < m; ++j) {
                 gradient[j] += std::real(std::conj(derivative[j]) * r);
-                for (int l = from; l <= j; ++l) {
-                    normal[j * n + l] += std::real(std::conj(derivative[j]) * derivative[l]);
+                for (int l = 0; l <= j; ++l) {
+                    normal[j * m + l] += std::real(std::conj(derivative[j]) * derivative[l]);
                 }
             }
         }
     }
-    if (residualEnergy <= kFitTolerance * kFitTolerance * ownEnergy) {
-        return false;
+    const double unexplained = ownEnergy > 0.0 ? residualEnergy / ownEnergy : 0.0;
+    if (unexplained <= kSolvedShare) {
+        return unexplained;
     }
-    for (int j = 0; j < n; ++j) {
+    for (int j = 0; j < m; ++j) {
         for (int l = 0; l < j; ++l) {
-            normal[l * n + j] = normal[j * n + l];
+            normal[l * m + j] = normal[j * m + l];
         }
     }
-    solveSymmetric(normal, n, gradient, 1);
-    for (int j = 0; j < n; ++j) {
-        Partial& partial = partials_[static_cast<std::size_t>(first + j)];
+    solveSymmetric(normal, m, gradient, 1);
+    for (int j = 0; j < m; ++j) {
+        Partial& partial = partials_[static_cast<std::size_t>(runFirst + j)];
         partial.bins += std::clamp(gradient[j], -kLargestFrequencyStep, kLargestFrequencyStep);
+        partial.moved = true;
     }
     // Steps may reorder neighbours; the fit needs them in order.
-    std::sort(partials_.begin() + first, partials_.begin() + first + n,
+    std::sort(partials_.begin() + runFirst, partials_.begin() + runEnd,
               [](const Partial& a, const Partial& b) { return a.bins < b.bins; });
-    return true;
+    return unexplained;
 }
 
 void PartialAnalyzer::sortPartials() {
+    reordered_ = true;
     // Amplitudes are fitted after every reordering, so only the partials move.
     std::sort(partials_.begin(), partials_.begin() + count_,
               [](const Partial& a, const Partial& b) { return a.bins < b.bins; });
@@ -493,10 +541,18 @@ int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
     return end;
 }
 
-void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit) {
+void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                                    bool onlyMoved) {
     for (int first = 0; first < count_;) {
         const int end = clusterEnd(first, jointFit);
-        fitCluster(spectra, first, end);
+        bool moved = !onlyMoved;
+        for (int j = first; j < end; ++j) {
+            moved = moved || partials_[static_cast<std::size_t>(j)].moved;
+            partials_[static_cast<std::size_t>(j)].moved = false;
+        }
+        if (moved) {
+            fitCluster(spectra, first, end);
+        }
         first = end;
     }
 }
@@ -602,7 +658,9 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
         const double nu = partial.advance * binsPerRadian;
         if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
             const double then = previousPartials_[static_cast<std::size_t>(before)].bins;
+            const double was = partial.bins;
             partial.bins = std::abs(nu - then) < 0.5 ? then + gain * (nu - then) : nu;
+            partial.moved = std::abs(partial.bins - was) > kRefitBins;
         }
     }
 }

@@ -20,6 +20,7 @@ struct Partial {
     std::int32_t misfits = 0;    // frames in a row the fit has not explained it
     bool fitsWell = false;       // the fit explains its bins
     bool isShifted = false;      // fits well and was followed from the previous frame
+    bool moved = false;          // frequency changed since its amplitudes were last fitted
 };
 
 // Finds the sinusoids of one analysis frame and follows them from frame to frame. Each frame's
@@ -85,12 +86,16 @@ class PartialAnalyzer {
     [[nodiscard]] double unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
                                                int n, int bin) const;
     void solveCloseFrequencies(const std::complex<float>* const* spectra);
-    // One Gauss-Newton step on the frequencies of the `n` partials from `first`; false when
-    // their fit is already within the tolerance.
-    bool stepFrequencies(const std::complex<float>* const* spectra, int first, int n);
+    // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
+    // of `n` partials from `first`, unless their fit is already close enough; returns the share
+    // of the run's bins' energy left unexplained before the step.
+    double stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
+                           int runFirst, int runEnd);
     void sortPartials();
     void findRegions();
-    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit);
+    // Fits every group, or only those with a partial that moved.
+    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                       bool onlyMoved = false);
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
     // Measures each followed partial's phase advance since the previous frame and, when asked,
     // moves its frequency towards what the advance says.
@@ -123,6 +128,8 @@ class PartialAnalyzer {
     bool hasPrevious_ = false;
 
     int count_ = 0;
+    int sinceSolved_ = 0;     // samples since close partials were last solved for
+    bool reordered_ = false;  // partials were re-sorted since their amplitudes were fitted
     std::vector<Partial> partials_;
     std::vector<std::complex<float>> amplitudes_;  // maxPartials_ × channels_
     std::vector<char> taken_;                      // per previous partial
