@@ -725,7 +725,7 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
         partial.age = 0;
         const int bin =
             partial.peakBin >= 0 ? partial.peakBin : static_cast<int>(std::lround(partial.bins));
-        const int owner = previousOwner(bin);
+        const int owner = previousOwner(bin, onsetFromCentre != 0.0);
         if (owner >= 0) {
             // A partial that was already sounding under another one's peak (peaks of close
             // partials come and go as they beat) carries on with that peak's offset:
@@ -739,19 +739,19 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
     }
 }
 
-int PartialAnalyzer::previousOwner(int bin) const {
+int PartialAnalyzer::previousOwner(int bin, bool attack) const {
     if (!hasPrevious_ || previousRegionCount_ == 0) {
         return -1;
     }
-    // Only where the bin already held a good part of its energy: a peak that rises out of
-    // nowhere is new sound and starts aligned with its attack. Attacks are not asked about
-    // here: beating partials look like attacks to any short-time detector, and restarting
-    // their offsets would undo their shift.
+    // Only where the bin already held most of its energy: a peak that rises out of nowhere, or
+    // that grows in a frame with an attack, is new sound and starts aligned with the attack.
+    // (Close partials that beat look like attacks too, but they are followed as partials, so
+    // their offsets do not restart.)
     double then = 0.0;
     for (int c = 0; c < channels_; ++c) {
         then += std::norm(previousSpectra_[static_cast<std::size_t>(c * bins_ + bin)]);
     }
-    if (4.0 * then < power_[static_cast<std::size_t>(bin)]) {
+    if ((attack ? 1.5 : 4.0) * then < power_[static_cast<std::size_t>(bin)]) {
         return -1;
     }
     const auto first = previousRegionStarts_.begin();

@@ -103,8 +103,9 @@ class PartialAnalyzer {
     void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
     void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
     void keepAsPrevious(const std::complex<float>* const* spectra);
-    // The previous frame's peak whose region held `bin`, when the bin was already sounding.
-    [[nodiscard]] int previousOwner(int bin) const;
+    // The previous frame's peak whose region held `bin`, when the bin was already sounding
+    // (and, in a frame with an attack, has not grown much since).
+    [[nodiscard]] int previousOwner(int bin, bool attack) const;
     [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
     // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
     // partials near `bin`; bins must come in rising order.

@@ -67,6 +67,9 @@ class SpectralShifter {
     int movedStride_ = 0;  // bins_ + 2 · margin_ per channel, from bin −margin_
     std::vector<float> movedRe_;
     std::vector<float> movedIm_;
+    // Adds a turned copy of residual bins to moved bins; the processor's best version.
+    void (*accumulate_)(const float*, const float*, float*, float*, int, int, float,
+                        float) = nullptr;
     RealFft fft_;
 };
 
