@@ -43,7 +43,7 @@ Rendered fromPushedBlocks(const Stereo& produced, const std::vector<long>& produ
 
 class OurShifter final : public Shifter {
   public:
-    explicit OurShifter(float overlap) : overlap_(overlap) {}
+    OurShifter(float overlap, float rate) : overlap_(overlap), rate_(rate) {}
     [[nodiscard]] std::string name() const override {
         return "ours ov" + std::to_string(static_cast<int>(overlap_));
     }
@@ -52,6 +52,7 @@ class OurShifter final : public Shifter {
         timepitch::TimePitchShifter shifter;
         shifter.prepare(sampleRate, 2, kBlock);
         shifter.setOverlap(overlap_);
+        shifter.setRate(rate_);
         shifter.setPitchCents(static_cast<float>(cents));
         Source source{&input, 0};
         const long frames = static_cast<long>(input[0].size());
@@ -98,6 +99,7 @@ class OurShifter final : public Shifter {
         }
     };
     float overlap_;
+    float rate_;
 };
 
 class RubberBandShifter final : public Shifter {
@@ -198,8 +200,8 @@ class SoundTouchShifter final : public Shifter {
 
 }  // namespace
 
-std::unique_ptr<Shifter> makeOurShifter(float overlap) {
-    return std::make_unique<OurShifter>(overlap);
+std::unique_ptr<Shifter> makeOurShifter(float overlap, float rate) {
+    return std::make_unique<OurShifter>(overlap, rate);
 }
 std::unique_ptr<Shifter> makeRubberBandR3() {
     return std::make_unique<RubberBandShifter>(
