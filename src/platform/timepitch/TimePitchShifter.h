@@ -13,11 +13,17 @@
 
 namespace brimo::timepitch {
 
-// A real-time pitch shifter. Every frame of the input is read as a set of sinusoidal partials
-// plus whatever is not sinusoidal; the output is the input itself plus, for each steady
-// partial, its copy moved to the new pitch minus the original. Noise and transients therefore
-// pass untouched (no smearing, no pre-echo), steady partials land exactly on the new pitch with
-// their level, and at 0 cents the output is the input, sample for sample.
+// A real-time pitch shifter. Every analysis frame (about 64 ms, one every frameSize/overlap
+// samples) is read as a set of sinusoidal partials plus what no partial explains, and built
+// anew at the new pitch: partials that the fit explains are put back exactly at their new
+// frequency with their level and a phase that follows them from frame to frame; the rest
+// (noise, reverberation, partials too close together, the fit's error) moves peak region by
+// peak region, phase-locked to each region's peak (see SpectralShifter). Nothing keeps its old
+// pitch, so no shifted and unshifted copies of a sound ever play together. A frame without any
+// peak (an impulse) has no pitch and stays as it is; partials born at an attack start in phase
+// with it, so transients stay sharp. Each frame covers the output from the previous frame's
+// centre to the next one's only, which keeps the delay at half a frame and a hop. At 0 cents,
+// untouched since, the output is the input, sample for sample.
 //
 // The tempo (rate) reads the source through a band-limited resampler at that many source frames
 // per output frame, exactly on average, and the shift takes the resampler's change of pitch
