@@ -229,11 +229,26 @@ double TimePitchShifter::latestOnset(std::int64_t centre) {
         const bool attack =
             energy(b, after) / after > 2.0 * before + 1e-12 && energy(b, 1) > 2.0 * before + 1e-12;
         if (attack && !rising) {
-            onset = static_cast<double>(b * kBlock - frameSize_ / 2);
+            onset = static_cast<double>(preciseAttack(sums, b, before / kBlock) - frameSize_ / 2);
         }
         rising = attack;
     }
     return onset;
+}
+
+int TimePitchShifter::preciseAttack(const double* sums, int block, double level) const {
+    // Within the block before and the block found, the first few samples that rise above
+    // twice the level before: partials born at the attack are aligned with it to within them,
+    // which keeps the phases of high partials of one note together.
+    constexpr int kBlock = 64;
+    constexpr int kStep = 8;
+    const int from = std::max(0, (block - 1) * kBlock);
+    for (int t = from; t < (block + 1) * kBlock && t + kStep <= frameSize_; t += kStep) {
+        if (sums[t + kStep] - sums[t] > 2.0 * kStep * level + 1e-12) {
+            return t;
+        }
+    }
+    return block * kBlock;
 }
 
 void TimePitchShifter::addEnergy(std::int64_t from, std::int64_t to) {

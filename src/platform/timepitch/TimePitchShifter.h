@@ -77,6 +77,9 @@ class TimePitchShifter {
     void prepareFades(int before, int after);
     void analyseFrame(std::int64_t centre);
     [[nodiscard]] double latestOnset(std::int64_t centre);
+    // The sample (from the frame start) where an attack found in `block` begins, against the
+    // mean energy per sample before it; `sums` are the running energy sums from the frame start.
+    [[nodiscard]] int preciseAttack(const double* sums, int block, double level) const;
     // Extends the running energy sums over the input frames [from, to).
     void addEnergy(std::int64_t from, std::int64_t to);
     void addCorrection(std::int64_t centre, int before, int after, double ratio);
