@@ -175,9 +175,9 @@ class SoundTouchShifter final : public Shifter {
         const double started = processCpuSeconds();
         for (long at = 0; at + kBlock <= frames; at += kBlock) {
             for (int i = 0; i < kBlock; ++i) {
-                interleaved[static_cast<std::size_t>(2 * i)] =
+                interleaved[2 * static_cast<std::size_t>(i)] =
                     input[0][static_cast<std::size_t>(at + i)];
-                interleaved[static_cast<std::size_t>(2 * i + 1)] =
+                interleaved[2 * static_cast<std::size_t>(i) + 1] =
                     input[1][static_cast<std::size_t>(at + i)];
             }
             touch.putSamples(interleaved.data(), kBlock);

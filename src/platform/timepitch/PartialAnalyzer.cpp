@@ -124,7 +124,8 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     window_.prepare(frameSize, kHann, 40);
     const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
-    previousSpectra_.assign(static_cast<std::size_t>(bins_ * channels_), {});
+    previousSpectra_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels_),
+                            {});
     partials_.assign(partials, {});
     amplitudes_.assign(partials * static_cast<std::size_t>(channels_), {});
     taken_.assign(partials, 0);
@@ -224,8 +225,7 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
             std::complex<double> cross;
             for (int c = 0; c < channels_; ++c) {
                 cross += std::complex<double>(spectra[c][k]) *
-                         std::conj(std::complex<double>(
-                             previousSpectra_[static_cast<std::size_t>(c * bins_ + k)]));
+                         std::conj(std::complex<double>(previousSpectra_[spectrumIndex(c, k)]));
             }
             if (std::abs(cross) > 0.0) {
                 const double expected = kTwoPi * k * hop / frameSize_;
@@ -237,9 +237,9 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
             }
         }
         if (!found) {
-            const double a = std::log(power_[static_cast<std::size_t>(k - 1)] + 1e-30);
+            const double a = std::log(power_[static_cast<std::size_t>(k) - 1] + 1e-30);
             const double b = std::log(power_[static_cast<std::size_t>(k)] + 1e-30);
-            const double c = std::log(power_[static_cast<std::size_t>(k + 1)] + 1e-30);
+            const double c = std::log(power_[static_cast<std::size_t>(k) + 1] + 1e-30);
             const double curvature = a - 2.0 * b + c;
             partial.bins = k + (curvature < 0.0 ? 0.5 * (a - c) / curvature : 0.0);
         }
@@ -306,7 +306,7 @@ void PartialAnalyzer::continueHidden() {
     for (int q = 0; q < previousCount_; ++q) {
         double own = 0.0;
         for (int c = 0; c < channels_; ++c) {
-            own += std::norm(previousAmplitudes_[static_cast<std::size_t>(q * channels_ + c)]);
+            own += std::norm(previousAmplitudes_[amplitudeIndex(q, c)]);
         }
         loudest = std::max(loudest, own);
     }
@@ -318,7 +318,7 @@ void PartialAnalyzer::continueHidden() {
         }
         double own = 0.0;
         for (int c = 0; c < channels_; ++c) {
-            own += std::norm(previousAmplitudes_[static_cast<std::size_t>(q * channels_ + c)]);
+            own += std::norm(previousAmplitudes_[amplitudeIndex(q, c)]);
         }
         if (own >= kHiddenFloor * loudest) {
             addPartial(previous.bins, q);
@@ -368,7 +368,7 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
             }
             // A local maximum of the unexplained power one bin back.
             if (k > lo && k - 1 <= hi && at > below && at >= residual &&
-                at >= kDiscoverShare * power_[static_cast<std::size_t>(k - 1)] && at > best) {
+                at >= kDiscoverShare * power_[static_cast<std::size_t>(k) - 1] && at > best) {
                 best = at;
                 bestBin = k - 1;
             }
@@ -457,7 +457,9 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
             residualEnergy += std::norm(r);
             ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
             for (int j = 0; j < m; ++j) {
-                const double nu = partials_[static_cast<std::size_t>(runFirst + j)].bins;
+                const double nu =
+                    partials_[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
+                        .bins;
                 derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) *
                                 static_cast<double>(window_.slope(k - nu));
             }
@@ -480,7 +482,8 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
     }
     solveSymmetric(normal, m, gradient, 1);
     for (int j = 0; j < m; ++j) {
-        Partial& partial = partials_[static_cast<std::size_t>(runFirst + j)];
+        Partial& partial =
+            partials_[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)];
         partial.bins += std::clamp(gradient[j], -kLargestFrequencyStep, kLargestFrequencyStep);
         partial.moved = true;
     }
@@ -579,7 +582,8 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     for (int k = lo; k <= hi; ++k) {
         nearby(first, n, k, from, to);
         for (int j = from; j < to; ++j) {
-            const double nu = partials_[static_cast<std::size_t>(first + j)].bins;
+            const double nu =
+                partials_[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)].bins;
             const float direct = window_.at(k - nu);
             const float mirror = mirrorAt(k, nu);
             b[j] = direct + mirror;
@@ -607,18 +611,22 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     solveSymmetric(gramC, n, rhsC, channels_);
     for (int j = 0; j < n; ++j) {
         for (int ch = 0; ch < channels_; ++ch) {
-            amplitudes_[static_cast<std::size_t>((first + j) * channels_ + ch)] = {
-                static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
+            amplitudes_[amplitudeIndex(first + j, ch)] = {static_cast<float>(rhsB[ch * n + j]),
+                                                          static_cast<float>(rhsC[ch * n + j])};
         }
     }
 }
 
 void PartialAnalyzer::nearby(int first, int n, int bin, int& from, int& to) const {
-    while (from < n && partials_[static_cast<std::size_t>(first + from)].bins <= bin - kReach) {
+    while (from < n &&
+           partials_[static_cast<std::size_t>(first) + static_cast<std::size_t>(from)].bins <=
+               bin - kReach) {
         ++from;
     }
     to = std::max(to, from);
-    while (to < n && partials_[static_cast<std::size_t>(first + to)].bins < bin + kReach) {
+    while (to < n &&
+           partials_[static_cast<std::size_t>(first) + static_cast<std::size_t>(to)].bins <
+               bin + kReach) {
         ++to;
     }
 }
@@ -647,9 +655,9 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
         }
         std::complex<double> cross;
         for (int c = 0; c < channels_; ++c) {
-            cross += std::complex<double>(amplitude(j, c)) *
-                     std::conj(std::complex<double>(
-                         previousAmplitudes_[static_cast<std::size_t>(before * channels_ + c)]));
+            cross +=
+                std::complex<double>(amplitude(j, c)) *
+                std::conj(std::complex<double>(previousAmplitudes_[amplitudeIndex(before, c)]));
         }
         if (std::abs(cross) == 0.0) {
             continue;
@@ -749,7 +757,7 @@ int PartialAnalyzer::previousOwner(int bin, bool attack) const {
     // their offsets do not restart.)
     double then = 0.0;
     for (int c = 0; c < channels_; ++c) {
-        then += std::norm(previousSpectra_[static_cast<std::size_t>(c * bins_ + bin)]);
+        then += std::norm(previousSpectra_[spectrumIndex(c, bin)]);
     }
     if ((attack ? 1.5 : 4.0) * then < power_[static_cast<std::size_t>(bin)]) {
         return -1;
@@ -763,7 +771,7 @@ int PartialAnalyzer::previousOwner(int bin, bool attack) const {
 void PartialAnalyzer::keepAsPrevious(const std::complex<float>* const* spectra) {
     for (int c = 0; c < channels_; ++c) {
         std::copy(spectra[c], spectra[c] + bins_,
-                  previousSpectra_.begin() + static_cast<std::ptrdiff_t>(c * bins_));
+                  previousSpectra_.begin() + static_cast<std::ptrdiff_t>(spectrumIndex(c, 0)));
     }
     hasPrevious_ = true;
     std::copy(partials_.begin(), partials_.begin() + count_, previousPartials_.begin());

@@ -58,7 +58,7 @@ class PartialAnalyzer {
     }
     // Complex amplitude (A/2)·e^{iφ} of a partial in a channel, phase at the frame centre.
     [[nodiscard]] std::complex<float> amplitude(int index, int channel) const {
-        return amplitudes_[static_cast<std::size_t>(index * channels_ + channel)];
+        return amplitudes_[amplitudeIndex(index, channel)];
     }
 
     // The bins that belong to each spectral peak: from the low point below it to the low point
@@ -78,6 +78,14 @@ class PartialAnalyzer {
     [[nodiscard]] float loudestPower() const { return loudest_; }
 
   private:
+    [[nodiscard]] std::size_t amplitudeIndex(int index, int channel) const {
+        return static_cast<std::size_t>(index) * static_cast<std::size_t>(channels_) +
+               static_cast<std::size_t>(channel);
+    }
+    [[nodiscard]] std::size_t spectrumIndex(int channel, int bin) const {
+        return static_cast<std::size_t>(channel) * static_cast<std::size_t>(bins_) +
+               static_cast<std::size_t>(bin);
+    }
     void findPeaks(const std::complex<float>* const* spectra);
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
     void matchPrevious();

@@ -59,16 +59,18 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     analysis_.prepare(frameSize, kHann, kModelReach);
     taper_.prepare(frameSize, kBlackmanHarris, kTaperReach);
     product_.prepare(frameSize, kProduct, kProductReach);
-    inverseWindow_.assign(static_cast<std::size_t>(2 * maxHop + 1), 0.0);
+    inverseWindow_.assign(2 * static_cast<std::size_t>(maxHop) + 1, 0.0);
     for (int n = -maxHop; n <= maxHop; ++n) {
-        inverseWindow_[static_cast<std::size_t>(n + maxHop)] =
+        inverseWindow_[static_cast<std::size_t>(n) + static_cast<std::size_t>(maxHop)] =
             1.0 / (frameSize * analysis_.window(n) * taper_.window(n));
     }
-    residualRe_.assign(static_cast<std::size_t>(bins_ * channels), 0.0F);
-    residualIm_.assign(static_cast<std::size_t>(bins_ * channels), 0.0F);
+    residualRe_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
+    residualIm_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
     movedStride_ = bins_ + 2 * margin_;
-    movedRe_.assign(static_cast<std::size_t>(movedStride_ * channels), 0.0F);
-    movedIm_.assign(static_cast<std::size_t>(movedStride_ * channels), 0.0F);
+    movedRe_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
+                    0.0F);
+    movedIm_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
+                    0.0F);
     fft_.prepare(frameSize);
     accumulate_ = __builtin_cpu_supports("avx2") ? accumulateAvx2 : accumulatePlain;
 }

@@ -33,7 +33,7 @@ void TempoResampler::prepare(int channels, std::uint32_t maxSlice, std::uint32_t
     maxSlice_ = std::max<std::uint32_t>(1, maxSlice);
     maxFrames_ = std::max<std::uint32_t>(1, maxFrames);
     const int steps = kZeroCrossings * kStepsPerCrossing;
-    table_.assign(static_cast<std::size_t>(steps + 2), 0.0F);
+    table_.assign(static_cast<std::size_t>(steps) + 2, 0.0F);
     const double norm = besselI0(kKaiserBeta);
     for (int i = 0; i <= steps; ++i) {
         const double x = static_cast<double>(i) / kStepsPerCrossing;
@@ -44,11 +44,11 @@ void TempoResampler::prepare(int channels, std::uint32_t maxSlice, std::uint32_t
     }
     // Row p: the taps at source frames m = −Z … Z + 1 around a read position p / steps past a
     // whole frame, at distance m − p / steps. One row more closes the last interval.
-    phases_.assign(static_cast<std::size_t>((kStepsPerCrossing + 1) * kTaps), 0.0F);
+    phases_.assign((static_cast<std::size_t>(kStepsPerCrossing) + 1) * kTaps, 0.0F);
     for (int p = 0; p <= kStepsPerCrossing; ++p) {
         for (int i = 0; i < kTaps; ++i) {
             const double x = (i - kZeroCrossings) - static_cast<double>(p) / kStepsPerCrossing;
-            phases_[static_cast<std::size_t>(p * kTaps + i)] = kernel(x);
+            phases_[static_cast<std::size_t>(p) * kTaps + static_cast<std::size_t>(i)] = kernel(x);
         }
     }
     const auto reach = static_cast<std::int64_t>(std::ceil(kZeroCrossings * kMaxRate)) + 2;

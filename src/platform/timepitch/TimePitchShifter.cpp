@@ -68,7 +68,7 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
         window_[static_cast<std::size_t>(i)] =
             static_cast<float>(0.5 - 0.5 * std::cos(kTwoPi * i / frameSize_));
     }
-    const auto bins = static_cast<std::size_t>(frameSize_ / 2 + 1);
+    const auto bins = static_cast<std::size_t>(frameSize_ / 2) + 1;
     spectra_.assign(bins * static_cast<std::size_t>(channels_), {});
     spectraPointers_.resize(static_cast<std::size_t>(channels_));
     pullPointers_.resize(static_cast<std::size_t>(channels_));
@@ -79,8 +79,8 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     correction_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     frameRate_.assign(static_cast<std::size_t>(capacity_), 1.0F);
     energySums_.assign(static_cast<std::size_t>(capacity_ + 1), 0.0);
-    rise_.reserve(static_cast<std::size_t>(maxHop_ + 1));
-    fall_.reserve(static_cast<std::size_t>(maxHop_ + 1));
+    rise_.reserve(static_cast<std::size_t>(maxHop_) + 1);
+    fall_.reserve(static_cast<std::size_t>(maxHop_) + 1);
     reset();
 }
 
@@ -229,7 +229,7 @@ double TimePitchShifter::latestOnset(std::int64_t centre) {
         const bool attack =
             energy(b, after) / after > 2.0 * before + 1e-12 && energy(b, 1) > 2.0 * before + 1e-12;
         if (attack && !rising) {
-            onset = static_cast<double>(preciseAttack(sums, b, before / kBlock) - frameSize_ / 2);
+            onset = static_cast<double>(preciseAttack(sums, b, before / kBlock)) - 0.5 * frameSize_;
         }
         rising = attack;
     }

@@ -83,7 +83,7 @@ class TimePitchShifter {
     // Extends the running energy sums over the input frames [from, to).
     void addEnergy(std::int64_t from, std::int64_t to);
     void addCorrection(std::int64_t centre, int before, int after, double ratio);
-    [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) {
+    [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) const {
         return buffer.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);
     }
