@@ -8,24 +8,31 @@
 namespace brimo::dispatch {
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
-    thread_ = std::thread([this] { loop(); });
+    // Thread names are limited to 15 characters; the end of a reverse-DNS label says the most.
+    std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+    thread_ = std::thread([state = state_, name = std::move(name)] { loop(state, name); });
+    threadId_ = thread_.get_id();
 }
 
 SerialQueue::~SerialQueue() {
     {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
+        const std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
     }
-    wake_.notify_one();
-    thread_.join();
+    state_->wake.notify_one();
+    if (isCurrent()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
 }
 
 void SerialQueue::async(Task task) {
     {
-        const std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
+        const std::lock_guard lock(state_->mutex);
+        state_->tasks.push_back(std::move(task));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 void SerialQueue::sync(const Task& task) {
@@ -45,21 +52,19 @@ void SerialQueue::sync(const Task& task) {
     done.get_future().get();
 }
 
-void SerialQueue::loop() {
-    // Thread names are limited to 15 characters; the end of a reverse-DNS label says the most.
-    const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+void SerialQueue::loop(const std::shared_ptr<State>& state, const std::string& name) {
     pthread_setname_np(pthread_self(), name.c_str());
-
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(state->mutex);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-        if (tasks_.empty()) {
+        state->wake.wait(lock, [&state] { return state->stopping || !state->tasks.empty(); });
+        if (state->tasks.empty()) {
             return;
         }
-        Task task = std::move(tasks_.front());
-        tasks_.pop_front();
+        Task task = std::move(state->tasks.front());
+        state->tasks.pop_front();
         lock.unlock();
         task();
+        task = nullptr;  // what the task captured goes now, on this thread, not under the lock
         lock.lock();
     }
 }

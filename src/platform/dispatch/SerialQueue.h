@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,7 +16,9 @@ namespace brimo::dispatch {
 class SerialQueue {
   public:
     explicit SerialQueue(std::string label);
-    // Runs the tasks already queued, then ends the thread.
+    // Runs the tasks already queued, then ends the thread. Destroyed from one of its own tasks
+    // (the task held the last reference to the queue's owner), the queue lets its thread finish
+    // on its own instead of waiting for itself.
     ~SerialQueue();
 
     SerialQueue(const SerialQueue&) = delete;
@@ -27,18 +30,24 @@ class SerialQueue {
     // thread it runs the task at once rather than waiting on itself forever.
     void sync(const Task& task);
 
-    [[nodiscard]] bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+    [[nodiscard]] bool isCurrent() const { return std::this_thread::get_id() == threadId_; }
     [[nodiscard]] const std::string& label() const { return label_; }
 
   private:
-    void loop();
+    // Shared with the thread, so that it outlives the queue object when the thread must
+    // finish after it.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<Task> tasks;
+        bool stopping = false;
+    };
+    static void loop(const std::shared_ptr<State>& state, const std::string& name);
 
     const std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Task> tasks_;
-    bool stopping_ = false;
+    std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_;
+    std::thread::id threadId_;
 };
 
 }  // namespace brimo::dispatch

@@ -38,6 +38,11 @@ class DeviceIOClient {
     // Fill all `frames` × `channels` samples with what the device plays next.
     virtual void deviceWillPlay(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate,
                                 const AudioTimeStamp& time) = 0;
+    // The device's I/O ended without stopDeviceIO: the device went away, the audio server
+    // stopped, or it killed the stream rather than move it elsewhere. No capture or play call
+    // follows; stopDeviceIO is still due. Called at most once per startDeviceIO, on the I/O
+    // thread, which must not call stopDeviceIO from here.
+    virtual void deviceIODidStop(OSStatus /*reason*/) {}
 };
 
 // A unit call as a backend may see it before it happens (see unitCallStatus).

@@ -234,9 +234,8 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
             case kAudioUnitProperty_StreamFormat:
                 return setClientFormat(scope, element, data, dataSize);
             case kAudioUnitProperty_SetRenderCallback:
-                return setCallback(renderCallback_, data, dataSize);
             case kAudioOutputUnitProperty_SetInputCallback:
-                return setCallback(inputCallback_, data, dataSize);
+                return setCallback(id, data, dataSize);
             case kAudioOutputUnitProperty_CurrentDevice:
                 return setCurrentDevice(data, dataSize);
             case kAudioOutputUnitProperty_EnableIO:
@@ -360,7 +359,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
             } else if (buffer.mDataByteSize < frames * 4U) {
                 return kAudio_ParamError;
             } else {
-                std::memcpy(buffer.mData, plane, frames * 4U);
+                std::memcpy(buffer.mData, plane, static_cast<std::size_t>(frames) * 4U);
             }
             buffer.mNumberChannels = 1;
             buffer.mDataByteSize = frames * 4U;
@@ -486,10 +485,12 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         if (renderCallback_.inputProc == nullptr) {
             return;
         }
-        if (d.planar) {
-            std::fill(d.planes.begin(), d.planes.end(), 0.0F);
-        }
         AudioBufferList* list = d.describe(destination, n);
+        if (d.planar) {
+            for (UInt32 c = 0; c < d.channels; ++c) {
+                std::fill_n(static_cast<float*>(list->mBuffers[c].mData), n, 0.0F);
+            }
+        }
         AudioUnitRenderActionFlags flags = 0;
         const OSStatus status = renderCallback_.inputProc(renderCallback_.inputProcRefCon, &flags,
                                                           &stamp, kPlaybackElement, n, list);
@@ -623,7 +624,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         return noErr;
     }
 
-    OSStatus setCallback(AURenderCallbackStruct& callback, const void* data, UInt32 size) {
+    OSStatus setCallback(AudioUnitPropertyID id, const void* data, UInt32 size) {
         AURenderCallbackStruct value;
         if (const OSStatus status = readValue(data, size, value); status != noErr) {
             return status;
@@ -633,7 +634,8 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         if (started_) {
             return kAudioUnitErr_CannotDoInCurrentContext;
         }
-        callback = value;
+        (id == kAudioOutputUnitProperty_SetInputCallback ? inputCallback_ : renderCallback_) =
+            value;
         return noErr;
     }
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -61,4 +63,22 @@ TEST(SerialQueue, SyncFromItsOwnThreadDoesNotDeadlockAndRethrows) {
     EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
     queue.sync([&] { value = 8; });  // still serving after a failed task
     EXPECT_EQ(value, 8);
+}
+
+TEST(SerialQueue, MayBeDestroyedByOneOfItsOwnTasks) {
+    // The task holds the last reference to the queue's owner, as an engine sequence can.
+    struct Owner {
+        SerialQueue queue{"owner"};
+    };
+    auto owner = std::make_shared<Owner>();
+    std::promise<void> released;
+    owner->queue.async([keep = owner, &released]() mutable {
+        keep.reset();  // not the last one yet
+    });
+    Owner* raw = owner.get();
+    raw->queue.async([keep = std::move(owner), &released]() mutable {
+        keep.reset();  // the last one: the queue is destroyed on its own thread
+        released.set_value();
+    });
+    EXPECT_EQ(released.get_future().wait_for(5s), std::future_status::ready);
 }

@@ -33,12 +33,12 @@ class FaultTable {
   private:
     struct UnitFaultState {
         UnitFault fault;
-        int skipLeft;
-        int timesLeft;
+        int skipLeft = 0;
+        int timesLeft = -1;
     };
     struct Address {
-        AudioObjectID object;
-        UInt32 selectorOrScope;
+        AudioObjectID object = kAudioObjectUnknown;
+        UInt32 selectorOrScope = 0;
         bool operator==(const Address&) const = default;
     };
 

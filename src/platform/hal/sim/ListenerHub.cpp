@@ -46,7 +46,16 @@ OSStatus ListenerHub::remove(AudioObjectID object, const AudioObjectPropertyAddr
 void ListenerHub::changed(AudioObjectID object, const AudioObjectPropertyAddress& address) {
     {
         const std::lock_guard guard(mutex_);
-        changes_.push_back({object, address});
+        Change change{object, address, {}};
+        for (const auto& r : registrations_) {
+            if (hears(r, object, address)) {
+                change.hearers.push_back(r);
+            }
+        }
+        if (change.hearers.empty()) {
+            return;
+        }
+        changes_.push_back(std::move(change));
     }
     wake_.notify_one();
 }
@@ -56,16 +65,17 @@ void ListenerHub::waitUntilIdle() {
     idle_.wait(lock, [this] { return changes_.empty() && !delivering_; });
 }
 
-bool ListenerHub::hears(const Registration& r, const Change& c) {
+bool ListenerHub::hears(const Registration& r, AudioObjectID object,
+                        const AudioObjectPropertyAddress& address) {
     const auto& a = r.address;
     // A change of a property that has no scope is reported in the global scope and reaches
     // listeners of any scope.
-    return r.object == c.object &&
+    return r.object == object &&
            (a.mSelector == kAudioObjectPropertySelectorWildcard ||
-            a.mSelector == c.address.mSelector) &&
-           (a.mScope == kAudioObjectPropertyScopeWildcard || a.mScope == c.address.mScope ||
-            c.address.mScope == kAudioObjectPropertyScopeGlobal) &&
-           (a.mElement == kAudioObjectPropertyElementWildcard || a.mElement == c.address.mElement);
+            a.mSelector == address.mSelector) &&
+           (a.mScope == kAudioObjectPropertyScopeWildcard || a.mScope == address.mScope ||
+            address.mScope == kAudioObjectPropertyScopeGlobal) &&
+           (a.mElement == kAudioObjectPropertyElementWildcard || a.mElement == address.mElement);
 }
 
 bool ListenerHub::isRegistered(const Registration& r) {
@@ -80,17 +90,11 @@ void ListenerHub::run() {
         if (stopping_) {
             return;
         }
-        const Change change = changes_.front();
+        const Change change = std::move(changes_.front());
         changes_.pop_front();
         delivering_ = true;
-        std::vector<Registration> hearers;
-        for (const auto& r : registrations_) {
-            if (hears(r, change)) {
-                hearers.push_back(r);
-            }
-        }
         lock.unlock();
-        for (const auto& r : hearers) {
+        for (const auto& r : change.hearers) {
             const std::lock_guard delivery(deliveryMutex_);
             if (isRegistered(r)) {
                 r.proc(change.object, 1, &change.address, r.clientData);

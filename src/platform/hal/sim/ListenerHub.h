@@ -33,19 +33,22 @@ class ListenerHub {
 
   private:
     struct Registration {
-        AudioObjectID object;
+        AudioObjectID object = kAudioObjectUnknown;
         AudioObjectPropertyAddress address;
-        AudioObjectPropertyListenerProc proc;
-        void* clientData;
+        AudioObjectPropertyListenerProc proc = nullptr;
+        void* clientData = nullptr;
 
         bool operator==(const Registration&) const = default;
     };
     struct Change {
-        AudioObjectID object;
+        AudioObjectID object = kAudioObjectUnknown;
         AudioObjectPropertyAddress address;
+        // Who was listening when it changed; a later registration does not hear it.
+        std::vector<Registration> hearers;
     };
 
-    static bool hears(const Registration& r, const Change& c);
+    static bool hears(const Registration& r, AudioObjectID object,
+                      const AudioObjectPropertyAddress& address);
     bool isRegistered(const Registration& r);
     void run();
 

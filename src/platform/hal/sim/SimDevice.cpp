@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 
 #include "platform/hal/ChannelMapping.h"
 
@@ -172,8 +171,11 @@ void SimDevice::cycleLocked() {
             if (c.play) {
                 std::fill(unitOut_.begin(), unitOut_.end(), 0.0F);
                 c.client->deviceWillPlay(unitOut_.data(), frames, out, format_.sampleRate, time);
-                std::transform(mix_.begin(), mix_.end(), unitOut_.begin(), mix_.begin(),
-                               std::plus<>());
+                float* mix = mix_.data();
+                const float* unit = unitOut_.data();
+                for (std::size_t i = 0, n = mix_.size(); i < n; ++i) {
+                    mix[i] += unit[i];
+                }
             }
         }
         recorder_.append(mix_.data(), frames);

@@ -118,7 +118,8 @@ struct SimulatedAudioBackend::State {
     SimClock clock;
     ListenerHub listeners;
     FaultTable faults;
-    std::mutex stepping;  // one advance() at a time
+    std::mutex stepping;                                // one advance() at a time
+    std::vector<std::shared_ptr<SimDevice>> stepOrder;  // advance()'s copy of the device list
 
     mutable std::mutex mutex;
     std::vector<DeviceEntry> devices;   // in the order they were added
@@ -581,7 +582,8 @@ void SimulatedAudioBackend::advance(std::chrono::nanoseconds span) {
     State& s = *state_;
     const std::lock_guard stepping(s.stepping);
     const UInt64 end = s.clock.now() + static_cast<UInt64>(std::max<SInt64>(span.count(), 0));
-    std::vector<std::shared_ptr<SimDevice>> devices;
+    // Kept between calls, so that a steady run allocates nothing.
+    auto& devices = s.stepOrder;
     UInt64 seen = ~UInt64{0};
     for (;;) {
         if (const UInt64 generation = s.generation.load(); generation != seen) {

@@ -1,0 +1,188 @@
+// The engine's real-time callbacks. They allocate nothing, log nothing and wait on nothing but
+// the ring buffer's lock; everything they need was taken at start.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "audio/engine/AudioEngineService.h"
+
+namespace brimo::audio {
+namespace {
+
+void zeroBuffers(hal::AudioBufferList* data) {
+    if (data == nullptr) {
+        return;
+    }
+    for (hal::UInt32 b = 0; b < data->mNumberBuffers; ++b) {
+        hal::AudioBuffer& buffer = data->mBuffers[b];  // NOLINT: variable-length list
+        if (buffer.mData != nullptr) {
+            std::memset(buffer.mData, 0, buffer.mDataByteSize);
+        }
+    }
+}
+
+// Volume may push samples past full scale; the device gets them clamped. A NaN from anywhere
+// upstream becomes silence instead of reaching the speakers.
+float clampSample(float x) {
+    if (std::isnan(x)) {
+        return 0.0F;
+    }
+    return std::max(std::min(x, 1.0F), -1.0F);
+}
+
+// Mean absolute left-channel amplitude over the first 64 frames; shorter blocks still divide by
+// 64, so a short block reads quieter.
+float rawLevel(const float* interleaved, hal::UInt32 frames) {
+    const hal::UInt32 limit = frames > 64 ? 128 : frames * 2;
+    float sum = 0.0F;
+    for (hal::UInt32 i = 0; i < limit; i += 2) {
+        sum += std::fabs(interleaved[i]);
+    }
+    return sum * 0.015625F;
+}
+
+}  // namespace
+
+hal::OSStatus AudioEngineService::inputCallback(void* engine,
+                                                hal::AudioUnitRenderActionFlags* flags,
+                                                const hal::AudioTimeStamp* time,
+                                                hal::UInt32 /*bus*/, hal::UInt32 frames,
+                                                hal::AudioBufferList* /*data*/) {
+    return static_cast<AudioEngineService*>(engine)->captureBlock(flags, time, frames);
+}
+
+hal::OSStatus AudioEngineService::timePitchInputProc(void* engine,
+                                                     hal::AudioUnitRenderActionFlags* flags,
+                                                     const hal::AudioTimeStamp* /*time*/,
+                                                     hal::UInt32 /*bus*/, hal::UInt32 frames,
+                                                     hal::AudioBufferList* data) {
+    return static_cast<AudioEngineService*>(engine)->feedTimePitch(flags, frames, data);
+}
+
+hal::OSStatus AudioEngineService::outputCallback(void* engine,
+                                                 hal::AudioUnitRenderActionFlags* /*flags*/,
+                                                 const hal::AudioTimeStamp* time,
+                                                 hal::UInt32 /*bus*/, hal::UInt32 frames,
+                                                 hal::AudioBufferList* data) {
+    return static_cast<AudioEngineService*>(engine)->playBlock(time, frames, data);
+}
+
+hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* flags,
+                                               const hal::AudioTimeStamp* time,
+                                               hal::UInt32 frames) {
+    if (!isRunning_.load(std::memory_order_acquire) || isStopping_.load()) {
+        return hal::noErr;
+    }
+    hal::AudioUnit unit = inputUnit_.load(std::memory_order_acquire);
+    AudioRingBuffer* ring = liveRingBuffer_.load(std::memory_order_acquire);
+    if (unit == nullptr || ring == nullptr) {
+        return hal::noErr;
+    }
+    if (frames > scratch_.maxCaptureFrames()) {
+        return hal::kAudioUnitErr_TooManyFramesToProcess;
+    }
+    float* samples = scratch_.captured.data();
+    hal::AudioBufferListStorage<1> list;
+    list.mBuffers[0] = {2, frames * 8, samples};
+    if (const auto status = hal::AudioUnitRender(unit, flags, time, 1, frames, list.list());
+        status != hal::noErr) {
+        return status;
+    }
+    levels_.push(rawLevel(samples, frames));
+    if (ring->count() + 2 * static_cast<std::int64_t>(frames) > ring->capacity()) {
+        overruns_.fetch_add(1, std::memory_order_relaxed);
+    }
+    ring->write({samples, 2 * static_cast<std::size_t>(frames)});
+    return hal::noErr;
+}
+
+hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags* flags,
+                                                hal::UInt32 frames, hal::AudioBufferList* data) {
+    AudioRingBuffer* ring = liveRingBuffer_.load(std::memory_order_acquire);
+    if (!isRunning_.load(std::memory_order_acquire) || isStopping_.load() || data == nullptr ||
+        ring == nullptr) {
+        *flags = hal::kAudioUnitRenderAction_OutputIsSilence;
+        return hal::noErr;
+    }
+    const bool canWrite = data->mNumberBuffers >= 2 && data->mBuffers[0].mData != nullptr &&
+                          data->mBuffers[1].mData != nullptr;  // NOLINT: variable-length list
+    auto* left = canWrite ? static_cast<float*>(data->mBuffers[0].mData) : nullptr;
+    auto* right = canWrite ? static_cast<float*>(data->mBuffers[1].mData) : nullptr;  // NOLINT
+
+    // The unit asks for at most a slice; a larger request is served slice by slice.
+    bool ranShort = false;
+    float* feed = scratch_.timePitchFeed.data();
+    for (hal::UInt32 done = 0; done < frames;) {
+        const hal::UInt32 slice = std::min(frames - done, RenderScratch::kTimePitchSliceFrames);
+        const std::int64_t wanted = 2 * static_cast<std::int64_t>(slice);
+        std::fill_n(feed, wanted, 0.0F);
+        const std::int64_t got = ring->read(feed, wanted);
+        ranShort = ranShort || got < wanted;
+        if (canWrite) {
+            for (hal::UInt32 j = 0; j < slice; ++j) {
+                const std::int64_t i = 2 * static_cast<std::int64_t>(j);
+                const bool present = i + 1 < got;
+                left[done + j] = present ? feed[i] : 0.0F;
+                right[done + j] = present ? feed[i + 1] : 0.0F;
+            }
+        }
+        done += slice;
+    }
+    if (ranShort) {
+        *flags = hal::kAudioUnitRenderAction_OutputIsSilence;
+        underruns_.fetch_add(1, std::memory_order_relaxed);
+    }
+    return hal::noErr;
+}
+
+hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal::UInt32 frames,
+                                            hal::AudioBufferList* data) {
+    if (!isRunning_.load(std::memory_order_acquire) || isStopping_.load()) {
+        zeroBuffers(data);
+        return hal::noErr;
+    }
+    hal::AudioUnit timePitch = timePitchUnit_.load(std::memory_order_acquire);
+    if (data == nullptr || timePitch == nullptr) {
+        return hal::noErr;
+    }
+    auto* device = static_cast<float*>(data->mBuffers[0].mData);  // NOLINT: variable-length list
+    const hal::UInt32 deviceFrames =
+        std::min<hal::UInt32>(frames, data->mBuffers[0].mDataByteSize / 8);  // NOLINT
+    const float gain = volume_.load(std::memory_order_relaxed);
+
+    // The time-pitch unit renders at most one slice per call; a device that asks for more
+    // gets its block in slices rather than silence.
+    hal::AudioTimeStamp sliceTime = time != nullptr ? *time : hal::AudioTimeStamp{};
+    for (hal::UInt32 done = 0; done < frames;) {
+        const hal::UInt32 slice = std::min(frames - done, RenderScratch::kTimePitchSliceFrames);
+        hal::AudioBufferListStorage<2> list;
+        list.mBuffers[0] = {1, slice * 4, scratch_.left.data()};
+        list.mBuffers[1] = {1, slice * 4, scratch_.right.data()};
+        hal::AudioUnitRenderActionFlags flags = 0;
+        if (hal::AudioUnitRender(timePitch, &flags, &sliceTime, 0, slice, list.list()) !=
+            hal::noErr) {
+            zeroBuffers(data);
+            return hal::noErr;
+        }
+        if (device != nullptr) {
+            const hal::UInt32 writable =
+                done < deviceFrames ? std::min(slice, deviceFrames - done) : 0;
+            for (hal::UInt32 j = 0; j < writable; ++j) {
+                device[2 * (done + j)] = clampSample(scratch_.left[j] * gain);
+                device[2 * (done + j) + 1] = clampSample(scratch_.right[j] * gain);
+            }
+        }
+        done += slice;
+        sliceTime.mSampleTime += slice;
+    }
+
+    // Hold the lookahead against the two devices' clock drift by trimming the tempo.
+    if (AudioRingBuffer* ring = liveRingBuffer_.load(std::memory_order_acquire)) {
+        const double rate = drift_.update(ring->count() / 2, frames);
+        hal::AudioUnitSetParameter(timePitch, hal::kNewTimePitchParam_Rate,
+                                   hal::kAudioUnitScope_Global, 0, static_cast<float>(rate), 0);
+    }
+    return hal::noErr;
+}
+
+}  // namespace brimo::audio

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace brimo::audio {
+
+// Storage the render callbacks work in, taken once per start and kept between calls so that
+// the real-time threads never allocate.
+struct RenderScratch {
+    // Most frames one time-pitch pull asks for, and the slice the playback side pulls in.
+    static constexpr std::uint32_t kTimePitchSliceFrames = 512;
+
+    std::vector<float> captured;       // interleaved capture block
+    std::vector<float> timePitchFeed;  // interleaved frames read from the ring buffer
+    std::vector<float> left;           // one time-pitch slice, left channel
+    std::vector<float> right;          // one time-pitch slice, right channel
+
+    void reserve(std::uint32_t maxCaptureFrames) {
+        captured.assign(2 * static_cast<std::size_t>(maxCaptureFrames), 0.0F);
+        timePitchFeed.assign(2 * static_cast<std::size_t>(kTimePitchSliceFrames), 0.0F);
+        left.assign(kTimePitchSliceFrames, 0.0F);
+        right.assign(kTimePitchSliceFrames, 0.0F);
+    }
+    [[nodiscard]] std::uint32_t maxCaptureFrames() const {
+        return static_cast<std::uint32_t>(captured.size() / 2);
+    }
+};
+
+}  // namespace brimo::audio

@@ -1,0 +1,268 @@
+#include "platform/hal/pulse/ControlConnection.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+#include <pulse/timeval.h>
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace brimo::hal::pulse {
+
+namespace {
+
+std::string text(const char* value) {
+    return value == nullptr ? std::string() : value;
+}
+
+std::string channelMapText(const pa_channel_map& map) {
+    std::array<char, PA_CHANNEL_MAP_SNPRINT_MAX> buffer{};
+    pa_channel_map_snprint(buffer.data(), buffer.size(), &map);
+    return buffer.data();
+}
+
+bool propertyIs(const pa_proplist* properties, const char* key, const char* value) {
+    const char* actual = pa_proplist_gets(properties, key);
+    return actual != nullptr && std::strcmp(actual, value) == 0;
+}
+
+// A sink that only loops back what is played into it: PulseAudio's null sink, or PipeWire's
+// null-audio-sink node (as its PulseAudio server reports either kind).
+bool isNullSink(const pa_sink_info& sink) {
+    return propertyIs(sink.proplist, "device.class", "abstract") ||
+           propertyIs(sink.proplist, "factory.name", "support.null-audio-sink");
+}
+
+}  // namespace
+
+// The libpulse callbacks, all on the connection's thread with its lock held. Each one checks
+// that it still belongs to the current context: replies of a dropped one are ignored.
+struct ControlCallbacks {
+    static void stateChanged(pa_context* context, void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        if (context != self.context_) {
+            return;
+        }
+        switch (pa_context_get_state(context)) {
+            case PA_CONTEXT_READY: {
+                constexpr auto mask = static_cast<pa_subscription_mask_t>(
+                    PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                    PA_SUBSCRIPTION_MASK_SERVER);
+                pa_context_set_subscribe_callback(context, &ControlCallbacks::event, &self);
+                if (pa_operation* operation =
+                        pa_context_subscribe(context, mask, nullptr, nullptr)) {
+                    pa_operation_unref(operation);
+                }
+                self.requestRefresh();
+                break;
+            }
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED:
+                self.connectionLost();
+                break;
+            default:
+                break;
+        }
+    }
+
+    static void event(pa_context* context, pa_subscription_event_type_t /*type*/,
+                      uint32_t /*index*/, void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        if (context == self.context_) {
+            self.requestRefresh();
+        }
+    }
+
+    static void serverInfo(pa_context* context, const pa_server_info* info, void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        if (context != self.context_) {
+            return;
+        }
+        if (info != nullptr) {
+            self.pending_.defaultSinkName = text(info->default_sink_name);
+            self.pending_.defaultSourceName = text(info->default_source_name);
+        }
+        self.refreshStepDone();
+    }
+
+    static void sinkInfo(pa_context* context, const pa_sink_info* info, int last, void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        if (context != self.context_) {
+            return;
+        }
+        if (last != 0) {
+            self.refreshStepDone();
+            return;
+        }
+        SinkRecord sink;
+        sink.index = info->index;
+        sink.name = text(info->name);
+        sink.description = text(info->description);
+        sink.sampleRate = static_cast<Float64>(info->sample_spec.rate);
+        sink.channels = info->channel_map.channels;
+        sink.channelMap = channelMapText(info->channel_map);
+        sink.isNullSink = isNullSink(*info);
+        sink.monitorSourceName = text(info->monitor_source_name);
+        self.pending_.sinks.push_back(std::move(sink));
+    }
+
+    static void sourceInfo(pa_context* context, const pa_source_info* info, int last,
+                           void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        if (context != self.context_) {
+            return;
+        }
+        if (last != 0) {
+            self.refreshStepDone();
+            return;
+        }
+        SourceRecord source;
+        source.index = info->index;
+        source.name = text(info->name);
+        source.description = text(info->description);
+        source.sampleRate = static_cast<Float64>(info->sample_spec.rate);
+        source.channels = info->channel_map.channels;
+        source.channelMap = channelMapText(info->channel_map);
+        source.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+        self.pending_.sources.push_back(std::move(source));
+    }
+
+    static void reconnect(pa_mainloop_api* api, pa_time_event* event,
+                          const struct timeval* /*time*/, void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        api->time_free(event);
+        self.reconnectTimer_ = nullptr;
+        if (!self.stopping_) {
+            self.connect();
+        }
+    }
+};
+
+ControlConnection::ControlConnection(std::string applicationName,
+                                     std::chrono::milliseconds reconnectInterval,
+                                     ViewHandler handler)
+    : applicationName_(std::move(applicationName)),
+      reconnectInterval_(reconnectInterval),
+      handler_(std::move(handler)) {}
+
+ControlConnection::~ControlConnection() {
+    {
+        MainLoopLock lock(loop_);
+        stopping_ = true;
+        if (reconnectTimer_ != nullptr) {
+            loop_.api()->time_free(reconnectTimer_);
+            reconnectTimer_ = nullptr;
+        }
+        tearDownContext();
+    }
+    loop_.stop();
+}
+
+bool ControlConnection::start(std::chrono::milliseconds timeout) {
+    MainLoopLock lock(loop_);
+    if (!loop_.start()) {
+        return false;
+    }
+    connect();
+    // Also give up early when the first attempt has already failed: no server to wait for.
+    return loop_.waitUntil([&] { return hasConnectedView_ || reportedDisconnected_; }, timeout) &&
+           hasConnectedView_;
+}
+
+void ControlConnection::connect() {
+    tearDownContext();
+    context_ = pa_context_new(loop_.api(), applicationName_.c_str());
+    if (context_ == nullptr) {
+        connectionLost();
+        return;
+    }
+    pa_context_set_state_callback(context_, &ControlCallbacks::stateChanged, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        connectionLost();
+    }
+}
+
+void ControlConnection::tearDownContext() {
+    if (context_ == nullptr) {
+        return;
+    }
+    pa_context* context = std::exchange(context_, nullptr);
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+    refreshing_ = false;
+    refreshAgain_ = false;
+}
+
+void ControlConnection::connectionLost() {
+    const bool wasConnected = connected_.exchange(false);
+    refreshing_ = false;
+    refreshAgain_ = false;
+    if (wasConnected || !reportedDisconnected_) {
+        reportedDisconnected_ = true;
+        handler_(ServerView{});
+    }
+    loop_.signal();
+    // The context is dropped from the timer, not from inside its own callback.
+    scheduleReconnect();
+}
+
+void ControlConnection::scheduleReconnect() {
+    if (stopping_ || reconnectTimer_ != nullptr) {
+        return;
+    }
+    struct timeval when {};
+    const auto micros = static_cast<pa_usec_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(reconnectInterval_).count());
+    pa_timeval_add(pa_gettimeofday(&when), micros);
+    reconnectTimer_ = loop_.api()->time_new(loop_.api(), &when, &ControlCallbacks::reconnect, this);
+}
+
+void ControlConnection::requestRefresh() {
+    if (refreshing_) {
+        refreshAgain_ = true;  // one more refresh after this one covers every event since
+        return;
+    }
+    beginRefresh();
+}
+
+void ControlConnection::beginRefresh() {
+    refreshing_ = true;
+    pending_ = ServerView{};
+    pending_.connected = true;
+    pendingSteps_ = 0;
+    auto issue = [&](pa_operation* operation) {
+        if (operation != nullptr) {
+            ++pendingSteps_;
+            pa_operation_unref(operation);
+        }
+    };
+    issue(pa_context_get_server_info(context_, &ControlCallbacks::serverInfo, this));
+    issue(pa_context_get_sink_info_list(context_, &ControlCallbacks::sinkInfo, this));
+    issue(pa_context_get_source_info_list(context_, &ControlCallbacks::sourceInfo, this));
+    if (pendingSteps_ != 3) {
+        // The context is going down; its state callback reports that.
+        refreshing_ = false;
+    }
+}
+
+void ControlConnection::refreshStepDone() {
+    if (!refreshing_ || --pendingSteps_ > 0) {
+        return;
+    }
+    refreshing_ = false;
+    connected_.store(true);
+    hasConnectedView_ = true;
+    reportedDisconnected_ = false;
+    handler_(pending_);
+    loop_.signal();
+    if (refreshAgain_) {
+        refreshAgain_ = false;
+        beginRefresh();
+    }
+}
+
+}  // namespace brimo::hal::pulse

@@ -1,0 +1,374 @@
+#include "platform/hal/pulse/DeviceIOSession.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/mainloop-api.h>
+#include <pulse/stream.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <ctime>
+
+namespace brimo::hal::pulse {
+
+namespace {
+
+constexpr auto streamFlags =
+    static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |
+                                   PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+
+constexpr std::uint32_t serverDefault = static_cast<std::uint32_t>(-1);
+
+AudioTimeStamp timeStampAt(Float64 sampleTime) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    AudioTimeStamp stamp;
+    stamp.mSampleTime = sampleTime;
+    stamp.mHostTime =
+        static_cast<UInt64>(now.tv_sec) * 1'000'000'000U + static_cast<UInt64>(now.tv_nsec);
+    stamp.mRateScalar = 1.0;
+    stamp.mFlags = kAudioTimeStampSampleHostTimeValid | kAudioTimeStampRateScalarValid;
+    return stamp;
+}
+
+OSStatus statusForError(int error) {
+    switch (error) {
+        case PA_ERR_NOENTITY:
+        case PA_ERR_KILLED:
+            return kAudioHardwareBadDeviceError;
+        case PA_ERR_CONNECTIONREFUSED:
+        case PA_ERR_CONNECTIONTERMINATED:
+            return kAudioHardwareNotRunningError;
+        case PA_ERR_NOTSUPPORTED:
+        case PA_ERR_INVALID:
+            return kAudioDeviceUnsupportedFormatError;
+        default:
+            return kAudioHardwareUnspecifiedError;
+    }
+}
+
+bool makeSpec(const DeviceIOPlan& plan, UInt32 channels, const std::string& mapText,
+              pa_sample_spec& spec, pa_channel_map& map) {
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    spec.rate = static_cast<std::uint32_t>(plan.sampleRate);
+    spec.channels = static_cast<std::uint8_t>(channels);
+    if (channels == 0 || channels > PA_CHANNELS_MAX || pa_sample_spec_valid(&spec) == 0) {
+        return false;
+    }
+    // The device's own layout, so the server neither remixes nor remaps.
+    if (pa_channel_map_parse(&map, mapText.c_str()) == nullptr || map.channels != channels) {
+        return pa_channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT) != nullptr;
+    }
+    return true;
+}
+
+bool isOver(pa_stream_state_t state) {
+    return state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED;
+}
+
+}  // namespace
+
+// The libpulse callbacks, on the session's thread with its lock held.
+struct SessionCallbacks {
+    static void contextState(pa_context* context, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && !self.closing_) {
+            self.reportStopped(kAudioHardwareNotRunningError);
+        }
+        self.loop_.signal();
+    }
+
+    static void streamState(pa_stream* stream, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        if (isOver(pa_stream_get_state(stream)) && !self.closing_) {
+            self.reportStopped(statusForError(pa_context_errno(self.context_)));
+        }
+        self.loop_.signal();
+    }
+
+    static void readable(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        const std::size_t frameBytes = self.plan_.captureChannels * sizeof(float);
+        while (true) {
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
+                return;
+            }
+            // The server hands out whole frames; a stray remainder is dropped.
+            const auto frames = static_cast<UInt32>(bytes / frameBytes);
+            if (data == nullptr) {
+                self.counters_.captureHoleFrames.fetch_add(frames, std::memory_order_relaxed);
+                self.deliverSilence(frames);
+            } else {
+                self.deliverCapture(static_cast<const float*>(data), frames);
+            }
+            pa_stream_drop(stream);
+        }
+    }
+
+    static void writable(pa_stream* /*stream*/, std::size_t bytes, void* userdata) {
+        static_cast<DeviceIOSession*>(userdata)->fillPlayback(bytes);
+    }
+
+    static void underflow(pa_stream* /*stream*/, void* userdata) {
+        static_cast<DeviceIOSession*>(userdata)->counters_.playbackUnderruns.fetch_add(
+            1, std::memory_order_relaxed);
+    }
+
+    static void overflow(pa_stream* /*stream*/, void* userdata) {
+        static_cast<DeviceIOSession*>(userdata)->counters_.captureOverruns.fetch_add(
+            1, std::memory_order_relaxed);
+    }
+
+    // Runs once on the session's thread. Audio wake-ups must not queue behind ordinary work on
+    // a loaded machine; where the system refuses, the thread stays as it was.
+    static void makeRealtime(pa_mainloop_api* /*api*/, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        sched_param parameters{};
+        parameters.sched_priority = self.plan_.realtimePriority;
+        if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &parameters) == 0) {
+            self.counters_.realtimeThreads.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            self.counters_.ordinaryThreads.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
+    static void detach(pa_stream* stream) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream, nullptr, nullptr);
+    }
+};
+
+OSStatus DeviceIOSession::open(const DeviceIOPlan& plan, DeviceIOClient& client,
+                               IOCounters& counters, std::unique_ptr<DeviceIOSession>& session) {
+    std::unique_ptr<DeviceIOSession> opened(new DeviceIOSession(plan, client, counters));
+    const OSStatus status = opened->connect();
+    if (status == noErr) {
+        session = std::move(opened);
+    }
+    return status;
+}
+
+DeviceIOSession::DeviceIOSession(const DeviceIOPlan& plan, DeviceIOClient& client,
+                                 IOCounters& counters)
+    : plan_(plan), client_(client), counters_(counters) {}
+
+DeviceIOSession::~DeviceIOSession() {
+    close();
+}
+
+OSStatus DeviceIOSession::connect() {
+    silence_.assign(
+        static_cast<std::size_t>(plan_.cycleFrames) * std::max<UInt32>(plan_.captureChannels, 1),
+        0.0F);
+    MainLoopLock lock(loop_);
+    if (!loop_.start()) {
+        return kAudioHardwareUnspecifiedError;
+    }
+    if (plan_.realtimePriority > 0) {
+        pa_mainloop_api_once(loop_.api(), &SessionCallbacks::makeRealtime, this);
+    }
+    context_ = pa_context_new(loop_.api(), plan_.applicationName.c_str());
+    if (context_ == nullptr) {
+        return kAudioHardwareUnspecifiedError;
+    }
+    pa_context_set_state_callback(context_, &SessionCallbacks::contextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return kAudioHardwareNotRunningError;
+    }
+    const bool ready = loop_.waitUntil(
+        [&] {
+            const auto state = pa_context_get_state(context_);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        },
+        plan_.connectTimeout);
+    if (!ready || pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        return kAudioHardwareNotRunningError;
+    }
+    if (!plan_.captureSource.empty()) {
+        if (const OSStatus status = connectCapture(); status != noErr) {
+            return status;
+        }
+    }
+    if (!plan_.playbackSink.empty()) {
+        if (const OSStatus status = connectPlayback(); status != noErr) {
+            return status;
+        }
+    }
+    auto settled = [](pa_stream* stream) {
+        return stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_CREATING;
+    };
+    loop_.waitUntil([&] { return settled(capture_) && settled(playback_); }, plan_.connectTimeout);
+    for (pa_stream* stream : {capture_, playback_}) {
+        if (stream != nullptr && pa_stream_get_state(stream) != PA_STREAM_READY) {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_CREATING ? kAudioHardwareUnspecifiedError
+                                               : statusForError(pa_context_errno(context_));
+        }
+    }
+    return noErr;
+}
+
+OSStatus DeviceIOSession::connectCapture() {
+    pa_sample_spec spec{};
+    pa_channel_map map{};
+    if (!makeSpec(plan_, plan_.captureChannels, plan_.captureChannelMap, spec, map)) {
+        return kAudioDeviceUnsupportedFormatError;
+    }
+    const std::string name = plan_.applicationName + " capture";
+    capture_ = pa_stream_new(context_, name.c_str(), &spec, &map);
+    if (capture_ == nullptr) {
+        return statusForError(pa_context_errno(context_));
+    }
+    pa_stream_set_state_callback(capture_, &SessionCallbacks::streamState, this);
+    pa_stream_set_read_callback(capture_, &SessionCallbacks::readable, this);
+    pa_stream_set_overflow_callback(capture_, &SessionCallbacks::overflow, this);
+    pa_buffer_attr attributes{serverDefault, serverDefault, serverDefault, serverDefault,
+                              serverDefault};
+    attributes.fragsize = static_cast<std::uint32_t>(pa_frame_size(&spec) * plan_.cycleFrames);
+    if (pa_stream_connect_record(capture_, plan_.captureSource.c_str(), &attributes, streamFlags) <
+        0) {
+        return statusForError(pa_context_errno(context_));
+    }
+    return noErr;
+}
+
+OSStatus DeviceIOSession::connectPlayback() {
+    pa_sample_spec spec{};
+    pa_channel_map map{};
+    if (!makeSpec(plan_, plan_.playbackChannels, plan_.playbackChannelMap, spec, map)) {
+        return kAudioDeviceUnsupportedFormatError;
+    }
+    const std::string name = plan_.applicationName + " playback";
+    playback_ = pa_stream_new(context_, name.c_str(), &spec, &map);
+    if (playback_ == nullptr) {
+        return statusForError(pa_context_errno(context_));
+    }
+    pa_stream_set_state_callback(playback_, &SessionCallbacks::streamState, this);
+    pa_stream_set_write_callback(playback_, &SessionCallbacks::writable, this);
+    pa_stream_set_underflow_callback(playback_, &SessionCallbacks::underflow, this);
+    const auto cycleBytes = static_cast<std::uint32_t>(pa_frame_size(&spec) * plan_.cycleFrames);
+    pa_buffer_attr attributes{serverDefault, serverDefault, serverDefault, serverDefault,
+                              serverDefault};
+    attributes.tlength = cycleBytes * std::max<UInt32>(plan_.playbackCycles, 1);
+    attributes.minreq = cycleBytes;
+    if (pa_stream_connect_playback(playback_, plan_.playbackSink.c_str(), &attributes, streamFlags,
+                                   nullptr, nullptr) < 0) {
+        return statusForError(pa_context_errno(context_));
+    }
+    return noErr;
+}
+
+void DeviceIOSession::close() {
+    {
+        MainLoopLock lock(loop_);
+        closing_ = true;
+        for (pa_stream** stream : {&capture_, &playback_}) {
+            if (*stream != nullptr) {
+                SessionCallbacks::detach(*stream);
+                pa_stream_disconnect(*stream);
+                pa_stream_unref(*stream);
+                *stream = nullptr;
+            }
+        }
+        if (context_ != nullptr) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+    }
+    loop_.stop();
+}
+
+void DeviceIOSession::reportStopped(OSStatus reason) {
+    if (!stopReported_.exchange(true)) {
+        counters_.killedStreams.fetch_add(1, std::memory_order_relaxed);
+        client_.deviceIODidStop(reason);
+    }
+}
+
+void DeviceIOSession::noteCallbackFrames(UInt32 frames) {
+    counters_.callbacks.fetch_add(1, std::memory_order_relaxed);
+    UInt32 largest = counters_.largestCallbackFrames.load(std::memory_order_relaxed);
+    while (frames > largest && !counters_.largestCallbackFrames.compare_exchange_weak(
+                                   largest, frames, std::memory_order_relaxed)) {
+    }
+}
+
+void DeviceIOSession::deliverCapture(const float* samples, UInt32 frames) {
+    const UInt32 channels = plan_.captureChannels;
+    while (frames > 0) {
+        const UInt32 chunk = std::min(frames, plan_.cycleFrames);
+        client_.deviceDidCapture(samples, chunk, channels, plan_.sampleRate,
+                                 timeStampAt(captureSampleTime_));
+        noteCallbackFrames(chunk);
+        captureSampleTime_ += chunk;
+        counters_.framesCaptured.fetch_add(chunk, std::memory_order_relaxed);
+        samples += static_cast<std::size_t>(chunk) * channels;
+        frames -= chunk;
+    }
+}
+
+void DeviceIOSession::deliverSilence(UInt32 frames) {
+    while (frames > 0) {
+        const UInt32 chunk = std::min(frames, plan_.cycleFrames);
+        client_.deviceDidCapture(silence_.data(), chunk, plan_.captureChannels, plan_.sampleRate,
+                                 timeStampAt(captureSampleTime_));
+        captureSampleTime_ += chunk;
+        frames -= chunk;
+    }
+}
+
+void DeviceIOSession::fillPlayback(std::size_t bytes) {
+    const std::size_t frameBytes = plan_.playbackChannels * sizeof(float);
+    std::size_t frames = bytes / frameBytes;
+    while (frames > 0) {
+        auto chunk = static_cast<UInt32>(std::min<std::size_t>(frames, plan_.cycleFrames));
+        void* data = nullptr;
+        std::size_t room = chunk * frameBytes;
+        if (pa_stream_begin_write(playback_, &data, &room) < 0 || data == nullptr) {
+            return;
+        }
+        chunk = static_cast<UInt32>(std::min<std::size_t>(chunk, room / frameBytes));
+        if (chunk == 0) {
+            pa_stream_cancel_write(playback_);
+            return;
+        }
+        client_.deviceWillPlay(static_cast<float*>(data), chunk, plan_.playbackChannels,
+                               plan_.sampleRate, timeStampAt(playbackSampleTime_));
+        noteCallbackFrames(chunk);
+        pa_stream_write(playback_, data, chunk * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        playbackSampleTime_ += chunk;
+        counters_.framesPlayed.fetch_add(chunk, std::memory_order_relaxed);
+        frames -= chunk;
+    }
+}
+
+StreamLatency DeviceIOSession::latency() {
+    MainLoopLock lock(loop_);
+    StreamLatency result;
+    result.valid = true;
+    auto seconds = [&](pa_stream* stream, double& out) {
+        pa_usec_t micros = 0;
+        int negative = 0;
+        if (stream == nullptr) {
+            return;
+        }
+        if (pa_stream_get_latency(stream, &micros, &negative) < 0) {
+            result.valid = false;
+            return;
+        }
+        out = (negative != 0 ? -1.0 : 1.0) * static_cast<double>(micros) / 1e6;
+    };
+    seconds(capture_, result.captureSeconds);
+    seconds(playback_, result.playbackSeconds);
+    return result;
+}
+
+}  // namespace brimo::hal::pulse

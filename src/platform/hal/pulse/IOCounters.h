@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace brimo::hal::pulse {
+
+// What the backend's streams went through, summed over every session; written on the stream
+// threads without locks.
+struct IOCounters {
+    std::atomic<std::uint64_t> framesCaptured{0};
+    std::atomic<std::uint64_t> framesPlayed{0};
+    // Capture frames the server reported missing (holes), delivered as silence.
+    std::atomic<std::uint64_t> captureHoleFrames{0};
+    // The server ran out of our playback data.
+    std::atomic<std::uint64_t> playbackUnderruns{0};
+    // The server dropped captured data because we were late to read it.
+    std::atomic<std::uint64_t> captureOverruns{0};
+    // Streams the server ended on its own (device removed, server gone, stream killed).
+    std::atomic<std::uint64_t> killedStreams{0};
+    // Session threads that got (or were refused) real-time scheduling.
+    std::atomic<std::uint64_t> realtimeThreads{0};
+    std::atomic<std::uint64_t> ordinaryThreads{0};
+    // Client callbacks made, and the most frames one of them was given or asked for.
+    std::atomic<std::uint64_t> callbacks{0};
+    std::atomic<std::uint32_t> largestCallbackFrames{0};
+};
+
+struct IOStatistics {
+    std::uint64_t framesCaptured = 0;
+    std::uint64_t framesPlayed = 0;
+    std::uint64_t captureHoleFrames = 0;
+    std::uint64_t playbackUnderruns = 0;
+    std::uint64_t captureOverruns = 0;
+    std::uint64_t killedStreams = 0;
+    std::uint64_t realtimeThreads = 0;
+    std::uint64_t ordinaryThreads = 0;
+    std::uint64_t callbacks = 0;
+    std::uint32_t largestCallbackFrames = 0;
+};
+
+}  // namespace brimo::hal::pulse

@@ -1,0 +1,193 @@
+#include "platform/hal/pulse/PulseAudioBackend.h"
+
+#include "platform/hal/pulse/DeviceProperties.h"
+
+namespace brimo::hal::pulse {
+
+std::shared_ptr<PulseAudioBackend> PulseAudioBackend::create(PulseAudioBackendOptions options) {
+    const auto timeout = options.connectTimeout;
+    std::shared_ptr<PulseAudioBackend> backend(new PulseAudioBackend(std::move(options)));
+    backend->control_->start(timeout);
+    return backend;
+}
+
+PulseAudioBackend::PulseAudioBackend(PulseAudioBackendOptions options)
+    : options_(std::move(options)),
+      mirror_(options_.ioPeriodSeconds),
+      snapshot_(mirror_.snapshot()),
+      control_(std::make_unique<ControlConnection>(
+          options_.applicationName, options_.reconnectInterval,
+          [this](const ServerView& view) { viewArrived(view); })) {}
+
+PulseAudioBackend::~PulseAudioBackend() {
+    control_.reset();  // no view arrives after this
+    std::map<SessionKey, std::unique_ptr<DeviceIOSession>> sessions;
+    {
+        std::lock_guard lock(sessionsMutex_);
+        sessions.swap(sessions_);
+    }
+    sessions.clear();
+}
+
+void PulseAudioBackend::viewArrived(const ServerView& view) {
+    auto changes = mirror_.apply(view);
+    {
+        std::lock_guard lock(snapshotMutex_);
+        snapshot_ = mirror_.snapshot();
+    }
+    listeners_.post(changes);
+}
+
+std::shared_ptr<const DeviceSnapshot> PulseAudioBackend::snapshot() const {
+    std::lock_guard lock(snapshotMutex_);
+    return snapshot_;
+}
+
+bool PulseAudioBackend::isConnected() const {
+    return control_->isConnected();
+}
+
+IOStatistics PulseAudioBackend::statistics() const {
+    IOStatistics statistics;
+    statistics.framesCaptured = counters_.framesCaptured.load();
+    statistics.framesPlayed = counters_.framesPlayed.load();
+    statistics.captureHoleFrames = counters_.captureHoleFrames.load();
+    statistics.playbackUnderruns = counters_.playbackUnderruns.load();
+    statistics.captureOverruns = counters_.captureOverruns.load();
+    statistics.killedStreams = counters_.killedStreams.load();
+    statistics.realtimeThreads = counters_.realtimeThreads.load();
+    statistics.ordinaryThreads = counters_.ordinaryThreads.load();
+    statistics.callbacks = counters_.callbacks.load();
+    statistics.largestCallbackFrames = counters_.largestCallbackFrames.load();
+    return statistics;
+}
+
+StreamLatency PulseAudioBackend::latency(AudioDeviceID device) {
+    std::lock_guard lock(sessionsMutex_);
+    StreamLatency merged;
+    for (auto& [key, session] : sessions_) {
+        if (key.first != device) {
+            continue;
+        }
+        const StreamLatency one = session->latency();
+        merged.valid = one.valid;
+        if (session->captures()) {
+            merged.captureSeconds = one.captureSeconds;
+        }
+        if (session->plays()) {
+            merged.playbackSeconds = one.playbackSeconds;
+        }
+    }
+    return merged;
+}
+
+void PulseAudioBackend::waitForNotifications() {
+    listeners_.flush();
+}
+
+bool PulseAudioBackend::hasProperty(AudioObjectID object,
+                                    const AudioObjectPropertyAddress& address) {
+    return snapshotHasProperty(*snapshot(), object, address);
+}
+
+OSStatus PulseAudioBackend::getPropertyDataSize(AudioObjectID object,
+                                                const AudioObjectPropertyAddress& address,
+                                                UInt32 /*qualifierSize*/, const void* /*qualifier*/,
+                                                UInt32& dataSize) {
+    return snapshotPropertyDataSize(*snapshot(), object, address, dataSize);
+}
+
+OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object,
+                                            const AudioObjectPropertyAddress& address,
+                                            UInt32 /*qualifierSize*/, const void* /*qualifier*/,
+                                            UInt32& dataSize, void* data) {
+    return snapshotPropertyData(*snapshot(), object, address, dataSize, data);
+}
+
+OSStatus PulseAudioBackend::addPropertyListener(AudioObjectID object,
+                                                const AudioObjectPropertyAddress& address,
+                                                AudioObjectPropertyListenerProc listener,
+                                                void* clientData) {
+    if (object != kAudioObjectSystemObject && snapshot()->find(object) == nullptr) {
+        return kAudioHardwareBadObjectError;
+    }
+    return listeners_.add(object, address, listener, clientData);
+}
+
+OSStatus PulseAudioBackend::removePropertyListener(AudioObjectID object,
+                                                   const AudioObjectPropertyAddress& address,
+                                                   AudioObjectPropertyListenerProc listener,
+                                                   void* clientData) {
+    return listeners_.remove(object, address, listener, clientData);
+}
+
+OSStatus PulseAudioBackend::deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) {
+    const auto current = snapshot();
+    const DeviceRecord* record = current->find(device);
+    if (record == nullptr) {
+        return kAudioHardwareBadDeviceError;
+    }
+    format.sampleRate = record->sampleRate;
+    format.inputChannels = record->inputChannels;
+    format.outputChannels = record->outputChannels;
+    format.bufferFrameSize = record->bufferFrameSize;
+    return noErr;
+}
+
+OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& client,
+                                          bool capture, bool play) {
+    const auto current = snapshot();
+    const DeviceRecord* record = current->find(device);
+    if (record == nullptr) {
+        return kAudioHardwareBadDeviceError;
+    }
+    if ((!capture && !play) || (capture && record->captureSource.empty()) ||
+        (play && record->playbackSink.empty())) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    DeviceIOPlan plan;
+    plan.applicationName = options_.applicationName;
+    plan.sampleRate = record->sampleRate;
+    plan.cycleFrames = record->bufferFrameSize;
+    plan.playbackCycles = options_.playbackCycles;
+    plan.connectTimeout = options_.connectTimeout;
+    plan.realtimePriority = options_.realtimePriority;
+    if (capture) {
+        plan.captureSource = record->captureSource;
+        plan.captureChannelMap = record->captureChannelMap;
+        plan.captureChannels = record->inputChannels;
+    }
+    if (play) {
+        plan.playbackSink = record->playbackSink;
+        plan.playbackChannelMap = record->playbackChannelMap;
+        plan.playbackChannels = record->outputChannels;
+    }
+
+    std::lock_guard lock(sessionsMutex_);
+    const SessionKey key{device, &client};
+    if (sessions_.count(key) != 0) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    std::unique_ptr<DeviceIOSession> session;
+    const OSStatus status = DeviceIOSession::open(plan, client, counters_, session);
+    if (status == noErr) {
+        sessions_.emplace(key, std::move(session));
+    }
+    return status;
+}
+
+void PulseAudioBackend::stopDeviceIO(AudioDeviceID device, DeviceIOClient& client) {
+    std::unique_ptr<DeviceIOSession> session;
+    {
+        std::lock_guard lock(sessionsMutex_);
+        auto found = sessions_.find({device, &client});
+        if (found == sessions_.end()) {
+            return;
+        }
+        session = std::move(found->second);
+        sessions_.erase(found);
+    }
+    session.reset();
+}
+
+}  // namespace brimo::hal::pulse

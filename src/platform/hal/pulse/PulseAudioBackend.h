@@ -1,0 +1,101 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/hal/AudioHardwareBackend.h"
+#include "platform/hal/pulse/ControlConnection.h"
+#include "platform/hal/pulse/DeviceIOSession.h"
+#include "platform/hal/pulse/DeviceMirror.h"
+#include "platform/hal/pulse/IOCounters.h"
+#include "platform/hal/pulse/ListenerDispatcher.h"
+
+namespace brimo::hal::pulse {
+
+struct PulseAudioBackendOptions {
+    std::string applicationName = "Brimolavetrix";
+    std::chrono::milliseconds connectTimeout{2000};
+    std::chrono::milliseconds reconnectInterval{500};
+    // One I/O cycle lasts about this long, as a power-of-two number of frames (512 at 44.1 and
+    // 48 kHz): no unit callback is asked for more.
+    double ioPeriodSeconds = 0.010;
+    // The playback latency asked of the server, in cycles: four make about 43 ms at 48 kHz
+    // (46 ms at 44.1 kHz). Two would halve it, but PulseAudio then runs its sinks with
+    // millisecond wake-ups, which costs about eight times the CPU on both sides; PipeWire keeps
+    // its own quantum either way. Measured with bench/hal_pulse.
+    UInt32 playbackCycles = 4;
+    // SCHED_FIFO priority asked for each device I/O thread, where the system allows it (0: do
+    // not ask). Below the audio servers' own threads, above everything ordinary.
+    int realtimePriority = 4;
+};
+
+// The hardware layer on the desktop audio server, through the PulseAudio client library, so
+// the same code runs against PulseAudio and against PipeWire's PulseAudio server.
+//
+// Devices: every sink is an output device; a null sink (like "Brimola Vetrix") has its monitor
+// as its input side; every source that is no monitor is an input device. The name is the
+// server's description, the UID its object name. The device list and the default devices come
+// from a mirror that server events keep current, and listeners hear only of real changes, on a
+// thread of their own. Each started device I/O runs its streams on a connection and thread of
+// its own.
+class PulseAudioBackend final : public AudioHardwareBackend {
+  public:
+    // Connects to the server the environment names (PULSE_SERVER, else the user's runtime
+    // directory) and waits up to the connect timeout for its device list. Without a server the
+    // backend lists no devices and keeps trying to connect.
+    static std::shared_ptr<PulseAudioBackend> create(PulseAudioBackendOptions options = {});
+    ~PulseAudioBackend() override;
+    PulseAudioBackend(const PulseAudioBackend&) = delete;
+    PulseAudioBackend& operator=(const PulseAudioBackend&) = delete;
+    PulseAudioBackend(PulseAudioBackend&&) = delete;
+    PulseAudioBackend& operator=(PulseAudioBackend&&) = delete;
+
+    [[nodiscard]] bool isConnected() const;
+    [[nodiscard]] IOStatistics statistics() const;
+    // What the server reports for the device's running streams (capture and playback, from
+    // whichever units run them); invalid when none runs.
+    StreamLatency latency(AudioDeviceID device);
+    // Returns when every listener call for the changes seen so far has returned.
+    void waitForNotifications();
+
+    bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) override;
+    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                 UInt32 qualifierSize, const void* qualifier,
+                                 UInt32& dataSize) override;
+    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
+                             void* data) override;
+    OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                 AudioObjectPropertyListenerProc listener,
+                                 void* clientData) override;
+    OSStatus removePropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                    AudioObjectPropertyListenerProc listener,
+                                    void* clientData) override;
+    OSStatus deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) override;
+    OSStatus startDeviceIO(AudioDeviceID device, DeviceIOClient& client, bool capture,
+                           bool play) override;
+    void stopDeviceIO(AudioDeviceID device, DeviceIOClient& client) override;
+
+  private:
+    explicit PulseAudioBackend(PulseAudioBackendOptions options);
+    [[nodiscard]] std::shared_ptr<const DeviceSnapshot> snapshot() const;
+    void viewArrived(const ServerView& view);
+
+    using SessionKey = std::pair<AudioDeviceID, const DeviceIOClient*>;
+
+    PulseAudioBackendOptions options_;
+    DeviceMirror mirror_;  // only on the control connection's thread
+    mutable std::mutex snapshotMutex_;
+    std::shared_ptr<const DeviceSnapshot> snapshot_;
+    ListenerDispatcher listeners_;
+    IOCounters counters_;
+    std::mutex sessionsMutex_;
+    std::map<SessionKey, std::unique_ptr<DeviceIOSession>> sessions_;
+    std::unique_ptr<ControlConnection> control_;
+};
+
+}  // namespace brimo::hal::pulse

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace brimo::resources {
+
+// A folder of application resources (images, sounds, the driver bundle), looked up by name,
+// extension and optional subfolder.
+class ResourceBundle {
+  public:
+    explicit ResourceBundle(std::filesystem::path root) : root_(std::move(root)) {}
+
+    // The application's own resources: the installed data folder beside the executable
+    // (<prefix>/share/brimolavetrix/resources) when there is one, else the resources folder of
+    // the source tree the program was built from.
+    static ResourceBundle main();
+
+    // root/subfolder/name.extension if something exists there.
+    [[nodiscard]] std::optional<std::filesystem::path> pathForResource(
+        std::string_view name, std::string_view extension, std::string_view subfolder = {}) const;
+
+    [[nodiscard]] const std::filesystem::path& root() const { return root_; }
+
+  private:
+    std::filesystem::path root_;
+};
+
+}  // namespace brimo::resources

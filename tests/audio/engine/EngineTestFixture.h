@@ -1,0 +1,92 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/engine/AudioEngineService.h"
+#include "platform/dispatch/VirtualTimeMainQueue.h"
+#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "support/TemporaryDirectory.h"
+
+namespace brimo::testing {
+
+// An engine on a fresh simulated backend with the virtual device (ID 62, loopback) and a pair
+// of speakers (ID 57), a virtual-time main queue, a private log folder and recorded pauses.
+class EngineTest : public ::testing::Test {
+  protected:
+    static constexpr std::uint32_t kVirtualID = 62;
+    static constexpr std::uint32_t kSpeakersID = 57;
+
+    explicit EngineTest(hal::sim::ClockMode mode = hal::sim::ClockMode::stepped) : sim_(mode) {
+        auto loop = hal::sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "brimola_vetrix");
+        loop.id = kVirtualID;
+        sim_->addDevice(loop);
+        auto speakers = hal::sim::DeviceConfig::speakers("Speakers", "speakers");
+        speakers.id = kSpeakersID;
+        sim_->addDevice(speakers);
+        engine_ = makeEngine();
+    }
+
+    std::shared_ptr<audio::AudioEngineService> makeEngine() {
+        audio::AudioEngineService::Options options;
+        options.mainQueue = &main_;
+        options.logDirectory = [path = documents_.path()] { return path; };
+        options.sleep = [this](std::chrono::duration<double> span) {
+            const std::lock_guard guard(pausesLock_);
+            pauses_.push_back(span.count());
+        };
+        return audio::AudioEngineService::create(std::move(options));
+    }
+
+    // The engine's messages so far, without time stamps and tags.
+    std::vector<std::string> logLines() const {
+        std::ifstream in(documents_.path() / "Brimolavetrix_debug.log");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            const auto tag = line.find("] [AudioEngine] ");
+            lines.push_back(tag == std::string::npos ? line : line.substr(tag + 16));
+        }
+        return lines;
+    }
+    void clearLog() { std::filesystem::remove(documents_.path() / "Brimolavetrix_debug.log"); }
+
+    std::vector<double> pauses() {
+        const std::lock_guard guard(pausesLock_);
+        return pauses_;
+    }
+
+    static audio::AudioDevice device(std::uint32_t id, std::string name) {
+        return audio::AudioDevice{id, std::move(name), "uid-" + std::to_string(id), true, true};
+    }
+
+    void connectAndStart() {
+        engine_->setInputDevice(device(kVirtualID, "Brimola Vetrix"));
+        engine_->setOutputDevice(device(kSpeakersID, "Speakers"));
+        engine_->start();
+        engine_->waitUntilIdle();
+    }
+
+    // Runs the simulated devices and the main queue side by side.
+    void run(double seconds) {
+        constexpr double kStep = 0.01;
+        for (double t = 0; t < seconds - 1e-9; t += kStep) {
+            sim_->advanceSeconds(kStep);
+            main_.advanceBy(std::chrono::milliseconds(10));
+        }
+    }
+
+    TemporaryDirectory documents_;
+    dispatch::VirtualTimeMainQueue main_;
+    hal::sim::ScopedSimulatedBackend sim_;
+    std::mutex pausesLock_;
+    std::vector<double> pauses_;
+    std::shared_ptr<audio::AudioEngineService> engine_;
+};
+
+}  // namespace brimo::testing

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/DriverInstallationService.h"
+#include "driver/DriverTestSupport.h"
+#include "platform/dispatch/VirtualTimeMainQueue.h"
+#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/privileged/StandInPrivilegedRunner.h"
+#include "support/LineCollector.h"
+#include "support/TemporaryDirectory.h"
+
+using brimo::driver::AudioServerKind;
+using brimo::driver::DriverInstallationService;
+using brimo::driver::InstallationStatus;
+using brimo::privileged::StandInPrivilegedRunner;
+using Behaviour = StandInPrivilegedRunner::Behaviour;
+using Kind = InstallationStatus::Kind;
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+namespace sim = brimo::hal::sim;
+
+namespace {
+
+const std::string kDismissed = "Error executing command as another user: Request dismissed";
+
+void writeBundle(const fs::path& bundle, const std::string& identifier) {
+    fs::create_directories(bundle / "Contents");
+    std::ofstream(bundle / "Contents" / "Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>)"
+                                                      << identifier << "</string></dict></plist>\n";
+}
+
+class DriverInstallationTest : public ::testing::Test {
+  protected:
+    DriverInstallationTest() {
+        // The application as the user unpacked it, in a folder whose name has a single quote.
+        brimo::testing::copyShippedBundle(resources_);
+    }
+
+    std::shared_ptr<DriverInstallationService> makeService(
+        Behaviour behaviour = Behaviour::runAsCurrentUser,
+        std::optional<std::string> refusal = {}) {
+        runner_ = std::make_shared<StandInPrivilegedRunner>(behaviour, std::move(refusal));
+        DriverInstallationService::Options options;
+        options.mainQueue = &main_;
+        options.privilegedRunner = runner_;
+        options.resources = brimo::resources::ResourceBundle(resources_);
+        options.halPluginsPath = plugIns_;
+        options.configurationRoot = etc_;
+        options.detectAudioServer = [this] { return server_; };
+        options.restarter = restarter_;
+        options.print = console_.writer();
+        return DriverInstallationService::create(std::move(options));
+    }
+
+    // Every status the service publishes from now on.
+    void recordStatuses(DriverInstallationService& service) {
+        statusSubscription_ = service.installationStatus().subscribe(
+            [this](const InstallationStatus& status) { statuses_.push_back(status); });
+        statuses_.clear();
+    }
+
+    fs::path installed() const { return plugIns_ / "Brimolavetrix.driver"; }
+
+    brimo::testing::TemporaryDirectory root_;
+    const fs::path resources_ = root_.path() / "Brimola's App" / "resources";
+    const fs::path plugIns_ = root_.path() / "usr/local/lib/brimolavetrix/plug-ins";
+    const fs::path etc_ = root_.path() / "etc";
+    brimo::dispatch::VirtualTimeMainQueue main_;
+    sim::ScopedSimulatedBackend sim_;
+    brimo::testing::LineCollector console_;
+    std::shared_ptr<StandInPrivilegedRunner> runner_;
+    std::shared_ptr<brimo::testing::RecordingRestarter> restarter_ =
+        std::make_shared<brimo::testing::RecordingRestarter>();
+    AudioServerKind server_ = AudioServerKind::pipewire;
+    brimo::observable::Subscription statusSubscription_;
+    std::vector<InstallationStatus> statuses_;
+};
+
+struct CompletionRecord {
+    int calls = 0;
+    bool success = false;
+    std::optional<std::string> message;
+    auto callback() {
+        return [this](bool ok, std::optional<std::string> text) {
+            ++calls;
+            success = ok;
+            message = std::move(text);
+        };
+    }
+};
+
+}  // namespace
+
+TEST_F(DriverInstallationTest, DetectsTheInstalledBundleByItsIdentifier) {
+    writeBundle(installed(), "com.brimolavetrix.audiodriver");
+    auto service = makeService();
+    EXPECT_TRUE(service->isDriverInstalled().value());
+    EXPECT_EQ(service->installationStatus().value(), InstallationStatus(Kind::installed));
+    EXPECT_EQ(console_.take(),
+              (Lines{"✅ Brimola Vetrix driver is installed at: " + installed().string()}));
+
+    recordStatuses(*service);
+    service->checkDriverInstallation();
+    EXPECT_EQ(statuses_, (std::vector<InstallationStatus>{Kind::checking, Kind::installed}));
+}
+
+TEST_F(DriverInstallationTest, FallsBackToTheDeviceNameWithItsExactLetterCase) {
+    writeBundle(installed(), "com.example.otherdriver");
+    sim_->addDevice(sim::DeviceConfig::loopbackDevice("brimola vetrix", "Brimola-UID"));
+    auto service = makeService();
+    // Device discovery would accept the lower-case name; the presence check does not.
+    EXPECT_FALSE(service->isDriverInstalled().value());
+    EXPECT_EQ(service->installationStatus().value(), InstallationStatus(Kind::notInstalled));
+    EXPECT_EQ(console_.take(), (Lines{"⚠️ Brimola Vetrix driver is not installed"}));
+
+    sim_->addDevice(sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "bv"));
+    service->checkDriverInstallation();
+    EXPECT_TRUE(service->isDriverInstalled().value());
+    EXPECT_EQ(console_.take(), (Lines{"✅ Brimola Vetrix audio device is present"}));
+
+    // A property list that is no property list falls back the same way.
+    std::ofstream(installed() / "Contents" / "Info.plist") << "not a plist at all";
+    EXPECT_FALSE(DriverInstallationService::readBundleIdentifier(installed()).has_value());
+    EXPECT_EQ(DriverInstallationService::readBundleIdentifier(resources_ / "AudioDriver" /
+                                                              "Brimolavetrix.driver"),
+              "com.brimolavetrix.audiodriver");
+}
+
+TEST_F(DriverInstallationTest, InstallsFromAPathWithASingleQuoteAndChecksAgainTwoSecondsLater) {
+    auto service = makeService();
+    writeBundle(installed(), "com.brimolavetrix.old");
+    std::ofstream(installed() / "stale-file") << "from an older copy";
+    recordStatuses(*service);
+    console_.take();
+
+    CompletionRecord done;
+    service->installDriver(done.callback());
+    const fs::path source = resources_ / "AudioDriver" / "Brimolavetrix.driver";
+    EXPECT_EQ(console_.take(), (Lines{"📦 Installing driver from: " + source.string(),
+                                      "📍 Installing driver to: " + installed().string(),
+                                      "✅ Driver installed successfully"}));
+    EXPECT_EQ(runner_->commands().size(), 1U);
+    EXPECT_FALSE(fs::exists(installed() / "stale-file"));
+    EXPECT_EQ(DriverInstallationService::readBundleIdentifier(installed()),
+              "com.brimolavetrix.audiodriver");
+    const auto activated = etc_ / "pipewire/pipewire.conf.d/brimolavetrix.conf";
+    EXPECT_EQ(
+        brimo::testing::readText(activated),
+        brimo::testing::readText(source / "Contents/Resources/pipewire.conf.d/brimolavetrix.conf"));
+    EXPECT_FALSE(fs::exists(etc_ / "pulse"));  // only the server in use
+    EXPECT_EQ(restarter_->restarts, (std::vector<AudioServerKind>{AudioServerKind::pipewire}));
+
+    main_.advanceBy(std::chrono::milliseconds(1999));
+    EXPECT_EQ(done.calls, 0);
+    EXPECT_EQ(service->installationStatus().value(), InstallationStatus(Kind::installing));
+    main_.advanceBy(std::chrono::milliseconds(1));
+    EXPECT_EQ(done.calls, 1);
+    EXPECT_TRUE(done.success);
+    EXPECT_FALSE(done.message.has_value());
+    EXPECT_EQ(statuses_,
+              (std::vector<InstallationStatus>{Kind::installing, Kind::checking, Kind::installed,
+                                               Kind::installationSuccessful}));
+}
+
+TEST_F(DriverInstallationTest, UnknownServerGetsBothConfigurations) {
+    server_ = AudioServerKind::unknown;
+    auto service = makeService();
+    service->installDriver([](bool, const std::optional<std::string>&) {});
+    EXPECT_TRUE(fs::exists(etc_ / "pipewire/pipewire.conf.d/brimolavetrix.conf"));
+    EXPECT_TRUE(fs::exists(etc_ / "pulse/default.pa.d/brimolavetrix.pa"));
+}
+
+TEST_F(DriverInstallationTest, CopyWithoutVisibleDeviceRequiresRestart) {
+    auto service = makeService(Behaviour::succeedWithoutRunning);
+    CompletionRecord done;
+    service->installDriver(done.callback());
+    main_.advanceBy(std::chrono::seconds(2));
+    EXPECT_EQ(done.calls, 1);
+    EXPECT_TRUE(done.success);
+    EXPECT_EQ(done.message,
+              "Driver installed. You may need to restart your computer for the audio device to "
+              "appear.");
+    EXPECT_EQ(service->installationStatus().value(), InstallationStatus(Kind::requiresRestart));
+
+    // Gone before the check: the completion still reports the copy, with the same advice.
+    CompletionRecord orphan;
+    service->installDriver(orphan.callback());
+    service.reset();
+    main_.advanceBy(std::chrono::seconds(2));
+    EXPECT_EQ(orphan.calls, 1);
+    EXPECT_TRUE(orphan.success);
+    EXPECT_TRUE(orphan.message.has_value());
+}
+
+TEST_F(DriverInstallationTest, DismissedPromptFailsAtOnceWithThePromptsMessage) {
+    auto service = makeService(Behaviour::refuse, kDismissed);
+    console_.take();
+    CompletionRecord done;
+    service->installDriver(done.callback());
+    EXPECT_EQ(done.calls, 1);
+    EXPECT_FALSE(done.success);
+    EXPECT_EQ(done.message, kDismissed);
+    EXPECT_EQ(service->installationStatus().value(),
+              InstallationStatus::installationFailed(kDismissed));
+    EXPECT_EQ(console_.take().back(), "❌ Installation failed: " + kDismissed);
+    EXPECT_TRUE(restarter_->restarts.empty());
+    EXPECT_TRUE(main_.isEmpty());
+}
+
+TEST_F(DriverInstallationTest, EveryOtherFailureHasItsOwnMessage) {
+    const auto failureOf = [this](Behaviour behaviour) {
+        auto service = makeService(behaviour);
+        CompletionRecord done;
+        service->installDriver(done.callback());
+        EXPECT_EQ(done.calls, 1);
+        EXPECT_FALSE(done.success);
+        EXPECT_EQ(service->installationStatus().value().kind(), Kind::installationFailed);
+        EXPECT_EQ(done.message, service->installationStatus().value().message());
+        return done.message.value_or("");
+    };
+    EXPECT_EQ(failureOf(Behaviour::refuse), "Unknown error during installation");
+    EXPECT_EQ(failureOf(Behaviour::unavailable), "Failed to create pkexec command");
+    EXPECT_TRUE(runner_->commands().empty());
+    fs::remove_all(resources_);
+    EXPECT_EQ(failureOf(Behaviour::runAsCurrentUser),
+              "Could not find bundled driver in app resources");
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/hal/AudioObject.h"
+#include "platform/hal/AudioUnit.h"
+
+namespace brimo::hal::test {
+
+inline AudioObjectPropertyAddress address(
+    AudioObjectPropertySelector selector,
+    AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal) {
+    return {selector, scope, kAudioObjectPropertyElementMain};
+}
+
+template <typename T>
+OSStatus read(AudioObjectID object, const AudioObjectPropertyAddress& where, T& value) {
+    UInt32 size = sizeof(T);
+    return AudioObjectGetPropertyData(object, &where, 0, nullptr, &size, &value);
+}
+
+inline std::vector<AudioObjectID> deviceList() {
+    const auto where = address(kAudioHardwarePropertyDevices);
+    UInt32 size = 0;
+    if (AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &where, 0, nullptr, &size) !=
+        noErr) {
+        return {};
+    }
+    std::vector<AudioObjectID> ids(size / sizeof(AudioObjectID));
+    if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, &size,
+                                   ids.data()) != noErr) {
+        return {};
+    }
+    ids.resize(size / sizeof(AudioObjectID));
+    return ids;
+}
+
+inline AudioComponent halOutputComponent() {
+    const AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_HALOutput,
+                                      kAudioUnitManufacturer_Apple, 0, 0};
+    return AudioComponentFindNext(nullptr, &d);
+}
+
+}  // namespace brimo::hal::test

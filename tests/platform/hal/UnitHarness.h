@@ -1,0 +1,163 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "platform/hal/AudioUnit.h"
+#include "platform/hal/HalTestSupport.h"
+#include "platform/hal/StreamFormat.h"
+
+namespace brimo::hal::test {
+
+// A HAL output unit set up the way the engine sets up its playback unit: bound to a device,
+// fed by a render callback that writes `next(channel, frame)` for each client frame.
+class PlaybackHarness {
+  public:
+    using Source = float (*)(UInt32 channel, SInt64 frame, double rate);
+
+    PlaybackHarness(AudioDeviceID device, AudioStreamBasicDescription format, Source source)
+        : format_(format), source_(source) {
+        EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                       kAudioUnitScope_Global, 0, &device, sizeof device),
+                  noErr);
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input,
+                                       0, &format, sizeof format),
+                  noErr);
+        const AURenderCallbackStruct callback{&PlaybackHarness::render, this};
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
+                                       kAudioUnitScope_Input, 0, &callback, sizeof callback),
+                  noErr);
+    }
+    ~PlaybackHarness() { AudioComponentInstanceDispose(unit); }
+    PlaybackHarness(const PlaybackHarness&) = delete;
+    PlaybackHarness& operator=(const PlaybackHarness&) = delete;
+    PlaybackHarness(PlaybackHarness&&) = delete;
+    PlaybackHarness& operator=(PlaybackHarness&&) = delete;
+
+    OSStatus start() {
+        if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
+            return s;
+        }
+        return AudioOutputUnitStart(unit);
+    }
+
+    AudioUnit unit = nullptr;
+    std::atomic<UInt32> largestRequest{0};
+    std::atomic<UInt32> calls{0};
+
+  private:
+    static OSStatus render(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*,
+                           UInt32 bus, UInt32 frames, AudioBufferList* data) {
+        auto* self = static_cast<PlaybackHarness*>(refCon);
+        EXPECT_EQ(bus, 0U);
+        self->largestRequest.store(std::max(self->largestRequest.load(), frames));
+        self->calls.fetch_add(1);
+        const UInt32 channels = self->format_.mChannelsPerFrame;
+        const double rate = self->format_.mSampleRate;
+        for (UInt32 f = 0; f < frames; ++f) {
+            for (UInt32 c = 0; c < channels; ++c) {
+                const float v = self->source_(c, self->frame_ + f, rate);
+                if (isNonInterleaved(self->format_)) {
+                    static_cast<float*>(data->mBuffers[c].mData)[f] = v;
+                } else {
+                    static_cast<float*>(data->mBuffers[0].mData)[f * channels + c] = v;
+                }
+            }
+        }
+        self->frame_ += frames;
+        return noErr;
+    }
+
+    AudioStreamBasicDescription format_;
+    Source source_;
+    SInt64 frame_ = 0;
+};
+
+// A HAL output unit set up the way the engine sets up its capture unit; its input callback
+// pulls every block with AudioUnitRender on bus 1 and keeps it.
+class CaptureHarness {
+  public:
+    CaptureHarness(AudioDeviceID device, AudioStreamBasicDescription format) : format_(format) {
+        EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
+        const UInt32 on = 1;
+        const UInt32 off = 0;
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO,
+                                       kAudioUnitScope_Input, 1, &on, sizeof on),
+                  noErr);
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO,
+                                       kAudioUnitScope_Output, 0, &off, sizeof off),
+                  noErr);
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                       kAudioUnitScope_Global, 0, &device, sizeof device),
+                  noErr);
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat,
+                                       kAudioUnitScope_Output, 1, &format, sizeof format),
+                  noErr);
+        const AURenderCallbackStruct callback{&CaptureHarness::input, this};
+        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback,
+                                       kAudioUnitScope_Global, 0, &callback, sizeof callback),
+                  noErr);
+        scratch_.resize(1U << 16U);
+    }
+    ~CaptureHarness() { AudioComponentInstanceDispose(unit); }
+    CaptureHarness(const CaptureHarness&) = delete;
+    CaptureHarness& operator=(const CaptureHarness&) = delete;
+    CaptureHarness(CaptureHarness&&) = delete;
+    CaptureHarness& operator=(CaptureHarness&&) = delete;
+
+    OSStatus start() {
+        if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
+            return s;
+        }
+        return AudioOutputUnitStart(unit);
+    }
+
+    // Interleaved, whatever the client format; guarded by `mutex` while the unit runs.
+    std::mutex mutex;
+    std::vector<float> captured;
+    std::vector<UInt32> blockSizes;
+    OSStatus lastStatus = noErr;
+    UInt32 extraFramesAsked = 0;  // ask for more frames than offered, to see it refused
+    AudioUnit unit = nullptr;
+
+  private:
+    static OSStatus input(void* refCon, AudioUnitRenderActionFlags* flags,
+                          const AudioTimeStamp* time, UInt32 bus, UInt32 frames,
+                          AudioBufferList* data) {
+        auto* self = static_cast<CaptureHarness*>(refCon);
+        EXPECT_EQ(bus, 1U);
+        EXPECT_EQ(data, nullptr);
+        self->blockSizes.push_back(frames);
+        const UInt32 channels = self->format_.mChannelsPerFrame;
+        const bool planar = isNonInterleaved(self->format_);
+        AudioBufferListStorage<kMaxUnitChannels> list;
+        list.mNumberBuffers = planar ? channels : 1;
+        for (UInt32 b = 0; b < list.mNumberBuffers; ++b) {
+            list.mBuffers[b] = {planar ? 1 : channels, (planar ? 1 : channels) * frames * 4U,
+                                self->scratch_.data() + b * frames * (planar ? 1 : channels)};
+        }
+        self->lastStatus = AudioUnitRender(self->unit, flags, time, 1,
+                                           frames + self->extraFramesAsked, list.list());
+        if (self->lastStatus != noErr) {
+            return self->lastStatus;
+        }
+        const std::lock_guard guard(self->mutex);
+        for (UInt32 f = 0; f < frames; ++f) {
+            for (UInt32 c = 0; c < channels; ++c) {
+                self->captured.push_back(planar ? self->scratch_[c * frames + f]
+                                                : self->scratch_[f * channels + c]);
+            }
+        }
+        return noErr;
+    }
+
+    AudioStreamBasicDescription format_;
+    std::vector<float> scratch_;
+};
+
+}  // namespace brimo::hal::test
