@@ -43,7 +43,7 @@ Rendered fromPushedBlocks(const Stereo& produced, const std::vector<long>& produ
 
 class OurShifter final : public Shifter {
   public:
-    explicit OurShifter(float overlap) : overlap_(overlap) {}
+    OurShifter(float overlap, float rate) : overlap_(overlap), rate_(rate) {}
     [[nodiscard]] std::string name() const override {
         return "ours ov" + std::to_string(static_cast<int>(overlap_));
     }
@@ -52,6 +52,7 @@ class OurShifter final : public Shifter {
         timepitch::TimePitchShifter shifter;
         shifter.prepare(sampleRate, 2, kBlock);
         shifter.setOverlap(overlap_);
+        shifter.setRate(rate_);
         shifter.setPitchCents(static_cast<float>(cents));
         Source source{&input, 0};
         const long frames = static_cast<long>(input[0].size());
@@ -98,18 +99,19 @@ class OurShifter final : public Shifter {
         }
     };
     float overlap_;
+    float rate_;
 };
 
 class RubberBandShifter final : public Shifter {
   public:
-    RubberBandShifter(bool finer, std::string name) : finer_(finer), name_(std::move(name)) {}
+    RubberBandShifter(bool finer, int pitchOption, std::string name)
+        : finer_(finer), pitchOption_(pitchOption), name_(std::move(name)) {}
     [[nodiscard]] std::string name() const override { return name_; }
 
     Rendered run(const Stereo& input, double sampleRate, double cents) override {
         using RB = ::RubberBand::RubberBandStretcher;
-        // Real time, and a pitch method that glides through 1.0 without a discontinuity, as
-        // the live fades need.
-        const RB::Options options = RB::OptionProcessRealTime | RB::OptionPitchHighConsistency |
+        // Real time, everything else at its default but the pitch method (see the names).
+        const RB::Options options = RB::OptionProcessRealTime | pitchOption_ |
                                     (finer_ ? RB::OptionEngineFiner : RB::OptionEngineFaster);
         RB stretcher(static_cast<std::size_t>(sampleRate), 2, options);
         stretcher.setPitchScale(std::exp2(cents / 1200.0));
@@ -149,6 +151,7 @@ class RubberBandShifter final : public Shifter {
 
   private:
     bool finer_;
+    int pitchOption_;
     std::string name_;
 };
 
@@ -172,9 +175,9 @@ class SoundTouchShifter final : public Shifter {
         const double started = processCpuSeconds();
         for (long at = 0; at + kBlock <= frames; at += kBlock) {
             for (int i = 0; i < kBlock; ++i) {
-                interleaved[static_cast<std::size_t>(2 * i)] =
+                interleaved[2 * static_cast<std::size_t>(i)] =
                     input[0][static_cast<std::size_t>(at + i)];
-                interleaved[static_cast<std::size_t>(2 * i + 1)] =
+                interleaved[2 * static_cast<std::size_t>(i) + 1] =
                     input[1][static_cast<std::size_t>(at + i)];
             }
             touch.putSamples(interleaved.data(), kBlock);
@@ -197,14 +200,20 @@ class SoundTouchShifter final : public Shifter {
 
 }  // namespace
 
-std::unique_ptr<Shifter> makeOurShifter(float overlap) {
-    return std::make_unique<OurShifter>(overlap);
+std::unique_ptr<Shifter> makeOurShifter(float overlap, float rate) {
+    return std::make_unique<OurShifter>(overlap, rate);
 }
 std::unique_ptr<Shifter> makeRubberBandR3() {
-    return std::make_unique<RubberBandShifter>(true, "RubberBand R3");
+    return std::make_unique<RubberBandShifter>(
+        true, RubberBand::RubberBandStretcher::OptionPitchHighQuality, "R3 rt HQ");
 }
-std::unique_ptr<Shifter> makeRubberBandR2() {
-    return std::make_unique<RubberBandShifter>(false, "RubberBand R2");
+std::unique_ptr<Shifter> makeRubberBandR2(bool tuned) {
+    using RB = RubberBand::RubberBandStretcher;
+    if (tuned) {
+        return std::make_unique<RubberBandShifter>(
+            false, RB::OptionPitchHighQuality | RB::OptionTransientsSmooth, "R2 rt HQ smooth");
+    }
+    return std::make_unique<RubberBandShifter>(false, RB::OptionPitchHighSpeed, "R2 rt default");
 }
 std::unique_ptr<Shifter> makeSoundTouch() {
     return std::make_unique<SoundTouchShifter>();

@@ -31,9 +31,15 @@ class Shifter {
     virtual Rendered run(const Stereo& input, double sampleRate, double cents) = 0;
 };
 
-std::unique_ptr<Shifter> makeOurShifter(float overlap);
+// Ours at a tempo other than 1 only for CPU: its output then runs ahead of the input.
+std::unique_ptr<Shifter> makeOurShifter(float overlap, float rate = 1.0F);
+// Real-time mode, R3 (finer) engine, OptionPitchHighQuality.
 std::unique_ptr<Shifter> makeRubberBandR3();
-std::unique_ptr<Shifter> makeRubberBandR2();
+// Real-time mode with every option at its default, or tuned for a fixed shift of steady
+// material: OptionPitchHighQuality (recommended for fixed shifts where quality matters) and
+// OptionTransientsSmooth (without it R2 resets phases so often in real-time mode that low
+// partials come out unshifted).
+std::unique_ptr<Shifter> makeRubberBandR2(bool tuned);
 std::unique_ptr<Shifter> makeSoundTouch();
 
 constexpr int kBlock = 512;

@@ -11,19 +11,26 @@ namespace brimo::timepitch {
 // One sinusoid found in an analysis frame, shared by all channels: its frequency, how far its
 // phase moved since the previous frame, and the phase offset its shifted copy carries.
 struct Partial {
-    double bins = 0.0;     // frequency, in bins of the analysis FFT
-    double advance = 0.0;  // unwrapped phase advance since the previous frame, radians
-    double offset = 0.0;   // phase of the shifted copy minus the phase of the original
-    std::int32_t age = 0;  // frames it has been followed for; 0 when it first appears
-    bool isShifted = false;
+    double bins = 0.0;           // frequency, in bins of the analysis FFT
+    double advance = 0.0;        // unwrapped phase advance since the previous frame, radians
+    double offset = 0.0;         // phase of the shifted copy minus the phase of the original
+    std::int32_t age = 0;        // frames it has been followed for; 0 when it first appears
+    std::int32_t previous = -1;  // its index in the previous frame, −1 when new
+    std::int32_t peakBin = -1;   // the spectral peak it was found at; −1 when hidden under one
+    std::int32_t misfits = 0;    // frames in a row the fit has not explained it
+    bool fitsWell = false;       // the fit explains its bins
+    bool isShifted = false;      // fits well and was followed from the previous frame
+    bool moved = false;          // frequency changed since its amplitudes were last fitted
 };
 
 // Finds the sinusoids of one analysis frame and follows them from frame to frame. Each frame's
 // spectra are read as a sum of windowed sinusoids: peaks give their frequencies (refined from
 // the phase advance between frames), and a least-squares fit over the bins of each group of
-// neighbouring peaks gives every channel's complex amplitude, so that close partials are
-// separated instead of mixed. A partial is shifted only when it was already present in the
-// previous frame and the fit explains its bins; everything else passes unchanged.
+// neighbouring partials gives every channel's complex amplitude, so that close partials are
+// separated instead of mixed. Partials too close to show peaks of their own are kept from the
+// frames where they did, or found where the fit leaves a peak of unexplained energy. A partial
+// is shifted only when it was already present in the previous frame and the fit explains its
+// bins; everything else is moved with the peak region it lies in.
 class PartialAnalyzer {
   public:
     static constexpr int kMaxChannels = 8;
@@ -44,39 +51,79 @@ class PartialAnalyzer {
     void analyze(const std::complex<float>* const* spectra, int hop, double ratioBefore,
                  double ratioNow, bool jointFit, double onsetFromCentre = 0.0);
 
+    // Partials in order of frequency.
     [[nodiscard]] int partialCount() const { return count_; }
     [[nodiscard]] const Partial& partial(int index) const {
         return partials_[static_cast<std::size_t>(index)];
     }
-    // The bins that belong to a partial's peak: from the low point below it to the low point
-    // above it, DC and the Nyquist bin left out. Together they cover bins 1 … frameSize/2 − 1.
-    [[nodiscard]] int regionStart(int index) const {
-        return regionStarts_[static_cast<std::size_t>(index)];
+    // Complex amplitude (A/2)·e^{iφ} of a partial in a channel, phase at the frame centre.
+    [[nodiscard]] std::complex<float> amplitude(int index, int channel) const {
+        return amplitudes_[amplitudeIndex(index, channel)];
     }
-    [[nodiscard]] int regionEnd(int index) const {
-        return regionStarts_[static_cast<std::size_t>(index) + 1];
+
+    // The bins that belong to each spectral peak: from the low point below it to the low point
+    // above it, in order of frequency. Together they cover bins 1 … frameSize/2 − 1.
+    [[nodiscard]] int regionCount() const { return regionCount_; }
+    [[nodiscard]] int regionStart(int region) const {
+        return regionStarts_[static_cast<std::size_t>(region)];
+    }
+    [[nodiscard]] int regionEnd(int region) const {
+        return regionStarts_[static_cast<std::size_t>(region) + 1];
+    }
+    // The partial found at the region's peak.
+    [[nodiscard]] int regionOwner(int region) const {
+        return regionOwners_[static_cast<std::size_t>(region)];
     }
     // Power of the loudest bin in the frame, summed over the channels.
     [[nodiscard]] float loudestPower() const { return loudest_; }
-    // Complex amplitude (A/2)·e^{iφ} of a partial in a channel, phase at the frame centre.
-    [[nodiscard]] std::complex<float> amplitude(int index, int channel) const {
-        return amplitudes_[static_cast<std::size_t>(index * channels_ + channel)];
-    }
 
   private:
+    [[nodiscard]] std::size_t amplitudeIndex(int index, int channel) const {
+        return static_cast<std::size_t>(index) * static_cast<std::size_t>(channels_) +
+               static_cast<std::size_t>(channel);
+    }
+    [[nodiscard]] std::size_t spectrumIndex(int channel, int bin) const {
+        return static_cast<std::size_t>(channel) * static_cast<std::size_t>(bins_) +
+               static_cast<std::size_t>(bin);
+    }
     void findPeaks(const std::complex<float>* const* spectra);
-    void findRegions();
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
     void matchPrevious();
-    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit);
+    void continueHidden();
+    void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
+    [[nodiscard]] double unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
+                                               int n, int bin) const;
+    void solveCloseFrequencies(const std::complex<float>* const* spectra);
+    // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
+    // of `n` partials from `first`, unless their fit is already close enough; returns the share
+    // of the run's bins' energy left unexplained before the step.
+    double stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
+                           int runFirst, int runEnd);
+    void sortPartials();
+    void findRegions();
+    // Fits every group, or only those with a partial that moved.
+    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                       bool onlyMoved = false);
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
-    void refineFromPhaseAdvance(int hop);
+    // Measures each followed partial's phase advance since the previous frame and, when asked,
+    // moves its frequency towards what the advance says.
+    void refineFromPhaseAdvance(int hop, bool updateFrequencies);
     void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
     void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
     void keepAsPrevious(const std::complex<float>* const* spectra);
-    // The previous frame's peak whose region held `bin`, when the bin was already sounding.
-    [[nodiscard]] int previousOwner(int bin) const;
+    // The previous frame's peak whose region held `bin`, when the bin was already sounding
+    // (and, in a frame with an attack, has not grown much since).
+    [[nodiscard]] int previousOwner(int bin, bool attack) const;
     [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
+    // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
+    // partials near `bin`; bins must come in rising order.
+    void nearby(int first, int n, int bin, int& from, int& to) const;
+    // The window transform's mirror images of a partial at `nu` in `bin`.
+    [[nodiscard]] float mirrorAt(int bin, double nu) const;
+    // What the cluster's fitted partials put into `bin` of `channel`.
+    [[nodiscard]] std::complex<double> model(int first, int n, int bin, int channel, int& from,
+                                             int& to) const;
+    void addPartial(double bins, std::int32_t previous);
 
     WindowTransform window_;
     int frameSize_ = 0;
@@ -85,21 +132,27 @@ class PartialAnalyzer {
     int maxPartials_ = 0;
 
     std::vector<float> power_;
-    std::vector<std::int32_t> peakBins_;
-    std::vector<std::int32_t> regionStarts_;  // count_ + 1 entries
     float loudest_ = 0.0F;
     std::vector<std::complex<float>> previousSpectra_;  // bins_ per channel
     bool hasPrevious_ = false;
 
     int count_ = 0;
+    int sinceSolved_ = 0;     // samples since close partials were last solved for
+    bool reordered_ = false;  // partials were re-sorted since their amplitudes were fitted
     std::vector<Partial> partials_;
     std::vector<std::complex<float>> amplitudes_;  // maxPartials_ × channels_
-    std::vector<std::int32_t> previousIndex_;      // per current partial, −1 when new
+    std::vector<char> taken_;                      // per previous partial
+
+    int regionCount_ = 0;
+    std::vector<std::int32_t> regionStarts_;  // regionCount_ + 1 entries
+    std::vector<std::int32_t> regionOwners_;
 
     int previousCount_ = 0;
     std::vector<Partial> previousPartials_;
     std::vector<std::complex<float>> previousAmplitudes_;
+    int previousRegionCount_ = 0;
     std::vector<std::int32_t> previousRegionStarts_;
+    std::vector<std::int32_t> previousRegionOwners_;
 };
 
 }  // namespace brimo::timepitch

@@ -46,7 +46,7 @@ void RealFft::prepare(int size) {
     release();
     const std::lock_guard guard(plannerLock());
     size_ = size;
-    const auto bins = static_cast<std::size_t>(size / 2 + 1);
+    const auto bins = static_cast<std::size_t>(size / 2) + 1;
     input_ = fftwf_alloc_real(static_cast<std::size_t>(size));
     auto* output = fftwf_alloc_complex(bins);
     output_ = output;

@@ -33,7 +33,7 @@ void TempoResampler::prepare(int channels, std::uint32_t maxSlice, std::uint32_t
     maxSlice_ = std::max<std::uint32_t>(1, maxSlice);
     maxFrames_ = std::max<std::uint32_t>(1, maxFrames);
     const int steps = kZeroCrossings * kStepsPerCrossing;
-    table_.assign(static_cast<std::size_t>(steps + 2), 0.0F);
+    table_.assign(static_cast<std::size_t>(steps) + 2, 0.0F);
     const double norm = besselI0(kKaiserBeta);
     for (int i = 0; i <= steps; ++i) {
         const double x = static_cast<double>(i) / kStepsPerCrossing;
@@ -41,6 +41,15 @@ void TempoResampler::prepare(int channels, std::uint32_t maxSlice, std::uint32_t
         const double u = x / kZeroCrossings;
         const double window = besselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1.0 - u * u))) / norm;
         table_[static_cast<std::size_t>(i)] = static_cast<float>(sinc * window);
+    }
+    // Row p: the taps at source frames m = −Z … Z + 1 around a read position p / steps past a
+    // whole frame, at distance m − p / steps. One row more closes the last interval.
+    phases_.assign((static_cast<std::size_t>(kStepsPerCrossing) + 1) * kTaps, 0.0F);
+    for (int p = 0; p <= kStepsPerCrossing; ++p) {
+        for (int i = 0; i < kTaps; ++i) {
+            const double x = (i - kZeroCrossings) - static_cast<double>(p) / kStepsPerCrossing;
+            phases_[static_cast<std::size_t>(p) * kTaps + static_cast<std::size_t>(i)] = kernel(x);
+        }
     }
     const auto reach = static_cast<std::int64_t>(std::ceil(kZeroCrossings * kMaxRate)) + 2;
     weights_.assign(static_cast<std::size_t>(2 * reach + 2), 0.0F);
@@ -124,7 +133,7 @@ void TempoResampler::produce(float* const* out, std::uint32_t frames, double rat
     const int count = static_cast<int>(2 * span + 2);
     for (std::uint32_t t = 0; t < frames; ++t) {
         if (scale == 1.0) {
-            polyphaseWeights(static_cast<int>(span));
+            polyphaseWeights();
         } else {
             const double inverseScale = 1.0 / scale;
             for (int i = 0; i < count; ++i) {
@@ -135,12 +144,7 @@ void TempoResampler::produce(float* const* out, std::uint32_t frames, double rat
         }
         const std::int64_t first = whole_ - span;
         for (int c = 0; c < channels_; ++c) {
-            const float* x = at(c, first);
-            float sum = 0.0F;
-            for (int i = 0; i < count; ++i) {
-                sum += weights_[static_cast<std::size_t>(i)] * x[i];
-            }
-            out[c][t] = sum;
+            out[c][t] = dot(weights_.data(), at(c, first), count);
         }
         fraction_ += rate;
         const double whole = std::floor(fraction_);
@@ -149,31 +153,37 @@ void TempoResampler::produce(float* const* out, std::uint32_t frames, double rat
     }
 }
 
-void TempoResampler::polyphaseWeights(int span) {
-    // Taps at whole source frames m − fraction for m = −span … span + 1: every tap sits the
-    // same fraction of a table step past a table entry, so the table is walked with strides.
+void TempoResampler::polyphaseWeights() {
+    // Rows of the polyphase table hold the taps for fractions p / steps; the fraction falls
+    // between two rows, and the weights are read between them.
     const double d = fraction_ * kStepsPerCrossing;
-    const auto base = static_cast<int>(d);
-    const auto alpha = static_cast<float>(d - base);
-    const int end = kZeroCrossings * kStepsPerCrossing;
-    const float* table = table_.data();
+    const auto row = static_cast<int>(d);
+    const auto alpha = static_cast<float>(d - row);
+    const float* a = phases_.data() + static_cast<std::ptrdiff_t>(row) * kTaps;
+    const float* b = a + kTaps;
     float* w = weights_.data();
-    // m ≤ 0: distance −m + fraction, at table index −m·steps + base, fraction alpha.
-    for (int m = -span; m <= 0; ++m) {
-        const int i = -m * kStepsPerCrossing + base;
-        w[m + span] = i >= end ? 0.0F : table[i] + alpha * (table[i + 1] - table[i]);
+    for (int i = 0; i < kTaps; ++i) {
+        w[i] = a[i] + alpha * (b[i] - a[i]);
     }
-    // m ≥ 1: distance m − fraction, at table index m·steps − base − 1, fraction 1 − alpha
-    // (or exactly m·steps when the fraction is zero).
-    for (int m = 1; m <= span + 1; ++m) {
-        int i = m * kStepsPerCrossing - base - 1;
-        float f = 1.0F - alpha;
-        if (alpha == 0.0F) {
-            ++i;
-            f = 0.0F;
-        }
-        w[m + span] = i >= end ? 0.0F : table[i] + f * (table[i + 1] - table[i]);
+}
+
+float TempoResampler::dot(const float* w, const float* x, int count) {
+    // Four running sums, so the loop pipelines without reassociating anything.
+    float s0 = 0.0F;
+    float s1 = 0.0F;
+    float s2 = 0.0F;
+    float s3 = 0.0F;
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        s0 += w[i] * x[i];
+        s1 += w[i + 1] * x[i + 1];
+        s2 += w[i + 2] * x[i + 2];
+        s3 += w[i + 3] * x[i + 3];
     }
+    for (; i < count; ++i) {
+        s0 += w[i] * x[i];
+    }
+    return (s0 + s1) + (s2 + s3);
 }
 
 }  // namespace brimo::timepitch

@@ -44,10 +44,12 @@ class TempoResampler {
     static constexpr int kZeroCrossings = 24;
     static constexpr int kStepsPerCrossing = 512;
     static constexpr double kStretchFactor = 0.97;
+    static constexpr int kTaps = 2 * kZeroCrossings + 2;
 
     void pullUntil(std::int64_t end, SourcePull source);
     [[nodiscard]] float kernel(double x) const;
-    void polyphaseWeights(int span);
+    void polyphaseWeights();
+    [[nodiscard]] static float dot(const float* w, const float* x, int count);
     [[nodiscard]] float* at(int channel, std::int64_t position) {
         return history_.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);
@@ -56,7 +58,8 @@ class TempoResampler {
     int channels_ = 0;
     std::uint32_t maxSlice_ = 0;
     std::uint32_t maxFrames_ = 0;
-    std::vector<float> table_;
+    std::vector<float> table_;   // the kernel against distance, kStepsPerCrossing per frame
+    std::vector<float> phases_;  // the same, row by row of read fractions (polyphase)
     std::vector<float> weights_;
     std::vector<float*> pullPointers_;
 

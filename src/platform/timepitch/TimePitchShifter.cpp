@@ -10,8 +10,9 @@ namespace brimo::timepitch {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// Partials above this many per frame are the weakest ones and pass unchanged.
-constexpr int kMaxPartials = 512;
+// Partials followed per frame: up to two thirds of them peaks; beyond that the weakest peaks
+// are not followed, and move with the region of a louder one.
+constexpr int kMaxPartials = 768;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under
 // 50 ms, rounded down to a size of only factors 2 and 3 so the FFT stays fast.
@@ -67,7 +68,7 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
         window_[static_cast<std::size_t>(i)] =
             static_cast<float>(0.5 - 0.5 * std::cos(kTwoPi * i / frameSize_));
     }
-    const auto bins = static_cast<std::size_t>(frameSize_ / 2 + 1);
+    const auto bins = static_cast<std::size_t>(frameSize_ / 2) + 1;
     spectra_.assign(bins * static_cast<std::size_t>(channels_), {});
     spectraPointers_.resize(static_cast<std::size_t>(channels_));
     pullPointers_.resize(static_cast<std::size_t>(channels_));
@@ -77,8 +78,9 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     input_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     correction_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     frameRate_.assign(static_cast<std::size_t>(capacity_), 1.0F);
-    rise_.reserve(static_cast<std::size_t>(maxHop_ + 1));
-    fall_.reserve(static_cast<std::size_t>(maxHop_ + 1));
+    energySums_.assign(static_cast<std::size_t>(capacity_ + 1), 0.0);
+    rise_.reserve(static_cast<std::size_t>(maxHop_) + 1);
+    fall_.reserve(static_cast<std::size_t>(maxHop_) + 1);
     reset();
 }
 
@@ -86,6 +88,7 @@ void TimePitchShifter::reset() {
     std::fill(input_.begin(), input_.end(), 0.0F);
     std::fill(correction_.begin(), correction_.end(), 0.0F);
     std::fill(frameRate_.begin(), frameRate_.end(), 1.0F);
+    std::fill(energySums_.begin(), energySums_.end(), 0.0);
     tempo_.reset();
     analyzer_.reset();
     base_ = -frameSize_;
@@ -161,6 +164,11 @@ void TimePitchShifter::makeRoom(std::int64_t keepFrom, std::int64_t end) {
         }
     }
     std::memmove(frameRate_.data(), frameRate_.data() + shift, kept * sizeof(float));
+    // Running sums restart at the new base so they keep their precision.
+    const double offset = energySums_[static_cast<std::size_t>(shift)];
+    for (std::size_t i = 0; i + static_cast<std::size_t>(shift) < energySums_.size(); ++i) {
+        energySums_[i] = energySums_[i + static_cast<std::size_t>(shift)] - offset;
+    }
     base_ = keepFrom;
 }
 
@@ -174,6 +182,7 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
         tempo_.produce(pullPointers_.data(), frames, renderRate_, source);
         float* rates = at(frameRate_, 0, inputEnd_);
         std::fill(rates, rates + frames, static_cast<float>(renderRate_));
+        addEnergy(inputEnd_, inputEnd_ + frames);
         inputEnd_ += frames;
     }
 }
@@ -196,28 +205,64 @@ void TimePitchShifter::analyseFrame(std::int64_t centre) {
 }
 
 double TimePitchShifter::latestOnset(std::int64_t centre) {
-    // Energy in short blocks across the frame; an attack is a block at least 9 dB above the
-    // mean of the four before it. The latest one counts, as partials are born at it.
+    // Energy in short blocks across the frame. An attack is where the next four blocks hold
+    // at least twice the energy of the eight before, starting with a block that already
+    // rises; the spans are long enough that a steady low tone's own ripple never passes. The
+    // latest attack counts, as partials are born at it.
     constexpr int kBlock = 64;
+    constexpr int kBefore = 8;
+    constexpr int kAfter = 4;
     const int blocks = frameSize_ / kBlock;
     const std::int64_t start = centre - frameSize_ / 2;
-    double history[4] = {0.0, 0.0, 0.0, 0.0};
+    const double* sums = energySums_.data() + (start - base_);
+    const auto energy = [sums](int from, int count) {
+        return sums[(from + count) * kBlock] - sums[from * kBlock];
+    };
     double onset = 0.0;
-    for (int b = 0; b < blocks; ++b) {
-        double energy = 0.0;
-        for (int c = 0; c < channels_; ++c) {
-            const float* x = at(input_, c, start + static_cast<std::int64_t>(b) * kBlock);
-            for (int i = 0; i < kBlock; ++i) {
-                energy += static_cast<double>(x[i]) * x[i];
-            }
+    bool rising = false;
+    // Near the frame's edges the spans shrink to what the frame holds, so an attack anywhere in
+    // it is found.
+    for (int b = 1; b < blocks; ++b) {
+        const int first = std::max(0, b - kBefore);
+        const int after = std::min(kAfter, blocks - b);
+        const double before = energy(first, b - first) / (b - first);
+        const bool attack =
+            energy(b, after) / after > 2.0 * before + 1e-12 && energy(b, 1) > 2.0 * before + 1e-12;
+        if (attack && !rising) {
+            onset = static_cast<double>(preciseAttack(sums, b, before / kBlock)) - 0.5 * frameSize_;
         }
-        const double before = 0.25 * (history[0] + history[1] + history[2] + history[3]);
-        if (b >= 4 && energy > 2.0 * before + 1e-12) {
-            onset = static_cast<double>(b * kBlock - frameSize_ / 2);
-        }
-        history[b % 4] = energy;
+        rising = attack;
     }
     return onset;
+}
+
+int TimePitchShifter::preciseAttack(const double* sums, int block, double level) const {
+    // Within the block before and the block found, the first few samples that rise above
+    // twice the level before: partials born at the attack are aligned with it to within them,
+    // which keeps the phases of high partials of one note together.
+    constexpr int kBlock = 64;
+    constexpr int kStep = 8;
+    const int from = std::max(0, (block - 1) * kBlock);
+    for (int t = from; t < (block + 1) * kBlock && t + kStep <= frameSize_; t += kStep) {
+        if (sums[t + kStep] - sums[t] > 2.0 * kStep * level + 1e-12) {
+            return t;
+        }
+    }
+    return block * kBlock;
+}
+
+void TimePitchShifter::addEnergy(std::int64_t from, std::int64_t to) {
+    double* sums = energySums_.data() - base_;
+    for (std::int64_t t = from; t < to; ++t) {
+        double energy = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            // The first difference: attacks are broadband, and low tones beating against each
+            // other (which swing a plain energy by the beat) weigh little in it.
+            const double x = *at(input_, c, t) - (t > base_ ? *at(input_, c, t - 1) : 0.0F);
+            energy += x * x;
+        }
+        sums[t + 1] = sums[t] + energy;
+    }
 }
 
 void TimePitchShifter::prepareFades(int before, int after) {
@@ -242,12 +287,14 @@ void TimePitchShifter::addCorrection(std::int64_t centre, int before, int after,
     // next one; neighbouring fades add up to one whatever the hops, so the overlap can change
     // between any two frames.
     prepareFades(before, after);
+    const float* in[PartialAnalyzer::kMaxChannels];
     float* out[PartialAnalyzer::kMaxChannels];
     for (int c = 0; c < channels_; ++c) {
+        in[c] = at(input_, c, centre);
         out[c] = at(correction_, c, centre);
     }
-    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, out, rise_.data(), before,
-                            fall_.data(), after);
+    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, in, out, rise_.data(),
+                            before, fall_.data(), after);
 }
 
 }  // namespace brimo::timepitch

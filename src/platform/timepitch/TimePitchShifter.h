@@ -13,11 +13,17 @@
 
 namespace brimo::timepitch {
 
-// A real-time pitch shifter. Every frame of the input is read as a set of sinusoidal partials
-// plus whatever is not sinusoidal; the output is the input itself plus, for each steady
-// partial, its copy moved to the new pitch minus the original. Noise and transients therefore
-// pass untouched (no smearing, no pre-echo), steady partials land exactly on the new pitch with
-// their level, and at 0 cents the output is the input, sample for sample.
+// A real-time pitch shifter. Every analysis frame (about 64 ms, one every frameSize/overlap
+// samples) is read as a set of sinusoidal partials plus what no partial explains, and built
+// anew at the new pitch: partials that the fit explains are put back exactly at their new
+// frequency with their level and a phase that follows them from frame to frame; the rest
+// (noise, reverberation, partials too close together, the fit's error) moves peak region by
+// peak region, phase-locked to each region's peak (see SpectralShifter). Nothing keeps its old
+// pitch, so no shifted and unshifted copies of a sound ever play together. A frame without any
+// peak (an impulse) has no pitch and stays as it is; partials born at an attack start in phase
+// with it, so transients stay sharp. Each frame covers the output from the previous frame's
+// centre to the next one's only, which keeps the delay at half a frame and a hop. At 0 cents,
+// untouched since, the output is the input, sample for sample.
 //
 // The tempo (rate) reads the source through a band-limited resampler at that many source frames
 // per output frame, exactly on average, and the shift takes the resampler's change of pitch
@@ -71,8 +77,13 @@ class TimePitchShifter {
     void prepareFades(int before, int after);
     void analyseFrame(std::int64_t centre);
     [[nodiscard]] double latestOnset(std::int64_t centre);
+    // The sample (from the frame start) where an attack found in `block` begins, against the
+    // mean energy per sample before it; `sums` are the running energy sums from the frame start.
+    [[nodiscard]] int preciseAttack(const double* sums, int block, double level) const;
+    // Extends the running energy sums over the input frames [from, to).
+    void addEnergy(std::int64_t from, std::int64_t to);
     void addCorrection(std::int64_t centre, int before, int after, double ratio);
-    [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) {
+    [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) const {
         return buffer.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);
     }
@@ -103,6 +114,9 @@ class TimePitchShifter {
     std::vector<float> correction_;
     // The tempo each input frame was read at; the pitch of a frame is corrected by it.
     std::vector<float> frameRate_;
+    // Energy of all channels summed from base_ up to each frame (capacity_ + 1 entries), so any
+    // stretch's energy is one subtraction.
+    std::vector<double> energySums_;
     double renderRate_ = 1.0;  // the tempo of the render under way
     std::int64_t base_ = 0;
     std::int64_t inputEnd_ = 0;

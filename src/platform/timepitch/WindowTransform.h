@@ -27,6 +27,12 @@ class WindowTransform {
         return table_[i] + f * (table_[i + 1] - table_[i]);
     }
 
+    // The transform's derivative at `bins` from the peak.
+    [[nodiscard]] float slope(double bins) const {
+        constexpr double kStep = 2.0 / kStepsPerBin;
+        return static_cast<float>((at(bins + kStep) - at(bins - kStep)) / (2.0 * kStep));
+    }
+
     // The window's value at `n` samples from the frame centre.
     [[nodiscard]] double window(int n) const;
 

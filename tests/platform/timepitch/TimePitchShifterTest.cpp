@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "platform/timepitch/RealFft.h"
 #include "platform/timepitch/TimePitchShifter.h"
 
 namespace brimo::timepitch {
@@ -46,6 +47,46 @@ std::vector<float> tone(double hz, double seconds, double amplitude = 0.5) {
             amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / kRate));
     }
     return out;
+}
+
+// Many equal sinusoids at random frequencies in [lo, hi] Hz with random phases: too dense for
+// any of them to be told apart, a band of noise when they are many.
+std::vector<float> denseBand(double lo, double hi, int count, double seconds) {
+    std::vector<float> out(static_cast<std::size_t>(seconds * kRate), 0.0F);
+    std::uint32_t seed = 2024;
+    const auto next = [&seed] {
+        seed = seed * 1664525U + 1013904223U;
+        return static_cast<double>(seed >> 8U) / 16777216.0;
+    };
+    const double amplitude = 0.5 / std::sqrt(static_cast<double>(count));
+    for (int p = 0; p < count; ++p) {
+        const double w = 2.0 * std::numbers::pi * (lo + (hi - lo) * next()) / kRate;
+        const double phase = 2.0 * std::numbers::pi * next();
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            out[i] += static_cast<float>(amplitude * std::sin(w * static_cast<double>(i) + phase));
+        }
+    }
+    return out;
+}
+
+// Energy of y[from, from + 32768) between lo and hi Hz (Hann window).
+double bandEnergy(const std::vector<float>& y, std::size_t from, double lo, double hi) {
+    constexpr int kSize = 32768;
+    RealFft fft;
+    fft.prepare(kSize);
+    for (int i = 0; i < kSize; ++i) {
+        fft.input()[i] =
+            y[from + static_cast<std::size_t>(i)] *
+            static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / kSize));
+    }
+    std::vector<std::complex<float>> spectrum(kSize / 2 + 1);
+    fft.forward(spectrum.data());
+    double energy = 0.0;
+    for (int k = static_cast<int>(std::ceil(lo * kSize / kRate));
+         k <= static_cast<int>(std::floor(hi * kSize / kRate)); ++k) {
+        energy += std::norm(spectrum[static_cast<std::size_t>(k)]);
+    }
+    return energy;
 }
 
 // Renders `seconds` of output, block by block, calling `beforeBlock` with the block index.
@@ -111,6 +152,52 @@ TEST(TimePitchShifter, MovesAToneToTheRequestedPitchAtItsLevel) {
             energy += static_cast<double>(out[i]) * out[i];
         }
         EXPECT_NEAR(std::sqrt(energy / 24000.0), 0.5 / std::sqrt(2.0), 0.005);
+    }
+}
+
+// What no sinusoid explains (bands of partials closer than the analysis can resolve, noise)
+// must move too: left in place, it would sound beside the shifted rest as a detuned double.
+TEST(TimePitchShifter, MovesWhatItCannotResolveIntoPartialsToo) {
+    const float cents = -700.0F;
+    const double ratio = std::exp2(cents / 1200.0);
+    const std::pair<double, double> bands[] = {{1000.0, 1120.0}, {2000.0, 2800.0}};
+    for (const auto& [lo, hi] : bands) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setPitchCents(cents);
+        const auto input = denseBand(lo, hi, hi - lo > 500.0 ? 400 : 40, 1.5);
+        Signal signal{{input}};
+        const auto out = renderAll(shifter, signal, 1.5)[0];
+        const std::size_t from = 24000;
+        const double moved = bandEnergy(out, from, lo * ratio - 20.0, hi * ratio + 20.0);
+        const double left = bandEnergy(out, from, lo - 20.0, hi + 20.0);
+        const double wanted = bandEnergy(input, from, lo - 20.0, hi + 20.0);
+        EXPECT_LT(left, 1e-3 * moved) << lo;
+        EXPECT_NEAR(10.0 * std::log10(moved / wanted), 0.0, 1.0) << lo;
+    }
+}
+
+// A lone impulse has no pitch: it must come out where it went in, not smeared or lost.
+TEST(TimePitchShifter, KeepsAClickWhereItWas) {
+    for (const float overlap : {8.0F, 32.0F}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setOverlap(overlap);
+        shifter.setPitchCents(kTo432);
+        std::vector<float> input(static_cast<std::size_t>(kRate), 0.0F);
+        const std::size_t at = 20000;
+        input[at] = 0.9F;
+        Signal signal{{input}};
+        const auto out = renderAll(shifter, signal, 1.0)[0];
+        double total = 0.0;
+        double near = 0.0;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const double e = static_cast<double>(out[i]) * out[i];
+            total += e;
+            near += i + 48 >= at && i <= at + 48 ? e : 0.0;
+        }
+        EXPECT_NEAR(total, 0.81, 0.81 * 0.05) << overlap;
+        EXPECT_GT(near, 0.95 * total) << overlap;
     }
 }
 
@@ -293,7 +380,16 @@ TEST(TimePitchShifter, RefusesMoreThanTheMaximumSliceAndPullsNoLargerSlices) {
 TEST(TimePitchShifter, RendersWithoutAllocatingWhileParametersChange) {
     TimePitchShifter shifter;
     shifter.prepare(kRate, 2, kBlock);
+    // A tone, a cluster of close partials, a noise band and clicks: every path of the analysis.
     auto input = tone(330.0, 1.0);
+    const auto band = denseBand(3000.0, 4000.0, 100, 1.0);
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        for (const double hz : {440.0, 466.16, 493.88}) {
+            input[i] += static_cast<float>(0.1 * std::sin(2.0 * std::numbers::pi * hz * t));
+        }
+        input[i] += 0.3F * band[i] + (i % 9000 == 0 ? 0.8F : 0.0F);
+    }
     Signal signal{{input, input}};
     std::vector<float> left(kBlock);
     std::vector<float> right(kBlock);
