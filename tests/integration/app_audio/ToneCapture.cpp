@@ -1,0 +1,111 @@
+#include "integration/app_audio/ToneCapture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "integration/hal_pulse/AudioClients.h"
+#include "integration/hal_pulse/HalUnit.h"
+#include "integration/hal_pulse/ToneTools.h"
+#include "platform/hal/AudioHardwareBackend.h"
+#include "platform/process/ProcessRunner.h"
+#include "support/TemporaryDirectory.h"
+#include "support/ToneAnalysis.h"
+
+namespace brimo::testing {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr float kSoundThreshold = 0.1F;
+
+double nominalRate(hal::AudioDeviceID device) {
+    hal::Float64 rate = 0.0;
+    hal::UInt32 size = sizeof(rate);
+    const hal::AudioObjectPropertyAddress where{hal::kAudioDevicePropertyNominalSampleRate,
+                                                hal::kAudioObjectPropertyScopeGlobal,
+                                                hal::kAudioObjectPropertyElementMain};
+    hal::AudioObjectGetPropertyData(device, &where, 0, nullptr, &size, &rate);
+    return rate > 0.0 ? rate : 48000.0;
+}
+
+void judge(HeardTone& heard, double expectedHz) {
+    const auto& samples = heard.samples;
+    const double rate = heard.sampleRate;
+    heard.overallPeak = peak(samples);
+    const auto soundStart = onset(samples, kSoundThreshold).value_or(0);
+    const auto window = static_cast<std::size_t>(rate / 4);
+    const auto interior = soundStart + static_cast<std::size_t>(rate / 2);
+    if (samples.size() < interior + 6 * window) {
+        return;
+    }
+    // One late wake-up of a loaded machine may spoil a window; a fault shifts them all.
+    std::vector<double> windows;
+    for (std::size_t i = 0; i < 6; ++i) {
+        windows.push_back(toneFrequency(slice(samples, interior + i * window, window), rate));
+    }
+    std::sort(windows.begin(), windows.end());
+    heard.frequencyHz = (windows[2] + windows[3]) / 2;
+    heard.peak = peak(slice(samples, interior, 6 * window));
+    heard.disturbedPeriods = disturbedPeriods(samples, interior, 6 * window, rate, expectedHz);
+}
+
+}  // namespace
+
+std::vector<HeardTone> playToneAndRecord(const std::vector<hal::AudioDeviceID>& devices,
+                                         double expectedHz, double seconds, const Pump& pump) {
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    std::vector<std::unique_ptr<HalUnit>> units;
+    std::vector<HeardTone> heard(devices.size());
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        heard[i].sampleRate = nominalRate(devices[i]);
+        recorders.push_back(
+            std::make_unique<Recorder>(static_cast<std::size_t>(heard[i].sampleRate * 12)));
+        units.push_back(std::make_unique<HalUnit>(devices[i], *recorders[i], heard[i].sampleRate));
+        if (units[i]->start() != hal::noErr) {
+            return heard;
+        }
+    }
+
+    TemporaryDirectory directory;
+    const std::string tone = (directory.path() / "tone.wav").string();
+    writeToneWav(tone, 440.0, seconds, 48000, 0.5);
+    std::atomic<bool> playerDone{false};
+    std::thread player([&] {
+        process::runProgram({"paplay", "-d", "brimola_vetrix", tone});
+        playerDone = true;
+    });
+    // An idle null sink may hold a new monitor stream back for a while: wait for the sound,
+    // noting when each device first heard it.
+    pump(
+        [&] {
+            bool all = true;
+            for (std::size_t i = 0; i < devices.size(); ++i) {
+                if (!heard[i].arrived && recorders[i]->heardAnything(kSoundThreshold)) {
+                    heard[i].arrived = true;
+                    heard[i].heardAt = std::chrono::steady_clock::now();
+                }
+                all = all && heard[i].arrived;
+            }
+            return all;
+        },
+        std::chrono::milliseconds(static_cast<long>(seconds * 1000) + 8000));
+    // The rest of the tone, and its way through the engine.
+    pump([&] { return playerDone.load(); }, 20s);
+    player.join();
+    pump([] { return false; }, 500ms);
+    for (auto& unit : units) {
+        unit->stop();
+    }
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        heard[i].samples = recorders[i]->samples();
+        if (heard[i].arrived) {
+            judge(heard[i], expectedHz);
+        }
+    }
+    return heard;
+}
+
+}  // namespace brimo::testing
