@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <memory>
 #include <thread>
 
@@ -31,25 +32,41 @@ double nominalRate(hal::AudioDeviceID device) {
     return rate > 0.0 ? rate : 48000.0;
 }
 
+// The tone's frequency from the mean length of its undisturbed periods: a dropout spoils the
+// periods it touches, which are counted as disturbed, but moves no other one.
+double steadyFrequency(const std::vector<float>& samples, std::size_t begin, std::size_t length,
+                       double sampleRate, double expectedHz) {
+    const double expected = sampleRate / expectedHz;
+    double previous = -1.0;
+    double total = 0.0;
+    std::size_t periods = 0;
+    for (std::size_t i = begin + 1; i < std::min(samples.size(), begin + length); ++i) {
+        if (samples[i - 1] < 0.0F && samples[i] >= 0.0F) {
+            const double at =
+                static_cast<double>(i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
+            if (previous >= 0.0 && std::fabs(at - previous - expected) <= 0.02 * expected) {
+                total += at - previous;
+                ++periods;
+            }
+            previous = at;
+        }
+    }
+    return periods == 0 ? 0.0 : sampleRate * static_cast<double>(periods) / total;
+}
+
 void judge(HeardTone& heard, double expectedHz) {
     const auto& samples = heard.samples;
     const double rate = heard.sampleRate;
     heard.overallPeak = peak(samples);
     const auto soundStart = onset(samples, kSoundThreshold).value_or(0);
-    const auto window = static_cast<std::size_t>(rate / 4);
     const auto interior = soundStart + static_cast<std::size_t>(rate / 2);
-    if (samples.size() < interior + 6 * window) {
+    const auto length = static_cast<std::size_t>(rate * 1.5);
+    if (samples.size() < interior + length) {
         return;
     }
-    // One late wake-up of a loaded machine may spoil a window; a fault shifts them all.
-    std::vector<double> windows;
-    for (std::size_t i = 0; i < 6; ++i) {
-        windows.push_back(toneFrequency(slice(samples, interior + i * window, window), rate));
-    }
-    std::sort(windows.begin(), windows.end());
-    heard.frequencyHz = (windows[2] + windows[3]) / 2;
-    heard.peak = peak(slice(samples, interior, 6 * window));
-    heard.disturbedPeriods = disturbedPeriods(samples, interior, 6 * window, rate, expectedHz);
+    heard.frequencyHz = steadyFrequency(samples, interior, length, rate, expectedHz);
+    heard.disturbedPeriods = disturbedPeriods(samples, interior, length, rate, expectedHz);
+    heard.level = static_cast<float>(rms(slice(samples, interior, length)) * std::sqrt(2.0));
 }
 
 }  // namespace

@@ -15,13 +15,13 @@ struct HeardTone {
     bool arrived = false;
     double sampleRate = 0.0;
     std::vector<float> samples;
-    // The median of six quarter-second windows starting half a second after the onset; zero
-    // when the tone arrived cut short.
+    // Judged on the 1.5 s from half a second after the onset; zero frequency when the tone
+    // arrived cut short. The frequency is that of the undisturbed periods; periods more than
+    // 2 % off the expected one are disturbed (each dropout disturbs some).
     double frequencyHz = 0.0;
-    // Periods more than 2 % off the expected one in those 1.5 s: each dropout disturbs some.
     std::size_t disturbedPeriods = 0;
-    // The steady level in those windows, and the loudest sample of the whole recording.
-    float peak = 0.0F;
+    // The steady amplitude (from the RMS), and the loudest sample of the whole recording.
+    float level = 0.0F;
     float overallPeak = 0.0F;
     // When the sound was first heard, on the steady clock (polled every 10 ms).
     std::chrono::steady_clock::time_point heardAt;
