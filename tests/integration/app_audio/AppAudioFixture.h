@@ -10,6 +10,7 @@
 #include "audio/manager/AudioManager.h"
 #include "driver/AudioServer.h"
 #include "driver/DriverInstallationService.h"
+#include "integration/app_audio/MainQueuePump.h"
 #include "integration/app_audio/ToneCapture.h"
 #include "integration/hal_pulse/HalQueries.h"
 #include "integration/hal_pulse/PrivateAudioServer.h"
@@ -85,24 +86,8 @@ class AppAudioTest : public PrivateAudioServerTest {
         }
     }
 
-    // Runs the main queue on this thread until `done` holds or `timeout` has passed.
     bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        bool met = false;
-        std::function<void()> check;
-        check = [&] {
-            if (done()) {
-                met = true;
-                mainQueue.quit();
-            } else if (std::chrono::steady_clock::now() >= deadline) {
-                mainQueue.quit();
-            } else {
-                mainQueue.postAfter(std::chrono::milliseconds(10), check);
-            }
-        };
-        mainQueue.post(check);
-        mainQueue.run();
-        return met;
+        return testing::pumpUntil(mainQueue, done, timeout);
     }
     void pumpFor(std::chrono::milliseconds span) {
         pumpUntil([] { return false; }, span);
