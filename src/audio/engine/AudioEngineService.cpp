@@ -221,7 +221,9 @@ void AudioEngineService::startSequence() {
     }
     // The time-pitch unit reads ahead of what it plays; that part of the lookahead lives in
     // the unit, so the ring buffer is held at the rest and the total stays at 100 ms.
-    drift_.reset(rate, prefill - timePitchLookaheadFrames(rate));
+    const std::int64_t targetFill = prefill - timePitchLookaheadFrames(rate);
+    drift_.reset(rate, targetFill);
+    resyncFillSamples_ = 2 * std::max<std::int64_t>(targetFill, 0);
     if (!createInputUnit(input)) {
         log("❌ [START] Input failed");
         return;

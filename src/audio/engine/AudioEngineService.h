@@ -153,6 +153,8 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     DriftCorrector drift_;
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::uint64_t> overruns_{0};
+    // Samples the ring buffer is brought back to when it overflows: the drift target.
+    std::atomic<std::int64_t> resyncFillSamples_{0};
 
     // Last, so that it is destroyed first: no queued sequence outlives the fields it uses.
     dispatch::SerialQueue audioQueue_{"com.brimolavetrix.audioengine"};

@@ -50,6 +50,13 @@ std::int64_t AudioRingBuffer::read(float* destination, std::int64_t wanted) {
     return k;
 }
 
+void AudioRingBuffer::discardOldest(std::int64_t count) {
+    const std::lock_guard guard(lock_);
+    const std::int64_t dropped = std::clamp<std::int64_t>(count, 0, count_);
+    readIdx_ = (readIdx_ + dropped) % capacity_;
+    count_ -= dropped;
+}
+
 std::int64_t AudioRingBuffer::count() const {
     const std::lock_guard guard(lock_);
     return count_;

@@ -23,6 +23,9 @@ class AudioRingBuffer {
     // returns how many it copied. Positions after that are left as the caller filled them.
     std::int64_t read(float* destination, std::int64_t wanted);
 
+    // Drops up to `count` of the oldest unread samples.
+    void discardOldest(std::int64_t count);
+
     [[nodiscard]] std::int64_t capacity() const { return capacity_; }
     [[nodiscard]] std::int64_t count() const;
 

@@ -89,8 +89,13 @@ hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* 
         return status;
     }
     levels_.push(rawLevel(samples, frames));
-    if (ring->count() + 2 * static_cast<std::int64_t>(frames) > ring->capacity()) {
+    const std::int64_t incoming = 2 * static_cast<std::int64_t>(frames);
+    if (const std::int64_t fill = ring->count(); fill + incoming > ring->capacity()) {
         overruns_.fetch_add(1, std::memory_order_relaxed);
+        // The playback side fell behind by more than the tempo trim can ever win back (a late
+        // start, a stall): overwriting the oldest block would put a jump into every block from
+        // now on. One jump back to the drift target instead.
+        ring->discardOldest(fill + incoming - resyncFillSamples_.load(std::memory_order_relaxed));
     }
     ring->write({samples, 2 * static_cast<std::size_t>(frames)});
     return hal::noErr;

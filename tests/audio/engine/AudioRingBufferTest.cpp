@@ -27,6 +27,28 @@ std::vector<float> readInto(AudioRingBuffer& ring, std::int64_t n, std::int64_t&
 
 }  // namespace
 
+// The engine's way back from an overflow: the oldest audio goes at once, across the wrap, and
+// what stays reads in order; asking for more than there is empties the buffer.
+TEST(AudioRingBuffer, DiscardsTheOldestSamplesAcrossTheWrap) {
+    AudioRingBuffer ring(8);
+    ring.write(std::vector<float>{1, 2, 3, 4, 5, 6});
+    std::vector<float> out(8, 0.0F);
+    ASSERT_EQ(ring.read(out.data(), 4), 4);
+    ring.write(std::vector<float>{7, 8, 9, 10});
+    ring.discardOldest(3);
+    ASSERT_EQ(ring.count(), 3);
+    ASSERT_EQ(ring.read(out.data(), 8), 3);
+    EXPECT_EQ(out[0], 8.0F);
+    EXPECT_EQ(out[2], 10.0F);
+    ring.write(std::vector<float>{11, 12});
+    ring.discardOldest(5);
+    ring.discardOldest(-1);
+    EXPECT_EQ(ring.count(), 0);
+    ring.write(std::vector<float>{13});
+    ASSERT_EQ(ring.read(out.data(), 8), 1);
+    EXPECT_EQ(out[0], 13.0F);
+}
+
 TEST(AudioRingBuffer, ShortReadsCopyWhatThereIsAndLeaveTheCallersZeros) {
     AudioRingBuffer ring(8);
     std::int64_t got = -1;
