@@ -23,6 +23,12 @@ std::string audioServers(const std::vector<std::string>& arguments) {
     return result.output;
 }
 
+// The environment is read and changed in SetUp, before the test starts any thread.
+std::string environmentValue(const char* name) {
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
+    return value != nullptr ? value : "";
+}
+
 // The user's server restarted as the session would, here through the harness.
 class HarnessRestarter final : public driver::AudioServerRestarter {
   public:
@@ -46,8 +52,7 @@ class AppAudioDriverInstallation : public PrivateAudioServerTest {
         if (IsSkipped()) {
             return;
         }
-        std::ifstream marker(std::string(std::getenv("BRIMO_AUDIO_SERVER_DIR")) +
-                             "/.brimo-audio-servers");
+        std::ifstream marker(environmentValue("BRIMO_AUDIO_SERVER_DIR") + "/.brimo-audio-servers");
         std::getline(marker, kind);
         ASSERT_TRUE(kind == "pulseaudio" || kind == "pipewire") << kind;
         audioServers({"start", kind, dir, "--no-virtual-device"});
@@ -55,10 +60,11 @@ class AppAudioDriverInstallation : public PrivateAudioServerTest {
         for (std::string line; std::getline(env, line);) {
             const auto equals = line.find('=');
             if (equals != std::string::npos) {
-                setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
+                setenv(line.substr(0, equals).c_str(),  // NOLINT(concurrency-mt-unsafe)
+                       line.substr(equals + 1).c_str(), 1);
             }
         }
-        ASSERT_NE(std::string(std::getenv("PULSE_SERVER")).find(dir), std::string::npos);
+        ASSERT_NE(environmentValue("PULSE_SERVER").find(dir), std::string::npos);
         backend = hal::pulse::PulseAudioBackend::create();
         installation = std::make_unique<hal::ScopedAudioHardwareBackend>(backend);
         ASSERT_TRUE(backend->isConnected());
