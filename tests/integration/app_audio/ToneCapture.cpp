@@ -54,6 +54,23 @@ double steadyFrequency(const std::vector<float>& samples, std::size_t begin, std
     return periods == 0 ? 0.0 : sampleRate * static_cast<double>(periods) / total;
 }
 
+// The median of the peaks of two-period blocks: a dropout silences a few blocks without moving
+// the median, a wrong gain moves it.
+float steadyAmplitude(const std::vector<float>& samples, std::size_t begin, std::size_t length,
+                      double period) {
+    const auto block = static_cast<std::size_t>(2.0 * period) + 1;
+    std::vector<float> peaks;
+    for (std::size_t at = begin; at + block <= begin + length; at += block) {
+        peaks.push_back(peak(slice(samples, at, block)));
+    }
+    if (peaks.empty()) {
+        return 0.0F;
+    }
+    std::nth_element(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(peaks.size() / 2),
+                     peaks.end());
+    return peaks[peaks.size() / 2];
+}
+
 void judge(HeardTone& heard, double expectedHz) {
     const auto& samples = heard.samples;
     const double rate = heard.sampleRate;
@@ -66,7 +83,7 @@ void judge(HeardTone& heard, double expectedHz) {
     }
     heard.frequencyHz = steadyFrequency(samples, interior, length, rate, expectedHz);
     heard.disturbedPeriods = disturbedPeriods(samples, interior, length, rate, expectedHz);
-    heard.level = static_cast<float>(rms(slice(samples, interior, length)) * std::sqrt(2.0));
+    heard.level = steadyAmplitude(samples, interior, length, rate / expectedHz);
 }
 
 }  // namespace

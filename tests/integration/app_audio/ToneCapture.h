@@ -20,7 +20,8 @@ struct HeardTone {
     // 2 % off the expected one are disturbed (each dropout disturbs some).
     double frequencyHz = 0.0;
     std::size_t disturbedPeriods = 0;
-    // The steady amplitude (from the RMS), and the loudest sample of the whole recording.
+    // The steady amplitude (the median peak of two-period blocks), and the loudest sample of
+    // the whole recording.
     float level = 0.0F;
     float overallPeak = 0.0F;
     // When the sound was first heard, on the steady clock (polled every 10 ms).
