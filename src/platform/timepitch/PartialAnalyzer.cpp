@@ -124,6 +124,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     window_.prepare(frameSize, kHann, 40);
     const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
+    peakBins_.assign(static_cast<std::size_t>(bins_), 0);
     previousSpectra_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels_),
                             {});
     partials_.assign(partials, {});
@@ -189,26 +190,25 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     const double quarter = 1e-7 * frameSize_ / 4.0;
     const auto floor = static_cast<float>(
         std::max(static_cast<double>(loudest) * kRelativeFloor, channels_ * quarter * quarter));
-    // Room is kept for partials without peaks of their own.
+    // Room is kept for partials without peaks of their own; beyond it the weakest peaks go.
     const int maxPeaks = maxPartials_ * 2 / 3;
     int found = 0;
     const float* p = power_.data();
     for (int k = 2; k < bins_ - 3; ++k) {
         if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1]) {
-            if (found < maxPeaks) {
-                partials_[static_cast<std::size_t>(found++)] = Partial{.peakBin = k};
-            } else {
-                // Full: the weakest peak so far makes room for a louder one.
-                auto weakest = std::min_element(partials_.begin(), partials_.begin() + found,
-                                                [p](const Partial& a, const Partial& b) {
-                                                    return p[a.peakBin] < p[b.peakBin];
-                                                });
-                if (p[weakest->peakBin] < p[k]) {
-                    std::move(weakest + 1, partials_.begin() + found, weakest);
-                    partials_[static_cast<std::size_t>(found - 1)] = Partial{.peakBin = k};
-                }
-            }
+            peakBins_[static_cast<std::size_t>(found++)] = k;
         }
+    }
+    if (found > maxPeaks) {
+        const auto first = peakBins_.begin();
+        std::nth_element(first, first + maxPeaks, first + found,
+                         [p](int a, int b) { return p[a] > p[b]; });
+        found = maxPeaks;
+        std::sort(first, first + found);
+    }
+    for (int j = 0; j < found; ++j) {
+        partials_[static_cast<std::size_t>(j)] =
+            Partial{.peakBin = peakBins_[static_cast<std::size_t>(j)]};
     }
     count_ = found;
 }

@@ -132,6 +132,7 @@ class PartialAnalyzer {
     int maxPartials_ = 0;
 
     std::vector<float> power_;
+    std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
     float loudest_ = 0.0F;
     std::vector<std::complex<float>> previousSpectra_;  // bins_ per channel
     bool hasPrevious_ = false;
