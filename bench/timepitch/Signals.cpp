@@ -1,6 +1,7 @@
 #include "Signals.h"
 
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 namespace brimo::bench {
@@ -47,6 +48,17 @@ std::vector<float> clicks(double seconds) {
     std::vector<float> out(framesOf(seconds), 0.0F);
     for (std::size_t at = framesOf(0.25); at < out.size(); at += framesOf(0.25)) {
         out[at] = 0.9F;
+    }
+    return out;
+}
+
+std::vector<float> noise(double seconds) {
+    std::vector<float> out(framesOf(seconds));
+    std::uint32_t seed = 12345;
+    for (float& v : out) {
+        seed = seed * 1664525U + 1013904223U;
+        // Uniform in ±0.433: RMS 0.25.
+        v = static_cast<float>((static_cast<double>(seed >> 8U) / 16777216.0 - 0.5) * 0.866);
     }
     return out;
 }

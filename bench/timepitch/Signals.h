@@ -22,6 +22,9 @@ std::vector<float> clicks(double seconds);
 // Notes with harmonics, a new note every 0.5 s, each ringing on under the next ones; every
 // partial frequency multiplied by `scale`, so scale 432/440 gives the exact ideal output.
 std::vector<float> music(double seconds, double scale = 1.0);
+// White noise at −12 dBFS RMS from a fixed seed: the densest input there is, the worst case for
+// a shifter whose work grows with the number of spectral peaks.
+std::vector<float> noise(double seconds);
 // Onset times of music(), in samples.
 std::vector<long> musicOnsets(double seconds);
 

@@ -43,9 +43,18 @@ constexpr double kLargestFrequencyStep = 0.25;
 // that, once unexplained, needs no further step.
 constexpr double kLobeOverlap = 3.5;
 constexpr double kSolvedShare = 1e-4;
+// A group whose fit leaves more than this share of its power unexplained is mostly noise:
+// neither solving for its frequencies nor looking for more partials in it helps.
+constexpr double kNoiseShare = 0.25;
 // A partial whose frequency moved less than this (bins) since its amplitudes were fitted keeps
 // them: the fit would change by far less than its tolerance.
 constexpr double kRefitBins = 1e-3;
+// A peak whose frequency from its shape and from its phase advance differ by more than this
+// (bins), among at least kCrowdPeaks other peaks within kCrowdReach bins, is noise: it is
+// moved with its region but not fitted.
+constexpr double kTonalAgreement = 0.15;
+constexpr int kCrowdReach = 16;
+constexpr int kCrowdPeaks = 7;
 // A partial without a peak of its own is not taken closer than this (bins) to another one: the
 // fit could not tell them apart.
 constexpr double kSameBins = 1.0;
@@ -124,11 +133,16 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     window_.prepare(frameSize, kHann, 40);
     const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
+    peakBins_.assign(static_cast<std::size_t>(bins_), 0);
     previousSpectra_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels_),
                             {});
     partials_.assign(partials, {});
     amplitudes_.assign(partials * static_cast<std::size_t>(channels_), {});
     taken_.assign(partials, 0);
+    order_.assign(partials, 0);
+    scratch_.assign(partials, {});
+    noiseScratch_.assign(partials, {});
+    inverse_.assign(partials, 0);
     regionStarts_.assign(partials + 1, 0);
     regionOwners_.assign(partials, 0);
     previousPartials_.assign(partials, {});
@@ -140,6 +154,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
 
 void PartialAnalyzer::reset() {
     count_ = 0;
+    fitCount_ = 0;
     sinceSolved_ = 0;
     regionCount_ = 0;
     previousCount_ = 0;
@@ -189,26 +204,25 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     const double quarter = 1e-7 * frameSize_ / 4.0;
     const auto floor = static_cast<float>(
         std::max(static_cast<double>(loudest) * kRelativeFloor, channels_ * quarter * quarter));
-    // Room is kept for partials without peaks of their own.
+    // Room is kept for partials without peaks of their own; beyond it the weakest peaks go.
     const int maxPeaks = maxPartials_ * 2 / 3;
     int found = 0;
     const float* p = power_.data();
     for (int k = 2; k < bins_ - 3; ++k) {
         if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1]) {
-            if (found < maxPeaks) {
-                partials_[static_cast<std::size_t>(found++)] = Partial{.peakBin = k};
-            } else {
-                // Full: the weakest peak so far makes room for a louder one.
-                auto weakest = std::min_element(partials_.begin(), partials_.begin() + found,
-                                                [p](const Partial& a, const Partial& b) {
-                                                    return p[a.peakBin] < p[b.peakBin];
-                                                });
-                if (p[weakest->peakBin] < p[k]) {
-                    std::move(weakest + 1, partials_.begin() + found, weakest);
-                    partials_[static_cast<std::size_t>(found - 1)] = Partial{.peakBin = k};
-                }
-            }
+            peakBins_[static_cast<std::size_t>(found++)] = k;
         }
+    }
+    if (found > maxPeaks) {
+        const auto first = peakBins_.begin();
+        std::nth_element(first, first + maxPeaks, first + found,
+                         [p](int a, int b) { return p[a] > p[b]; });
+        found = maxPeaks;
+        std::sort(first, first + found);
+    }
+    for (int j = 0; j < found; ++j) {
+        partials_[static_cast<std::size_t>(j)] =
+            Partial{.peakBin = peakBins_[static_cast<std::size_t>(j)]};
     }
     count_ = found;
 }
@@ -218,32 +232,48 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
     for (int j = 0; j < count_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
         const int k = partial.peakBin;
-        // The phase advance of the peak bin since the previous frame is exact for a steady
-        // partial that dominates its bin.
-        bool found = false;
+        // From the shape of the peak: a parabola through the logarithms of its power.
+        const double a = std::log(power_[static_cast<std::size_t>(k) - 1] + 1e-30);
+        const double b = std::log(power_[static_cast<std::size_t>(k)] + 1e-30);
+        const double c = std::log(power_[static_cast<std::size_t>(k) + 1] + 1e-30);
+        const double curvature = a - 2.0 * b + c;
+        const double fromShape = k + (curvature < 0.0 ? 0.5 * (a - c) / curvature : 0.0);
+        partial.bins = fromShape;
+        // From the phase advance of the peak bin since the previous frame: exact for a steady
+        // partial that dominates its bin. Where the two disagree, the peak is noise.
         if (hasPrevious_) {
             std::complex<double> cross;
-            for (int c = 0; c < channels_; ++c) {
-                cross += std::complex<double>(spectra[c][k]) *
-                         std::conj(std::complex<double>(previousSpectra_[spectrumIndex(c, k)]));
+            for (int ch = 0; ch < channels_; ++ch) {
+                cross += std::complex<double>(spectra[ch][k]) *
+                         std::conj(std::complex<double>(previousSpectra_[spectrumIndex(ch, k)]));
             }
             if (std::abs(cross) > 0.0) {
                 const double expected = kTwoPi * k * hop / frameSize_;
                 const double nu = k + wrapPhase(std::arg(cross) - expected) * binsPerRadian;
                 if (std::abs(nu - k) <= 1.0) {
                     partial.bins = nu;
-                    found = true;
                 }
+                partial.isNoise = std::abs(nu - fromShape) > kTonalAgreement;
             }
         }
-        if (!found) {
-            const double a = std::log(power_[static_cast<std::size_t>(k) - 1] + 1e-30);
-            const double b = std::log(power_[static_cast<std::size_t>(k)] + 1e-30);
-            const double c = std::log(power_[static_cast<std::size_t>(k) + 1] + 1e-30);
-            const double curvature = a - 2.0 * b + c;
-            partial.bins = k + (curvature < 0.0 ? 0.5 * (a - c) / curvature : 0.0);
-        }
+        partial.advance = kTwoPi * partial.bins * hop / frameSize_;
     }
+}
+
+bool PartialAnalyzer::crowded(int peak) const {
+    // Noise has peaks every few bins; close partials of music, whose peaks merge and so look
+    // like noise too, have far fewer around them.
+    const int bin = partials_[static_cast<std::size_t>(peak)].peakBin;
+    int count = 0;
+    for (int j = peak - 1;
+         j >= 0 && partials_[static_cast<std::size_t>(j)].peakBin >= bin - kCrowdReach; --j) {
+        ++count;
+    }
+    for (int j = peak + 1;
+         j < count_ && partials_[static_cast<std::size_t>(j)].peakBin <= bin + kCrowdReach; ++j) {
+        ++count;
+    }
+    return count >= kCrowdPeaks;
 }
 
 void PartialAnalyzer::matchPrevious() {
@@ -277,12 +307,25 @@ void PartialAnalyzer::matchPrevious() {
             taken_[static_cast<std::size_t>(best)] = 1;
         }
     }
+    // Among many peaks (noise has one every few bins) a peak is fitted only when its shape and
+    // phase advance agreed in this frame and the one before, or the fit explained it lately;
+    // elsewhere every peak is (close partials of music merge into peaks that look like noise).
     // A followed partial starts from where it was: the peak of a lobe shared with a close
     // neighbour says little about either, and the phase advance corrects a glide.
     for (int j = 0; j < count_; ++j) {
+        partials_[static_cast<std::size_t>(j)].isCrowded = crowded(j);
+    }
+    for (int j = 0; j < count_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
-        if (partial.previous >= 0) {
-            partial.bins = previousPartials_[static_cast<std::size_t>(partial.previous)].bins;
+        const Partial* previous =
+            partial.previous >= 0 ? &previousPartials_[static_cast<std::size_t>(partial.previous)]
+                                  : nullptr;
+        const bool explained =
+            previous != nullptr && previous->hasFitted && previous->misfits <= kGraceFrames;
+        const bool steady = !partial.isNoise && previous != nullptr && !previous->isNoise;
+        partial.isNoise = partial.isCrowded && !steady && !explained;
+        if (previous != nullptr && !partial.isNoise) {
+            partial.bins = previous->bins;
         }
     }
 }
@@ -313,7 +356,7 @@ void PartialAnalyzer::continueHidden() {
     for (int q = 0; q < previousCount_; ++q) {
         const Partial& previous = previousPartials_[static_cast<std::size_t>(q)];
         if (taken_[static_cast<std::size_t>(q)] != 0 || previous.misfits > kGraceFrames ||
-            (previous.age < kSettledFrames && !previous.fitsWell)) {
+            !previous.hasFitted || (previous.age < kSettledFrames && !previous.fitsWell)) {
             continue;
         }
         double own = 0.0;
@@ -343,7 +386,8 @@ std::complex<double> PartialAnalyzer::model(int first, int n, int bin, int chann
 void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, bool jointFit) {
     // Where the fit of a group of partials leaves a peak of unexplained power, one more
     // partial is taken to hide there (close partials that never showed peaks of their own).
-    const int known = count_;
+    const int known = fitCount_;
+    const int before = count_;
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
@@ -360,12 +404,16 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
         int bestBin = -1;
         double below = 0.0;
         double at = 0.0;
+        double unexplained = 0.0;
+        double held = 0.0;
         for (int k = lo - 1; k <= hi + 1; ++k) {
             double residual = 0.0;
             for (int c = 0; c < channels_; ++c) {
                 residual += std::norm(std::complex<double>(spectra[c][k]) -
                                       model(first, n, k, c, from, to));
             }
+            unexplained += residual;
+            held += power_[static_cast<std::size_t>(k)];
             // A local maximum of the unexplained power one bin back.
             if (k > lo && k - 1 <= hi && at > below && at >= residual &&
                 at >= kDiscoverShare * power_[static_cast<std::size_t>(k) - 1] && at > best) {
@@ -375,12 +423,14 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
             below = at;
             at = residual;
         }
-        if (bestBin > 0) {
+        // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
+        // explains has a partial missing.
+        if (bestBin > 0 && unexplained <= kNoiseShare * held) {
             addPartial(bestBin + unexplainedPeakOffset(spectra, first, n, bestBin), -1);
         }
         first = end;
     }
-    if (count_ > known) {
+    if (count_ > before) {
         sortPartials();
     }
 }
@@ -408,7 +458,7 @@ void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* sp
     // where such a run's fit leaves much unexplained, its frequencies are solved together with
     // the amplitudes (Gauss-Newton on the frequencies, the amplitudes refitted at every step).
     // Farther partials take part in the model only.
-    for (int first = 0; first < count_;) {
+    for (int first = 0; first < fitCount_;) {
         const int end = clusterEnd(first, true);
         for (int run = first; run < end;) {
             int runEnd = run + 1;
@@ -422,7 +472,8 @@ void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* sp
                 const double before = unexplained;
                 unexplained = stepFrequencies(spectra, first, end - first, run, runEnd);
                 // Converged, or decaying and gliding partials the step cannot help.
-                if (unexplained <= kSolvedShare || unexplained > 0.8 * before) {
+                if (unexplained <= kSolvedShare || unexplained > kNoiseShare ||
+                    unexplained > 0.8 * before) {
                     break;
                 }
                 fitCluster(spectra, first, end);
@@ -494,27 +545,64 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
 }
 
 void PartialAnalyzer::sortPartials() {
+    // Partials to fit first, in order of frequency; noise peaks after them. Amplitudes are
+    // fitted after every reordering, so only the partials move. The partials come as a few
+    // runs already in order (peaks, then followed or found ones), so merging is enough.
     reordered_ = true;
-    // Amplitudes are fitted after every reordering, so only the partials move.
-    std::sort(partials_.begin(), partials_.begin() + count_,
-              [](const Partial& a, const Partial& b) { return a.bins < b.bins; });
+    int fitted = 0;
+    int noise = 0;
+    for (int j = 0; j < count_; ++j) {
+        const Partial& partial = partials_[static_cast<std::size_t>(j)];
+        (partial.isNoise ? noiseScratch_[static_cast<std::size_t>(noise++)]
+                         : scratch_[static_cast<std::size_t>(fitted++)]) = partial;
+    }
+    const auto byFrequency = [](const Partial& a, const Partial& b) { return a.bins < b.bins; };
+    const auto first = scratch_.begin();
+    const auto end = first + fitted;
+    const auto split = std::is_sorted_until(first, end, byFrequency);
+    if (std::is_sorted(split, end, byFrequency)) {
+        std::merge(first, split, split, end, partials_.begin(), byFrequency);
+    } else {
+        std::sort(first, end, byFrequency);
+        std::copy(first, end, partials_.begin());
+    }
+    std::copy(noiseScratch_.begin(), noiseScratch_.begin() + noise, partials_.begin() + fitted);
+    fitCount_ = fitted;
+}
+
+void PartialAnalyzer::mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b,
+                                       int bCount, std::int32_t* out, bool byPeak) const {
+    const auto key = [this, byPeak](std::int32_t j) {
+        const Partial& partial = partials_[static_cast<std::size_t>(j)];
+        return byPeak ? static_cast<double>(partial.peakBin) : partial.bins;
+    };
+    const auto less = [&key](std::int32_t x, std::int32_t y) { return key(x) < key(y); };
+    std::merge(a, a + aCount, b, b + bCount, out, less);
+    // Frequencies stay within a bin of their peaks, so rarely the two orders differ.
+    if (!std::is_sorted(out, out + aCount + bCount, less)) {
+        std::sort(out, out + aCount + bCount, less);
+    }
 }
 
 void PartialAnalyzer::findRegions() {
-    // Each peak owns the bins down to the lowest point between it and its neighbours.
-    regionCount_ = 0;
+    // Each peak owns the bins down to the lowest point between it and its neighbours; the
+    // peaks among the fitted partials and the noise peaks are each in order already.
+    int fitted = 0;
+    int noise = 0;
     for (int j = 0; j < count_; ++j) {
         if (partials_[static_cast<std::size_t>(j)].peakBin >= 0) {
-            regionOwners_[static_cast<std::size_t>(regionCount_++)] = j;
+            if (j < fitCount_) {
+                order_[static_cast<std::size_t>(fitted++)] = j;
+            } else {
+                inverse_[static_cast<std::size_t>(noise++)] = j;
+            }
         }
     }
-    // Frequencies stay within a bin of their peaks, so the order can differ only between
-    // peaks two bins apart; order the regions by peak.
+    regionCount_ = fitted + noise;
+    mergeByFrequency(order_.data(), fitted, inverse_.data(), noise, regionOwners_.data(), true);
     const auto peakOf = [this](std::int32_t j) {
         return partials_[static_cast<std::size_t>(j)].peakBin;
     };
-    std::sort(regionOwners_.begin(), regionOwners_.begin() + regionCount_,
-              [&](std::int32_t a, std::int32_t b) { return peakOf(a) < peakOf(b); });
     const float* p = power_.data();
     regionStarts_[0] = 1;
     for (int r = 1; r < regionCount_; ++r) {
@@ -535,7 +623,7 @@ int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
     if (!jointFit) {
         return end;
     }
-    while (end < count_ && end - first < kMaxCluster &&
+    while (end < fitCount_ && end - first < kMaxCluster &&
            partials_[static_cast<std::size_t>(end)].bins -
                    partials_[static_cast<std::size_t>(end - 1)].bins <
                kClusterGap) {
@@ -546,7 +634,7 @@ int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
 
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                     bool onlyMoved) {
-    for (int first = 0; first < count_;) {
+    for (int first = 0; first < fitCount_;) {
         const int end = clusterEnd(first, jointFit);
         bool moved = !onlyMoved;
         for (int j = first; j < end; ++j) {
@@ -645,7 +733,7 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
     // A phase error turns into a frequency error inversely proportional to the hop; below an
     // eighth of the frame the measurements are averaged over about that span instead.
     const double gain = std::min(1.0, 8.0 * hop / frameSize_);
-    for (int j = 0; j < count_; ++j) {
+    for (int j = 0; j < fitCount_; ++j) {
         Partial& partial = partials_[static_cast<std::size_t>(j)];
         const int before = partial.previous;
         const double expected = kTwoPi * partial.bins * hop / frameSize_;
@@ -674,7 +762,21 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
 }
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
-    for (int first = 0; first < count_;) {
+    for (int j = fitCount_; j < count_; ++j) {
+        Partial& partial = partials_[static_cast<std::size_t>(j)];
+        const Partial* previous =
+            partial.previous >= 0 ? &previousPartials_[static_cast<std::size_t>(partial.previous)]
+                                  : nullptr;
+        partial.fitsWell = false;
+        partial.isShifted = false;
+        partial.hasFitted = previous != nullptr && previous->hasFitted;
+        partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
+        // Not fitted: no amplitude for the next frame to measure a phase advance against.
+        for (int c = 0; c < channels_; ++c) {
+            amplitudes_[amplitudeIndex(j, c)] = {};
+        }
+    }
+    for (int first = 0; first < fitCount_;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
         for (int j = first; j < end; ++j) {
@@ -707,6 +809,10 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             const bool plausible = fitted <= 4.0 * held;
             const double share = own > 0.0 && plausible ? residual / own : 1e30;
             partial.fitsWell = share <= kFitTolerance;
+            partial.hasFitted =
+                partial.fitsWell ||
+                (partial.previous >= 0 &&
+                 previousPartials_[static_cast<std::size_t>(partial.previous)].hasFitted);
             partial.isShifted = partial.fitsWell && partial.previous >= 0;
             partial.misfits =
                 partial.fitsWell
@@ -774,13 +880,27 @@ void PartialAnalyzer::keepAsPrevious(const std::complex<float>* const* spectra) 
                   previousSpectra_.begin() + static_cast<std::ptrdiff_t>(spectrumIndex(c, 0)));
     }
     hasPrevious_ = true;
-    std::copy(partials_.begin(), partials_.begin() + count_, previousPartials_.begin());
-    std::copy(amplitudes_.begin(), amplitudes_.begin() + count_ * channels_,
-              previousAmplitudes_.begin());
+    // Kept in order of frequency, as the next frame's matching walks them: the fitted
+    // partials and the noise peaks are each in order already.
+    for (int j = 0; j < count_; ++j) {
+        inverse_[static_cast<std::size_t>(j)] = j;
+    }
+    mergeByFrequency(inverse_.data(), fitCount_, inverse_.data() + fitCount_, count_ - fitCount_,
+                     order_.data(), false);
+    for (int i = 0; i < count_; ++i) {
+        const int j = order_[static_cast<std::size_t>(i)];
+        previousPartials_[static_cast<std::size_t>(i)] = partials_[static_cast<std::size_t>(j)];
+        for (int c = 0; c < channels_; ++c) {
+            previousAmplitudes_[amplitudeIndex(i, c)] = amplitudes_[amplitudeIndex(j, c)];
+        }
+        inverse_[static_cast<std::size_t>(j)] = i;
+    }
     std::copy(regionStarts_.begin(), regionStarts_.begin() + regionCount_ + 1,
               previousRegionStarts_.begin());
-    std::copy(regionOwners_.begin(), regionOwners_.begin() + regionCount_,
-              previousRegionOwners_.begin());
+    for (int r = 0; r < regionCount_; ++r) {
+        previousRegionOwners_[static_cast<std::size_t>(r)] =
+            inverse_[static_cast<std::size_t>(regionOwners_[static_cast<std::size_t>(r)])];
+    }
     previousCount_ = count_;
     previousRegionCount_ = regionCount_;
 }

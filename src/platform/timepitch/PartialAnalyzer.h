@@ -19,6 +19,9 @@ struct Partial {
     std::int32_t peakBin = -1;   // the spectral peak it was found at; −1 when hidden under one
     std::int32_t misfits = 0;    // frames in a row the fit has not explained it
     bool fitsWell = false;       // the fit explains its bins
+    bool hasFitted = false;      // the fit explained it in some frame so far
+    bool isNoise = false;        // a noise peak: moved with its region, not fitted
+    bool isCrowded = false;      // a peak with many other peaks around it
     bool isShifted = false;      // fits well and was followed from the previous frame
     bool moved = false;          // frequency changed since its amplitudes were last fitted
 };
@@ -51,7 +54,7 @@ class PartialAnalyzer {
     void analyze(const std::complex<float>* const* spectra, int hop, double ratioBefore,
                  double ratioNow, bool jointFit, double onsetFromCentre = 0.0);
 
-    // Partials in order of frequency.
+    // Partials: the fitted ones in order of frequency, then noise peaks in order of frequency.
     [[nodiscard]] int partialCount() const { return count_; }
     [[nodiscard]] const Partial& partial(int index) const {
         return partials_[static_cast<std::size_t>(index)];
@@ -88,6 +91,8 @@ class PartialAnalyzer {
     }
     void findPeaks(const std::complex<float>* const* spectra);
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
+    // Whether the peak partial `peak` has many peaks around it.
+    [[nodiscard]] bool crowded(int peak) const;
     void matchPrevious();
     void continueHidden();
     void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
@@ -100,6 +105,10 @@ class PartialAnalyzer {
     double stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
                            int runFirst, int runEnd);
     void sortPartials();
+    // Merges two lists of partial indices, each in order of frequency (or of peak bin), into
+    // `out`.
+    void mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b, int bCount,
+                          std::int32_t* out, bool byPeak) const;
     void findRegions();
     // Fits every group, or only those with a partial that moved.
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
@@ -132,16 +141,22 @@ class PartialAnalyzer {
     int maxPartials_ = 0;
 
     std::vector<float> power_;
+    std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
     float loudest_ = 0.0F;
     std::vector<std::complex<float>> previousSpectra_;  // bins_ per channel
     bool hasPrevious_ = false;
 
     int count_ = 0;
+    int fitCount_ = 0;        // partials [0, fitCount_) are fitted; the rest are noise peaks
     int sinceSolved_ = 0;     // samples since close partials were last solved for
     bool reordered_ = false;  // partials were re-sorted since their amplitudes were fitted
     std::vector<Partial> partials_;
     std::vector<std::complex<float>> amplitudes_;  // maxPartials_ × channels_
     std::vector<char> taken_;                      // per previous partial
+    std::vector<std::int32_t> order_;              // scratch: partials by frequency
+    std::vector<Partial> scratch_;                 // scratch: fitted partials while sorting
+    std::vector<Partial> noiseScratch_;            // scratch: noise peaks while sorting
+    std::vector<std::int32_t> inverse_;            // scratch: where each one went
 
     int regionCount_ = 0;
     std::vector<std::int32_t> regionStarts_;  // regionCount_ + 1 entries
