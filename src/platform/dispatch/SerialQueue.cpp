@@ -28,11 +28,14 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::async(Task task) {
+    // Once the task is queued it may run and release the queue's owner before this call
+    // returns; the shared state stays valid for the notification.
+    const std::shared_ptr<State> state = state_;
     {
-        const std::lock_guard lock(state_->mutex);
-        state_->tasks.push_back(std::move(task));
+        const std::lock_guard lock(state->mutex);
+        state->tasks.push_back(std::move(task));
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void SerialQueue::sync(const Task& task) {
