@@ -47,12 +47,12 @@ OSStatus statusForError(int error) {
     }
 }
 
-bool makeSpec(const DeviceIOPlan& plan, UInt32 channels, const std::string& mapText,
-              pa_sample_spec& spec, pa_channel_map& map) {
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = static_cast<std::uint32_t>(plan.sampleRate);
-    spec.channels = static_cast<std::uint8_t>(channels);
-    if (channels == 0 || channels > PA_CHANNELS_MAX || pa_sample_spec_valid(&spec) == 0) {
+bool makeSampleFormat(const DeviceIOPlan& plan, UInt32 channels, const std::string& mapText,
+                      pa_sample_spec& sampleFormat, pa_channel_map& map) {
+    sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+    sampleFormat.rate = static_cast<std::uint32_t>(plan.sampleRate);
+    sampleFormat.channels = static_cast<std::uint8_t>(channels);
+    if (channels == 0 || channels > PA_CHANNELS_MAX || pa_sample_spec_valid(&sampleFormat) == 0) {
         return false;
     }
     // The device's own layout, so the server neither remixes nor remaps.
@@ -215,13 +215,14 @@ OSStatus DeviceIOSession::connect() {
 }
 
 OSStatus DeviceIOSession::connectCapture() {
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     pa_channel_map map{};
-    if (!makeSpec(plan_, plan_.captureChannels, plan_.captureChannelMap, spec, map)) {
+    if (!makeSampleFormat(plan_, plan_.captureChannels, plan_.captureChannelMap, sampleFormat,
+                          map)) {
         return kAudioDeviceUnsupportedFormatError;
     }
     const std::string name = plan_.applicationName + " capture";
-    capture_ = pa_stream_new(context_, name.c_str(), &spec, &map);
+    capture_ = pa_stream_new(context_, name.c_str(), &sampleFormat, &map);
     if (capture_ == nullptr) {
         return statusForError(pa_context_errno(context_));
     }
@@ -230,7 +231,8 @@ OSStatus DeviceIOSession::connectCapture() {
     pa_stream_set_overflow_callback(capture_, &SessionCallbacks::overflow, this);
     pa_buffer_attr attributes{serverDefault, serverDefault, serverDefault, serverDefault,
                               serverDefault};
-    attributes.fragsize = static_cast<std::uint32_t>(pa_frame_size(&spec) * plan_.cycleFrames);
+    attributes.fragsize =
+        static_cast<std::uint32_t>(pa_frame_size(&sampleFormat) * plan_.cycleFrames);
     if (pa_stream_connect_record(capture_, plan_.captureSource.c_str(), &attributes, streamFlags) <
         0) {
         return statusForError(pa_context_errno(context_));
@@ -239,20 +241,22 @@ OSStatus DeviceIOSession::connectCapture() {
 }
 
 OSStatus DeviceIOSession::connectPlayback() {
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     pa_channel_map map{};
-    if (!makeSpec(plan_, plan_.playbackChannels, plan_.playbackChannelMap, spec, map)) {
+    if (!makeSampleFormat(plan_, plan_.playbackChannels, plan_.playbackChannelMap, sampleFormat,
+                          map)) {
         return kAudioDeviceUnsupportedFormatError;
     }
     const std::string name = plan_.applicationName + " playback";
-    playback_ = pa_stream_new(context_, name.c_str(), &spec, &map);
+    playback_ = pa_stream_new(context_, name.c_str(), &sampleFormat, &map);
     if (playback_ == nullptr) {
         return statusForError(pa_context_errno(context_));
     }
     pa_stream_set_state_callback(playback_, &SessionCallbacks::streamState, this);
     pa_stream_set_write_callback(playback_, &SessionCallbacks::writable, this);
     pa_stream_set_underflow_callback(playback_, &SessionCallbacks::underflow, this);
-    const auto cycleBytes = static_cast<std::uint32_t>(pa_frame_size(&spec) * plan_.cycleFrames);
+    const auto cycleBytes =
+        static_cast<std::uint32_t>(pa_frame_size(&sampleFormat) * plan_.cycleFrames);
     pa_buffer_attr attributes{serverDefault, serverDefault, serverDefault, serverDefault,
                               serverDefault};
     attributes.tlength = cycleBytes * std::max<UInt32>(plan_.playbackCycles, 1);
