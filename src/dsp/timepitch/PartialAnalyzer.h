@@ -65,6 +65,16 @@ class PartialAnalyzer {
     [[nodiscard]] int regionOwner(int region) const {
         return cur_->regionOwners[static_cast<std::size_t>(region)];
     }
+    // While set, every phase offset also moves back towards zero by at most `share` of its
+    // partial's own phase advance per frame (a pitch off by that share) or `floorRadians`,
+    // whichever is more: how the output returns to the input before the shift is switched off.
+    void setUnwinding(double share, double floorRadians) {
+        unwindShare_ = share;
+        unwindFloor_ = floorRadians;
+    }
+    // The largest phase offset of the frame's partials, in radians.
+    [[nodiscard]] double largestOffset() const { return largestOffset_; }
+
     // Power of the loudest bin in the frame, summed over the channels.
     [[nodiscard]] float loudestPower() const { return loudest_; }
 
@@ -127,6 +137,9 @@ class PartialAnalyzer {
     [[nodiscard]] int previousOwner(int bin, bool attack) const;
 
     void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
+    // The phase offset a partial carries on with from the previous frame, or starts with.
+    void setOffset(Partial& partial, double meanRatio, double ratioNow, double onsetFromCentre,
+                   double radiansPerBin) const;
     // Puts the frame's partials in order of frequency, as the next frame's matching walks
     // them, and keeps its spectra.
     void finishFrame(const std::complex<float>* const* spectra);
@@ -147,6 +160,9 @@ class PartialAnalyzer {
     PartialFrame* prev_ = &frames_[1];
     bool hasPrevious_ = false;
 
+    double unwindShare_ = 0.0;
+    double unwindFloor_ = 0.0;
+    double largestOffset_ = 0.0;
     int sinceSolved_ = 0;              // samples since close partials were last solved for
     bool reordered_ = false;           // partials were re-sorted since their amplitudes were fitted
     std::vector<char> taken_;          // per previous partial

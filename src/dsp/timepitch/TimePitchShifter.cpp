@@ -13,6 +13,18 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // Partials followed per frame: up to two thirds of them peaks; beyond that the weakest peaks
 // are not followed, and move with the region of a louder one.
 constexpr int kMaxPartials = 768;
+// Tempos this close to 1 are the engine's clock trims; at 0 cents they leave the pitch alone by
+// at most 4 cents (by parts per million in the steady state), so nothing needs shifting there.
+constexpr double kTrimRange = 0.0025;
+// Winding the phase offsets back: the offset moves back by at most this share of its partial's
+// phase advance (a pitch 10 cents off) or a change of 0.8 Hz, whichever is more; once every
+// offset is within kUnwound radians, or after kLongestUnwind seconds, the correction fades out
+// over kFadeSeconds.
+constexpr double kUnwindShare = 0.006;
+constexpr double kUnwindFloorHz = 0.8;
+constexpr double kUnwound = 0.05;
+constexpr double kLongestUnwind = 0.75;
+constexpr double kFadeSeconds = 0.02;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under
 // 50 ms, rounded down to a size of only factors 2 and 3 so the FFT stays fast.
@@ -98,6 +110,11 @@ void TimePitchShifter::reset() {
     nextCentre_ = 0;
     lastHop_ = 0;
     lastRatio_ = 1.0;
+    // Nothing is shifted until a pitch other than 0 cents is asked for.
+    mode_ = Mode::dry;
+    wetGain_ = 1.0F;
+    wetStep_ = 0.0F;
+    analyzer_.setUnwinding(0.0, 0.0);
 }
 
 std::uint32_t TimePitchShifter::latencyFrames() const {
@@ -105,33 +122,105 @@ std::uint32_t TimePitchShifter::latencyFrames() const {
     return static_cast<std::uint32_t>(frameSize_ / 2 + hop + TempoResampler::latencyFrames());
 }
 
+int TimePitchShifter::currentHop() const {
+    return std::clamp(static_cast<int>(std::lround(frameSize_ / overlap())), 1, maxHop_);
+}
+
 bool TimePitchShifter::render(std::uint32_t frames, float* const* output, SourcePull source) {
     if (frames > maxFrames_ || frameSize_ == 0) {
         return false;
     }
-    const double pitchRatio = std::exp2(static_cast<double>(pitchCents()) / 1200.0);
+    const float cents = pitchCents();
+    const double pitchRatio = std::exp2(static_cast<double>(cents) / 1200.0);
     renderRate_ =
         std::clamp(static_cast<double>(rate()), TempoResampler::kMinRate, TempoResampler::kMaxRate);
+    switchMode(cents == 0.0F && std::abs(renderRate_ - 1.0) <= kTrimRange);
     const bool jointFit = peakLocking();
     const std::int64_t end = readPosition_ + frames;
     // Output is final up to the centre of the last frame analysed.
     while (lastCentre_ < end) {
-        processFrame(pitchRatio, jointFit, source);
+        if (mode_ == Mode::dry) {
+            skipFrame(source);
+        } else {
+            processFrame(pitchRatio, jointFit, source);
+        }
     }
     for (int c = 0; c < channels_; ++c) {
         const float* x = at(input_, c, readPosition_);
         const float* y = at(correction_, c, readPosition_);
         float* out = output[c];
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            out[i] = x[i] + y[i];
+        if (mode_ == Mode::dry) {
+            std::copy(x, x + frames, out);
+        } else if (wetStep_ == 0.0F) {
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                out[i] = x[i] + y[i];
+            }
+        } else {
+            float gain = wetGain_;
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                gain = std::clamp(gain + wetStep_, 0.0F, 1.0F);
+                out[i] = x[i] + gain * y[i];
+            }
+        }
+    }
+    if (wetStep_ != 0.0F) {
+        wetGain_ = std::clamp(wetGain_ + wetStep_ * static_cast<float>(frames), 0.0F, 1.0F);
+        if (wetGain_ == 1.0F && wetStep_ > 0.0F) {
+            wetStep_ = 0.0F;
+        } else if (wetGain_ == 0.0F && wetStep_ < 0.0F) {
+            wetStep_ = 0.0F;
+            wetGain_ = 1.0F;
+            mode_ = Mode::dry;
+            analyzer_.setUnwinding(0.0, 0.0);
         }
     }
     readPosition_ = end;
+    if (mode_ == Mode::leaving &&
+        (analyzer_.largestOffset() <= kUnwound ||
+         static_cast<double>(readPosition_ - leavingSince_) >= kLongestUnwind * sampleRate_)) {
+        mode_ = Mode::fading;
+        wetStep_ = static_cast<float>(-1.0 / (kFadeSeconds * sampleRate_));
+    }
     return true;
 }
 
+void TimePitchShifter::switchMode(bool wantDry) {
+    if (wantDry) {
+        if (mode_ == Mode::wet) {
+            mode_ = Mode::leaving;
+            leavingSince_ = readPosition_;
+            analyzer_.setUnwinding(kUnwindShare,
+                                   kTwoPi * kUnwindFloorHz * currentHop() / sampleRate_);
+        }
+        return;
+    }
+    if (mode_ == Mode::dry) {
+        // A fresh start in phase with the input: nothing of the last shifted stretch is left
+        // ahead of the output, and the first frame fades its correction in over a hop.
+        analyzer_.reset();
+        for (int c = 0; c < channels_; ++c) {
+            float* from = at(correction_, c, readPosition_);
+            std::fill(from, at(correction_, c, base_ + capacity_), 0.0F);
+        }
+        lastRatio_ = 1.0;
+    } else if (mode_ == Mode::fading) {
+        wetStep_ = static_cast<float>(1.0 / (kFadeSeconds * sampleRate_));
+    }
+    mode_ = Mode::wet;
+    analyzer_.setUnwinding(0.0, 0.0);
+}
+
+void TimePitchShifter::skipFrame(SourcePull source) {
+    const std::int64_t centre = nextCentre_;
+    const int half = frameSize_ / 2;
+    makeRoom(std::min(readPosition_, centre - half), centre + half + maxHop_);
+    pullUntil(centre + half, source);
+    lastCentre_ = centre;
+    nextCentre_ = centre + currentHop();
+}
+
 void TimePitchShifter::processFrame(double pitchRatio, bool jointFit, SourcePull source) {
-    const int hop = std::clamp(static_cast<int>(std::lround(frameSize_ / overlap())), 1, maxHop_);
+    const int hop = currentHop();
     const std::int64_t centre = nextCentre_;
     const int before = static_cast<int>(centre - lastCentre_);
     const int half = frameSize_ / 2;

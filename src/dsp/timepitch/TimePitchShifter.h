@@ -22,8 +22,14 @@ namespace brimo::timepitch {
 // pitch, so no shifted and unshifted copies of a sound ever play together. A frame without any
 // peak (an impulse) has no pitch and stays as it is; partials born at an attack start in phase
 // with it, so transients stay sharp. Each frame covers the output from the previous frame's
-// centre to the next one's only, which keeps the delay at half a frame and a hop. At 0 cents,
-// untouched since, the output is the input, sample for sample.
+// centre to the next one's only, which keeps the delay at half a frame and a hop.
+//
+// At 0 cents (with the tempo at most a clock trim away from 1) the output is the input read at
+// the tempo, sample for sample, and no analysis runs: only the tempo resampler works, and at
+// tempo 1 not even that. Leaving the shift, the phase offsets the partials gathered wind back to
+// zero first, at a pitch a fraction of the shift's own away (like the end of a glide), and then
+// the shifted output fades into the input; coming back, the analysis starts afresh in phase
+// with the input and fades in over a hop. The delay stays the same throughout.
 //
 // The tempo (rate) reads the source through a band-limited resampler at that many source frames
 // per output frame, exactly on average, and the shift takes the resampler's change of pitch
@@ -71,7 +77,15 @@ class TimePitchShifter {
     [[nodiscard]] int frameSize() const { return frameSize_; }
 
   private:
+    // Whether the shifted output is heard (wet), being wound back to the input (leaving,
+    // fading) or not made at all (dry).
+    enum class Mode { wet, leaving, fading, dry };
+
     void processFrame(double pitchRatio, bool jointFit, SourcePull source);
+    // Moves the frame grid on and pulls what it needs without analysing: the shift is off.
+    void skipFrame(SourcePull source);
+    void switchMode(bool wantDry);
+    [[nodiscard]] int currentHop() const;
     void pullUntil(std::int64_t end, SourcePull source);
     void makeRoom(std::int64_t keepFrom, std::int64_t end);
     void prepareFades(int before, int after);
@@ -127,6 +141,11 @@ class TimePitchShifter {
     double lastRatio_ = 1.0;
     std::vector<float> rise_;
     std::vector<float> fall_;
+
+    Mode mode_ = Mode::dry;
+    std::int64_t leavingSince_ = 0;  // output position where winding back began
+    float wetGain_ = 1.0F;           // how much of the correction is heard
+    float wetStep_ = 0.0F;           // its change per output frame while fading
 };
 
 }  // namespace brimo::timepitch
