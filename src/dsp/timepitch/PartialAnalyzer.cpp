@@ -62,18 +62,20 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     reordered_ = false;
     refineFromPhaseAdvance(hop, false);
     judgeFit(spectra, jointFit);
-    advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre);
+    advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre, hop);
     finishFrame(spectra);
 }
 
-void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre) {
+void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre,
+                                     int hop) {
     const double radiansPerBin = kTwoPi / frameSize_;
     largestOffset_ = 0.0;
     for (int j = 0; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         setOffset(partial, meanRatio, ratioNow, onsetFromCentre, radiansPerBin);
         if (unwindShare_ > 0.0) {
-            const double step = std::max(unwindShare_ * std::abs(partial.advance), unwindFloor_);
+            const double step =
+                std::max(unwindShare_ * std::abs(partial.advance), unwindFloor_ * hop);
             partial.offset = std::clamp(0.0, partial.offset - step, partial.offset + step);
         }
         largestOffset_ = std::max(largestOffset_, std::abs(partial.offset));

@@ -66,8 +66,9 @@ class PartialAnalyzer {
         return cur_->regionOwners[static_cast<std::size_t>(region)];
     }
     // While set, every phase offset also moves back towards zero by at most `share` of its
-    // partial's own phase advance per frame (a pitch off by that share) or `floorRadians`,
-    // whichever is more: how the output returns to the input before the shift is switched off.
+    // partial's own phase advance (a pitch off by that share) or `floorRadians` per sample of
+    // the hop, whichever is more: how the output returns to the input before the shift is
+    // switched off.
     void setUnwinding(double share, double floorRadians) {
         unwindShare_ = share;
         unwindFloor_ = floorRadians;
@@ -136,7 +137,7 @@ class PartialAnalyzer {
     // (and, in a frame with an attack, has not grown much since).
     [[nodiscard]] int previousOwner(int bin, bool attack) const;
 
-    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
+    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre, int hop);
     // The phase offset a partial carries on with from the previous frame, or starts with.
     void setOffset(Partial& partial, double meanRatio, double ratioNow, double onsetFromCentre,
                    double radiansPerBin) const;

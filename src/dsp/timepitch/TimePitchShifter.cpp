@@ -25,6 +25,12 @@ constexpr double kUnwindFloorHz = 0.8;
 constexpr double kUnwound = 0.05;
 constexpr double kLongestUnwind = 0.75;
 constexpr double kFadeSeconds = 0.02;
+// Frames land on the end of every render, so the output never waits for a frame beyond it;
+// only a render that ends closer than this to the last frame puts the next one past its end.
+constexpr int kMinHop = 64;
+// The finest grid of frames: at 64 ms frames a finer one changes no measure of the sound, and
+// costs in proportion (so overlaps above it act as it).
+constexpr float kFinestOverlap = 6.0F;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under
 // 50 ms, rounded down to a size of only factors 2 and 3 so the FFT stays fast.
@@ -93,6 +99,9 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     energySums_.assign(static_cast<std::size_t>(capacity_ + 1), 0.0);
     rise_.reserve(static_cast<std::size_t>(maxHop_) + 1);
     fall_.reserve(static_cast<std::size_t>(maxHop_) + 1);
+    pending_.assign(static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_), 0.0F);
+    fresh_.assign(2 * static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_),
+                  0.0F);
     reset();
 }
 
@@ -107,9 +116,8 @@ void TimePitchShifter::reset() {
     inputEnd_ = 0;
     readPosition_ = 0;
     lastCentre_ = 0;
-    nextCentre_ = 0;
-    lastHop_ = 0;
     lastRatio_ = 1.0;
+    hasPending_ = false;
     // Nothing is shifted until a pitch other than 0 cents is asked for.
     mode_ = Mode::dry;
     wetGain_ = 1.0F;
@@ -118,12 +126,21 @@ void TimePitchShifter::reset() {
 }
 
 std::uint32_t TimePitchShifter::latencyFrames() const {
-    const int hop = static_cast<int>(std::lround(frameSize_ / overlap()));
-    return static_cast<std::uint32_t>(frameSize_ / 2 + hop + TempoResampler::latencyFrames());
+    return static_cast<std::uint32_t>(frameSize_ / 2 + kMinHop + TempoResampler::latencyFrames());
 }
 
-int TimePitchShifter::currentHop() const {
-    return std::clamp(static_cast<int>(std::lround(frameSize_ / overlap())), 1, maxHop_);
+int TimePitchShifter::largestHop() const {
+    const float overlap = std::min(this->overlap(), kFinestOverlap);
+    return std::clamp(static_cast<int>(std::lround(frameSize_ / overlap)), kMinHop, maxHop_);
+}
+
+std::int64_t TimePitchShifter::nextCentre(std::int64_t end) const {
+    const std::int64_t gap = end - lastCentre_;
+    if (gap <= kMinHop) {
+        return lastCentre_ + kMinHop;
+    }
+    const std::int64_t hops = (gap + largestHop() - 1) / largestHop();
+    return lastCentre_ + (gap + hops - 1) / hops;
 }
 
 bool TimePitchShifter::render(std::uint32_t frames, float* const* output, SourcePull source) {
@@ -139,10 +156,11 @@ bool TimePitchShifter::render(std::uint32_t frames, float* const* output, Source
     const std::int64_t end = readPosition_ + frames;
     // Output is final up to the centre of the last frame analysed.
     while (lastCentre_ < end) {
+        const std::int64_t centre = nextCentre(end);
         if (mode_ == Mode::dry) {
-            skipFrame(source);
+            skipFrame(centre, source);
         } else {
-            processFrame(pitchRatio, jointFit, source);
+            processFrame(centre, pitchRatio, jointFit, source);
         }
     }
     for (int c = 0; c < channels_; ++c) {
@@ -189,8 +207,7 @@ void TimePitchShifter::switchMode(bool wantDry) {
         if (mode_ == Mode::wet) {
             mode_ = Mode::leaving;
             leavingSince_ = readPosition_;
-            analyzer_.setUnwinding(kUnwindShare,
-                                   kTwoPi * kUnwindFloorHz * currentHop() / sampleRate_);
+            analyzer_.setUnwinding(kUnwindShare, kTwoPi * kUnwindFloorHz / sampleRate_);
         }
         return;
     }
@@ -198,10 +215,7 @@ void TimePitchShifter::switchMode(bool wantDry) {
         // A fresh start in phase with the input: nothing of the last shifted stretch is left
         // ahead of the output, and the first frame fades its correction in over a hop.
         analyzer_.reset();
-        for (int c = 0; c < channels_; ++c) {
-            float* from = at(correction_, c, readPosition_);
-            std::fill(from, at(correction_, c, base_ + capacity_), 0.0F);
-        }
+        hasPending_ = false;
         lastRatio_ = 1.0;
     } else if (mode_ == Mode::fading) {
         wetStep_ = static_cast<float>(1.0 / (kFadeSeconds * sampleRate_));
@@ -210,18 +224,15 @@ void TimePitchShifter::switchMode(bool wantDry) {
     analyzer_.setUnwinding(0.0, 0.0);
 }
 
-void TimePitchShifter::skipFrame(SourcePull source) {
-    const std::int64_t centre = nextCentre_;
+void TimePitchShifter::skipFrame(std::int64_t centre, SourcePull source) {
     const int half = frameSize_ / 2;
     makeRoom(std::min(readPosition_, centre - half), centre + half + maxHop_);
     pullUntil(centre + half, source);
     lastCentre_ = centre;
-    nextCentre_ = centre + currentHop();
 }
 
-void TimePitchShifter::processFrame(double pitchRatio, bool jointFit, SourcePull source) {
-    const int hop = currentHop();
-    const std::int64_t centre = nextCentre_;
+void TimePitchShifter::processFrame(std::int64_t centre, double pitchRatio, bool jointFit,
+                                    SourcePull source) {
     const int before = static_cast<int>(centre - lastCentre_);
     const int half = frameSize_ / 2;
     makeRoom(std::min(readPosition_, centre - half), centre + half + maxHop_);
@@ -229,13 +240,18 @@ void TimePitchShifter::processFrame(double pitchRatio, bool jointFit, SourcePull
     // The tempo resampler moved this frame's pitch by its rate; the shift takes that back.
     const double ratio = pitchRatio / static_cast<double>(*at(frameRate_, 0, centre));
     analyseFrame(centre);
-    if (before > 0) {
-        analyzer_.analyze(spectraPointers_.data(), before, lastRatio_, ratio, jointFit,
-                          latestOnset(centre));
-        addCorrection(centre, before, hop, ratio);
+    analyzer_.analyze(spectraPointers_.data(), before, lastRatio_, ratio, jointFit,
+                      latestOnset(centre));
+    const float* in[PartialAnalyzer::kMaxChannels];
+    float* out[PartialAnalyzer::kMaxChannels];
+    for (int c = 0; c < channels_; ++c) {
+        in[c] = at(input_, c, centre);
+        out[c] = fresh_.data() + (2 * c + 1) * static_cast<std::ptrdiff_t>(maxHop_);
     }
+    const bool moved =
+        spectral_.correction(spectraPointers_.data(), analyzer_, ratio, in, out, before, maxHop_);
+    crossFade(centre, moved);
     lastCentre_ = centre;
-    nextCentre_ = centre + hop;
     lastRatio_ = ratio;
 }
 
@@ -354,36 +370,49 @@ void TimePitchShifter::addEnergy(std::int64_t from, std::int64_t to) {
     }
 }
 
-void TimePitchShifter::prepareFades(int before, int after) {
-    if (static_cast<int>(rise_.size()) != before) {
-        rise_.resize(static_cast<std::size_t>(before));
-        for (int i = 0; i < before; ++i) {
-            rise_[static_cast<std::size_t>(i)] =
-                static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * i / before));
-        }
-    }
-    if (static_cast<int>(fall_.size()) != after) {
-        fall_.resize(static_cast<std::size_t>(after));
-        for (int i = 0; i < after; ++i) {
-            fall_[static_cast<std::size_t>(i)] =
-                static_cast<float>(0.5 + 0.5 * std::cos(std::numbers::pi * i / after));
+void TimePitchShifter::prepareFades(int hop) {
+    if (static_cast<int>(rise_.size()) != hop) {
+        rise_.resize(static_cast<std::size_t>(hop));
+        fall_.resize(static_cast<std::size_t>(hop));
+        for (int i = 0; i < hop; ++i) {
+            const double c = 0.5 * std::cos(std::numbers::pi * i / hop);
+            rise_[static_cast<std::size_t>(i)] = static_cast<float>(0.5 - c);
+            fall_[static_cast<std::size_t>(i)] = static_cast<float>(0.5 + c);
         }
     }
 }
 
-void TimePitchShifter::addCorrection(std::int64_t centre, int before, int after, double ratio) {
-    // Each frame's correction fades in from the previous frame's centre and out towards the
-    // next one; neighbouring fades add up to one whatever the hops, so the overlap can change
-    // between any two frames.
-    prepareFades(before, after);
-    const float* in[PartialAnalyzer::kMaxChannels];
-    float* out[PartialAnalyzer::kMaxChannels];
+void TimePitchShifter::crossFade(std::int64_t centre, bool moved) {
+    const int hop = static_cast<int>(centre - lastCentre_);
+    prepareFades(hop);
+    const float* rise = rise_.data();
+    const float* fall = fall_.data();
     for (int c = 0; c < channels_; ++c) {
-        in[c] = at(input_, c, centre);
-        out[c] = at(correction_, c, centre);
+        float* y = at(correction_, c, lastCentre_);
+        const float* last = pending_.data() + static_cast<std::ptrdiff_t>(c) * maxHop_;
+        // This frame's correction from the last frame's centre on.
+        const float* now = fresh_.data() + (2 * c + 1) * static_cast<std::ptrdiff_t>(maxHop_) - hop;
+        if (hasPending_ && moved) {
+            for (int i = 0; i < hop; ++i) {
+                y[i] = last[i] * fall[i] + now[i] * rise[i];
+            }
+        } else if (hasPending_) {
+            for (int i = 0; i < hop; ++i) {
+                y[i] = last[i] * fall[i];
+            }
+        } else if (moved) {
+            for (int i = 0; i < hop; ++i) {
+                y[i] = now[i] * rise[i];
+            }
+        } else {
+            std::fill(y, y + hop, 0.0F);
+        }
+        if (moved) {
+            std::copy(now + hop, now + hop + maxHop_,
+                      pending_.data() + c * static_cast<std::ptrdiff_t>(maxHop_));
+        }
     }
-    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, in, out, rise_.data(),
-                            before, fall_.data(), after);
+    hasPending_ = moved;
 }
 
 }  // namespace brimo::timepitch

@@ -81,14 +81,17 @@ class TimePitchShifter {
     // fading) or not made at all (dry).
     enum class Mode { wet, leaving, fading, dry };
 
-    void processFrame(double pitchRatio, bool jointFit, SourcePull source);
+    // Where the next frame goes for output up to `end`: on it, when it is at least kMinHop
+    // away, with the frames before it spread evenly at most a hop apart.
+    [[nodiscard]] std::int64_t nextCentre(std::int64_t end) const;
+    void processFrame(std::int64_t centre, double pitchRatio, bool jointFit, SourcePull source);
     // Moves the frame grid on and pulls what it needs without analysing: the shift is off.
-    void skipFrame(SourcePull source);
+    void skipFrame(std::int64_t centre, SourcePull source);
     void switchMode(bool wantDry);
-    [[nodiscard]] int currentHop() const;
+    [[nodiscard]] int largestHop() const;
     void pullUntil(std::int64_t end, SourcePull source);
     void makeRoom(std::int64_t keepFrom, std::int64_t end);
-    void prepareFades(int before, int after);
+    void prepareFades(int hop);
     void analyseFrame(std::int64_t centre);
     [[nodiscard]] double latestOnset(std::int64_t centre);
     // The sample (from the frame start) where an attack found in `block` begins, against the
@@ -96,7 +99,9 @@ class TimePitchShifter {
     [[nodiscard]] int preciseAttack(const double* sums, int block, double level) const;
     // Extends the running energy sums over the input frames [from, to).
     void addEnergy(std::int64_t from, std::int64_t to);
-    void addCorrection(std::int64_t centre, int before, int after, double ratio);
+    // Makes the correction final from the previous frame's centre to this one's: the previous
+    // frame's own fading out and this one's fading in, which add up to one whatever the hop.
+    void crossFade(std::int64_t centre, bool moved);
     [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) const {
         return buffer.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);
@@ -136,11 +141,14 @@ class TimePitchShifter {
     std::int64_t inputEnd_ = 0;
     std::int64_t readPosition_ = 0;
     std::int64_t lastCentre_ = 0;
-    std::int64_t nextCentre_ = 0;
-    int lastHop_ = 0;
     double lastRatio_ = 1.0;
     std::vector<float> rise_;
     std::vector<float> fall_;
+    // The last frame's correction from its centre on (maxHop_ per channel), faded out once the
+    // next frame's place is known; and the frame under way's, from −maxHop_ to maxHop_.
+    std::vector<float> pending_;
+    bool hasPending_ = false;
+    std::vector<float> fresh_;
 
     Mode mode_ = Mode::dry;
     std::int64_t leavingSince_ = 0;  // output position where winding back began
