@@ -127,9 +127,11 @@ class PartialAnalyzer {
     void nearby(int first, int n, int bin, int& from, int& to) const;
     // The window transform's mirror images of a partial at `nu` in `bin`.
     [[nodiscard]] float mirrorAt(int bin, double nu) const;
-    // What the cluster's fitted partials put into `bin` of `channel`.
-    [[nodiscard]] std::complex<double> model(int first, int n, int bin, int channel, int& from,
-                                             int& to) const;
+    // What the cluster's fitted partials put into `bin`, channel by channel.
+    void models(int first, int n, int bin, int& from, int& to, std::complex<double>* out) const;
+    // The power in `bin`, over the channels, that the cluster's partials leave unexplained.
+    [[nodiscard]] double residualPower(const std::complex<float>* const* spectra, int first, int n,
+                                       int bin, int& from, int& to) const;
 
     // Regions (PeakRegions.cpp): the bins each peak owns, this frame and the one before.
     void findRegions();

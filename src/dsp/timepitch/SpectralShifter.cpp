@@ -29,16 +29,16 @@ constexpr double kProduct[] = {
     0.25 * kBlackmanHarris[3],
 };
 
-// Adds the region x (bins [0, length) of `re`, `im`, zero-padded by kPad on both sides in
-// the scratch) convolved with the eight complex taps w to y[m] for m in [lo, hi), where
-// y[m] takes x[m − base − t]·w[t]. Output bins are done eight at a time, so no store is read
-// back before it lands: the shifter's hottest loop, built for AVX2 as well and chosen once the
-// processor is known.
+// Adds the region x (its bins from 0, zero-padded on both sides in the scratch) convolved with the
+// eight complex taps w to y[m] for m in [lo, hi), where y[m] takes x[m − base − t]·w[t]. Output
+// bins are done eight at a time, so no store is read back before it lands: the shifter's hottest
+// loop, built for AVX2 as well and chosen once the processor is known.
 template <int kTaps>
 inline void convolveRegion(const float* xRe, const float* xIm, float* yRe, float* yIm, int base,
                            int lo, int hi, const float* wr, const float* wi) {
-    int m = lo;
-    for (; m + 8 <= hi; m += 8) {
+    // Blocks may run past `hi` into the moved spectrum's slack: the zero padding adds nothing
+    // there.
+    for (int m = lo; m < hi; m += 8) {
         float accRe[8];
         float accIm[8];
         for (int l = 0; l < 8; ++l) {
@@ -56,14 +56,6 @@ inline void convolveRegion(const float* xRe, const float* xIm, float* yRe, float
         for (int l = 0; l < 8; ++l) {
             yRe[m + l] = accRe[l];
             yIm[m + l] = accIm[l];
-        }
-    }
-    for (; m < hi; ++m) {
-        for (int t = 0; t < kTaps; ++t) {
-            const float r = xRe[m - base - t];
-            const float i = xIm[m - base - t];
-            yRe[m] += r * wr[t] - i * wi[t];
-            yIm[m] += r * wi[t] + i * wr[t];
         }
     }
 }
@@ -97,7 +89,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     }
     residualRe_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
     residualIm_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
-    movedStride_ = bins_ + 2 * margin_;
+    movedStride_ = bins_ + 2 * margin_ + kBlockSlack;
     movedRe_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
                     0.0F);
     movedIm_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
@@ -270,8 +262,10 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
         std::copy(residualRe(c) + start, residualRe(c) + end, xRe);
         std::copy(residualIm(c) + start, residualIm(c) + end, xIm);
         // The region's own bins only, zero around them as far as the taps and a block reach.
-        std::fill(xRe + length, xRe + length + kRegionPad, 0.0F);
-        std::fill(xIm + length, xIm + length + kRegionPad, 0.0F);
+        for (int i = 0; i < kRegionPad; ++i) {
+            xRe[length + i] = 0.0F;
+            xIm[length + i] = 0.0F;
+        }
         convolve_(xRe, xIm, movedRe(c), movedIm(c), start + first, lo, hi, wr, wi);
     }
 }

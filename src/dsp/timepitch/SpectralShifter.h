@@ -64,11 +64,13 @@ class SpectralShifter {
     // Real and imaginary parts apart, so the loops over bins vectorise; channel after channel.
     std::vector<float> residualRe_;  // bins_ per channel
     std::vector<float> residualIm_;
-    int movedStride_ = 0;  // bins_ + 2 · margin_ per channel, from bin −margin_
+    int movedStride_ = 0;  // bins_ + 2 · margin_ + kBlockSlack per channel, from bin −margin_
     std::vector<float> movedRe_;
     std::vector<float> movedIm_;
     // One region's bins, zero-padded, while they are moved.
     static constexpr int kRegionPad = 24;
+    // Room past the last moved bin for a block of eight that starts before it.
+    static constexpr int kBlockSlack = 8;
     std::vector<float> regionRe_;
     std::vector<float> regionIm_;
     // Adds a region's bins, turned and moved through the taper's taps, to the moved bins; the
