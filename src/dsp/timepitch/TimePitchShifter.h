@@ -13,16 +13,20 @@
 
 namespace brimo::timepitch {
 
-// A real-time pitch shifter. Every analysis frame (about 64 ms, one every frameSize/overlap
-// samples) is read as a set of sinusoidal partials plus what no partial explains, and built
-// anew at the new pitch: partials that the fit explains are put back exactly at their new
-// frequency with their level and a phase that follows them from frame to frame; the rest
-// (noise, reverberation, partials too close together, the fit's error) moves peak region by
-// peak region, phase-locked to each region's peak (see SpectralShifter). Nothing keeps its old
-// pitch, so no shifted and unshifted copies of a sound ever play together. A frame without any
-// peak (an impulse) has no pitch and stays as it is; partials born at an attack start in phase
-// with it, so transients stay sharp. Each frame covers the output from the previous frame's
-// centre to the next one's only, which keeps the delay at half a frame and a hop.
+// A real-time pitch shifter. Every analysis frame (about 64 ms) is read as a set of sinusoidal
+// partials plus what no partial explains, and built anew at the new pitch: partials that the fit
+// explains are put back exactly at their new frequency with their level and a phase that follows
+// them from frame to frame; the rest (noise, reverberation, partials too close together, the fit's
+// error) moves peak region by peak region, phase-locked to each region's peak (see
+// SpectralShifter). Nothing keeps its old pitch, so no shifted and unshifted copies of a sound ever
+// play together. A frame without any peak (an impulse) has no pitch and stays as it is; partials
+// born at an attack start in phase with it, so transients stay sharp.
+//
+// Frames are centred on the end of every render (and spread evenly before it, at most
+// frameSize/overlap apart, where overlaps above 6 act as 6), and each covers the output from
+// the previous frame's centre to the next one's only: the output never waits for a frame
+// beyond the render, so the delay is half a frame and the resampler's reach, whatever the
+// hop, and a 512-frame render analyses one frame.
 //
 // At 0 cents (with the tempo at most a clock trim away from 1) the output is the input read at
 // the tempo, sample for sample, and no analysis runs: only the tempo resampler works, and at
