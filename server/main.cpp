@@ -211,13 +211,13 @@ int main(int argc, char** argv) {
             config.maildir = *args.maildir;
         }
         // Absolute, so the start-up lines name the folders whatever the working directory.
-        config.maildir = std::filesystem::absolute(config.maildir);
+        config.maildir = std::filesystem::absolute(config.maildir).lexically_normal();
         if (config.database.find("://") == std::string::npos) {
             const std::string prefix = "sqlite:";
             const std::string path = config.database.starts_with(prefix)
                                          ? config.database.substr(prefix.size())
                                          : config.database;
-            config.database = std::filesystem::absolute(path).string();
+            config.database = std::filesystem::absolute(path).lexically_normal().string();
         }
         validateServerConfig(config);
         if (args.checkOnly) {

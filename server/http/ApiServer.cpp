@@ -1,9 +1,11 @@
 #include "http/ApiServer.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "http/JsonRequest.h"
 #include "http/ResetPage.h"
@@ -72,6 +74,12 @@ ApiServer::ApiServer(AccountService& accounts, const ServerConfig& config, Acces
     }
     const unsigned threads = config_.threads;
     http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // The library's default adds SO_REUSEPORT, which would let a second instance share the
+    // port silently instead of failing to start.
+    http_->set_socket_options([](int socket) {
+        int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     http_->set_payload_max_length(config_.bodyLimitBytes);
     http_->set_keep_alive_max_count(1000);
     http_->set_keep_alive_timeout(5);
@@ -98,9 +106,27 @@ int ApiServer::bind() {
     return config_.listenPort;
 }
 
-bool ApiServer::run() { return http_->listen_after_bind(); }
+bool ApiServer::run() {
+    runEntered_ = true;
+    if (stopRequested_) {
+        runExited_ = true;
+        return true;
+    }
+    const bool served = http_->listen_after_bind();
+    runExited_ = true;
+    return served;
+}
 
-void ApiServer::stop() { http_->stop(); }
+void ApiServer::stop() {
+    stopRequested_ = true;
+    // The library ignores a stop that arrives before its loop has started: wait for the loop
+    // when run() is already on its way into it. (Both flags are sequentially consistent, so
+    // either this sees runEntered_ or run() sees stopRequested_.)
+    while (runEntered_ && !runExited_ && !http_->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    http_->stop();
+}
 
 void ApiServer::addRoutes() {
     auto& h = *http_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,6 +32,7 @@ class ApiServer {
     int bind();
     // Serves until stop() is called from another thread; false if serving failed.
     bool run();
+    // Safe from any thread at any time, also before run() has begun (run then returns at once).
     void stop();
 
   private:
@@ -41,6 +43,9 @@ class ApiServer {
     AccessLog& accessLog_;
     ErrorLog errorLog_;
     std::unique_ptr<httplib::Server> http_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> runEntered_{false};
+    std::atomic<bool> runExited_{false};
 };
 
 }  // namespace brimo::server
