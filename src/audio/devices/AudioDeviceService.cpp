@@ -13,9 +13,9 @@ namespace {
 constexpr hal::AudioObjectPropertyAddress kDefaultOutputAddress{
     hal::kAudioHardwarePropertyDefaultOutputDevice, hal::kAudioObjectPropertyScopeGlobal,
     hal::kAudioObjectPropertyElementMain};
-constexpr hal::AudioObjectPropertyAddress kDeviceListAddress{
-    hal::kAudioHardwarePropertyDevices, hal::kAudioObjectPropertyScopeGlobal,
-    hal::kAudioObjectPropertyElementMain};
+constexpr hal::AudioObjectPropertyAddress kDeviceListAddress{hal::kAudioHardwarePropertyDevices,
+                                                             hal::kAudioObjectPropertyScopeGlobal,
+                                                             hal::kAudioObjectPropertyElementMain};
 
 std::optional<std::string> readText(hal::AudioObjectID object,
                                     hal::AudioObjectPropertySelector selector) {
@@ -73,8 +73,8 @@ AudioDeviceService::AudioDeviceService(Options options)
 // Without it a device that comes back is noticed only by the next periodic refresh; a failed
 // registration is therefore not worth more than staying quiet.
 void AudioDeviceService::registerDeviceListListener() {
-    deviceListRoute_ = std::make_unique<DeviceListRoute>(
-        DeviceListRoute{route_->mainQueue, deviceListChanged_});
+    deviceListRoute_ =
+        std::make_unique<DeviceListRoute>(DeviceListRoute{route_->mainQueue, deviceListChanged_});
     deviceListListenerRegistered_ =
         hal::AudioObjectAddPropertyListener(hal::kAudioObjectSystemObject, &kDeviceListAddress,
                                             &deviceListListenerProc,

@@ -64,8 +64,8 @@ void AudioManager::followSelectedOutput() {
     const std::vector<AudioDevice>& outputs = outputDevices_.value();
     if (selected->uid != preferredOutputUID_) {
         if (const AudioDevice* preferred = findByUID(outputs, preferredOutputUID_)) {
-            log("🔄 [REFRESH] Output device '" + preferred->name + "' is back (ID: " +
-                formatDeviceId(preferred->id) + ") - switching to it");
+            log("🔄 [REFRESH] Output device '" + preferred->name +
+                "' is back (ID: " + formatDeviceId(preferred->id) + ") - switching to it");
             switchOutput(*preferred);
             return;
         }
