@@ -73,7 +73,7 @@ void AuthService::checkEmail(const std::string& email, BoolCompletion completion
     isLoading_ = true;
     api_->request<CheckEmailResponse>("/auth/check-email", "POST", CheckEmailRequest{email},
                                       [weak = weak_from_this(), completion = std::move(completion)](
-                                          Result<CheckEmailResponse> result) {
+                                          const Result<CheckEmailResponse>& result) {
                                           auto self = weak.lock();
                                           if (!self) {
                                               return;
@@ -125,7 +125,7 @@ void AuthService::forgotPassword(const std::string& email, BoolCompletion comple
     error_ = std::nullopt;
     api_->request<MessageResponse>("/auth/forgot-password", "POST", ForgotPasswordRequest{email},
                                    [weak = weak_from_this(), completion = std::move(completion)](
-                                       Result<MessageResponse> result) {
+                                       const Result<MessageResponse>& result) {
                                        auto self = weak.lock();
                                        if (!self) {
                                            return;
