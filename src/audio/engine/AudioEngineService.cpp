@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/hal/TimePitchUnit.h"
 #include "platform/text/LogFormat.h"
-#include "platform/timepitch/TimePitchUnit.h"
 
 namespace brimo::audio {
 

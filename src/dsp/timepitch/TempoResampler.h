@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/timepitch/SourcePull.h"
+#include "dsp/timepitch/SourcePull.h"
 
 namespace brimo::timepitch {
 

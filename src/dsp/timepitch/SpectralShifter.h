@@ -3,9 +3,9 @@
 #include <complex>
 #include <vector>
 
-#include "platform/timepitch/PartialAnalyzer.h"
-#include "platform/timepitch/RealFft.h"
-#include "platform/timepitch/WindowTransform.h"
+#include "dsp/timepitch/PartialAnalyzer.h"
+#include "dsp/timepitch/RealFft.h"
+#include "dsp/timepitch/WindowTransform.h"
 
 namespace brimo::timepitch {
 

@@ -4,27 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/timepitch/WindowTransform.h"
+#include "dsp/timepitch/PartialFrame.h"
+#include "dsp/timepitch/WindowTransform.h"
 
 namespace brimo::timepitch {
-
-// One sinusoid found in an analysis frame, shared by all channels: its frequency, how far its
-// phase moved since the previous frame, and the phase offset its shifted copy carries.
-struct Partial {
-    double bins = 0.0;           // frequency, in bins of the analysis FFT
-    double advance = 0.0;        // unwrapped phase advance since the previous frame, radians
-    double offset = 0.0;         // phase of the shifted copy minus the phase of the original
-    std::int32_t age = 0;        // frames it has been followed for; 0 when it first appears
-    std::int32_t previous = -1;  // its index in the previous frame, −1 when new
-    std::int32_t peakBin = -1;   // the spectral peak it was found at; −1 when hidden under one
-    std::int32_t misfits = 0;    // frames in a row the fit has not explained it
-    bool fitsWell = false;       // the fit explains its bins
-    bool hasFitted = false;      // the fit explained it in some frame so far
-    bool isNoise = false;        // a noise peak: moved with its region, not fitted
-    bool isCrowded = false;      // a peak with many other peaks around it
-    bool isShifted = false;      // fits well and was followed from the previous frame
-    bool moved = false;          // frequency changed since its amplitudes were last fitted
-};
 
 // Finds the sinusoids of one analysis frame and follows them from frame to frame. Each frame's
 // spectra are read as a sum of windowed sinusoids: peaks give their frequencies (refined from
@@ -37,6 +20,11 @@ struct Partial {
 class PartialAnalyzer {
   public:
     static constexpr int kMaxChannels = 8;
+
+    PartialAnalyzer() = default;
+    // It points into itself (the two frame records).
+    PartialAnalyzer(const PartialAnalyzer&) = delete;
+    PartialAnalyzer& operator=(const PartialAnalyzer&) = delete;
 
     // Takes all memory for frames of `frameSize` samples and up to `maxPartials` partials.
     void prepare(int frameSize, int channels, int maxPartials);
@@ -54,28 +42,28 @@ class PartialAnalyzer {
     void analyze(const std::complex<float>* const* spectra, int hop, double ratioBefore,
                  double ratioNow, bool jointFit, double onsetFromCentre = 0.0);
 
-    // Partials: the fitted ones in order of frequency, then noise peaks in order of frequency.
-    [[nodiscard]] int partialCount() const { return count_; }
+    // Partials, in order of frequency.
+    [[nodiscard]] int partialCount() const { return cur_->count; }
     [[nodiscard]] const Partial& partial(int index) const {
-        return partials_[static_cast<std::size_t>(index)];
+        return cur_->partials[static_cast<std::size_t>(index)];
     }
     // Complex amplitude (A/2)·e^{iφ} of a partial in a channel, phase at the frame centre.
     [[nodiscard]] std::complex<float> amplitude(int index, int channel) const {
-        return amplitudes_[amplitudeIndex(index, channel)];
+        return cur_->amplitudes[amplitudeIndex(index, channel)];
     }
 
     // The bins that belong to each spectral peak: from the low point below it to the low point
     // above it, in order of frequency. Together they cover bins 1 … frameSize/2 − 1.
-    [[nodiscard]] int regionCount() const { return regionCount_; }
+    [[nodiscard]] int regionCount() const { return cur_->regionCount; }
     [[nodiscard]] int regionStart(int region) const {
-        return regionStarts_[static_cast<std::size_t>(region)];
+        return cur_->regionStarts[static_cast<std::size_t>(region)];
     }
     [[nodiscard]] int regionEnd(int region) const {
-        return regionStarts_[static_cast<std::size_t>(region) + 1];
+        return cur_->regionStarts[static_cast<std::size_t>(region) + 1];
     }
     // The partial found at the region's peak.
     [[nodiscard]] int regionOwner(int region) const {
-        return regionOwners_[static_cast<std::size_t>(region)];
+        return cur_->regionOwners[static_cast<std::size_t>(region)];
     }
     // Power of the loudest bin in the frame, summed over the channels.
     [[nodiscard]] float loudestPower() const { return loudest_; }
@@ -89,12 +77,29 @@ class PartialAnalyzer {
         return static_cast<std::size_t>(channel) * static_cast<std::size_t>(bins_) +
                static_cast<std::size_t>(bin);
     }
+
+    // Peak tracking (PartialTracking.cpp): peaks to partials, followed from the previous frame.
     void findPeaks(const std::complex<float>* const* spectra);
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
     // Whether the peak partial `peak` has many peaks around it.
     [[nodiscard]] bool crowded(int peak) const;
     void matchPrevious();
     void continueHidden();
+    void addPartial(double bins, std::int32_t previous);
+    void sortPartials();
+    // Merges two lists of partial indices, each in order of frequency (or of peak bin), into
+    // `out`.
+    void mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b, int bCount,
+                          std::int32_t* out, bool byPeak) const;
+    // Measures each followed partial's phase advance since the previous frame and, when asked,
+    // moves its frequency towards what the advance says.
+    void refineFromPhaseAdvance(int hop, bool updateFrequencies);
+
+    // Cluster fitting (ClusterFitting.cpp): amplitudes and close frequencies by least squares.
+    // Fits every group, or only those with a partial that moved.
+    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                       bool onlyMoved = false);
+    void fitCluster(const std::complex<float>* const* spectra, int first, int last);
     void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
     [[nodiscard]] double unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
                                                int n, int bin) const;
@@ -104,25 +109,7 @@ class PartialAnalyzer {
     // of the run's bins' energy left unexplained before the step.
     double stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
                            int runFirst, int runEnd);
-    void sortPartials();
-    // Merges two lists of partial indices, each in order of frequency (or of peak bin), into
-    // `out`.
-    void mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b, int bCount,
-                          std::int32_t* out, bool byPeak) const;
-    void findRegions();
-    // Fits every group, or only those with a partial that moved.
-    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
-                       bool onlyMoved = false);
-    void fitCluster(const std::complex<float>* const* spectra, int first, int last);
-    // Measures each followed partial's phase advance since the previous frame and, when asked,
-    // moves its frequency towards what the advance says.
-    void refineFromPhaseAdvance(int hop, bool updateFrequencies);
     void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
-    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
-    void keepAsPrevious(const std::complex<float>* const* spectra);
-    // The previous frame's peak whose region held `bin`, when the bin was already sounding
-    // (and, in a frame with an attack, has not grown much since).
-    [[nodiscard]] int previousOwner(int bin, bool attack) const;
     [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
     // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
     // partials near `bin`; bins must come in rising order.
@@ -132,7 +119,17 @@ class PartialAnalyzer {
     // What the cluster's fitted partials put into `bin` of `channel`.
     [[nodiscard]] std::complex<double> model(int first, int n, int bin, int channel, int& from,
                                              int& to) const;
-    void addPartial(double bins, std::int32_t previous);
+
+    // Regions (PeakRegions.cpp): the bins each peak owns, this frame and the one before.
+    void findRegions();
+    // The previous frame's peak whose region held `bin`, when the bin was already sounding
+    // (and, in a frame with an attack, has not grown much since).
+    [[nodiscard]] int previousOwner(int bin, bool attack) const;
+
+    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
+    // Puts the frame's partials in order of frequency, as the next frame's matching walks
+    // them, and keeps its spectra.
+    void finishFrame(const std::complex<float>* const* spectra);
 
     WindowTransform window_;
     int frameSize_ = 0;
@@ -143,31 +140,21 @@ class PartialAnalyzer {
     std::vector<float> power_;
     std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
     float loudest_ = 0.0F;
-    std::vector<std::complex<float>> previousSpectra_;  // bins_ per channel
+
+    // The frame being analysed and the one before it; swapped at the start of every frame.
+    PartialFrame frames_[2];
+    PartialFrame* cur_ = &frames_[0];
+    PartialFrame* prev_ = &frames_[1];
     bool hasPrevious_ = false;
 
-    int count_ = 0;
-    int fitCount_ = 0;        // partials [0, fitCount_) are fitted; the rest are noise peaks
-    int sinceSolved_ = 0;     // samples since close partials were last solved for
-    bool reordered_ = false;  // partials were re-sorted since their amplitudes were fitted
-    std::vector<Partial> partials_;
-    std::vector<std::complex<float>> amplitudes_;  // maxPartials_ × channels_
-    std::vector<char> taken_;                      // per previous partial
-    std::vector<std::int32_t> order_;              // scratch: partials by frequency
-    std::vector<Partial> scratch_;                 // scratch: fitted partials while sorting
-    std::vector<Partial> noiseScratch_;            // scratch: noise peaks while sorting
-    std::vector<std::int32_t> inverse_;            // scratch: where each one went
-
-    int regionCount_ = 0;
-    std::vector<std::int32_t> regionStarts_;  // regionCount_ + 1 entries
-    std::vector<std::int32_t> regionOwners_;
-
-    int previousCount_ = 0;
-    std::vector<Partial> previousPartials_;
-    std::vector<std::complex<float>> previousAmplitudes_;
-    int previousRegionCount_ = 0;
-    std::vector<std::int32_t> previousRegionStarts_;
-    std::vector<std::int32_t> previousRegionOwners_;
+    int sinceSolved_ = 0;              // samples since close partials were last solved for
+    bool reordered_ = false;           // partials were re-sorted since their amplitudes were fitted
+    std::vector<char> taken_;          // per previous partial
+    std::vector<std::int32_t> order_;  // scratch: partials by frequency
+    std::vector<Partial> scratch_;     // scratch: fitted partials while sorting
+    std::vector<Partial> noiseScratch_;                  // scratch: noise peaks while sorting
+    std::vector<std::complex<float>> amplitudeScratch_;  // scratch: amplitudes while sorting
+    std::vector<std::int32_t> inverse_;                  // scratch: where each one went
 };
 
 }  // namespace brimo::timepitch

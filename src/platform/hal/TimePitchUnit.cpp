@@ -1,4 +1,4 @@
-#include "platform/timepitch/TimePitchUnit.h"
+#include "platform/hal/TimePitchUnit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/timepitch/TimePitchShifter.h"
+#include "dsp/timepitch/TimePitchShifter.h"
 
 namespace brimo::timepitch {
 

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "AllocationCounter.h"
-#include "platform/timepitch/RealFft.h"
-#include "platform/timepitch/TimePitchShifter.h"
+#include "dsp/timepitch/RealFft.h"
+#include "dsp/timepitch/TimePitchShifter.h"
+#include "support/AllocationCounter.h"
 
 namespace brimo::timepitch {
 namespace {
@@ -395,7 +395,7 @@ TEST(TimePitchShifter, RendersWithoutAllocatingWhileParametersChange) {
     std::vector<float> right(kBlock);
     float* out[2] = {left.data(), right.data()};
     ASSERT_TRUE(shifter.render(kBlock, out, signal.source()));
-    const testing::AllocationCounter counter;
+    const brimo::testing::CountedAllocations counter;
     for (int b = 0; b < 60; ++b) {
         shifter.setPitchCents(static_cast<float>(-3 * b));
         shifter.setOverlap(b < 30 ? 32.0F : 3.0F);
@@ -403,7 +403,7 @@ TEST(TimePitchShifter, RendersWithoutAllocatingWhileParametersChange) {
         shifter.setRate(b % 3 == 0 ? 1.002F : 0.75F);
         ASSERT_TRUE(shifter.render(kBlock, out, signal.source()));
     }
-    EXPECT_EQ(counter.count(), 0);
+    EXPECT_EQ(counter.count(), 0U);
 }
 
 TEST(TimePitchShifter, TakesParameterChangesFromAnotherThreadWhileRendering) {

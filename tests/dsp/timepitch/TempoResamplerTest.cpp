@@ -4,7 +4,7 @@
 #include <numbers>
 #include <vector>
 
-#include "platform/timepitch/TempoResampler.h"
+#include "dsp/timepitch/TempoResampler.h"
 
 namespace brimo::timepitch {
 namespace {

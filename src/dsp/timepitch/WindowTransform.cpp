@@ -1,4 +1,4 @@
-#include "platform/timepitch/WindowTransform.h"
+#include "dsp/timepitch/WindowTransform.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,4 +1,4 @@
-#include "platform/timepitch/TempoResampler.h"
+#include "dsp/timepitch/TempoResampler.h"
 
 #include <algorithm>
 #include <cmath>

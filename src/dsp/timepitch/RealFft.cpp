@@ -1,4 +1,4 @@
-#include "platform/timepitch/RealFft.h"
+#include "dsp/timepitch/RealFft.h"
 
 #include <fftw3.h>
 

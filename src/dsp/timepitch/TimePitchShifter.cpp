@@ -1,4 +1,4 @@
-#include "platform/timepitch/TimePitchShifter.h"
+#include "dsp/timepitch/TimePitchShifter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/timepitch/PartialAnalyzer.h"
-#include "platform/timepitch/RealFft.h"
-#include "platform/timepitch/SourcePull.h"
-#include "platform/timepitch/SpectralShifter.h"
-#include "platform/timepitch/TempoResampler.h"
+#include "dsp/timepitch/PartialAnalyzer.h"
+#include "dsp/timepitch/RealFft.h"
+#include "dsp/timepitch/SourcePull.h"
+#include "dsp/timepitch/SpectralShifter.h"
+#include "dsp/timepitch/TempoResampler.h"
 
 namespace brimo::timepitch {
 

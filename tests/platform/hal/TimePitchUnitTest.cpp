@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/hal/AudioUnit.h"
-#include "platform/timepitch/TimePitchUnit.h"
+#include "platform/hal/TimePitchUnit.h"
 
 namespace brimo::timepitch {
 namespace {

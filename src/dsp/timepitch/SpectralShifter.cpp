@@ -1,4 +1,4 @@
-#include "platform/timepitch/SpectralShifter.h"
+#include "dsp/timepitch/SpectralShifter.h"
 
 #include <algorithm>
 #include <cmath>
