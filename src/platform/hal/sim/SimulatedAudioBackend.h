@@ -100,7 +100,7 @@ struct Recording {
 
 // A property read, or listener registration, that fails. Unset fields match anything.
 struct PropertyFault {
-    enum class Call { dataSize, data, anyRead, addListener };
+    enum class Call { dataSize, data, anyRead, addListener, setData };
     AudioObjectID object = kAudioObjectUnknown;
     AudioObjectPropertySelector selector = 0;
     std::optional<AudioObjectPropertyScope> scope;
@@ -143,6 +143,27 @@ class SimulatedAudioBackend final : public AudioHardwareBackend {
     void setDefaultOutputDevice(AudioDeviceID device);
     void setDefaultInputDevice(AudioDeviceID device);
     [[nodiscard]] std::vector<AudioDeviceID> devices() const;
+
+    // ---- The device's I/O and the audio server going away. A unit whose I/O ends this way is
+    // told once through DeviceIOClient::deviceIODidStop, on the calling thread, never during one
+    // of the device's cycles; removeDevice tells it the same with kAudioHardwareBadDeviceError.
+    // Ends the I/O of every unit on the device, as a server that kills a stream; the device
+    // stays.
+    void killDeviceIO(AudioDeviceID device, OSStatus reason = kAudioHardwareNotRunningError);
+    // Removes the device and adds it again as it was first configured, under a new ID (an
+    // unplug and replug, a Bluetooth reconnect); returns that ID. Its signals end with it.
+    AudioDeviceID replugDevice(AudioDeviceID device);
+    // The server stops: every device vanishes at once and the defaults read as none. Units on
+    // them are told with kAudioHardwareNotRunningError.
+    void stopServer();
+    // The server is back: the devices it had, in their order, under new IDs, with the defaults
+    // they had (by UID). Listeners hear one change of each kind.
+    void startServer();
+    void restartServer() {
+        stopServer();
+        startServer();
+    }
+    [[nodiscard]] bool isServerRunning() const;
 
     // ---- Failures, in force until clearFaults().
     void failProperty(const PropertyFault& fault);
@@ -187,6 +208,11 @@ class SimulatedAudioBackend final : public AudioHardwareBackend {
     OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
                              UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
                              void* data) override;
+    // Setting the default output, as setDefaultOutputDevice does, with statuses for a device
+    // that is unknown or cannot play.
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
+                             const void* data) override;
     OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                  AudioObjectPropertyListenerProc listener,
                                  void* clientData) override;
