@@ -13,9 +13,9 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // Partials followed per frame: up to two thirds of them peaks; beyond that the weakest peaks
 // are not followed, and move with the region of a louder one.
 constexpr int kMaxPartials = 768;
-// Tempos this close to 1 are the engine's clock trims; at 0 cents they leave the pitch alone by
-// at most 4 cents (by parts per million in the steady state), so nothing needs shifting there.
-constexpr double kTrimRange = 0.0025;
+// Tempos this close to 1 move the pitch by at most 0.04 cents (0.01 Hz at 440 Hz), which at
+// 0 cents needs no shifting back; larger clock trims are taken back as at any other pitch.
+constexpr double kTrimRange = 2.2e-5;
 // Winding the phase offsets back: the offset moves back by at most this share of its partial's
 // phase advance (a pitch 10 cents off) or a change of 0.8 Hz, whichever is more; once every
 // offset is within kUnwound radians, or after kLongestUnwind seconds, the correction fades out
