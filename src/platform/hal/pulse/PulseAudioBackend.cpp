@@ -18,7 +18,7 @@ PulseAudioBackend::PulseAudioBackend(PulseAudioBackendOptions options)
       mirror_(options_.ioPeriodSeconds),
       snapshot_(mirror_.snapshot()),
       control_(std::make_unique<ControlConnection>(
-          options_.applicationName, options_.reconnectInterval,
+          options_.applicationName, options_.reconnectInterval, options_.defaultsCheckInterval,
           [this](const ServerView& view) { viewArrived(view); })) {}
 
 PulseAudioBackend::~PulseAudioBackend() {
@@ -47,6 +47,10 @@ std::shared_ptr<const DeviceSnapshot> PulseAudioBackend::snapshot() const {
 
 bool PulseAudioBackend::isConnected() const {
     return control_->isConnected();
+}
+
+unsigned PulseAudioBackend::staleViewsReplaced() const {
+    return control_->staleViewsReplaced();
 }
 
 IOStatistics PulseAudioBackend::statistics() const {

@@ -20,6 +20,9 @@ struct PulseAudioBackendOptions {
     std::string applicationName = "Brimolavetrix";
     std::chrono::milliseconds connectTimeout{2000};
     std::chrono::milliseconds reconnectInterval{500};
+    // On PipeWire, how often a fresh connection checks that the default output and input the
+    // backend shows are still the server's (0: never; see ControlConnection).
+    std::chrono::milliseconds defaultsCheckInterval{500};
     // One I/O cycle lasts about this long, as a power-of-two number of frames (512 at 44.1 and
     // 48 kHz): no unit callback is asked for more.
     double ioPeriodSeconds = 0.010;
@@ -55,6 +58,8 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     PulseAudioBackend& operator=(PulseAudioBackend&&) = delete;
 
     [[nodiscard]] bool isConnected() const;
+    // Times the view's defaults were found stale and read again from a fresh connection.
+    [[nodiscard]] unsigned staleViewsReplaced() const;
     [[nodiscard]] IOStatistics statistics() const;
     // What the server reports for the device's running streams (capture and playback, from
     // whichever units run them); invalid when none runs.
