@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -143,6 +144,116 @@ TEST_F(PulseBackendAudio, RemovingSpeakersEndsPlaybackWithoutFeedback) {
 
     loadNullSink("speakers", "speakers");
     pactl({"set-default-sink", "speakers"});
+}
+
+// An idle suspend (or `pactl suspend-sink`) of the virtual device must not leave a capture
+// that was running across it deaf: a tone played afterwards is heard, at its frequency.
+TEST_F(PulseBackendAudio, CaptureHearsTheDeviceAgainAfterASuspend) {
+    const double rate = format.sampleRate;
+    Recorder brimolaMonitor(static_cast<std::size_t>(rate * 20));
+    HalUnit captureUnit(brimola, brimolaMonitor, rate);
+    ASSERT_EQ(captureUnit.start(), noErr);
+    TemporaryDirectory directory;
+    const std::string tone = (directory.path() / "tone.wav").string();
+    writeToneWav(tone, 440.0, 2.0, static_cast<int>(rate), 0.5);
+
+    // Suspended while something plays into it, which is what kept the capture silent.
+    std::thread before([&] { process::runProgram({"paplay", "-d", "brimola_vetrix", tone}); });
+    EXPECT_TRUE(eventually([&] { return brimolaMonitor.heardAnything(0.1F); }, 5s));
+    pactl({"suspend-sink", "brimola_vetrix", "1"});
+    std::this_thread::sleep_for(500ms);
+    pactl({"suspend-sink", "brimola_vetrix", "0"});
+    before.join();
+    const std::size_t resumedAt = brimolaMonitor.recordedFrames();
+    const auto resumed = std::chrono::steady_clock::now();
+
+    std::thread player([&] { process::runProgram({"paplay", "-d", "brimola_vetrix", tone}); });
+    const bool heard = eventually(
+        [&] {
+            const auto samples = brimolaMonitor.samples();
+            return std::any_of(samples.begin() + static_cast<std::ptrdiff_t>(resumedAt),
+                               samples.end(), [](float v) { return std::fabs(v) > 0.1F; });
+        },
+        5s);
+    const double heardAfterMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - resumed)
+            .count();
+    player.join();
+    captureUnit.stop();
+    ASSERT_TRUE(heard) << "the capture stayed silent after the device resumed ("
+                       << backend->statistics().captureReconnects << " reconnects, "
+                       << brimolaMonitor.recordedFrames() - resumedAt << " frames since)";
+    const auto samples =
+        slice(brimolaMonitor.samples(), resumedAt, brimolaMonitor.recordedFrames() - resumedAt);
+    const auto start = onset(samples, 0.1F).value_or(0);
+    ASSERT_GE(samples.size(), start + static_cast<std::size_t>(rate));
+    EXPECT_NEAR(toneFrequency(slice(samples, start + static_cast<std::size_t>(rate / 4),
+                                    static_cast<std::size_t>(rate / 2)),
+                              rate),
+                440.0, 0.5);
+    EXPECT_EQ(backend->statistics().killedStreams, 0U);
+    std::printf("after the resume the tone was heard within %.0f ms (%llu capture reconnects)\n",
+                heardAfterMs,
+                static_cast<unsigned long long>(backend->statistics().captureReconnects));
+    report("suspend");
+}
+
+// A tone whose producer stalls once, as a late wake-up of a loaded machine would.
+class StallingTone : public FrameProducer {
+  public:
+    StallingTone(std::size_t stallAfterFrames, std::chrono::milliseconds stall)
+        : tone_(440.0), stallAfter_(stallAfterFrames), stall_(stall) {}
+    void produce(float* samples, UInt32 frames, UInt32 channels, Float64 rate) override {
+        if (!stalled_ && produced_ >= stallAfter_) {
+            stalled_ = true;
+            std::this_thread::sleep_for(stall_);  // the stall itself is the test's point
+        }
+        produced_ += frames;
+        tone_.produce(samples, frames, channels, rate);
+    }
+
+  private:
+    ToneSource tone_;
+    std::size_t stallAfter_;
+    std::chrono::milliseconds stall_;
+    std::size_t produced_ = 0;
+    bool stalled_ = false;
+};
+
+// After an underrun the playback buffer grows, so the next stall of the same length passes
+// unheard; after a steady spell it comes back down to the floor.
+TEST_F(PulseBackendAudio, PlaybackBufferGrowsAfterAnUnderrunAndShrinksWhenSteady) {
+    installation.reset();
+    hal::pulse::PulseAudioBackendOptions options;
+    options.playbackShrinkAfterSeconds = 1.0;
+    backend = hal::pulse::PulseAudioBackend::create(options);
+    installation = std::make_unique<hal::ScopedAudioHardwareBackend>(backend);
+    speakers = deviceWithUid("speakers");
+    const double rate = format.sampleRate;
+    StallingTone tone(static_cast<std::size_t>(rate), 120ms);
+    HalUnit playbackUnit(speakers, tone, rate);
+    ASSERT_EQ(playbackUnit.start(), noErr);
+    auto playbackMs = [&] { return backend->latency(speakers).playbackSeconds * 1e3; };
+    auto targetMs = [&] { return backend->latency(speakers).playbackTargetSeconds * 1e3; };
+    const double cycleMs = format.bufferFrameSize / rate * 1e3;
+    // Starting up is no stall.
+    ASSERT_TRUE(eventually([&] { return backend->statistics().framesPlayed > rate * 0.8; }, 5s));
+    EXPECT_EQ(backend->statistics().playbackBufferGrowths, 0U);
+    EXPECT_LT(targetMs(), 5 * cycleMs);
+
+    ASSERT_TRUE(eventually([&] { return backend->statistics().playbackBufferGrowths >= 1; }, 5s))
+        << "the stall made no underrun";
+    EXPECT_GE(backend->statistics().playbackUnderruns, 1U);
+    EXPECT_TRUE(eventually([&] { return targetMs() > 6 * cycleMs; }, 2s))
+        << "the server kept the target at " << targetMs() << " ms";
+    const double grownMs = playbackMs();
+    EXPECT_LE(backend->statistics().largestPlaybackCycles, 16U);
+    // Back to the floor of four cycles, a cycle per steady second.
+    EXPECT_TRUE(eventually([&] { return targetMs() < 5 * cycleMs; }, 15s))
+        << "the target stayed at " << targetMs() << " ms";
+    std::printf("playback latency %.1f ms grown, %.1f ms shrunk back\n", grownMs, playbackMs());
+    playbackUnit.stop();
+    report("adaptive buffer");
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ struct ControlCallbacks {
             self.pending_.defaultSinkName = text(info->default_sink_name);
             self.pending_.defaultSourceName = text(info->default_source_name);
             self.onPipeWire_ = std::strstr(text(info->server_name).c_str(), "PipeWire") != nullptr;
+            self.pending_.onPipeWire = self.onPipeWire_;
         }
         self.refreshStepDone();
     }
@@ -116,6 +117,7 @@ struct ControlCallbacks {
         sink.channelMap = channelMapText(info->channel_map);
         sink.isNullSink = isNullSink(*info);
         sink.monitorSourceName = text(info->monitor_source_name);
+        sink.suspended = info->state == PA_SINK_SUSPENDED;
         self.pending_.sinks.push_back(std::move(sink));
     }
 
@@ -137,6 +139,7 @@ struct ControlCallbacks {
         source.channels = info->channel_map.channels;
         source.channelMap = channelMapText(info->channel_map);
         source.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+        source.suspended = info->state == PA_SOURCE_SUSPENDED;
         self.pending_.sources.push_back(std::move(source));
     }
 
@@ -178,8 +181,7 @@ struct ControlCallbacks {
             self.scheduleCheck();
             return;
         }
-        self.checkAnswered(context, text(info->default_sink_name),
-                           text(info->default_source_name));
+        self.checkAnswered(context, text(info->default_sink_name), text(info->default_source_name));
     }
 
     static void check(pa_mainloop_api* api, pa_time_event* event, const struct timeval* /*time*/,

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -31,6 +32,11 @@ struct PulseAudioBackendOptions {
     // millisecond wake-ups, which costs about eight times the CPU on both sides; PipeWire keeps
     // its own quantum either way. Measured with bench/hal_pulse.
     UInt32 playbackCycles = 4;
+    // After an underrun (a stall longer than the buffer) the target doubles, up to this many
+    // cycles (16: about 171 ms at 48 kHz, 186 ms at 44.1 kHz), and comes back down one cycle
+    // after each spell this long without one.
+    UInt32 playbackCyclesMax = 16;
+    double playbackShrinkAfterSeconds = 60.0;
     // SCHED_FIFO priority asked for each device I/O thread, where the system allows it (0: do
     // not ask). Below the audio servers' own threads, above everything ordinary.
     int realtimePriority = 4;
@@ -93,11 +99,13 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     explicit PulseAudioBackend(PulseAudioBackendOptions options);
     [[nodiscard]] std::shared_ptr<const DeviceSnapshot> snapshot() const;
     void viewArrived(const ServerView& view);
+    void reconnectResumedCaptures(const ServerView& view);
 
     using SessionKey = std::pair<AudioDeviceID, const DeviceIOClient*>;
 
     PulseAudioBackendOptions options_;
-    DeviceMirror mirror_;  // only on the control connection's thread
+    DeviceMirror mirror_;                     // only on the control connection's thread
+    std::set<std::string> suspendedSources_;  // likewise
     mutable std::mutex snapshotMutex_;
     std::shared_ptr<const DeviceSnapshot> snapshot_;
     ListenerDispatcher listeners_;
