@@ -7,7 +7,7 @@
 //       build/release/bench/soak/bench_soak --minutes 10 --pitch 432   (one command line)
 // Options: --minutes M (10), --pitch 440|432 (440: passthrough), --load N busy processes (1),
 // --music FILE (what ffmpeg can decode; default the Debian package fb-music-high's tune),
-// --validate-only.
+// --validate-only, --save-recording FILE (raw mono 32-bit float).
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -64,6 +64,7 @@ struct Options {
     int load = 1;
     std::string music = kDefaultMusic;
     bool validateOnly = false;
+    std::string saveRecording;  // raw mono 32-bit float, for a closer look
 };
 
 Options parse(int argc, char** argv) {
@@ -82,6 +83,9 @@ Options parse(int argc, char** argv) {
             ++i;
         } else if (name == "--music") {
             options.music = value;
+            ++i;
+        } else if (name == "--save-recording") {
+            options.saveRecording = value;
             ++i;
         } else if (name == "--validate-only") {
             options.validateOnly = true;
@@ -444,6 +448,11 @@ int run(const Options& options) {
     manager->audioEngine().waitUntilIdle();
     ChildProcess({"pactl", "set-default-sink", "speakers"}, ChildProcess::Pipe::none).wait();
 
+    if (!options.saveRecording.empty()) {
+        std::ofstream(options.saveRecording, std::ios::binary)
+            .write(reinterpret_cast<const char*>(recording.data()),  // NOLINT: raw samples
+                   static_cast<std::streamsize>(recording.size() * sizeof(float)));
+    }
     const auto report = bench::detectGlitches(reference, recording, rate);
     nlohmann::json glitches = nlohmann::json::array();
     for (const auto& glitch : report.glitches) {

@@ -103,18 +103,18 @@ TEST_F(PulseBackendServer, HearsDefaultChangesAfterTheServerStoppedSendingThem) 
     std::this_thread::sleep_for(300ms);
 
     const unsigned replacedBefore = backend->staleViewsReplaced();
-    for (const auto& [sink, device] : {std::pair{"brimola_vetrix", brimola},
-                                       std::pair{"speakers", speakers},
-                                       std::pair{"brimola_vetrix", brimola}}) {
+    for (const auto& [sink, device] :
+         {std::pair{"brimola_vetrix", brimola}, std::pair{"speakers", speakers},
+          std::pair{"brimola_vetrix", brimola}}) {
         const int heard = probe.calls.load();
         const auto changed = std::chrono::steady_clock::now();
         pactl({"set-default-sink", sink});
         EXPECT_TRUE(eventually([&] { return probe.calls.load() == heard + 1; }, 3s)) << sink;
         EXPECT_EQ(defaultOutput(), device);
-        std::printf("%s heard after %.0f ms\n", sink,
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                              changed)
-                        .count());
+        std::printf(
+            "%s heard after %.0f ms\n", sink,
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - changed)
+                .count());
     }
     EXPECT_EQ(deafDefault(), speakers) << "the server's fault did not take";
     EXPECT_GE(backend->staleViewsReplaced() - replacedBefore, 3U);

@@ -32,10 +32,11 @@ struct PulseAudioBackendOptions {
     // millisecond wake-ups, which costs about eight times the CPU on both sides; PipeWire keeps
     // its own quantum either way. Measured with bench/hal_pulse.
     UInt32 playbackCycles = 4;
-    // After an underrun (a stall longer than the buffer) the target doubles, up to this many
-    // cycles (16: about 171 ms at 48 kHz, 186 ms at 44.1 kHz), and comes back down one cycle
-    // after each spell this long without one.
-    UInt32 playbackCyclesMax = 16;
+    // After an underrun (a stall longer than the buffer) the target may double, up to this many
+    // cycles, and come back down one cycle after each spell this long without one. Off (equal
+    // to playbackCycles) until it is proven: PipeWire 0.3.65 keeps its granted buffer as it
+    // was, and the extra audio a grown buffer asks for at once drains the engine's ring buffer.
+    UInt32 playbackCyclesMax = 4;
     double playbackShrinkAfterSeconds = 60.0;
     // SCHED_FIFO priority asked for each device I/O thread, where the system allows it (0: do
     // not ask). Below the audio servers' own threads, above everything ordinary.
