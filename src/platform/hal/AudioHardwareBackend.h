@@ -88,6 +88,14 @@ class AudioHardwareBackend {
                                      const AudioObjectPropertyAddress& address,
                                      UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
                                      void* data) = 0;
+    // Only called for the settable properties of AudioObject.h with data of their size. A
+    // backend that cannot change the hardware refuses with kAudioHardwareIllegalOperationError.
+    virtual OSStatus setPropertyData(AudioObjectID /*object*/,
+                                     const AudioObjectPropertyAddress& /*address*/,
+                                     UInt32 /*qualifierSize*/, const void* /*qualifier*/,
+                                     UInt32 /*dataSize*/, const void* /*data*/) {
+        return kAudioHardwareIllegalOperationError;
+    }
     virtual OSStatus addPropertyListener(AudioObjectID object,
                                          const AudioObjectPropertyAddress& address,
                                          AudioObjectPropertyListenerProc listener,

@@ -98,6 +98,22 @@ OSStatus AudioObjectGetPropertyData(AudioObjectID inObjectID,
                                     UInt32 inQualifierDataSize, const void* inQualifierData,
                                     UInt32* ioDataSize, void* outData);
 
+// Whether AudioObjectSetPropertyData can change the property at that address: only the system
+// object's default output device is settable.
+OSStatus AudioObjectIsPropertySettable(AudioObjectID inObjectID,
+                                       const AudioObjectPropertyAddress* inAddress,
+                                       bool* outIsSettable);
+
+// Changes a property. The system object's kAudioHardwarePropertyDefaultOutputDevice takes one
+// AudioDeviceID of a device that can play (else kAudioHardwareBadDeviceError; a wrong size
+// kAudioHardwareBadPropertySizeError); on success the audio server has accepted the change and
+// the default output's listeners hear it once it shows. Properties that exist but cannot be set
+// fail with kAudioHardwareIllegalOperationError, unknown ones as reads of them do.
+OSStatus AudioObjectSetPropertyData(AudioObjectID inObjectID,
+                                    const AudioObjectPropertyAddress* inAddress,
+                                    UInt32 inQualifierDataSize, const void* inQualifierData,
+                                    UInt32 inDataSize, const void* inData);
+
 // Registers inListener for the address (wildcards allowed in every field). Registering the
 // same object, address, function and client data twice keeps one registration.
 OSStatus AudioObjectAddPropertyListener(AudioObjectID inObjectID,

@@ -84,5 +84,46 @@ TEST_F(PulseBackendDevices, ReportsTheDefaultOutputAndOnlyItsRealChanges) {
     pactl({"set-default-sink", "speakers"});
 }
 
+OSStatus setDefaultOutput(AudioDeviceID device) {
+    const auto where = address(kAudioHardwarePropertyDefaultOutputDevice);
+    return AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(device),
+                                      &device);
+}
+
+std::string serverDefaultSink() {
+    std::string name = pactl({"get-default-sink"});
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) {
+        name.pop_back();
+    }
+    return name;
+}
+
+TEST_F(PulseBackendDevices, SetsTheServersDefaultOutput) {
+    ASSERT_EQ(defaultOutput(), speakers);
+    ListenerProbe probe(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+    ASSERT_EQ(probe.status, noErr);
+
+    // Read back at once, by us and by every other client of the server.
+    ASSERT_EQ(setDefaultOutput(brimola), noErr);
+    EXPECT_EQ(defaultOutput(), brimola);
+    EXPECT_EQ(serverDefaultSink(), "brimola_vetrix");
+    ASSERT_TRUE(eventually([&] { return probe.calls.load() == 1; }, 3s));
+
+    // A device without a playback side, or one that has gone, is refused and changes nothing.
+    loadNullSink("short_lived", "Short-lived");
+    ASSERT_TRUE(eventually([&] { return deviceWithUid("short_lived") != 0; }, 3s));
+    const AudioDeviceID gone = deviceWithUid("short_lived");
+    pactl({"unload-module", nullSinkModule("short_lived").value_or("none")});
+    ASSERT_TRUE(eventually([&] { return deviceWithUid("short_lived") == 0; }, 3s));
+    EXPECT_EQ(setDefaultOutput(gone), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(setDefaultOutput(kAudioObjectSystemObject), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(serverDefaultSink(), "brimola_vetrix");
+
+    ASSERT_EQ(setDefaultOutput(speakers), noErr);
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(serverDefaultSink(), "speakers");
+    ASSERT_TRUE(eventually([&] { return probe.calls.load() == 2; }, 3s));
+}
+
 }  // namespace
 }  // namespace brimo::testing

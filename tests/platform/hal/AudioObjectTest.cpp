@@ -221,5 +221,86 @@ TEST_F(AudioObjectTest, RuntimeChangesShowInTheNextRead) {
               kAudioHardwareBadObjectError);
 }
 
+OSStatus countCall(AudioObjectID /*object*/, UInt32 /*count*/,
+                   const AudioObjectPropertyAddress* /*addresses*/, void* calls) {
+    ++*static_cast<int*>(calls);
+    return noErr;
+}
+
+OSStatus setDefaultOutput(AudioDeviceID device) {
+    const auto where = address(kAudioHardwarePropertyDefaultOutputDevice);
+    return AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(device),
+                                      &device);
+}
+
+AudioDeviceID readDefaultOutput() {
+    AudioDeviceID output = kAudioObjectUnknown;
+    read(kAudioObjectSystemObject, address(kAudioHardwarePropertyDefaultOutputDevice), output);
+    return output;
+}
+
+TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
+    const AudioDeviceID speakers = sim->addDevice(DeviceConfig::speakers("Speakers", "s"));
+    const AudioDeviceID vetrix =
+        sim->addDevice(DeviceConfig::loopbackDevice("Brimola Vetrix", "v"));
+    const AudioDeviceID mic = sim->addDevice(DeviceConfig::microphone("Mic", "m"));
+    int calls = 0;
+    const auto where = address(kAudioHardwarePropertyDefaultOutputDevice);
+    ASSERT_EQ(AudioObjectAddPropertyListener(kAudioObjectSystemObject, &where, &countCall, &calls),
+              noErr);
+
+    bool settable = false;
+    EXPECT_EQ(AudioObjectIsPropertySettable(kAudioObjectSystemObject, &where, &settable), noErr);
+    EXPECT_TRUE(settable);
+    const auto devices = address(kAudioHardwarePropertyDevices);
+    EXPECT_EQ(AudioObjectIsPropertySettable(kAudioObjectSystemObject, &devices, &settable), noErr);
+    EXPECT_FALSE(settable);
+
+    EXPECT_EQ(setDefaultOutput(vetrix), noErr);
+    sim->waitForNotifications();
+    EXPECT_EQ(readDefaultOutput(), vetrix);
+    EXPECT_EQ(calls, 1);
+
+    // Setting what is already the default changes nothing and tells nobody.
+    EXPECT_EQ(setDefaultOutput(vetrix), noErr);
+    // Refusals leave the default where it was.
+    EXPECT_EQ(setDefaultOutput(mic), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(setDefaultOutput(999), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(setDefaultOutput(kAudioObjectUnknown), kAudioHardwareBadDeviceError);
+    const UInt64 wide = speakers;
+    EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(wide),
+                                         &wide),
+              kAudioHardwareBadPropertySizeError);
+    EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr,
+                                         sizeof(AudioDeviceID), nullptr),
+              kAudio_ParamError);
+    EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &devices, 0, nullptr,
+                                         sizeof(speakers), &speakers),
+              kAudioHardwareIllegalOperationError);
+    const auto name = address(kAudioObjectPropertyName);
+    EXPECT_EQ(AudioObjectSetPropertyData(4242, &name, 0, nullptr, sizeof(speakers), &speakers),
+              kAudioHardwareBadObjectError);
+    sim->failProperty({kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice,
+                       std::nullopt, sim::PropertyFault::Call::setData,
+                       kAudioHardwareUnspecifiedError});
+    EXPECT_EQ(setDefaultOutput(speakers), kAudioHardwareUnspecifiedError);
+    // A set fault leaves reads alone.
+    EXPECT_EQ(readDefaultOutput(), vetrix);
+    sim->clearFaults();
+    sim->waitForNotifications();
+    EXPECT_EQ(calls, 1);
+
+    EXPECT_EQ(setDefaultOutput(speakers), noErr);
+    sim->waitForNotifications();
+    EXPECT_EQ(readDefaultOutput(), speakers);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(
+        AudioObjectRemovePropertyListener(kAudioObjectSystemObject, &where, &countCall, &calls),
+        noErr);
+
+    const ScopedAudioHardwareBackend none(nullptr);
+    EXPECT_EQ(setDefaultOutput(speakers), kAudioHardwareNotRunningError);
+}
+
 }  // namespace
 }  // namespace brimo::hal

@@ -5,7 +5,9 @@
 #include <pulse/subscribe.h>
 #include <pulse/timeval.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -36,6 +38,14 @@ bool isNullSink(const pa_sink_info& sink) {
 }
 
 }  // namespace
+
+// Where a setting call's answer lands; it lives on the caller's stack, so the operation is
+// cancelled (its callback never to run) before the caller returns without an answer.
+struct SetAnswer {
+    ThreadedMainLoop* loop = nullptr;
+    bool answered = false;
+    bool accepted = false;
+};
 
 // The libpulse callbacks, all on the connection's thread with its lock held. Each one checks
 // that it still belongs to the current context: replies of a dropped one are ignored.
@@ -127,6 +137,13 @@ struct ControlCallbacks {
         source.channelMap = channelMapText(info->channel_map);
         source.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
         self.pending_.sources.push_back(std::move(source));
+    }
+
+    static void defaultSinkSet(pa_context* /*context*/, int success, void* userdata) {
+        auto& answer = *static_cast<SetAnswer*>(userdata);
+        answer.answered = true;
+        answer.accepted = success != 0;
+        answer.loop->signal();
     }
 
     static void reconnect(pa_mainloop_api* api, pa_time_event* event,
@@ -257,12 +274,54 @@ void ControlConnection::refreshStepDone() {
     connected_.store(true);
     hasConnectedView_ = true;
     reportedDisconnected_ = false;
+    viewDefaultSink_ = pending_.defaultSinkName;
     handler_(pending_);
     loop_.signal();
     if (refreshAgain_) {
         refreshAgain_ = false;
         beginRefresh();
     }
+}
+
+}  // namespace brimo::hal::pulse
+
+namespace brimo::hal::pulse {
+
+OSStatus ControlConnection::setDefaultSink(const std::string& sinkName,
+                                           std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MainLoopLock lock(loop_);
+    if (context_ == nullptr || !connected_.load()) {
+        return kAudioHardwareNotRunningError;
+    }
+    SetAnswer answer;
+    answer.loop = &loop_;
+    pa_operation* operation = pa_context_set_default_sink(
+        context_, sinkName.c_str(), &ControlCallbacks::defaultSinkSet, &answer);
+    if (operation == nullptr) {
+        return kAudioHardwareNotRunningError;
+    }
+    // A context that fails meanwhile cancels the operation, which then ends unanswered.
+    loop_.waitUntil(
+        [&] {
+            return answer.answered || pa_operation_get_state(operation) != PA_OPERATION_RUNNING;
+        },
+        timeout);
+    if (!answer.answered) {
+        pa_operation_cancel(operation);
+    }
+    pa_operation_unref(operation);
+    if (!answer.answered) {
+        return connected_.load() ? kAudioHardwareUnspecifiedError : kAudioHardwareNotRunningError;
+    }
+    if (!answer.accepted) {
+        return kAudioHardwareBadDeviceError;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    loop_.waitUntil([&] { return viewDefaultSink_ == sinkName || !connected_.load(); },
+                    std::max(left, std::chrono::milliseconds(0)));
+    return noErr;
 }
 
 }  // namespace brimo::hal::pulse

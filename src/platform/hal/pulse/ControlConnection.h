@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/hal/AudioStatus.h"
 #include "platform/hal/pulse/ServerView.h"
 #include "platform/hal/pulse/ThreadedMainLoop.h"
 
@@ -36,6 +37,13 @@ class ControlConnection {
     bool start(std::chrono::milliseconds timeout);
     [[nodiscard]] bool isConnected() const { return connected_.load(); }
 
+    // Asks the server to make the sink the default and waits up to `timeout` for its answer:
+    // noErr once accepted, kAudioHardwareNotRunningError without a connection,
+    // kAudioHardwareBadDeviceError when refused (the sink has gone), kAudioHardwareUnspecifiedError
+    // without an answer in time. When accepted it also waits, within the same timeout, for a
+    // view that shows the new default, so a read right after the call sees it.
+    OSStatus setDefaultSink(const std::string& sinkName, std::chrono::milliseconds timeout);
+
   private:
     void connect();
     void tearDownContext();
@@ -58,6 +66,7 @@ class ControlConnection {
     bool refreshing_ = false;
     bool refreshAgain_ = false;
     bool hasConnectedView_ = false;
+    std::string viewDefaultSink_;  // the default sink of the last view handed over
     bool reportedDisconnected_ = false;
     bool stopping_ = false;
     std::atomic<bool> connected_{false};

@@ -1,5 +1,7 @@
 #include "platform/hal/pulse/PulseAudioBackend.h"
 
+#include <cstring>
+
 #include "platform/hal/pulse/DeviceProperties.h"
 
 namespace brimo::hal::pulse {
@@ -102,6 +104,25 @@ OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object,
                                             UInt32 /*qualifierSize*/, const void* /*qualifier*/,
                                             UInt32& dataSize, void* data) {
     return snapshotPropertyData(*snapshot(), object, address, dataSize, data);
+}
+
+OSStatus PulseAudioBackend::setPropertyData(AudioObjectID /*object*/,
+                                            const AudioObjectPropertyAddress& /*address*/,
+                                            UInt32 /*qualifierSize*/, const void* /*qualifier*/,
+                                            UInt32 /*dataSize*/, const void* data) {
+    AudioDeviceID device = kAudioObjectUnknown;
+    std::memcpy(&device, data, sizeof(device));
+    std::string sink;
+    {
+        const auto current = snapshot();
+        const DeviceRecord* record = current->find(device);
+        if (record == nullptr || record->playbackSink.empty()) {
+            return current->connected ? kAudioHardwareBadDeviceError
+                                      : kAudioHardwareNotRunningError;
+        }
+        sink = record->playbackSink;
+    }
+    return control_->setDefaultSink(sink, options_.connectTimeout);
 }
 
 OSStatus PulseAudioBackend::addPropertyListener(AudioObjectID object,

@@ -69,6 +69,10 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
                              UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
                              void* data) override;
+    // The default output: the device's sink made the server's default sink.
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
+                             const void* data) override;
     OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                  AudioObjectPropertyListenerProc listener,
                                  void* clientData) override;

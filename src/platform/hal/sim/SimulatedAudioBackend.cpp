@@ -699,6 +699,33 @@ OSStatus SimulatedAudioBackend::getPropertyData(AudioObjectID object,
     return value.write(dataSize, data);
 }
 
+OSStatus SimulatedAudioBackend::setPropertyData(AudioObjectID object,
+                                                const AudioObjectPropertyAddress& address,
+                                                UInt32 /*qualifierSize*/, const void* /*qualifier*/,
+                                                UInt32 /*dataSize*/, const void* data) {
+    if (const OSStatus status =
+            state_->faults.propertyStatus(object, address, PropertyFault::Call::setData);
+        status != noErr) {
+        return status;
+    }
+    AudioDeviceID device = kAudioObjectUnknown;
+    std::memcpy(&device, data, sizeof(device));
+    {
+        const std::lock_guard guard(state_->mutex);
+        const DeviceEntry* entry = state_->find(device);
+        if (entry == nullptr || entry->outputStreams.empty()) {
+            return kAudioHardwareBadDeviceError;
+        }
+        if (state_->defaultOutput == device) {
+            return noErr;
+        }
+        state_->defaultOutput = device;
+    }
+    state_->listeners.changed(kAudioObjectSystemObject,
+                              globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+    return noErr;
+}
+
 OSStatus SimulatedAudioBackend::addPropertyListener(AudioObjectID object,
                                                     const AudioObjectPropertyAddress& address,
                                                     AudioObjectPropertyListenerProc listener,

@@ -100,7 +100,7 @@ struct Recording {
 
 // A property read, or listener registration, that fails. Unset fields match anything.
 struct PropertyFault {
-    enum class Call { dataSize, data, anyRead, addListener };
+    enum class Call { dataSize, data, anyRead, addListener, setData };
     AudioObjectID object = kAudioObjectUnknown;
     AudioObjectPropertySelector selector = 0;
     std::optional<AudioObjectPropertyScope> scope;
@@ -187,6 +187,11 @@ class SimulatedAudioBackend final : public AudioHardwareBackend {
     OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
                              UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
                              void* data) override;
+    // Setting the default output, as setDefaultOutputDevice does, with statuses for a device
+    // that is unknown or cannot play.
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
+                             const void* data) override;
     OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                  AudioObjectPropertyListenerProc listener,
                                  void* clientData) override;
