@@ -1,7 +1,8 @@
-// The whole render path on the simulated backend: CPU per second of 48 kHz stereo audio, the
-// worst single device cycle, and long runs with drifting device clocks. Prints one JSON object.
+// The whole render path on the simulated backend: CPU per second of 48 kHz stereo audio and the
+// device cycles' timing, on every kind of input, shifting to 432 Hz and with the shift off
+// (440 Hz), and long runs with drifting device clocks. Prints one JSON object.
 //
-//   bench_engine [seconds-of-audio-for-cpu=60] [drift-seconds-each-way=3600]
+//   bench_engine [seconds-of-audio-per-input=20] [drift-seconds-each-way=3600]
 #include <time.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Inputs.h"
 #include "audio/engine/AudioEngineService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
@@ -41,7 +43,8 @@ struct Rig {
     sim::ScopedSimulatedBackend backend;
     std::shared_ptr<AudioEngineService> engine;
 
-    Rig(double virtualPpm, double speakersPpm, bool withEngine) {
+    Rig(double virtualPpm, double speakersPpm, bool withEngine, double frequency = 432.0,
+        const brimo::bench::Stereo* input = nullptr) {
         auto loop = sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "brimola_vetrix");
         loop.id = kVirtual;
         loop.driftPpm = virtualPpm;
@@ -51,7 +54,16 @@ struct Rig {
         speakers.driftPpm = speakersPpm;
         speakers.recordingSeconds = 2.0;
         backend->addDevice(speakers);
-        backend->play(kVirtual, sim::Signal::tone(440.0, 0.5F));
+        if (input != nullptr) {
+            std::vector<float> interleaved(2 * (*input)[0].size());
+            for (std::size_t i = 0; i < (*input)[0].size(); ++i) {
+                interleaved[2 * i] = (*input)[0][i];
+                interleaved[2 * i + 1] = (*input)[1][i];
+            }
+            backend->play(kVirtual, sim::Signal::samples(std::move(interleaved), 2, true));
+        } else {
+            backend->play(kVirtual, sim::Signal::tone(440.0, 0.5F));
+        }
         if (!withEngine) {
             return;
         }
@@ -62,7 +74,7 @@ struct Rig {
         engine = AudioEngineService::create(std::move(options));
         engine->setInputDevice({kVirtual, "Brimola Vetrix", "brimola_vetrix", true, true});
         engine->setOutputDevice({kSpeakers, "Speakers", "speakers", false, true});
-        engine->setFrequency(432.0);
+        engine->setFrequency(frequency);
         engine->start();
         engine->waitUntilIdle();
     }
@@ -91,32 +103,82 @@ double sum(const std::vector<double>& v) {
     return s;
 }
 
+double percentile(const std::vector<double>& sorted, double p) {
+    return sorted[static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1))];
+}
+
+// The render path's cost on one input: the same devices and signal with and without the
+// engine, cycle by cycle; the difference is both callbacks, the ring buffer and the time-pitch
+// unit at overlap 32.
+std::string measure(const std::string& name, const brimo::bench::Stereo* input, double frequency,
+                    double seconds, double& cpuOut, double& worstOut) {
+    Rig bare(0, 0, false, frequency, input);
+    bare.run(1.0);
+    const auto bareCosts = bare.run(seconds);
+    Rig full(0, 0, true, frequency, input);
+    full.run(1.0);
+    const auto fullCosts = full.run(seconds);
+    std::vector<double> extra(fullCosts.size());
+    for (std::size_t i = 0; i < extra.size(); ++i) {
+        extra[i] = fullCosts[i] - (i < bareCosts.size() ? bareCosts[i] : 0.0);
+    }
+    cpuOut = (sum(fullCosts) - sum(bareCosts)) / seconds;
+    std::sort(extra.begin(), extra.end());
+    const double median = percentile(extra, 0.5);
+    worstOut = extra.back();
+    char entry[512];
+    std::snprintf(entry, sizeof entry,
+                  "{\"input\": \"%s\", \"frequency_hz\": %.1f, "
+                  "\"cpu_seconds_per_audio_second\": %.5f, \"median_cycle_ms\": %.4f, "
+                  "\"p99_cycle_ms\": %.4f, \"p999_cycle_ms\": %.4f, \"worst_cycle_ms\": %.4f, "
+                  "\"worst_over_median\": %.2f}",
+                  name.c_str(), frequency, cpuOut, median * 1e3, percentile(extra, 0.99) * 1e3,
+                  percentile(extra, 0.999) * 1e3, worstOut * 1e3,
+                  median > 0.0 ? worstOut / median : 0.0);
+    return entry;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double cpuSeconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+    const double cpuSeconds = argc > 1 ? std::atof(argv[1]) : 20.0;
     const double driftSeconds = argc > 2 ? std::atof(argv[2]) : 3600.0;
     // The engine echoes its log lines on standard output; the result goes there alone.
     FILE* result = fdopen(dup(STDOUT_FILENO), "w");
     std::freopen("/dev/null", "w", stdout);
 
-    // CPU: the same devices and signal with and without the engine; the difference is the
-    // render path (both callbacks, the ring buffer and the time-pitch unit at overlap 32).
-    Rig bare(0, 0, false);
-    bare.run(1.0);
-    const auto bareCosts = bare.run(cpuSeconds);
-    Rig full(0, 0, true);
-    full.run(1.0);
-    const auto fullCosts = full.run(cpuSeconds);
-    std::vector<double> extra(fullCosts.size());
-    for (std::size_t i = 0; i < extra.size(); ++i) {
-        extra[i] = fullCosts[i] - (i < bareCosts.size() ? bareCosts[i] : 0.0);
+    std::string inputs = "[";
+    std::string worstInput;
+    double worstCpu = 0.0;
+    double worstCycle = 0.0;
+    double passthroughWorst = 0.0;
+    double realMusic = 0.0;
+    for (const auto& input : brimo::bench::cpuInputs(cpuSeconds)) {
+        if (!input.missing.empty()) {
+            inputs += (inputs.size() > 1 ? ", " : "") + std::string("{\"input\": \"") + input.name +
+                      "\", \"missing\": \"" + input.missing + "\"}";
+            continue;
+        }
+        for (const double frequency : {432.0, 440.0}) {
+            double cpu = 0.0;
+            double worst = 0.0;
+            inputs += (inputs.size() > 1 ? ", " : "") +
+                      measure(input.name, &input.audio, frequency, cpuSeconds, cpu, worst);
+            if (frequency == 440.0) {
+                passthroughWorst = std::max(passthroughWorst, cpu);
+                continue;
+            }
+            if (cpu > worstCpu) {
+                worstCpu = cpu;
+                worstInput = input.name;
+            }
+            worstCycle = std::max(worstCycle, worst);
+            if (input.name == "real music") {
+                realMusic = cpu;
+            }
+        }
     }
-    const double cpuPerSecond = (sum(fullCosts) - sum(bareCosts)) / cpuSeconds;
-    std::sort(extra.begin(), extra.end());
-    const double worst = extra.back();
-    const double p999 =
-        extra[static_cast<std::size_t>(0.999 * static_cast<double>(extra.size() - 1))];
+    inputs += "]";
 
     std::string drift = "[";
     for (const double ppm : {100.0, -100.0}) {
@@ -143,9 +205,15 @@ int main(int argc, char** argv) {
     drift += "]";
 
     std::fprintf(result,
-                 "{\"cpu_seconds_per_audio_second\": %.5f, \"cycle_frames\": 512, "
-                 "\"worst_cycle_ms\": %.3f, \"p999_cycle_ms\": %.3f, "
-                 "\"cycle_budget_ms\": %.3f, \"drift\": %s}\n",
-                 cpuPerSecond, worst * 1e3, p999 * 1e3, kCycle * 1e3, drift.c_str());
+                 "{\"summary\": \"render path at 432 Hz: real music %.3f %% of a core, worst "
+                 "input %s at %.3f %%, worst cycle %.3f ms of %.3f; at 440 Hz worst %.3f %%\", "
+                 "\"real_music_cpu_seconds_per_audio_second\": %.5f, \"worst_input\": \"%s\", "
+                 "\"worst_cpu_seconds_per_audio_second\": %.5f, \"worst_cycle_ms\": %.3f, "
+                 "\"passthrough_worst_cpu_seconds_per_audio_second\": %.5f, "
+                 "\"cycle_frames\": 512, \"cycle_budget_ms\": %.3f, \"inputs\": %s, "
+                 "\"drift\": %s}\n",
+                 100.0 * realMusic, worstInput.c_str(), 100.0 * worstCpu, worstCycle * 1e3,
+                 kCycle * 1e3, 100.0 * passthroughWorst, realMusic, worstInput.c_str(), worstCpu,
+                 worstCycle * 1e3, passthroughWorst, kCycle * 1e3, inputs.c_str(), drift.c_str());
     return 0;
 }

@@ -7,13 +7,19 @@
 #include <cmath>
 #include <ctime>
 
-#include "platform/timepitch/TimePitchShifter.h"
+#include "dsp/timepitch/TimePitchShifter.h"
 
 namespace brimo::bench {
 
 double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
@@ -43,9 +49,11 @@ Rendered fromPushedBlocks(const Stereo& produced, const std::vector<long>& produ
 
 class OurShifter final : public Shifter {
   public:
-    OurShifter(float overlap, float rate) : overlap_(overlap), rate_(rate) {}
+    OurShifter(float overlap, float rate, bool passthrough = false)
+        : overlap_(overlap), rate_(rate), passthrough_(passthrough) {}
     [[nodiscard]] std::string name() const override {
-        return "ours ov" + std::to_string(static_cast<int>(overlap_));
+        return passthrough_ ? "ours 0 cents"
+                            : "ours ov" + std::to_string(static_cast<int>(overlap_));
     }
 
     Rendered run(const Stereo& input, double sampleRate, double cents) override {
@@ -53,21 +61,26 @@ class OurShifter final : public Shifter {
         shifter.prepare(sampleRate, 2, kBlock);
         shifter.setOverlap(overlap_);
         shifter.setRate(rate_);
-        shifter.setPitchCents(static_cast<float>(cents));
+        shifter.setPitchCents(passthrough_ ? 0.0F : static_cast<float>(cents));
         Source source{&input, 0};
         const long frames = static_cast<long>(input[0].size());
         Stereo produced(2, std::vector<float>(static_cast<std::size_t>(frames), 0.0F));
         long priming = 0;
+        std::vector<double> slices;
+        slices.reserve(static_cast<std::size_t>(frames / kBlock));
         const double started = processCpuSeconds();
         for (long at = 0; at + kBlock <= frames; at += kBlock) {
             float* out[2] = {produced[0].data() + at, produced[1].data() + at};
+            const double before = threadCpuSeconds();
             shifter.render(kBlock, out, {&Source::pull, &source});
+            slices.push_back(threadCpuSeconds() - before);
             // The source must already hold every frame pulled so far.
             priming = std::max(priming, source.position - (at + kBlock));
         }
         const double cpu = processCpuSeconds() - started;
         Rendered rendered;
         rendered.cpuSeconds = cpu;
+        rendered.sliceSeconds = std::move(slices);
         rendered.primingFrames = priming;
         rendered.reportedLatencyFrames = shifter.latencyFrames();
         rendered.output.assign(2, std::vector<float>(static_cast<std::size_t>(frames), 0.0F));
@@ -100,6 +113,7 @@ class OurShifter final : public Shifter {
     };
     float overlap_;
     float rate_;
+    bool passthrough_;
 };
 
 class RubberBandShifter final : public Shifter {
@@ -123,8 +137,10 @@ class RubberBandShifter final : public Shifter {
         std::vector<float> scratch[2] = {std::vector<float>(8192), std::vector<float>(8192)};
         produced[0].reserve(static_cast<std::size_t>(frames) + 65536);
         produced[1].reserve(static_cast<std::size_t>(frames) + 65536);
+        std::vector<double> slices;
         const double started = processCpuSeconds();
         for (long at = 0; at + kBlock <= frames; at += kBlock) {
+            const double before = threadCpuSeconds();
             const float* in[2] = {input[0].data() + at, input[1].data() + at};
             stretcher.process(in, kBlock, false);
             int available = stretcher.available();
@@ -140,11 +156,13 @@ class RubberBandShifter final : public Shifter {
                 }
                 available = stretcher.available();
             }
+            slices.push_back(threadCpuSeconds() - before);
             producedAfter.push_back(static_cast<long>(produced[0].size()));
         }
         const double cpu = processCpuSeconds() - started;
         Rendered rendered = fromPushedBlocks(produced, producedAfter, frames);
         rendered.cpuSeconds = cpu;
+        rendered.sliceSeconds = std::move(slices);
         rendered.reportedLatencyFrames = static_cast<long>(stretcher.getStartDelay());
         return rendered;
     }
@@ -172,8 +190,10 @@ class SoundTouchShifter final : public Shifter {
         std::vector<float> out(2 * 8192);
         produced[0].reserve(static_cast<std::size_t>(frames) + 65536);
         produced[1].reserve(static_cast<std::size_t>(frames) + 65536);
+        std::vector<double> slices;
         const double started = processCpuSeconds();
         for (long at = 0; at + kBlock <= frames; at += kBlock) {
+            const double before = threadCpuSeconds();
             for (int i = 0; i < kBlock; ++i) {
                 interleaved[2 * static_cast<std::size_t>(i)] =
                     input[0][static_cast<std::size_t>(at + i)];
@@ -188,11 +208,13 @@ class SoundTouchShifter final : public Shifter {
                     produced[1].push_back(out[2 * i + 1]);
                 }
             }
+            slices.push_back(threadCpuSeconds() - before);
             producedAfter.push_back(static_cast<long>(produced[0].size()));
         }
         const double cpu = processCpuSeconds() - started;
         Rendered rendered = fromPushedBlocks(produced, producedAfter, frames);
         rendered.cpuSeconds = cpu;
+        rendered.sliceSeconds = std::move(slices);
         rendered.reportedLatencyFrames = touch.getSetting(SETTING_INITIAL_LATENCY);
         return rendered;
     }
@@ -202,6 +224,9 @@ class SoundTouchShifter final : public Shifter {
 
 std::unique_ptr<Shifter> makeOurShifter(float overlap, float rate) {
     return std::make_unique<OurShifter>(overlap, rate);
+}
+std::unique_ptr<Shifter> makeOurPassthrough(float rate) {
+    return std::make_unique<OurShifter>(32.0F, rate, true);
 }
 std::unique_ptr<Shifter> makeRubberBandR3() {
     return std::make_unique<RubberBandShifter>(

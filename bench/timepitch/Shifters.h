@@ -17,10 +17,14 @@ struct Rendered {
     long primingFrames = 0;
     long reportedLatencyFrames = 0;
     double cpuSeconds = 0.0;  // process CPU time of the processing loop alone
+    // Thread CPU time of each 512-frame block: pushing it in and taking out what is ready.
+    std::vector<double> sliceSeconds;
 };
 
 // Process CPU time so far, in seconds.
 double processCpuSeconds();
+// The calling thread's CPU time so far, in seconds.
+double threadCpuSeconds();
 
 // One pitch shifter under test, run at a fixed pitch and tempo 1.0.
 class Shifter {
@@ -33,6 +37,9 @@ class Shifter {
 
 // Ours at a tempo other than 1 only for CPU: its output then runs ahead of the input.
 std::unique_ptr<Shifter> makeOurShifter(float overlap, float rate = 1.0F);
+// Ours as the engine runs it while the shift is off: 0 cents whatever is asked, overlap 32 and
+// a clock-drift trim of the tempo.
+std::unique_ptr<Shifter> makeOurPassthrough(float rate);
 // Real-time mode, R3 (finer) engine, OptionPitchHighQuality.
 std::unique_ptr<Shifter> makeRubberBandR3();
 // Real-time mode with every option at its default, or tuned for a fixed shift of steady

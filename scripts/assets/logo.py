@@ -55,7 +55,7 @@ def _letters():
 def _emblem(height):
     """An almond eye with a round iris, `height` units tall, its left edge at 0."""
     import math
-    half_w, half_h = height * 0.95, height * 0.36
+    half_w, half_h = height * 0.82, height * 0.36
     cx, cy = half_w, CAP / 2
     top = [(cx - half_w * math.cos(t), cy - half_h * math.sin(t) ** 1.1)
            for t in [math.pi * i / 64 for i in range(65)]]

@@ -4,8 +4,11 @@ Each symbol is one even-odd filled path, so the views can tint it with a colour 
 dim it with opacity; "fill" variants cut their inner mark out of the solid shape, so what
 shows through is the background. Names follow the symbol names the views ask for.
 """
-from .shapes import (FLAT, MITRE, ROUND, arc_points, box, disc, ring, rounded, stroke, union,
-                     wedge)
+import math
+
+from shapely.geometry import Polygon
+
+from .shapes import MITRE, ROUND, arc_points, box, disc, ring, rounded, stroke, svg_path, union
 
 LINE = 1.9        # stroke weight of outline symbols
 BOLD = 2.3        # chevrons and the checkmark read better a little heavier
@@ -18,7 +21,6 @@ def _speaker(x, scale=1.0):
     body = box(x, C - 3.2 * s, x + 3.6 * s, C + 3.2 * s)
     cone = [(x + 3.0 * s, C - 3.2 * s), (x + 8.2 * s, C - 7.6 * s),
             (x + 8.2 * s, C + 7.6 * s), (x + 3.0 * s, C + 3.2 * s)]
-    from shapely.geometry import Polygon
     return rounded(union(body, Polygon(cone)), 0.9 * s)
 
 
@@ -38,7 +40,6 @@ def _exclamation(cx, top, bottom, dot_y, width):
 
 
 def _triangle():
-    from shapely.geometry import Polygon
     return rounded(Polygon([(C, 2.2), (22.6, 20.6), (1.4, 20.6)]), 1.6)
 
 
@@ -50,8 +51,6 @@ def _checkmark(scale=1.0, dx=0.0, dy=0.0, width=BOLD):
 
 def _circle_arrowhead(cx, cy, radius, at_deg, clockwise, size):
     """A solid arrowhead sitting on a circle at `at_deg`, pointing along the circle."""
-    import math
-    from shapely.geometry import Polygon
     a = math.radians(at_deg)
     px, py = cx + radius * math.cos(a), cy + radius * math.sin(a)
     sign = 1 if clockwise else -1
@@ -64,8 +63,6 @@ def _circle_arrowhead(cx, cy, radius, at_deg, clockwise, size):
 
 
 def _gear(teeth, outer, inner, tooth_width, hole):
-    import math
-    from shapely.geometry import Polygon
     parts = [disc(C, C, inner)]
     for i in range(teeth):
         a = 2 * math.pi * i / teeth
@@ -88,11 +85,9 @@ def _envelope_outline():
 
 def _eye_mark(cx, cy, half_width, height, width):
     """An almond outline with a round iris, for cutting out of a disc."""
-    import math
     upper = [(cx + half_width * math.cos(t), cy - height * math.sin(t))
              for t in [math.pi * i / 48 for i in range(49)]]
     lower = [(x, 2 * cy - y) for x, y in reversed(upper)]
-    from shapely.geometry import Polygon
     almond = Polygon(upper + lower[1:-1])
     outline = almond.buffer(width / 2).difference(almond.buffer(-width / 2))
     return union(outline, disc(cx, cy, height * 0.52))
@@ -143,6 +138,5 @@ def build():
 
 
 def svg(shape):
-    from .shapes import svg_path
     return ('<svg xmlns="http://www.w3.org/2000/svg" width="24" height="24" viewBox="0 0 24 24">'
             f'<path fill="#ffffff" fill-rule="evenodd" d="{svg_path(shape)}"/></svg>\n')

@@ -19,7 +19,7 @@ class Layer:
     occupancy: float      # share of lanes that carry a streak
     speeds: tuple         # pattern periods per loop, one is picked per lane
     brightness: float
-    width_px: float       # streak half-width at the top edge, in output pixels
+    width_px: float       # streak half-width at the top edge, in pixels of an 800-high frame
     density: tuple        # dashes per unit of log-radius (range)
     length: tuple         # lit share of a dash period (range)
 
@@ -45,7 +45,7 @@ CALM = Style(
     seconds=10,
     background_centre=(0.012, 0.030, 0.070),
     background_edge=(0.002, 0.004, 0.012),
-    streak_colours=((0.30, 0.70, 1.00), (0.45, 0.45, 1.00), (0.70, 0.95, 1.00)),
+    streak_colours=((0.25, 0.65, 1.00), (0.42, 0.46, 1.00), (0.22, 0.85, 1.00)),
     haze_colours=((0.00, 0.10, 0.16), (0.05, 0.03, 0.14)),
     haze_strength=0.9,
     glow_colour=(0.05, 0.16, 0.28),
@@ -60,17 +60,17 @@ CALM = Style(
 WARM = Style(
     seed=4321,
     seconds=8,
-    background_centre=(0.080, 0.040, 0.010),
-    background_edge=(0.008, 0.004, 0.001),
-    streak_colours=((1.00, 0.78, 0.38), (1.00, 0.55, 0.18), (1.00, 0.90, 0.65)),
-    haze_colours=((0.22, 0.11, 0.02), (0.14, 0.04, 0.02)),
-    haze_strength=1.0,
-    glow_colour=(0.40, 0.24, 0.06),
-    glow_strength=0.9,
+    background_centre=(0.040, 0.020, 0.004),
+    background_edge=(0.005, 0.002, 0.001),
+    streak_colours=((1.00, 0.66, 0.18), (1.00, 0.47, 0.09), (1.00, 0.58, 0.13)),
+    haze_colours=((0.20, 0.09, 0.01), (0.14, 0.03, 0.01)),
+    haze_strength=0.45,
+    glow_colour=(0.42, 0.24, 0.04),
+    glow_strength=0.5,
     layers=[
-        Layer(80, 0.60, (2, 3), 0.22, 2.4, (0.6, 1.0), (0.30, 0.50)),
-        Layer(139, 0.50, (3, 4), 0.14, 1.5, (0.9, 1.6), (0.20, 0.40)),
-        Layer(223, 0.40, (4, 5), 0.09, 1.0, (1.4, 2.2), (0.12, 0.28)),
+        Layer(80, 0.60, (2, 3), 0.34, 2.4, (0.6, 1.0), (0.30, 0.50)),
+        Layer(139, 0.50, (3, 4), 0.18, 1.5, (0.9, 1.6), (0.20, 0.40)),
+        Layer(223, 0.40, (4, 5), 0.12, 1.0, (1.4, 2.2), (0.12, 0.28)),
     ],
 )
 
@@ -111,7 +111,10 @@ class WarpStream:
         self.haze_colours = [np.array(srgb_to_linear(c), dtype=np.float32)
                              for c in style.haze_colours]
 
-        envelope = smoothstep(0.07, 0.5, r) * (1.0 - 0.45 * smoothstep(0.95, 1.35, r))
+        # Streams come out from behind the level ring (it ends at about 0.42) and quieten
+        # towards the top and bottom, where the logo and the controls sit.
+        envelope = smoothstep(0.18, 0.62, r) * (1.0 - 0.45 * smoothstep(0.95, 1.35, r))
+        envelope *= 1.0 - 0.4 * smoothstep(0.55, 0.95, np.abs(dy))
         self.layers = []
         for layer in style.layers:
             k = layer.lanes
@@ -126,8 +129,11 @@ class WarpStream:
             phase = rng.random(k)
             colour_index = rng.integers(0, len(style.streak_colours), k)
             across_px = (lane_pos - np.floor(lane_pos) - offset[lane]) * (2 * np.pi * r * half / k)
-            width = layer.width_px * (0.55 + 0.45 * np.minimum(r, 1.3))
-            profile = np.exp(-(across_px / width) ** 2) * envelope * gain[lane] * layer.brightness
+            width = layer.width_px * (height / 800.0) * (0.55 + 0.45 * np.minimum(r, 1.3))
+            # A thin core in a wider glow: the glow carries the colour through 4:2:0 chroma.
+            profile = (np.exp(-(across_px / width) ** 2)
+                       + 0.3 * np.exp(-(across_px / (3.0 * width)) ** 2))
+            profile = profile * envelope * gain[lane] * layer.brightness
             colours = np.array([srgb_to_linear(c) for c in style.streak_colours],
                                dtype=np.float32)[colour_index[lane]]
             self.layers.append(dict(

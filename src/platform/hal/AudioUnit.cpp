@@ -5,6 +5,7 @@
 
 #include "platform/hal/AudioHardwareBackend.h"
 #include "platform/hal/ComponentRegistry.h"
+#include "platform/hal/UnitPropertyListeners.h"
 
 namespace brimo::hal {
 
@@ -17,6 +18,7 @@ struct ComponentInstanceRecord {
     std::atomic<bool> initialized{false};
     std::atomic<bool> started{false};
     std::atomic<AudioDeviceID> currentDevice{kAudioObjectUnknown};
+    UnitPropertyListeners listeners;
 };
 
 namespace {
@@ -37,6 +39,21 @@ OSStatus vetted(const ComponentInstanceRecord& instance, UnitCallKind kind, UInt
     call.scope = scope;
     call.element = element;
     return instance.backend->unitCallStatus(call);
+}
+
+// What the unit itself says of its run state: an output unit whose device I/O ended reads 0
+// although it was never stopped. A unit without the property is never running.
+bool reportsRunning(ComponentInstanceRecord& instance) {
+    UInt32 running = 0;
+    UInt32 size = sizeof running;
+    return instance.unit->getProperty(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0,
+                                      &running, size) == noErr &&
+           running != 0;
+}
+
+void announceRunState(ComponentInstanceRecord& instance) {
+    instance.listeners.announce(&instance, kAudioOutputUnitProperty_IsRunning,
+                                kAudioUnitScope_Global, 0);
 }
 
 }  // namespace
@@ -64,6 +81,11 @@ OSStatus AudioComponentInstanceNew(AudioComponent inComponent,
     if (instance->unit == nullptr) {
         return kAudioUnitErr_FailedInitialization;
     }
+    instance->unit->setPropertyChangeHandler([record = instance.get()](AudioUnitPropertyID id,
+                                                                       AudioUnitScope scope,
+                                                                       AudioUnitElement element) {
+        record->listeners.announce(record, id, scope, element);
+    });
     *outInstance = instance.release();
     return noErr;
 }
@@ -185,12 +207,18 @@ OSStatus AudioUnitUninitialize(AudioUnit inUnit) {
         return status;
     }
     // A started unit's callbacks must end before its resources go.
+    bool announce = false;
     if (inUnit->started.load()) {
+        announce = reportsRunning(*inUnit);
         inUnit->unit->stop();
         inUnit->started.store(false);
     }
     inUnit->initialized.store(false);
-    return inUnit->unit->uninitialize();
+    const OSStatus status = inUnit->unit->uninitialize();
+    if (announce) {
+        announceRunState(*inUnit);
+    }
+    return status;
 }
 
 OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionFlags,
@@ -221,7 +249,12 @@ OSStatus AudioOutputUnitStart(AudioUnit inUnit) {
         return kAudioUnitErr_Uninitialized;
     }
     if (inUnit->started.load()) {
-        return noErr;
+        if (reportsRunning(*inUnit)) {
+            return noErr;
+        }
+        // The device's I/O ended by itself: what is left of it goes before a fresh start.
+        inUnit->unit->stop();
+        inUnit->started.store(false);
     }
     if (const OSStatus status = vetted(*inUnit, UnitCallKind::start); status != noErr) {
         return status;
@@ -229,6 +262,7 @@ OSStatus AudioOutputUnitStart(AudioUnit inUnit) {
     const OSStatus status = inUnit->unit->start();
     if (status == noErr) {
         inUnit->started.store(true);
+        announceRunState(*inUnit);
     }
     return status;
 }
@@ -243,11 +277,32 @@ OSStatus AudioOutputUnitStop(AudioUnit inUnit) {
     if (const OSStatus status = vetted(*inUnit, UnitCallKind::stop); status != noErr) {
         return status;
     }
+    const bool wasRunning = reportsRunning(*inUnit);
     const OSStatus status = inUnit->unit->stop();
     if (status == noErr) {
         inUnit->started.store(false);
+        if (wasRunning) {
+            announceRunState(*inUnit);
+        }
     }
     return status;
+}
+
+OSStatus AudioUnitAddPropertyListener(AudioUnit inUnit, AudioUnitPropertyID inID,
+                                      AudioUnitPropertyListenerProc inProc, void* inProcUserData) {
+    if (inUnit == nullptr) {
+        return kAudio_ParamError;
+    }
+    return inUnit->listeners.add(inID, inProc, inProcUserData);
+}
+
+OSStatus AudioUnitRemovePropertyListenerWithUserData(AudioUnit inUnit, AudioUnitPropertyID inID,
+                                                     AudioUnitPropertyListenerProc inProc,
+                                                     void* inProcUserData) {
+    if (inUnit == nullptr) {
+        return kAudio_ParamError;
+    }
+    return inUnit->listeners.remove(inID, inProc, inProcUserData);
 }
 
 }  // namespace brimo::hal

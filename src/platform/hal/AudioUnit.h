@@ -95,6 +95,12 @@ struct AURenderCallbackStruct {
 };
 static_assert(sizeof(AURenderCallbackStruct) == 16);
 
+// Told that a property of the unit changed (scope and element of the change). Runs on whatever
+// thread made the change: a control call's, or a thread of the audio backend.
+using AudioUnitPropertyListenerProc = void (*)(void* inRefCon, AudioUnit inUnit,
+                                               AudioUnitPropertyID inID, AudioUnitScope inScope,
+                                               AudioUnitElement inElement);
+
 // ---- Components -----------------------------------------------------------------------------
 
 // The next registered component after inComponent (null: the first) that matches inDesc; a
@@ -140,8 +146,24 @@ OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionF
                          UInt32 inNumberFrames, AudioBufferList* ioData);
 
 // Output units only. Start needs an initialized unit; when Stop returns, none of the unit's
-// callbacks is running or will run until the next start.
+// callbacks is running or will run until the next start. Starting a unit whose device I/O
+// ended by itself (kAudioOutputUnitProperty_IsRunning reads 0) starts it afresh.
 OSStatus AudioOutputUnitStart(AudioUnit inUnit);
 OSStatus AudioOutputUnitStop(AudioUnit inUnit);
+
+// ---- Property listeners ---------------------------------------------------------------------
+// kAudioOutputUnitProperty_IsRunning is announced whenever its value changes: after a start or
+// stop (on the calling thread), and when the device's I/O ends without a stop because the
+// device went away or the audio server ended the stream (on a thread of the backend, which may
+// hold the device's lock: a listener hands the news to a queue of its own and never stops,
+// uninitializes or disposes the unit from inside). Disposing a unit announces nothing.
+// Adding the same (property, proc, user data) twice keeps one. When removal returns on a thread
+// other than the listener's own, the listener is not running and will not run again.
+OSStatus AudioUnitAddPropertyListener(AudioUnit inUnit, AudioUnitPropertyID inID,
+                                      AudioUnitPropertyListenerProc inProc, void* inProcUserData);
+// Removing a registration that does not exist is no error.
+OSStatus AudioUnitRemovePropertyListenerWithUserData(AudioUnit inUnit, AudioUnitPropertyID inID,
+                                                     AudioUnitPropertyListenerProc inProc,
+                                                     void* inProcUserData);
 
 }  // namespace brimo::hal

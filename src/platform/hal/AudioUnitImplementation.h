@@ -70,6 +70,25 @@ class AudioUnitImplementation {
     // Output units override both; other units cannot be started.
     virtual OSStatus start() { return kAudioUnitErr_InvalidProperty; }
     virtual OSStatus stop() { return kAudioUnitErr_InvalidProperty; }
+
+    using PropertyChangeHandler =
+        std::function<void(AudioUnitPropertyID, AudioUnitScope, AudioUnitElement)>;
+    // Set once by AudioComponentInstanceNew, before any other call: where the unit reports a
+    // change that no call made (an output unit's device I/O ending by itself).
+    void setPropertyChangeHandler(PropertyChangeHandler handler) {
+        propertyChanged_ = std::move(handler);
+    }
+
+  protected:
+    void announcePropertyChange(AudioUnitPropertyID id, AudioUnitScope scope,
+                                AudioUnitElement element) const {
+        if (propertyChanged_) {
+            propertyChanged_(id, scope, element);
+        }
+    }
+
+  private:
+    PropertyChangeHandler propertyChanged_;
 };
 
 using AudioUnitFactory = std::function<std::unique_ptr<AudioUnitImplementation>()>;

@@ -1,6 +1,7 @@
 #include "platform/hal/HalOutputUnit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -210,7 +211,8 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
             case kAudioUnitProperty_MaximumFramesPerSlice:
                 return writeValue(maximumFrames_, data, dataSize);
             case kAudioOutputUnitProperty_IsRunning:
-                return writeValue(static_cast<UInt32>(started_), data, dataSize);
+                return writeValue(static_cast<UInt32>(started_ && !ioEnded_.load()), data,
+                                  dataSize);
             case kAudioOutputUnitProperty_HasIO: {
                 DeviceIOFormat format;
                 if (const OSStatus status = deviceFormat(format); status != noErr) {
@@ -301,6 +303,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         }
         capture_.rewind();
         playback_.rewind();
+        ioEnded_.store(false);
         const OSStatus status =
             backend_->startDeviceIO(device_, *this, captureEnabled_, playbackEnabled_);
         started_ = status == noErr;
@@ -369,6 +372,14 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
 
   private:
     // ---- Device I/O, on the device's thread.
+
+    // The device went away or the server ended the stream: the unit reads as not running
+    // from now on, and says so; stopDeviceIO is still due at the next stop.
+    void deviceIODidStop(OSStatus /*reason*/) override {
+        if (!ioEnded_.exchange(true)) {
+            announcePropertyChange(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0);
+        }
+    }
 
     void deviceDidCapture(const float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate,
                           const AudioTimeStamp& time) override {
@@ -697,6 +708,8 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
     UInt32 maximumFrames_ = kDefaultMaximumFramesPerSlice;
     bool initialized_ = false;
     bool started_ = false;
+    // Set on the device's thread when its I/O ends by itself, read on the control thread.
+    std::atomic<bool> ioEnded_{false};
 
     AudioDeviceID device_ = kAudioObjectUnknown;
     Direction capture_;

@@ -32,6 +32,15 @@ void SimDevice::shutDown() {
     }
 }
 
+void SimDevice::endIO(OSStatus reason) {
+    const std::lock_guard guard(mutex_);
+    const std::vector<Client> ended = std::move(clients_);
+    clients_.clear();
+    for (const Client& c : ended) {
+        c.client->deviceIODidStop(reason);
+    }
+}
+
 void SimDevice::setFormat(const Format& format) {
     {
         const std::lock_guard guard(mutex_);

@@ -54,6 +54,11 @@ class SimDevice {
     [[nodiscard]] std::optional<UInt64> nextCycleTime() const;
     void runCycleDueAt(UInt64 time);
 
+    // Ends the I/O of every unit on the device: each is told once, with `reason`, on this
+    // thread and under the device's lock (so never during one of its cycles), and is called no
+    // more. Signals stay.
+    void endIO(OSStatus reason);
+
     // Ends the real-time thread, if any, for good. The device is silent afterwards.
     void shutDown();
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <numeric>
 #include <stdexcept>
+#include <string>
 
 #include "platform/hal/sim/FaultTable.h"
 #include "platform/hal/sim/ListenerHub.h"
@@ -110,6 +111,7 @@ struct DeviceEntry {
     std::vector<AudioStreamID> outputStreamIDs;
     SimDevice::Format format;
     std::shared_ptr<SimDevice> io;
+    DeviceConfig config;  // as added, for a replug or a server's return
 };
 
 struct SimulatedAudioBackend::State {
@@ -130,6 +132,11 @@ struct SimulatedAudioBackend::State {
     AudioDeviceID defaultInput = kAudioObjectUnknown;
     std::map<SignalID, std::weak_ptr<SimDevice>> signals;
     SignalID nextSignal = 1;
+    // While the server is stopped: what comes back with it.
+    bool serverRunning = true;
+    std::vector<DeviceConfig> parkedDevices;
+    std::string parkedDefaultOutputUID;
+    std::string parkedDefaultInputUID;
 
     DeviceEntry* find(AudioDeviceID id) {
         const auto it = std::find_if(devices.begin(), devices.end(),
@@ -158,6 +165,47 @@ struct SimulatedAudioBackend::State {
             id = nextStreamID++;
         }
         return ids;
+    }
+
+    // A new device under `id` (unknown: the next free one), appended to the list.
+    DeviceEntry& addEntry(DeviceConfig config) {
+        AudioDeviceID id = config.id;
+        if (id == kAudioObjectUnknown) {
+            while (find(nextDeviceID) != nullptr) {
+                ++nextDeviceID;
+            }
+            id = nextDeviceID++;
+        } else if (id <= kAudioObjectSystemObject || id >= kFirstStreamID || find(id) != nullptr) {
+            throw std::invalid_argument("device ID " + std::to_string(id) + " is taken");
+        }
+        DeviceEntry entry;
+        entry.config = config;
+        entry.config.id = kAudioObjectUnknown;
+        entry.id = id;
+        entry.name = std::move(config.name);
+        entry.uid = std::move(config.uid);
+        entry.inputStreamIDs = newStreamIDs(config.inputStreams.size());
+        entry.outputStreamIDs = newStreamIDs(config.outputStreams.size());
+        entry.inputStreams = std::move(config.inputStreams);
+        entry.outputStreams = std::move(config.outputStreams);
+        entry.format = {config.nominalSampleRate, config.bufferFrameSize, config.driftPpm,
+                        channelSum(entry.inputStreams), channelSum(entry.outputStreams)};
+        const auto recordingFrames = static_cast<UInt32>(
+            std::max(1.0, std::ceil(config.recordingSeconds * config.nominalSampleRate)));
+        entry.io =
+            std::make_shared<SimDevice>(clock, entry.format, config.loopback, recordingFrames);
+        devices.push_back(std::move(entry));
+        generation.fetch_add(1);
+        return devices.back();
+    }
+
+    AudioDeviceID idOfUID(const std::string& uid, bool output) const {
+        for (const auto& d : devices) {
+            if (d.uid == uid && !(output ? d.outputStreams : d.inputStreams).empty()) {
+                return d.id;
+            }
+        }
+        return kAudioObjectUnknown;
     }
 
     // The first device with that side, the next default when the default goes.
@@ -251,6 +299,16 @@ struct SimulatedAudioBackend::State {
     }
 };
 
+namespace {
+
+template <typename BackendState>
+std::shared_ptr<SimDevice> deviceIOOf(BackendState& state, AudioDeviceID device) {
+    const std::lock_guard guard(state.mutex);
+    return state.existing(device).io;
+}
+
+}  // namespace
+
 SimulatedAudioBackend::SimulatedAudioBackend(ClockMode mode)
     : mode_(mode), state_(std::make_unique<State>(mode)) {}
 
@@ -278,32 +336,11 @@ AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
     State& s = *state_;
     bool newDefaultOutput = false;
     bool newDefaultInput = false;
-    AudioDeviceID id = config.id;
+    AudioDeviceID id = kAudioObjectUnknown;
     {
         const std::lock_guard guard(s.mutex);
-        if (id == kAudioObjectUnknown) {
-            while (s.find(s.nextDeviceID) != nullptr) {
-                ++s.nextDeviceID;
-            }
-            id = s.nextDeviceID++;
-        } else if (id <= kAudioObjectSystemObject || id >= kFirstStreamID ||
-                   s.find(id) != nullptr) {
-            throw std::invalid_argument("device ID " + std::to_string(id) + " is taken");
-        }
-        DeviceEntry entry;
-        entry.id = id;
-        entry.name = std::move(config.name);
-        entry.uid = std::move(config.uid);
-        entry.inputStreamIDs = s.newStreamIDs(config.inputStreams.size());
-        entry.outputStreamIDs = s.newStreamIDs(config.outputStreams.size());
-        entry.inputStreams = std::move(config.inputStreams);
-        entry.outputStreams = std::move(config.outputStreams);
-        entry.format = {config.nominalSampleRate, config.bufferFrameSize, config.driftPpm,
-                        channelSum(entry.inputStreams), channelSum(entry.outputStreams)};
-        const auto recordingFrames = static_cast<UInt32>(
-            std::max(1.0, std::ceil(config.recordingSeconds * config.nominalSampleRate)));
-        entry.io =
-            std::make_shared<SimDevice>(s.clock, entry.format, config.loopback, recordingFrames);
+        const DeviceEntry& entry = s.addEntry(std::move(config));
+        id = entry.id;
         if (s.defaultOutput == kAudioObjectUnknown && !entry.outputStreams.empty()) {
             s.defaultOutput = id;
             newDefaultOutput = true;
@@ -312,8 +349,6 @@ AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
             s.defaultInput = id;
             newDefaultInput = true;
         }
-        s.devices.push_back(std::move(entry));
-        s.generation.fetch_add(1);
     }
     s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
     if (newDefaultOutput) {
@@ -346,6 +381,7 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
             inputMoved = true;
         }
     }
+    io->endIO(kAudioHardwareBadDeviceError);
     io->shutDown();
     s.listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceIsAlive));
     s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
@@ -497,6 +533,114 @@ std::vector<AudioDeviceID> SimulatedAudioBackend::devices() const {
     return ids;
 }
 
+// ---- Device I/O and the server going away ---------------------------------------------------
+
+void SimulatedAudioBackend::killDeviceIO(AudioDeviceID device, OSStatus reason) {
+    deviceIOOf(*state_, device)->endIO(reason);
+}
+
+AudioDeviceID SimulatedAudioBackend::replugDevice(AudioDeviceID device) {
+    DeviceConfig config;
+    {
+        const std::lock_guard guard(state_->mutex);
+        config = state_->existing(device).config;
+    }
+    removeDevice(device);
+    return addDevice(std::move(config));
+}
+
+void SimulatedAudioBackend::stopServer() {
+    State& s = *state_;
+    std::vector<DeviceEntry> gone;
+    bool hadOutput = false;
+    bool hadInput = false;
+    {
+        const std::lock_guard guard(s.mutex);
+        if (!s.serverRunning) {
+            return;
+        }
+        s.serverRunning = false;
+        gone = std::move(s.devices);
+        s.devices.clear();
+        s.generation.fetch_add(1);
+        s.parkedDevices.clear();
+        s.parkedDefaultOutputUID.clear();
+        s.parkedDefaultInputUID.clear();
+        for (const auto& d : gone) {
+            s.parkedDevices.push_back(d.config);
+            if (d.id == s.defaultOutput) {
+                s.parkedDefaultOutputUID = d.uid;
+            }
+            if (d.id == s.defaultInput) {
+                s.parkedDefaultInputUID = d.uid;
+            }
+        }
+        hadOutput = s.defaultOutput != kAudioObjectUnknown;
+        hadInput = s.defaultInput != kAudioObjectUnknown;
+        s.defaultOutput = kAudioObjectUnknown;
+        s.defaultInput = kAudioObjectUnknown;
+    }
+    for (const auto& d : gone) {
+        d.io->endIO(kAudioHardwareNotRunningError);
+        d.io->shutDown();
+    }
+    for (const auto& d : gone) {
+        s.listeners.changed(d.id, globalAddress(kAudioDevicePropertyDeviceIsAlive));
+    }
+    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
+    if (hadOutput) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+    }
+    if (hadInput) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
+    }
+}
+
+void SimulatedAudioBackend::startServer() {
+    State& s = *state_;
+    bool outputChanged = false;
+    bool inputChanged = false;
+    {
+        const std::lock_guard guard(s.mutex);
+        if (s.serverRunning) {
+            return;
+        }
+        s.serverRunning = true;
+        for (auto& config : s.parkedDevices) {
+            s.addEntry(std::move(config));
+        }
+        s.parkedDevices.clear();
+        const AudioDeviceID oldOutput = s.defaultOutput;
+        const AudioDeviceID oldInput = s.defaultInput;
+        s.defaultOutput = s.idOfUID(s.parkedDefaultOutputUID, true);
+        if (s.defaultOutput == kAudioObjectUnknown) {
+            s.defaultOutput = s.firstWith(true);
+        }
+        s.defaultInput = s.idOfUID(s.parkedDefaultInputUID, false);
+        if (s.defaultInput == kAudioObjectUnknown) {
+            s.defaultInput = s.firstWith(false);
+        }
+        outputChanged = s.defaultOutput != oldOutput;
+        inputChanged = s.defaultInput != oldInput;
+    }
+    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
+    if (outputChanged) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+    }
+    if (inputChanged) {
+        s.listeners.changed(kAudioObjectSystemObject,
+                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
+    }
+}
+
+bool SimulatedAudioBackend::isServerRunning() const {
+    const std::lock_guard guard(state_->mutex);
+    return state_->serverRunning;
+}
+
 // ---- Failures --------------------------------------------------------------------------------
 
 void SimulatedAudioBackend::failProperty(const PropertyFault& fault) {
@@ -622,30 +766,20 @@ UInt64 SimulatedAudioBackend::now() const {
 
 // ---- Observation -----------------------------------------------------------------------------
 
-namespace {
-
-template <typename BackendState>
-std::shared_ptr<SimDevice> deviceIO(BackendState& state, AudioDeviceID device) {
-    const std::lock_guard guard(state.mutex);
-    return state.existing(device).io;
-}
-
-}  // namespace
-
 Recording SimulatedAudioBackend::recording(AudioDeviceID device) const {
-    return deviceIO(*state_, device)->recording();
+    return deviceIOOf(*state_, device)->recording();
 }
 
 void SimulatedAudioBackend::clearRecording(AudioDeviceID device) {
-    deviceIO(*state_, device)->clearRecording();
+    deviceIOOf(*state_, device)->clearRecording();
 }
 
 bool SimulatedAudioBackend::isRunning(AudioDeviceID device) const {
-    return deviceIO(*state_, device)->isRunning();
+    return deviceIOOf(*state_, device)->isRunning();
 }
 
 UInt64 SimulatedAudioBackend::cycleCount(AudioDeviceID device) const {
-    return deviceIO(*state_, device)->cycleCount();
+    return deviceIOOf(*state_, device)->cycleCount();
 }
 
 void SimulatedAudioBackend::waitForNotifications() {

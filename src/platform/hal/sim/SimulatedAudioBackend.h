@@ -144,6 +144,27 @@ class SimulatedAudioBackend final : public AudioHardwareBackend {
     void setDefaultInputDevice(AudioDeviceID device);
     [[nodiscard]] std::vector<AudioDeviceID> devices() const;
 
+    // ---- The device's I/O and the audio server going away. A unit whose I/O ends this way is
+    // told once through DeviceIOClient::deviceIODidStop, on the calling thread, never during one
+    // of the device's cycles; removeDevice tells it the same with kAudioHardwareBadDeviceError.
+    // Ends the I/O of every unit on the device, as a server that kills a stream; the device
+    // stays.
+    void killDeviceIO(AudioDeviceID device, OSStatus reason = kAudioHardwareNotRunningError);
+    // Removes the device and adds it again as it was first configured, under a new ID (an
+    // unplug and replug, a Bluetooth reconnect); returns that ID. Its signals end with it.
+    AudioDeviceID replugDevice(AudioDeviceID device);
+    // The server stops: every device vanishes at once and the defaults read as none. Units on
+    // them are told with kAudioHardwareNotRunningError.
+    void stopServer();
+    // The server is back: the devices it had, in their order, under new IDs, with the defaults
+    // they had (by UID). Listeners hear one change of each kind.
+    void startServer();
+    void restartServer() {
+        stopServer();
+        startServer();
+    }
+    [[nodiscard]] bool isServerRunning() const;
+
     // ---- Failures, in force until clearFaults().
     void failProperty(const PropertyFault& fault);
     // Reads of the text property succeed but yield no string.

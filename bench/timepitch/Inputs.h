@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Shifters.h"
+
+namespace brimo::bench {
+
+// One input of the CPU measurements: 48 kHz stereo, or why it could not be made.
+struct Input {
+    std::string name;
+    Stereo audio;
+    std::string missing;  // empty when `audio` holds the input
+};
+
+// Every kind of material the render thread meets, `seconds` long each: a steady tone, white
+// noise, the music-like mixture with onsets, dense orchestral-like material, drums, speech-like
+// sound, silence, a sweep, and real recorded music decoded from the Debian package's file.
+std::vector<Input> cpuInputs(double seconds);
+
+// The real music alone: `seconds` from `offset` seconds into the recording.
+Input realMusic(double offset, double seconds);
+
+}  // namespace brimo::bench

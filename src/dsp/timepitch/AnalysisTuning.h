@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cmath>
+#include <numbers>
+
+// The partial analysis' tuning, shared by its peak tracking, cluster fitting and regions.
+namespace brimo::timepitch::analysis {
+
+inline constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+// Half-width, in bins, of the main lobe that each partial's fit is judged on.
+inline constexpr int kLobe = 2;
+// Partials closer than this (bins) are fitted together. Beyond it a neighbour's side lobes are
+// some 40 dB down in a partial's bins; what that leaves in the residual lies in the partial's
+// own peak region and moves with it, so the output hardly depends on it.
+inline constexpr double kClusterGap = 5.0;
+inline constexpr int kMaxCluster = 16;
+// How far, in bins, a partial's window transform is taken into the fit: its side lobes are
+// about 60 dB down there.
+inline constexpr int kReach = 8;
+// A peak this far below the loudest one in the frame is left alone: its own level is its error.
+inline constexpr double kRelativeFloor = 1e-10;
+// A partial is shifted only when the fit leaves at most this share of its energy unexplained.
+inline constexpr double kFitTolerance = 0.01;
+// A partial without a peak of its own is followed on while the fit explained it at least once
+// in the last few frames (attacks of neighbours spoil fits for a while) and it is no more than
+// 60 dB below the loudest partial.
+inline constexpr int kGraceFrames = 6;
+// Only partials followed for this many frames, or fitted well in the last one, count as
+// established enough to be looked for.
+inline constexpr int kSettledFrames = 3;
+inline constexpr double kHiddenFloor = 1e-6;
+// Where the fit leaves at least this share of a bin's power unexplained, at a peak of the
+// unexplained power, a partial is assumed to hide.
+inline constexpr double kDiscoverShare = 0.1;
+// Gauss-Newton steps on the frequencies of a group of close partials, and the largest change
+// of a frequency (bins) one step may make.
+inline constexpr int kFrequencySteps = 4;
+inline constexpr double kLargestFrequencyStep = 0.25;
+// Partials closer than this (bins) share their main lobes; and the share of a run's energy
+// that, once unexplained, needs no further step.
+inline constexpr double kLobeOverlap = 3.5;
+inline constexpr double kSolvedShare = 1e-4;
+// A group whose fit leaves more than this share of its power unexplained is mostly noise:
+// neither solving for its frequencies nor looking for more partials in it helps.
+inline constexpr double kNoiseShare = 0.25;
+// A partial whose frequency moved less than this (bins) since its amplitudes were fitted keeps
+// them: the fit would change by far less than its tolerance.
+inline constexpr double kRefitBins = 1e-3;
+// A peak whose frequency from its shape and from its phase advance differ by more than this
+// (bins), among at least kCrowdPeaks other peaks within kCrowdReach bins, is noise: it is
+// moved with its region but not fitted.
+inline constexpr double kTonalAgreement = 0.15;
+inline constexpr int kCrowdReach = 16;
+inline constexpr int kCrowdPeaks = 7;
+// A partial without a peak of its own is not taken closer than this (bins) to another one: the
+// fit could not tell them apart.
+inline constexpr double kSameBins = 1.0;
+
+inline double wrapPhase(double phase) {
+    return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
+}
+
+}  // namespace brimo::timepitch::analysis

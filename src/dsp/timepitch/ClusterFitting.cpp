@@ -1,0 +1,364 @@
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/PartialAnalyzer.h"
+#include "dsp/timepitch/SymmetricSolve.h"
+
+namespace brimo::timepitch {
+
+using namespace analysis;
+
+int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
+    int end = first + 1;
+    if (!jointFit) {
+        return end;
+    }
+    while (end < cur_->fitCount && end - first < kMaxCluster &&
+           cur_->partials[static_cast<std::size_t>(end)].bins -
+                   cur_->partials[static_cast<std::size_t>(end - 1)].bins <
+               kClusterGap) {
+        ++end;
+    }
+    return end;
+}
+
+void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                                    bool onlyMoved) {
+    for (int first = 0; first < cur_->fitCount;) {
+        const int end = clusterEnd(first, jointFit);
+        bool moved = !onlyMoved;
+        for (int j = first; j < end; ++j) {
+            moved = moved || cur_->partials[static_cast<std::size_t>(j)].moved;
+            cur_->partials[static_cast<std::size_t>(j)].moved = false;
+        }
+        if (moved) {
+            fitCluster(spectra, first, end);
+        }
+        first = end;
+    }
+}
+
+void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
+    const int n = last - first;
+    const int lo = std::max(
+        0, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
+               kLobe);
+    const int hi = std::min(
+        bins_ - 1,
+        static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(last - 1)].bins)) +
+            kLobe);
+
+    // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
+    // with B and C the window transform at the partial plus or minus its mirror images. Only
+    // partials near a bin reach it; farther ones are below the fit's tolerance there.
+    double gramB[kMaxCluster * kMaxCluster] = {};
+    double gramC[kMaxCluster * kMaxCluster] = {};
+    double rhsB[kMaxChannels * kMaxCluster] = {};
+    double rhsC[kMaxChannels * kMaxCluster] = {};
+    float b[kMaxCluster];
+    float c[kMaxCluster];
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        nearby(first, n, k, from, to);
+        for (int j = from; j < to; ++j) {
+            const double nu =
+                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)].bins;
+            const float direct = window_.at(k - nu);
+            const float mirror = mirrorAt(k, nu);
+            b[j] = direct + mirror;
+            c[j] = direct - mirror;
+        }
+        for (int j = from; j < to; ++j) {
+            for (int l = from; l <= j; ++l) {
+                gramB[j * n + l] += static_cast<double>(b[j]) * b[l];
+                gramC[j * n + l] += static_cast<double>(c[j]) * c[l];
+            }
+            for (int ch = 0; ch < channels_; ++ch) {
+                const std::complex<float> x = spectra[ch][k];
+                rhsB[ch * n + j] += static_cast<double>(x.real()) * b[j];
+                rhsC[ch * n + j] += static_cast<double>(x.imag()) * c[j];
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < j; ++l) {
+            gramB[l * n + j] = gramB[j * n + l];
+            gramC[l * n + j] = gramC[j * n + l];
+        }
+    }
+    solveSymmetric(gramB, n, rhsB, channels_);
+    solveSymmetric(gramC, n, rhsC, channels_);
+    for (int j = 0; j < n; ++j) {
+        for (int ch = 0; ch < channels_; ++ch) {
+            cur_->amplitudes[amplitudeIndex(first + j, ch)] = {
+                static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
+        }
+    }
+}
+
+void PartialAnalyzer::nearby(int first, int n, int bin, int& from, int& to) const {
+    while (from < n &&
+           cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(from)].bins <=
+               bin - kReach) {
+        ++from;
+    }
+    to = std::max(to, from);
+    while (to < n &&
+           cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(to)].bins <
+               bin + kReach) {
+        ++to;
+    }
+}
+
+float PartialAnalyzer::mirrorAt(int bin, double nu) const {
+    // The images at −ν and N − ν matter only near DC and the Nyquist frequency.
+    const double image = frameSize_;
+    if (bin + nu >= kReach && bin + nu - image <= -kReach) {
+        return 0.0F;
+    }
+    return window_.at(bin + nu) + window_.at(bin + nu - image);
+}
+
+std::complex<double> PartialAnalyzer::model(int first, int n, int bin, int channel, int& from,
+                                            int& to) const {
+    nearby(first, n, bin, from, to);
+    std::complex<double> sum;
+    for (int l = first + from; l < first + to; ++l) {
+        const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
+        const std::complex<double> z(amplitude(l, channel));
+        sum += z * static_cast<double>(window_.at(bin - nu)) +
+               std::conj(z) * static_cast<double>(mirrorAt(bin, nu));
+    }
+    return sum;
+}
+
+void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* spectra) {
+    // Partials within each other's main lobe bias each other's peaks and phase advances;
+    // where such a run's fit leaves much unexplained, its frequencies are solved together with
+    // the amplitudes (Gauss-Newton on the frequencies, the amplitudes refitted at every step).
+    // Farther partials take part in the model only.
+    for (int first = 0; first < cur_->fitCount;) {
+        const int end = clusterEnd(first, true);
+        for (int run = first; run < end;) {
+            int runEnd = run + 1;
+            while (runEnd < end &&
+                   cur_->partials[static_cast<std::size_t>(runEnd)].bins -
+                           cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins <
+                       kLobeOverlap) {
+                ++runEnd;
+            }
+            double unexplained = 1.0;
+            for (int iteration = 0; runEnd - run > 1 && iteration < kFrequencySteps; ++iteration) {
+                const double before = unexplained;
+                unexplained = stepFrequencies(spectra, first, end - first, run, runEnd);
+                // Converged, or decaying and gliding partials the step cannot help.
+                if (unexplained <= kSolvedShare || unexplained > kNoiseShare ||
+                    unexplained > 0.8 * before) {
+                    break;
+                }
+                fitCluster(spectra, first, end);
+            }
+            run = runEnd;
+        }
+        first = end;
+    }
+}
+
+double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
+                                        int runFirst, int runEnd) {
+    const int lo = std::max(
+        1, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runFirst)].bins)) -
+               kLobe);
+    const int hi = std::min(
+        bins_ - 2,
+        static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins)) +
+            kLobe);
+    const int m = runEnd - runFirst;
+    double normal[kMaxCluster * kMaxCluster] = {};
+    double gradient[kMaxCluster] = {};
+    std::complex<double> derivative[kMaxCluster];
+    double residualEnergy = 0.0;
+    double ownEnergy = 0.0;
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        for (int ch = 0; ch < channels_; ++ch) {
+            const std::complex<double> r =
+                std::complex<double>(spectra[ch][k]) - model(first, n, k, ch, from, to);
+            residualEnergy += std::norm(r);
+            ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
+            for (int j = 0; j < m; ++j) {
+                const double nu =
+                    cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
+                        .bins;
+                derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) *
+                                static_cast<double>(window_.slope(k - nu));
+            }
+            for (int j = 0; j < m; ++j) {
+                gradient[j] += std::real(std::conj(derivative[j]) * r);
+                for (int l = 0; l <= j; ++l) {
+                    normal[j * m + l] += std::real(std::conj(derivative[j]) * derivative[l]);
+                }
+            }
+        }
+    }
+    const double unexplained = ownEnergy > 0.0 ? residualEnergy / ownEnergy : 0.0;
+    if (unexplained <= kSolvedShare) {
+        return unexplained;
+    }
+    for (int j = 0; j < m; ++j) {
+        for (int l = 0; l < j; ++l) {
+            normal[l * m + j] = normal[j * m + l];
+        }
+    }
+    solveSymmetric(normal, m, gradient, 1);
+    for (int j = 0; j < m; ++j) {
+        Partial& partial =
+            cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)];
+        partial.bins += std::clamp(gradient[j], -kLargestFrequencyStep, kLargestFrequencyStep);
+        partial.moved = true;
+    }
+    // Steps may reorder neighbours; the fit needs them in order.
+    std::sort(cur_->partials.begin() + runFirst, cur_->partials.begin() + runEnd,
+              [](const Partial& a, const Partial& b) { return a.bins < b.bins; });
+    return unexplained;
+}
+
+void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, bool jointFit) {
+    // Where the fit of a group of partials leaves a peak of unexplained power, one more
+    // partial is taken to hide there (close partials that never showed peaks of their own).
+    const int known = cur_->fitCount;
+    const int before = cur_->count;
+    for (int first = 0; first < known;) {
+        const int end = clusterEnd(first, jointFit);
+        const int n = end - first;
+        const int lo = std::max(
+            1, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
+                   kLobe);
+        const int hi = std::min(
+            bins_ - 2,
+            static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(end - 1)].bins)) +
+                kLobe);
+        int from = 0;
+        int to = 0;
+        double best = 0.0;
+        int bestBin = -1;
+        double below = 0.0;
+        double at = 0.0;
+        double unexplained = 0.0;
+        double held = 0.0;
+        for (int k = lo - 1; k <= hi + 1; ++k) {
+            double residual = 0.0;
+            for (int c = 0; c < channels_; ++c) {
+                residual += std::norm(std::complex<double>(spectra[c][k]) -
+                                      model(first, n, k, c, from, to));
+            }
+            unexplained += residual;
+            held += power_[static_cast<std::size_t>(k)];
+            // A local maximum of the unexplained power one bin back.
+            if (k > lo && k - 1 <= hi && at > below && at >= residual &&
+                at >= kDiscoverShare * power_[static_cast<std::size_t>(k) - 1] && at > best) {
+                best = at;
+                bestBin = k - 1;
+            }
+            below = at;
+            at = residual;
+        }
+        // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
+        // explains has a partial missing.
+        if (bestBin > 0 && unexplained <= kNoiseShare * held) {
+            addPartial(bestBin + unexplainedPeakOffset(spectra, first, n, bestBin), -1);
+        }
+        first = end;
+    }
+    if (cur_->count > before) {
+        sortPartials();
+    }
+}
+
+double PartialAnalyzer::unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
+                                              int n, int bin) const {
+    // A parabola through the logarithms of the unexplained power around its peak.
+    double level[3];
+    int from = 0;
+    int to = 0;
+    for (int i = 0; i < 3; ++i) {
+        double residual = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            residual += std::norm(std::complex<double>(spectra[c][bin - 1 + i]) -
+                                  model(first, n, bin - 1 + i, c, from, to));
+        }
+        level[i] = std::log(residual + 1e-30);
+    }
+    const double curvature = level[0] - 2.0 * level[1] + level[2];
+    return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
+}
+
+void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
+    for (int j = cur_->fitCount; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        const Partial* previous = partial.previous >= 0
+                                      ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
+                                      : nullptr;
+        partial.fitsWell = false;
+        partial.isShifted = false;
+        partial.hasFitted = previous != nullptr && previous->hasFitted;
+        partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
+        // Not fitted: no amplitude for the next frame to measure a phase advance against.
+        for (int c = 0; c < channels_; ++c) {
+            cur_->amplitudes[amplitudeIndex(j, c)] = {};
+        }
+    }
+    for (int first = 0; first < cur_->fitCount;) {
+        const int end = clusterEnd(first, jointFit);
+        const int n = end - first;
+        for (int j = first; j < end; ++j) {
+            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+            const int centre = static_cast<int>(std::lround(partial.bins));
+            double residual = 0.0;
+            double own = 0.0;
+            int from = 0;
+            int to = 0;
+            for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
+                 ++k) {
+                const double direct = window_.at(k - partial.bins);
+                for (int ch = 0; ch < channels_; ++ch) {
+                    own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
+                    residual += std::norm(std::complex<double>(spectra[ch][k]) -
+                                          model(first, n, k, ch, from, to));
+                }
+            }
+            // A fit that explains the bins with much more energy than they hold is two close
+            // partials cancelling each other, not a description of the sound.
+            double held = 0.0;
+            for (int ch = 0; ch < channels_; ++ch) {
+                held += std::norm(spectra[ch][std::clamp(centre, 0, bins_ - 1)]);
+            }
+            const double peak = static_cast<double>(window_.at(0.0));
+            double fitted = 0.0;
+            for (int ch = 0; ch < channels_; ++ch) {
+                fitted += std::norm(std::complex<double>(amplitude(j, ch))) * peak * peak;
+            }
+            const bool plausible = fitted <= 4.0 * held;
+            const double share = own > 0.0 && plausible ? residual / own : 1e30;
+            partial.fitsWell = share <= kFitTolerance;
+            partial.hasFitted =
+                partial.fitsWell ||
+                (partial.previous >= 0 &&
+                 prev_->partials[static_cast<std::size_t>(partial.previous)].hasFitted);
+            partial.isShifted = partial.fitsWell && partial.previous >= 0;
+            partial.misfits =
+                partial.fitsWell
+                    ? 0
+                    : (partial.previous >= 0
+                           ? prev_->partials[static_cast<std::size_t>(partial.previous)].misfits
+                           : kGraceFrames) +
+                          1;
+        }
+        first = end;
+    }
+}
+
+}  // namespace brimo::timepitch

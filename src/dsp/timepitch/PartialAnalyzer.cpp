@@ -1,0 +1,127 @@
+#include "dsp/timepitch/PartialAnalyzer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/timepitch/AnalysisTuning.h"
+
+namespace brimo::timepitch {
+
+using namespace analysis;
+
+void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
+    frameSize_ = frameSize;
+    bins_ = frameSize / 2 + 1;
+    channels_ = std::clamp(channels, 1, kMaxChannels);
+    maxPartials_ = maxPartials;
+    window_.prepare(frameSize, kHann, 40);
+    const auto partials = static_cast<std::size_t>(maxPartials);
+    power_.assign(static_cast<std::size_t>(bins_), 0.0F);
+    peakBins_.assign(static_cast<std::size_t>(bins_), 0);
+    for (PartialFrame& frame : frames_) {
+        frame.prepare(maxPartials, channels_, bins_);
+    }
+    taken_.assign(partials, 0);
+    order_.assign(partials, 0);
+    scratch_.assign(partials, {});
+    noiseScratch_.assign(partials, {});
+    amplitudeScratch_.assign(partials * static_cast<std::size_t>(channels_), {});
+    inverse_.assign(partials, 0);
+    reset();
+}
+
+void PartialAnalyzer::reset() {
+    cur_->clear();
+    prev_->clear();
+    sinceSolved_ = 0;
+    hasPrevious_ = false;
+}
+
+void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop,
+                              double ratioBefore, double ratioNow, bool jointFit,
+                              double onsetFromCentre) {
+    std::swap(cur_, prev_);
+    findPeaks(spectra);
+    estimateFrequencies(spectra, hop);
+    matchPrevious();
+    continueHidden();
+    fitAmplitudes(spectra, jointFit);
+    refineFromPhaseAdvance(hop, true);
+    // Close partials change slowly: solving for them once per eighth of a frame is enough,
+    // however small the hop.
+    sinceSolved_ += hop;
+    if (jointFit && 8 * sinceSolved_ >= frameSize_) {
+        sinceSolved_ = 0;
+        solveCloseFrequencies(spectra);
+        discoverHidden(spectra, jointFit);
+    }
+    findRegions();
+    // Groups whose frequencies stayed put keep their amplitudes.
+    fitAmplitudes(spectra, jointFit, !reordered_);
+    reordered_ = false;
+    refineFromPhaseAdvance(hop, false);
+    judgeFit(spectra, jointFit);
+    advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre);
+    finishFrame(spectra);
+}
+
+void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre) {
+    const double radiansPerBin = kTwoPi / frameSize_;
+    for (int j = 0; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        if (partial.previous >= 0) {
+            const Partial& previous = prev_->partials[static_cast<std::size_t>(partial.previous)];
+            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+            partial.age = previous.age + 1;
+            continue;
+        }
+        partial.age = 0;
+        const int bin =
+            partial.peakBin >= 0 ? partial.peakBin : static_cast<int>(std::lround(partial.bins));
+        const int owner = previousOwner(bin, onsetFromCentre != 0.0);
+        if (owner >= 0) {
+            // A partial that was already sounding under another one's peak (peaks of close
+            // partials come and go as they beat) carries on with that peak's offset:
+            // restarting it would undo the shift gathered so far.
+            const Partial& previous = prev_->partials[static_cast<std::size_t>(owner)];
+            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+        } else {
+            partial.offset =
+                wrapPhase(-(ratioNow - 1.0) * partial.bins * radiansPerBin * onsetFromCentre);
+        }
+    }
+}
+
+void PartialAnalyzer::finishFrame(const std::complex<float>* const* spectra) {
+    for (int c = 0; c < channels_; ++c) {
+        std::copy(spectra[c], spectra[c] + bins_,
+                  cur_->spectra.begin() + static_cast<std::ptrdiff_t>(spectrumIndex(c, 0)));
+    }
+    hasPrevious_ = true;
+    // The fitted partials and the noise peaks are each in order already, so one merge puts
+    // them all in order.
+    const int count = cur_->count;
+    for (int j = 0; j < count; ++j) {
+        inverse_[static_cast<std::size_t>(j)] = j;
+    }
+    mergeByFrequency(inverse_.data(), cur_->fitCount, inverse_.data() + cur_->fitCount,
+                     count - cur_->fitCount, order_.data(), false);
+    for (int i = 0; i < count; ++i) {
+        const int j = order_[static_cast<std::size_t>(i)];
+        scratch_[static_cast<std::size_t>(i)] = cur_->partials[static_cast<std::size_t>(j)];
+        for (int c = 0; c < channels_; ++c) {
+            amplitudeScratch_[amplitudeIndex(i, c)] = cur_->amplitudes[amplitudeIndex(j, c)];
+        }
+        inverse_[static_cast<std::size_t>(j)] = i;
+    }
+    std::copy(scratch_.begin(), scratch_.begin() + count, cur_->partials.begin());
+    std::copy(amplitudeScratch_.begin(),
+              amplitudeScratch_.begin() + static_cast<std::ptrdiff_t>(amplitudeIndex(count, 0)),
+              cur_->amplitudes.begin());
+    for (int r = 0; r < cur_->regionCount; ++r) {
+        auto& owner = cur_->regionOwners[static_cast<std::size_t>(r)];
+        owner = inverse_[static_cast<std::size_t>(owner)];
+    }
+}
+
+}  // namespace brimo::timepitch

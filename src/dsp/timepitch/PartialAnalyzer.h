@@ -1,0 +1,160 @@
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+#include "dsp/timepitch/PartialFrame.h"
+#include "dsp/timepitch/WindowTransform.h"
+
+namespace brimo::timepitch {
+
+// Finds the sinusoids of one analysis frame and follows them from frame to frame. Each frame's
+// spectra are read as a sum of windowed sinusoids: peaks give their frequencies (refined from
+// the phase advance between frames), and a least-squares fit over the bins of each group of
+// neighbouring partials gives every channel's complex amplitude, so that close partials are
+// separated instead of mixed. Partials too close to show peaks of their own are kept from the
+// frames where they did, or found where the fit leaves a peak of unexplained energy. A partial
+// is shifted only when it was already present in the previous frame and the fit explains its
+// bins; everything else is moved with the peak region it lies in.
+class PartialAnalyzer {
+  public:
+    static constexpr int kMaxChannels = 8;
+
+    PartialAnalyzer() = default;
+    // It points into itself (the two frame records).
+    PartialAnalyzer(const PartialAnalyzer&) = delete;
+    PartialAnalyzer& operator=(const PartialAnalyzer&) = delete;
+
+    // Takes all memory for frames of `frameSize` samples and up to `maxPartials` partials.
+    void prepare(int frameSize, int channels, int maxPartials);
+
+    // Forgets every partial, as after silence.
+    void reset();
+
+    // Analyses the zero-phase spectra (frameSize/2 + 1 bins per channel) of a frame `hop`
+    // samples after the previous one. The shifted copies' phase offsets advance with the
+    // pitch ratio, taken as the mean of `ratioBefore` and `ratioNow` over the hop.
+    // `jointFit` fits neighbouring partials together; otherwise each partial alone.
+    // `onsetFromCentre` is where the latest attack in the frame lies (samples from the centre,
+    // negative before it), or 0 when there is none: a partial born there gets the phase offset
+    // it would have gathered since then, so partials that start together stay aligned.
+    void analyze(const std::complex<float>* const* spectra, int hop, double ratioBefore,
+                 double ratioNow, bool jointFit, double onsetFromCentre = 0.0);
+
+    // Partials, in order of frequency.
+    [[nodiscard]] int partialCount() const { return cur_->count; }
+    [[nodiscard]] const Partial& partial(int index) const {
+        return cur_->partials[static_cast<std::size_t>(index)];
+    }
+    // Complex amplitude (A/2)·e^{iφ} of a partial in a channel, phase at the frame centre.
+    [[nodiscard]] std::complex<float> amplitude(int index, int channel) const {
+        return cur_->amplitudes[amplitudeIndex(index, channel)];
+    }
+
+    // The bins that belong to each spectral peak: from the low point below it to the low point
+    // above it, in order of frequency. Together they cover bins 1 … frameSize/2 − 1.
+    [[nodiscard]] int regionCount() const { return cur_->regionCount; }
+    [[nodiscard]] int regionStart(int region) const {
+        return cur_->regionStarts[static_cast<std::size_t>(region)];
+    }
+    [[nodiscard]] int regionEnd(int region) const {
+        return cur_->regionStarts[static_cast<std::size_t>(region) + 1];
+    }
+    // The partial found at the region's peak.
+    [[nodiscard]] int regionOwner(int region) const {
+        return cur_->regionOwners[static_cast<std::size_t>(region)];
+    }
+    // Power of the loudest bin in the frame, summed over the channels.
+    [[nodiscard]] float loudestPower() const { return loudest_; }
+
+  private:
+    [[nodiscard]] std::size_t amplitudeIndex(int index, int channel) const {
+        return static_cast<std::size_t>(index) * static_cast<std::size_t>(channels_) +
+               static_cast<std::size_t>(channel);
+    }
+    [[nodiscard]] std::size_t spectrumIndex(int channel, int bin) const {
+        return static_cast<std::size_t>(channel) * static_cast<std::size_t>(bins_) +
+               static_cast<std::size_t>(bin);
+    }
+
+    // Peak tracking (PartialTracking.cpp): peaks to partials, followed from the previous frame.
+    void findPeaks(const std::complex<float>* const* spectra);
+    void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
+    // Whether the peak partial `peak` has many peaks around it.
+    [[nodiscard]] bool crowded(int peak) const;
+    void matchPrevious();
+    void continueHidden();
+    void addPartial(double bins, std::int32_t previous);
+    void sortPartials();
+    // Merges two lists of partial indices, each in order of frequency (or of peak bin), into
+    // `out`.
+    void mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b, int bCount,
+                          std::int32_t* out, bool byPeak) const;
+    // Measures each followed partial's phase advance since the previous frame and, when asked,
+    // moves its frequency towards what the advance says.
+    void refineFromPhaseAdvance(int hop, bool updateFrequencies);
+
+    // Cluster fitting (ClusterFitting.cpp): amplitudes and close frequencies by least squares.
+    // Fits every group, or only those with a partial that moved.
+    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                       bool onlyMoved = false);
+    void fitCluster(const std::complex<float>* const* spectra, int first, int last);
+    void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
+    [[nodiscard]] double unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
+                                               int n, int bin) const;
+    void solveCloseFrequencies(const std::complex<float>* const* spectra);
+    // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
+    // of `n` partials from `first`, unless their fit is already close enough; returns the share
+    // of the run's bins' energy left unexplained before the step.
+    double stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
+                           int runFirst, int runEnd);
+    void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
+    [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
+    // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
+    // partials near `bin`; bins must come in rising order.
+    void nearby(int first, int n, int bin, int& from, int& to) const;
+    // The window transform's mirror images of a partial at `nu` in `bin`.
+    [[nodiscard]] float mirrorAt(int bin, double nu) const;
+    // What the cluster's fitted partials put into `bin` of `channel`.
+    [[nodiscard]] std::complex<double> model(int first, int n, int bin, int channel, int& from,
+                                             int& to) const;
+
+    // Regions (PeakRegions.cpp): the bins each peak owns, this frame and the one before.
+    void findRegions();
+    // The previous frame's peak whose region held `bin`, when the bin was already sounding
+    // (and, in a frame with an attack, has not grown much since).
+    [[nodiscard]] int previousOwner(int bin, bool attack) const;
+
+    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
+    // Puts the frame's partials in order of frequency, as the next frame's matching walks
+    // them, and keeps its spectra.
+    void finishFrame(const std::complex<float>* const* spectra);
+
+    WindowTransform window_;
+    int frameSize_ = 0;
+    int bins_ = 0;
+    int channels_ = 0;
+    int maxPartials_ = 0;
+
+    std::vector<float> power_;
+    std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
+    float loudest_ = 0.0F;
+
+    // The frame being analysed and the one before it; swapped at the start of every frame.
+    PartialFrame frames_[2];
+    PartialFrame* cur_ = &frames_[0];
+    PartialFrame* prev_ = &frames_[1];
+    bool hasPrevious_ = false;
+
+    int sinceSolved_ = 0;              // samples since close partials were last solved for
+    bool reordered_ = false;           // partials were re-sorted since their amplitudes were fitted
+    std::vector<char> taken_;          // per previous partial
+    std::vector<std::int32_t> order_;  // scratch: partials by frequency
+    std::vector<Partial> scratch_;     // scratch: fitted partials while sorting
+    std::vector<Partial> noiseScratch_;                  // scratch: noise peaks while sorting
+    std::vector<std::complex<float>> amplitudeScratch_;  // scratch: amplitudes while sorting
+    std::vector<std::int32_t> inverse_;                  // scratch: where each one went
+};
+
+}  // namespace brimo::timepitch

@@ -1,0 +1,266 @@
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/PartialAnalyzer.h"
+
+namespace brimo::timepitch {
+
+using namespace analysis;
+
+void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
+    float loudest = 0.0F;
+    for (int k = 0; k < bins_; ++k) {
+        float p = 0.0F;
+        for (int c = 0; c < channels_; ++c) {
+            p += std::norm(spectra[c][k]);
+        }
+        power_[static_cast<std::size_t>(k)] = p;
+        loudest = std::max(loudest, p);
+    }
+    loudest_ = loudest;
+    // −140 dBFS for a sinusoid: below the noise of any real source.
+    const double quarter = 1e-7 * frameSize_ / 4.0;
+    const auto floor = static_cast<float>(
+        std::max(static_cast<double>(loudest) * kRelativeFloor, channels_ * quarter * quarter));
+    // Room is kept for partials without peaks of their own; beyond it the weakest peaks go.
+    const int maxPeaks = maxPartials_ * 2 / 3;
+    int found = 0;
+    const float* p = power_.data();
+    for (int k = 2; k < bins_ - 3; ++k) {
+        if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1]) {
+            peakBins_[static_cast<std::size_t>(found++)] = k;
+        }
+    }
+    if (found > maxPeaks) {
+        const auto first = peakBins_.begin();
+        std::nth_element(first, first + maxPeaks, first + found,
+                         [p](int a, int b) { return p[a] > p[b]; });
+        found = maxPeaks;
+        std::sort(first, first + found);
+    }
+    for (int j = 0; j < found; ++j) {
+        cur_->partials[static_cast<std::size_t>(j)] =
+            Partial{.peakBin = peakBins_[static_cast<std::size_t>(j)]};
+    }
+    cur_->count = found;
+}
+
+void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
+    const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+    for (int j = 0; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        const int k = partial.peakBin;
+        // From the shape of the peak: a parabola through the logarithms of its power.
+        const double a = std::log(power_[static_cast<std::size_t>(k) - 1] + 1e-30);
+        const double b = std::log(power_[static_cast<std::size_t>(k)] + 1e-30);
+        const double c = std::log(power_[static_cast<std::size_t>(k) + 1] + 1e-30);
+        const double curvature = a - 2.0 * b + c;
+        const double fromShape = k + (curvature < 0.0 ? 0.5 * (a - c) / curvature : 0.0);
+        partial.bins = fromShape;
+        // From the phase advance of the peak bin since the previous frame: exact for a steady
+        // partial that dominates its bin. Where the two disagree, the peak is noise.
+        if (hasPrevious_) {
+            std::complex<double> cross;
+            for (int ch = 0; ch < channels_; ++ch) {
+                cross += std::complex<double>(spectra[ch][k]) *
+                         std::conj(std::complex<double>(prev_->spectra[spectrumIndex(ch, k)]));
+            }
+            if (std::abs(cross) > 0.0) {
+                const double expected = kTwoPi * k * hop / frameSize_;
+                const double nu = k + wrapPhase(std::arg(cross) - expected) * binsPerRadian;
+                if (std::abs(nu - k) <= 1.0) {
+                    partial.bins = nu;
+                }
+                partial.isNoise = std::abs(nu - fromShape) > kTonalAgreement;
+            }
+        }
+        partial.advance = kTwoPi * partial.bins * hop / frameSize_;
+    }
+}
+
+bool PartialAnalyzer::crowded(int peak) const {
+    // Noise has peaks every few bins; close partials of music, whose peaks merge and so look
+    // like noise too, have far fewer around them.
+    const int bin = cur_->partials[static_cast<std::size_t>(peak)].peakBin;
+    int count = 0;
+    for (int j = peak - 1;
+         j >= 0 && cur_->partials[static_cast<std::size_t>(j)].peakBin >= bin - kCrowdReach; --j) {
+        ++count;
+    }
+    for (int j = peak + 1; j < cur_->count &&
+                           cur_->partials[static_cast<std::size_t>(j)].peakBin <= bin + kCrowdReach;
+         ++j) {
+        ++count;
+    }
+    return count >= kCrowdPeaks;
+}
+
+void PartialAnalyzer::matchPrevious() {
+    // Both lists are in frequency order; each current partial takes the nearest free previous
+    // one within a bin, which follows any partial that glides by less than a bin per frame.
+    std::fill(taken_.begin(), taken_.begin() + prev_->count, 0);
+    int i = 0;
+    int lastTaken = -1;
+    for (int j = 0; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        const double nu = partial.bins;
+        while (i < prev_->count && prev_->partials[static_cast<std::size_t>(i)].bins < nu - 1.0) {
+            ++i;
+        }
+        int best = -1;
+        double bestDistance = 1.0;
+        for (int t = std::max(i, lastTaken + 1); t < prev_->count; ++t) {
+            const double d = std::abs(prev_->partials[static_cast<std::size_t>(t)].bins - nu);
+            if (prev_->partials[static_cast<std::size_t>(t)].bins > nu + 1.0) {
+                break;
+            }
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = t;
+            }
+        }
+        partial.previous = best;
+        if (best >= 0) {
+            lastTaken = best;
+            taken_[static_cast<std::size_t>(best)] = 1;
+        }
+    }
+    // Among many peaks (noise has one every few bins) a peak is fitted only when its shape and
+    // phase advance agreed in this frame and the one before, or the fit explained it lately;
+    // elsewhere every peak is (close partials of music merge into peaks that look like noise).
+    // A followed partial starts from where it was: the peak of a lobe shared with a close
+    // neighbour says little about either, and the phase advance corrects a glide.
+    for (int j = 0; j < cur_->count; ++j) {
+        cur_->partials[static_cast<std::size_t>(j)].isCrowded = crowded(j);
+    }
+    for (int j = 0; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        const Partial* previous = partial.previous >= 0
+                                      ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
+                                      : nullptr;
+        const bool explained =
+            previous != nullptr && previous->hasFitted && previous->misfits <= kGraceFrames;
+        const bool steady = !partial.isNoise && previous != nullptr && !previous->isNoise;
+        partial.isNoise = partial.isCrowded && !steady && !explained;
+        if (previous != nullptr && !partial.isNoise) {
+            partial.bins = previous->bins;
+        }
+    }
+}
+
+void PartialAnalyzer::addPartial(double bins, std::int32_t previous) {
+    if (cur_->count >= maxPartials_ || bins < 1.0 || bins > bins_ - 2.0) {
+        return;
+    }
+    for (int j = 0; j < cur_->count; ++j) {
+        if (std::abs(cur_->partials[static_cast<std::size_t>(j)].bins - bins) < kSameBins) {
+            return;
+        }
+    }
+    cur_->partials[static_cast<std::size_t>(cur_->count++)] =
+        Partial{.bins = bins, .previous = previous};
+}
+
+void PartialAnalyzer::continueHidden() {
+    // A partial that the fit explained last frame but that has no peak now (a louder neighbour
+    // swallowed it) is looked for where it was.
+    double loudest = 0.0;
+    for (int q = 0; q < prev_->count; ++q) {
+        double own = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            own += std::norm(prev_->amplitudes[amplitudeIndex(q, c)]);
+        }
+        loudest = std::max(loudest, own);
+    }
+    for (int q = 0; q < prev_->count; ++q) {
+        const Partial& previous = prev_->partials[static_cast<std::size_t>(q)];
+        if (taken_[static_cast<std::size_t>(q)] != 0 || previous.misfits > kGraceFrames ||
+            !previous.hasFitted || (previous.age < kSettledFrames && !previous.fitsWell)) {
+            continue;
+        }
+        double own = 0.0;
+        for (int c = 0; c < channels_; ++c) {
+            own += std::norm(prev_->amplitudes[amplitudeIndex(q, c)]);
+        }
+        if (own >= kHiddenFloor * loudest) {
+            addPartial(previous.bins, q);
+        }
+    }
+    sortPartials();
+}
+
+void PartialAnalyzer::sortPartials() {
+    // Partials to fit first, in order of frequency; noise peaks after them. Amplitudes are
+    // fitted after every reordering, so only the partials move. The partials come as a few
+    // runs already in order (peaks, then followed or found ones), so merging is enough.
+    reordered_ = true;
+    int fitted = 0;
+    int noise = 0;
+    for (int j = 0; j < cur_->count; ++j) {
+        const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        (partial.isNoise ? noiseScratch_[static_cast<std::size_t>(noise++)]
+                         : scratch_[static_cast<std::size_t>(fitted++)]) = partial;
+    }
+    const auto byFrequency = [](const Partial& a, const Partial& b) { return a.bins < b.bins; };
+    const auto first = scratch_.begin();
+    const auto end = first + fitted;
+    const auto split = std::is_sorted_until(first, end, byFrequency);
+    if (std::is_sorted(split, end, byFrequency)) {
+        std::merge(first, split, split, end, cur_->partials.begin(), byFrequency);
+    } else {
+        std::sort(first, end, byFrequency);
+        std::copy(first, end, cur_->partials.begin());
+    }
+    std::copy(noiseScratch_.begin(), noiseScratch_.begin() + noise,
+              cur_->partials.begin() + fitted);
+    cur_->fitCount = fitted;
+}
+
+void PartialAnalyzer::mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b,
+                                       int bCount, std::int32_t* out, bool byPeak) const {
+    const auto key = [this, byPeak](std::int32_t j) {
+        const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        return byPeak ? static_cast<double>(partial.peakBin) : partial.bins;
+    };
+    const auto less = [&key](std::int32_t x, std::int32_t y) { return key(x) < key(y); };
+    std::merge(a, a + aCount, b, b + bCount, out, less);
+    // Frequencies stay within a bin of their peaks, so rarely the two orders differ.
+    if (!std::is_sorted(out, out + aCount + bCount, less)) {
+        std::sort(out, out + aCount + bCount, less);
+    }
+}
+
+void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
+    const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+    // A phase error turns into a frequency error inversely proportional to the hop; below an
+    // eighth of the frame the measurements are averaged over about that span instead.
+    const double gain = std::min(1.0, 8.0 * hop / frameSize_);
+    for (int j = 0; j < cur_->fitCount; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        const int before = partial.previous;
+        const double expected = kTwoPi * partial.bins * hop / frameSize_;
+        partial.advance = expected;
+        if (before < 0) {
+            continue;
+        }
+        std::complex<double> cross;
+        for (int c = 0; c < channels_; ++c) {
+            cross += std::complex<double>(amplitude(j, c)) *
+                     std::conj(std::complex<double>(prev_->amplitudes[amplitudeIndex(before, c)]));
+        }
+        if (std::abs(cross) == 0.0) {
+            continue;
+        }
+        partial.advance = expected + wrapPhase(std::arg(cross) - expected);
+        const double nu = partial.advance * binsPerRadian;
+        if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
+            const double then = prev_->partials[static_cast<std::size_t>(before)].bins;
+            const double was = partial.bins;
+            partial.bins = std::abs(nu - then) < 0.5 ? then + gain * (nu - then) : nu;
+            partial.moved = std::abs(partial.bins - was) > kRefitBins;
+        }
+    }
+}
+
+}  // namespace brimo::timepitch

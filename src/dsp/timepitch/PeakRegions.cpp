@@ -1,0 +1,67 @@
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/PartialAnalyzer.h"
+
+namespace brimo::timepitch {
+
+using namespace analysis;
+
+void PartialAnalyzer::findRegions() {
+    // Each peak owns the bins down to the lowest point between it and its neighbours; the
+    // peaks among the fitted partials and the noise peaks are each in order already.
+    int fitted = 0;
+    int noise = 0;
+    for (int j = 0; j < cur_->count; ++j) {
+        if (cur_->partials[static_cast<std::size_t>(j)].peakBin >= 0) {
+            if (j < cur_->fitCount) {
+                order_[static_cast<std::size_t>(fitted++)] = j;
+            } else {
+                inverse_[static_cast<std::size_t>(noise++)] = j;
+            }
+        }
+    }
+    cur_->regionCount = fitted + noise;
+    mergeByFrequency(order_.data(), fitted, inverse_.data(), noise, cur_->regionOwners.data(),
+                     true);
+    const auto peakOf = [this](std::int32_t j) {
+        return cur_->partials[static_cast<std::size_t>(j)].peakBin;
+    };
+    const float* p = power_.data();
+    cur_->regionStarts[0] = 1;
+    for (int r = 1; r < cur_->regionCount; ++r) {
+        const int top = peakOf(cur_->regionOwners[static_cast<std::size_t>(r)]);
+        int low = peakOf(cur_->regionOwners[static_cast<std::size_t>(r - 1)]) + 1;
+        for (int k = low + 1; k <= top; ++k) {
+            if (p[k] < p[low]) {
+                low = k;
+            }
+        }
+        cur_->regionStarts[static_cast<std::size_t>(r)] = low;
+    }
+    cur_->regionStarts[static_cast<std::size_t>(cur_->regionCount)] = bins_ - 1;
+}
+
+int PartialAnalyzer::previousOwner(int bin, bool attack) const {
+    if (!hasPrevious_ || prev_->regionCount == 0) {
+        return -1;
+    }
+    // Only where the bin already held most of its energy: a peak that rises out of nowhere, or
+    // that grows in a frame with an attack, is new sound and starts aligned with the attack.
+    // (Close partials that beat look like attacks too, but they are followed as partials, so
+    // their offsets do not restart.)
+    double then = 0.0;
+    for (int c = 0; c < channels_; ++c) {
+        then += std::norm(prev_->spectra[spectrumIndex(c, bin)]);
+    }
+    if ((attack ? 1.5 : 4.0) * then < power_[static_cast<std::size_t>(bin)]) {
+        return -1;
+    }
+    const auto first = prev_->regionStarts.begin();
+    const auto last = first + prev_->regionCount;
+    const auto above = std::upper_bound(first + 1, last, bin);
+    return prev_->regionOwners[static_cast<std::size_t>(above - first - 1)];
+}
+
+}  // namespace brimo::timepitch

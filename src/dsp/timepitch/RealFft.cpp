@@ -1,0 +1,72 @@
+#include "dsp/timepitch/RealFft.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace brimo::timepitch {
+
+namespace {
+
+// FFTW's planner is not thread-safe; executing a plan is.
+std::mutex& plannerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+}  // namespace
+
+RealFft::~RealFft() {
+    release();
+}
+
+void RealFft::release() {
+    const std::lock_guard guard(plannerLock());
+    for (void* plan : {plan_, inversePlan_}) {
+        if (plan != nullptr) {
+            fftwf_destroy_plan(static_cast<fftwf_plan>(plan));
+        }
+    }
+    fftwf_free(input_);
+    fftwf_free(output_);
+    fftwf_free(inverseInput_);
+    fftwf_free(inverseOutput_);
+    plan_ = nullptr;
+    inversePlan_ = nullptr;
+    input_ = nullptr;
+    output_ = nullptr;
+    inverseInput_ = nullptr;
+    inverseOutput_ = nullptr;
+    size_ = 0;
+}
+
+void RealFft::prepare(int size) {
+    release();
+    const std::lock_guard guard(plannerLock());
+    size_ = size;
+    const auto bins = static_cast<std::size_t>(size / 2) + 1;
+    input_ = fftwf_alloc_real(static_cast<std::size_t>(size));
+    auto* output = fftwf_alloc_complex(bins);
+    output_ = output;
+    plan_ = fftwf_plan_dft_r2c_1d(size, input_, output, FFTW_ESTIMATE);
+    std::memset(input_, 0, sizeof(float) * static_cast<std::size_t>(size));
+    auto* inverseInput = fftwf_alloc_complex(bins);
+    inverseInput_ = reinterpret_cast<std::complex<float>*>(inverseInput);
+    inverseOutput_ = fftwf_alloc_real(static_cast<std::size_t>(size));
+    inversePlan_ = fftwf_plan_dft_c2r_1d(size, inverseInput, inverseOutput_, FFTW_ESTIMATE);
+    std::fill_n(inverseInput_, bins, std::complex<float>{});
+}
+
+void RealFft::forward(std::complex<float>* spectrum) {
+    fftwf_execute(static_cast<fftwf_plan>(plan_));
+    std::memcpy(spectrum, output_, sizeof(fftwf_complex) * static_cast<std::size_t>(size_ / 2 + 1));
+}
+
+const float* RealFft::inverse() {
+    fftwf_execute(static_cast<fftwf_plan>(inversePlan_));
+    return inverseOutput_;
+}
+
+}  // namespace brimo::timepitch

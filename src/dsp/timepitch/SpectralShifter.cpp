@@ -1,0 +1,258 @@
+#include "dsp/timepitch/SpectralShifter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace brimo::timepitch {
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+// How far a partial's model is taken out of the spectrum: the Hann window's side lobes are
+// about 80 dB down there, and what is left beyond still moves, with the region it lies in.
+constexpr int kModelReach = 16;
+// Main-lobe half-widths, in bins, of the taper's transform and of the product window's.
+constexpr int kTaperReach = 4;
+constexpr int kProductReach = 5;
+// Residual bins this far below the loudest bin of the frame are left where they are.
+constexpr float kResidualFloor = 1e-13F;
+// Shifted content that would land this close to the Nyquist frequency, or above, is dropped.
+constexpr double kTopOfBand = 0.99;
+
+// (0.5 + 0.5·cos θ) × Σ b_m·cos mθ, expanded with cos θ·cos mθ = (cos(m−1)θ + cos(m+1)θ)/2.
+constexpr double kProduct[] = {
+    0.5 * kBlackmanHarris[0] + 0.25 * kBlackmanHarris[1],
+    0.5 * kBlackmanHarris[0] + 0.5 * kBlackmanHarris[1] + 0.25 * kBlackmanHarris[2],
+    0.25 * kBlackmanHarris[1] + 0.5 * kBlackmanHarris[2] + 0.25 * kBlackmanHarris[3],
+    0.25 * kBlackmanHarris[2] + 0.5 * kBlackmanHarris[3],
+    0.25 * kBlackmanHarris[3],
+};
+
+// y[k] += (re[k] + i·im[k])·(wr + i·wi) for k in [lo, hi): the shifter's hottest loop, built
+// for AVX2 as well and chosen once the processor is known.
+void accumulatePlain(const float* re, const float* im, float* yRe, float* yIm, int lo, int hi,
+                     float wr, float wi) {
+    for (int k = lo; k < hi; ++k) {
+        yRe[k] += re[k] * wr - im[k] * wi;
+        yIm[k] += re[k] * wi + im[k] * wr;
+    }
+}
+
+__attribute__((target("avx2"))) void accumulateAvx2(const float* re, const float* im, float* yRe,
+                                                    float* yIm, int lo, int hi, float wr,
+                                                    float wi) {
+    for (int k = lo; k < hi; ++k) {
+        yRe[k] += re[k] * wr - im[k] * wi;
+        yIm[k] += re[k] * wi + im[k] * wr;
+    }
+}
+
+}  // namespace
+
+void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
+    frameSize_ = frameSize;
+    bins_ = frameSize / 2 + 1;
+    channels_ = channels;
+    maxHop_ = maxHop;
+    margin_ = kModelReach + kProductReach + kTaperReach + 2;
+    analysis_.prepare(frameSize, kHann, kModelReach);
+    taper_.prepare(frameSize, kBlackmanHarris, kTaperReach);
+    product_.prepare(frameSize, kProduct, kProductReach);
+    inverseWindow_.assign(2 * static_cast<std::size_t>(maxHop) + 1, 0.0);
+    for (int n = -maxHop; n <= maxHop; ++n) {
+        inverseWindow_[static_cast<std::size_t>(n) + static_cast<std::size_t>(maxHop)] =
+            1.0 / (frameSize * analysis_.window(n) * taper_.window(n));
+    }
+    residualRe_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
+    residualIm_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
+    movedStride_ = bins_ + 2 * margin_;
+    movedRe_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
+                    0.0F);
+    movedIm_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
+                    0.0F);
+    fft_.prepare(frameSize);
+    accumulate_ = __builtin_cpu_supports("avx2") ? accumulateAvx2 : accumulatePlain;
+}
+
+bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
+                                    const PartialAnalyzer& analyzer, double ratio,
+                                    const float* const* input, float* const* out, const float* rise,
+                                    int before, const float* fall, int after) {
+    const int count = analyzer.partialCount();
+    bool moves = false;
+    for (int j = 0; j < count && !moves; ++j) {
+        moves = ratio != 1.0 || analyzer.partial(j).offset != 0.0;
+    }
+    if (!moves) {
+        return false;
+    }
+    std::fill(movedRe_.begin(), movedRe_.end(), 0.0F);
+    std::fill(movedIm_.begin(), movedIm_.end(), 0.0F);
+    takeOutModels(spectra, analyzer);
+    addPartials(analyzer, ratio);
+    moveRegions(analyzer, ratio, kResidualFloor * analyzer.loudestPower());
+    for (int c = 0; c < channels_; ++c) {
+        foldIntoSpectrum(c);
+        const float* d = fft_.inverse() + frameSize_ / 2;
+        const float* x = input[c];
+        float* y = out[c];
+        const double* inverse = inverseWindow_.data() + maxHop_;
+        for (int n = -before; n < 0; ++n) {
+            y[n] += (static_cast<float>(d[n] * inverse[n]) - x[n]) * rise[n + before];
+        }
+        for (int n = 0; n < after; ++n) {
+            y[n] += (static_cast<float>(d[n] * inverse[n]) - x[n]) * fall[n];
+        }
+    }
+    return true;
+}
+
+void SpectralShifter::takeOutModels(const std::complex<float>* const* spectra,
+                                    const PartialAnalyzer& analyzer) {
+    for (int c = 0; c < channels_; ++c) {
+        float* re = residualRe(c);
+        float* im = residualIm(c);
+        for (int k = 0; k < bins_; ++k) {
+            re[k] = spectra[c][k].real();
+            im[k] = spectra[c][k].imag();
+        }
+        // DC and the Nyquist bin are shared between the two sides of the spectrum; moved as
+        // one side, they count half.
+        re[0] *= 0.5F;
+        im[0] = 0.0F;
+        re[bins_ - 1] *= 0.5F;
+        im[bins_ - 1] = 0.0F;
+    }
+    const int count = analyzer.partialCount();
+    const double image = frameSize_;
+    for (int j = 0; j < count; ++j) {
+        const Partial& partial = analyzer.partial(j);
+        if (!partial.isShifted) {
+            continue;
+        }
+        const double nu = partial.bins;
+        const int lo = std::max(1, static_cast<int>(std::ceil(nu)) - kModelReach);
+        const int hi = std::min(bins_ - 2, static_cast<int>(std::floor(nu)) + kModelReach);
+        const bool nearEdge = nu < kModelReach || nu > bins_ - 1 - kModelReach;
+        for (int k = lo; k <= hi; ++k) {
+            const float direct = analysis_.at(k - nu);
+            const float mirror =
+                nearEdge ? analysis_.at(k + nu) + analysis_.at(k + nu - image) : 0.0F;
+            for (int c = 0; c < channels_; ++c) {
+                const std::complex<float> z = analyzer.amplitude(j, c);
+                // z·direct + conj(z)·mirror
+                residualRe(c)[k] -= z.real() * (direct + mirror);
+                residualIm(c)[k] -= z.imag() * (direct - mirror);
+            }
+        }
+    }
+}
+
+void SpectralShifter::scatter(double centre, const std::complex<float>* values,
+                              const WindowTransform& kernel) {
+    const int reach = kernel.reachBins();
+    const int lo = std::max(-margin_, static_cast<int>(std::floor(centre)) - reach + 1);
+    const int hi = std::min(bins_ - 1 + margin_, static_cast<int>(std::ceil(centre)) + reach - 1);
+    for (int k = lo; k <= hi; ++k) {
+        const float w = kernel.at(k - centre);
+        for (int c = 0; c < channels_; ++c) {
+            movedRe(c)[k] += values[c].real() * w;
+            movedIm(c)[k] += values[c].imag() * w;
+        }
+    }
+}
+
+void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio) {
+    const int count = analyzer.partialCount();
+    const double top = kTopOfBand * (bins_ - 1);
+    std::complex<float> values[PartialAnalyzer::kMaxChannels];
+    for (int j = 0; j < count; ++j) {
+        const Partial& partial = analyzer.partial(j);
+        const double shifted = ratio * partial.bins;
+        // A copy that would land above the band is dropped.
+        if (!partial.isShifted || shifted >= top) {
+            continue;
+        }
+        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
+        for (int c = 0; c < channels_; ++c) {
+            values[c] = analyzer.amplitude(j, c) * turn;
+        }
+        scatter(shifted, values, product_);
+    }
+}
+
+void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio, float floor) {
+    const int count = analyzer.regionCount();
+    if (count == 0) {
+        // Not one peak (an impulse, digital silence): nothing with a pitch, kept as it is.
+        moveRegion(0, bins_, 0.0, 0.0, floor);
+        return;
+    }
+    const double top = kTopOfBand * (bins_ - 1);
+    for (int r = 0; r < count; ++r) {
+        const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
+        // A region that would land above the band is dropped.
+        if (ratio * partial.bins < top) {
+            // The first region reaches down to DC, the last one up to the Nyquist bin.
+            moveRegion(r == 0 ? 0 : analyzer.regionStart(r),
+                       r == count - 1 ? bins_ : analyzer.regionEnd(r), (ratio - 1.0) * partial.bins,
+                       partial.offset, floor);
+        }
+    }
+}
+
+void SpectralShifter::moveRegion(int start, int end, double shift, double offset, float floor) {
+    float energy = 0.0F;
+    for (int c = 0; c < channels_; ++c) {
+        const float* re = residualRe(c);
+        const float* im = residualIm(c);
+        for (int k = start; k < end; ++k) {
+            energy += re[k] * re[k] + im[k] * im[k];
+        }
+    }
+    if (energy <= floor * static_cast<float>(end - start)) {
+        return;
+    }
+    // Every bin of the region moves by the same shift, so the kernel taps are the same for all
+    // of them: whole-bin offsets `first` … first + 2·reach − 1 from the bin.
+    const auto n = static_cast<float>(frameSize_);
+    const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
+    const auto turn = std::polar(1.0F, static_cast<float>(offset));
+    for (int t = 0; t < 2 * kTaperReach; ++t) {
+        const std::complex<float> w = turn * (taper_.at(first + t - shift) / n);
+        const float wr = w.real();
+        const float wi = w.imag();
+        const int lo = std::max(start, -margin_ - first - t);
+        const int hi = std::min(end, bins_ + margin_ - first - t);
+        for (int c = 0; c < channels_; ++c) {
+            const float* re = residualRe(c);
+            const float* im = residualIm(c);
+            accumulate_(re, im, movedRe(c) + first + t, movedIm(c) + first + t, lo, hi, wr, wi);
+        }
+    }
+}
+
+void SpectralShifter::foldIntoSpectrum(int channel) {
+    // The scattered values are one side of a real signal's spectrum; what fell below bin 0 or
+    // above the Nyquist bin is the mirror image of the other side. Phases relative to the frame
+    // centre become phases relative to its first sample by (−1)^k.
+    std::complex<float>* y = fft_.inverseInput();
+    const float* re = movedRe(channel);
+    const float* im = movedIm(channel);
+    const int half = bins_ - 1;
+    for (int k = 0; k <= half; ++k) {
+        y[k] = {re[k], im[k]};
+    }
+    y[0] = {2.0F * re[0], 0.0F};
+    y[half] = {2.0F * re[half], 0.0F};
+    for (int k = 1; k <= margin_ && k < half; ++k) {
+        y[k] += std::complex<float>(re[-k], -im[-k]);
+        y[half - k] += std::complex<float>(re[half + k], -im[half + k]);
+    }
+    for (int k = 1; k <= half; k += 2) {
+        y[k] = -y[k];
+    }
+}
+
+}  // namespace brimo::timepitch

@@ -1,0 +1,64 @@
+#include "dsp/timepitch/SymmetricSolve.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace brimo::timepitch {
+
+void solveSymmetric(double* a, int n, double* rhs, int count) {
+    double trace = 0.0;
+    for (int i = 0; i < n; ++i) {
+        trace += a[i * n + i];
+    }
+    const double ridge = 1e-9 * trace / n + 1e-30;
+    int start[32];
+    for (int i = 0; i < n; ++i) {
+        a[i * n + i] += ridge;
+        start[i] = i;
+        for (int k = 0; k < i; ++k) {
+            if (a[i * n + k] != 0.0) {
+                start[i] = k;
+                break;
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        double d = a[j * n + j];
+        for (int k = start[j]; k < j; ++k) {
+            d -= a[j * n + k] * a[j * n + k];
+        }
+        d = std::sqrt(std::max(d, 1e-30));
+        a[j * n + j] = d;
+        for (int i = j + 1; i < n; ++i) {
+            if (start[i] > j) {
+                continue;
+            }
+            double s = a[i * n + j];
+            for (int k = std::max(start[i], start[j]); k < j; ++k) {
+                s -= a[i * n + k] * a[j * n + k];
+            }
+            a[i * n + j] = s / d;
+        }
+    }
+    for (int r = 0; r < count; ++r) {
+        double* b = rhs + static_cast<std::ptrdiff_t>(r) * n;
+        for (int i = 0; i < n; ++i) {
+            double s = b[i];
+            for (int k = start[i]; k < i; ++k) {
+                s -= a[i * n + k] * b[k];
+            }
+            b[i] = s / a[i * n + i];
+        }
+        for (int i = n - 1; i >= 0; --i) {
+            double s = b[i];
+            for (int k = i + 1; k < n; ++k) {
+                if (start[k] <= i) {
+                    s -= a[k * n + i] * b[k];
+                }
+            }
+            b[i] = s / a[i * n + i];
+        }
+    }
+}
+
+}  // namespace brimo::timepitch

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+#include "dsp/timepitch/PartialAnalyzer.h"
+#include "dsp/timepitch/RealFft.h"
+#include "dsp/timepitch/SymmetricSolve.h"
+
+namespace brimo::timepitch {
+namespace {
+
+constexpr int kFrame = 3072;
+constexpr int kHop = 96;
+constexpr int kBins = kFrame / 2 + 1;
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+struct Sinusoid {
+    double bins;  // frequency in analysis bins
+    double amplitude;
+    double phase;  // at sample 0
+};
+
+// The zero-phase Hann-windowed spectrum of a frame centred on sample `centre`, as the shifter
+// hands it to the analyzer.
+std::vector<std::complex<float>> spectrumAt(const std::vector<Sinusoid>& sines, long centre) {
+    RealFft fft;
+    fft.prepare(kFrame);
+    for (int i = 0; i < kFrame; ++i) {
+        const long t = centre - kFrame / 2 + i;
+        double x = 0.0;
+        for (const auto& s : sines) {
+            x +=
+                s.amplitude * std::cos(kTwoPi * s.bins * static_cast<double>(t) / kFrame + s.phase);
+        }
+        fft.input()[i] = static_cast<float>(x * (0.5 - 0.5 * std::cos(kTwoPi * i / kFrame)));
+    }
+    std::vector<std::complex<float>> spectrum(kBins);
+    fft.forward(spectrum.data());
+    for (int k = 1; k < kBins; k += 2) {
+        spectrum[static_cast<std::size_t>(k)] = -spectrum[static_cast<std::size_t>(k)];
+    }
+    return spectrum;
+}
+
+// Runs `frames` frames of the sines through a fresh mono analyzer.
+void analyse(PartialAnalyzer& analyzer, const std::vector<Sinusoid>& sines, int frames) {
+    analyzer.prepare(kFrame, 1, 768);
+    for (int f = 0; f < frames; ++f) {
+        const auto spectrum = spectrumAt(sines, 4000 + static_cast<long>(f) * kHop);
+        const std::complex<float>* channels[1] = {spectrum.data()};
+        analyzer.analyze(channels, kHop, 1.0, 1.0, true);
+    }
+}
+
+int nearestPartial(const PartialAnalyzer& analyzer, double bins) {
+    int best = -1;
+    for (int j = 0; j < analyzer.partialCount(); ++j) {
+        if (best < 0 || std::abs(analyzer.partial(j).bins - bins) <
+                            std::abs(analyzer.partial(best).bins - bins)) {
+            best = j;
+        }
+    }
+    return best;
+}
+
+TEST(SymmetricSolve, SolvesBandedSystemsForEveryRightHandSide) {
+    // A tridiagonal system, as far partials leave them, with two right-hand sides.
+    constexpr int kN = 5;
+    double a[kN * kN] = {};
+    for (int i = 0; i < kN; ++i) {
+        a[i * kN + i] = 4.0;
+        if (i > 0) {
+            a[i * kN + i - 1] = 1.0;
+            a[(i - 1) * kN + i] = 1.0;
+        }
+    }
+    const double x[2][kN] = {{1, -2, 3, 0.5, -1}, {0, 0, 1, 0, 0}};
+    double rhs[2 * kN] = {};
+    for (int r = 0; r < 2; ++r) {
+        for (int i = 0; i < kN; ++i) {
+            for (int j = 0; j < kN; ++j) {
+                rhs[r * kN + i] += a[i * kN + j] * x[r][j];
+            }
+        }
+    }
+    solveSymmetric(a, kN, rhs, 2);
+    for (int r = 0; r < 2; ++r) {
+        for (int i = 0; i < kN; ++i) {
+            EXPECT_NEAR(rhs[r * kN + i], x[r][i], 1e-7) << r << " " << i;
+        }
+    }
+}
+
+TEST(SymmetricSolve, StaysFiniteOnASingularSystem) {
+    // Two identical partials: the ridge splits the amplitude between them instead of blowing up.
+    double a[4] = {1.0, 1.0, 1.0, 1.0};
+    double rhs[2] = {2.0, 2.0};
+    solveSymmetric(a, 2, rhs, 1);
+    EXPECT_TRUE(std::isfinite(rhs[0]) && std::isfinite(rhs[1]));
+    EXPECT_NEAR(rhs[0] + rhs[1], 2.0, 1e-6);
+}
+
+TEST(PartialAnalyzer, FindsSteadySinusoidsAndFollowsThemFromFrameToFrame) {
+    const std::vector<Sinusoid> sines = {{40.3, 0.5, 0.2}, {97.75, 0.1, 1.0}, {400.1, 0.02, -2.0}};
+    PartialAnalyzer analyzer;
+    analyse(analyzer, sines, 12);
+    for (const auto& s : sines) {
+        const int j = nearestPartial(analyzer, s.bins);
+        ASSERT_GE(j, 0);
+        const Partial& p = analyzer.partial(j);
+        EXPECT_NEAR(p.bins, s.bins, 1e-3);
+        EXPECT_TRUE(p.isShifted) << s.bins;
+        EXPECT_GE(p.age, 8) << s.bins;
+        EXPECT_GE(p.previous, 0);
+        // Its fitted amplitude is half the sinusoid's.
+        EXPECT_NEAR(std::abs(analyzer.amplitude(j, 0)), 0.5 * s.amplitude, 1e-3 * s.amplitude);
+    }
+    // Partials come in order of frequency.
+    for (int j = 1; j < analyzer.partialCount(); ++j) {
+        EXPECT_LE(analyzer.partial(j - 1).bins, analyzer.partial(j).bins);
+    }
+}
+
+TEST(PartialAnalyzer, SeparatesTwoPartialsWhoseLobesOverlap) {
+    // 2.5 bins apart: one merged lobe, two partials in the fit.
+    const std::vector<Sinusoid> sines = {{120.0, 0.3, 0.0}, {122.5, 0.2, 1.3}};
+    PartialAnalyzer analyzer;
+    analyse(analyzer, sines, 24);
+    for (const auto& s : sines) {
+        const int j = nearestPartial(analyzer, s.bins);
+        ASSERT_GE(j, 0);
+        EXPECT_NEAR(analyzer.partial(j).bins, s.bins, 0.02);
+        EXPECT_NEAR(std::abs(analyzer.amplitude(j, 0)), 0.5 * s.amplitude, 0.02 * s.amplitude);
+    }
+}
+
+TEST(PartialAnalyzer, RegionsCoverTheBandAndEachHoldsItsPeak) {
+    const std::vector<Sinusoid> sines = {
+        {30.2, 0.4, 0.0}, {60.4, 0.2, 0.5}, {90.6, 0.1, 1.0}, {700.0, 0.05, 2.0}};
+    PartialAnalyzer analyzer;
+    analyse(analyzer, sines, 4);
+    ASSERT_GT(analyzer.regionCount(), 0);
+    EXPECT_EQ(analyzer.regionStart(0), 1);
+    EXPECT_EQ(analyzer.regionEnd(analyzer.regionCount() - 1), kBins - 1);
+    for (int r = 0; r < analyzer.regionCount(); ++r) {
+        EXPECT_LT(analyzer.regionStart(r), analyzer.regionEnd(r));
+        if (r > 0) {
+            EXPECT_EQ(analyzer.regionStart(r), analyzer.regionEnd(r - 1));
+        }
+        const Partial& owner = analyzer.partial(analyzer.regionOwner(r));
+        EXPECT_GE(owner.peakBin, analyzer.regionStart(r));
+        EXPECT_LT(owner.peakBin, analyzer.regionEnd(r));
+    }
+    // A loud partial's region reaches down to the low point between it and its neighbour.
+    const int j = nearestPartial(analyzer, 60.4);
+    for (int r = 0; r < analyzer.regionCount(); ++r) {
+        if (analyzer.regionOwner(r) == j) {
+            EXPECT_GT(analyzer.regionStart(r), 31);
+            EXPECT_LT(analyzer.regionStart(r), 60);
+        }
+    }
+}
+
+TEST(PartialAnalyzer, ForgetsEveryPartialOnReset) {
+    PartialAnalyzer analyzer;
+    analyse(analyzer, {{50.0, 0.5, 0.0}}, 6);
+    ASSERT_GT(analyzer.partialCount(), 0);
+    analyzer.reset();
+    const auto spectrum = spectrumAt({{50.0, 0.5, 0.0}}, 0);
+    const std::complex<float>* channels[1] = {spectrum.data()};
+    analyzer.analyze(channels, kHop, 1.0, 1.0, true);
+    const int j = nearestPartial(analyzer, 50.0);
+    ASSERT_GE(j, 0);
+    // New again: not followed, so not shifted as a partial yet.
+    EXPECT_EQ(analyzer.partial(j).previous, -1);
+    EXPECT_EQ(analyzer.partial(j).age, 0);
+    EXPECT_FALSE(analyzer.partial(j).isShifted);
+}
+
+TEST(PartialAnalyzer, SilenceHasNoPeaksAndNoRegions) {
+    PartialAnalyzer analyzer;
+    analyse(analyzer, {}, 3);
+    EXPECT_EQ(analyzer.partialCount(), 0);
+    EXPECT_EQ(analyzer.regionCount(), 0);
+}
+
+}  // namespace
+}  // namespace brimo::timepitch

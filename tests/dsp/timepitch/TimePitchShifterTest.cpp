@@ -1,0 +1,430 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "dsp/timepitch/RealFft.h"
+#include "dsp/timepitch/TimePitchShifter.h"
+#include "support/AllocationCounter.h"
+
+namespace brimo::timepitch {
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr std::uint32_t kBlock = 512;
+const float kTo432 = static_cast<float>(1200.0 * std::log2(432.0 / 440.0));
+
+// A source reading from one signal per channel, zero past its end, that records its slices.
+struct Signal {
+    std::vector<std::vector<float>> channels;
+    std::int64_t position = 0;
+    std::uint32_t largestSlice = 0;
+
+    static void pull(void* context, float* const* out, std::uint32_t frames) {
+        auto* self = static_cast<Signal*>(context);
+        self->largestSlice = std::max(self->largestSlice, frames);
+        for (std::size_t c = 0; c < self->channels.size(); ++c) {
+            const auto& in = self->channels[c];
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                const auto at = static_cast<std::size_t>(self->position + i);
+                out[c][i] = at < in.size() ? in[at] : 0.0F;
+            }
+        }
+        self->position += frames;
+    }
+    SourcePull source() { return {&Signal::pull, this}; }
+};
+
+std::vector<float> tone(double hz, double seconds, double amplitude = 0.5) {
+    std::vector<float> out(static_cast<std::size_t>(seconds * kRate));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<float>(
+            amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / kRate));
+    }
+    return out;
+}
+
+// Many equal sinusoids at random frequencies in [lo, hi] Hz with random phases: too dense for
+// any of them to be told apart, a band of noise when they are many.
+std::vector<float> denseBand(double lo, double hi, int count, double seconds) {
+    std::vector<float> out(static_cast<std::size_t>(seconds * kRate), 0.0F);
+    std::uint32_t seed = 2024;
+    const auto next = [&seed] {
+        seed = seed * 1664525U + 1013904223U;
+        return static_cast<double>(seed >> 8U) / 16777216.0;
+    };
+    const double amplitude = 0.5 / std::sqrt(static_cast<double>(count));
+    for (int p = 0; p < count; ++p) {
+        const double w = 2.0 * std::numbers::pi * (lo + (hi - lo) * next()) / kRate;
+        const double phase = 2.0 * std::numbers::pi * next();
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            out[i] += static_cast<float>(amplitude * std::sin(w * static_cast<double>(i) + phase));
+        }
+    }
+    return out;
+}
+
+// Energy of y[from, from + 32768) between lo and hi Hz (Hann window).
+double bandEnergy(const std::vector<float>& y, std::size_t from, double lo, double hi) {
+    constexpr int kSize = 32768;
+    RealFft fft;
+    fft.prepare(kSize);
+    for (int i = 0; i < kSize; ++i) {
+        fft.input()[i] =
+            y[from + static_cast<std::size_t>(i)] *
+            static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / kSize));
+    }
+    std::vector<std::complex<float>> spectrum(kSize / 2 + 1);
+    fft.forward(spectrum.data());
+    double energy = 0.0;
+    for (int k = static_cast<int>(std::ceil(lo * kSize / kRate));
+         k <= static_cast<int>(std::floor(hi * kSize / kRate)); ++k) {
+        energy += std::norm(spectrum[static_cast<std::size_t>(k)]);
+    }
+    return energy;
+}
+
+// Renders `seconds` of output, block by block, calling `beforeBlock` with the block index.
+template <typename Hook>
+std::vector<std::vector<float>> renderAll(TimePitchShifter& shifter, Signal& signal, double seconds,
+                                          Hook beforeBlock) {
+    const std::size_t channels = signal.channels.size();
+    const auto blocks = static_cast<std::size_t>(seconds * kRate / kBlock);
+    std::vector<std::vector<float>> out(channels, std::vector<float>(blocks * kBlock));
+    for (std::size_t b = 0; b < blocks; ++b) {
+        beforeBlock(b);
+        std::vector<float*> pointers;
+        for (auto& channel : out) {
+            pointers.push_back(channel.data() + b * kBlock);
+        }
+        EXPECT_TRUE(shifter.render(kBlock, pointers.data(), signal.source()));
+    }
+    return out;
+}
+
+std::vector<std::vector<float>> renderAll(TimePitchShifter& shifter, Signal& signal,
+                                          double seconds) {
+    return renderAll(shifter, signal, seconds, [](std::size_t) {});
+}
+
+// The frequency of the one tone in y[from, from + count): the peak of its Hann-windowed
+// spectrum, found by golden-section search around `guess`.
+double toneFrequency(const std::vector<float>& y, std::size_t from, std::size_t count,
+                     double guess) {
+    auto magnitude = [&](double hz) {
+        std::complex<double> sum;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
+                                                  static_cast<double>(count));
+            sum += w * y[from + i] *
+                   std::polar(1.0, -2.0 * std::numbers::pi * hz * static_cast<double>(i) / kRate);
+        }
+        return std::abs(sum);
+    };
+    double lo = guess * 0.995;
+    double hi = guess * 1.005;
+    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+    for (int i = 0; i < 40; ++i) {
+        const double a = hi - g * (hi - lo);
+        const double b = lo + g * (hi - lo);
+        (magnitude(a) > magnitude(b) ? hi : lo) = magnitude(a) > magnitude(b) ? b : a;
+    }
+    return 0.5 * (lo + hi);
+}
+
+TEST(TimePitchShifter, MovesAToneToTheRequestedPitchAtItsLevel) {
+    for (const auto& [cents, hz] : {std::pair{kTo432, 440.0}, std::pair{700.0F, 300.0}}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setPitchCents(cents);
+        Signal signal{{tone(hz, 1.2)}};
+        const auto out = renderAll(shifter, signal, 1.2)[0];
+        const double wanted = hz * std::exp2(cents / 1200.0);
+        const double got = toneFrequency(out, 24000, 24000, wanted);
+        EXPECT_NEAR(1200.0 * std::log2(got / wanted), 0.0, 0.01) << cents << " cents";
+        double energy = 0.0;
+        for (std::size_t i = 24000; i < 48000; ++i) {
+            energy += static_cast<double>(out[i]) * out[i];
+        }
+        EXPECT_NEAR(std::sqrt(energy / 24000.0), 0.5 / std::sqrt(2.0), 0.005);
+    }
+}
+
+// What no sinusoid explains (bands of partials closer than the analysis can resolve, noise)
+// must move too: left in place, it would sound beside the shifted rest as a detuned double.
+TEST(TimePitchShifter, MovesWhatItCannotResolveIntoPartialsToo) {
+    const float cents = -700.0F;
+    const double ratio = std::exp2(cents / 1200.0);
+    const std::pair<double, double> bands[] = {{1000.0, 1120.0}, {2000.0, 2800.0}};
+    for (const auto& [lo, hi] : bands) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setPitchCents(cents);
+        const auto input = denseBand(lo, hi, hi - lo > 500.0 ? 400 : 40, 1.5);
+        Signal signal{{input}};
+        const auto out = renderAll(shifter, signal, 1.5)[0];
+        const std::size_t from = 24000;
+        const double moved = bandEnergy(out, from, lo * ratio - 20.0, hi * ratio + 20.0);
+        const double left = bandEnergy(out, from, lo - 20.0, hi + 20.0);
+        const double wanted = bandEnergy(input, from, lo - 20.0, hi + 20.0);
+        EXPECT_LT(left, 1e-3 * moved) << lo;
+        EXPECT_NEAR(10.0 * std::log10(moved / wanted), 0.0, 1.0) << lo;
+    }
+}
+
+// A lone impulse has no pitch: it must come out where it went in, not smeared or lost.
+TEST(TimePitchShifter, KeepsAClickWhereItWas) {
+    for (const float overlap : {8.0F, 32.0F}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setOverlap(overlap);
+        shifter.setPitchCents(kTo432);
+        std::vector<float> input(static_cast<std::size_t>(kRate), 0.0F);
+        const std::size_t at = 20000;
+        input[at] = 0.9F;
+        Signal signal{{input}};
+        const auto out = renderAll(shifter, signal, 1.0)[0];
+        double total = 0.0;
+        double near = 0.0;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const double e = static_cast<double>(out[i]) * out[i];
+            total += e;
+            near += i + 48 >= at && i <= at + 48 ? e : 0.0;
+        }
+        EXPECT_NEAR(total, 0.81, 0.81 * 0.05) << overlap;
+        EXPECT_GT(near, 0.95 * total) << overlap;
+    }
+}
+
+TEST(TimePitchShifter, KeepsIdenticalChannelsIdentical) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 2, kBlock);
+    shifter.setPitchCents(kTo432);
+    auto mix = tone(220.0, 0.6, 0.3);
+    const auto upper = tone(659.26, 0.6, 0.2);
+    for (std::size_t i = 0; i < mix.size(); ++i) {
+        mix[i] += upper[i] + ((i * 7919U) % 1000U == 0 ? 0.5F : 0.0F);
+    }
+    Signal signal{{mix, mix}};
+    const auto out = renderAll(shifter, signal, 0.6);
+    EXPECT_EQ(out[0], out[1]);
+}
+
+TEST(TimePitchShifter, SilenceInGivesExactSilenceOutAlsoAfterATone) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 2, kBlock);
+    shifter.setPitchCents(kTo432);
+    auto input = tone(440.0, 0.4);
+    input.resize(static_cast<std::size_t>(1.0 * kRate), 0.0F);
+    Signal signal{{input, std::vector<float>(input.size(), 0.0F)}};
+    const auto out = renderAll(shifter, signal, 1.0);
+    // Once the last analysis frame touching the tone has passed, nothing is left over.
+    for (std::size_t i = static_cast<std::size_t>(0.5 * kRate); i < out[0].size(); ++i) {
+        ASSERT_EQ(out[0][i], 0.0F) << i;
+    }
+    for (float v : out[1]) {
+        ASSERT_EQ(v, 0.0F);
+    }
+}
+
+TEST(TimePitchShifter, PassesTheInputUnchangedAtZeroCents) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 1, kBlock);
+    auto input = tone(440.0, 0.5);
+    const auto low = tone(97.0, 0.5, 0.25);
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        input[i] += low[i];
+    }
+    Signal signal{{input}};
+    const auto out = renderAll(shifter, signal, 0.5)[0];
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        ASSERT_EQ(out[i], input[i]) << i;
+    }
+}
+
+TEST(TimePitchShifter, GlidesFrom440To432InTenStepsWithoutAClick) {
+    for (const float overlap : {8.0F, 32.0F}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setOverlap(overlap);
+        const double amplitude = 0.5;
+        Signal signal{{tone(440.0, 3.0, amplitude)}};
+        const std::size_t blocksPerStep = static_cast<std::size_t>(0.1 * kRate) / kBlock;
+        const auto out = renderAll(shifter, signal, 2.0, [&](std::size_t block) {
+            const std::size_t step = block / blocksPerStep;
+            if (block % blocksPerStep == 0 && step >= 5 && step <= 15) {
+                const double hz = 440.0 - 0.8 * static_cast<double>(step - 5);
+                shifter.setPitchCents(static_cast<float>(1200.0 * std::log2(hz / 440.0)));
+            }
+        })[0];
+        // The largest step a 440 Hz sine of this amplitude makes from sample to sample.
+        const double ownSlope = amplitude * 2.0 * std::sin(std::numbers::pi * 440.0 / kRate);
+        double largestJump = 0.0;
+        for (std::size_t i = 1; i < out.size(); ++i) {
+            largestJump = std::max(largestJump, std::abs(static_cast<double>(out[i]) - out[i - 1]));
+        }
+        EXPECT_LE(largestJump, ownSlope * 1.01) << "overlap " << overlap;
+        // Nor a dip: every 10 ms keeps the tone's level.
+        for (std::size_t from = 0; from + 480 <= out.size(); from += 480) {
+            double energy = 0.0;
+            for (std::size_t i = from; i < from + 480; ++i) {
+                energy += static_cast<double>(out[i]) * out[i];
+            }
+            EXPECT_NEAR(std::sqrt(energy / 480.0), amplitude / std::sqrt(2.0), 0.02) << from;
+        }
+    }
+}
+
+// The engine trims the tempo by up to ±0.2 % from the render thread to follow the drift between
+// two device clocks: the source must be consumed at exactly that tempo, with the pitch intact.
+TEST(TimePitchShifter, ConsumesTheSourceAtTheTrimmedTempoWithThePitchUnchanged) {
+    constexpr double kSeconds = 20.0;
+    for (const float rate : {1.002F, 0.998F}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setPitchCents(kTo432);
+        shifter.setRate(rate);
+        Signal signal{{tone(440.0, kSeconds * 1.01 + 1.0)}};
+        const std::size_t warmUp = 100;
+        std::int64_t consumedAfterWarmUp = 0;
+        const auto out = renderAll(shifter, signal, kSeconds, [&](std::size_t block) {
+            if (block == warmUp) {
+                consumedAfterWarmUp = signal.position;
+            }
+        })[0];
+        const auto produced = static_cast<double>(out.size() - warmUp * kBlock);
+        const double hop = shifter.frameSize() / shifter.overlap();
+        EXPECT_NEAR(static_cast<double>(signal.position - consumedAfterWarmUp),
+                    static_cast<double>(rate) * produced, hop)
+            << rate;
+        const double wanted = 432.0;
+        const double got = toneFrequency(out, out.size() - 96000, 48000, wanted);
+        EXPECT_NEAR(1200.0 * std::log2(got / wanted), 0.0, 0.01) << rate;
+    }
+}
+
+TEST(TimePitchShifter, FollowsATempoTrimmedEveryBlockWithoutAClick) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 1, kBlock);
+    shifter.setOverlap(32.0F);
+    shifter.setPitchCents(kTo432);
+    const double amplitude = 0.5;
+    Signal signal{{tone(440.0, 5.0, amplitude)}};
+    // A controller's walk between 0.998 and 1.002, a new value every block.
+    double rate = 1.0;
+    double expected = 0.0;
+    std::int64_t consumedBefore = 0;
+    const std::size_t firstCounted = 20;
+    std::uint32_t seed = 12345;
+    const auto out = renderAll(shifter, signal, 4.0, [&](std::size_t block) {
+        seed = seed * 1664525U + 1013904223U;
+        const double step = (static_cast<double>(seed >> 8U) / 16777216.0 - 0.5) * 4e-4;
+        rate = std::clamp(rate + step, 0.998, 1.002);
+        shifter.setRate(static_cast<float>(rate));
+        if (block == firstCounted) {
+            consumedBefore = signal.position;
+        }
+        if (block >= firstCounted) {
+            expected += static_cast<double>(shifter.rate()) * kBlock;
+        }
+    })[0];
+    const double hop = shifter.frameSize() / shifter.overlap();
+    // Pulls run ahead of the output by half a frame and up to a hop, read at the latest rates.
+    EXPECT_NEAR(static_cast<double>(signal.position - consumedBefore), expected, hop + 8.0);
+    const double ownSlope = amplitude * 2.0 * std::sin(std::numbers::pi * 440.0 * 1.002 / kRate);
+    for (std::size_t i = 1; i < out.size(); ++i) {
+        ASSERT_LE(std::abs(static_cast<double>(out[i]) - out[i - 1]), ownSlope * 1.01) << i;
+    }
+}
+
+TEST(TimePitchShifter, ClampsParametersToTheirRangesAndIgnoresNaN) {
+    TimePitchShifter shifter;
+    EXPECT_EQ(shifter.pitchCents(), 0.0F);
+    EXPECT_EQ(shifter.rate(), 1.0F);
+    EXPECT_EQ(shifter.overlap(), 8.0F);
+    shifter.setPitchCents(-5000.0F);
+    EXPECT_EQ(shifter.pitchCents(), -2400.0F);
+    shifter.setPitchCents(2400.5F);
+    EXPECT_EQ(shifter.pitchCents(), 2400.0F);
+    shifter.setPitchCents(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_EQ(shifter.pitchCents(), 2400.0F);
+    shifter.setRate(0.0F);
+    EXPECT_EQ(shifter.rate(), 1.0F / 32.0F);
+    shifter.setRate(100.0F);
+    EXPECT_EQ(shifter.rate(), 32.0F);
+    shifter.setOverlap(1.0F);
+    EXPECT_EQ(shifter.overlap(), 3.0F);
+    shifter.setOverlap(std::numeric_limits<float>::infinity());
+    EXPECT_EQ(shifter.overlap(), 32.0F);
+}
+
+TEST(TimePitchShifter, RefusesMoreThanTheMaximumSliceAndPullsNoLargerSlices) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 1, 256);
+    Signal signal{{tone(440.0, 0.5)}};
+    std::vector<float> out(300, 7.0F);
+    float* pointer = out.data();
+    EXPECT_FALSE(shifter.render(257, &pointer, signal.source()));
+    EXPECT_EQ(signal.position, 0);
+    EXPECT_EQ(out, std::vector<float>(300, 7.0F));
+    EXPECT_TRUE(shifter.render(256, &pointer, signal.source()));
+    EXPECT_GT(signal.position, 256);
+    EXPECT_LE(signal.largestSlice, 256U);
+}
+
+TEST(TimePitchShifter, RendersWithoutAllocatingWhileParametersChange) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 2, kBlock);
+    // A tone, a cluster of close partials, a noise band and clicks: every path of the analysis.
+    auto input = tone(330.0, 1.0);
+    const auto band = denseBand(3000.0, 4000.0, 100, 1.0);
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        for (const double hz : {440.0, 466.16, 493.88}) {
+            input[i] += static_cast<float>(0.1 * std::sin(2.0 * std::numbers::pi * hz * t));
+        }
+        input[i] += 0.3F * band[i] + (i % 9000 == 0 ? 0.8F : 0.0F);
+    }
+    Signal signal{{input, input}};
+    std::vector<float> left(kBlock);
+    std::vector<float> right(kBlock);
+    float* out[2] = {left.data(), right.data()};
+    ASSERT_TRUE(shifter.render(kBlock, out, signal.source()));
+    const brimo::testing::CountedAllocations counter;
+    for (int b = 0; b < 60; ++b) {
+        shifter.setPitchCents(static_cast<float>(-3 * b));
+        shifter.setOverlap(b < 30 ? 32.0F : 3.0F);
+        shifter.setPeakLocking(b % 2 == 0);
+        shifter.setRate(b % 3 == 0 ? 1.002F : 0.75F);
+        ASSERT_TRUE(shifter.render(kBlock, out, signal.source()));
+    }
+    EXPECT_EQ(counter.count(), 0U);
+}
+
+TEST(TimePitchShifter, TakesParameterChangesFromAnotherThreadWhileRendering) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 1, kBlock);
+    Signal signal{{tone(440.0, 1.0)}};
+    std::atomic<bool> done{false};
+    std::thread control([&] {
+        for (int i = 0; !done.load(); ++i) {
+            shifter.setPitchCents(static_cast<float>(-(i % 32)));
+            std::this_thread::yield();
+        }
+    });
+    std::vector<float> out(kBlock);
+    float* pointer = out.data();
+    for (int b = 0; b < 40; ++b) {
+        ASSERT_TRUE(shifter.render(kBlock, &pointer, signal.source()));
+    }
+    done = true;
+    control.join();
+}
+
+}  // namespace
+}  // namespace brimo::timepitch

@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "platform/hal/AudioUnit.h"
+#include "platform/hal/TimePitchUnit.h"
+
+namespace brimo::timepitch {
+namespace {
+
+using namespace brimo::hal;
+
+const AudioComponentDescription kTimePitch{kAudioUnitType_FormatConverter,
+                                           kAudioUnitSubType_NewTimePitch,
+                                           kAudioUnitManufacturer_Apple, 0, 0};
+
+AudioStreamBasicDescription planarStereo(double rate) {
+    AudioStreamBasicDescription f;
+    f.mSampleRate = rate;
+    f.mFormatID = kAudioFormatLinearPCM;
+    f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsNonInterleaved;
+    f.mBytesPerPacket = 4;
+    f.mFramesPerPacket = 1;
+    f.mBytesPerFrame = 4;
+    f.mChannelsPerFrame = 2;
+    f.mBitsPerChannel = 32;
+    return f;
+}
+
+// What the input procedure does on each call.
+struct Feed {
+    enum class Mode { tone, silentUntouched, ownShortBuffer } mode = Mode::tone;
+    double phase = 0.0;
+    std::int64_t framesPulled = 0;
+    std::vector<float> own = std::vector<float>(64, 0.25F);
+
+    static OSStatus proc(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp*,
+                         UInt32 bus, UInt32 frames, AudioBufferList* data) {
+        auto* self = static_cast<Feed*>(refCon);
+        EXPECT_EQ(bus, 0U);
+        self->framesPulled += frames;
+        switch (self->mode) {
+            case Mode::tone:
+                for (UInt32 i = 0; i < frames; ++i) {
+                    const auto v = static_cast<float>(0.5 * std::sin(self->phase));
+                    self->phase += 2.0 * std::numbers::pi * 440.0 / 48000.0;
+                    static_cast<float*>(data->mBuffers[0].mData)[i] = v;
+                    static_cast<float*>(data->mBuffers[1].mData)[i] = v;
+                }
+                return noErr;
+            case Mode::silentUntouched:
+                *flags = kAudioUnitRenderAction_OutputIsSilence;
+                return noErr;
+            case Mode::ownShortBuffer:
+                // Hands over its own 64-frame buffers whatever was asked for.
+                for (UInt32 c = 0; c < 2; ++c) {
+                    data->mBuffers[c].mData = self->own.data();
+                    data->mBuffers[c].mDataByteSize = 64 * 4;
+                }
+                *flags = kAudioUnitRenderAction_OutputIsSilence;
+                return noErr;
+        }
+        return noErr;
+    }
+};
+
+class TimePitchUnitTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(registerTimePitchComponent(), nullptr);
+        const AudioComponent component = AudioComponentFindNext(nullptr, &kTimePitch);
+        ASSERT_NE(component, nullptr);
+        ASSERT_EQ(AudioComponentInstanceNew(component, &unit_), noErr);
+        const auto format = planarStereo(48000.0);
+        ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat,
+                                       kAudioUnitScope_Input, 0, &format, sizeof(format)),
+                  noErr);
+        ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat,
+                                       kAudioUnitScope_Output, 0, &format, sizeof(format)),
+                  noErr);
+        const AURenderCallbackStruct callback{&Feed::proc, &feed_};
+        ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_SetRenderCallback,
+                                       kAudioUnitScope_Input, 0, &callback, sizeof(callback)),
+                  noErr);
+    }
+    void TearDown() override { AudioComponentInstanceDispose(unit_); }
+
+    OSStatus render(UInt32 frames, AudioUnitRenderActionFlags* flags = nullptr) {
+        storage_.mBuffers[0] = {1, frames * 4, left_.data()};
+        storage_.mBuffers[1] = {1, frames * 4, right_.data()};
+        return AudioUnitRender(unit_, flags, nullptr, 0, frames, storage_.list());
+    }
+
+    AudioUnit unit_ = nullptr;
+    Feed feed_;
+    std::vector<float> left_ = std::vector<float>(4096, 9.0F);
+    std::vector<float> right_ = std::vector<float>(4096, 9.0F);
+    AudioBufferListStorage<2> storage_;
+};
+
+TEST_F(TimePitchUnitTest, RendersUpToItsMaximumSliceAndRefusesMoreWithoutWriting) {
+    UInt32 maximum = 0;
+    UInt32 size = sizeof(maximum);
+    ASSERT_EQ(AudioUnitGetProperty(unit_, kAudioUnitProperty_MaximumFramesPerSlice,
+                                   kAudioUnitScope_Global, 0, &maximum, &size),
+              noErr);
+    EXPECT_EQ(maximum, 512U);
+    ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
+    EXPECT_EQ(render(513), kAudioUnitErr_TooManyFramesToProcess);
+    EXPECT_EQ(left_[0], 9.0F);
+    EXPECT_EQ(render(512), noErr);
+    EXPECT_NE(left_[100], 9.0F);
+    EXPECT_EQ(left_[512], 9.0F);
+    EXPECT_EQ(left_, right_);
+}
+
+TEST_F(TimePitchUnitTest, ReportsItsLatencyFromTheStreamRate) {
+    ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
+    Float64 latency = 0.0;
+    UInt32 size = sizeof(latency);
+    ASSERT_EQ(AudioUnitGetProperty(unit_, kAudioUnitProperty_Latency, kAudioUnitScope_Global, 0,
+                                   &latency, &size),
+              noErr);
+    EXPECT_GT(latency, 0.0);
+    EXPECT_LE(latency, 0.050);
+}
+
+TEST_F(TimePitchUnitTest, ClampsParametersAndRefusesWrongAddresses) {
+    AudioUnitParameterValue value = 0.0F;
+    const std::pair<AudioUnitParameterID, std::pair<float, float>> cases[] = {
+        {kNewTimePitchParam_Pitch, {-3000.0F, -2400.0F}},
+        {kNewTimePitchParam_Rate, {64.0F, 32.0F}},
+        {kNewTimePitchParam_Overlap, {2.0F, 3.0F}},
+        {kNewTimePitchParam_EnablePeakLocking, {0.0F, 0.0F}},
+    };
+    for (const auto& [id, values] : cases) {
+        EXPECT_EQ(AudioUnitSetParameter(unit_, id, kAudioUnitScope_Global, 0, values.first, 0),
+                  noErr);
+        EXPECT_EQ(AudioUnitGetParameter(unit_, id, kAudioUnitScope_Global, 0, &value), noErr);
+        EXPECT_EQ(value, values.second) << id;
+    }
+    EXPECT_EQ(AudioUnitSetParameter(unit_, 2, kAudioUnitScope_Global, 0, 1.0F, 0),
+              kAudioUnitErr_InvalidParameter);
+    EXPECT_EQ(
+        AudioUnitSetParameter(unit_, kNewTimePitchParam_Pitch, kAudioUnitScope_Input, 0, 1.0F, 0),
+        kAudioUnitErr_InvalidScope);
+    EXPECT_EQ(
+        AudioUnitSetParameter(unit_, kNewTimePitchParam_Pitch, kAudioUnitScope_Global, 1, 1.0F, 0),
+        kAudioUnitErr_InvalidElement);
+}
+
+TEST_F(TimePitchUnitTest, RefusesInterleavedOrIntegerFormatsAndChangesWhileInitialized) {
+    auto interleaved = planarStereo(48000.0);
+    interleaved.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
+    interleaved.mBytesPerFrame = interleaved.mBytesPerPacket = 8;
+    EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
+                                   &interleaved, sizeof(interleaved)),
+              kAudioUnitErr_FormatNotSupported);
+    auto tooFast = planarStereo(384000.0);
+    EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
+                                   &tooFast, sizeof(tooFast)),
+              kAudioUnitErr_FormatNotSupported);
+    ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
+    const UInt32 frames = 1024;
+    EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_MaximumFramesPerSlice,
+                                   kAudioUnitScope_Global, 0, &frames, sizeof(frames)),
+              kAudioUnitErr_Initialized);
+}
+
+TEST_F(TimePitchUnitTest, TreatsFramesTheInputProcedureLeftAloneAsSilence) {
+    ASSERT_EQ(AudioUnitSetParameter(unit_, kNewTimePitchParam_Pitch, kAudioUnitScope_Global, 0,
+                                    -31.766653F, 0),
+              noErr);
+    ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
+    feed_.mode = Feed::Mode::silentUntouched;
+    for (int b = 0; b < 4; ++b) {
+        ASSERT_EQ(render(512), noErr);
+        for (UInt32 i = 0; i < 512; ++i) {
+            ASSERT_EQ(left_[i], 0.0F);
+            ASSERT_EQ(right_[i], 0.0F);
+        }
+    }
+}
+
+TEST_F(TimePitchUnitTest, ReadsAProcedureBufferOnlyAsFarAsItsByteSize) {
+    ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
+    feed_.mode = Feed::Mode::ownShortBuffer;
+    // At 0 cents the output is the input: each 512-frame slice becomes 64 frames of 0.25 and
+    // silence, whatever lies in memory after the procedure's 64 frames.
+    for (int b = 0; b < 6; ++b) {
+        ASSERT_EQ(render(512), noErr);
+        for (UInt32 i = 0; i < 512; ++i) {
+            ASSERT_TRUE(left_[i] == 0.0F || left_[i] == 0.25F) << i;
+        }
+    }
+}
+
+TEST_F(TimePitchUnitTest, PullsItsSourceAtTheRateParameter) {
+    ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
+    for (int b = 0; b < 20; ++b) {
+        ASSERT_EQ(render(512), noErr);
+    }
+    for (const float rate : {1.25F, 0.8F}) {
+        ASSERT_EQ(AudioUnitSetParameter(unit_, kNewTimePitchParam_Rate, kAudioUnitScope_Global, 0,
+                                        rate, 0),
+                  noErr);
+        const std::int64_t before = feed_.framesPulled;
+        for (int b = 0; b < 200; ++b) {
+            ASSERT_EQ(render(512), noErr);
+        }
+        // Give or take the look-ahead, which itself scales with the rate.
+        EXPECT_NEAR(static_cast<double>(feed_.framesPulled - before), rate * 200.0 * 512.0, 800.0);
+    }
+}
+
+}  // namespace
+}  // namespace brimo::timepitch
