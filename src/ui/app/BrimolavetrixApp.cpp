@@ -3,9 +3,9 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
+#include "platform/hal/TimePitchUnit.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
 #include "platform/paths/UserDirectories.h"
-#include "platform/timepitch/TimePitchUnit.h"
 
 namespace brimo::ui {
 
