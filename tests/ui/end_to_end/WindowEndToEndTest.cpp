@@ -102,7 +102,7 @@ TEST_F(WindowEndToEndTest, ClickRetunesTheSpeakersAndQuitRestoresTheSystemOutput
         std::chrono::duration<double>(std::chrono::steady_clock::now() - chosen).count();
     // The listener answers at once and the poll within 0.5 s; a busy machine adds its delay.
     std::printf("power area %.3f s after \"Brimola Vetrix\" became the output\n", seconds);
-    EXPECT_LT(seconds, 3.0);
+    EXPECT_LT(seconds, 5.0);
     ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", 10s))
         << app_->output();
     screenshot("power-off");
