@@ -41,10 +41,14 @@ void AudioRingBuffer::write(std::span<const float> samples) {
     std::atomic_thread_fence(std::memory_order_release);
 
     const float* source = samples.data() + (m - kept);
-    std::int64_t slot = (end - kept) % capacity_;
-    for (std::int64_t i = 0; i < kept; ++i) {
-        slots_[static_cast<std::size_t>(slot)].store(source[i], std::memory_order_relaxed);
-        slot = slot + 1 == capacity_ ? 0 : slot + 1;
+    const std::int64_t start = (end - kept) % capacity_;
+    const std::int64_t first = std::min(kept, capacity_ - start);
+    std::atomic<float>* slots = slots_.get();
+    for (std::int64_t i = 0; i < first; ++i) {
+        slots[start + i].store(source[i], std::memory_order_relaxed);
+    }
+    for (std::int64_t i = first; i < kept; ++i) {
+        slots[i - first].store(source[i], std::memory_order_relaxed);
     }
 
     // Release: a reader that acquires this position sees every slot stored above.
@@ -52,10 +56,14 @@ void AudioRingBuffer::write(std::span<const float> samples) {
 }
 
 void AudioRingBuffer::copyOut(std::int64_t from, float* destination, std::int64_t n) const {
-    std::int64_t slot = from % capacity_;
-    for (std::int64_t i = 0; i < n; ++i) {
-        destination[i] = slots_[static_cast<std::size_t>(slot)].load(std::memory_order_relaxed);
-        slot = slot + 1 == capacity_ ? 0 : slot + 1;
+    const std::int64_t start = from % capacity_;
+    const std::int64_t first = std::min(n, capacity_ - start);
+    const std::atomic<float>* slots = slots_.get();
+    for (std::int64_t i = 0; i < first; ++i) {
+        destination[i] = slots[start + i].load(std::memory_order_relaxed);
+    }
+    for (std::int64_t i = first; i < n; ++i) {
+        destination[i] = slots[i - first].load(std::memory_order_relaxed);
     }
 }
 

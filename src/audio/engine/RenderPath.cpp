@@ -1,5 +1,5 @@
-// The engine's real-time callbacks. They allocate nothing, log nothing and wait on nothing but
-// the ring buffer's lock; everything they need was taken at start.
+// The engine's real-time callbacks. They allocate nothing, log nothing, take no lock and wait on
+// nothing; everything they need was taken at start.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
