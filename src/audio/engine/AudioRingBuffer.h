@@ -54,9 +54,9 @@ class AudioRingBuffer {
     const std::int64_t capacity_;
     // Positions count every sample since creation (they never wrap in practice: 2^63 samples
     // is millions of years of audio); slot = position mod capacity.
-    alignas(64) std::atomic<std::int64_t> writePosition_{0};  // end of the published samples
-    std::atomic<std::int64_t> claimedPosition_{0};            // end of the write in progress
-    alignas(64) std::atomic<std::int64_t> readPosition_{0};
+    std::atomic<std::int64_t> writePosition_{0};    // end of the published samples
+    std::atomic<std::int64_t> claimedPosition_{0};  // end of the write in progress
+    std::atomic<std::int64_t> readPosition_{0};
     std::atomic<std::uint64_t> overruns_{0};
 };
 
