@@ -217,7 +217,7 @@ std::vector<unsigned> parseList(const std::string& text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     double seconds = 3;
     std::vector<unsigned> clientCounts{1, 8, 64};
     std::vector<std::string> stores{"sqlite", "postgresql"};
@@ -300,4 +300,7 @@ int main(int argc, char** argv) {
     }
     std::cout << report.dump(2) << "\n";
     return 0;
+} catch (const std::exception& e) {
+    std::cerr << "bench_server: " << e.what() << "\n";
+    return 1;
 }

@@ -1,0 +1,85 @@
+#include "ui/app/BrimolavetrixApp.h"
+
+#include <QQuickStyle>
+#include <QQuickWindow>
+
+#include "platform/hal/TimePitchUnit.h"
+#include "platform/hal/pulse/PulseAudioBackend.h"
+#include "platform/paths/UserDirectories.h"
+
+namespace brimo::ui {
+
+BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, argv) {
+    QGuiApplication::setApplicationName(QStringLiteral("Brimolavetrix"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Brimola Vetrix"));
+    QGuiApplication::setOrganizationDomain(QStringLiteral("brimolavetrix.com"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.brimolavetrix.Brimolavetrix"));
+    // The views draw every control themselves; the plain style keeps them cheap and the same on
+    // every desktop.
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    backend_ =
+        std::make_unique<hal::ScopedAudioHardwareBackend>(hal::pulse::PulseAudioBackend::create());
+    timepitch::registerTimePitchComponent();
+
+    audio::AudioManager::Options options;
+    options.mainQueue = &mainQueue_;
+    audioManager_ = audio::AudioManager::create(std::move(options));
+
+    // Before the manager's first refresh: if the last quit moved the system output off the
+    // virtual device, it goes back now and the engine starts as if it had never left.
+    appLog_ = std::make_unique<audio::DiagnosticLog>("BrimolavetrixApp");
+    const auto stateDirectory = paths::stateDirectory();
+    outputRestorer_ = std::make_unique<SystemOutputRestorer>(
+        audioManager_->deviceService(),
+        SystemOutputRestorer::Options{
+            stateDirectory.empty() ? stateDirectory : stateDirectory / "brimolavetrix",
+            [log = appLog_.get()](std::string_view line) { log->debugLog(line); }});
+    outputRestorer_->restoreAfterStart();
+    audioManagerAdapter_ = std::make_unique<AudioManagerAdapter>(audioManager_);
+    desktopAdapter_ = std::make_unique<DesktopAdapter>();
+
+    QObject::connect(&quitSignals_, &QuitSignals::quitRequested, &application_,
+                     [] { QGuiApplication::quit(); });
+    QObject::connect(&application_, &QGuiApplication::aboutToQuit, &application_,
+                     [this] { aboutToQuit(); });
+
+    // The views only borrow them.
+    QQmlEngine::setObjectOwnership(audioManagerAdapter_.get(), QQmlEngine::CppOwnership);
+    QQmlEngine::setObjectOwnership(desktopAdapter_.get(), QQmlEngine::CppOwnership);
+    engine_ = std::make_unique<QQmlApplicationEngine>();
+    engine_->addImportPath(QStringLiteral("qrc:/"));
+    engine_->setInitialProperties({
+        {QStringLiteral("audioManager"), QVariant::fromValue(audioManagerAdapter_.get())},
+        {QStringLiteral("desktop"), QVariant::fromValue(desktopAdapter_.get())},
+    });
+    QObject::connect(
+        engine_.get(), &QQmlApplicationEngine::objectCreationFailed, &application_,
+        [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    engine_->load(QUrl(QStringLiteral("qrc:/Brimolavetrix/Main.qml")));
+}
+
+BrimolavetrixApp::~BrimolavetrixApp() {
+    // The window goes first, then the manager; the engine's units stop before the backend goes.
+    engine_.reset();
+    desktopAdapter_.reset();
+    audioManagerAdapter_.reset();
+    if (audioManager_) {
+        audioManager_->audioEngine().stop();
+        audioManager_->audioEngine().waitUntilIdle();
+    }
+    audioManager_.reset();
+    backend_.reset();
+}
+
+int BrimolavetrixApp::run() {
+    return QGuiApplication::exec();
+}
+
+void BrimolavetrixApp::aboutToQuit() {
+    // However the application ends (window, Ctrl+Q, a signal, the session), sound that reaches
+    // the virtual device would go nowhere once it is gone.
+    outputRestorer_->handBackBeforeQuit(audioManager_->selectedOutputDevice().value());
+}
+
+}  // namespace brimo::ui
