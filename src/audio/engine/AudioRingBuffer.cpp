@@ -34,21 +34,20 @@ void AudioRingBuffer::write(std::span<const float> samples) {
     const std::int64_t end = writePosition_.load(std::memory_order_relaxed) + m;
     const std::int64_t kept = std::min(m, capacity_);
 
-    // The claim goes out before any slot changes. Release fence: a reader whose relaxed load
-    // sees any slot stored below also sees this claim after its acquire fence, and so knows
-    // that what it copied may be newer audio than it asked for.
+    // The claim goes out before any slot changes. The slot stores below are releases: a
+    // reader whose acquire load sees any of them also sees this claim, and so knows that what
+    // it copied may be newer audio than it asked for. (On x86-64 both are plain moves.)
     claimedPosition_.store(end, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
 
     const float* source = samples.data() + (m - kept);
     const std::int64_t start = (end - kept) % capacity_;
     const std::int64_t first = std::min(kept, capacity_ - start);
     std::atomic<float>* slots = slots_.get();
     for (std::int64_t i = 0; i < first; ++i) {
-        slots[start + i].store(source[i], std::memory_order_relaxed);
+        slots[start + i].store(source[i], std::memory_order_release);
     }
     for (std::int64_t i = first; i < kept; ++i) {
-        slots[i - first].store(source[i], std::memory_order_relaxed);
+        slots[i - first].store(source[i], std::memory_order_release);
     }
 
     // Release: a reader that acquires this position sees every slot stored above.
@@ -60,10 +59,10 @@ void AudioRingBuffer::copyOut(std::int64_t from, float* destination, std::int64_
     const std::int64_t first = std::min(n, capacity_ - start);
     const std::atomic<float>* slots = slots_.get();
     for (std::int64_t i = 0; i < first; ++i) {
-        destination[i] = slots[start + i].load(std::memory_order_relaxed);
+        destination[i] = slots[start + i].load(std::memory_order_acquire);
     }
     for (std::int64_t i = first; i < n; ++i) {
-        destination[i] = slots[i - first].load(std::memory_order_relaxed);
+        destination[i] = slots[i - first].load(std::memory_order_acquire);
     }
 }
 
@@ -95,9 +94,8 @@ std::int64_t AudioRingBuffer::read(float* destination, std::int64_t wanted) {
         copyOut(from, destination, k);
         touched = std::max(touched, k);
 
-        // Acquire fence: pairs with the writer's release fence (see write), so a slot copied
-        // from a later write shows as a claim that reaches into what was copied.
-        std::atomic_thread_fence(std::memory_order_acquire);
+        // The slots were acquired (see write): a slot copied from a later write shows here as
+        // a claim that reaches into what was copied.
         const std::int64_t oldestIntact =
             claimedPosition_.load(std::memory_order_relaxed) - capacity_;
         if (oldestIntact <= from) {

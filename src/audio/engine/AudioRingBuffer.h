@@ -48,7 +48,7 @@ class AudioRingBuffer {
     std::int64_t resyncedReadPosition(std::int64_t written);
 
     // Slots are atomics only so that a reader racing a writer that laps it is a defined race
-    // (detected and discarded, see read()) rather than undefined behaviour; relaxed accesses
+    // (detected and discarded, see read()) rather than undefined behaviour; their accesses
     // to them compile to plain loads and stores.
     std::unique_ptr<std::atomic<float>[]> slots_;
     const std::int64_t capacity_;
