@@ -132,7 +132,9 @@ json argonCost() {
             throw std::runtime_error("argon2id failed");
         }
         auto t1 = Clock::now();
-        (void)crypto_pwhash_str_verify(out.data(), password.data(), password.size());
+        if (crypto_pwhash_str_verify(out.data(), password.data(), password.size()) != 0) {
+            throw std::runtime_error("argon2id verification failed");
+        }
         auto t2 = Clock::now();
         hashMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         verifyMs.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
