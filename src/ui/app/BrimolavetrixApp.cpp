@@ -1,0 +1,65 @@
+#include "ui/app/BrimolavetrixApp.h"
+
+#include <QQuickStyle>
+#include <QQuickWindow>
+
+#include "platform/hal/pulse/PulseAudioBackend.h"
+#include "platform/timepitch/TimePitchUnit.h"
+
+namespace brimo::ui {
+
+BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, argv) {
+    QGuiApplication::setApplicationName(QStringLiteral("Brimolavetrix"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Brimola Vetrix"));
+    QGuiApplication::setOrganizationDomain(QStringLiteral("brimolavetrix.com"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.brimolavetrix.Brimolavetrix"));
+    // The views draw every control themselves; the plain style keeps them cheap and the same on
+    // every desktop.
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    backend_ = std::make_unique<hal::ScopedAudioHardwareBackend>(hal::pulse::PulseAudioBackend::create());
+    timepitch::registerTimePitchComponent();
+
+    audio::AudioManager::Options options;
+    options.mainQueue = &mainQueue_;
+    audioManager_ = audio::AudioManager::create(std::move(options));
+    audioManagerAdapter_ = std::make_unique<AudioManagerAdapter>(audioManager_);
+    desktopAdapter_ = std::make_unique<DesktopAdapter>();
+
+    QObject::connect(&quitSignals_, &QuitSignals::quitRequested, &application_,
+                     [] { QGuiApplication::quit(); });
+    QObject::connect(&application_, &QGuiApplication::aboutToQuit, &application_,
+                     [this] { aboutToQuit(); });
+
+    engine_ = std::make_unique<QQmlApplicationEngine>();
+    engine_->addImportPath(QStringLiteral("qrc:/"));
+    engine_->setInitialProperties({
+        {QStringLiteral("audioManager"), QVariant::fromValue(audioManagerAdapter_.get())},
+        {QStringLiteral("desktop"), QVariant::fromValue(desktopAdapter_.get())},
+    });
+    QObject::connect(
+        engine_.get(), &QQmlApplicationEngine::objectCreationFailed, &application_,
+        [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    engine_->load(QUrl(QStringLiteral("qrc:/Brimolavetrix/Main.qml")));
+}
+
+BrimolavetrixApp::~BrimolavetrixApp() {
+    // The window goes first, then the manager; the engine's units stop before the backend goes.
+    engine_.reset();
+    desktopAdapter_.reset();
+    audioManagerAdapter_.reset();
+    if (audioManager_) {
+        audioManager_->audioEngine().stop();
+        audioManager_->audioEngine().waitUntilIdle();
+    }
+    audioManager_.reset();
+    backend_.reset();
+}
+
+int BrimolavetrixApp::run() {
+    return QGuiApplication::exec();
+}
+
+void BrimolavetrixApp::aboutToQuit() {}
+
+}  // namespace brimo::ui

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <memory>
+
+#include "audio/manager/AudioManager.h"
+#include "platform/hal/AudioHardwareBackend.h"
+#include "ui/adapters/AudioManagerAdapter.h"
+#include "ui/adapters/DesktopAdapter.h"
+#include "ui/app/QuitSignals.h"
+#include "ui/dispatch/QtMainQueue.h"
+
+namespace brimo::ui {
+
+// The process entry: the desktop's audio server as the hardware layer's backend, our pitch
+// shifter registered as the time-pitch component, the main queue on the Qt event loop, the one
+// audio manager of the process, and the window with the main screen.
+class BrimolavetrixApp {
+  public:
+    BrimolavetrixApp(int& argc, char** argv);
+    ~BrimolavetrixApp();
+    BrimolavetrixApp(const BrimolavetrixApp&) = delete;
+    BrimolavetrixApp& operator=(const BrimolavetrixApp&) = delete;
+    BrimolavetrixApp(BrimolavetrixApp&&) = delete;
+    BrimolavetrixApp& operator=(BrimolavetrixApp&&) = delete;
+
+    // Runs until the window closes, Ctrl+Q, a quit signal or the session's end.
+    int run();
+
+    audio::AudioManager& audioManager() { return *audioManager_; }
+
+  private:
+    void aboutToQuit();
+
+    QGuiApplication application_;
+    // Declared before everything that posts to it, so it is destroyed last.
+    QtMainQueue mainQueue_;
+    std::unique_ptr<hal::ScopedAudioHardwareBackend> backend_;
+    std::shared_ptr<audio::AudioManager> audioManager_;
+    std::unique_ptr<AudioManagerAdapter> audioManagerAdapter_;
+    std::unique_ptr<DesktopAdapter> desktopAdapter_;
+    QuitSignals quitSignals_;
+    std::unique_ptr<QQmlApplicationEngine> engine_;
+};
+
+}  // namespace brimo::ui

@@ -1,0 +1,36 @@
+import QtQuick
+import Brimolavetrix
+
+// The application's one window: no title bar, a fixed 420 × 620, the main screen as content.
+Window {
+    id: window
+
+    required property AudioManager audioManager
+    required property Desktop desktop
+
+    readonly property alias contentView: contentView
+
+    title: "Brimola Vetrix"
+    flags: Qt.Window | Qt.FramelessWindowHint
+    width: 420
+    height: 620
+    minimumWidth: 420
+    maximumWidth: 420
+    minimumHeight: 620
+    maximumHeight: 620
+    color: "black"
+    visible: true
+
+    Shortcut {
+        sequences: ["Ctrl+Q", StandardKey.Quit]
+        context: Qt.ApplicationShortcut
+        onActivated: Qt.quit()
+    }
+
+    ContentView {
+        id: contentView
+        anchors.fill: parent
+        audioManager: window.audioManager
+        desktop: window.desktop
+    }
+}

@@ -1,0 +1,28 @@
+#version 440
+// The eye: its picture tinted by saturation, brightness and contrast, clipped to the circle
+// inscribed in the item with a one-pixel soft edge.
+layout(location = 0) in vec2 qt_TexCoord0;
+layout(location = 0) out vec4 fragColor;
+layout(std140, binding = 0) uniform buf {
+    mat4 qt_Matrix;
+    float qt_Opacity;
+    float saturation;
+    float brightness;
+    float contrast;
+    float edge;  // the soft edge's width as a fraction of the radius
+};
+layout(binding = 1) uniform sampler2D source;
+
+void main() {
+    vec4 c = texture(source, qt_TexCoord0);
+    vec3 rgb = c.a > 0.0 ? c.rgb / c.a : vec3(0.0);
+    float luma = dot(rgb, vec3(0.2126, 0.7152, 0.0722));
+    rgb = mix(vec3(luma), rgb, saturation);
+    rgb = rgb + vec3(brightness);
+    rgb = (rgb - vec3(0.5)) * contrast + vec3(0.5);
+    rgb = clamp(rgb, 0.0, 1.0);
+    float d = length(qt_TexCoord0 - vec2(0.5)) * 2.0;
+    float mask = 1.0 - smoothstep(1.0 - edge, 1.0, d);
+    float a = c.a * mask * qt_Opacity;
+    fragColor = vec4(rgb * a, a);
+}
