@@ -1,0 +1,160 @@
+#include "account/auth/AuthService.h"
+
+#include <mutex>
+#include <utility>
+
+namespace brimo::account {
+namespace {
+
+void finish(const AuthService::BoolCompletion& completion, bool value) {
+    if (completion) {
+        completion(value);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<AuthService> AuthService::create(Options options) {
+    std::shared_ptr<AuthService> service(new AuthService(std::move(options)));
+    // Without a token nobody is signed in and nothing is sent.
+    if (service->api_->loadToken()) {
+        service->mainQueue_.post([weak = std::weak_ptr<AuthService>(service)] {
+            if (auto self = weak.lock()) {
+                self->checkAuthStatus();
+            }
+        });
+    }
+    return service;
+}
+
+std::shared_ptr<AuthService> AuthService::shared(dispatch::MainQueue& mainQueue) {
+    static std::once_flag once;
+    static std::shared_ptr<AuthService> instance;
+    std::call_once(once, [&] {
+        Options options;
+        options.mainQueue = &mainQueue;
+        instance = create(std::move(options));
+    });
+    return instance;
+}
+
+AuthService::AuthService(Options options)
+    : mainQueue_(*options.mainQueue),
+      api_(options.api ? std::move(options.api) : APIService::shared(*options.mainQueue)) {}
+
+void AuthService::checkAuthStatus(std::function<void()> done) {
+    if (!api_->loadToken()) {
+        isAuthenticated_ = false;
+        if (done) {
+            done();
+        }
+        return;
+    }
+    api_->request<UserProfileResponse>("/user/me", "GET",
+                                       [weak = weak_from_this(), done = std::move(done)](
+                                           const Result<UserProfileResponse>& result) {
+                                           if (auto self = weak.lock()) {
+                                               if (result.isSuccess()) {
+                                                   self->user_ = result.value().user;
+                                                   self->isAuthenticated_ = true;
+                                               } else if (result.error().isUnauthorized()) {
+                                                   self->logout();
+                                               }
+                                               // Any other failure keeps the token for the next
+                                               // start; this run stays signed out.
+                                           }
+                                           if (done) {
+                                               done();
+                                           }
+                                       });
+}
+
+void AuthService::checkEmail(const std::string& email, BoolCompletion completion) {
+    isLoading_ = true;
+    api_->request<CheckEmailResponse>("/auth/check-email", "POST", CheckEmailRequest{email},
+                                      [weak = weak_from_this(), completion = std::move(completion)](
+                                          const Result<CheckEmailResponse>& result) {
+                                          auto self = weak.lock();
+                                          if (!self) {
+                                              return;
+                                          }
+                                          if (result.isSuccess()) {
+                                              self->isLoading_ = false;
+                                              finish(completion, result.value().exists);
+                                              return;
+                                          }
+                                          self->fail(result.error());
+                                          finish(completion, false);
+                                      });
+}
+
+template <typename Body>
+void AuthService::authenticate(const char* path, const Body& body, BoolCompletion completion) {
+    isLoading_ = true;
+    error_ = std::nullopt;
+    api_->request<AuthResponse>(path, "POST", body,
+                                [weak = weak_from_this(), completion = std::move(completion)](
+                                    const Result<AuthResponse>& result) {
+                                    auto self = weak.lock();
+                                    if (!self) {
+                                        return;
+                                    }
+                                    if (result.isSuccess()) {
+                                        self->handleAuthResponse(result.value());
+                                        self->isLoading_ = false;
+                                        finish(completion, true);
+                                        return;
+                                    }
+                                    self->fail(result.error());
+                                    finish(completion, false);
+                                });
+}
+
+void AuthService::login(const std::string& email, const std::string& password,
+                        BoolCompletion completion) {
+    authenticate("/auth/login", LoginRequest{email, password}, std::move(completion));
+}
+
+void AuthService::registerAccount(const std::string& email, const std::string& password,
+                                  BoolCompletion completion) {
+    authenticate("/auth/register", RegisterRequest{email, password}, std::move(completion));
+}
+
+void AuthService::forgotPassword(const std::string& email, BoolCompletion completion) {
+    isLoading_ = true;
+    error_ = std::nullopt;
+    api_->request<MessageResponse>("/auth/forgot-password", "POST", ForgotPasswordRequest{email},
+                                   [weak = weak_from_this(), completion = std::move(completion)](
+                                       const Result<MessageResponse>& result) {
+                                       auto self = weak.lock();
+                                       if (!self) {
+                                           return;
+                                       }
+                                       if (result.isSuccess()) {
+                                           self->isLoading_ = false;
+                                           finish(completion, true);
+                                           return;
+                                       }
+                                       self->fail(result.error());
+                                       finish(completion, false);
+                                   });
+}
+
+void AuthService::handleAuthResponse(const AuthResponse& response) {
+    api_->saveToken(response.token);
+    user_ = response.user;
+    isAuthenticated_ = true;
+}
+
+void AuthService::logout() {
+    api_->deleteToken();
+    isAuthenticated_ = false;
+    user_ = std::nullopt;
+}
+
+void AuthService::fail(const RequestError& failure) {
+    error_ = failure.localizedDescription();
+    isLoading_ = false;
+}
+
+}  // namespace brimo::account

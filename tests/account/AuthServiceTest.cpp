@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "account/auth/AuthService.h"
+#include "account/support/AccountTestSupport.h"
+#include "platform/secrets/MemorySecretStore.h"
+#include "support/LineCollector.h"
+
+namespace brimo::account {
+namespace {
+
+using testing::RouteTable;
+using testing::ScriptedHttpServer;
+
+constexpr const char* kUser =
+    R"({"id":"u1","email":"ada@example.org","emailVerified":false,"authProvider":"email"})";
+const std::string kSignedIn = std::string(R"({"token":"secret-token-new","user":)") + kUser + "}";
+const std::string kMe = std::string(R"({"user":)") + kUser + "}";
+constexpr const char* kPassword = "hunter2-long";
+
+class AuthServiceTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<AuthService> makeService(const std::string& baseURL) {
+        APIService::Options apiOptions;
+        apiOptions.mainQueue = &queue;
+        apiOptions.baseURL = baseURL;
+        apiOptions.tokenStore = tokens;
+        apiOptions.print = printed.writer();
+        AuthService::Options options;
+        options.mainQueue = &queue;
+        options.api = APIService::create(std::move(apiOptions));
+        return AuthService::create(std::move(options));
+    }
+
+    // Runs one operation to its end and returns what it reported.
+    template <typename Start>
+    bool run(Start start) {
+        std::optional<bool> outcome;
+        start([&](bool value) { outcome = value; });
+        EXPECT_TRUE(testing::runMainQueueUntil(queue, [&] { return outcome.has_value(); }));
+        return outcome.value_or(false);
+    }
+
+    void restore(AuthService& service) {
+        bool done = false;
+        service.checkAuthStatus([&] { done = true; });
+        ASSERT_TRUE(testing::runMainQueueUntil(queue, [&] { return done; }));
+        queue.runUntilIdle();
+    }
+
+    void TearDown() override {
+        for (const auto& line : printed.lines()) {
+            EXPECT_EQ(line.find("secret-token"), std::string::npos) << line;
+            EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+        }
+    }
+
+    dispatch::VirtualTimeMainQueue queue;
+    std::shared_ptr<secrets::MemorySecretStore> tokens =
+        std::make_shared<secrets::MemorySecretStore>();
+    testing::LineCollector printed;
+    RouteTable routes;
+};
+
+TEST_F(AuthServiceTest, StartingWithoutATokenSendsNothing) {
+    ScriptedHttpServer server(routes.script());
+    auto service = makeService(server.baseURL());
+    queue.runUntilIdle();
+    EXPECT_FALSE(service->isAuthenticated().value());
+    EXPECT_TRUE(queue.isEmpty());
+    EXPECT_EQ(server.connectionCount(), 0);
+}
+
+TEST_F(AuthServiceTest, ASessionIsRestoredOrEndedByWhatTheServiceSays) {
+    routes.set("/api/user/me", ScriptedHttpServer::json(200, kMe));
+    ScriptedHttpServer server(routes.script());
+    tokens->save(APIService::keychainService, APIService::tokenKey, "secret-token-old");
+
+    auto restored = makeService(server.baseURL());
+    ASSERT_TRUE(
+        testing::runMainQueueUntil(queue, [&] { return restored->isAuthenticated().value(); }));
+    EXPECT_EQ(restored->user().value()->email, "ada@example.org");
+    EXPECT_EQ(server.requests().at(0).header("authorization"), "Bearer secret-token-old");
+
+    // Rejected: the token goes and the user is signed out; the next start sends nothing.
+    routes.set("/api/user/me", ScriptedHttpServer::json(401, R"({"error":"expired"})"));
+    restore(*restored);
+    EXPECT_FALSE(restored->isAuthenticated().value());
+    EXPECT_FALSE(restored->user().value().has_value());
+    EXPECT_FALSE(tokens->load(APIService::keychainService, APIService::tokenKey).has_value());
+    const int connections = server.connectionCount();
+    auto next = makeService(server.baseURL());
+    queue.runUntilIdle();
+    EXPECT_EQ(server.connectionCount(), connections);
+}
+
+TEST_F(AuthServiceTest, AnUnreachableServiceKeepsTheTokenForTheNextStart) {
+    tokens->save(APIService::keychainService, APIService::tokenKey, "secret-token-old");
+    routes.set("/api/user/me", ScriptedHttpServer::json(503, R"({"error":"Down for repairs."})"));
+    ScriptedHttpServer server(routes.script());
+    auto service = makeService(server.baseURL());
+    restore(*service);
+    EXPECT_FALSE(service->isAuthenticated().value());
+    EXPECT_FALSE(service->error().value().has_value());
+    EXPECT_FALSE(service->isLoading().value());
+    EXPECT_TRUE(tokens->load(APIService::keychainService, APIService::tokenKey).has_value());
+
+    routes.set("/api/user/me", ScriptedHttpServer::json(200, kMe));
+    auto later = makeService(server.baseURL());
+    ASSERT_TRUE(
+        testing::runMainQueueUntil(queue, [&] { return later->isAuthenticated().value(); }));
+}
+
+TEST_F(AuthServiceTest, SigningInStoresTheTokenAndFailuresShowTheirText) {
+    routes.set("/api/auth/login", ScriptedHttpServer::json(401, R"({"error":"Wrong password."})"));
+    routes.set("/api/auth/check-email", ScriptedHttpServer::json(500, "<html>"));
+    routes.set("/api/auth/register", ScriptedHttpServer::json(200, kSignedIn));
+    ScriptedHttpServer server(routes.script());
+    auto service = makeService(server.baseURL());
+    std::vector<bool> loading;
+    auto watch = service->isLoading().subscribe([&](bool value) { loading.push_back(value); });
+
+    EXPECT_FALSE(run([&](auto done) { service->login("ada@example.org", kPassword, done); }));
+    EXPECT_EQ(service->error().value(), "Please login again");
+
+    // A failed address check keeps the earlier text until an operation that clears it.
+    routes.set("/api/auth/check-email", ScriptedHttpServer::json(200, R"({"exists":true})"));
+    EXPECT_TRUE(run([&](auto done) { service->checkEmail("ada@example.org", done); }));
+    EXPECT_EQ(service->error().value(), "Please login again");
+    routes.set("/api/auth/check-email", ScriptedHttpServer::text(500, "text/html", "<html>"));
+    EXPECT_FALSE(run([&](auto done) { service->checkEmail("ada@example.org", done); }));
+    EXPECT_EQ(service->error().value(), "HTTP Error: 500");
+
+    EXPECT_TRUE(
+        run([&](auto done) { service->registerAccount("ada@example.org", kPassword, done); }));
+    EXPECT_TRUE(service->isAuthenticated().value());
+    EXPECT_FALSE(service->error().value().has_value());
+    EXPECT_EQ(service->currentUser().value()->id, "u1");
+    EXPECT_EQ(tokens->load(APIService::keychainService, APIService::tokenKey), "secret-token-new");
+    EXPECT_EQ(server.requests().back().body,
+              std::string(R"({"email":"ada@example.org","password":")") + kPassword + "\"}");
+    EXPECT_EQ(loading,
+              (std::vector<bool>{false, true, false, true, false, true, false, true, false}));
+}
+
+TEST_F(AuthServiceTest, ForgotPasswordAndLogout) {
+    routes.set("/api/auth/forgot-password",
+               ScriptedHttpServer::json(200, R"({"message":"Check your inbox."})"));
+    ScriptedHttpServer server(routes.script());
+    auto service = makeService(server.baseURL());
+    EXPECT_TRUE(run([&](auto done) { service->forgotPassword("ada@example.org", done); }));
+    EXPECT_FALSE(service->error().value().has_value());
+    routes.set("/api/auth/forgot-password",
+               ScriptedHttpServer::json(429, R"({"error":"Too many attempts. Try again later."})"));
+    EXPECT_FALSE(run([&](auto done) { service->forgotPassword("ada@example.org", done); }));
+    EXPECT_EQ(service->error().value(), "Too many attempts. Try again later.");
+
+    // Signed out already: harmless. Signed in: everything goes, nothing is sent.
+    service->logout();
+    EXPECT_FALSE(service->isAuthenticated().value());
+    service->handleAuthResponse(AuthResponse{"secret-token-x", {"u", "e", true, "google"}, true});
+    EXPECT_TRUE(service->isAuthenticated().value());
+    const auto sent = server.requests().size();
+    service->logout();
+    EXPECT_FALSE(service->isAuthenticated().value());
+    EXPECT_FALSE(service->user().value().has_value());
+    EXPECT_FALSE(tokens->load(APIService::keychainService, APIService::tokenKey).has_value());
+    EXPECT_EQ(service->error().value(), "Too many attempts. Try again later.");
+    queue.runUntilIdle();
+    EXPECT_EQ(server.requests().size(), sent);
+}
+
+}  // namespace
+}  // namespace brimo::account

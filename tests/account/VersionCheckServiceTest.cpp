@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include "account/support/AccountTestSupport.h"
+#include "account/update/RunningVersion.h"
+#include "account/update/VersionCheckService.h"
+#include "account/update/VersionOrdering.h"
+#include "platform/secrets/MemorySecretStore.h"
+#include "support/LineCollector.h"
+
+namespace brimo::account {
+namespace {
+
+using testing::RouteTable;
+using testing::ScriptedHttpServer;
+
+std::string versionAnswer(const std::string& version, const std::string& url) {
+    return R"({"version":")" + version + R"(","releaseNotes":"Notes for )" + version +
+           R"(","downloadUrl":")" + url + R"(","forceUpdate":false})";
+}
+
+TEST(VersionOrderingTest, DigitRunsCompareByValue) {
+    EXPECT_TRUE(isNewerVersion("1.10.0", "1.9.2"));
+    EXPECT_TRUE(isNewerVersion("2.0", "1.9.9"));
+    EXPECT_TRUE(isNewerVersion("1.2.10", "1.2.9"));
+    EXPECT_TRUE(isNewerVersion("1.0.1", "1.0"));
+    EXPECT_FALSE(isNewerVersion("1.0.0", "1.0.0"));
+    EXPECT_FALSE(isNewerVersion("1.9.2", "1.10.0"));
+    EXPECT_EQ(compareVersions("1.01", "1.1"), std::strong_ordering::equal);
+    EXPECT_TRUE(isNewerVersion("1.123456789012345678901234567890", "1.99999999999999999999"));
+    EXPECT_TRUE(isNewerVersion("1.0b", "1.0a"));
+}
+
+TEST(VersionOrderingTest, TheRunningVersionIsTheBuildsOrOneZeroZero) {
+    EXPECT_EQ(versionOrDefault(""), "1.0.0");
+    EXPECT_EQ(versionOrDefault("3.1.4"), "3.1.4");
+    EXPECT_FALSE(runningVersion().empty());
+}
+
+class VersionCheckServiceTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<VersionCheckService> makeService(const std::string& baseURL,
+                                                     const std::string& current) {
+        APIService::Options apiOptions;
+        apiOptions.mainQueue = &queue;
+        apiOptions.baseURL = baseURL;
+        apiOptions.tokenStore = std::make_shared<secrets::MemorySecretStore>();
+        apiOptions.print = printed.writer();
+        VersionCheckService::Options options;
+        options.mainQueue = &queue;
+        options.api = APIService::create(std::move(apiOptions));
+        options.currentVersion = current;
+        options.print = printed.writer();
+        return VersionCheckService::create(std::move(options));
+    }
+
+    void check(VersionCheckService& service) {
+        bool done = false;
+        service.checkForUpdates([&] { done = true; });
+        EXPECT_EQ(service.updateStatus().value(), UpdateStatus::checking());
+        ASSERT_TRUE(testing::runMainQueueUntil(queue, [&] { return done; }));
+    }
+
+    dispatch::VirtualTimeMainQueue queue;
+    testing::LineCollector printed;
+    RouteTable routes;
+};
+
+TEST_F(VersionCheckServiceTest, TheFirstCheckRunsAtCreationUnlessTheCheckerIsGone) {
+    routes.set("/api/app/version",
+               ScriptedHttpServer::json(200, versionAnswer("1.2.10", "https://example.org/dl")));
+    ScriptedHttpServer server(routes.script());
+    makeService(server.baseURL(), "1.2.9").reset();
+    queue.runUntilIdle();
+    EXPECT_EQ(server.connectionCount(), 0);
+
+    auto service = makeService(server.baseURL(), "1.2.9");
+    EXPECT_EQ(service->updateStatus().value(), UpdateStatus::idle());
+    ASSERT_TRUE(testing::runMainQueueUntil(
+        queue, [&] { return service->updateStatus().value() == UpdateStatus::updateAvailable(); }));
+    EXPECT_TRUE(service->isUpdateAvailable().value());
+    EXPECT_EQ(service->latestVersion().value(), "1.2.10");
+    EXPECT_EQ(service->releaseNotes().value(), "Notes for 1.2.10");
+    EXPECT_EQ(service->downloadURL().value(), "https://example.org/dl");
+    EXPECT_EQ(printed.lines().back(), "Current: 1.2.9, Remote: 1.2.10, Update Available: true");
+}
+
+TEST_F(VersionCheckServiceTest, OutcomesOfLaterChecks) {
+    routes.set("/api/app/version",
+               ScriptedHttpServer::json(200, versionAnswer("2.0.0", "https://example.org/dl")));
+    ScriptedHttpServer server(routes.script());
+    auto service = makeService(server.baseURL(), "1.9.9");
+    check(*service);
+    EXPECT_EQ(service->updateStatus().value(), UpdateStatus::updateAvailable());
+
+    // A failure keeps what the last success found.
+    routes.set("/api/app/version", ScriptedHttpServer::text(500, "text/html", "<h1>oops</h1>"));
+    check(*service);
+    EXPECT_EQ(service->updateStatus().value(), UpdateStatus::error("HTTP Error: 500"));
+    EXPECT_TRUE(service->isUpdateAvailable().value());
+    EXPECT_EQ(service->latestVersion().value(), "2.0.0");
+    EXPECT_EQ(printed.lines().back(),
+              "Error checking for updates: APIError.httpError(statusCode: 500)");
+
+    routes.set("/api/app/version",
+               ScriptedHttpServer::json(200, R"({"version":"3.0","releaseNotes":"",)"
+                                             R"("downloadUrl":"https://example.org/"})"));
+    check(*service);
+    EXPECT_EQ(service->updateStatus().value(),
+              UpdateStatus::error("Failed to decode response: Missing key \"forceUpdate\"."));
+
+    // An address that is not a web address is not handed on; the rest still updates.
+    routes.set("/api/app/version",
+               ScriptedHttpServer::json(200, versionAnswer("1.9.9", "javascript:alert(1)")));
+    check(*service);
+    EXPECT_EQ(service->updateStatus().value(), UpdateStatus::upToDate());
+    EXPECT_FALSE(service->isUpdateAvailable().value());
+    EXPECT_EQ(service->latestVersion().value(), "1.9.9");
+    EXPECT_EQ(service->downloadURL().value(), "https://example.org/dl");
+
+    routes.set("/api/app/version",
+               ScriptedHttpServer::json(200, versionAnswer("1.2", "not a url")));
+    check(*service);
+    EXPECT_EQ(service->updateStatus().value(), UpdateStatus::upToDate());
+    EXPECT_EQ(service->releaseNotes().value(), "Notes for 1.2");
+    EXPECT_EQ(printed.lines().back(), "Current: 1.9.9, Remote: 1.2, Update Available: false");
+}
+
+}  // namespace
+}  // namespace brimo::account

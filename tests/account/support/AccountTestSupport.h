@@ -1,0 +1,80 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "account/api/APIService.h"
+#include "account/support/ScriptedHttpServer.h"
+#include "platform/dispatch/VirtualTimeMainQueue.h"
+
+namespace brimo::testing {
+
+// Answers by request target ("/api/user/me"), changeable while the server runs; 404 for
+// anything not set.
+class RouteTable {
+  public:
+    void set(const std::string& target, ScriptedHttpServer::Reply reply) {
+        const std::lock_guard guard(mutex_);
+        routes_[target] = std::move(reply);
+    }
+    ScriptedHttpServer::Script script() {
+        return [this](const ScriptedHttpServer::Request& request) {
+            const std::lock_guard guard(mutex_);
+            const auto found = routes_.find(request.target);
+            return found != routes_.end()
+                       ? found->second
+                       : ScriptedHttpServer::json(404, R"({"error":"Not found."})");
+        };
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<std::string, ScriptedHttpServer::Reply> routes_;
+};
+
+// Runs the main queue until `isDone` holds: the answers come from real sockets, so the queue
+// is drained as they arrive. False after `limit` (a hung request, never a slow one).
+template <typename Predicate>
+bool runMainQueueUntil(dispatch::VirtualTimeMainQueue& queue, Predicate isDone,
+                       std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!isDone()) {
+        if (queue.runUntilIdle() == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return true;
+}
+
+// One request, its result once it has arrived on the main queue.
+template <typename Response>
+std::optional<account::Result<Response>> call(dispatch::VirtualTimeMainQueue& queue,
+                                              account::APIService& api, const std::string& path,
+                                              const std::string& method) {
+    std::optional<account::Result<Response>> result;
+    api.request<Response>(path, method,
+                          [&](const account::Result<Response>& answer) { result.emplace(answer); });
+    runMainQueueUntil(queue, [&] { return result.has_value(); });
+    return result;
+}
+
+template <typename Response, typename Body>
+std::optional<account::Result<Response>> call(dispatch::VirtualTimeMainQueue& queue,
+                                              account::APIService& api, const std::string& path,
+                                              const std::string& method, const Body& body) {
+    std::optional<account::Result<Response>> result;
+    api.request<Response>(path, method, body,
+                          [&](const account::Result<Response>& answer) { result.emplace(answer); });
+    runMainQueueUntil(queue, [&] { return result.has_value(); });
+    return result;
+}
+
+}  // namespace brimo::testing
