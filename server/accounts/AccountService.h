@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "accounts/PasswordHasher.h"
+#include "accounts/RateLimiter.h"
+#include "config/ServerConfig.h"
+#include "mail/MailQueue.h"
+#include "store/AccountStore.h"
+
+namespace brimo::server {
+
+// An answer of the API: status, JSON body and, for 429, the seconds to wait.
+struct Reply {
+    int status = 200;
+    nlohmann::json body;
+    unsigned retryAfterSeconds = 0;
+};
+
+// Texts the client shows as they are.
+namespace texts {
+inline constexpr const char* kInvalidEmail = "Please enter a valid email address.";
+inline constexpr const char* kWrongCredentials = "Incorrect email or password.";
+inline constexpr const char* kAddressTaken = "An account with this email already exists.";
+inline constexpr const char* kTooManyAttempts =
+    "Too many attempts. Please wait a few minutes and try again.";
+inline constexpr const char* kSessionInvalid = "Your session has ended. Please sign in again.";
+inline constexpr const char* kResetSent =
+    "If an account exists for this address, a link to reset its password is on its way.";
+inline constexpr const char* kResetLinkInvalid =
+    "This link has expired or was already used. Ask for a new one from the app.";
+inline constexpr const char* kPasswordChanged = "Your password has been changed.";
+inline constexpr const char* kMailUnavailable =
+    "The reset mail cannot be sent right now. Please try again later.";
+inline constexpr const char* kGoogleUnavailable = "Google sign-in is not available yet.";
+inline constexpr const char* kUnavailable =
+    "The service is temporarily unavailable. Please try again later.";
+}  // namespace texts
+
+// The account operations behind the endpoints, free of HTTP: arguments are the request's
+// fields, `client` its remote address (for the rate limits).
+class AccountService {
+  public:
+    struct Options {
+        std::string resetLinkBase;  // the link is resetLinkBase + "/reset-password?token=…"
+        std::string mailFrom;
+        unsigned sessionDays = 30;
+        unsigned resetLinkMinutes = 60;
+        RateLimits rateLimits;
+        VersionInfo version;
+    };
+    using Clock = std::function<double()>;  // seconds since the Unix epoch
+
+    AccountService(AccountStore& store, PasswordHasher& hasher, MailQueue& mail, Options options,
+                   Clock clock = {});
+
+    Reply checkEmail(const std::string& email, const std::string& client);
+    Reply login(const std::string& email, const std::string& password, const std::string& client);
+    Reply registerAccount(const std::string& email, const std::string& password,
+                          const std::string& client);
+    Reply forgotPassword(const std::string& email, const std::string& client);
+    // `authorization` is the request's Authorization header, possibly empty.
+    Reply currentUser(const std::string& authorization);
+    [[nodiscard]] Reply version() const;
+
+    // The reset page: whether a link can still be used, and using it (the problem's text, or
+    // none on success).
+    bool isResetLinkValid(const std::string& token);
+    std::optional<std::string> resetPassword(const std::string& token,
+                                             const std::string& password);
+
+    void deleteExpired();
+
+    // Set once before serving: the origin is known only after the port is bound.
+    void setResetLinkBase(std::string base) { options_.resetLinkBase = std::move(base); }
+
+    // Takes one attempt from the client's budget: the 429 answer when it is spent.
+    std::optional<Reply> limitClient(const std::string& client);
+
+  private:
+    [[nodiscard]] std::int64_t now() const;
+    std::optional<Reply> limitAddress(const std::string& address);
+    Reply signedIn(const UserRecord& user, bool isNewUser);
+
+    AccountStore& store_;
+    PasswordHasher& hasher_;
+    MailQueue& mail_;
+    Options options_;
+    Clock clock_;
+    RateLimiter perClient_;
+    RateLimiter perAddress_;
+};
+
+nlohmann::json errorBody(const std::string& text);
+nlohmann::json profileJson(const UserRecord& user);
+
+}  // namespace brimo::server

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace brimo::server {
+
+struct TlsSettings {
+    std::filesystem::path certificate;
+    std::filesystem::path key;
+    [[nodiscard]] bool enabled() const { return !certificate.empty() || !key.empty(); }
+};
+
+// Without a URL, reset mails go to the maildir instead.
+struct SmtpSettings {
+    std::string url;  // smtp://host:587 (STARTTLS required) or smtps://host:465
+    std::string username;
+    std::string password;
+    std::string from = "Brimolavetrix <no-reply@localhost>";
+    std::filesystem::path caFile;  // empty: the system's CA store
+    bool requireTls = true;        // refuse to send over a connection that stays plain
+    [[nodiscard]] bool enabled() const { return !url.empty(); }
+};
+
+struct VersionInfo {
+    std::string version = BRIMO_SERVER_VERSION;
+    std::string releaseNotes;
+    std::string downloadUrl;
+    bool forceUpdate = false;
+};
+
+// Default cost is libsodium's interactive level; tests and benchmarks lower it.
+struct PasswordHashing {
+    std::uint64_t opsLimit = 2;
+    std::size_t memLimitKiB = 65536;
+    unsigned concurrency = 0;  // hashes computed at once; 0 means one per core
+};
+
+// Buckets refill evenly over the window; 0 turns a limit off.
+struct RateLimits {
+    unsigned perClient = 30;
+    unsigned perClientWindowSeconds = 60;
+    unsigned perAddress = 10;
+    unsigned perAddressWindowSeconds = 900;
+};
+
+struct ServerConfig {
+    std::string listenHost = "127.0.0.1";
+    int listenPort = 8432;
+    std::string publicUrl;  // where reset links point; empty: derived from the listen address
+    std::string database;   // a SQLite file path, sqlite:PATH, or postgresql://...
+    std::filesystem::path maildir;
+    std::string accessLog = "-";  // "-" standard output, "off", or a file path
+    TlsSettings tls;
+    SmtpSettings smtp;
+    VersionInfo version;
+    PasswordHashing hashing;
+    RateLimits rateLimits;
+    std::size_t bodyLimitBytes = 64 * 1024;
+    unsigned threads = 64;
+    unsigned databasePoolSize = 8;
+    unsigned sessionDays = 30;
+    unsigned resetLinkMinutes = 60;
+
+    // "http(s)://host:port" of the listen address, with the port given.
+    [[nodiscard]] std::string origin(int port) const;
+};
+
+// Thrown for a configuration that cannot be used; the text names the key.
+struct ConfigError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Defaults, then the JSON file (when given), then BRIMO_SERVER_* variables from `environment`.
+// Relative paths in the file are taken from the file's folder.
+ServerConfig loadServerConfig(const std::optional<std::filesystem::path>& file,
+                              const std::map<std::string, std::string>& environment);
+
+// The process environment as a map, for loadServerConfig.
+std::map<std::string, std::string> processEnvironment();
+
+// Refuses what would run unsafely: plain HTTP beyond loopback, a half TLS pair, no store.
+void validateServerConfig(const ServerConfig& config);
+
+bool isLoopbackHost(const std::string& host);
+
+// "host:port", "[v6]:port" or ":port".
+void parseListenAddress(const std::string& text, std::string& host, int& port);
+
+}  // namespace brimo::server

@@ -1,0 +1,184 @@
+#include "support/TestService.h"
+
+#include <sodium.h>
+
+#include <chrono>
+#include <fstream>
+#include <pqxx/pqxx>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "accounts/SecureToken.h"
+#include "mail/MaildirMailSender.h"
+#include "mail/SmtpMailSender.h"
+
+namespace brimo::server::testing {
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool PostgresDatabase::available() { return std::getenv("BRIMO_TEST_POSTGRES_DIR") != nullptr; }
+
+PostgresDatabase::PostgresDatabase() {
+    const char* dir = std::getenv("BRIMO_TEST_POSTGRES_DIR");
+    if (dir == nullptr) {
+        throw std::runtime_error("BRIMO_TEST_POSTGRES_DIR is not set");
+    }
+    adminUrl_ = readFile(std::filesystem::path(dir) / "url");
+    while (!adminUrl_.empty() && (adminUrl_.back() == '\n' || adminUrl_.back() == '\r')) {
+        adminUrl_.pop_back();
+    }
+    name_ = "test_" + sha256Hex(newSecureToken()).substr(0, 16);
+    {
+        pqxx::connection admin(adminUrl_);
+        pqxx::nontransaction w(admin);
+        w.exec("CREATE DATABASE " + name_);
+    }
+    // The admin URL names the database "postgres"; the test's own replaces it.
+    url_ = std::regex_replace(adminUrl_, std::regex("^postgresql:///postgres"),
+                              "postgresql:///" + name_);
+}
+
+PostgresDatabase::~PostgresDatabase() {
+    try {
+        pqxx::connection admin(adminUrl_);
+        pqxx::nontransaction w(admin);
+        w.exec("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): the cluster goes anyway
+    }
+}
+
+TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
+    config_.listenHost = "127.0.0.1";
+    config_.listenPort = 0;
+    config_.threads = 16;
+    config_.maildir = maildir();
+    config_.accessLog = accessLogPath().string();
+    config_.hashing = PasswordHashing{crypto_pwhash_OPSLIMIT_MIN, 8, 2};
+    if (backend == "postgresql") {
+        postgres_ = std::make_unique<PostgresDatabase>();
+        config_.database = postgres_->url();
+    } else {
+        config_.database = (directory_.path() / "accounts.sqlite").string();
+    }
+    store_ = openAccountStore(config_.database, 4);
+    hasher_ = std::make_unique<PasswordHasher>(config_.hashing);
+    std::unique_ptr<MailSender> sender;
+    if (tweaks.smtp) {
+        sender = std::make_unique<SmtpMailSender>(*tweaks.smtp);
+    } else {
+        sender = std::make_unique<MaildirMailSender>(config_.maildir);
+    }
+    auto report = [this](const std::string& text) {
+        std::lock_guard lock(errorsMutex_);
+        errors_.push_back(text);
+    };
+    mail_ = std::make_unique<MailQueue>(std::move(sender), report);
+    accessLog_ = std::make_unique<AccessLog>(config_.accessLog);
+
+    AccountService::Options options;
+    options.mailFrom = tweaks.smtp ? tweaks.smtp->from : config_.smtp.from;
+    options.rateLimits = tweaks.rateLimits;
+    options.version = VersionInfo{"1.4.2", "Smoother fades.", "https://example.org/get", true};
+    accounts_ = std::make_unique<AccountService>(*store_, *hasher_, *mail_, options,
+                                                 [this] { return now_.load(); });
+    server_ = std::make_unique<ApiServer>(*accounts_, config_, *accessLog_, report);
+    port_ = server_->bind();
+    accounts_->setResetLinkBase(origin());
+    serving_ = std::thread([this] { server_->run(); });
+    // Serving starts on the thread; requests sent before then wait in the listen backlog.
+}
+
+TestService::~TestService() {
+    server_->stop();
+    serving_.join();
+}
+
+std::vector<std::string> TestService::errors() const {
+    std::lock_guard lock(errorsMutex_);
+    return errors_;
+}
+
+httplib::Client TestService::client() const {
+    httplib::Client c("127.0.0.1", port_);
+    c.set_connection_timeout(10);
+    c.set_read_timeout(30);
+    return c;
+}
+
+httplib::Result TestService::post(const std::string& path, const nlohmann::json& body) const {
+    return postRaw(path, body.dump(), "application/json");
+}
+
+httplib::Result TestService::postRaw(const std::string& path, const std::string& body,
+                                     const std::string& contentType) const {
+    auto c = client();
+    return c.Post(path.c_str(), body, contentType.c_str());
+}
+
+httplib::Result TestService::get(const std::string& path, const std::string& token) const {
+    auto c = client();
+    httplib::Headers headers{{"Content-Type", "application/json"}};
+    if (!token.empty()) {
+        headers.emplace("Authorization", "Bearer " + token);
+    }
+    return c.Get(path.c_str(), headers);
+}
+
+std::string TestService::registerAccount(const std::string& email,
+                                         const std::string& password) const {
+    auto res = post("/api/auth/register", {{"email", email}, {"password", password}});
+    if (!res || res->status != 200) {
+        throw std::runtime_error("registration failed");
+    }
+    return nlohmann::json::parse(res->body).at("token").get<std::string>();
+}
+
+std::optional<std::string> TestService::login(const std::string& email,
+                                              const std::string& password) const {
+    auto res = post("/api/auth/login", {{"email", email}, {"password", password}});
+    if (!res || res->status != 200) {
+        return std::nullopt;
+    }
+    return nlohmann::json::parse(res->body).at("token").get<std::string>();
+}
+
+std::vector<std::string> waitForMails(const std::filesystem::path& folder, std::size_t count,
+                                      const std::string& prefix) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        std::vector<std::filesystem::path> files;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            const auto name = entry.path().filename().string();
+            if (entry.is_regular_file() && name.starts_with(prefix) &&
+                !name.ends_with(".tmp") && name != "port") {
+                files.push_back(entry.path());
+            }
+        }
+        if (files.size() >= count || std::chrono::steady_clock::now() > deadline) {
+            std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+                return std::filesystem::last_write_time(a) < std::filesystem::last_write_time(b);
+            });
+            std::vector<std::string> mails;
+            for (const auto& f : files) {
+                mails.push_back(readFile(f));
+            }
+            return mails;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string resetTokenInMail(const std::string& mail) {
+    static const std::regex link("/reset-password\\?token=([A-Za-z0-9_-]{43})");
+    std::smatch match;
+    return std::regex_search(mail, match, link) ? match[1].str() : std::string();
+}
+
+}  // namespace brimo::server::testing
