@@ -27,8 +27,7 @@ AudioManagerAdapter::AudioManagerAdapter(std::shared_ptr<audio::AudioManager> ma
     mirror(m.isInstallingDriver(), isInstallingDriver_,
            &AudioManagerAdapter::isInstallingDriverChanged);
     mirror(m.outputDevices(), outputDevices_, &AudioManagerAdapter::outputDevicesChanged);
-    mirror(m.selectedOutputDevice(), selected_,
-           &AudioManagerAdapter::selectedOutputDeviceChanged);
+    mirror(m.selectedOutputDevice(), selected_, &AudioManagerAdapter::selectedOutputDeviceChanged);
     subscriptions_.push_back(m.audioLevel().subscribe([this](const float& level) {
         if (static_cast<double>(level) != audioLevel_) {
             audioLevel_ = level;

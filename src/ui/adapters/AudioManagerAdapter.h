@@ -1,10 +1,11 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
+
 #include <QObject>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
-#include <QtQml/qqmlregistration.h>
 #include <memory>
 #include <optional>
 #include <string>

@@ -10,7 +10,9 @@ namespace brimo::ui {
 
 DesktopAdapter::DesktopAdapter(QObject* parent, Launcher launcher, ProgramLookup lookup,
                                QString currentDesktop)
-    : QObject(parent), launcher_(std::move(launcher)), lookup_(std::move(lookup)),
+    : QObject(parent),
+      launcher_(std::move(launcher)),
+      lookup_(std::move(lookup)),
       currentDesktop_(std::move(currentDesktop)) {
     if (!launcher_) {
         launcher_ = [](const QStringList& command) {
@@ -28,10 +30,9 @@ DesktopAdapter::DesktopAdapter(QObject* parent, Launcher launcher, ProgramLookup
 }
 
 bool DesktopAdapter::openSoundSettings() {
-    const auto command =
-        soundSettingsCommand(currentDesktop_.toStdString(), [this](const std::string& program) {
-            return lookup_(QString::fromStdString(program));
-        });
+    const auto command = soundSettingsCommand(
+        currentDesktop_.toStdString(),
+        [this](const std::string& program) { return lookup_(QString::fromStdString(program)); });
     if (!command) {
         return false;
     }

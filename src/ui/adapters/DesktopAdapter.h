@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QtQml/qqmlregistration.h>
 #include <functional>
 
 namespace brimo::ui {

@@ -17,7 +17,8 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
     // every desktop.
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
-    backend_ = std::make_unique<hal::ScopedAudioHardwareBackend>(hal::pulse::PulseAudioBackend::create());
+    backend_ =
+        std::make_unique<hal::ScopedAudioHardwareBackend>(hal::pulse::PulseAudioBackend::create());
     timepitch::registerTimePitchComponent();
 
     audio::AudioManager::Options options;
@@ -31,6 +32,9 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
     QObject::connect(&application_, &QGuiApplication::aboutToQuit, &application_,
                      [this] { aboutToQuit(); });
 
+    // The views only borrow them.
+    QQmlEngine::setObjectOwnership(audioManagerAdapter_.get(), QQmlEngine::CppOwnership);
+    QQmlEngine::setObjectOwnership(desktopAdapter_.get(), QQmlEngine::CppOwnership);
     engine_ = std::make_unique<QQmlApplicationEngine>();
     engine_->addImportPath(QStringLiteral("qrc:/"));
     engine_->setInitialProperties({

@@ -30,7 +30,7 @@ void CapsuleMesh::addCapsule(double x0, double y0, double x1, double y1, double 
     const double inner = std::max(half - pixel_ * 0.5, 0.0);
     const double outer = half + pixel_ * 0.5;
     const double a = std::clamp(opacity, 0.0, 1.0);
-    const MeshVertex solid{0, 0, channel(red * a), channel(green * a), channel(blue * a),
+    const MeshVertex solid{0,         0, channel(red * a), channel(green * a), channel(blue * a),
                            channel(a)};
 
     const auto base = static_cast<std::uint16_t>(vertices_.size());
@@ -40,9 +40,8 @@ void CapsuleMesh::addCapsule(double x0, double y0, double x1, double y1, double 
         for (int k = 0; k < kOutlinePoints; ++k) {
             const bool atOuterEnd = k <= kCapSteps;
             const int step = atOuterEnd ? k : k - (kCapSteps + 1);
-            const double theta =
-                std::numbers::pi * (static_cast<double>(step) / kCapSteps - 0.5) +
-                (atOuterEnd ? 0.0 : std::numbers::pi);
+            const double theta = std::numbers::pi * (static_cast<double>(step) / kCapSteps - 0.5) +
+                                 (atOuterEnd ? 0.0 : std::numbers::pi);
             const double ux = dx * std::cos(theta) - dy * std::sin(theta);
             const double uy = dx * std::sin(theta) + dy * std::cos(theta);
             const double cx = atOuterEnd ? x1 : x0;

@@ -1,11 +1,12 @@
 #include "ui/equalizer/CircularEqualizerItem.h"
 
+#include <QtQml/qqmlinfo.h>
+
 #include <QDateTime>
 #include <QQuickWindow>
 #include <QSGFlatColorMaterial>
 #include <QSGGeometryNode>
 #include <QSGVertexColorMaterial>
-#include <QtQml/qqmlinfo.h>
 #include <algorithm>
 #include <cstring>
 
@@ -123,9 +124,8 @@ QSGNode* CircularEqualizerItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNod
     auto* node = static_cast<QSGGeometryNode*>(oldNode);
     if (node == nullptr) {
         node = new QSGGeometryNode;
-        auto* geometry =
-            new QSGGeometry(QSGGeometry::defaultAttributes_ColoredPoint2D(), 0, 0,
-                            QSGGeometry::UnsignedShortType);
+        auto* geometry = new QSGGeometry(QSGGeometry::defaultAttributes_ColoredPoint2D(), 0, 0,
+                                         QSGGeometry::UnsignedShortType);
         geometry->setDrawingMode(QSGGeometry::DrawTriangles);
         node->setGeometry(geometry);
         node->setFlag(QSGNode::OwnsGeometry);
@@ -156,7 +156,8 @@ QSGNode* CircularEqualizerItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNod
     node->markDirty(QSGNode::DirtyGeometry);
 
     ++frameCount_;
-    QMetaObject::invokeMethod(this, &CircularEqualizerItem::frameCountChanged, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &CircularEqualizerItem::frameCountChanged,
+                              Qt::QueuedConnection);
     return node;
 }
 

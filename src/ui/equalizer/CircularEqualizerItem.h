@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
+
 #include <QQuickItem>
 #include <QTimer>
 #include <QVariantMap>
-#include <QtQml/qqmlregistration.h>
 
 #include "ui/equalizer/CapsuleMesh.h"
 #include "ui/equalizer/EqualizerRing.h"
@@ -22,8 +23,8 @@ class CircularEqualizerItem : public QQuickItem {
     Q_PROPERTY(double radius READ radius WRITE setRadius NOTIFY ringChanged)
     Q_PROPERTY(int barCount READ barCount WRITE setBarCount NOTIFY ringChanged)
     // Seconds on the wave's clock; negative: the wall clock (tests pin it).
-    Q_PROPERTY(double clockSeconds READ clockSeconds WRITE setClockSeconds NOTIFY
-                   clockSecondsChanged)
+    Q_PROPERTY(
+        double clockSeconds READ clockSeconds WRITE setClockSeconds NOTIFY clockSecondsChanged)
     Q_PROPERTY(int frameCount READ frameCount NOTIFY frameCountChanged)
 
   public:

@@ -20,7 +20,9 @@ float drawableLevel(float level) {
 }  // namespace
 
 EqualizerRing::EqualizerRing(bool isActive, float audioLevel, double radius, int barCount)
-    : isActive_(isActive), audioLevel_(drawableLevel(audioLevel)), radius_(radius),
+    : isActive_(isActive),
+      audioLevel_(drawableLevel(audioLevel)),
+      radius_(radius),
       barCount_(barCount) {
     if (barCount < 0) {
         throw std::invalid_argument("a level ring needs a bar count of zero or more");
@@ -39,7 +41,8 @@ int EqualizerRing::litSegments(int bar, double seconds) const {
     const double wave =
         std::sin(4.0 * seconds + 2.0 * std::numbers::pi * bar / static_cast<double>(barCount_));
     const double gain = (wave * 0.25 + 0.75) * variations_[static_cast<std::size_t>(bar)];
-    const double wanted = std::ceil(3.0 * static_cast<double>(audioLevel_) * gain * kSegmentsPerBar);
+    const double wanted =
+        std::ceil(3.0 * static_cast<double>(audioLevel_) * gain * kSegmentsPerBar);
     // Any level above a full bar lights the whole bar; capping first keeps the conversion defined.
     return static_cast<int>(std::clamp(wanted, 0.0, static_cast<double>(kSegmentsPerBar)));
 }

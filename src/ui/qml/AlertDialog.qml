@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Brimolavetrix
 
 // A modal alert in the window: title, message and one "OK" button.

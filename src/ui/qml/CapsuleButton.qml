@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Brimolavetrix
 
 // A card's button: white label on a capsule filled with the card's accent at 80 %.

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Brimolavetrix
 
 // A plain 40 × 40 button of the controls row: a symbol inside a thin white circle.

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Brimolavetrix
 
 // The output device pull-down: the selected device in upper case (or "SELECT DEVICE") on a

@@ -10,7 +10,7 @@ ShaderEffect {
     property color color2
 
     readonly property real side: width
-    readonly property real pixel: 1 / (Window.window ? Window.window.devicePixelRatio : 1)
+    readonly property real pixel: 1 / Math.max(1, Screen.devicePixelRatio)
 
     width: diameter + lineWidth + 2
     height: width

@@ -1,11 +1,11 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import QtMultimedia
 import Brimolavetrix
 
 // The power button: a glass disc with the eye in its centre; while the shift is on, a
 // breathing golden glow and ring around it and the living eye video inside.
-AbstractButton {
+Item {
     id: button
 
     property bool isActive: false
@@ -13,7 +13,7 @@ AbstractButton {
 
     // View state.
     readonly property PowerButtonStyle style: PowerButtonStyle {
-        pressed: button.pressed
+        pressed: control.pressed
     }
     property bool glowAnimation: false
     property MediaPlayer eyePlayer: null
@@ -29,52 +29,48 @@ AbstractButton {
     readonly property alias eyeTint: eyeTint
     readonly property alias glow: glow
 
+    readonly property alias control: control
+
     implicitWidth: 160
     implicitHeight: 160
-    focusPolicy: Qt.StrongFocus
-    Accessible.role: Accessible.Button
-    Accessible.name: isActive ? qsTr("Switch 432 Hz tuning off") : qsTr("Switch 432 Hz tuning on")
-    Keys.onReturnPressed: clicked()
-    Keys.onEnterPressed: clicked()
-    onClicked: action()
 
     Component.onCompleted: {
-        loadEyeVideo()
+        loadEyeVideo();
         if (isActive)
-            startBreathing()
+            startBreathing();
     }
     onIsActiveChanged: {
         if (isActive) {
-            startBreathing()
+            startBreathing();
             if (eyePlayer) {
-                eyePlayer.position = 0
-                eyePlayer.play()
+                eyePlayer.position = 0;
+                eyePlayer.play();
             }
         } else {
-            glowAnimation = false
+            glowAnimation = false;
             if (eyePlayer)
-                eyePlayer.pause()
+                eyePlayer.pause();
         }
     }
 
     function startBreathing() {
-        glowAnimation = true
-        breathStart = Date.now()
+        glowAnimation = true;
+        breathStart = Date.now();
     }
 
     // Once per button: the looping, muted eye video; without the file the still eye stays.
     function loadEyeVideo() {
         if (eyePlayer !== null)
-            return
-        const source = Resources.url("EyeAnimation", "mp4")
+            return;
+        const source = Resources.url("EyeAnimation", "mp4");
         if (source.toString() === "")
-            return
+            return;
         eyePlayer = eyePlayerComponent.createObject(button, {
-            "source": source
-        })
-        isVideoReady = true
+                "source": source
+            });
+        isVideoReady = true;
         if (isActive)
-            eyePlayer.play()
+            eyePlayer.play();
     }
 
     Component {
@@ -92,173 +88,184 @@ AbstractButton {
         repeat: true
         running: button.glowAnimation
         onTriggered: {
-            const period = 1500
-            const elapsed = (Date.now() - button.breathStart) % (2 * period)
-            const x = elapsed < period ? elapsed / period : 2 - elapsed / period
-            button.glowBlur = 12 + 3 * Theme.bezier(Theme.easeInOut, x)
+            const period = 1500;
+            const elapsed = (Date.now() - button.breathStart) % (2 * period);
+            const x = elapsed < period ? elapsed / period : 2 - elapsed / period;
+            button.glowBlur = 12 + 3 * Theme.bezier(Theme.easeInOut, x);
         }
-        onRunningChanged: if (!running) button.glowBlur = 12
+        onRunningChanged: if (!running)
+            button.glowBlur = 12
     }
 
-    background: null
-    contentItem: Item {
-        // 1. Glow and gold ring, only while active.
-        RadialDisc {
-            id: glow
-            visible: button.isActive
-            anchors.centerIn: parent
-            width: 190 + 2 * 15
-            height: width
-            color0: Qt.rgba(0.85, 0.65, 0.2, 0.3)
-            color1: Qt.rgba(0.6, 0.4, 0.2, 0.15)
-            color2: "transparent"
-            // The blur softens both edges of the gradient's 60 ... 95 pt band.
-            stop0: 60 - button.glowBlur * 0.5
-            stop1: 77.5
-            stop2: 95 + button.glowBlur
-        }
-        GradientRing {
-            visible: button.isActive
-            anchors.centerIn: parent
-            diameter: 165
-            lineWidth: 3
-            color0: Qt.rgba(0.95, 0.75, 0.3, 0.4)
-            color1: Qt.rgba(0.85, 0.65, 0.2, 0.2)
-            color2: Qt.rgba(0.85, 0.65, 0.2, 0.1)
-        }
-
-        // 2. The face, scaled while pressed, with its shadow.
-        Item {
-            id: face
-            anchors.centerIn: parent
-            width: 150
-            height: 150
-            scale: button.faceScale
-            Behavior on scale {
-                NumberAnimation {
-                    duration: 100
-                    easing.type: Easing.BezierSpline
-                    easing.bezierCurve: Theme.easeOut
-                }
-            }
-
+    AbstractButton {
+        id: control
+        anchors.fill: parent
+        focusPolicy: Qt.StrongFocus
+        Accessible.role: Accessible.Button
+        Accessible.name: button.isActive ? qsTr("Switch 432 Hz tuning off") : qsTr("Switch 432 Hz tuning on")
+        Keys.onReturnPressed: clicked()
+        Keys.onEnterPressed: clicked()
+        onClicked: button.action()
+        background: null
+        contentItem: Item {
+            // 1. Glow and gold ring, only while active.
             RadialDisc {
-                // The shadow.
-                readonly property real blur: button.isActive ? 20 : 12
+                id: glow
+                visible: button.isActive
                 anchors.centerIn: parent
-                anchors.verticalCenterOffset: button.isActive ? 0 : 5
-                width: 150 + 2 * blur
+                width: 190 + 2 * 15
                 height: width
-                color0: button.isActive ? Qt.rgba(0.9, 0.7, 0.3, 0.6) : Qt.rgba(0, 0, 0, 0.3)
-                color1: button.isActive ? Qt.rgba(0.9, 0.7, 0.3, 0.3) : Qt.rgba(0, 0, 0, 0.15)
+                color0: Qt.rgba(0.85, 0.65, 0.2, 0.3)
+                color1: Qt.rgba(0.6, 0.4, 0.2, 0.15)
                 color2: "transparent"
-                stop0: 75 - blur
-                stop1: 75
-                stop2: 75 + blur
-            }
-            Material {
-                anchors.centerIn: parent
-                width: 148
-                height: 148
-                radius: 74
-                antialiasing: true
-                opacity: button.isActive ? 0.3 : 0.5
+                // The blur softens both edges of the gradient's 60 ... 95 pt band.
+                stop0: 60 - button.glowBlur * 0.5
+                stop1: 77.5
+                stop2: 95 + button.glowBlur
             }
             GradientRing {
-                anchors.centerIn: parent
-                diameter: 148
-                lineWidth: 1.5
-                color0: Theme.white(button.isActive ? 0.4 : 0.25)
-                color1: Theme.white(button.isActive ? 0.2 : 0.1)
-                color2: Theme.white(0.05)
-            }
-
-            // The eye, in a 148 pt frame clipped to a circle.
-            Item {
-                id: eyeContent
-                anchors.centerIn: parent
-                width: 148
-                height: 148
-                visible: false
-
-                EyeVideoPlayer {
-                    visible: button.showsEyeVideo
-                    anchors.centerIn: parent
-                    width: 160
-                    height: 160
-                    scale: 1.18
-                    player: button.showsEyeVideo ? button.eyePlayer : null
-                }
-                Image {
-                    id: stillEye
-                    visible: !button.showsEyeVideo && status === Image.Ready
-                    anchors.fill: parent
-                    source: Resources.url("Eye", "png")
-                    sourceSize.width: 296
-                    sourceSize.height: 296
-                    fillMode: Image.PreserveAspectFit
-                    cache: true
-                    smooth: true
-                    mipmap: true
-                }
-                Symbol {
-                    visible: !button.showsEyeVideo && stillEye.status !== Image.Ready
-                    anchors.centerIn: parent
-                    name: "eye.circle.fill"
-                    size: 148
-                    color: Theme.white(0.8)
-                }
-            }
-            ShaderEffectSource {
-                id: eyeSource
-                sourceItem: eyeContent
-                hideSource: true
-                live: true
-                visible: false
-                width: 148
-                height: 148
-                textureSize: Qt.size(148 * eyeTint.dpr, 148 * eyeTint.dpr)
-            }
-            ShaderEffect {
-                id: eyeTint
-                readonly property real dpr: Window.window ? Window.window.devicePixelRatio : 1
-                readonly property var source: eyeSource
-                // The still image is tinted by the state; the video plays untouched.
-                readonly property real saturation: button.isActive ? 1.0 : 0.5
-                readonly property real brightness: button.isActive ? 0.0 : -0.1
-                readonly property real contrast: button.isActive ? 1.0 : 0.9
-                readonly property real edge: 2 / (74 * dpr)
-                anchors.centerIn: parent
-                width: 148
-                height: 148
-                fragmentShader: "qrc:/Brimolavetrix/shaders/eyetint.frag.qsb"
-            }
-
-            RadialDisc {
-                // The highlight, only while active.
                 visible: button.isActive
+                anchors.centerIn: parent
+                diameter: 165
+                lineWidth: 3
+                color0: Qt.rgba(0.95, 0.75, 0.3, 0.4)
+                color1: Qt.rgba(0.85, 0.65, 0.2, 0.2)
+                color2: Qt.rgba(0.85, 0.65, 0.2, 0.1)
+            }
+
+            // 2. The face, scaled while pressed, with its shadow.
+            Item {
+                id: face
                 anchors.centerIn: parent
                 width: 150
                 height: 150
-                color0: Qt.rgba(0.95, 0.8, 0.4, 0.12)
-                color1: Qt.rgba(0.95, 0.8, 0.4, 0.06)
-                color2: "transparent"
-                stop0: 0
-                stop1: 37.5
-                stop2: 75
-            }
-        }
+                scale: button.faceScale
+                Behavior on scale  {
+                    NumberAnimation {
+                        duration: 100
+                        easing.type: Easing.BezierSpline
+                        easing.bezierCurve: Theme.easeOut
+                    }
+                }
 
-        // Keyboard focus.
-        Rectangle {
-            visible: button.visualFocus
-            anchors.centerIn: parent
-            width: 158
-            height: 158
-            radius: 79
-            color: "transparent"
-            border.width: 2
-            border.color: Theme.white(0.7)
+                RadialDisc {
+                    // The shadow.
+                    readonly property real blur: button.isActive ? 20 : 12
+                    anchors.centerIn: parent
+                    anchors.verticalCenterOffset: button.isActive ? 0 : 5
+                    width: 150 + 2 * blur
+                    height: width
+                    color0: button.isActive ? Qt.rgba(0.9, 0.7, 0.3, 0.6) : Qt.rgba(0, 0, 0, 0.3)
+                    color1: button.isActive ? Qt.rgba(0.9, 0.7, 0.3, 0.3) : Qt.rgba(0, 0, 0, 0.15)
+                    color2: "transparent"
+                    stop0: 75 - blur
+                    stop1: 75
+                    stop2: 75 + blur
+                }
+                Material {
+                    anchors.centerIn: parent
+                    width: 148
+                    height: 148
+                    radius: 74
+                    antialiasing: true
+                    opacity: button.isActive ? 0.3 : 0.5
+                }
+                GradientRing {
+                    anchors.centerIn: parent
+                    diameter: 148
+                    lineWidth: 1.5
+                    color0: Theme.white(button.isActive ? 0.4 : 0.25)
+                    color1: Theme.white(button.isActive ? 0.2 : 0.1)
+                    color2: Theme.white(0.05)
+                }
+
+                // The eye, in a 148 pt frame clipped to a circle.
+                Item {
+                    id: eyeContent
+                    anchors.centerIn: parent
+                    width: 148
+                    height: 148
+                    visible: false
+
+                    EyeVideoPlayer {
+                        visible: button.showsEyeVideo
+                        anchors.centerIn: parent
+                        width: 160
+                        height: 160
+                        scale: 1.18
+                        player: button.showsEyeVideo ? button.eyePlayer : null
+                    }
+                    Image {
+                        id: stillEye
+                        visible: !button.showsEyeVideo && status === Image.Ready
+                        anchors.fill: parent
+                        source: Resources.url("Eye", "png")
+                        sourceSize.width: 296
+                        sourceSize.height: 296
+                        fillMode: Image.PreserveAspectFit
+                        cache: true
+                        smooth: true
+                        mipmap: true
+                    }
+                    Symbol {
+                        visible: !button.showsEyeVideo && stillEye.status !== Image.Ready
+                        anchors.centerIn: parent
+                        name: "eye.circle.fill"
+                        size: 148
+                        color: Theme.white(0.8)
+                    }
+                }
+                ShaderEffectSource {
+                    id: eyeSource
+                    sourceItem: eyeContent
+                    hideSource: true
+                    live: true
+                    visible: false
+                    width: 148
+                    height: 148
+                    textureSize: Qt.size(148 * eyeTint.dpr, 148 * eyeTint.dpr)
+                }
+                ShaderEffect {
+                    id: eyeTint
+                    readonly property real dpr: Math.max(1, Screen.devicePixelRatio)
+                    readonly property var source: eyeSource
+                    // The still image is tinted by the state; the video plays untouched.
+                    readonly property real saturation: button.isActive ? 1.0 : 0.5
+                    readonly property real brightness: button.isActive ? 0.0 : -0.1
+                    readonly property real contrast: button.isActive ? 1.0 : 0.9
+                    readonly property real edge: 2 / (74 * dpr)
+                    anchors.centerIn: parent
+                    width: 148
+                    height: 148
+                    fragmentShader: "qrc:/Brimolavetrix/shaders/eyetint.frag.qsb"
+                }
+
+                RadialDisc {
+                    // The highlight, only while active.
+                    visible: button.isActive
+                    anchors.centerIn: parent
+                    width: 150
+                    height: 150
+                    color0: Qt.rgba(0.95, 0.8, 0.4, 0.12)
+                    color1: Qt.rgba(0.95, 0.8, 0.4, 0.06)
+                    color2: "transparent"
+                    stop0: 0
+                    stop1: 37.5
+                    stop2: 75
+                }
+            }
+
+            // Keyboard focus.
+            Rectangle {
+                visible: control.visualFocus
+                anchors.centerIn: parent
+                width: 158
+                height: 158
+                radius: 79
+                color: "transparent"
+                border.width: 2
+                border.color: Theme.white(0.7)
+            }
         }
     }
 }

@@ -21,7 +21,6 @@ QtObject {
     // The ultra-thin translucent material: a thin dark veil that lets the background through.
     readonly property color material: Qt.rgba(0.11, 0.11, 0.13, 0.42)
 
-    readonly property string fontFamily: Qt.application.font.family
 
     // Cubic timing curves (control points, then the end point, as Easing.Bezier wants them).
     readonly property var easeInOut: [0.42, 0.0, 0.58, 1.0, 1.0, 1.0]

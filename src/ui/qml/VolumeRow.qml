@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Brimolavetrix
 
 // Volume: a slider over the manager's 0.0 ... 2.0 (1.0 is unity gain) between a small and a

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QtQml/qqmlregistration.h>
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
-#include <QtQml/qqmlregistration.h>
 
 #include "ui/resources/SymbolTable.h"
 

@@ -1,6 +1,7 @@
 #include "ui/resources/SymbolTable.h"
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 namespace brimo::ui {
 
@@ -8,19 +9,14 @@ SymbolTable::SymbolTable(const std::filesystem::path& resourcesRoot) {
     const std::filesystem::path table = resourcesRoot / kTablePath;
     folder_ = table.parent_path();
     std::ifstream in(table);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    const auto json = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
+    if (!json.is_object()) {
+        return;
+    }
+    for (const auto& [name, file] : json.items()) {
+        if (file.is_string()) {
+            entries_.emplace(name, file.get<std::string>());
         }
-        if (line.empty() || line.front() == '#') {
-            continue;
-        }
-        const auto tab = line.find('\t');
-        if (tab == std::string::npos || tab == 0 || tab + 1 == line.size()) {
-            continue;
-        }
-        entries_.emplace(line.substr(0, tab), line.substr(tab + 1));
     }
 }
 
@@ -29,9 +25,9 @@ std::optional<std::filesystem::path> SymbolTable::iconFor(const std::string& nam
     if (found == entries_.end()) {
         return std::nullopt;
     }
-    const std::filesystem::path relative(found->second);
+    const std::filesystem::path relative = std::filesystem::path(found->second).lexically_normal();
     // The table may only name files inside its own folder.
-    if (relative.is_absolute() || relative.lexically_normal().string().starts_with("..")) {
+    if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") {
         return std::nullopt;
     }
     std::error_code error;

@@ -8,11 +8,12 @@
 namespace brimo::ui {
 
 // Which icon file stands for each symbol name the views use ("gear", "arrow.clockwise", ...),
-// read from the table in the resources: one "name<TAB>relative path" line each, '#' starting
-// a comment. Unknown names, and files the table names but that do not exist, have no icon.
+// read from the resources' table: a JSON object of name → file in the table's folder.
+// Unknown names, an unreadable table, and files that are missing or outside that folder give
+// no icon.
 class SymbolTable {
   public:
-    static constexpr const char* kTablePath = "icons/symbols.tsv";
+    static constexpr const char* kTablePath = "icons/symbols.json";
 
     SymbolTable() = default;
     explicit SymbolTable(const std::filesystem::path& resourcesRoot);
