@@ -19,7 +19,7 @@ class Layer:
     occupancy: float      # share of lanes that carry a streak
     speeds: tuple         # pattern periods per loop, one is picked per lane
     brightness: float
-    width_px: float       # streak half-width at the top edge, in output pixels
+    width_px: float       # streak half-width at the top edge, in pixels of an 800-high frame
     density: tuple        # dashes per unit of log-radius (range)
     length: tuple         # lit share of a dash period (range)
 
@@ -111,7 +111,10 @@ class WarpStream:
         self.haze_colours = [np.array(srgb_to_linear(c), dtype=np.float32)
                              for c in style.haze_colours]
 
-        envelope = smoothstep(0.07, 0.5, r) * (1.0 - 0.45 * smoothstep(0.95, 1.35, r))
+        # Streams come out from behind the level ring (it ends at about 0.42) and quieten
+        # towards the top and bottom, where the logo and the controls sit.
+        envelope = smoothstep(0.18, 0.62, r) * (1.0 - 0.45 * smoothstep(0.95, 1.35, r))
+        envelope *= 1.0 - 0.4 * smoothstep(0.55, 0.95, np.abs(dy))
         self.layers = []
         for layer in style.layers:
             k = layer.lanes
@@ -126,7 +129,7 @@ class WarpStream:
             phase = rng.random(k)
             colour_index = rng.integers(0, len(style.streak_colours), k)
             across_px = (lane_pos - np.floor(lane_pos) - offset[lane]) * (2 * np.pi * r * half / k)
-            width = layer.width_px * (0.55 + 0.45 * np.minimum(r, 1.3))
+            width = layer.width_px * (height / 800.0) * (0.55 + 0.45 * np.minimum(r, 1.3))
             # A thin core in a wider glow: the glow carries the colour through 4:2:0 chroma.
             profile = (np.exp(-(across_px / width) ** 2)
                        + 0.3 * np.exp(-(across_px / (3.0 * width)) ** 2))

@@ -13,7 +13,9 @@ namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-Reply failure(int status, const std::string& text) { return Reply{status, errorBody(text), 0}; }
+Reply failure(int status, const std::string& text) {
+    return Reply{status, errorBody(text), 0};
+}
 
 double systemNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -38,7 +40,9 @@ std::optional<std::string> bearerToken(const std::string& header) {
 
 }  // namespace
 
-nlohmann::json errorBody(const std::string& text) { return nlohmann::json{{"error", text}}; }
+nlohmann::json errorBody(const std::string& text) {
+    return nlohmann::json{{"error", text}};
+}
 
 nlohmann::json profileJson(const UserRecord& user) {
     return nlohmann::json{{"id", user.id},
@@ -168,8 +172,8 @@ Reply AccountService::forgotPassword(const std::string& email, const std::string
         store_.createResetLink(sha256Hex(token), user->id, t,
                                t + (static_cast<std::int64_t>(options_.resetLinkMinutes) * 60));
         const std::string link = options_.resetLinkBase + "/reset-password?token=" + token;
-        if (!mail_.enqueue(resetMail(options_.mailFrom, user->email, link,
-                                     options_.resetLinkMinutes, t))) {
+        if (!mail_.enqueue(
+                resetMail(options_.mailFrom, user->email, link, options_.resetLinkMinutes, t))) {
             return failure(503, texts::kMailUnavailable);
         }
     }
@@ -223,6 +227,8 @@ std::optional<std::string> AccountService::resetPassword(const std::string& toke
     return std::nullopt;
 }
 
-void AccountService::deleteExpired() { store_.deleteExpired(now()); }
+void AccountService::deleteExpired() {
+    store_.deleteExpired(now());
+}
 
 }  // namespace brimo::server

@@ -70,8 +70,7 @@ class AccountService {
     // The reset page: whether a link can still be used, and using it (the problem's text, or
     // none on success).
     bool isResetLinkValid(const std::string& token);
-    std::optional<std::string> resetPassword(const std::string& token,
-                                             const std::string& password);
+    std::optional<std::string> resetPassword(const std::string& token, const std::string& password);
 
     void deleteExpired();
 

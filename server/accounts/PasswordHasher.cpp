@@ -33,7 +33,8 @@ class GatePlace {
 
 PasswordHasher::PasswordHasher(const PasswordHashing& settings)
     : opsLimit_(std::max<std::uint64_t>(settings.opsLimit, crypto_pwhash_OPSLIMIT_MIN)),
-      memLimitBytes_(std::max<std::size_t>(settings.memLimitKiB * 1024, crypto_pwhash_MEMLIMIT_MIN)),
+      memLimitBytes_(
+          std::max<std::size_t>(settings.memLimitKiB * 1024, crypto_pwhash_MEMLIMIT_MIN)),
       gate_(static_cast<std::ptrdiff_t>(gateSize(settings.concurrency))) {
     if (sodium_init() < 0) {
         throw std::runtime_error("libsodium could not be initialised");

@@ -50,7 +50,9 @@ std::ptrdiff_t countCodePoints(std::string_view text) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view text) { return countCodePoints(text) >= 0; }
+bool isValidUtf8(std::string_view text) {
+    return countCodePoints(text) >= 0;
+}
 
 std::optional<std::string> newPasswordProblem(std::string_view password) {
     if (password.size() > kMaximumPasswordBytes) {

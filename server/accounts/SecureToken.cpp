@@ -25,8 +25,8 @@ std::string newSecureToken() {
     ensureSodium();
     std::array<unsigned char, kTokenBytes> bytes{};
     randombytes_buf(bytes.data(), bytes.size());
-    std::array<char, sodium_base64_ENCODED_LEN(kTokenBytes,
-                                               sodium_base64_VARIANT_URLSAFE_NO_PADDING)>
+    std::array<char,
+               sodium_base64_ENCODED_LEN(kTokenBytes, sodium_base64_VARIANT_URLSAFE_NO_PADDING)>
         text{};
     sodium_bin2base64(text.data(), text.size(), bytes.data(), bytes.size(),
                       sodium_base64_VARIANT_URLSAFE_NO_PADDING);
@@ -66,8 +66,8 @@ std::string newUuid() {
     std::array<char, 37> text{};
     std::snprintf(text.data(), text.size(),
                   "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0],
-                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12],
-                  b[13], b[14], b[15]);
+                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
     return {text.data()};
 }
 

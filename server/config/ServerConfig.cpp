@@ -19,8 +19,7 @@ std::filesystem::path defaultDataDirectory(const std::map<std::string, std::stri
         return std::filesystem::path(it->second) / "brimolavetrix" / "server";
     }
     if (auto it = env.find("HOME"); it != env.end() && !it->second.empty()) {
-        return std::filesystem::path(it->second) / ".local" / "share" / "brimolavetrix" /
-               "server";
+        return std::filesystem::path(it->second) / ".local" / "share" / "brimolavetrix" / "server";
     }
     return std::filesystem::current_path() / "brimolavetrix-server";
 }
@@ -85,8 +84,8 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
             config.database = database;
         } else {
             const std::string prefix = "sqlite:";
-            std::string path = database.starts_with(prefix) ? database.substr(prefix.size())
-                                                            : database;
+            std::string path =
+                database.starts_with(prefix) ? database.substr(prefix.size()) : database;
             config.database = (base / path).string();
         }
     }
@@ -94,9 +93,8 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
     std::string accessLog;
     read(root, "accessLog", accessLog, "");
     if (!accessLog.empty()) {
-        config.accessLog = (accessLog == "-" || accessLog == "off")
-                               ? accessLog
-                               : (base / accessLog).string();
+        config.accessLog =
+            (accessLog == "-" || accessLog == "off") ? accessLog : (base / accessLog).string();
     }
     read(root, "bodyLimitBytes", config.bodyLimitBytes, "");
     read(root, "threads", config.threads, "");
@@ -129,8 +127,7 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
 
     const json& limits = section(root, "rateLimit");
     read(limits, "perClient", config.rateLimits.perClient, "rateLimit.");
-    read(limits, "perClientWindowSeconds", config.rateLimits.perClientWindowSeconds,
-         "rateLimit.");
+    read(limits, "perClientWindowSeconds", config.rateLimits.perClientWindowSeconds, "rateLimit.");
     read(limits, "perAddress", config.rateLimits.perAddress, "rateLimit.");
     read(limits, "perAddressWindowSeconds", config.rateLimits.perAddressWindowSeconds,
          "rateLimit.");

@@ -36,9 +36,8 @@ AccessLog::~AccessLog() {
     }
 }
 
-void AccessLog::write(const std::string& client, const std::string& method,
-                      const std::string& path, int status, double milliseconds,
-                      std::size_t bytes) {
+void AccessLog::write(const std::string& client, const std::string& method, const std::string& path,
+                      int status, double milliseconds, std::size_t bytes) {
     if (out_ == nullptr) {
         return;
     }

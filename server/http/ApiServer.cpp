@@ -31,16 +31,26 @@ void send(httplib::Response& res, const Reply& reply) {
 
 std::string defaultErrorText(int status) {
     switch (status) {
-        case 400: return "The request is malformed.";
-        case 401: return texts::kSessionInvalid;
-        case 404: return "There is nothing at this address.";
-        case 405: return "This method is not allowed here.";
-        case 413: return "The request body is too large.";
-        case 414: return "The request address is too long.";
-        case 415: return "Requests must be sent as application/json.";
-        case 429: return texts::kTooManyAttempts;
-        case 501: return "This is not implemented.";
-        case 503: return texts::kUnavailable;
+        case 400:
+            return "The request is malformed.";
+        case 401:
+            return texts::kSessionInvalid;
+        case 404:
+            return "There is nothing at this address.";
+        case 405:
+            return "This method is not allowed here.";
+        case 413:
+            return "The request body is too large.";
+        case 414:
+            return "The request address is too long.";
+        case 415:
+            return "Requests must be sent as application/json.";
+        case 429:
+            return texts::kTooManyAttempts;
+        case 501:
+            return "This is not implemented.";
+        case 503:
+            return texts::kUnavailable;
         default:
             return status >= 500 ? "Something went wrong on our side. Please try again later."
                                  : "The request cannot be served.";
@@ -139,30 +149,30 @@ void ApiServer::addRoutes() {
         return httplib::Server::HandlerResponse::Unhandled;
     });
 
-    h.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& res) {
+    h.set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
             if (res.body.empty()) {
                 send(res, Reply{res.status, errorBody(defaultErrorText(res.status)), 0});
             }
             return httplib::Server::HandlerResponse::Handled;
         }));
 
-    h.set_exception_handler([this](const httplib::Request& req, httplib::Response& res,
-                                   std::exception_ptr failure) {
-        int status = 500;
-        std::string what = "unknown failure";
-        try {
-            std::rethrow_exception(std::move(failure));
-        } catch (const StoreUnavailable& e) {
-            status = 503;
-            what = e.what();
-        } catch (const std::exception& e) {
-            what = e.what();
-        } catch (...) {  // NOLINT(bugprone-empty-catch): the answer below reports it
-        }
-        errorLog_(req.method + " " + req.path + ": " + what);
-        send(res, Reply{status, errorBody(defaultErrorText(status)), 0});
-    });
+    h.set_exception_handler(
+        [this](const httplib::Request& req, httplib::Response& res, std::exception_ptr failure) {
+            int status = 500;
+            std::string what = "unknown failure";
+            try {
+                std::rethrow_exception(std::move(failure));
+            } catch (const StoreUnavailable& e) {
+                status = 503;
+                what = e.what();
+            } catch (const std::exception& e) {
+                what = e.what();
+            } catch (...) {  // NOLINT(bugprone-empty-catch): the answer below reports it
+            }
+            errorLog_(req.method + " " + req.path + ": " + what);
+            send(res, Reply{status, errorBody(defaultErrorText(status)), 0});
+        });
 
     h.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         // A request the library refused before routing has no start time: -1 says so.
@@ -177,8 +187,8 @@ void ApiServer::addRoutes() {
 
     // The handlers that take a JSON object, with the fields it must carry.
     using EmailHandler = Reply (AccountService::*)(const std::string&, const std::string&);
-    using CredentialHandler = Reply (AccountService::*)(const std::string&, const std::string&,
-                                                        const std::string&);
+    using CredentialHandler =
+        Reply (AccountService::*)(const std::string&, const std::string&, const std::string&);
     auto emailRoute = [this](EmailHandler handler) {
         return [this, handler](const httplib::Request& req, httplib::Response& res) {
             auto body = parseJsonObject(req.get_header_value("Content-Type"), req.body);
@@ -240,8 +250,8 @@ void ApiServer::addRoutes() {
     h.Post("/reset-password", [this](const httplib::Request& req, httplib::Response& res) {
         if (auto limited = accounts_.limitClient(req.remote_addr)) {
             res.set_header("Retry-After", std::to_string(limited->retryAfterSeconds));
-            return sendPage(res, 429, resetFormPage(req.get_param_value("token"),
-                                                    texts::kTooManyAttempts));
+            return sendPage(res, 429,
+                            resetFormPage(req.get_param_value("token"), texts::kTooManyAttempts));
         }
         const std::string token = req.get_param_value("token");
         const std::string password = req.get_param_value("password");

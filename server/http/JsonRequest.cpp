@@ -3,7 +3,9 @@
 namespace brimo::server {
 namespace {
 
-Reply badRequest(int status, const std::string& text) { return Reply{status, errorBody(text), 0}; }
+Reply badRequest(int status, const std::string& text) {
+    return Reply{status, errorBody(text), 0};
+}
 
 std::string lowerCase(std::string text) {
     for (char& c : text) {

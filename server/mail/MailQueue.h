@@ -16,7 +16,8 @@ namespace brimo::server {
 // and then reported through `onFailure` (with the sender's text, never the message).
 class MailQueue {
   public:
-    MailQueue(std::unique_ptr<MailSender> sender, std::function<void(const std::string&)> onFailure);
+    MailQueue(std::unique_ptr<MailSender> sender,
+              std::function<void(const std::string&)> onFailure);
     ~MailQueue();  // sends what is queued, then stops
     MailQueue(const MailQueue&) = delete;
     MailQueue& operator=(const MailQueue&) = delete;

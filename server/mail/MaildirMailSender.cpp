@@ -19,7 +19,9 @@ MaildirMailSender::MaildirMailSender(std::filesystem::path folder) : folder_(std
     ::chmod(folder_.c_str(), 0700);
 }
 
-std::string MaildirMailSender::description() const { return "maildir " + folder_.string(); }
+std::string MaildirMailSender::description() const {
+    return "maildir " + folder_.string();
+}
 
 void MaildirMailSender::send(const Mail& mail) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();

@@ -42,7 +42,9 @@ SmtpMailSender::SmtpMailSender(SmtpSettings settings) : settings_(std::move(sett
     curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
-std::string SmtpMailSender::description() const { return "smtp " + redactedUrl(settings_.url); }
+std::string SmtpMailSender::description() const {
+    return "smtp " + redactedUrl(settings_.url);
+}
 
 void SmtpMailSender::send(const Mail& mail) {
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -54,7 +56,7 @@ void SmtpMailSender::send(const Mail& mail) {
     const std::string to = "<" + mail.recipient + ">";
     curl_slist* recipients = curl_slist_append(nullptr, to.c_str());
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipientList(recipients,
-                                                                             curl_slist_free_all);
+                                                                              curl_slist_free_all);
     Upload upload{&mail.message};
     std::array<char, CURL_ERROR_SIZE> error{};
 

@@ -75,8 +75,7 @@ PostgresAccountStore::PostgresAccountStore(std::string url, unsigned poolSize)
 
 PostgresAccountStore::~PostgresAccountStore() = default;
 
-void PostgresAccountStore::withConnection(
-    const std::function<void(pqxx::connection_base&)>& work) {
+void PostgresAccountStore::withConnection(const std::function<void(pqxx::connection_base&)>& work) {
     std::unique_ptr<pqxx::connection_base> connection;
     bool open = false;
     {
@@ -187,8 +186,7 @@ std::optional<UserRecord> PostgresAccountStore::findUserByEmail(const std::strin
     return user;
 }
 
-void PostgresAccountStore::updatePasswordHash(const std::string& userId,
-                                              const std::string& hash) {
+void PostgresAccountStore::updatePasswordHash(const std::string& userId, const std::string& hash) {
     withConnection([&](pqxx::connection_base& c) {
         pqxx::work w(c);
         w.exec_params("UPDATE users SET password_hash = $1 WHERE id = $2", hash, userId);
@@ -225,9 +223,8 @@ std::optional<UserRecord> PostgresAccountStore::findSessionUser(const std::strin
     return user;
 }
 
-void PostgresAccountStore::createResetLink(const std::string& tokenHash,
-                                           const std::string& userId, std::int64_t now,
-                                           std::int64_t expiresAt) {
+void PostgresAccountStore::createResetLink(const std::string& tokenHash, const std::string& userId,
+                                           std::int64_t now, std::int64_t expiresAt) {
     withConnection([&](pqxx::connection_base& c) {
         pqxx::work w(c);
         w.exec_params(
@@ -242,9 +239,9 @@ bool PostgresAccountStore::isResetLinkValid(const std::string& tokenHash, std::i
     bool valid = false;
     withConnection([&](pqxx::connection_base& c) {
         pqxx::read_transaction w(c);
-        auto r = w.exec_params(
-            "SELECT 1 FROM password_resets WHERE token_hash = $1 AND expires_at > $2", tokenHash,
-            static_cast<long long>(now));
+        auto r =
+            w.exec_params("SELECT 1 FROM password_resets WHERE token_hash = $1 AND expires_at > $2",
+                          tokenHash, static_cast<long long>(now));
         valid = !r.empty();
     });
     return valid;

@@ -84,9 +84,10 @@ class Statement {
     }
     [[nodiscard]] std::string text(int column) const {
         const auto* p = sqlite3_column_text(stmt_, column);
-        return p == nullptr ? std::string()
-                            : std::string(reinterpret_cast<const char*>(p),
-                                          static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+        return p == nullptr
+                   ? std::string()
+                   : std::string(reinterpret_cast<const char*>(p),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
     }
     [[nodiscard]] std::int64_t integer(int column) const {
         return sqlite3_column_int64(stmt_, column);
@@ -164,12 +165,15 @@ SqliteAccountStore::SqliteAccountStore(const std::filesystem::path& file) {
         throw StoreUnavailable("cannot open " + file.string() + ": " + text);
     }
     sqlite3_busy_timeout(db_, 5000);
-    executeScript(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
-                       "PRAGMA foreign_keys=ON;");
+    executeScript(db_,
+                  "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                  "PRAGMA foreign_keys=ON;");
     migrate();
 }
 
-SqliteAccountStore::~SqliteAccountStore() { sqlite3_close(db_); }
+SqliteAccountStore::~SqliteAccountStore() {
+    sqlite3_close(db_);
+}
 
 void SqliteAccountStore::migrate() {
     std::lock_guard lock(mutex_);
@@ -206,20 +210,20 @@ int SqliteAccountStore::schemaVersion() {
 bool SqliteAccountStore::createUser(const UserRecord& user) {
     std::lock_guard lock(mutex_);
     // The unique index decides between concurrent registrations; the loser inserts nothing.
-    Statement s(db_,
-                "INSERT INTO users (id, email, password_hash, email_verified, auth_provider, "
-                "created_at) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(email) DO NOTHING",
-                {user.id, user.email, user.passwordHash,
-                 static_cast<std::int64_t>(user.emailVerified ? 1 : 0), user.authProvider,
-                 user.createdAt});
+    Statement s(
+        db_,
+        "INSERT INTO users (id, email, password_hash, email_verified, auth_provider, "
+        "created_at) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(email) DO NOTHING",
+        {user.id, user.email, user.passwordHash,
+         static_cast<std::int64_t>(user.emailVerified ? 1 : 0), user.authProvider, user.createdAt});
     (void)s.step();
     return sqlite3_changes(db_) == 1;
 }
 
 std::optional<UserRecord> SqliteAccountStore::findUserByEmail(const std::string& email) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, std::string("SELECT ") + std::string(kUserColumns) +
-                         " FROM users WHERE email = ?",
+    Statement s(db_,
+                std::string("SELECT ") + std::string(kUserColumns) + " FROM users WHERE email = ?",
                 {email});
     if (!s.step()) {
         return std::nullopt;

@@ -29,8 +29,8 @@ class SqliteAccountStore final : public AccountStore {
                        std::int64_t expiresAt) override;
     std::optional<UserRecord> findSessionUser(const std::string& tokenHash,
                                               std::int64_t now) override;
-    void createResetLink(const std::string& tokenHash, const std::string& userId,
-                         std::int64_t now, std::int64_t expiresAt) override;
+    void createResetLink(const std::string& tokenHash, const std::string& userId, std::int64_t now,
+                         std::int64_t expiresAt) override;
     bool isResetLinkValid(const std::string& tokenHash, std::int64_t now) override;
     bool resetPassword(const std::string& tokenHash, const std::string& newHash,
                        std::int64_t now) override;

@@ -25,10 +25,10 @@ TEST(ConfigTest, TheFileThenTheEnvironmentOverrideTheDefaults) {
                     "forceUpdate": true},
         "rateLimit": {"perAddress": 4}
     })");
-    const auto config = loadServerConfig(dir.path() / "server.json",
-                                         {{"HOME", "/home/someone"},
-                                          {"BRIMO_SERVER_LISTEN", "[::1]:0"},
-                                          {"BRIMO_SERVER_FORCE_UPDATE", "false"}});
+    const auto config =
+        loadServerConfig(dir.path() / "server.json", {{"HOME", "/home/someone"},
+                                                      {"BRIMO_SERVER_LISTEN", "[::1]:0"},
+                                                      {"BRIMO_SERVER_FORCE_UPDATE", "false"}});
     EXPECT_EQ(config.listenHost, "::1");
     EXPECT_EQ(config.listenPort, 0);
     // Relative paths are taken from the file's folder.
@@ -65,7 +65,8 @@ TEST(ConfigTest, UnsafeOrBrokenSettingsAreRefusedWithTheirName) {
     };
     EXPECT_TRUE(refused(R"({"listen": "0.0.0.0:8432"})", "plain HTTP is served on loopback only"));
     EXPECT_TRUE(refused(R"({"listen": "192.168.1.4:8432"})", "loopback only"));
-    EXPECT_TRUE(refused(R"({"tls": {"certificate": "c.pem"}})", "both tls.certificate and tls.key"));
+    EXPECT_TRUE(
+        refused(R"({"tls": {"certificate": "c.pem"}})", "both tls.certificate and tls.key"));
     EXPECT_TRUE(refused(R"({"listen": "127.0.0.1:99999"})", "no valid port"));
     EXPECT_TRUE(refused(R"({"listen": "localhost"})", "HOST:PORT"));
     EXPECT_TRUE(refused(R"({"threads": "many"})", "\"threads\" has the wrong type"));

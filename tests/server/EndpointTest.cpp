@@ -12,8 +12,8 @@ class EndpointTest : public BackendTest {};
 
 TEST_P(EndpointTest, RegisterSignsInAndTheTokenOpensUserMe) {
     TestService service(GetParam());
-    auto res = service.post("/api/auth/register",
-                            {{"email", "Ada.Lovelace+tune@Example.ORG"}, {"password", "correct horse"}});
+    auto res = service.post("/api/auth/register", {{"email", "Ada.Lovelace+tune@Example.ORG"},
+                                                   {"password", "correct horse"}});
     ASSERT_TRUE(res);
     ASSERT_EQ(res->status, 200);
     const json auth = bodyOf(res);
@@ -69,7 +69,8 @@ TEST_P(EndpointTest, WrongCredentialsAre400WithTheSameTextWhetherOrNotTheAddress
 TEST_P(EndpointTest, EveryLoginIsItsOwnSessionAndLoginsAreNotNew) {
     TestService service(GetParam());
     const std::string first = service.registerAccount("ken@example.com", "unix1969");
-    auto res = service.post("/api/auth/login", {{"email", "ken@example.com"}, {"password", "unix1969"}});
+    auto res =
+        service.post("/api/auth/login", {{"email", "ken@example.com"}, {"password", "unix1969"}});
     ASSERT_EQ(res->status, 200);
     EXPECT_EQ(bodyOf(res)["isNewUser"], false);
     const std::string second = bodyOf(res)["token"];
@@ -83,8 +84,9 @@ TEST_P(EndpointTest, UserMeIs401ForMissingMalformedUnknownAndExpiredTokensOnly) 
     const std::string token = service.registerAccount("barbara@example.com", "liskov-subst");
     const std::string unknown(43, 'A');
     auto c = service.client();
-    for (const std::string& header : std::vector<std::string>{std::string(), "Bearer", "Bearer ", "Basic " + token, "Bearer " + token + "x",
-          "Bearer " + unknown, "Bearer " + token.substr(0, 42) + "!", "Bearer ' OR 1=1 --"}) {
+    for (const std::string& header : std::vector<std::string>{
+             std::string(), "Bearer", "Bearer ", "Basic " + token, "Bearer " + token + "x",
+             "Bearer " + unknown, "Bearer " + token.substr(0, 42) + "!", "Bearer ' OR 1=1 --"}) {
         httplib::Headers headers;
         if (!header.empty()) {
             headers.emplace("Authorization", header);
@@ -112,16 +114,17 @@ TEST_P(EndpointTest, RegistrationRefusesShortPasswordsAndInvalidAddresses) {
     EXPECT_EQ(shortPassword->status, 400);
     EXPECT_EQ(bodyOf(shortPassword)["error"], "Password must be at least 8 characters.");
     // Eight characters of non-ASCII text are eight characters, not their sixteen bytes.
-    EXPECT_EQ(service.post("/api/auth/register",
-                           {{"email", "y@example.com"}, {"password", "пароль12"}})
-                  ->status,
-              200);
-    EXPECT_EQ(service.post("/api/auth/register",
-                           {{"email", "z@example.com"}, {"password", "пароль1"}})
-                  ->status,
-              400);
-    for (const char* address : {"", " x@example.com", "x@example.com ", "x@example.c",
-                                "x@@example.com", "ü@example.com", "x@example.com\r\nBcc: y@z.org"}) {
+    EXPECT_EQ(
+        service.post("/api/auth/register", {{"email", "y@example.com"}, {"password", "пароль12"}})
+            ->status,
+        200);
+    EXPECT_EQ(
+        service.post("/api/auth/register", {{"email", "z@example.com"}, {"password", "пароль1"}})
+            ->status,
+        400);
+    for (const char* address :
+         {"", " x@example.com", "x@example.com ", "x@example.c", "x@@example.com", "ü@example.com",
+          "x@example.com\r\nBcc: y@z.org"}) {
         auto res =
             service.post("/api/auth/register", {{"email", address}, {"password", "long enough"}});
         EXPECT_EQ(res->status, 400) << address;
@@ -132,10 +135,10 @@ TEST_P(EndpointTest, RegistrationRefusesShortPasswordsAndInvalidAddresses) {
     EXPECT_EQ(service.post("/api/auth/register", {{"email", longest}, {"password", "long enough"}})
                   ->status,
               200);
-    EXPECT_EQ(service.post("/api/auth/register",
-                           {{"email", "a" + longest}, {"password", "long enough"}})
-                  ->status,
-              400);
+    EXPECT_EQ(
+        service.post("/api/auth/register", {{"email", "a" + longest}, {"password", "long enough"}})
+            ->status,
+        400);
 }
 
 TEST_P(EndpointTest, VersionComesFromTheConfigurationAndGoogleIsNotImplementedYet) {
@@ -158,9 +161,10 @@ TEST_P(EndpointTest, ConcurrentRegistrationsOfOneAddressHaveExactlyOneWinner) {
     std::vector<std::thread> racers;
     for (int i = 0; i < kRacers; ++i) {
         racers.emplace_back([&, i] {
-            auto res = service.post("/api/auth/register",
-                                    {{"email", i % 2 == 0 ? "race@example.com" : "RACE@example.com"},
-                                     {"password", "password-" + std::to_string(i)}});
+            auto res =
+                service.post("/api/auth/register",
+                             {{"email", i % 2 == 0 ? "race@example.com" : "RACE@example.com"},
+                              {"password", "password-" + std::to_string(i)}});
             statuses[i] = res ? res->status : -1;
         });
     }

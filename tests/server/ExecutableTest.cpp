@@ -143,18 +143,19 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     ASSERT_TRUE(registered);
     ASSERT_EQ(registered->status, 200);
     const std::string token = nlohmann::json::parse(registered->body)["token"];
-    ASSERT_EQ(client.Post("/api/auth/forgot-password", R"({"email":"op@example.com"})",
-                          "application/json")
-                  ->status,
-              200);
+    ASSERT_EQ(
+        client
+            .Post("/api/auth/forgot-password", R"({"email":"op@example.com"})", "application/json")
+            ->status,
+        200);
     ASSERT_EQ(waitForMails(dir.path() / "state/mail/new", 1).size(), 1U);
 
     EXPECT_EQ(server.terminate(), 0) << server.stderrText();
     EXPECT_NE(server.stdoutText().find("stopped"), std::string::npos);
-    const std::string everything = server.stdoutText() + server.stderrText() +
-                                   readFile(dir.path() / "state/access.log");
-    for (const std::string& secret : std::vector<std::string>{std::string("operator-secret"), token,
-                                      std::string("never-printed-smtp-secret")}) {
+    const std::string everything =
+        server.stdoutText() + server.stderrText() + readFile(dir.path() / "state/access.log");
+    for (const std::string& secret : std::vector<std::string>{
+             std::string("operator-secret"), token, std::string("never-printed-smtp-secret")}) {
         EXPECT_EQ(everything.find(secret), std::string::npos) << secret;
     }
     EXPECT_NE(everything.find("\"path\":\"/api/auth/register\""), std::string::npos);
@@ -172,10 +173,11 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
 
 TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
     brimo::testing::TemporaryDirectory dir;
-    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
-                                " -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-                                (dir.path() / "key.pem").string() + "' -out '" +
-                                (dir.path() / "cert.pem").string() + "' >/dev/null 2>&1";
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+        " -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        (dir.path() / "key.pem").string() + "' -out '" + (dir.path() / "cert.pem").string() +
+        "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     write(dir.path() / "server.json", R"({
         "listen": "127.0.0.1:0", "database": "a.sqlite", "maildir": "mail",

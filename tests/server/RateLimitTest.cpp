@@ -24,8 +24,9 @@ TEST(RateLimitTest, AnAddressIsLimitedWhateverTheClientAndOtherAddressesAreNot) 
               "Too many attempts. Please wait a few minutes and try again.");
     EXPECT_EQ(limited->get_header_value("Retry-After"), "300");
     // The right password is limited too: the bucket counts attempts, not failures.
-    EXPECT_EQ(service.post("/api/auth/login",
-                           {{"email", "target@example.com"}, {"password", "the real one"}})
+    EXPECT_EQ(service
+                  .post("/api/auth/login",
+                        {{"email", "target@example.com"}, {"password", "the real one"}})
                   ->status,
               429);
     EXPECT_EQ(service.post("/api/auth/forgot-password", {{"email", "target@example.com"}})->status,

@@ -85,7 +85,8 @@ void runResetFlow(TestService& service, const std::filesystem::path& mailFolder,
     // Nothing secret reached the access log.
     const std::string log = readFile(service.accessLogPath());
     EXPECT_NE(log.find("/reset-password"), std::string::npos);
-    for (const std::string& secret : std::vector<std::string>{token, oldSession, *fresh, std::string("old password"), std::string("new password")}) {
+    for (const std::string& secret : std::vector<std::string>{
+             token, oldSession, *fresh, std::string("old password"), std::string("new password")}) {
         EXPECT_EQ(log.find(secret), std::string::npos) << secret;
     }
 }
@@ -172,12 +173,11 @@ TEST_P(ResetFlowTest, ALinkExpiresAfterAnHourAndMadeUpLinksAreRefused) {
     const std::string token = resetTokenInMail(mails[0]);
     service.advanceClock(3601);
     EXPECT_EQ(service.client().Get(("/reset-password?token=" + token).c_str())->status, 400);
-    EXPECT_EQ(submitNewPassword(service, token, "second password", "second password")->status,
-              400);
+    EXPECT_EQ(submitNewPassword(service, token, "second password", "second password")->status, 400);
     EXPECT_TRUE(service.login("late@example.com", "first password"));
 
-    for (const std::string& made : std::vector<std::string>{std::string(), std::string(43, 'x'),
-                                    std::string("\"><script>alert(1)</script>")}) {
+    for (const std::string& made : std::vector<std::string>{
+             std::string(), std::string(43, 'x'), std::string("\"><script>alert(1)</script>")}) {
         auto page = submitNewPassword(service, made, "second password", "second password");
         EXPECT_EQ(page->status, 400);
         EXPECT_EQ(page->body.find("<script>"), std::string::npos);

@@ -13,6 +13,9 @@ namespace {
 constexpr hal::AudioObjectPropertyAddress kDefaultOutputAddress{
     hal::kAudioHardwarePropertyDefaultOutputDevice, hal::kAudioObjectPropertyScopeGlobal,
     hal::kAudioObjectPropertyElementMain};
+constexpr hal::AudioObjectPropertyAddress kDeviceListAddress{hal::kAudioHardwarePropertyDevices,
+                                                             hal::kAudioObjectPropertyScopeGlobal,
+                                                             hal::kAudioObjectPropertyElementMain};
 
 std::optional<std::string> readText(hal::AudioObjectID object,
                                     hal::AudioObjectPropertySelector selector) {
@@ -64,9 +67,38 @@ AudioDeviceService::AudioDeviceService(Options options)
     registerDeviceChangeListener();
     notificationCenter_.addObserver(this, kDeviceChangedNotification,
                                     [this] { handleDeviceChanged(); });
+    registerDeviceListListener();
+}
+
+// Without it a device that comes back is noticed only by the next periodic refresh; a failed
+// registration is therefore not worth more than staying quiet.
+void AudioDeviceService::registerDeviceListListener() {
+    deviceListRoute_ =
+        std::make_unique<DeviceListRoute>(DeviceListRoute{route_->mainQueue, deviceListChanged_});
+    deviceListListenerRegistered_ =
+        hal::AudioObjectAddPropertyListener(hal::kAudioObjectSystemObject, &kDeviceListAddress,
+                                            &deviceListListenerProc,
+                                            deviceListRoute_.get()) == hal::noErr;
+}
+
+hal::OSStatus AudioDeviceService::deviceListListenerProc(
+    hal::AudioObjectID /*object*/, hal::UInt32 /*numberAddresses*/,
+    const hal::AudioObjectPropertyAddress* /*addresses*/, void* clientData) {
+    const auto* route = static_cast<const DeviceListRoute*>(clientData);
+    route->mainQueue->post([subject = route->subject] {
+        if (auto live = subject.lock()) {
+            live->send(ChangeEvent{});
+        }
+    });
+    return hal::noErr;
 }
 
 AudioDeviceService::~AudioDeviceService() {
+    if (deviceListListenerRegistered_) {
+        hal::AudioObjectRemovePropertyListener(hal::kAudioObjectSystemObject, &kDeviceListAddress,
+                                               &deviceListListenerProc, deviceListRoute_.get());
+        deviceListListenerRegistered_ = false;
+    }
     if (listenerRegistered_) {
         hal::AudioObjectRemovePropertyListener(hal::kAudioObjectSystemObject,
                                                &kDefaultOutputAddress, &deviceChangeListenerProc,

@@ -64,6 +64,10 @@ class AudioDeviceService {
     }
     [[nodiscard]] bool listenerRegistered() const { return listenerRegistered_; }
 
+    // One empty event per change of the device list (a device added or removed, the audio
+    // server gone or back), on the main thread; only current subscribers receive it.
+    observable::Subject<ChangeEvent>& deviceListChanged() { return *deviceListChanged_; }
+
   private:
     // What the listener needs, at a fixed address handed to the hardware layer as client data.
     struct ListenerRoute {
@@ -72,7 +76,19 @@ class AudioDeviceService {
         console::LineWriter print;
     };
 
+    // The device-list listener's client data: the subject is held weakly, so a change
+    // delivered after the service is gone reaches nobody.
+    struct DeviceListRoute {
+        dispatch::MainQueue* mainQueue;
+        std::weak_ptr<observable::Subject<ChangeEvent>> subject;
+    };
+
     void registerDeviceChangeListener();
+    void registerDeviceListListener();
+    static hal::OSStatus deviceListListenerProc(hal::AudioObjectID object,
+                                                hal::UInt32 numberAddresses,
+                                                const hal::AudioObjectPropertyAddress* addresses,
+                                                void* clientData);
     void handleDeviceChanged();
     static hal::OSStatus deviceChangeListenerProc(hal::AudioObjectID object,
                                                   hal::UInt32 numberAddresses,
@@ -85,6 +101,10 @@ class AudioDeviceService {
     console::LineWriter print_;
     notification::NotificationCenter& notificationCenter_;
     std::unique_ptr<ListenerRoute> route_;
+    std::shared_ptr<observable::Subject<ChangeEvent>> deviceListChanged_ =
+        std::make_shared<observable::Subject<ChangeEvent>>();
+    std::unique_ptr<DeviceListRoute> deviceListRoute_;
+    bool deviceListListenerRegistered_ = false;
 };
 
 }  // namespace brimo::audio

@@ -232,6 +232,8 @@ void AudioEngineService::startSequence() {
         log("❌ [START] Output failed");
         return;
     }
+    watchRunState(inputUnit_);
+    watchRunState(outputUnit_);
     if (const auto status = hal::AudioOutputUnitStart(inputUnit_); status != hal::noErr) {
         log("❌ Input start: " + text::formatStatus(status));
         return;
@@ -265,12 +267,14 @@ void AudioEngineService::disposeUnits() {
         const std::lock_guard guard(unitLock_);
         if (hal::AudioUnit unit = inputUnit_.exchange(nullptr)) {
             log("🎵 [STOP] Stopping input unit...");
+            unwatchRunState(unit);
             hal::AudioOutputUnitStop(unit);
             hal::AudioUnitUninitialize(unit);
             hal::AudioComponentInstanceDispose(unit);
         }
         if (hal::AudioUnit unit = outputUnit_.exchange(nullptr)) {
             log("🎵 [STOP] Stopping output unit...");
+            unwatchRunState(unit);
             hal::AudioOutputUnitStop(unit);
             hal::AudioUnitUninitialize(unit);
             hal::AudioComponentInstanceDispose(unit);
@@ -284,6 +288,63 @@ void AudioEngineService::disposeUnits() {
     // Both devices' callbacks have ended with their units, so nothing reads the buffer now.
     liveRingBuffer_ = nullptr;
     inputRingBuffer_.reset();
+}
+
+void AudioEngineService::watchRunState(hal::AudioUnit unit) {
+    hal::AudioUnitAddPropertyListener(unit, hal::kAudioOutputUnitProperty_IsRunning,
+                                      &AudioEngineService::unitRunStateChanged, this);
+}
+
+void AudioEngineService::unwatchRunState(hal::AudioUnit unit) {
+    // Returns only once a call in flight on a backend thread is over, so none outlives us.
+    hal::AudioUnitRemovePropertyListenerWithUserData(unit, hal::kAudioOutputUnitProperty_IsRunning,
+                                                     &AudioEngineService::unitRunStateChanged,
+                                                     this);
+}
+
+// On whatever thread changed the state. Our own starts and stops run on the engine's queue and
+// are no news; anything else is the device's I/O ending, judged on the queue.
+void AudioEngineService::unitRunStateChanged(void* engine, hal::AudioUnit unit,
+                                             hal::AudioUnitPropertyID /*id*/,
+                                             hal::AudioUnitScope /*scope*/,
+                                             hal::AudioUnitElement /*element*/) {
+    auto* self = static_cast<AudioEngineService*>(engine);
+    if (self->audioQueue_.isCurrent()) {
+        return;
+    }
+    self->audioQueue_.async([weak = self->weak_from_this(), unit] {
+        if (auto live = weak.lock()) {
+            live->handleUnitStopped(unit);
+        }
+    });
+}
+
+void AudioEngineService::handleUnitStopped(hal::AudioUnit unit) {
+    // A unit of an earlier start, or one our own stop already took down, is no news.
+    const bool isOutput = unit == outputUnit_.load();
+    if ((!isOutput && unit != inputUnit_.load()) || !isRunning_ || isStopping_) {
+        return;
+    }
+    hal::UInt32 running = 0;
+    hal::UInt32 size = sizeof running;
+    if (hal::AudioUnitGetProperty(unit, hal::kAudioOutputUnitProperty_IsRunning,
+                                  hal::kAudioUnitScope_Global, 0, &running, &size) == hal::noErr &&
+        running != 0) {
+        return;
+    }
+    hal::AudioDeviceID device = hal::kAudioObjectUnknown;
+    size = sizeof device;
+    hal::AudioUnitGetProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice,
+                              hal::kAudioUnitScope_Global, 0, &device, &size);
+    log(std::string("⚠️ [STOP] ") + (isOutput ? "Output" : "Input") + " device " +
+        formatDeviceId(device) + " stopped by the audio server");
+    // Honest state first: nothing is left running on a dead stream.
+    stopSequence();
+    mainQueue_.post([weak = weak_from_this(), lost = DeviceIOLost{isOutput, device}] {
+        if (auto engine = weak.lock()) {
+            engine->deviceIOLost_.send(lost);
+        }
+    });
 }
 
 std::optional<double> AudioEngineService::nominalSampleRate(std::uint32_t deviceID) const {
@@ -325,7 +386,9 @@ void AudioEngineService::scheduleLevelDrain() {
 // posted its own update.
 void AudioEngineService::drainLevels() {
     while (auto raw = levels_.pop()) {
-        const float target = std::min(3.0F * *raw, 1.0F);
+        // The capture side never hands over a non-finite level; a value that is no number
+        // would still stay in the smoothing for good, so it counts as silence.
+        const float target = std::isnan(*raw) ? 0.0F : std::min(3.0F * *raw, 1.0F);
         audioLevel_ = 0.85F * audioLevel_.value() + 0.15F * target;
     }
     levelDrainScheduled_ = false;

@@ -18,6 +18,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/hal/AudioUnit.h"
 #include "platform/observable/Published.h"
+#include "platform/observable/Subject.h"
 
 namespace brimo::audio {
 
@@ -59,6 +60,15 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
 
     // Smoothed input level, 0.0 to 1.0; changes only on the main thread.
     observable::Published<float>& audioLevel() { return audioLevel_; }
+
+    // A device's I/O ended under the running engine without a stop of ours (the device went
+    // away, the audio server ended the stream). The engine has stopped itself by the time this
+    // is sent, on the main thread; it restarts only when asked.
+    struct DeviceIOLost {
+        bool isOutput = false;
+        std::uint32_t deviceID = 0;
+    };
+    observable::Subject<DeviceIOLost>& deviceIOLost() { return deviceIOLost_; }
 
     [[nodiscard]] bool isRunning() const { return isRunning_.load(); }
     [[nodiscard]] float pitchCents() const { return pitchCents_.load(); }
@@ -114,6 +124,13 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     hal::OSStatus playBlock(const hal::AudioTimeStamp* time, hal::UInt32 frames,
                             hal::AudioBufferList* data);
 
+    // Run-state announcements of the capture and playback units.
+    void watchRunState(hal::AudioUnit unit);
+    void unwatchRunState(hal::AudioUnit unit);
+    static void unitRunStateChanged(void* engine, hal::AudioUnit unit, hal::AudioUnitPropertyID id,
+                                    hal::AudioUnitScope scope, hal::AudioUnitElement element);
+    void handleUnitStopped(hal::AudioUnit unit);
+
     // The level hand-over to the main thread.
     void scheduleLevelDrain();
     void drainLevels();
@@ -136,6 +153,7 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     std::atomic<AudioRingBuffer*> liveRingBuffer_{nullptr};
 
     observable::Published<float> audioLevel_{0.0F};
+    observable::Subject<DeviceIOLost> deviceIOLost_;
     std::atomic<float> pitchCents_{0.0F};
     std::atomic<bool> isRunning_{false};
     std::atomic<bool> isStopping_{false};

@@ -30,6 +30,16 @@ float clampSample(float x) {
     return std::max(std::min(x, 1.0F), -1.0F);
 }
 
+// A sample that is no number (or an infinite one) from the capture side would poison the
+// time-pitch unit's state and the level's smoothing for good; it is heard as silence instead.
+void silenceNonFinite(float* samples, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(samples[i])) {
+            samples[i] = 0.0F;
+        }
+    }
+}
+
 // Mean absolute left-channel amplitude over the first 64 frames; shorter blocks still divide by
 // 64, so a short block reads quieter.
 float rawLevel(const float* interleaved, hal::UInt32 frames) {
@@ -88,6 +98,7 @@ hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* 
         status != hal::noErr) {
         return status;
     }
+    silenceNonFinite(samples, 2 * static_cast<std::size_t>(frames));
     levels_.push(rawLevel(samples, frames));
     const std::int64_t incoming = 2 * static_cast<std::int64_t>(frames);
     if (const std::int64_t fill = ring->count(); fill + incoming > ring->capacity()) {

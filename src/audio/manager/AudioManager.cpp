@@ -77,6 +77,19 @@ void AudioManager::subscribe() {
                 }
             });
         }));
+    // Both are sent on the main thread already, from a task of their own.
+    cancellables_.push_back(audioEngine_->deviceIOLost().subscribe(
+        [weak = weak_from_this()](const AudioEngineService::DeviceIOLost& lost) {
+            if (auto self = weak.lock()) {
+                self->handleDeviceIOLost(lost);
+            }
+        }));
+    cancellables_.push_back(deviceService_->deviceListChanged().subscribe(
+        [weak = weak_from_this()](const AudioDeviceService::ChangeEvent&) {
+            if (auto self = weak.lock()) {
+                self->handleDeviceListChanged();
+            }
+        }));
 }
 
 void AudioManager::setVolume(float volume) {

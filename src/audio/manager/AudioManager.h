@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -83,8 +84,15 @@ class AudioManager : public std::enable_shared_from_this<AudioManager> {
     [[nodiscard]] bool isReadyToProcess() const {
         return isDriverInstalled_.value() && isBrimolavetrixSelectedAsOutput_.value();
     }
-    // The manager's own record: true from its start of the engine until a refresh stops it.
+    // The manager's own record: true from its start of the engine until a refresh stops it
+    // or the engine reports that a device's I/O ended under it.
     [[nodiscard]] bool isEngineRunning() const { return isEngineRunning_; }
+    // The output the user chose (or the first one chosen for them), followed by UID: when it
+    // is gone the engine plays to another real output or waits, and returns to it when it is
+    // back, under whatever ID.
+    [[nodiscard]] const std::string& preferredOutputUID() const { return preferredOutputUID_; }
+    // No real output to play to: the engine is stopped until one appears.
+    [[nodiscard]] bool isWaitingForOutput() const { return isWaitingForOutput_; }
 
     // ---- Devices and engine.
     void refreshDevices();
@@ -126,6 +134,15 @@ class AudioManager : public std::enable_shared_from_this<AudioManager> {
     template <typename T, typename Handler>
     observable::Subscription receiveOnMainQueue(observable::Published<T>& source, Handler handler);
 
+    // Following devices across removals, ID changes and server restarts.
+    void handleDeviceIOLost(const AudioEngineService::DeviceIOLost& lost);
+    void handleDeviceListChanged();
+    void followCaptureDevice();
+    void followSelectedOutput();
+    void switchOutput(const AudioDevice& device);
+    void stopEngineForLostOutput();
+    void cancelPitchFade();
+
     void scheduleFadeStep(const std::shared_ptr<FadeTask>& task, double from, double to, int step,
                           double current);
     SoundEffectPlayer& soundEffects();
@@ -154,6 +171,8 @@ class AudioManager : public std::enable_shared_from_this<AudioManager> {
     bool isConfiguringDevices_ = false;
     bool isEngineRunning_ = false;
     std::shared_ptr<FadeTask> pitchFadeTask_;
+    std::string preferredOutputUID_;
+    bool isWaitingForOutput_ = false;
 };
 
 }  // namespace brimo::audio

@@ -29,7 +29,9 @@ void AudioManager::refreshDevices() {
         " (was: " + formatBool(was) + ")");
 
     if (was && !now) {
-        // The user moved the system output away: the engine would only capture silence.
+        // The user moved the system output away: the engine would only capture silence. A
+        // glide still under way would carry on to 432 Hz behind the switched-off button.
+        cancelPitchFade();
         if (isActive_.value()) {
             log("⚠️ [REFRESH] System audio device changed while active! Deactivating...");
             isActive_ = false;
@@ -51,17 +53,21 @@ void AudioManager::refreshDevices() {
             log("🎛️ [REFRESH] Setting Brimola Vetrix as input: " + input->name);
             audioEngine_->setInputDevice(*input);
         }
+    } else if (now) {
+        followCaptureDevice();
     }
 
+    followSelectedOutput();
     if (!selectedOutputDevice_.value() && !outputDevices_.value().empty()) {
         const AudioDevice first = outputDevices_.value().front();
         log("🎛️ [REFRESH] Auto-selecting output device: " + first.name);
         selectedOutputDevice_ = first;
+        preferredOutputUID_ = first.uid;
         audioEngine_->setOutputDevice(first);
     }
 
     if (isDriverInstalled_.value() && isBrimolavetrixSelectedAsOutput_.value() &&
-        !isEngineRunning_) {
+        !isEngineRunning_ && !isWaitingForOutput_) {
         log("🎛️ [REFRESH] Now ready to process - starting engine");
         checkAndStartEngine();
     }
@@ -95,6 +101,11 @@ void AudioManager::checkAndStartEngine() {
         "' (ID: " + formatDeviceId(input->id) + ")");
     audioEngine_->setInputDevice(*input);
 
+    if (isWaitingForOutput_) {
+        // The selection is only remembered for its return; it cannot be played to.
+        log("❌ [AUTO_START] No output devices available!");
+        return;
+    }
     if (const auto& selected = selectedOutputDevice_.value()) {
         const AudioDevice output = *selected;
         log("🎛️ [AUTO_START] Output device: '" + output.name +
@@ -107,6 +118,7 @@ void AudioManager::checkAndStartEngine() {
         const AudioDevice first = outputDevices_.value().front();
         log("🎛️ [AUTO_START] Selecting first output: '" + first.name + "'");
         selectedOutputDevice_ = first;
+        preferredOutputUID_ = first.uid;
         audioEngine_->setOutputDevice(first);
     }
 
@@ -127,8 +139,8 @@ void AudioManager::selectOutputDevice(const AudioDevice& device) {
         return;
     }
     log("🎛️ [SELECT_OUTPUT] Selecting output device: " + device.name);
-    selectedOutputDevice_ = device;
-    audioEngine_->setOutputDevice(device);
+    preferredOutputUID_ = device.uid;
+    switchOutput(device);
 }
 
 void AudioManager::logAllDevices() {

@@ -22,7 +22,7 @@ inline std::string backendName(const ::testing::TestParamInfo<std::string>& info
     return info.param;
 }
 
-#define BRIMO_INSTANTIATE_BACKENDS(Suite)                                             \
+#define BRIMO_INSTANTIATE_BACKENDS(Suite)                                              \
     INSTANTIATE_TEST_SUITE_P(Stores, Suite, ::testing::Values("sqlite", "postgresql"), \
                              ::brimo::server::testing::backendName)
 

@@ -22,7 +22,9 @@ std::string readFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-bool PostgresDatabase::available() { return std::getenv("BRIMO_TEST_POSTGRES_DIR") != nullptr; }
+bool PostgresDatabase::available() {
+    return std::getenv("BRIMO_TEST_POSTGRES_DIR") != nullptr;
+}
 
 PostgresDatabase::PostgresDatabase() {
     const char* dir = std::getenv("BRIMO_TEST_POSTGRES_DIR");
@@ -156,8 +158,8 @@ std::vector<std::string> waitForMails(const std::filesystem::path& folder, std::
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
             const auto name = entry.path().filename().string();
-            if (entry.is_regular_file() && name.starts_with(prefix) &&
-                !name.ends_with(".tmp") && name != "port") {
+            if (entry.is_regular_file() && name.starts_with(prefix) && !name.ends_with(".tmp") &&
+                name != "port") {
                 files.push_back(entry.path());
             }
         }

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "audio/engine/EngineTestFixture.h"
+#include "support/ToneAnalysis.h"
+
+using brimo::testing::EngineTest;
+namespace audio = brimo::audio;
+namespace sim = brimo::hal::sim;
+
+namespace {
+
+class EngineRecoveryTest : public EngineTest {
+  protected:
+    EngineRecoveryTest() {
+        subscription_ = engine_->deviceIOLost().subscribe(
+            [this](const audio::AudioEngineService::DeviceIOLost& lost) { lost_.push_back(lost); });
+    }
+
+    // The engine hears of a death on a backend thread, judges it on its queue and reports it
+    // on the main queue.
+    void deliver() {
+        engine_->waitUntilIdle();
+        main_.runUntilIdle();
+    }
+
+    std::vector<audio::AudioEngineService::DeviceIOLost> lost_;
+    brimo::observable::Subscription subscription_;
+};
+
+TEST_F(EngineRecoveryTest, AStreamEndedUnderTheEngineStopsItHonestlyAndIsReportedOnce) {
+    for (const bool output : {true, false}) {
+        SCOPED_TRACE(output ? "playback" : "capture");
+        lost_.clear();
+        connectAndStart();
+        ASSERT_TRUE(engine_->isRunning());
+        clearLog();
+
+        sim_->killDeviceIO(output ? kSpeakersID : kVirtualID);
+        deliver();
+        EXPECT_FALSE(engine_->isRunning());
+        EXPECT_FALSE(sim_->isRunning(kSpeakersID)) << "no unit is left on either device";
+        ASSERT_EQ(lost_.size(), 1U);
+        EXPECT_EQ(lost_[0].isOutput, output);
+        EXPECT_EQ(lost_[0].deviceID, output ? kSpeakersID : kVirtualID);
+        const auto lines = logLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], std::string("⚠️ [STOP] ") +
+                                (output ? "Output device 57" : "Input device 62") +
+                                " stopped by the audio server");
+        EXPECT_EQ(lines.back(), "✅ [STOP] Done");
+    }
+}
+
+TEST_F(EngineRecoveryTest, TheEnginesOwnStopsAndRestartsAreNoNews) {
+    connectAndStart();
+    engine_->setOutputDevice(device(kSpeakersID, "Speakers"));  // a restart while running
+    engine_->stop();
+    deliver();
+    sim_->removeDevice(kSpeakersID);  // after the stop, nobody is on it
+    deliver();
+    EXPECT_TRUE(lost_.empty());
+}
+
+TEST_F(EngineRecoveryTest, ANonFiniteSampleNeitherPoisonsTheLevelNorTheSound) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> garbage(2 * 4800, 0.3F);
+    garbage[0] = nan;
+    garbage[2] = inf;
+    garbage[5] = -inf;
+    connectAndStart();
+    sim_->play(kVirtualID, sim::Signal::samples(garbage, 2));
+    run(0.2);
+    EXPECT_TRUE(std::isfinite(engine_->audioLevel().value()));
+
+    sim_->play(kVirtualID, sim::Signal::tone(440.0, 0.5F));
+    run(1.5);
+    const float level = engine_->audioLevel().value();
+    EXPECT_TRUE(std::isfinite(level));
+    EXPECT_GT(level, 0.5F) << "the level follows the sound again";
+    const auto left = sim_->recording(kSpeakersID).channel(0);
+    const std::vector<float> tail(left.end() - 24000, left.end());
+    EXPECT_NEAR(brimo::testing::toneFrequency(tail, 48000.0), 440.0, 0.05)
+        << "the pitch shifter still makes sound";
+}
+
+}  // namespace
