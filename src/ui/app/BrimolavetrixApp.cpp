@@ -3,8 +3,8 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
-#include "platform/hal/pulse/PulseAudioBackend.h"
 #include "platform/hal/TimePitchUnit.h"
+#include "platform/hal/pulse/PulseAudioBackend.h"
 
 namespace brimo::ui {
 

@@ -5,7 +5,7 @@ import Brimolavetrix
 // sign-in overlay on top of everything, the update alert, and the rule that a sign-out
 // switches the shift off.
 Item {
-    id: layer
+    id: accountLayer
 
     required property AuthService authService
     required property VersionCheck versionCheck
@@ -42,24 +42,24 @@ Item {
     }
 
     Connections {
-        target: layer.authService
+        target: accountLayer.authService
         function onIsAuthenticatedChanged() {
-            if (layer.authService.isAuthenticated)
+            if (accountLayer.authService.isAuthenticated)
                 return
             // The overlay lies above everything: nothing of the panel stays open under it.
-            layer.showSettingsConfirmation = false
-            if (layer.audioManager.isActive)
-                layer.audioManager.toggle()
+            accountLayer.showSettingsConfirmation = false
+            if (accountLayer.audioManager.isActive)
+                accountLayer.audioManager.toggle()
         }
     }
     Connections {
-        target: layer.versionCheck
+        target: accountLayer.versionCheck
         function onCheckFinished(check) {
-            if (check !== layer.pendingUpdateCheck)
+            if (check !== accountLayer.pendingUpdateCheck)
                 return
-            layer.pendingUpdateCheck = -1
-            if (layer.versionCheck.isUpdateAvailable && layer.versionCheck.hasDownloadURL)
-                layer.links.openUrl(layer.versionCheck.downloadURL)
+            accountLayer.pendingUpdateCheck = -1
+            if (accountLayer.versionCheck.isUpdateAvailable && accountLayer.versionCheck.hasDownloadURL)
+                accountLayer.links.openUrl(accountLayer.versionCheck.downloadURL)
         }
     }
 
@@ -67,29 +67,29 @@ Item {
         id: settingsPanel
         objectName: "settingsPanel"
         z: 1
-        versionCheck: layer.versionCheck
-        onClosed: layer.showSettingsConfirmation = false
-        onContactRequested: layer.links.openSupportMail()
-        onLogoutRequested: layer.logout()
-        onUpdateRequested: layer.checkForUpdatesAndOpen()
+        versionCheck: accountLayer.versionCheck
+        onClosed: accountLayer.showSettingsConfirmation = false
+        onContactRequested: accountLayer.links.openSupportMail()
+        onLogoutRequested: accountLayer.logout()
+        onUpdateRequested: accountLayer.checkForUpdatesAndOpen()
     }
 
     SignInLayer {
         id: signInLayer
         objectName: "signInLayer"
         z: 2
-        authService: layer.authService
-        onBackdropPressed: layer.windowMoveRequested()
+        authService: accountLayer.authService
+        onBackdropPressed: accountLayer.windowMoveRequested()
     }
 
     UpdateAlert {
         id: updateAlert
         objectName: "updateAlert"
         z: 3
-        versionCheck: layer.versionCheck
+        versionCheck: accountLayer.versionCheck
         onUpdateNowRequested: {
-            if (layer.versionCheck.hasDownloadURL)
-                layer.links.openUrl(layer.versionCheck.downloadURL)
+            if (accountLayer.versionCheck.hasDownloadURL)
+                accountLayer.links.openUrl(accountLayer.versionCheck.downloadURL)
         }
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Qt5Compat.GraphicalEffects
 import Brimolavetrix
 
 // While an account operation runs: a dark layer that takes every click, and a small glass

@@ -1,12 +1,12 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Brimolavetrix
 
 // The sign-in overlay over the whole window while nobody is signed in, faded in and out. A
 // modal popup, so nothing below it takes a click or keyboard focus; each showing starts the
 // overlay afresh.
 Popup {
-    id: layer
+    id: signInLayer
 
     required property AuthService authService
 
@@ -33,8 +33,8 @@ Popup {
             open()
     }
     Connections {
-        target: layer.authService
-        function onIsAuthenticatedChanged() { layer.follow() }
+        target: signInLayer.authService
+        function onIsAuthenticatedChanged() { signInLayer.follow() }
     }
     Component.onCompleted: Qt.callLater(follow)
 
@@ -47,14 +47,14 @@ Popup {
 
     contentItem: Loader {
         id: loader
-        active: layer.visible
+        active: signInLayer.visible
         focus: true
         sourceComponent: AuthOverlayView {
-            authService: layer.authService
+            authService: signInLayer.authService
             focus: true
             // Fading out after a sign-in, it takes nothing more.
-            enabled: !layer.authService.isAuthenticated
-            onBackdropPressed: layer.backdropPressed()
+            enabled: !signInLayer.authService.isAuthenticated
+            onBackdropPressed: signInLayer.backdropPressed()
         }
     }
 }

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Brimolavetrix
 
 // "Update Available": shown while the checker reports a newer version; either button puts
