@@ -169,7 +169,7 @@ int serve(const ServerConfig& config) {
     const bool served = server.run();
 
     if (!stopping.exchange(true)) {
-        pthread_kill(signalWaiter.native_handle(), SIGTERM);  // wakes its sigwait
+        pthread_kill(signalWaiter.native_handle(), SIGINT);  // wakes its sigwait
     }
     signalWaiter.join();
     sweepWake.notify_all();

@@ -132,7 +132,9 @@ json argonCost() {
             throw std::runtime_error("argon2id failed");
         }
         auto t1 = Clock::now();
-        (void)crypto_pwhash_str_verify(out.data(), password.data(), password.size());
+        if (crypto_pwhash_str_verify(out.data(), password.data(), password.size()) != 0) {
+            throw std::runtime_error("argon2id verification failed");
+        }
         auto t2 = Clock::now();
         hashMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         verifyMs.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
@@ -217,7 +219,7 @@ std::vector<unsigned> parseList(const std::string& text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     double seconds = 3;
     std::vector<unsigned> clientCounts{1, 8, 64};
     std::vector<std::string> stores{"sqlite", "postgresql"};
@@ -300,4 +302,7 @@ int main(int argc, char** argv) {
     }
     std::cout << report.dump(2) << "\n";
     return 0;
+} catch (const std::exception& e) {
+    std::cerr << "bench_server: " << e.what() << "\n";
+    return 1;
 }

@@ -178,9 +178,10 @@ Stereo sweep(double seconds) {
 
 Input realMusic(double offset, double seconds) {
     Input input{"real music", {}, {}};
-    const std::string command = "ffmpeg -v error -nostdin -ss " + std::to_string(offset) + " -t " +
-                                std::to_string(seconds) + " -i '" + kRealMusicFile +
-                                "' -f f32le -ac 2 -ar 48000 - 2>/dev/null";
+    // Seeking after the input: the tracker module has no index to seek in.
+    const std::string command = std::string("ffmpeg -v error -nostdin -i '") + kRealMusicFile +
+                                "' -ss " + std::to_string(offset) + " -t " +
+                                std::to_string(seconds) + " -f f32le -ac 2 -ar 48000 - 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
         input.missing = "cannot run ffmpeg";

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace brimo::server {
 
@@ -35,7 +36,7 @@ void MaildirMailSender::send(const Mail& mail) {
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         throw std::runtime_error("maildir: cannot create " + temporary.string() + ": " +
-                                 std::strerror(errno));
+                                 std::error_code(errno, std::generic_category()).message());
     }
     std::size_t written = 0;
     bool ok = true;
@@ -53,7 +54,7 @@ void MaildirMailSender::send(const Mail& mail) {
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temporary.c_str(), (folder_ / "new" / name).c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
+        const std::string reason = std::error_code(errno, std::generic_category()).message();
         ::unlink(temporary.c_str());
         throw std::runtime_error("maildir: cannot deliver into " + folder_.string() + ": " +
                                  reason);

@@ -13,7 +13,7 @@ namespace brimo::server {
 namespace {
 
 struct Upload {
-    const std::string* text;
+    const std::string* text = nullptr;
     std::size_t offset = 0;
 };
 
@@ -52,8 +52,11 @@ void SmtpMailSender::send(const Mail& mail) {
         throw std::runtime_error("smtp: libcurl could not start");
     }
     CURL* h = curl.get();
-    const std::string from = "<" + envelopeAddress(settings_.from) + ">";
-    const std::string to = "<" + mail.recipient + ">";
+    // Appended piecewise: GCC 12 misreads the concatenation chain at -O3 (-Wrestrict).
+    std::string from = "<";
+    from.append(envelopeAddress(settings_.from)).append(">");
+    std::string to = "<";
+    to.append(mail.recipient).append(">");
     curl_slist* recipients = curl_slist_append(nullptr, to.c_str());
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipientList(recipients,
                                                                               curl_slist_free_all);

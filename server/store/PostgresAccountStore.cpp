@@ -47,8 +47,8 @@ UserRecord readUser(const pqxx::row& row) {
 // A pooled connection, given back on every path out; dropped when it broke.
 class Lease {
   public:
-    Lease(std::unique_ptr<pqxx::connection_base> connection,
-          std::function<void(std::unique_ptr<pqxx::connection_base>)> giveBack)
+    Lease(std::unique_ptr<pqxx::connection> connection,
+          std::function<void(std::unique_ptr<pqxx::connection>)> giveBack)
         : connection_(std::move(connection)), giveBack_(std::move(giveBack)) {}
     ~Lease() {
         if (connection_ && !connection_->is_open()) {
@@ -62,8 +62,8 @@ class Lease {
     void drop() { connection_.reset(); }
 
   private:
-    std::unique_ptr<pqxx::connection_base> connection_;
-    std::function<void(std::unique_ptr<pqxx::connection_base>)> giveBack_;
+    std::unique_ptr<pqxx::connection> connection_;
+    std::function<void(std::unique_ptr<pqxx::connection>)> giveBack_;
 };
 
 }  // namespace
@@ -76,7 +76,7 @@ PostgresAccountStore::PostgresAccountStore(std::string url, unsigned poolSize)
 PostgresAccountStore::~PostgresAccountStore() = default;
 
 void PostgresAccountStore::withConnection(const std::function<void(pqxx::connection_base&)>& work) {
-    std::unique_ptr<pqxx::connection_base> connection;
+    std::unique_ptr<pqxx::connection> connection;
     bool open = false;
     {
         std::unique_lock lock(mutex_);
@@ -89,7 +89,7 @@ void PostgresAccountStore::withConnection(const std::function<void(pqxx::connect
             open = true;
         }
     }
-    auto giveBack = [this](std::unique_ptr<pqxx::connection_base> c) {
+    auto giveBack = [this](std::unique_ptr<pqxx::connection> c) {
         {
             std::lock_guard lock(mutex_);
             if (c) {

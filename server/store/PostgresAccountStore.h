@@ -4,13 +4,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <pqxx/connection>
 #include <vector>
 
 #include "store/AccountStore.h"
-
-namespace pqxx {
-class connection_base;
-}  // namespace pqxx
 
 namespace brimo::server {
 
@@ -49,7 +46,8 @@ class PostgresAccountStore final : public AccountStore {
     std::string url_;
     std::mutex mutex_;
     std::condition_variable available_;
-    std::vector<std::unique_ptr<pqxx::connection_base>> idle_;
+    // The concrete type: libpqxx's connection_base has no virtual destructor.
+    std::vector<std::unique_ptr<pqxx::connection>> idle_;
     unsigned unopened_;
 };
 

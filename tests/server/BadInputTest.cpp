@@ -143,10 +143,11 @@ TEST_P(BadInputTest, BrokenHttpIsRefusedAndServingGoesOn) {
         EXPECT_NE(answer.find("{\"error\":"), std::string::npos) << answer.substr(0, 400);
     }
     // What is not HTTP at all has its connection closed, or an error answer.
-    for (const std::string& noise : {std::string("GARBAGE\r\n\r\n"), std::string(10000, '\0'),
-                                     std::string("POST /api/auth/login HTTP/1.1\r\nHost: x\r\n"
-                                                 "Content-Length: nope\r\n\r\n{}"),
-                                     std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03")}) {
+    for (const std::string& noise :
+         {std::string("GARBAGE\r\n\r\n"), std::string(10000, '\0'),
+          std::string("POST /api/auth/login HTTP/1.1\r\nHost: x\r\n"
+                      "Content-Length: nope\r\n\r\n{}"),
+          std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)}) {
         const std::string answer = rawExchange(port, noise, true);
         EXPECT_TRUE(answer.empty() || (answer.starts_with("HTTP/1.1 4") &&
                                        answer.find("{\"error\":") != std::string::npos))
@@ -175,7 +176,7 @@ std::vector<std::string> fuzzCorpus() {
         R"({"email":"%00%0d%0aBcc:@example.com","password":"12345678"})",
     };
     std::mt19937 random(20261206);  // fixed seed: the same corpus on every run
-    const std::string alphabet = "{}[]\":,\\ \t\n0123456789eE+-.truefalsnl@\x00\x80\xc3\xff";
+    const std::string alphabet("{}[]\":,\\ \t\n0123456789eE+-.truefalsnl@\x00\x80\xc3\xff", 41);
     for (int i = 0; i < 400; ++i) {
         std::string body = seeds[random() % seeds.size()];
         const int edits = 1 + static_cast<int>(random() % 6);

@@ -20,7 +20,7 @@ TEST_P(EndpointTest, RegisterSignsInAndTheTokenOpensUserMe) {
     EXPECT_EQ(auth["isNewUser"], true);
     const std::string token = auth["token"];
     EXPECT_EQ(token.size(), 43U);
-    const json user = auth["user"];
+    const json& user = auth["user"];
     EXPECT_EQ(user["email"], "ada.lovelace+tune@example.org");  // stored normalised
     EXPECT_EQ(user["emailVerified"], false);
     EXPECT_EQ(user["authProvider"], "email");

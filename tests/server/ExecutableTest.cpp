@@ -178,7 +178,7 @@ TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
         " -addext subjectAltName=IP:127.0.0.1 -keyout '" +
         (dir.path() / "key.pem").string() + "' -out '" + (dir.path() / "cert.pem").string() +
         "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(std::system(command.c_str()), 0);  // NOLINT(concurrency-mt-unsafe): one thread
     write(dir.path() / "server.json", R"({
         "listen": "127.0.0.1:0", "database": "a.sqlite", "maildir": "mail",
         "tls": {"certificate": "cert.pem", "key": "key.pem"}

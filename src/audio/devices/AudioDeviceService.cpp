@@ -6,6 +6,7 @@
 
 namespace brimo::audio {
 
+using text::formatDeviceId;
 using text::formatStatus;
 
 namespace {
@@ -207,6 +208,18 @@ std::optional<AudioDevice> AudioDeviceService::getDefaultOutputDevice() const {
         return std::nullopt;
     }
     return getDevice(id);
+}
+
+bool AudioDeviceService::setDefaultOutputDevice(std::uint32_t id) {
+    const hal::AudioDeviceID device = id;
+    const hal::OSStatus status = hal::AudioObjectSetPropertyData(
+        hal::kAudioObjectSystemObject, &kDefaultOutputAddress, 0, nullptr, sizeof(device), &device);
+    if (status != hal::noErr) {
+        logger_.error("Failed to set the default output device " + formatDeviceId(device) + ": " +
+                      formatStatus(status));
+        return false;
+    }
+    return true;
 }
 
 bool AudioDeviceService::isBrimolavetrixSelectedAsSystemOutput() const {

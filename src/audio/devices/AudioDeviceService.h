@@ -56,6 +56,9 @@ class AudioDeviceService {
     [[nodiscard]] std::optional<AudioDevice> getDevice(std::uint32_t id) const;
     [[nodiscard]] std::optional<AudioDevice> getDefaultOutputDevice() const;
     [[nodiscard]] bool isBrimolavetrixSelectedAsSystemOutput() const;
+    // Makes the device the system's default output; false (and a log line) when the hardware
+    // layer refuses. The change listener then reports it like any other.
+    bool setDefaultOutputDevice(std::uint32_t id);
 
     // One empty event per "AudioDeviceChanged" notification, on the main thread; only current
     // subscribers receive it.

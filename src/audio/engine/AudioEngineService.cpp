@@ -18,6 +18,11 @@ namespace {
 
 constexpr double kLookaheadSeconds = 0.1;
 constexpr double kRingSeconds = 0.5;
+// A fill that stays this far above the lookahead for a whole window is a lag to drop at once:
+// 20 ms would take the tempo trim 10 s, and no steady capture rhythm keeps the lowest fill of
+// half a second that high.
+constexpr double kLagWindowSeconds = 0.5;
+constexpr double kLagThresholdSeconds = 0.02;
 // Level updates reach the main thread about as often as 512-frame blocks arrive.
 constexpr auto kLevelDrainInterval = std::chrono::milliseconds(10);
 
@@ -212,6 +217,7 @@ void AudioEngineService::startSequence() {
     }
     underruns_ = 0;
     overruns_ = 0;
+    lagDrops_ = 0;
     liveRingBuffer_ = inputRingBuffer_.get();
     log("🎵 [START] Pre-filled " + std::to_string(prefill) + " frames (100ms lookahead)");
 
@@ -224,6 +230,8 @@ void AudioEngineService::startSequence() {
     const std::int64_t targetFill = prefill - timePitchLookaheadFrames(rate);
     drift_.reset(rate, targetFill);
     resyncFillSamples_ = 2 * std::max<std::int64_t>(targetFill, 0);
+    lagWatch_ = {static_cast<std::int64_t>(rate * kLagWindowSeconds),
+                 2 * static_cast<std::int64_t>(rate * kLagThresholdSeconds), 0, 0};
     if (!createInputUnit(input)) {
         log("❌ [START] Input failed");
         return;

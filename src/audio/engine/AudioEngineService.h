@@ -85,11 +85,15 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
 
     // Blocks since the last start that the ring buffer could not serve whole (the playback side
     // got silence) or had to make room for by dropping the oldest audio.
+    // Also the lags dropped at once because the tempo trim could not win them back quickly.
     struct RenderStats {
         std::uint64_t underruns = 0;
         std::uint64_t overruns = 0;
+        std::uint64_t lagDrops = 0;
     };
-    [[nodiscard]] RenderStats renderStats() const { return {underruns_.load(), overruns_.load()}; }
+    [[nodiscard]] RenderStats renderStats() const {
+        return {underruns_.load(), overruns_.load(), lagDrops_.load()};
+    }
 
   private:
     explicit AudioEngineService(Options options);
@@ -123,6 +127,8 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
                                 hal::AudioBufferList* data);
     hal::OSStatus playBlock(const hal::AudioTimeStamp* time, hal::UInt32 frames,
                             hal::AudioBufferList* data);
+    void watchForLag(AudioRingBuffer& ring, hal::UInt32 frames);
+    void dropLagTo(AudioRingBuffer& ring, std::int64_t targetSamples);
 
     // Run-state announcements of the capture and playback units.
     void watchRunState(hal::AudioUnit unit);
@@ -171,8 +177,16 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     DriftCorrector drift_;
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::uint64_t> overruns_{0};
-    // Samples the ring buffer is brought back to when it overflows: the drift target.
+    std::atomic<std::uint64_t> lagDrops_{0};
+    // Samples the ring buffer is brought back to when it overflows or lags: the drift target.
     std::atomic<std::int64_t> resyncFillSamples_{0};
+    // The playback thread's watch for a lasting lag; set at start.
+    struct LagWatch {
+        std::int64_t windowFrames = 0;
+        std::int64_t thresholdSamples = 0;
+        std::int64_t framesWatched = 0;
+        std::int64_t lowestFill = 0;
+    } lagWatch_;
 
     // Last, so that it is destroyed first: no queued sequence outlives the fields it uses.
     dispatch::SerialQueue audioQueue_{"com.brimolavetrix.audioengine"};

@@ -24,6 +24,11 @@ class DriftCorrector {
     // Before the callbacks run: the rate and the fill the correction holds the ring buffer at.
     void reset(double sampleRate, std::int64_t targetFillFrames);
 
+    // Real-time safe: the fill jumped (a lag was dropped), so the smoothed error starts again
+    // from the next fill rather than pulling the trim after a lag that is gone; the integral,
+    // which holds the clocks' steady drift, stays.
+    void rebase() { primed_ = false; }
+
     // Real-time safe. `fillFrames` after the block's reads, `blockFrames` the block's length.
     double update(std::int64_t fillFrames, std::uint32_t blockFrames);
 

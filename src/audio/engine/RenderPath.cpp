@@ -1,5 +1,5 @@
-// The engine's real-time callbacks. They allocate nothing, log nothing and wait on nothing but
-// the ring buffer's lock; everything they need was taken at start.
+// The engine's real-time callbacks. They allocate nothing, log nothing, take no lock and wait on
+// nothing; everything they need was taken at start.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -100,14 +100,6 @@ hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* 
     }
     silenceNonFinite(samples, 2 * static_cast<std::size_t>(frames));
     levels_.push(rawLevel(samples, frames));
-    const std::int64_t incoming = 2 * static_cast<std::int64_t>(frames);
-    if (const std::int64_t fill = ring->count(); fill + incoming > ring->capacity()) {
-        overruns_.fetch_add(1, std::memory_order_relaxed);
-        // The playback side fell behind by more than the tempo trim can ever win back (a late
-        // start, a stall): overwriting the oldest block would put a jump into every block from
-        // now on. One jump back to the drift target instead.
-        ring->discardOldest(fill + incoming - resyncFillSamples_.load(std::memory_order_relaxed));
-    }
     ring->write({samples, 2 * static_cast<std::size_t>(frames)});
     return hal::noErr;
 }
@@ -124,6 +116,14 @@ hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags*
                           data->mBuffers[1].mData != nullptr;  // NOLINT: variable-length list
     auto* left = canWrite ? static_cast<float*>(data->mBuffers[0].mData) : nullptr;
     auto* right = canWrite ? static_cast<float*>(data->mBuffers[1].mData) : nullptr;  // NOLINT
+
+    // A full buffer means the writer has lapped us (a stall, a late start): rather than play
+    // audio half a second old and lose a block to every capture from now on, jump back to
+    // the lookahead once.
+    if (ring->count() >= ring->capacity()) {
+        overruns_.fetch_add(1, std::memory_order_relaxed);
+        dropLagTo(*ring, resyncFillSamples_.load(std::memory_order_relaxed));
+    }
 
     // The unit asks for at most a slice; a larger request is served slice by slice.
     bool ranShort = false;
@@ -194,11 +194,39 @@ hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal
 
     // Hold the lookahead against the two devices' clock drift by trimming the tempo.
     if (AudioRingBuffer* ring = liveRingBuffer_.load(std::memory_order_acquire)) {
+        watchForLag(*ring, frames);
         const double rate = drift_.update(ring->count() / 2, frames);
         hal::AudioUnitSetParameter(timePitch, hal::kNewTimePitchParam_Rate,
                                    hal::kAudioUnitScope_Global, 0, static_cast<float>(rate), 0);
     }
     return hal::noErr;
+}
+
+// The trim wins back 2 ms a second at most: a lag of tens of milliseconds (the playback side
+// stalled, the capture side delivered a backlog at once) would take it minutes. The lowest
+// fill over a window tells a lasting lag from a capture burst that the next reads drain; past
+// the threshold it goes at once, back to the lookahead.
+void AudioEngineService::watchForLag(AudioRingBuffer& ring, hal::UInt32 frames) {
+    const std::int64_t fill = ring.count();
+    lagWatch_.lowestFill =
+        lagWatch_.framesWatched == 0 ? fill : std::min(lagWatch_.lowestFill, fill);
+    lagWatch_.framesWatched += frames;
+    if (lagWatch_.framesWatched < lagWatch_.windowFrames) {
+        return;
+    }
+    const std::int64_t target = resyncFillSamples_.load(std::memory_order_relaxed);
+    if (lagWatch_.lowestFill - target > lagWatch_.thresholdSamples) {
+        lagDrops_.fetch_add(1, std::memory_order_relaxed);
+        ring.discardOldest(lagWatch_.lowestFill - target);
+        drift_.rebase();
+    }
+    lagWatch_.framesWatched = 0;
+}
+
+void AudioEngineService::dropLagTo(AudioRingBuffer& ring, std::int64_t targetSamples) {
+    ring.discardOldest(ring.count() - targetSamples);
+    drift_.rebase();
+    lagWatch_.framesWatched = 0;
 }
 
 }  // namespace brimo::audio

@@ -121,17 +121,33 @@ float PartialAnalyzer::mirrorAt(int bin, double nu) const {
     return window_.at(bin + nu) + window_.at(bin + nu - image);
 }
 
-std::complex<double> PartialAnalyzer::model(int first, int n, int bin, int channel, int& from,
-                                            int& to) const {
+void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
+                             std::complex<double>* out) const {
     nearby(first, n, bin, from, to);
-    std::complex<double> sum;
+    for (int ch = 0; ch < channels_; ++ch) {
+        out[ch] = {};
+    }
+    // The window lookups are shared by every channel.
     for (int l = first + from; l < first + to; ++l) {
         const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
-        const std::complex<double> z(amplitude(l, channel));
-        sum += z * static_cast<double>(window_.at(bin - nu)) +
-               std::conj(z) * static_cast<double>(mirrorAt(bin, nu));
+        const auto direct = static_cast<double>(window_.at(bin - nu));
+        const auto mirror = static_cast<double>(mirrorAt(bin, nu));
+        for (int ch = 0; ch < channels_; ++ch) {
+            const std::complex<double> z(amplitude(l, ch));
+            out[ch] += z * direct + std::conj(z) * mirror;
+        }
     }
-    return sum;
+}
+
+double PartialAnalyzer::residualPower(const std::complex<float>* const* spectra, int first, int n,
+                                      int bin, int& from, int& to) const {
+    std::complex<double> model[kMaxChannels];
+    models(first, n, bin, from, to, model);
+    double residual = 0.0;
+    for (int ch = 0; ch < channels_; ++ch) {
+        residual += std::norm(std::complex<double>(spectra[ch][bin]) - model[ch]);
+    }
+    return residual;
 }
 
 void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* spectra) {
@@ -183,10 +199,11 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
     double ownEnergy = 0.0;
     int from = 0;
     int to = 0;
+    std::complex<double> model[kMaxChannels];
     for (int k = lo; k <= hi; ++k) {
+        models(first, n, k, from, to, model);
         for (int ch = 0; ch < channels_; ++ch) {
-            const std::complex<double> r =
-                std::complex<double>(spectra[ch][k]) - model(first, n, k, ch, from, to);
+            const std::complex<double> r = std::complex<double>(spectra[ch][k]) - model[ch];
             residualEnergy += std::norm(r);
             ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
             for (int j = 0; j < m; ++j) {
@@ -250,11 +267,7 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
         double unexplained = 0.0;
         double held = 0.0;
         for (int k = lo - 1; k <= hi + 1; ++k) {
-            double residual = 0.0;
-            for (int c = 0; c < channels_; ++c) {
-                residual += std::norm(std::complex<double>(spectra[c][k]) -
-                                      model(first, n, k, c, from, to));
-            }
+            const double residual = residualPower(spectra, first, n, k, from, to);
             unexplained += residual;
             held += power_[static_cast<std::size_t>(k)];
             // A local maximum of the unexplained power one bin back.
@@ -285,12 +298,7 @@ double PartialAnalyzer::unexplainedPeakOffset(const std::complex<float>* const* 
     int from = 0;
     int to = 0;
     for (int i = 0; i < 3; ++i) {
-        double residual = 0.0;
-        for (int c = 0; c < channels_; ++c) {
-            residual += std::norm(std::complex<double>(spectra[c][bin - 1 + i]) -
-                                  model(first, n, bin - 1 + i, c, from, to));
-        }
-        level[i] = std::log(residual + 1e-30);
+        level[i] = std::log(residualPower(spectra, first, n, bin - 1 + i, from, to) + 1e-30);
     }
     const double curvature = level[0] - 2.0 * level[1] + level[2];
     return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
@@ -326,9 +334,8 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
                 const double direct = window_.at(k - partial.bins);
                 for (int ch = 0; ch < channels_; ++ch) {
                     own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
-                    residual += std::norm(std::complex<double>(spectra[ch][k]) -
-                                          model(first, n, k, ch, from, to));
                 }
+                residual += residualPower(spectra, first, n, k, from, to);
             }
             // A fit that explains the bins with much more energy than they hold is two close
             // partials cancelling each other, not a description of the sound.

@@ -34,6 +34,7 @@ void PartialAnalyzer::reset() {
     cur_->clear();
     prev_->clear();
     sinceSolved_ = 0;
+    largestOffset_ = 0.0;
     hasPrevious_ = false;
 }
 
@@ -61,34 +62,47 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     reordered_ = false;
     refineFromPhaseAdvance(hop, false);
     judgeFit(spectra, jointFit);
-    advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre);
+    advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre, hop);
     finishFrame(spectra);
 }
 
-void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre) {
+void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre,
+                                     int hop) {
     const double radiansPerBin = kTwoPi / frameSize_;
+    largestOffset_ = 0.0;
     for (int j = 0; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        if (partial.previous >= 0) {
-            const Partial& previous = prev_->partials[static_cast<std::size_t>(partial.previous)];
-            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
-            partial.age = previous.age + 1;
-            continue;
+        setOffset(partial, meanRatio, ratioNow, onsetFromCentre, radiansPerBin);
+        if (unwindShare_ > 0.0) {
+            const double step =
+                std::max(unwindShare_ * std::abs(partial.advance), unwindFloor_ * hop);
+            partial.offset = std::clamp(0.0, partial.offset - step, partial.offset + step);
         }
-        partial.age = 0;
-        const int bin =
-            partial.peakBin >= 0 ? partial.peakBin : static_cast<int>(std::lround(partial.bins));
-        const int owner = previousOwner(bin, onsetFromCentre != 0.0);
-        if (owner >= 0) {
-            // A partial that was already sounding under another one's peak (peaks of close
-            // partials come and go as they beat) carries on with that peak's offset:
-            // restarting it would undo the shift gathered so far.
-            const Partial& previous = prev_->partials[static_cast<std::size_t>(owner)];
-            partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
-        } else {
-            partial.offset =
-                wrapPhase(-(ratioNow - 1.0) * partial.bins * radiansPerBin * onsetFromCentre);
-        }
+        largestOffset_ = std::max(largestOffset_, std::abs(partial.offset));
+    }
+}
+
+void PartialAnalyzer::setOffset(Partial& partial, double meanRatio, double ratioNow,
+                                double onsetFromCentre, double radiansPerBin) const {
+    if (partial.previous >= 0) {
+        const Partial& previous = prev_->partials[static_cast<std::size_t>(partial.previous)];
+        partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+        partial.age = previous.age + 1;
+        return;
+    }
+    partial.age = 0;
+    const int bin =
+        partial.peakBin >= 0 ? partial.peakBin : static_cast<int>(std::lround(partial.bins));
+    const int owner = previousOwner(bin, onsetFromCentre != 0.0);
+    if (owner >= 0) {
+        // A partial that was already sounding under another one's peak (peaks of close
+        // partials come and go as they beat) carries on with that peak's offset:
+        // restarting it would undo the shift gathered so far.
+        const Partial& previous = prev_->partials[static_cast<std::size_t>(owner)];
+        partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
+    } else {
+        partial.offset =
+            wrapPhase(-(ratioNow - 1.0) * partial.bins * radiansPerBin * onsetFromCentre);
     }
 }
 

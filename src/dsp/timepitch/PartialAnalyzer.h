@@ -65,6 +65,17 @@ class PartialAnalyzer {
     [[nodiscard]] int regionOwner(int region) const {
         return cur_->regionOwners[static_cast<std::size_t>(region)];
     }
+    // While set, every phase offset also moves back towards zero by at most `share` of its
+    // partial's own phase advance (a pitch off by that share) or `floorRadians` per sample of
+    // the hop, whichever is more: how the output returns to the input before the shift is
+    // switched off.
+    void setUnwinding(double share, double floorRadians) {
+        unwindShare_ = share;
+        unwindFloor_ = floorRadians;
+    }
+    // The largest phase offset of the frame's partials, in radians.
+    [[nodiscard]] double largestOffset() const { return largestOffset_; }
+
     // Power of the loudest bin in the frame, summed over the channels.
     [[nodiscard]] float loudestPower() const { return loudest_; }
 
@@ -116,9 +127,11 @@ class PartialAnalyzer {
     void nearby(int first, int n, int bin, int& from, int& to) const;
     // The window transform's mirror images of a partial at `nu` in `bin`.
     [[nodiscard]] float mirrorAt(int bin, double nu) const;
-    // What the cluster's fitted partials put into `bin` of `channel`.
-    [[nodiscard]] std::complex<double> model(int first, int n, int bin, int channel, int& from,
-                                             int& to) const;
+    // What the cluster's fitted partials put into `bin`, channel by channel.
+    void models(int first, int n, int bin, int& from, int& to, std::complex<double>* out) const;
+    // The power in `bin`, over the channels, that the cluster's partials leave unexplained.
+    [[nodiscard]] double residualPower(const std::complex<float>* const* spectra, int first, int n,
+                                       int bin, int& from, int& to) const;
 
     // Regions (PeakRegions.cpp): the bins each peak owns, this frame and the one before.
     void findRegions();
@@ -126,7 +139,10 @@ class PartialAnalyzer {
     // (and, in a frame with an attack, has not grown much since).
     [[nodiscard]] int previousOwner(int bin, bool attack) const;
 
-    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre);
+    void advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre, int hop);
+    // The phase offset a partial carries on with from the previous frame, or starts with.
+    void setOffset(Partial& partial, double meanRatio, double ratioNow, double onsetFromCentre,
+                   double radiansPerBin) const;
     // Puts the frame's partials in order of frequency, as the next frame's matching walks
     // them, and keeps its spectra.
     void finishFrame(const std::complex<float>* const* spectra);
@@ -147,6 +163,9 @@ class PartialAnalyzer {
     PartialFrame* prev_ = &frames_[1];
     bool hasPrevious_ = false;
 
+    double unwindShare_ = 0.0;
+    double unwindFloor_ = 0.0;
+    double largestOffset_ = 0.0;
     int sinceSolved_ = 0;              // samples since close partials were last solved for
     bool reordered_ = false;           // partials were re-sorted since their amplitudes were fitted
     std::vector<char> taken_;          // per previous partial

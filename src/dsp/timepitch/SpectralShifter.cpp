@@ -29,23 +29,46 @@ constexpr double kProduct[] = {
     0.25 * kBlackmanHarris[3],
 };
 
-// y[k] += (re[k] + i·im[k])·(wr + i·wi) for k in [lo, hi): the shifter's hottest loop, built
-// for AVX2 as well and chosen once the processor is known.
-void accumulatePlain(const float* re, const float* im, float* yRe, float* yIm, int lo, int hi,
-                     float wr, float wi) {
-    for (int k = lo; k < hi; ++k) {
-        yRe[k] += re[k] * wr - im[k] * wi;
-        yIm[k] += re[k] * wi + im[k] * wr;
+// Adds the region x (its bins from 0, zero-padded on both sides in the scratch) convolved with the
+// eight complex taps w to y[m] for m in [lo, hi), where y[m] takes x[m − base − t]·w[t]. Output
+// bins are done eight at a time, so no store is read back before it lands: the shifter's hottest
+// loop, built for AVX2 as well and chosen once the processor is known.
+template <int kTaps>
+inline void convolveRegion(const float* xRe, const float* xIm, float* yRe, float* yIm, int base,
+                           int lo, int hi, const float* wr, const float* wi) {
+    // Blocks may run past `hi` into the moved spectrum's slack: the zero padding adds nothing
+    // there.
+    for (int m = lo; m < hi; m += 8) {
+        float accRe[8];
+        float accIm[8];
+        for (int l = 0; l < 8; ++l) {
+            accRe[l] = yRe[m + l];
+            accIm[l] = yIm[m + l];
+        }
+        for (int t = 0; t < kTaps; ++t) {
+            const float* r = xRe + (m - base - t);
+            const float* i = xIm + (m - base - t);
+            for (int l = 0; l < 8; ++l) {
+                accRe[l] += r[l] * wr[t] - i[l] * wi[t];
+                accIm[l] += r[l] * wi[t] + i[l] * wr[t];
+            }
+        }
+        for (int l = 0; l < 8; ++l) {
+            yRe[m + l] = accRe[l];
+            yIm[m + l] = accIm[l];
+        }
     }
 }
 
-__attribute__((target("avx2"))) void accumulateAvx2(const float* re, const float* im, float* yRe,
-                                                    float* yIm, int lo, int hi, float wr,
-                                                    float wi) {
-    for (int k = lo; k < hi; ++k) {
-        yRe[k] += re[k] * wr - im[k] * wi;
-        yIm[k] += re[k] * wi + im[k] * wr;
-    }
+void convolvePlain(const float* xRe, const float* xIm, float* yRe, float* yIm, int base, int lo,
+                   int hi, const float* wr, const float* wi) {
+    convolveRegion<2 * kTaperReach>(xRe, xIm, yRe, yIm, base, lo, hi, wr, wi);
+}
+
+__attribute__((target("avx2,fma"))) void convolveAvx2(const float* xRe, const float* xIm,
+                                                      float* yRe, float* yIm, int base, int lo,
+                                                      int hi, const float* wr, const float* wi) {
+    convolveRegion<2 * kTaperReach>(xRe, xIm, yRe, yIm, base, lo, hi, wr, wi);
 }
 
 }  // namespace
@@ -66,19 +89,22 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     }
     residualRe_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
     residualIm_.assign(static_cast<std::size_t>(bins_) * static_cast<std::size_t>(channels), 0.0F);
-    movedStride_ = bins_ + 2 * margin_;
+    movedStride_ = bins_ + 2 * margin_ + kBlockSlack;
     movedRe_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
                     0.0F);
     movedIm_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
                     0.0F);
     fft_.prepare(frameSize);
-    accumulate_ = __builtin_cpu_supports("avx2") ? accumulateAvx2 : accumulatePlain;
+    convolve_ = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? convolveAvx2
+                                                                                : convolvePlain;
+    regionRe_.assign(static_cast<std::size_t>(bins_ + 2 * kRegionPad), 0.0F);
+    regionIm_.assign(static_cast<std::size_t>(bins_ + 2 * kRegionPad), 0.0F);
 }
 
-bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
-                                    const PartialAnalyzer& analyzer, double ratio,
-                                    const float* const* input, float* const* out, const float* rise,
-                                    int before, const float* fall, int after) {
+bool SpectralShifter::correction(const std::complex<float>* const* spectra,
+                                 const PartialAnalyzer& analyzer, double ratio,
+                                 const float* const* input, float* const* out, int before,
+                                 int after) {
     const int count = analyzer.partialCount();
     bool moves = false;
     for (int j = 0; j < count && !moves; ++j) {
@@ -98,11 +124,8 @@ bool SpectralShifter::addCorrection(const std::complex<float>* const* spectra,
         const float* x = input[c];
         float* y = out[c];
         const double* inverse = inverseWindow_.data() + maxHop_;
-        for (int n = -before; n < 0; ++n) {
-            y[n] += (static_cast<float>(d[n] * inverse[n]) - x[n]) * rise[n + before];
-        }
-        for (int n = 0; n < after; ++n) {
-            y[n] += (static_cast<float>(d[n] * inverse[n]) - x[n]) * fall[n];
+        for (int n = -before; n < after; ++n) {
+            y[n] = static_cast<float>(d[n] * inverse[n]) - x[n];
         }
     }
     return true;
@@ -219,17 +242,31 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     const auto n = static_cast<float>(frameSize_);
     const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
     const auto turn = std::polar(1.0F, static_cast<float>(offset));
+    float wr[2 * kTaperReach];
+    float wi[2 * kTaperReach];
     for (int t = 0; t < 2 * kTaperReach; ++t) {
         const std::complex<float> w = turn * (taper_.at(first + t - shift) / n);
-        const float wr = w.real();
-        const float wi = w.imag();
-        const int lo = std::max(start, -margin_ - first - t);
-        const int hi = std::min(end, bins_ + margin_ - first - t);
-        for (int c = 0; c < channels_; ++c) {
-            const float* re = residualRe(c);
-            const float* im = residualIm(c);
-            accumulate_(re, im, movedRe(c) + first + t, movedIm(c) + first + t, lo, hi, wr, wi);
+        wr[t] = w.real();
+        wi[t] = w.imag();
+    }
+    // Bin k lands on k + first + t; outside the moved spectrum's margins it is dropped.
+    const int lo = std::max(start + first, -margin_);
+    const int hi = std::min(end + first + 2 * kTaperReach - 1, bins_ + margin_);
+    if (lo >= hi) {
+        return;
+    }
+    const int length = end - start;
+    float* xRe = regionRe_.data() + kRegionPad;
+    float* xIm = regionIm_.data() + kRegionPad;
+    for (int c = 0; c < channels_; ++c) {
+        std::copy(residualRe(c) + start, residualRe(c) + end, xRe);
+        std::copy(residualIm(c) + start, residualIm(c) + end, xIm);
+        // The region's own bins only, zero around them as far as the taps and a block reach.
+        for (int i = 0; i < kRegionPad; ++i) {
+            xRe[length + i] = 0.0F;
+            xIm[length + i] = 0.0F;
         }
+        convolve_(xRe, xIm, movedRe(c), movedIm(c), start + first, lo, hi, wr, wi);
     }
 }
 

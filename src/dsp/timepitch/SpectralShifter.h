@@ -10,8 +10,8 @@
 namespace brimo::timepitch {
 
 // Moves everything in one analysis frame to the new pitch and returns it as a correction to the
-// input around the frame centre (from the previous frame's centre to the next one's): the
-// frame is built anew at the new pitch, and the correction is that minus the input.
+// input around the frame centre: the frame is built anew at the new pitch, and the correction
+// is that minus the input.
 //
 // Partials that the analyzer fitted well are taken out of the spectrum by their model and put
 // back at the new frequency exactly. What is left (noise, reverberation, partials too close to
@@ -26,12 +26,12 @@ class SpectralShifter {
     void prepare(int frameSize, int channels, int maxHop);
 
     // For the frame whose zero-phase spectra are `spectra` and whose analysis is `analyzer`,
-    // adds rise/fall × (shifted − input) to out[c][n] for n in [−before, after), where input[c]
-    // and out[c] point at the frame centre. Returns false, touching nothing, when nothing in
-    // the frame moves (ratio 1 and every phase offset 0).
-    bool addCorrection(const std::complex<float>* const* spectra, const PartialAnalyzer& analyzer,
-                       double ratio, const float* const* input, float* const* out,
-                       const float* rise, int before, const float* fall, int after);
+    // writes shifted − input to out[c][n] for n in [−before, after) (at most the maximum hop
+    // each way), where input[c] and out[c] point at the frame centre. Returns false, touching
+    // nothing, when nothing in the frame moves (ratio 1 and every phase offset 0).
+    bool correction(const std::complex<float>* const* spectra, const PartialAnalyzer& analyzer,
+                    double ratio, const float* const* input, float* const* out, int before,
+                    int after);
 
   private:
     // Each step works on every channel at once, sharing the kernel lookups.
@@ -64,12 +64,19 @@ class SpectralShifter {
     // Real and imaginary parts apart, so the loops over bins vectorise; channel after channel.
     std::vector<float> residualRe_;  // bins_ per channel
     std::vector<float> residualIm_;
-    int movedStride_ = 0;  // bins_ + 2 · margin_ per channel, from bin −margin_
+    int movedStride_ = 0;  // bins_ + 2 · margin_ + kBlockSlack per channel, from bin −margin_
     std::vector<float> movedRe_;
     std::vector<float> movedIm_;
-    // Adds a turned copy of residual bins to moved bins; the processor's best version.
-    void (*accumulate_)(const float*, const float*, float*, float*, int, int, float,
-                        float) = nullptr;
+    // One region's bins, zero-padded, while they are moved.
+    static constexpr int kRegionPad = 24;
+    // Room past the last moved bin for a block of eight that starts before it.
+    static constexpr int kBlockSlack = 8;
+    std::vector<float> regionRe_;
+    std::vector<float> regionIm_;
+    // Adds a region's bins, turned and moved through the taper's taps, to the moved bins; the
+    // processor's best version.
+    void (*convolve_)(const float*, const float*, float*, float*, int, int, int, const float*,
+                      const float*) = nullptr;
     RealFft fft_;
 };
 

@@ -49,7 +49,8 @@ class TempoResampler {
     void pullUntil(std::int64_t end, SourcePull source);
     [[nodiscard]] float kernel(double x) const;
     void polyphaseWeights();
-    [[nodiscard]] static float dot(const float* w, const float* x, int count);
+    // The weights' dot product with the source; the processor's best version.
+    float (*dot_)(const float*, const float*, int) = nullptr;
     [[nodiscard]] float* at(int channel, std::int64_t position) {
         return history_.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);

@@ -13,6 +13,24 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // Partials followed per frame: up to two thirds of them peaks; beyond that the weakest peaks
 // are not followed, and move with the region of a louder one.
 constexpr int kMaxPartials = 768;
+// Tempos this close to 1 move the pitch by at most 0.04 cents (0.01 Hz at 440 Hz), which at
+// 0 cents needs no shifting back; larger clock trims are taken back as at any other pitch.
+constexpr double kTrimRange = 2.2e-5;
+// Winding the phase offsets back: the offset moves back by at most this share of its partial's
+// phase advance (a pitch 10 cents off) or a change of 0.8 Hz, whichever is more; once every
+// offset is within kUnwound radians, or after kLongestUnwind seconds, the correction fades out
+// over kFadeSeconds.
+constexpr double kUnwindShare = 0.006;
+constexpr double kUnwindFloorHz = 0.8;
+constexpr double kUnwound = 0.05;
+constexpr double kLongestUnwind = 0.75;
+constexpr double kFadeSeconds = 0.02;
+// Frames land on the end of every render, so the output never waits for a frame beyond it;
+// only a render that ends closer than this to the last frame puts the next one past its end.
+constexpr int kMinHop = 64;
+// The finest grid of frames: at 64 ms frames a finer one changes no measure of the sound, and
+// costs in proportion (so overlaps above it act as it).
+constexpr float kFinestOverlap = 6.0F;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under
 // 50 ms, rounded down to a size of only factors 2 and 3 so the FFT stays fast.
@@ -81,6 +99,9 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     energySums_.assign(static_cast<std::size_t>(capacity_ + 1), 0.0);
     rise_.reserve(static_cast<std::size_t>(maxHop_) + 1);
     fall_.reserve(static_cast<std::size_t>(maxHop_) + 1);
+    pending_.assign(static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_), 0.0F);
+    fresh_.assign(2 * static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_),
+                  0.0F);
     reset();
 }
 
@@ -95,44 +116,123 @@ void TimePitchShifter::reset() {
     inputEnd_ = 0;
     readPosition_ = 0;
     lastCentre_ = 0;
-    nextCentre_ = 0;
-    lastHop_ = 0;
     lastRatio_ = 1.0;
+    hasPending_ = false;
+    // Nothing is shifted until a pitch other than 0 cents is asked for.
+    mode_ = Mode::dry;
+    wetGain_ = 1.0F;
+    wetStep_ = 0.0F;
+    analyzer_.setUnwinding(0.0, 0.0);
 }
 
 std::uint32_t TimePitchShifter::latencyFrames() const {
-    const int hop = static_cast<int>(std::lround(frameSize_ / overlap()));
-    return static_cast<std::uint32_t>(frameSize_ / 2 + hop + TempoResampler::latencyFrames());
+    return static_cast<std::uint32_t>(frameSize_ / 2 + kMinHop + TempoResampler::latencyFrames());
+}
+
+int TimePitchShifter::largestHop() const {
+    const float overlap = std::min(this->overlap(), kFinestOverlap);
+    return std::clamp(static_cast<int>(std::lround(frameSize_ / overlap)), kMinHop, maxHop_);
+}
+
+std::int64_t TimePitchShifter::nextCentre(std::int64_t end) const {
+    const std::int64_t gap = end - lastCentre_;
+    if (gap <= kMinHop) {
+        return lastCentre_ + kMinHop;
+    }
+    const std::int64_t hops = (gap + largestHop() - 1) / largestHop();
+    return lastCentre_ + (gap + hops - 1) / hops;
 }
 
 bool TimePitchShifter::render(std::uint32_t frames, float* const* output, SourcePull source) {
     if (frames > maxFrames_ || frameSize_ == 0) {
         return false;
     }
-    const double pitchRatio = std::exp2(static_cast<double>(pitchCents()) / 1200.0);
+    const float cents = pitchCents();
+    const double pitchRatio = std::exp2(static_cast<double>(cents) / 1200.0);
     renderRate_ =
         std::clamp(static_cast<double>(rate()), TempoResampler::kMinRate, TempoResampler::kMaxRate);
+    switchMode(cents == 0.0F && std::abs(renderRate_ - 1.0) <= kTrimRange);
     const bool jointFit = peakLocking();
     const std::int64_t end = readPosition_ + frames;
     // Output is final up to the centre of the last frame analysed.
     while (lastCentre_ < end) {
-        processFrame(pitchRatio, jointFit, source);
+        const std::int64_t centre = nextCentre(end);
+        if (mode_ == Mode::dry) {
+            skipFrame(centre, source);
+        } else {
+            processFrame(centre, pitchRatio, jointFit, source);
+        }
     }
     for (int c = 0; c < channels_; ++c) {
         const float* x = at(input_, c, readPosition_);
         const float* y = at(correction_, c, readPosition_);
         float* out = output[c];
-        for (std::uint32_t i = 0; i < frames; ++i) {
-            out[i] = x[i] + y[i];
+        if (mode_ == Mode::dry) {
+            std::copy(x, x + frames, out);
+        } else if (wetStep_ == 0.0F) {
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                out[i] = x[i] + y[i];
+            }
+        } else {
+            float gain = wetGain_;
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                gain = std::clamp(gain + wetStep_, 0.0F, 1.0F);
+                out[i] = x[i] + gain * y[i];
+            }
+        }
+    }
+    if (wetStep_ != 0.0F) {
+        wetGain_ = std::clamp(wetGain_ + wetStep_ * static_cast<float>(frames), 0.0F, 1.0F);
+        if (wetGain_ == 1.0F && wetStep_ > 0.0F) {
+            wetStep_ = 0.0F;
+        } else if (wetGain_ == 0.0F && wetStep_ < 0.0F) {
+            wetStep_ = 0.0F;
+            wetGain_ = 1.0F;
+            mode_ = Mode::dry;
+            analyzer_.setUnwinding(0.0, 0.0);
         }
     }
     readPosition_ = end;
+    if (mode_ == Mode::leaving &&
+        (analyzer_.largestOffset() <= kUnwound ||
+         static_cast<double>(readPosition_ - leavingSince_) >= kLongestUnwind * sampleRate_)) {
+        mode_ = Mode::fading;
+        wetStep_ = static_cast<float>(-1.0 / (kFadeSeconds * sampleRate_));
+    }
     return true;
 }
 
-void TimePitchShifter::processFrame(double pitchRatio, bool jointFit, SourcePull source) {
-    const int hop = std::clamp(static_cast<int>(std::lround(frameSize_ / overlap())), 1, maxHop_);
-    const std::int64_t centre = nextCentre_;
+void TimePitchShifter::switchMode(bool wantDry) {
+    if (wantDry) {
+        if (mode_ == Mode::wet) {
+            mode_ = Mode::leaving;
+            leavingSince_ = readPosition_;
+            analyzer_.setUnwinding(kUnwindShare, kTwoPi * kUnwindFloorHz / sampleRate_);
+        }
+        return;
+    }
+    if (mode_ == Mode::dry) {
+        // A fresh start in phase with the input: nothing of the last shifted stretch is left
+        // ahead of the output, and the first frame fades its correction in over a hop.
+        analyzer_.reset();
+        hasPending_ = false;
+        lastRatio_ = 1.0;
+    } else if (mode_ == Mode::fading) {
+        wetStep_ = static_cast<float>(1.0 / (kFadeSeconds * sampleRate_));
+    }
+    mode_ = Mode::wet;
+    analyzer_.setUnwinding(0.0, 0.0);
+}
+
+void TimePitchShifter::skipFrame(std::int64_t centre, SourcePull source) {
+    const int half = frameSize_ / 2;
+    makeRoom(std::min(readPosition_, centre - half), centre + half + maxHop_);
+    pullUntil(centre + half, source);
+    lastCentre_ = centre;
+}
+
+void TimePitchShifter::processFrame(std::int64_t centre, double pitchRatio, bool jointFit,
+                                    SourcePull source) {
     const int before = static_cast<int>(centre - lastCentre_);
     const int half = frameSize_ / 2;
     makeRoom(std::min(readPosition_, centre - half), centre + half + maxHop_);
@@ -140,13 +240,18 @@ void TimePitchShifter::processFrame(double pitchRatio, bool jointFit, SourcePull
     // The tempo resampler moved this frame's pitch by its rate; the shift takes that back.
     const double ratio = pitchRatio / static_cast<double>(*at(frameRate_, 0, centre));
     analyseFrame(centre);
-    if (before > 0) {
-        analyzer_.analyze(spectraPointers_.data(), before, lastRatio_, ratio, jointFit,
-                          latestOnset(centre));
-        addCorrection(centre, before, hop, ratio);
+    analyzer_.analyze(spectraPointers_.data(), before, lastRatio_, ratio, jointFit,
+                      latestOnset(centre));
+    const float* in[PartialAnalyzer::kMaxChannels];
+    float* out[PartialAnalyzer::kMaxChannels];
+    for (int c = 0; c < channels_; ++c) {
+        in[c] = at(input_, c, centre);
+        out[c] = fresh_.data() + (2 * c + 1) * static_cast<std::ptrdiff_t>(maxHop_);
     }
+    const bool moved =
+        spectral_.correction(spectraPointers_.data(), analyzer_, ratio, in, out, before, maxHop_);
+    crossFade(centre, moved);
     lastCentre_ = centre;
-    nextCentre_ = centre + hop;
     lastRatio_ = ratio;
 }
 
@@ -265,36 +370,49 @@ void TimePitchShifter::addEnergy(std::int64_t from, std::int64_t to) {
     }
 }
 
-void TimePitchShifter::prepareFades(int before, int after) {
-    if (static_cast<int>(rise_.size()) != before) {
-        rise_.resize(static_cast<std::size_t>(before));
-        for (int i = 0; i < before; ++i) {
-            rise_[static_cast<std::size_t>(i)] =
-                static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * i / before));
-        }
-    }
-    if (static_cast<int>(fall_.size()) != after) {
-        fall_.resize(static_cast<std::size_t>(after));
-        for (int i = 0; i < after; ++i) {
-            fall_[static_cast<std::size_t>(i)] =
-                static_cast<float>(0.5 + 0.5 * std::cos(std::numbers::pi * i / after));
+void TimePitchShifter::prepareFades(int hop) {
+    if (static_cast<int>(rise_.size()) != hop) {
+        rise_.resize(static_cast<std::size_t>(hop));
+        fall_.resize(static_cast<std::size_t>(hop));
+        for (int i = 0; i < hop; ++i) {
+            const double c = 0.5 * std::cos(std::numbers::pi * i / hop);
+            rise_[static_cast<std::size_t>(i)] = static_cast<float>(0.5 - c);
+            fall_[static_cast<std::size_t>(i)] = static_cast<float>(0.5 + c);
         }
     }
 }
 
-void TimePitchShifter::addCorrection(std::int64_t centre, int before, int after, double ratio) {
-    // Each frame's correction fades in from the previous frame's centre and out towards the
-    // next one; neighbouring fades add up to one whatever the hops, so the overlap can change
-    // between any two frames.
-    prepareFades(before, after);
-    const float* in[PartialAnalyzer::kMaxChannels];
-    float* out[PartialAnalyzer::kMaxChannels];
+void TimePitchShifter::crossFade(std::int64_t centre, bool moved) {
+    const int hop = static_cast<int>(centre - lastCentre_);
+    prepareFades(hop);
+    const float* rise = rise_.data();
+    const float* fall = fall_.data();
     for (int c = 0; c < channels_; ++c) {
-        in[c] = at(input_, c, centre);
-        out[c] = at(correction_, c, centre);
+        float* y = at(correction_, c, lastCentre_);
+        const float* last = pending_.data() + static_cast<std::ptrdiff_t>(c) * maxHop_;
+        // This frame's correction from the last frame's centre on.
+        const float* now = fresh_.data() + (2 * c + 1) * static_cast<std::ptrdiff_t>(maxHop_) - hop;
+        if (hasPending_ && moved) {
+            for (int i = 0; i < hop; ++i) {
+                y[i] = last[i] * fall[i] + now[i] * rise[i];
+            }
+        } else if (hasPending_) {
+            for (int i = 0; i < hop; ++i) {
+                y[i] = last[i] * fall[i];
+            }
+        } else if (moved) {
+            for (int i = 0; i < hop; ++i) {
+                y[i] = now[i] * rise[i];
+            }
+        } else {
+            std::fill(y, y + hop, 0.0F);
+        }
+        if (moved) {
+            std::copy(now + hop, now + hop + maxHop_,
+                      pending_.data() + c * static_cast<std::ptrdiff_t>(maxHop_));
+        }
     }
-    spectral_.addCorrection(spectraPointers_.data(), analyzer_, ratio, in, out, rise_.data(),
-                            before, fall_.data(), after);
+    hasPending_ = moved;
 }
 
 }  // namespace brimo::timepitch

@@ -13,17 +13,27 @@
 
 namespace brimo::timepitch {
 
-// A real-time pitch shifter. Every analysis frame (about 64 ms, one every frameSize/overlap
-// samples) is read as a set of sinusoidal partials plus what no partial explains, and built
-// anew at the new pitch: partials that the fit explains are put back exactly at their new
-// frequency with their level and a phase that follows them from frame to frame; the rest
-// (noise, reverberation, partials too close together, the fit's error) moves peak region by
-// peak region, phase-locked to each region's peak (see SpectralShifter). Nothing keeps its old
-// pitch, so no shifted and unshifted copies of a sound ever play together. A frame without any
-// peak (an impulse) has no pitch and stays as it is; partials born at an attack start in phase
-// with it, so transients stay sharp. Each frame covers the output from the previous frame's
-// centre to the next one's only, which keeps the delay at half a frame and a hop. At 0 cents,
-// untouched since, the output is the input, sample for sample.
+// A real-time pitch shifter. Every analysis frame (about 64 ms) is read as a set of sinusoidal
+// partials plus what no partial explains, and built anew at the new pitch: partials that the fit
+// explains are put back exactly at their new frequency with their level and a phase that follows
+// them from frame to frame; the rest (noise, reverberation, partials too close together, the fit's
+// error) moves peak region by peak region, phase-locked to each region's peak (see
+// SpectralShifter). Nothing keeps its old pitch, so no shifted and unshifted copies of a sound ever
+// play together. A frame without any peak (an impulse) has no pitch and stays as it is; partials
+// born at an attack start in phase with it, so transients stay sharp.
+//
+// Frames are centred on the end of every render (and spread evenly before it, at most
+// frameSize/overlap apart, where overlaps above 6 act as 6), and each covers the output from
+// the previous frame's centre to the next one's only: the output never waits for a frame
+// beyond the render, so the delay is half a frame and the resampler's reach, whatever the
+// hop, and a 512-frame render analyses one frame.
+//
+// At 0 cents (with the tempo within 22 ppm of 1) the output is the input read at
+// the tempo, sample for sample, and no analysis runs: only the tempo resampler works, and at
+// tempo 1 not even that. Leaving the shift, the phase offsets the partials gathered wind back to
+// zero first, at a pitch a fraction of the shift's own away (like the end of a glide), and then
+// the shifted output fades into the input; coming back, the analysis starts afresh in phase
+// with the input and fades in over a hop. The delay stays the same throughout.
 //
 // The tempo (rate) reads the source through a band-limited resampler at that many source frames
 // per output frame, exactly on average, and the shift takes the resampler's change of pitch
@@ -71,10 +81,21 @@ class TimePitchShifter {
     [[nodiscard]] int frameSize() const { return frameSize_; }
 
   private:
-    void processFrame(double pitchRatio, bool jointFit, SourcePull source);
+    // Whether the shifted output is heard (wet), being wound back to the input (leaving,
+    // fading) or not made at all (dry).
+    enum class Mode { wet, leaving, fading, dry };
+
+    // Where the next frame goes for output up to `end`: on it, when it is at least kMinHop
+    // away, with the frames before it spread evenly at most a hop apart.
+    [[nodiscard]] std::int64_t nextCentre(std::int64_t end) const;
+    void processFrame(std::int64_t centre, double pitchRatio, bool jointFit, SourcePull source);
+    // Moves the frame grid on and pulls what it needs without analysing: the shift is off.
+    void skipFrame(std::int64_t centre, SourcePull source);
+    void switchMode(bool wantDry);
+    [[nodiscard]] int largestHop() const;
     void pullUntil(std::int64_t end, SourcePull source);
     void makeRoom(std::int64_t keepFrom, std::int64_t end);
-    void prepareFades(int before, int after);
+    void prepareFades(int hop);
     void analyseFrame(std::int64_t centre);
     [[nodiscard]] double latestOnset(std::int64_t centre);
     // The sample (from the frame start) where an attack found in `block` begins, against the
@@ -82,7 +103,9 @@ class TimePitchShifter {
     [[nodiscard]] int preciseAttack(const double* sums, int block, double level) const;
     // Extends the running energy sums over the input frames [from, to).
     void addEnergy(std::int64_t from, std::int64_t to);
-    void addCorrection(std::int64_t centre, int before, int after, double ratio);
+    // Makes the correction final from the previous frame's centre to this one's: the previous
+    // frame's own fading out and this one's fading in, which add up to one whatever the hop.
+    void crossFade(std::int64_t centre, bool moved);
     [[nodiscard]] float* at(std::vector<float>& buffer, int channel, std::int64_t position) const {
         return buffer.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);
@@ -122,11 +145,19 @@ class TimePitchShifter {
     std::int64_t inputEnd_ = 0;
     std::int64_t readPosition_ = 0;
     std::int64_t lastCentre_ = 0;
-    std::int64_t nextCentre_ = 0;
-    int lastHop_ = 0;
     double lastRatio_ = 1.0;
     std::vector<float> rise_;
     std::vector<float> fall_;
+    // The last frame's correction from its centre on (maxHop_ per channel), faded out once the
+    // next frame's place is known; and the frame under way's, from −maxHop_ to maxHop_.
+    std::vector<float> pending_;
+    bool hasPending_ = false;
+    std::vector<float> fresh_;
+
+    Mode mode_ = Mode::dry;
+    std::int64_t leavingSince_ = 0;  // output position where winding back began
+    float wetGain_ = 1.0F;           // how much of the correction is heard
+    float wetStep_ = 0.0F;           // its change per output frame while fading
 };
 
 }  // namespace brimo::timepitch

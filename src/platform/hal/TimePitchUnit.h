@@ -14,7 +14,7 @@ hal::AudioComponent registerTimePitchComponent();
 // accepted and read back within 1/32 … 32 but acting up to 8 (above 1.03 the band narrows to
 // half the sample rate over 0.97 × rate; clock trims of ±0.2 % are exact and pitch-neutral, see
 // TimePitchShifter); overlap (4), 3 … 32; peak locking (6), 0 or 1. Latency (property 12) is
-// half an analysis frame, a hop and the tempo resampler's reach.
+// half an analysis frame, the shortest hop and the tempo resampler's reach.
 std::unique_ptr<hal::AudioUnitImplementation> makeTimePitchUnit();
 
 }  // namespace brimo::timepitch

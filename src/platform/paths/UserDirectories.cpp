@@ -30,4 +30,19 @@ std::filesystem::path documentsDirectory() {
     return homePath / "Documents";
 }
 
+std::filesystem::path stateDirectory() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read-only use
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr) {
+        const std::filesystem::path named(state);
+        if (named.is_absolute()) {
+            return named;
+        }
+    }
+    const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe): read-only use
+    if (home == nullptr || *home == '\0') {
+        return {};
+    }
+    return std::filesystem::path(home) / ".local" / "state";
+}
+
 }  // namespace brimo::paths

@@ -102,7 +102,7 @@ std::filesystem::path FileSecretStore::defaultFolder() {
     const char* home = std::getenv("HOME");
     // NOLINTEND(concurrency-mt-unsafe)
     std::filesystem::path base;
-    // The base directory specification ignores relative values.
+    // XDG directories must be absolute; a relative value is ignored, as desktops do.
     if (dataHome != nullptr && *dataHome == '/') {
         base = dataHome;
     } else if (home != nullptr && *home == '/') {

@@ -1,5 +1,7 @@
 #include "platform/secrets/SecretServiceStore.h"
 
+// The path-level calls count items without making a proxy object for each.
+#define SECRET_API_SUBJECT_TO_CHANGE
 #include <libsecret/secret.h>
 
 #include <string>
@@ -128,14 +130,26 @@ bool SecretServiceStore::remove(std::string_view service, std::string_view accou
 int SecretServiceStore::countItems(std::string_view service, std::string_view account) const {
     const std::string serviceText(service);
     const std::string accountText(account);
-    GHashTable* attributes = attributesFor(serviceText, accountText);
     ErrorHolder failure;
-    GList* found = secret_password_searchv_sync(tokenSchema(), attributes, SECRET_SEARCH_ALL,
-                                                nullptr, &failure.error);
+    SecretService* connection =
+        secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &failure.error);
+    if (connection == nullptr) {
+        return 0;
+    }
+    GHashTable* attributes = attributesFor(serviceText, accountText);
+    gchar** unlocked = nullptr;
+    gchar** locked = nullptr;
+    secret_service_search_for_dbus_paths_sync(connection, tokenSchema(), attributes, nullptr,
+                                              &unlocked, &locked, &failure.error);
     g_hash_table_unref(attributes);
-    const int count = static_cast<int>(g_list_length(found));
-    g_list_free_full(found, g_object_unref);
-    return count;
+    const auto count = [](gchar** paths) {
+        return paths == nullptr ? 0 : static_cast<int>(g_strv_length(paths));
+    };
+    const int total = count(unlocked) + count(locked);
+    g_strfreev(unlocked);
+    g_strfreev(locked);
+    g_object_unref(connection);
+    return total;
 }
 
 }  // namespace brimo::secrets

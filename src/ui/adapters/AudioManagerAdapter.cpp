@@ -111,7 +111,12 @@ void AudioManagerAdapter::installDriver() {
 }
 
 bool AudioManagerAdapter::useBrimolaVetrixAsOutput() {
-    return false;
+    const auto device = manager_->deviceService().findBrimolavetrixDevice();
+    if (!device || !manager_->deviceService().setDefaultOutputDevice(device->id)) {
+        return false;
+    }
+    manager_->refreshDevices();
+    return true;
 }
 
 }  // namespace brimo::ui

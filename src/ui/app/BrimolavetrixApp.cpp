@@ -5,6 +5,7 @@
 
 #include "platform/hal/TimePitchUnit.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
+#include "platform/paths/UserDirectories.h"
 
 namespace brimo::ui {
 
@@ -24,6 +25,17 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
     audio::AudioManager::Options options;
     options.mainQueue = &mainQueue_;
     audioManager_ = audio::AudioManager::create(std::move(options));
+
+    // Before the manager's first refresh: if the last quit moved the system output off the
+    // virtual device, it goes back now and the engine starts as if it had never left.
+    appLog_ = std::make_unique<audio::DiagnosticLog>("BrimolavetrixApp");
+    const auto stateDirectory = paths::stateDirectory();
+    outputRestorer_ = std::make_unique<SystemOutputRestorer>(
+        audioManager_->deviceService(),
+        SystemOutputRestorer::Options{
+            stateDirectory.empty() ? stateDirectory : stateDirectory / "brimolavetrix",
+            [log = appLog_.get()](std::string_view line) { log->debugLog(line); }});
+    outputRestorer_->restoreAfterStart();
     audioManagerAdapter_ = std::make_unique<AudioManagerAdapter>(audioManager_);
     desktopAdapter_ = std::make_unique<DesktopAdapter>();
     // Taking the shared account service restores the session; the update checker's first check
@@ -80,6 +92,10 @@ int BrimolavetrixApp::run() {
     return QGuiApplication::exec();
 }
 
-void BrimolavetrixApp::aboutToQuit() {}
+void BrimolavetrixApp::aboutToQuit() {
+    // However the application ends (window, Ctrl+Q, a signal, the session), sound that reaches
+    // the virtual device would go nowhere once it is gone.
+    outputRestorer_->handBackBeforeQuit(audioManager_->selectedOutputDevice().value());
+}
 
 }  // namespace brimo::ui

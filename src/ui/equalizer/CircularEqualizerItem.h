@@ -5,6 +5,7 @@
 #include <QQuickItem>
 #include <QTimer>
 #include <QVariantMap>
+#include <atomic>
 
 #include "ui/equalizer/CapsuleMesh.h"
 #include "ui/equalizer/EqualizerRing.h"
@@ -43,7 +44,7 @@ class CircularEqualizerItem : public QQuickItem {
     void setBarCount(int barCount);
     [[nodiscard]] double clockSeconds() const { return clockSeconds_; }
     void setClockSeconds(double seconds);
-    [[nodiscard]] int frameCount() const { return frameCount_; }
+    [[nodiscard]] int frameCount() const { return frameCount_.load(); }
 
     // The segment as the next frame draws it: x0, y0, x1, y1, lit, red, green, blue, opacity.
     Q_INVOKABLE QVariantMap segmentAt(int bar, int segment) const;
@@ -69,7 +70,8 @@ class CircularEqualizerItem : public QQuickItem {
     CapsuleMesh mesh_;
     QTimer frameTimer_;
     double clockSeconds_ = -1.0;
-    int frameCount_ = 0;
+    // Counted where frames are built (the render thread, while the main thread waits).
+    std::atomic<int> frameCount_{0};
 };
 
 }  // namespace brimo::ui

@@ -211,9 +211,7 @@ Item {
                     symbolName: "checkmark"
                     text: "Use Brimola Vetrix"
                     onClicked: {
-                        if (root.audioManager.useBrimolaVetrixAsOutput())
-                            root.audioManager.refreshDevices()
-                        else
+                        if (!root.audioManager.useBrimolaVetrixAsOutput())
                             settingsAlert.open()
                     }
                 }

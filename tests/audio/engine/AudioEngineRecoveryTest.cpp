@@ -88,4 +88,33 @@ TEST_F(EngineRecoveryTest, ANonFiniteSampleNeitherPoisonsTheLevelNorTheSound) {
         << "the pitch shifter still makes sound";
 }
 
+// A playback stall shorter than the ring buffer leaves a lag the trim would need minutes for;
+// a longer one makes the capture side lap the reader. Either way the engine is back at its
+// lookahead within a second, and a lag that the trim can win back is left to it.
+TEST_F(EngineRecoveryTest, APlaybackStallLeavesNoLastingLag) {
+    struct Case {
+        double stallSeconds;
+        std::uint64_t lagDrops;
+        std::uint64_t overruns;
+    };
+    for (const Case c : {Case{0.3, 1, 0}, Case{0.75, 0, 1}, Case{0.012, 0, 0}}) {
+        SCOPED_TRACE(c.stallSeconds);
+        engine_->stop();
+        sim_->play(kVirtualID, sim::Signal::tone(440.0, 0.5F));
+        connectAndStart();
+        run(2.0);
+        sim_->stallDeviceIO(kSpeakersID, c.stallSeconds);
+        run(c.stallSeconds + 1.0);
+        const auto stats = engine_->renderStats();
+        EXPECT_EQ(stats.lagDrops, c.lagDrops);
+        EXPECT_EQ(stats.overruns, c.overruns);
+        run(1.0);
+        EXPECT_LT(std::abs(engine_->driftSnapshot().fillErrorSeconds), 0.012)
+            << "back at the lookahead, give or take the trim's own settling";
+        const auto left = sim_->recording(kSpeakersID).channel(0);
+        const std::vector<float> tail(left.end() - 24000, left.end());
+        EXPECT_NEAR(brimo::testing::toneFrequency(tail, 48000.0), 440.0, 0.05);
+    }
+}
+
 }  // namespace

@@ -280,6 +280,64 @@ TEST(TimePitchShifter, GlidesFrom440To432InTenStepsWithoutAClick) {
     }
 }
 
+// The power button's glide, both ways: at its last step (0 cents) the shifter winds its phases
+// back to the input's and then stops analysing, so the output is the input again; the next glide
+// starts afresh. Neither way clicks or dips, for a high and for a low tone.
+TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
+    for (const double hz : {440.0, 97.0}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setOverlap(32.0F);
+        const double amplitude = 0.5;
+        const auto input = tone(hz, 7.0, amplitude);
+        Signal signal{{input}};
+        const auto blockAt = [](double seconds) {
+            return static_cast<std::size_t>(seconds * kRate) / kBlock;
+        };
+        const std::size_t stepBlocks = blockAt(0.1);
+        // Ten steps down from 0.2 s, ten back up from 2.2 s (the last at 3.1 s), five down
+        // again from 5.0 s.
+        const auto out = renderAll(shifter, signal, 6.0, [&](std::size_t block) {
+            const auto glide = [&](std::size_t from, int steps, bool down) {
+                if (block < from || (block - from) % stepBlocks != 0 ||
+                    (block - from) / stepBlocks >= static_cast<std::size_t>(steps)) {
+                    return;
+                }
+                const auto step = static_cast<double>((block - from) / stepBlocks + 1);
+                const double frequency = down ? 440.0 - 0.8 * step : 432.0 + 0.8 * step;
+                shifter.setPitchCents(static_cast<float>(1200.0 * std::log2(frequency / 440.0)));
+            };
+            glide(blockAt(0.2), 10, true);
+            glide(blockAt(2.2), 10, false);
+            glide(blockAt(5.0), 5, true);
+        })[0];
+        const double ownSlope = amplitude * 2.0 * std::sin(std::numbers::pi * hz / kRate);
+        for (std::size_t i = 1; i < out.size(); ++i) {
+            ASSERT_LE(std::abs(static_cast<double>(out[i]) - out[i - 1]), ownSlope * 1.02)
+                << hz << " Hz, frame " << i;
+        }
+        // Whole periods of the tone, about 20 ms each, keep its level.
+        const auto period = static_cast<std::size_t>(std::lround(kRate / hz));
+        const std::size_t window = period * std::max<std::size_t>(1, 960 / period);
+        for (std::size_t from = kBlock; from + window <= out.size(); from += window) {
+            double energy = 0.0;
+            for (std::size_t i = from; i < from + window; ++i) {
+                energy += static_cast<double>(out[i]) * out[i];
+            }
+            ASSERT_NEAR(std::sqrt(energy / static_cast<double>(window)), amplitude / std::sqrt(2.0),
+                        0.02)
+                << hz << " Hz, from " << from;
+        }
+        // A second after the glide back ended, the output is the input again, exactly.
+        for (std::size_t i = blockAt(4.1) * kBlock; i < blockAt(5.0) * kBlock; ++i) {
+            ASSERT_EQ(out[i], input[i]) << hz << " Hz, frame " << i;
+        }
+        // And the next glide shifts again: the last half second is below the input's pitch.
+        const double got = toneFrequency(out, out.size() - 19200, 19200, hz * 0.99);
+        EXPECT_NEAR(got, hz * (440.0 - 4.0) / 440.0, 0.05 * hz / 440.0) << hz;
+    }
+}
+
 // The engine trims the tempo by up to ±0.2 % from the render thread to follow the drift between
 // two device clocks: the source must be consumed at exactly that tempo, with the pitch intact.
 TEST(TimePitchShifter, ConsumesTheSourceAtTheTrimmedTempoWithThePitchUnchanged) {

@@ -75,6 +75,8 @@ class HalUnit {
         return status;
     }
 
+    [[nodiscard]] hal::AudioUnit unit() const { return unit_; }
+
     void stop() {
         if (unit_ != nullptr) {
             hal::AudioOutputUnitStop(unit_);

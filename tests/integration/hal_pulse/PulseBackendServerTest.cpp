@@ -1,4 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <utility>
 
 #include "integration/hal_pulse/AudioClients.h"
 #include "integration/hal_pulse/HalUnit.h"
@@ -40,6 +49,79 @@ TEST_F(PulseBackendServer, FollowsTheServerThroughARestart) {
     DeviceIOFormat format;
     EXPECT_EQ(backend->deviceIOFormat(brimola, format), kAudioHardwareBadDeviceError);
     captureUnit.stop();
+}
+
+// The process ID the harness recorded for one of its server processes, or -1.
+pid_t serverProcess(const std::string& dir, const std::string& name) {
+    std::ifstream pids(dir + "/pids");
+    pid_t pid = -1;
+    std::string recorded;
+    pid_t found = -1;
+    while (pids >> pid >> recorded) {
+        if (recorded == name) {
+            found = pid;  // the newest, after a restart
+        }
+    }
+    return found;
+}
+
+// PipeWire 0.3's PulseAudio server stops telling every client about default changes once one
+// client bound the "default" metadata and left before the session manager answered: set off
+// here on purpose with the session manager paused. The backend still hears every change.
+TEST_F(PulseBackendServer, HearsDefaultChangesAfterTheServerStoppedSendingThem) {
+    const char* dir =
+        std::getenv("BRIMO_AUDIO_SERVER_DIR");  // NOLINT(concurrency-mt-unsafe): read-only use
+    const pid_t sessionManager = dir == nullptr ? -1 : serverProcess(dir, "wireplumber");
+    if (sessionManager <= 0) {
+        GTEST_SKIP() << "needs PipeWire's session manager, started by the harness";
+    }
+    ListenerProbe probe(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+    ASSERT_EQ(probe.status, noErr);
+    // A client as it would be without the check: it shows that the fault really took.
+    hal::pulse::PulseAudioBackendOptions unchecked;
+    unchecked.defaultsCheckInterval = 0ms;
+    const auto deaf = hal::pulse::PulseAudioBackend::create(unchecked);
+    auto deafDefault = [&] {
+        AudioDeviceID id = kAudioObjectUnknown;
+        UInt32 size = sizeof(id);
+        deaf->getPropertyData(kAudioObjectSystemObject,
+                              address(kAudioHardwarePropertyDefaultOutputDevice), 0, nullptr, size,
+                              &id);
+        return id;
+    };
+
+    ASSERT_EQ(kill(sessionManager, SIGSTOP), 0);
+    const pid_t client = fork();
+    if (client == 0) {
+        execlp("pactl", "pactl", "info", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(300ms);
+    kill(client, SIGKILL);
+    waitpid(client, nullptr, 0);
+    ASSERT_EQ(kill(sessionManager, SIGCONT), 0);
+    std::this_thread::sleep_for(300ms);
+
+    const unsigned replacedBefore = backend->staleViewsReplaced();
+    for (const auto& [sink, device] :
+         {std::pair{"brimola_vetrix", brimola}, std::pair{"speakers", speakers},
+          std::pair{"brimola_vetrix", brimola}}) {
+        const int heard = probe.calls.load();
+        const auto changed = std::chrono::steady_clock::now();
+        pactl({"set-default-sink", sink});
+        EXPECT_TRUE(eventually([&] { return probe.calls.load() == heard + 1; }, 3s)) << sink;
+        EXPECT_EQ(defaultOutput(), device);
+        std::printf(
+            "%s heard after %.0f ms\n", sink,
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - changed)
+                .count());
+    }
+    EXPECT_EQ(deafDefault(), speakers) << "the server's fault did not take";
+    EXPECT_GE(backend->staleViewsReplaced() - replacedBefore, 3U);
+
+    // The fault lasts as long as the server: later tests get a fresh one.
+    const auto restart = process::runProgram({BRIMO_AUDIO_SERVERS_SCRIPT, "restart", dir});
+    ASSERT_EQ(restart.exitStatus, 0) << restart.errorText;
 }
 
 }  // namespace

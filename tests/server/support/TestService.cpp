@@ -23,11 +23,11 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 bool PostgresDatabase::available() {
-    return std::getenv("BRIMO_TEST_POSTGRES_DIR") != nullptr;
+    return std::getenv("BRIMO_TEST_POSTGRES_DIR") != nullptr;  // NOLINT(concurrency-mt-unsafe)
 }
 
 PostgresDatabase::PostgresDatabase() {
-    const char* dir = std::getenv("BRIMO_TEST_POSTGRES_DIR");
+    const char* dir = std::getenv("BRIMO_TEST_POSTGRES_DIR");  // NOLINT(concurrency-mt-unsafe)
     if (dir == nullptr) {
         throw std::runtime_error("BRIMO_TEST_POSTGRES_DIR is not set");
     }

@@ -67,6 +67,7 @@ QObject* ViewTestSystem::start(const QVariantMap& options) {
     sounds_.deactivations = 0;
     folders_ = std::make_unique<QTemporaryDir>();
     const std::filesystem::path folders = folders_->path().toStdString();
+    std::filesystem::create_directories(folders / "documents");
     sim_ = std::make_shared<hal::sim::SimulatedAudioBackend>(hal::sim::ClockMode::stepped);
     installation_ = std::make_unique<hal::ScopedAudioHardwareBackend>(sim_);
 

@@ -93,6 +93,8 @@ struct ControlCallbacks {
         if (info != nullptr) {
             self.pending_.defaultSinkName = text(info->default_sink_name);
             self.pending_.defaultSourceName = text(info->default_source_name);
+            self.onPipeWire_ = std::strstr(text(info->server_name).c_str(), "PipeWire") != nullptr;
+            self.pending_.onPipeWire = self.onPipeWire_;
         }
         self.refreshStepDone();
     }
@@ -115,6 +117,7 @@ struct ControlCallbacks {
         sink.channelMap = channelMapText(info->channel_map);
         sink.isNullSink = isNullSink(*info);
         sink.monitorSourceName = text(info->monitor_source_name);
+        sink.suspended = info->state == PA_SINK_SUSPENDED;
         self.pending_.sinks.push_back(std::move(sink));
     }
 
@@ -136,6 +139,7 @@ struct ControlCallbacks {
         source.channels = info->channel_map.channels;
         source.channelMap = channelMapText(info->channel_map);
         source.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+        source.suspended = info->state == PA_SOURCE_SUSPENDED;
         self.pending_.sources.push_back(std::move(source));
     }
 
@@ -144,6 +148,50 @@ struct ControlCallbacks {
         answer.answered = true;
         answer.accepted = success != 0;
         answer.loop->signal();
+    }
+
+    static void probeStateChanged(pa_context* context, void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        if (context != self.probe_) {
+            return;
+        }
+        switch (pa_context_get_state(context)) {
+            case PA_CONTEXT_READY:
+                if (pa_operation* operation =
+                        pa_context_get_server_info(context, &ControlCallbacks::probeInfo, &self)) {
+                    pa_operation_unref(operation);
+                }
+                break;
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED:
+                // Dropped from the next check, not from inside its own callback.
+                self.scheduleCheck();
+                break;
+            default:
+                break;
+        }
+    }
+
+    static void probeInfo(pa_context* context, const pa_server_info* info, void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        if (context != self.probe_) {
+            return;
+        }
+        if (info == nullptr) {
+            self.scheduleCheck();
+            return;
+        }
+        self.checkAnswered(context, text(info->default_sink_name), text(info->default_source_name));
+    }
+
+    static void check(pa_mainloop_api* api, pa_time_event* event, const struct timeval* /*time*/,
+                      void* userdata) {
+        auto& self = *static_cast<ControlConnection*>(userdata);
+        api->time_free(event);
+        self.checkTimer_ = nullptr;
+        if (!self.stopping_) {
+            self.beginCheck();
+        }
     }
 
     static void reconnect(pa_mainloop_api* api, pa_time_event* event,
@@ -159,10 +207,11 @@ struct ControlCallbacks {
 
 ControlConnection::ControlConnection(std::string applicationName,
                                      std::chrono::milliseconds reconnectInterval,
-                                     ViewHandler handler)
+                                     std::chrono::milliseconds checkInterval, ViewHandler handler)
     : applicationName_(std::move(applicationName)),
       reconnectInterval_(reconnectInterval),
-      handler_(std::move(handler)) {}
+      handler_(std::move(handler)),
+      checkInterval_(checkInterval) {}
 
 ControlConnection::~ControlConnection() {
     {
@@ -171,6 +220,10 @@ ControlConnection::~ControlConnection() {
         if (reconnectTimer_ != nullptr) {
             loop_.api()->time_free(reconnectTimer_);
             reconnectTimer_ = nullptr;
+        }
+        if (checkTimer_ != nullptr) {
+            loop_.api()->time_free(checkTimer_);
+            checkTimer_ = nullptr;
         }
         tearDownContext();
     }
@@ -206,12 +259,22 @@ void ControlConnection::tearDownContext() {
         return;
     }
     pa_context* context = std::exchange(context_, nullptr);
+    release(context);
+    release(probe_);
+    release(lingering_);
+    refreshing_ = false;
+    refreshAgain_ = false;
+}
+
+void ControlConnection::release(pa_context*& context) {
+    if (context == nullptr) {
+        return;
+    }
     pa_context_set_state_callback(context, nullptr, nullptr);
     pa_context_set_subscribe_callback(context, nullptr, nullptr);
     pa_context_disconnect(context);
     pa_context_unref(context);
-    refreshing_ = false;
-    refreshAgain_ = false;
+    context = nullptr;
 }
 
 void ControlConnection::connectionLost() {
@@ -275,7 +338,9 @@ void ControlConnection::refreshStepDone() {
     hasConnectedView_ = true;
     reportedDisconnected_ = false;
     viewDefaultSink_ = pending_.defaultSinkName;
+    viewDefaultSource_ = pending_.defaultSourceName;
     handler_(pending_);
+    scheduleCheck();
     loop_.signal();
     if (refreshAgain_) {
         refreshAgain_ = false;
@@ -286,6 +351,66 @@ void ControlConnection::refreshStepDone() {
 }  // namespace brimo::hal::pulse
 
 namespace brimo::hal::pulse {
+
+void ControlConnection::scheduleCheck() {
+    if (stopping_ || checkInterval_.count() <= 0 || !onPipeWire_ || checkTimer_ != nullptr ||
+        context_ == nullptr) {
+        return;
+    }
+    struct timeval when {};
+    const auto micros = static_cast<pa_usec_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(checkInterval_).count());
+    pa_timeval_add(pa_gettimeofday(&when), micros);
+    checkTimer_ = loop_.api()->time_new(loop_.api(), &when, &ControlCallbacks::check, this);
+}
+
+void ControlConnection::beginCheck() {
+    // A probe still unanswered after a whole interval is given up.
+    release(probe_);
+    if (context_ == nullptr || !connected_.load()) {
+        return;  // the reconnection's first view schedules the next check
+    }
+    probe_ = pa_context_new(loop_.api(), applicationName_.c_str());
+    if (probe_ == nullptr) {
+        scheduleCheck();
+        return;
+    }
+    pa_context_set_state_callback(probe_, &ControlCallbacks::probeStateChanged, this);
+    if (pa_context_connect(probe_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        release(probe_);
+    }
+    scheduleCheck();
+}
+
+void ControlConnection::checkAnswered(pa_context* probe, const std::string& sinkName,
+                                      const std::string& sourceName) {
+    // While a refresh runs, the view may be catching up with a change the probe already saw.
+    const bool stale = !refreshing_ && hasConnectedView_ &&
+                       (sinkName != viewDefaultSink_ || sourceName != viewDefaultSource_);
+    probe_ = nullptr;
+    release(lingering_);
+    if (!stale) {
+        lingering_ = probe;
+        return;
+    }
+    staleViewsReplaced_.fetch_add(1);
+    adopt(probe);
+}
+
+void ControlConnection::adopt(pa_context* context) {
+    pa_context* old = std::exchange(context_, context);
+    release(old);
+    refreshing_ = false;
+    refreshAgain_ = false;
+    pa_context_set_state_callback(context_, &ControlCallbacks::stateChanged, this);
+    constexpr auto mask = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
+    pa_context_set_subscribe_callback(context_, &ControlCallbacks::event, this);
+    if (pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr)) {
+        pa_operation_unref(operation);
+    }
+    requestRefresh();
+}
 
 OSStatus ControlConnection::setDefaultSink(const std::string& sinkName,
                                            std::chrono::milliseconds timeout) {

@@ -24,8 +24,15 @@ class ControlConnection {
     // Called on the connection's own thread, once per view, in order.
     using ViewHandler = std::function<void(const ServerView&)>;
 
+    // `checkInterval`: how often, on PipeWire, a fresh connection's default sink and source are
+    // compared with the view's (0: never). PipeWire 0.3's PulseAudio server can stop telling a
+    // connection about default changes for good (a client that bound the "default" metadata
+    // and left before the session manager answered leaves it waiting), and re-asking on that
+    // connection keeps giving the old answer; only a new connection reads the truth. When the
+    // two differ, the fresh connection becomes the control connection and the view is
+    // refreshed from it.
     ControlConnection(std::string applicationName, std::chrono::milliseconds reconnectInterval,
-                      ViewHandler handler);
+                      std::chrono::milliseconds checkInterval, ViewHandler handler);
     ~ControlConnection();
     ControlConnection(const ControlConnection&) = delete;
     ControlConnection& operator=(const ControlConnection&) = delete;
@@ -36,6 +43,9 @@ class ControlConnection {
     // a connected server. False when there was none by then (the attempts go on).
     bool start(std::chrono::milliseconds timeout);
     [[nodiscard]] bool isConnected() const { return connected_.load(); }
+    // How often a fresh connection found the view's defaults stale and replaced the control
+    // connection.
+    [[nodiscard]] unsigned staleViewsReplaced() const { return staleViewsReplaced_.load(); }
 
     // Asks the server to make the sink the default and waits up to `timeout` for its answer:
     // noErr once accepted, kAudioHardwareNotRunningError without a connection,
@@ -52,6 +62,12 @@ class ControlConnection {
     void requestRefresh();
     void beginRefresh();
     void refreshStepDone();
+    void scheduleCheck();
+    void beginCheck();
+    void checkAnswered(pa_context* probe, const std::string& sinkName,
+                       const std::string& sourceName);
+    void adopt(pa_context* context);
+    static void release(pa_context*& context);
 
     friend struct ControlCallbacks;
 
@@ -61,15 +77,24 @@ class ControlConnection {
     ThreadedMainLoop loop_;
     pa_context* context_ = nullptr;
     pa_time_event* reconnectTimer_ = nullptr;
+    std::chrono::milliseconds checkInterval_;
+    pa_time_event* checkTimer_ = nullptr;
+    pa_context* probe_ = nullptr;  // the check's fresh connection, until it answered
+    // The last probe that agreed, kept open until the next one answers: a client that leaves
+    // at once is what sets the server's fault off when the session manager is slow.
+    pa_context* lingering_ = nullptr;
+    bool onPipeWire_ = false;
     ServerView pending_;
     int pendingSteps_ = 0;
     bool refreshing_ = false;
     bool refreshAgain_ = false;
     bool hasConnectedView_ = false;
-    std::string viewDefaultSink_;  // the default sink of the last view handed over
+    std::string viewDefaultSink_;  // the defaults of the last view handed over
+    std::string viewDefaultSource_;
     bool reportedDisconnected_ = false;
     bool stopping_ = false;
     std::atomic<bool> connected_{false};
+    std::atomic<unsigned> staleViewsReplaced_{0};
 };
 
 }  // namespace brimo::hal::pulse

@@ -4,6 +4,7 @@
 #include <pulse/error.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/stream.h>
+#include <pulse/timeval.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -16,6 +17,15 @@ namespace {
 constexpr auto streamFlags =
     static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |
                                    PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+
+constexpr pa_usec_t kResumeSettleMicros = 200'000;
+constexpr double kStartUpSeconds = 0.5;
+
+// How often a playback stream looks whether it has been steady long enough to shrink: a
+// quarter of the spell, between a quarter of a second and five seconds.
+pa_usec_t steadyCheckMicros(double shrinkAfterSeconds) {
+    return static_cast<pa_usec_t>(std::clamp(shrinkAfterSeconds / 4.0, 0.25, 5.0) * 1e6);
+}
 
 constexpr std::uint32_t serverDefault = static_cast<std::uint32_t>(-1);
 
@@ -108,13 +118,35 @@ struct SessionCallbacks {
         }
     }
 
+    static void reconnectCapture(pa_mainloop_api* api, pa_time_event* event,
+                                 const struct timeval* /*time*/, void* userdata) {
+        api->time_free(event);
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        if (!self.closing_ && !self.stopReported_.load() && self.capture_ != nullptr) {
+            self.reconnectCapture();
+        }
+    }
+
     static void writable(pa_stream* /*stream*/, std::size_t bytes, void* userdata) {
         static_cast<DeviceIOSession*>(userdata)->fillPlayback(bytes);
     }
 
     static void underflow(pa_stream* /*stream*/, void* userdata) {
-        static_cast<DeviceIOSession*>(userdata)->counters_.playbackUnderruns.fetch_add(
-            1, std::memory_order_relaxed);
+        static_cast<DeviceIOSession*>(userdata)->playbackUnderran();
+    }
+
+    static void steadyCheck(pa_mainloop_api* api, pa_time_event* event,
+                            const struct timeval* /*time*/, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        if (self.closing_ || self.playback_ == nullptr) {
+            api->time_free(event);
+            return;
+        }
+        self.playbackSteadyCheck();
+        struct timeval when {};
+        pa_timeval_add(pa_gettimeofday(&when),
+                       steadyCheckMicros(self.plan_.playbackShrinkAfterSeconds));
+        api->time_restart(event, &when);
     }
 
     static void overflow(pa_stream* /*stream*/, void* userdata) {
@@ -255,17 +287,87 @@ OSStatus DeviceIOSession::connectPlayback() {
     pa_stream_set_state_callback(playback_, &SessionCallbacks::streamState, this);
     pa_stream_set_write_callback(playback_, &SessionCallbacks::writable, this);
     pa_stream_set_underflow_callback(playback_, &SessionCallbacks::underflow, this);
-    const auto cycleBytes =
-        static_cast<std::uint32_t>(pa_frame_size(&sampleFormat) * plan_.cycleFrames);
+    playbackCycleBytes_ = pa_frame_size(&sampleFormat) * plan_.cycleFrames;
+    playbackCycles_ = std::max<UInt32>(plan_.playbackCycles, 1);
     pa_buffer_attr attributes{serverDefault, serverDefault, serverDefault, serverDefault,
                               serverDefault};
-    attributes.tlength = cycleBytes * std::max<UInt32>(plan_.playbackCycles, 1);
-    attributes.minreq = cycleBytes;
+    attributes.tlength = static_cast<std::uint32_t>(playbackCycleBytes_ * playbackCycles_);
+    attributes.minreq = static_cast<std::uint32_t>(playbackCycleBytes_);
     if (pa_stream_connect_playback(playback_, plan_.playbackSink.c_str(), &attributes, streamFlags,
                                    nullptr, nullptr) < 0) {
         return statusForError(pa_context_errno(context_));
     }
+    struct timeval when {};
+    pa_timeval_add(pa_gettimeofday(&when), steadyCheckMicros(plan_.playbackShrinkAfterSeconds));
+    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::steadyCheck, this);
     return noErr;
+}
+
+void DeviceIOSession::captureSourceResumed() {
+    MainLoopLock lock(loop_);
+    if (capture_ != nullptr && !closing_) {
+        // A stream made at the very moment of the resume is as deaf as the old one: the
+        // server's graph is still being set up again.
+        struct timeval when {};
+        pa_timeval_add(pa_gettimeofday(&when), kResumeSettleMicros);
+        loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::reconnectCapture, this);
+    }
+}
+
+void DeviceIOSession::reconnectCapture() {
+    SessionCallbacks::detach(capture_);
+    pa_stream_disconnect(capture_);
+    pa_stream_unref(capture_);
+    capture_ = nullptr;
+    counters_.captureReconnects.fetch_add(1, std::memory_order_relaxed);
+    if (const OSStatus status = connectCapture(); status != noErr) {
+        reportStopped(status);
+    }
+}
+
+// The server ran out of our audio: a stall longer than the buffer (a late wake-up on a loaded
+// machine). A larger target rides out the next one; the refill after an underrun is silence
+// anyway, so growing now costs nothing audible. Runs on the session's thread between I/O
+// callbacks, never inside one.
+void DeviceIOSession::playbackUnderran() {
+    counters_.playbackUnderruns.fetch_add(1, std::memory_order_relaxed);
+    // A stream starting up reports running dry before its first buffer filled: no stall.
+    if (playbackSampleTime_ < kStartUpSeconds * plan_.sampleRate) {
+        return;
+    }
+    const UInt32 ceiling = std::max(plan_.playbackCyclesMax, plan_.playbackCycles);
+    if (playbackCycles_ < ceiling) {
+        setPlaybackCycles(std::min(ceiling, playbackCycles_ * 2));
+        counters_.playbackBufferGrowths.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        playbackTargetSetAt_ = playbackSampleTime_;  // the steady spell starts again
+    }
+}
+
+// After a steady spell at a larger target, one cycle less: the server plays out the extra
+// before it asks for more, so shrinking makes no gap.
+void DeviceIOSession::playbackSteadyCheck() {
+    const Float64 steadyFrames = plan_.playbackShrinkAfterSeconds * plan_.sampleRate;
+    if (playbackCycles_ > std::max<UInt32>(plan_.playbackCycles, 1) &&
+        playbackSampleTime_ - playbackTargetSetAt_ >= steadyFrames) {
+        setPlaybackCycles(playbackCycles_ - 1);
+    }
+}
+
+void DeviceIOSession::setPlaybackCycles(UInt32 cycles) {
+    playbackCycles_ = cycles;
+    playbackTargetSetAt_ = playbackSampleTime_;
+    counters_.largestPlaybackCycles.store(
+        std::max(counters_.largestPlaybackCycles.load(std::memory_order_relaxed), cycles),
+        std::memory_order_relaxed);
+    pa_buffer_attr attributes{serverDefault, serverDefault, serverDefault, serverDefault,
+                              serverDefault};
+    attributes.tlength = static_cast<std::uint32_t>(playbackCycleBytes_ * cycles);
+    attributes.minreq = static_cast<std::uint32_t>(playbackCycleBytes_);
+    if (pa_operation* operation =
+            pa_stream_set_buffer_attr(playback_, &attributes, nullptr, nullptr)) {
+        pa_operation_unref(operation);
+    }
 }
 
 void DeviceIOSession::close() {
@@ -372,6 +474,13 @@ StreamLatency DeviceIOSession::latency() {
     };
     seconds(capture_, result.captureSeconds);
     seconds(playback_, result.playbackSeconds);
+    if (playback_ != nullptr) {
+        if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(playback_)) {
+            result.playbackTargetSeconds =
+                static_cast<double>(granted->tlength) /
+                (static_cast<double>(plan_.playbackChannels * sizeof(float)) * plan_.sampleRate);
+        }
+    }
     return result;
 }
 

@@ -18,8 +18,12 @@ namespace brimo::hal::pulse {
 struct DeviceIOPlan {
     std::string applicationName;
     Float64 sampleRate = 0.0;
-    UInt32 cycleFrames = 0;     // the most frames one client call gets
-    UInt32 playbackCycles = 2;  // the playback latency target, in cycles
+    UInt32 cycleFrames = 0;  // the most frames one client call gets
+    // The playback latency target, in cycles: it starts at the floor, doubles after each
+    // underrun up to the ceiling, and comes down a cycle at a time after a steady spell.
+    UInt32 playbackCycles = 2;
+    UInt32 playbackCyclesMax = 16;
+    double playbackShrinkAfterSeconds = 60.0;
     std::chrono::milliseconds connectTimeout{2000};
     int realtimePriority = 0;  // SCHED_FIFO priority of the session's thread; 0: ordinary
     // Empty: that side is not used.
@@ -35,6 +39,8 @@ struct StreamLatency {
     bool valid = false;
     double captureSeconds = 0.0;
     double playbackSeconds = 0.0;
+    // The playback buffer target the server granted (its tlength).
+    double playbackTargetSeconds = 0.0;
 };
 
 // One device's I/O for one unit: a connection of its own, whose thread runs a record stream on
@@ -58,12 +64,21 @@ class DeviceIOSession {
     [[nodiscard]] bool captures() const { return !plan_.captureSource.empty(); }
     [[nodiscard]] bool plays() const { return !plan_.playbackSink.empty(); }
     StreamLatency latency();
+    // PipeWire's PulseAudio server resumes a suspended source without feeding a record stream
+    // that lived across the suspend again: it gets silence for good, while a new stream on the
+    // same source hears it. So the capture stream is made again, on the session's thread.
+    void captureSourceResumed();
+    [[nodiscard]] const std::string& captureSource() const { return plan_.captureSource; }
 
   private:
     DeviceIOSession(const DeviceIOPlan& plan, DeviceIOClient& client, IOCounters& counters);
     OSStatus connect();
     OSStatus connectCapture();
     OSStatus connectPlayback();
+    void reconnectCapture();
+    void playbackUnderran();
+    void playbackSteadyCheck();
+    void setPlaybackCycles(UInt32 cycles);
     void close();
     void reportStopped(OSStatus reason);
     void deliverCapture(const float* samples, UInt32 frames);
@@ -84,6 +99,9 @@ class DeviceIOSession {
     std::atomic<bool> stopReported_{false};
     Float64 captureSampleTime_ = 0.0;
     Float64 playbackSampleTime_ = 0.0;
+    UInt32 playbackCycles_ = 0;          // the current target
+    Float64 playbackTargetSetAt_ = 0.0;  // in playback frames
+    std::size_t playbackCycleBytes_ = 0;
     // Taken before the streams run, so the stream thread never allocates.
     std::vector<float> silence_;
 };

@@ -14,8 +14,14 @@ struct IOCounters {
     std::atomic<std::uint64_t> captureHoleFrames{0};
     // The server ran out of our playback data.
     std::atomic<std::uint64_t> playbackUnderruns{0};
+    // Times a playback stream's latency target grew after an underrun, and the largest target
+    // any reached, in cycles.
+    std::atomic<std::uint64_t> playbackBufferGrowths{0};
+    std::atomic<std::uint32_t> largestPlaybackCycles{0};
     // The server dropped captured data because we were late to read it.
     std::atomic<std::uint64_t> captureOverruns{0};
+    // Record streams made again after their source resumed from a suspend.
+    std::atomic<std::uint64_t> captureReconnects{0};
     // Streams the server ended on its own (device removed, server gone, stream killed).
     std::atomic<std::uint64_t> killedStreams{0};
     // Session threads that got (or were refused) real-time scheduling.
@@ -31,7 +37,10 @@ struct IOStatistics {
     std::uint64_t framesPlayed = 0;
     std::uint64_t captureHoleFrames = 0;
     std::uint64_t playbackUnderruns = 0;
+    std::uint64_t playbackBufferGrowths = 0;
+    std::uint32_t largestPlaybackCycles = 0;
     std::uint64_t captureOverruns = 0;
+    std::uint64_t captureReconnects = 0;
     std::uint64_t killedStreams = 0;
     std::uint64_t realtimeThreads = 0;
     std::uint64_t ordinaryThreads = 0;

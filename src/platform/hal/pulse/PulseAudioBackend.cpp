@@ -1,6 +1,9 @@
 #include "platform/hal/pulse/PulseAudioBackend.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <set>
 
 #include "platform/hal/pulse/DeviceProperties.h"
 
@@ -18,7 +21,7 @@ PulseAudioBackend::PulseAudioBackend(PulseAudioBackendOptions options)
       mirror_(options_.ioPeriodSeconds),
       snapshot_(mirror_.snapshot()),
       control_(std::make_unique<ControlConnection>(
-          options_.applicationName, options_.reconnectInterval,
+          options_.applicationName, options_.reconnectInterval, options_.defaultsCheckInterval,
           [this](const ServerView& view) { viewArrived(view); })) {}
 
 PulseAudioBackend::~PulseAudioBackend() {
@@ -32,12 +35,42 @@ PulseAudioBackend::~PulseAudioBackend() {
 }
 
 void PulseAudioBackend::viewArrived(const ServerView& view) {
+    if (view.onPipeWire) {
+        reconnectResumedCaptures(view);
+    }
     auto changes = mirror_.apply(view);
     {
         std::lock_guard lock(snapshotMutex_);
         snapshot_ = mirror_.snapshot();
     }
     listeners_.post(changes);
+}
+
+void PulseAudioBackend::reconnectResumedCaptures(const ServerView& view) {
+    std::set<std::string> suspended;
+    for (const auto& sink : view.sinks) {
+        if (sink.suspended) {
+            suspended.insert(sink.monitorSourceName);
+        }
+    }
+    for (const auto& source : view.sources) {
+        if (source.suspended) {
+            suspended.insert(source.name);
+        }
+    }
+    std::set<std::string> resumed;
+    std::set_difference(suspendedSources_.begin(), suspendedSources_.end(), suspended.begin(),
+                        suspended.end(), std::inserter(resumed, resumed.end()));
+    suspendedSources_ = std::move(suspended);
+    if (resumed.empty()) {
+        return;
+    }
+    std::lock_guard lock(sessionsMutex_);
+    for (auto& [key, session] : sessions_) {
+        if (session->captures() && resumed.count(session->captureSource()) != 0) {
+            session->captureSourceResumed();
+        }
+    }
 }
 
 std::shared_ptr<const DeviceSnapshot> PulseAudioBackend::snapshot() const {
@@ -49,6 +82,10 @@ bool PulseAudioBackend::isConnected() const {
     return control_->isConnected();
 }
 
+unsigned PulseAudioBackend::staleViewsReplaced() const {
+    return control_->staleViewsReplaced();
+}
+
 IOStatistics PulseAudioBackend::statistics() const {
     IOStatistics statistics;
     statistics.framesCaptured = counters_.framesCaptured.load();
@@ -56,6 +93,9 @@ IOStatistics PulseAudioBackend::statistics() const {
     statistics.captureHoleFrames = counters_.captureHoleFrames.load();
     statistics.playbackUnderruns = counters_.playbackUnderruns.load();
     statistics.captureOverruns = counters_.captureOverruns.load();
+    statistics.playbackBufferGrowths = counters_.playbackBufferGrowths.load();
+    statistics.largestPlaybackCycles = counters_.largestPlaybackCycles.load();
+    statistics.captureReconnects = counters_.captureReconnects.load();
     statistics.killedStreams = counters_.killedStreams.load();
     statistics.realtimeThreads = counters_.realtimeThreads.load();
     statistics.ordinaryThreads = counters_.ordinaryThreads.load();
@@ -78,6 +118,7 @@ StreamLatency PulseAudioBackend::latency(AudioDeviceID device) {
         }
         if (session->plays()) {
             merged.playbackSeconds = one.playbackSeconds;
+            merged.playbackTargetSeconds = one.playbackTargetSeconds;
         }
     }
     return merged;
@@ -171,6 +212,8 @@ OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& 
     plan.sampleRate = record->sampleRate;
     plan.cycleFrames = record->bufferFrameSize;
     plan.playbackCycles = options_.playbackCycles;
+    plan.playbackCyclesMax = options_.playbackCyclesMax;
+    plan.playbackShrinkAfterSeconds = options_.playbackShrinkAfterSeconds;
     plan.connectTimeout = options_.connectTimeout;
     plan.realtimePriority = options_.realtimePriority;
     if (capture) {

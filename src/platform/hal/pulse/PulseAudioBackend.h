@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -20,6 +21,9 @@ struct PulseAudioBackendOptions {
     std::string applicationName = "Brimolavetrix";
     std::chrono::milliseconds connectTimeout{2000};
     std::chrono::milliseconds reconnectInterval{500};
+    // On PipeWire, how often a fresh connection checks that the default output and input the
+    // backend shows are still the server's (0: never; see ControlConnection).
+    std::chrono::milliseconds defaultsCheckInterval{500};
     // One I/O cycle lasts about this long, as a power-of-two number of frames (512 at 44.1 and
     // 48 kHz): no unit callback is asked for more.
     double ioPeriodSeconds = 0.010;
@@ -28,6 +32,12 @@ struct PulseAudioBackendOptions {
     // millisecond wake-ups, which costs about eight times the CPU on both sides; PipeWire keeps
     // its own quantum either way. Measured with bench/hal_pulse.
     UInt32 playbackCycles = 4;
+    // After an underrun (a stall longer than the buffer) the target may double, up to this many
+    // cycles, and come back down one cycle after each spell this long without one. Off (equal
+    // to playbackCycles) until it is proven: PipeWire 0.3.65 keeps its granted buffer as it
+    // was, and the extra audio a grown buffer asks for at once drains the engine's ring buffer.
+    UInt32 playbackCyclesMax = 4;
+    double playbackShrinkAfterSeconds = 60.0;
     // SCHED_FIFO priority asked for each device I/O thread, where the system allows it (0: do
     // not ask). Below the audio servers' own threads, above everything ordinary.
     int realtimePriority = 4;
@@ -55,6 +65,8 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     PulseAudioBackend& operator=(PulseAudioBackend&&) = delete;
 
     [[nodiscard]] bool isConnected() const;
+    // Times the view's defaults were found stale and read again from a fresh connection.
+    [[nodiscard]] unsigned staleViewsReplaced() const;
     [[nodiscard]] IOStatistics statistics() const;
     // What the server reports for the device's running streams (capture and playback, from
     // whichever units run them); invalid when none runs.
@@ -88,11 +100,13 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     explicit PulseAudioBackend(PulseAudioBackendOptions options);
     [[nodiscard]] std::shared_ptr<const DeviceSnapshot> snapshot() const;
     void viewArrived(const ServerView& view);
+    void reconnectResumedCaptures(const ServerView& view);
 
     using SessionKey = std::pair<AudioDeviceID, const DeviceIOClient*>;
 
     PulseAudioBackendOptions options_;
-    DeviceMirror mirror_;  // only on the control connection's thread
+    DeviceMirror mirror_;                     // only on the control connection's thread
+    std::set<std::string> suspendedSources_;  // likewise
     mutable std::mutex snapshotMutex_;
     std::shared_ptr<const DeviceSnapshot> snapshot_;
     ListenerDispatcher listeners_;

@@ -20,6 +20,7 @@ struct SinkRecord {
     // A virtual sink whose monitor carries back what is played into it.
     bool isNullSink = false;
     std::string monitorSourceName;
+    bool suspended = false;
 };
 
 struct SourceRecord {
@@ -30,10 +31,12 @@ struct SourceRecord {
     UInt32 channels = 0;
     std::string channelMap;
     bool isMonitor = false;
+    bool suspended = false;
 };
 
 struct ServerView {
     bool connected = false;
+    bool onPipeWire = false;  // PipeWire's PulseAudio server rather than PulseAudio
     std::string defaultSinkName;
     std::string defaultSourceName;
     std::vector<SinkRecord> sinks;

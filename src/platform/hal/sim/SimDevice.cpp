@@ -41,6 +41,16 @@ void SimDevice::endIO(OSStatus reason) {
     }
 }
 
+void SimDevice::stallUntil(UInt64 until) {
+    {
+        const std::lock_guard guard(mutex_);
+        anchor_ = std::max(until, cycleTimeLocked(index_));
+        index_ = 0;
+        rescheduled_ = true;
+    }
+    wake_.notify_all();
+}
+
 void SimDevice::setFormat(const Format& format) {
     {
         const std::lock_guard guard(mutex_);

@@ -59,6 +59,9 @@ class SimDevice {
     // more. Signals stay.
     void endIO(OSStatus reason);
 
+    // No cycle runs until host time `until`; the cycles missed meanwhile are never made up.
+    void stallUntil(UInt64 until);
+
     // Ends the real-time thread, if any, for good. The device is silent afterwards.
     void shutDown();
 

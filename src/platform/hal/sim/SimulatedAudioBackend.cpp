@@ -539,6 +539,11 @@ void SimulatedAudioBackend::killDeviceIO(AudioDeviceID device, OSStatus reason) 
     deviceIOOf(*state_, device)->endIO(reason);
 }
 
+void SimulatedAudioBackend::stallDeviceIO(AudioDeviceID device, double seconds) {
+    const auto span = static_cast<UInt64>(std::llround(std::max(seconds, 0.0) * 1e9));
+    deviceIOOf(*state_, device)->stallUntil(state_->clock.now() + span);
+}
+
 AudioDeviceID SimulatedAudioBackend::replugDevice(AudioDeviceID device) {
     DeviceConfig config;
     {

@@ -150,6 +150,9 @@ class SimulatedAudioBackend final : public AudioHardwareBackend {
     // Ends the I/O of every unit on the device, as a server that kills a stream; the device
     // stays.
     void killDeviceIO(AudioDeviceID device, OSStatus reason = kAudioHardwareNotRunningError);
+    // The device's I/O thread stalls for `seconds` (a scheduling hiccup, a server busy
+    // elsewhere): no cycle runs meanwhile, and the cycles missed are never made up.
+    void stallDeviceIO(AudioDeviceID device, double seconds);
     // Removes the device and adds it again as it was first configured, under a new ID (an
     // unplug and replug, a Bluetooth reconnect); returns that ID. Its signals end with it.
     AudioDeviceID replugDevice(AudioDeviceID device);

@@ -1,0 +1,512 @@
+// The whole application core (audio manager, device service, engine) on a private audio
+// server for N minutes, with recorded music played into "Brimola Vetrix" and the real sink
+// ("speakers") recorded from its monitor, the machine's other core kept busy. Dropouts are
+// found by comparing the recording with the music (GlitchDetector.h), after the detector
+// proved itself on injected faults. JSON on standard output:
+//   tests/integration/audio-servers/audio-servers run pipewire
+//       build/release/bench/soak/bench_soak --minutes 10 --pitch 432   (one command line)
+// Options: --minutes M (10), --pitch 440|432 (440: passthrough), --load N busy processes (1),
+// --music FILE (what ffmpeg can decode; default the Debian package fb-music-high's tune),
+// --validate-only, --save-recording FILE (raw mono 32-bit float).
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "GlitchDetector.h"
+#include "GlitchValidation.h"
+#include "audio/effects/SoundEffectPlayer.h"
+#include "audio/manager/AudioManager.h"
+#include "driver/AudioServer.h"
+#include "driver/DriverInstallationService.h"
+#include "platform/dispatch/EventLoopMainQueue.h"
+#include "platform/hal/AudioHardwareBackend.h"
+#include "platform/hal/pulse/PulseAudioBackend.h"
+#include "platform/notification/NotificationCenter.h"
+#include "platform/privileged/StandInPrivilegedRunner.h"
+#include "platform/resources/ResourceBundle.h"
+
+namespace {
+
+using namespace brimo;                 // NOLINT(google-build-using-namespace)
+using namespace std::chrono_literals;  // NOLINT(google-build-using-namespace)
+using bench::ChildProcess;
+
+std::FILE* jsonOutput = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+void writeJson(const nlohmann::json& value) {
+    const std::string text = value.dump(2) + "\n";
+    std::fwrite(text.data(), 1, text.size(), jsonOutput);
+    std::fflush(jsonOutput);
+}
+
+constexpr const char* kDefaultMusic = "/usr/share/games/frozen-bubble/snd/frozen-mainzik-2p.xm";
+
+struct Options {
+    double minutes = 10.0;
+    double pitch = 440.0;
+    int load = 1;
+    std::string music = kDefaultMusic;
+    bool validateOnly = false;
+    std::string saveRecording;  // raw mono 32-bit float, for a closer look
+};
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        const std::string value = i + 1 < argc ? argv[i + 1] : "";
+        if (name == "--minutes") {
+            options.minutes = std::stod(value);
+            ++i;
+        } else if (name == "--pitch") {
+            options.pitch = std::stod(value);
+            ++i;
+        } else if (name == "--load") {
+            options.load = std::stoi(value);
+            ++i;
+        } else if (name == "--music") {
+            options.music = value;
+            ++i;
+        } else if (name == "--save-recording") {
+            options.saveRecording = value;
+            ++i;
+        } else if (name == "--validate-only") {
+            options.validateOnly = true;
+        } else {
+            throw std::invalid_argument("unknown option " + name);
+        }
+    }
+    return options;
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): read before threads
+    return value == nullptr ? std::string() : value;
+}
+
+// Interleaved stereo at `rate`, decoded now, with the silence at both ends cut so the loop is
+// music throughout.
+std::vector<float> decodeMusic(const std::string& path, double rate) {
+    ChildProcess decoder({"ffmpeg", "-v", "error", "-i", path, "-f", "f32le", "-ac", "2", "-ar",
+                          std::to_string(static_cast<int>(rate)), "-"},
+                         ChildProcess::Pipe::fromChild);
+    std::vector<float> samples;
+    std::vector<float> chunk(65536);
+    for (;;) {
+        const ssize_t got = read(decoder.fd(), chunk.data(), chunk.size() * sizeof(float));
+        if (got <= 0) {
+            break;
+        }
+        samples.insert(samples.end(), chunk.begin(),
+                       chunk.begin() + got / static_cast<ssize_t>(sizeof(float)));
+    }
+    samples.resize(samples.size() / 2 * 2);
+    auto loud = [](float sample) { return std::fabs(sample) > 1e-3F; };
+    const auto first = std::find_if(samples.begin(), samples.end(), loud) - samples.begin();
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base() - samples.begin();
+    if (first >= last) {
+        return {};
+    }
+    return {samples.begin() + first / 2 * 2, samples.begin() + (last + 1) / 2 * 2};
+}
+
+std::vector<float> mono(const std::vector<float>& stereo) {
+    std::vector<float> out(stereo.size() / 2);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = 0.5F * (stereo[2 * i] + stereo[2 * i + 1]);
+    }
+    return out;
+}
+
+// ---- Process figures from /proc.
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) {
+        return 0.0;
+    }
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    double ticks = 0.0;
+    for (int i = 3; fields >> field && i <= 15; ++i) {
+        if (i == 14 || i == 15) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long statusField(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
+}
+
+long openFiles() {
+    long count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+struct ServerProcess {
+    pid_t pid = -1;
+    std::string name;
+};
+
+std::vector<ServerProcess> serverProcesses() {
+    std::vector<ServerProcess> processes;
+    std::ifstream pids(environment("BRIMO_AUDIO_SERVER_DIR") + "/pids");
+    ServerProcess process;
+    while (pids >> process.pid >> process.name) {
+        processes.push_back(process);
+    }
+    return processes;
+}
+
+class SilentSounds final : public audio::SoundEffectPlayer {
+  public:
+    void playActivationSound() override {}
+    void playDeactivationSound() override {}
+};
+
+class NoRestart final : public driver::AudioServerRestarter {
+  public:
+    void restartForUserSession(driver::AudioServerKind /*kind*/) override {}
+};
+
+bool pumpUntil(dispatch::EventLoopMainQueue& queue, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool met = false;
+    std::function<void()> check;
+    check = [&] {
+        if (done()) {
+            met = true;
+            queue.quit();
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            queue.quit();
+        } else {
+            queue.postAfter(10ms, check);
+        }
+    };
+    queue.post(check);
+    queue.run();
+    return met;
+}
+
+hal::AudioDeviceID deviceWithUid(const std::string& uid) {
+    const hal::AudioObjectPropertyAddress devices{hal::kAudioHardwarePropertyDevices,
+                                                  hal::kAudioObjectPropertyScopeGlobal, 0};
+    hal::UInt32 size = 0;
+    hal::AudioObjectGetPropertyDataSize(hal::kAudioObjectSystemObject, &devices, 0, nullptr, &size);
+    std::vector<hal::AudioDeviceID> ids(size / sizeof(hal::AudioDeviceID));
+    hal::AudioObjectGetPropertyData(hal::kAudioObjectSystemObject, &devices, 0, nullptr, &size,
+                                    ids.data());
+    for (const auto id : ids) {
+        hal::AudioObjectPropertyString value;
+        hal::UInt32 valueSize = sizeof(value);
+        const hal::AudioObjectPropertyAddress where{hal::kAudioDevicePropertyDeviceUID,
+                                                    hal::kAudioObjectPropertyScopeGlobal, 0};
+        if (hal::AudioObjectGetPropertyData(id, &where, 0, nullptr, &valueSize, &value) ==
+                hal::noErr &&
+            value == uid) {
+            return id;
+        }
+    }
+    return hal::kAudioObjectUnknown;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+int run(const Options& options) {
+    const std::string serverDir = environment("BRIMO_AUDIO_SERVER_DIR");
+    if (serverDir.empty()) {
+        std::cerr << "run me through: tests/integration/audio-servers/audio-servers run KIND "
+                     "bench_soak ...\n";
+        return 2;
+    }
+    std::string kind = "unknown";
+    std::ifstream(serverDir + "/.brimo-audio-servers") >> kind;
+
+    dispatch::EventLoopMainQueue mainQueue;
+    auto backend = hal::pulse::PulseAudioBackend::create();
+    hal::ScopedAudioHardwareBackend installation(backend);
+    const hal::AudioDeviceID brimola = deviceWithUid("brimola_vetrix");
+    const hal::AudioDeviceID speakers = deviceWithUid("speakers");
+    hal::DeviceIOFormat format;
+    if (!backend->isConnected() || brimola == 0 || speakers == 0 ||
+        backend->deviceIOFormat(speakers, format) != hal::noErr) {
+        std::cerr << "no server, or its sinks are missing\n";
+        return 1;
+    }
+    const double rate = format.sampleRate;
+    const std::vector<float> music = decodeMusic(options.music, rate);
+    if (music.size() < static_cast<std::size_t>(rate) * 20) {
+        std::cerr << "could not decode " << options.music << " (ffmpeg, fb-music-high)\n";
+        return 1;
+    }
+    const std::vector<float> reference = mono(music);
+    nlohmann::json result;
+    result["server"] = kind;
+    result["sample_rate"] = rate;
+    result["music"] = options.music;
+    result["music_seconds"] = static_cast<double>(reference.size()) / rate;
+    result["detector_validation"] = bench::validateGlitchDetector(reference, rate);
+    if (options.validateOnly) {
+        writeJson(result);
+        return result["detector_validation"]["passed"].get<bool>() ? 0 : 1;
+    }
+
+    // The application core, as the application sets it up, with the driver found installed
+    // in a folder of its own and no clicks.
+    const std::filesystem::path folders =
+        std::filesystem::temp_directory_path() / ("brimo-soak-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folders / "documents");
+    notification::NotificationCenter notifications;
+    SilentSounds sounds;
+    std::vector<std::string> console;
+    audio::AudioManager::Options managerOptions;
+    managerOptions.mainQueue = &mainQueue;
+    managerOptions.logDirectory = [&] { return folders / "documents"; };
+    managerOptions.driverService = [&] {
+        driver::DriverInstallationService::Options driverOptions;
+        driverOptions.mainQueue = &mainQueue;
+        driverOptions.privilegedRunner = std::make_shared<privileged::StandInPrivilegedRunner>();
+        driverOptions.resources = resources::ResourceBundle(BRIMO_SOURCE_RESOURCES_DIR);
+        driverOptions.halPluginsPath = folders / "plug-ins";
+        driverOptions.configurationRoot = folders / "etc";
+        driverOptions.detectAudioServer = [] {
+            return driver::detectAudioServer(driver::userRuntimeDirectory());
+        };
+        driverOptions.restarter = std::make_shared<NoRestart>();
+        driverOptions.print = [&](std::string_view line) { console.emplace_back(line); };
+        return driver::DriverInstallationService::create(std::move(driverOptions));
+    };
+    managerOptions.soundEffects = [&]() -> audio::SoundEffectPlayer& { return sounds; };
+    managerOptions.print = [&](std::string_view line) { console.emplace_back(line); };
+    managerOptions.notificationCenter = &notifications;
+    auto manager = audio::AudioManager::create(std::move(managerOptions));
+
+    pumpUntil(
+        mainQueue, [&] { return manager->isDriverInstalled().value(); }, 10s);
+    ChildProcess({"pactl", "set-default-sink", "brimola_vetrix"}, ChildProcess::Pipe::none).wait();
+    auto engineRuns = [&] {
+        return manager->isEngineRunning() && manager->audioEngine().isRunning();
+    };
+    if (!pumpUntil(mainQueue, engineRuns, 10s)) {
+        std::cerr << "the engine did not start\n";
+        return 1;
+    }
+    if (options.pitch != 440.0) {
+        manager->toggle();
+        pumpUntil(
+            mainQueue, [&] { return manager->targetFrequency().value() == 432.0; }, 5s);
+    }
+    result["pitch_hz"] = manager->targetFrequency().value();
+
+    // The other core busy, in processes of their own so their CPU is not counted as ours.
+    std::vector<std::unique_ptr<ChildProcess>> busy;
+    for (int i = 0; i < options.load; ++i) {
+        busy.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"sh", "-c", "while :; do :; done"}, ChildProcess::Pipe::none));
+    }
+
+    const std::string rateText = std::to_string(static_cast<int>(rate));
+    ChildProcess recorder(
+        {"parec", "--device=speakers.monitor", "--format=float32le", "--channels=1",
+         "--rate=" + rateText, "--raw", "--client-name=soak-recorder"},
+        ChildProcess::Pipe::fromChild);
+    std::vector<float> recording;
+    recording.reserve(static_cast<std::size_t>(rate * (options.minutes * 60.0 + 10.0)));
+    std::thread recording_thread([&] {
+        std::vector<float> chunk(4096);
+        for (;;) {
+            const ssize_t got = read(recorder.fd(), chunk.data(), chunk.size() * sizeof(float));
+            if (got <= 0) {
+                break;
+            }
+            recording.insert(recording.end(), chunk.begin(),
+                             chunk.begin() + got / static_cast<ssize_t>(sizeof(float)));
+        }
+    });
+    std::this_thread::sleep_for(300ms);
+    ChildProcess player(
+        {"pacat", "--playback", "--device=brimola_vetrix", "--format=float32le", "--channels=2",
+         "--rate=" + rateText, "--raw", "--client-name=soak-player"},
+        ChildProcess::Pipe::toChild);
+    std::atomic<bool> playing{true};
+    std::thread feeder([&] {
+        std::size_t at = 0;
+        constexpr std::size_t kChunk = 8192;
+        while (playing.load()) {
+            const std::size_t count = std::min(kChunk, music.size() - at);
+            if (write(player.fd(), music.data() + at, count * sizeof(float)) <= 0) {
+                break;
+            }
+            at = (at + count) % music.size();
+        }
+    });
+
+    // Figures every ten seconds while the main queue runs.
+    const auto servers = serverProcesses();
+    std::vector<double> serverCpuStart;
+    for (const auto& server : servers) {
+        serverCpuStart.push_back(cpuSeconds(server.pid));
+    }
+    const auto streamsBefore = backend->statistics();
+    const auto started = std::chrono::steady_clock::now();
+    double ownCpuStart = cpuSeconds(getpid());
+    std::vector<double> serverCpuLast = serverCpuStart;
+    auto lastSample = started;
+    nlohmann::json timeline = nlohmann::json::array();
+    std::vector<double> captureLatency;
+    std::vector<double> playbackLatency;
+    const auto soak = std::chrono::duration<double>(options.minutes * 60.0);
+    while (std::chrono::steady_clock::now() - started < soak) {
+        pumpUntil(
+            mainQueue, [] { return false; }, 10s);
+        const auto now = std::chrono::steady_clock::now();
+        const double span = std::chrono::duration<double>(now - lastSample).count();
+        lastSample = now;
+        const double ownCpu = cpuSeconds(getpid());
+        nlohmann::json sample;
+        sample["t_s"] = std::chrono::duration<double>(now - started).count();
+        sample["cpu_percent"] = 100.0 * (ownCpu - ownCpuStart) / span;
+        ownCpuStart = ownCpu;
+        nlohmann::json serverCpu;
+        for (std::size_t i = 0; i < servers.size(); ++i) {
+            const double cpu = cpuSeconds(servers[i].pid);
+            serverCpu[servers[i].name] = 100.0 * (cpu - serverCpuLast[i]) / span;
+            serverCpuLast[i] = cpu;
+        }
+        sample["server_cpu_percent"] = serverCpu;
+        sample["rss_kb"] = statusField("VmRSS");
+        sample["threads"] = statusField("Threads");
+        sample["fds"] = openFiles();
+        const auto latencyIn = backend->latency(brimola);
+        const auto latencyOut = backend->latency(speakers);
+        if (latencyIn.valid && latencyOut.valid) {
+            captureLatency.push_back(latencyIn.captureSeconds * 1e3);
+            playbackLatency.push_back(latencyOut.playbackSeconds * 1e3);
+        }
+        sample["playback_underruns"] = backend->statistics().playbackUnderruns;
+        timeline.push_back(sample);
+    }
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const auto streamsAfter = backend->statistics();
+    const auto engineStats = manager->audioEngine().renderStats();
+    nlohmann::json serverCpuMean;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        serverCpuMean[servers[i].name] =
+            100.0 * (cpuSeconds(servers[i].pid) - serverCpuStart[i]) / wall;
+    }
+
+    playing = false;
+    player.terminate();
+    feeder.join();
+    player.stop();
+    std::this_thread::sleep_for(500ms);
+    recorder.terminate();
+    recording_thread.join();
+    recorder.stop();
+    busy.clear();
+    manager->audioEngine().stop();
+    manager->audioEngine().waitUntilIdle();
+    ChildProcess({"pactl", "set-default-sink", "speakers"}, ChildProcess::Pipe::none).wait();
+
+    if (!options.saveRecording.empty()) {
+        std::ofstream(options.saveRecording, std::ios::binary)
+            .write(reinterpret_cast<const char*>(recording.data()),  // NOLINT: raw samples
+                   static_cast<std::streamsize>(recording.size() * sizeof(float)));
+    }
+    const auto report = bench::detectGlitches(reference, recording, rate);
+    nlohmann::json glitches = nlohmann::json::array();
+    for (const auto& glitch : report.glitches) {
+        glitches.push_back(
+            {{"at_s", glitch.atSeconds}, {"kind", glitch.kind}, {"size_ms", glitch.sizeMs}});
+    }
+    double cpuSum = 0.0;
+    for (const auto& sample : timeline) {
+        cpuSum += sample["cpu_percent"].get<double>();
+    }
+    result["minutes"] = options.minutes;
+    result["load_processes"] = options.load;
+    result["recording_aligned"] = report.aligned;
+    result["judged_seconds"] = report.judgedSeconds;
+    result["dropouts"] = report.glitches.size();
+    result["dropouts_per_minute"] =
+        report.judgedSeconds > 0
+            ? 60.0 * static_cast<double>(report.glitches.size()) / report.judgedSeconds
+            : 0.0;
+    result["glitches"] = glitches;
+    result["latency_ms"] = {
+        {"capture_median", median(captureLatency)},
+        {"playback_median", median(playbackLatency)},
+        {"playback_max", playbackLatency.empty()
+                             ? 0.0
+                             : *std::max_element(playbackLatency.begin(), playbackLatency.end())}};
+    result["cpu_percent_mean"] =
+        timeline.empty() ? 0.0 : cpuSum / static_cast<double>(timeline.size());
+    result["server_cpu_percent_mean"] = serverCpuMean;
+    result["engine"] = {{"ring_underruns", engineStats.underruns},
+                        {"ring_overruns", engineStats.overruns}};
+    result["streams"] = {
+        {"playback_underruns", streamsAfter.playbackUnderruns - streamsBefore.playbackUnderruns},
+        {"capture_overruns", streamsAfter.captureOverruns - streamsBefore.captureOverruns},
+        {"capture_hole_frames", streamsAfter.captureHoleFrames - streamsBefore.captureHoleFrames}};
+    result["timeline"] = timeline;
+    writeJson(result);
+    manager.reset();
+    std::filesystem::remove_all(folders);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The application core logs to standard output: that goes to standard error, so standard
+    // output carries the JSON alone.
+    jsonOutput = fdopen(dup(STDOUT_FILENO), "w");
+    std::signal(SIGPIPE, SIG_IGN);  // a helper that ends makes its pipe fail, not us
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    try {
+        return run(parse(argc, argv));
+    } catch (const std::exception& error) {
+        std::cerr << "bench_soak: " << error.what() << "\n";
+        return 2;
+    }
+}

@@ -1,0 +1,95 @@
+import QtQuick
+import QtTest
+import QtMultimedia
+import Brimolavetrix
+
+// The power button and the background on their own: press scale, eye tint, glow, cross-fade.
+Item {
+    id: stage
+    width: 420
+    height: 620
+
+    Component {
+        id: buttonComponent
+        PowerButton {
+            x: 130
+            y: 230
+            width: 160
+            height: 160
+        }
+    }
+    Component {
+        id: backgroundComponent
+        VideoBackgroundView {
+            anchors.fill: parent
+        }
+    }
+
+    TestCase {
+        name: "PowerButton"
+        when: windowShown
+
+        function test_pressing_shrinks_the_face_only_and_releasing_acts_once() {
+            let presses = 0
+            const button = createTemporaryObject(buttonComponent, stage, {
+                "action": function () { presses += 1 }
+            })
+            mousePress(button, 80, 80)
+            compare(button.style.isPressed, true)
+            tryCompare(button.face, "scale", 0.94, 500)
+            compare(button.glow.scale, 1.0)
+            compare(presses, 0)
+            mouseRelease(button, 80, 80)
+            compare(presses, 1)
+            tryCompare(button.face, "scale", 1.0, 500)
+        }
+
+        function test_the_still_eye_is_tinted_by_the_state() {
+            const button = createTemporaryObject(buttonComponent, stage, { "isActive": false })
+            compare(button.eyeTint.saturation, 0.5)
+            compare(button.eyeTint.brightness, -0.1)
+            compare(button.eyeTint.contrast, 0.9)
+            compare(button.glow.visible, false)
+            waitForRendering(button)
+            const dim = grabImage(button)
+            button.isActive = true
+            compare(button.eyeTint.saturation, 1.0)
+            compare(button.eyeTint.brightness, 0.0)
+            compare(button.eyeTint.contrast, 1.0)
+            compare(button.glow.visible, true)
+            compare(button.glowAnimation, true)
+            button.isActive = false
+            compare(button.glowAnimation, false)
+            // The inactive eye is darker than the same picture untinted.
+            verify(dim.red(80, 60) + dim.green(80, 60) < 2 * 255)
+        }
+
+        function test_the_glow_breathes_between_12_and_15_while_active() {
+            const button = createTemporaryObject(buttonComponent, stage, { "isActive": true })
+            let highest = 0
+            for (let i = 0; i < 20; ++i) {
+                wait(100)
+                highest = Math.max(highest, button.glowBlur)
+                verify(button.glowBlur >= 12 && button.glowBlur <= 15)
+            }
+            verify(highest > 14)
+            button.isActive = false
+            compare(button.glowBlur, 12)
+        }
+
+        function test_the_background_cross_fades_in_0_8_seconds() {
+            const background = createTemporaryObject(backgroundComponent, stage)
+            compare(background.offLayer.opacity, 1)
+            compare(background.onLayer.opacity, 0)
+            background.isActive = true
+            // A fade, not a jump: right after the change the new layer is not yet opaque. Wall-clock
+            // checks of the duration would fail on a loaded machine, so only the ends are compared.
+            verify(background.onLayer.opacity < 1)
+            tryCompare(background.onLayer, "opacity", 1, 5000)
+            compare(background.offLayer.opacity, 0)
+            compare(background.onLayer.scale, 1.15)
+            // The on-state video restarted from its first frame and plays.
+            compare(background.playerManager.onPlayer.playbackState, MediaPlayer.PlayingState)
+        }
+    }
+}
