@@ -21,6 +21,7 @@ set_source_files_properties(account/adapters/AccountLinksAdapter.cpp PROPERTIES
 set(brimo_account_qml_files
     account/qml/AccountLayer.qml
     account/qml/AuthOverlayView.qml
+    account/qml/BackdropBlur.qml
     account/qml/BackButton.qml
     account/qml/ErrorBanner.qml
     account/qml/GlassPanelBackground.qml

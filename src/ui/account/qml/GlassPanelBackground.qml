@@ -9,6 +9,8 @@ Item {
     id: glass
 
     property real radius: 24
+    // What the glass blurs; none draws the thin material alone.
+    property Item blurSource: null
 
     RectangularGlow {
         // The shadow: black 0.4, blur 40, 20 down.
@@ -20,6 +22,11 @@ Item {
         spread: 0.0
         cornerRadius: glass.radius + glowRadius
         color: Qt.rgba(0, 0, 0, 0.4)
+    }
+    BackdropBlur {
+        anchors.fill: parent
+        source: glass.blurSource
+        radius: glass.radius
     }
     Material {
         anchors.fill: parent

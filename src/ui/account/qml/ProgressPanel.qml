@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import Qt5Compat.GraphicalEffects
 import Brimolavetrix
 
@@ -7,6 +6,9 @@ import Brimolavetrix
 // plate with a spinner and "Please wait...".
 Item {
     id: progress
+
+    // What the plate's glass blurs.
+    property Item blurSource: null
 
     Rectangle {
         anchors.fill: parent
@@ -33,6 +35,11 @@ Item {
             cornerRadius: 20 + glowRadius
             color: Qt.rgba(0, 0, 0, 0.3)
         }
+        BackdropBlur {
+            anchors.fill: parent
+            source: progress.blurSource
+            radius: 20
+        }
         Material {
             anchors.fill: parent
             radius: 20
@@ -43,13 +50,13 @@ Item {
             id: column
             anchors.centerIn: parent
             spacing: 16
-            BusyIndicator {
+            Spinner {
+                objectName: "progressSpinner"
                 anchors.horizontalCenter: parent.horizontalCenter
-                running: progress.visible
+                // The regular indicator's size, scaled by 1.3.
+                width: 24
+                height: 24
                 scale: 1.3
-                implicitWidth: 24
-                implicitHeight: 24
-                contentItem: Spinner {}
             }
             Text {
                 text: "Please wait..."

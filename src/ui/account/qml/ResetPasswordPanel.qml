@@ -11,6 +11,8 @@ Item {
     property bool sent: false
     // No second request while one is in flight.
     property bool busy: false
+    // What the panel's glass blurs.
+    property Item blurSource: null
 
     readonly property alias emailField: emailField
     readonly property alias sendButton: sendButton
@@ -48,6 +50,7 @@ Item {
         GlassPanelBackground {
             anchors.fill: parent
             radius: 24
+            blurSource: panel.blurSource
         }
         MouseArea {
             // Clicks on the panel itself stay there.
