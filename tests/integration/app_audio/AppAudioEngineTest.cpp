@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -73,6 +74,58 @@ TEST_F(AppAudioTest, RemovingSpeakersWhileRunningEndsPlaybackWithoutFeedback) {
     manager->audioEngine().stop();
     manager->audioEngine().waitUntilIdle();
     EXPECT_FALSE(manager->audioEngine().isRunning());
+}
+
+// An unplugged and replugged output, and an audio server restart (what a driver installation
+// does), each give the real devices new IDs: the sound must come back on them by itself.
+TEST_F(AppAudioTest, SoundComesBackWhenTheSpeakersReturnAndAfterAServerRestart) {
+    const char* dir =
+        std::getenv("BRIMO_AUDIO_SERVER_DIR");  // NOLINT(concurrency-mt-unsafe): read-only use
+    if (dir == nullptr) {
+        GTEST_SKIP() << "restarting needs the server directory CTest passes";
+    }
+    pactl({"set-default-sink", "brimola_vetrix"});
+    ASSERT_TRUE(pumpUntil([&] { return engineRuns(); }, kPatience));
+
+    pactl({"unload-module", nullSinkModule("speakers").value_or("none")});
+    EXPECT_TRUE(pumpUntil([&] { return engineStopped(); }, kPatience))
+        << "the engine still runs without its output";
+    loadNullSink("speakers", "speakers");
+    AudioDeviceID returned = kAudioObjectUnknown;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            returned = deviceWithUid("speakers");
+            return returned != kAudioObjectUnknown && engineRuns() &&
+                   manager->audioEngine().outputDeviceID() == returned;
+        },
+        kPatience))
+        << "the engine did not come back on the returned speakers";
+    const auto afterReplug = playTone({returned}, 440.0)[0];
+    EXPECT_TRUE(afterReplug.arrived) << "nothing reached the returned speakers";
+    EXPECT_NEAR(afterReplug.frequencyHz, 440.0, 1.0);
+
+    const auto restart = process::runProgram({BRIMO_AUDIO_SERVERS_SCRIPT, "restart", dir});
+    ASSERT_EQ(restart.exitStatus, 0) << restart.errorText;
+    // The restarted server starts on its own default; the user's choice is made again.
+    ASSERT_TRUE(pumpUntil([&] { return deviceWithUid("brimola_vetrix") != 0; }, kPatience));
+    pactl({"set-default-sink", "brimola_vetrix"});
+    AudioDeviceID restarted = kAudioObjectUnknown;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            restarted = deviceWithUid("speakers");
+            return restarted != kAudioObjectUnknown && engineRuns() &&
+                   manager->audioEngine().outputDeviceID() == restarted &&
+                   manager->audioEngine().inputDeviceID() == deviceWithUid("brimola_vetrix");
+        },
+        kPatience))
+        << "the engine did not come back after the server restart";
+    const auto afterRestart = playTone({restarted}, 440.0)[0];
+    EXPECT_TRUE(afterRestart.arrived) << "nothing reached the speakers after the restart";
+    EXPECT_NEAR(afterRestart.frequencyHz, 440.0, 1.0);
+    const auto lines = console.lines();
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find("Could not get device sample rate"), std::string::npos) << line;
+    }
 }
 
 }  // namespace
