@@ -41,7 +41,7 @@ TEST_F(AppAudioTest, EngineFollowsTheSystemOutput) {
     pactl({"set-default-sink", "brimola_vetrix"});
     EXPECT_TRUE(pumpUntil([&] { return engineRuns(); }, kPatience));
     // Really carrying audio again, not only marked as running.
-    EXPECT_TRUE(playTone({speakers}, 440.0, 1.0)[0].arrived)
+    EXPECT_TRUE(playTone({speakers}, 440.0)[0].arrived)
         << "nothing reached the speakers after the restart";
 }
 

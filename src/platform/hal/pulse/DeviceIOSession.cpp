@@ -19,6 +19,9 @@ constexpr auto streamFlags =
                                    PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
 
 constexpr pa_usec_t kResumeSettleMicros = 200'000;
+constexpr pa_usec_t kDeafnessCheckMicros = 1'000'000;
+constexpr int kDeafnessChecks = 5;
+constexpr int kMostResumeReconnects = 4;
 constexpr double kStartUpSeconds = 0.5;
 
 // How often a playback stream looks whether it has been steady long enough to shrink: a
@@ -122,8 +125,18 @@ struct SessionCallbacks {
                                  const struct timeval* /*time*/, void* userdata) {
         api->time_free(event);
         auto& self = *static_cast<DeviceIOSession*>(userdata);
+        self.resumeReconnectPending_ = false;
         if (!self.closing_ && !self.stopReported_.load() && self.capture_ != nullptr) {
             self.reconnectCapture();
+        }
+    }
+
+    static void deafnessCheck(pa_mainloop_api* api, pa_time_event* event,
+                              const struct timeval* /*time*/, void* userdata) {
+        api->time_free(event);
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        if (!self.closing_ && !self.stopReported_.load() && self.capture_ != nullptr) {
+            self.captureDeafnessCheck();
         }
     }
 
@@ -173,6 +186,16 @@ struct SessionCallbacks {
         pa_stream_set_write_callback(stream, nullptr, nullptr);
         pa_stream_set_underflow_callback(stream, nullptr, nullptr);
         pa_stream_set_overflow_callback(stream, nullptr, nullptr);
+        pa_stream_set_suspended_callback(stream, nullptr, nullptr);
+    }
+
+    // The server's own word that the capture's source was suspended or resumed; the control
+    // connection's view may sample a short suspend on either side and miss it.
+    static void captureSuspended(pa_stream* stream, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        if (pa_stream_is_suspended(stream) == 0 && !self.closing_) {
+            self.scheduleResumeReconnect();
+        }
     }
 };
 
@@ -261,6 +284,7 @@ OSStatus DeviceIOSession::connectCapture() {
     pa_stream_set_state_callback(capture_, &SessionCallbacks::streamState, this);
     pa_stream_set_read_callback(capture_, &SessionCallbacks::readable, this);
     pa_stream_set_overflow_callback(capture_, &SessionCallbacks::overflow, this);
+    pa_stream_set_suspended_callback(capture_, &SessionCallbacks::captureSuspended, this);
     pa_buffer_attr attributes{serverDefault, serverDefault, serverDefault, serverDefault,
                               serverDefault};
     attributes.fragsize =
@@ -306,12 +330,42 @@ OSStatus DeviceIOSession::connectPlayback() {
 void DeviceIOSession::captureSourceResumed() {
     MainLoopLock lock(loop_);
     if (capture_ != nullptr && !closing_) {
-        // A stream made at the very moment of the resume is as deaf as the old one: the
-        // server's graph is still being set up again.
-        struct timeval when {};
-        pa_timeval_add(pa_gettimeofday(&when), kResumeSettleMicros);
-        loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::reconnectCapture, this);
+        scheduleResumeReconnect();
     }
+}
+
+void DeviceIOSession::scheduleResumeReconnect() {
+    // A stream made at the very moment of the resume is as deaf as the old one: the server's
+    // graph is still being set up again. Both signs of one resume share the one reconnection.
+    if (resumeReconnectPending_) {
+        return;
+    }
+    resumeReconnectPending_ = true;
+    struct timeval when {};
+    pa_timeval_add(pa_gettimeofday(&when), kResumeSettleMicros);
+    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::reconnectCapture, this);
+    resumeReconnects_ = 0;
+}
+
+void DeviceIOSession::captureDeafnessCheck() {
+    // Its first fragments may still carry what was buffered before the suspend: deaf is exact
+    // zeros (or nothing) for the last half second. Looked at for a few seconds after the resume.
+    const auto halfSecond = static_cast<std::uint64_t>(plan_.sampleRate / 2.0);
+    const bool deaf = framesSinceSound_ >= halfSecond || framesSinceReconnect_ < halfSecond;
+    if (deaf && resumeReconnects_ < kMostResumeReconnects) {
+        reconnectCapture();
+    }
+    if (capture_ != nullptr && ++deafnessChecks_ < kDeafnessChecks) {
+        scheduleDeafnessCheck();
+    } else {
+        listeningForSound_ = false;
+    }
+}
+
+void DeviceIOSession::scheduleDeafnessCheck() {
+    struct timeval when {};
+    pa_timeval_add(pa_gettimeofday(&when), kDeafnessCheckMicros);
+    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::deafnessCheck, this);
 }
 
 void DeviceIOSession::reconnectCapture() {
@@ -322,7 +376,15 @@ void DeviceIOSession::reconnectCapture() {
     counters_.captureReconnects.fetch_add(1, std::memory_order_relaxed);
     if (const OSStatus status = connectCapture(); status != noErr) {
         reportStopped(status);
+        return;
     }
+    if (resumeReconnects_++ == 0) {
+        listeningForSound_ = true;
+        deafnessChecks_ = 0;
+        scheduleDeafnessCheck();
+    }
+    framesSinceSound_ = 0;
+    framesSinceReconnect_ = 0;
 }
 
 // The server ran out of our audio: a stall longer than the buffer (a late wake-up on a loaded
@@ -409,6 +471,13 @@ void DeviceIOSession::noteCallbackFrames(UInt32 frames) {
 
 void DeviceIOSession::deliverCapture(const float* samples, UInt32 frames) {
     const UInt32 channels = plan_.captureChannels;
+    if (listeningForSound_) {
+        const bool sound =
+            std::any_of(samples, samples + static_cast<std::size_t>(frames) * channels,
+                        [](float sample) { return sample != 0.0F; });
+        framesSinceSound_ = sound ? 0 : framesSinceSound_ + frames;
+        framesSinceReconnect_ += frames;
+    }
     while (frames > 0) {
         const UInt32 chunk = std::min(frames, plan_.cycleFrames);
         client_.deviceDidCapture(samples, chunk, channels, plan_.sampleRate,

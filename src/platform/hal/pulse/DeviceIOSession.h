@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,7 +67,10 @@ class DeviceIOSession {
     StreamLatency latency();
     // PipeWire's PulseAudio server resumes a suspended source without feeding a record stream
     // that lived across the suspend again: it gets silence for good, while a new stream on the
-    // same source hears it. So the capture stream is made again, on the session's thread.
+    // same source hears it. So the capture stream is made again, on the session's thread. One
+    // made too soon after the resume can be as deaf as the old one, and how soon is too soon
+    // depends on the server's load: for a few seconds, a stream that has heard nothing but
+    // exact zeros for half a second is made once more (a gap in silence is inaudible).
     void captureSourceResumed();
     [[nodiscard]] const std::string& captureSource() const { return plan_.captureSource; }
 
@@ -76,6 +80,9 @@ class DeviceIOSession {
     OSStatus connectCapture();
     OSStatus connectPlayback();
     void reconnectCapture();
+    void scheduleResumeReconnect();
+    void captureDeafnessCheck();
+    void scheduleDeafnessCheck();
     void playbackUnderran();
     void playbackSteadyCheck();
     void setPlaybackCycles(UInt32 cycles);
@@ -97,6 +104,14 @@ class DeviceIOSession {
     pa_stream* playback_ = nullptr;
     bool closing_ = false;
     std::atomic<bool> stopReported_{false};
+    // After a resume, on the session's thread: reconnections made, and what the stream
+    // delivered since the first: frames in all, and frames since the last one not silent.
+    bool resumeReconnectPending_ = false;
+    int resumeReconnects_ = 0;
+    int deafnessChecks_ = 0;
+    bool listeningForSound_ = false;
+    std::uint64_t framesSinceReconnect_ = 0;
+    std::uint64_t framesSinceSound_ = 0;
     Float64 captureSampleTime_ = 0.0;
     Float64 playbackSampleTime_ = 0.0;
     UInt32 playbackCycles_ = 0;          // the current target
