@@ -35,6 +35,7 @@ Item {
     readonly property alias volumeRow: volumeRow
     readonly property alias installationAlert: installationAlert
     readonly property alias settingsAlert: settingsAlert
+    readonly property alias useBrimolaButton: useBrimolaButton
     readonly property alias background: background
     readonly property alias centre: centre
     // The slot in front of the device menu (the account's settings button) and the layer
@@ -199,6 +200,7 @@ Item {
                     onClicked: root.openSoundSettings()
                 }
                 CapsuleButton {
+                    id: useBrimolaButton
                     accent: Theme.systemCyan
                     fillOpacity: 0.35
                     symbolName: "checkmark"

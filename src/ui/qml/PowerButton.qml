@@ -18,7 +18,11 @@ Item {
     property bool glowAnimation: false
     property MediaPlayer eyePlayer: null
     property bool isVideoReady: false
+    // The video replaces the still eye only once it has a picture to show, so the eye never
+    // goes blank while the player starts.
     readonly property bool showsEyeVideo: isActive && isVideoReady && eyePlayer !== null
+                                          && eyeVideo.hasFrame
+    readonly property bool showsStillEye: !showsEyeVideo && stillEye.status === Image.Ready
 
     // The glow's blur radius: 12 at rest, swinging to 15 and back every 1.5 s while breathing.
     property real glowBlur: 12
@@ -28,6 +32,7 @@ Item {
     readonly property alias face: face
     readonly property alias eyeTint: eyeTint
     readonly property alias glow: glow
+    readonly property alias stillEye: stillEye
 
     readonly property alias control: control
 
@@ -188,16 +193,17 @@ Item {
                     visible: false
 
                     EyeVideoPlayer {
+                        id: eyeVideo
                         visible: button.showsEyeVideo
                         anchors.centerIn: parent
                         width: 160
                         height: 160
                         scale: 1.18
-                        player: button.showsEyeVideo ? button.eyePlayer : null
+                        player: button.eyePlayer
                     }
                     Image {
                         id: stillEye
-                        visible: !button.showsEyeVideo && status === Image.Ready
+                        visible: button.showsStillEye
                         anchors.fill: parent
                         source: Resources.url("Eye", "png")
                         sourceSize.width: 296
