@@ -17,6 +17,10 @@ Item {
     property real refreshRotation: 0.0
     property real refreshScale: 1.0
 
+    // False while nobody can see the window (minimised, unmapped, covered): the videos pause
+    // and the animations stop.
+    property bool isOnScreen: true
+
     // Account integration: the sign-in condition of the power button. The account layer sets
     // it; without one the button follows the driver and output conditions only.
     property bool isSignInSatisfied: true
@@ -99,6 +103,7 @@ Item {
         id: background
         anchors.fill: parent
         isActive: root.audioManager.isActive
+        isOnScreen: root.isOnScreen
     }
     MouseArea {
         anchors.fill: parent
@@ -229,6 +234,8 @@ Item {
                         sourceComponent: Item {
                             CircularEqualizerView {
                                 objectName: "levelRing"
+                                // Nothing to draw for no one.
+                                visible: root.isOnScreen
                                 anchors.centerIn: parent
                                 width: implicitWidth
                                 height: implicitHeight
@@ -243,6 +250,7 @@ Item {
                                 width: 160
                                 height: 160
                                 isActive: root.audioManager.isActive
+                                isOnScreen: root.isOnScreen
                                 enabled: root.isPowerButtonUsable
                                 opacity: enabled ? 1.0 : 0.5
                                 action: function () {

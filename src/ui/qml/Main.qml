@@ -27,9 +27,15 @@ Window {
         onActivated: Qt.quit()
     }
 
+    WindowVisibility {
+        id: visibility
+        window: window
+    }
+
     ContentView {
         id: contentView
         anchors.fill: parent
+        isOnScreen: visibility.isOnScreen
         audioManager: window.audioManager
         desktop: window.desktop
     }

@@ -9,6 +9,7 @@ Item {
     id: button
 
     property bool isActive: false
+    property bool isOnScreen: true
     property var action: function () {}
 
     // View state.
@@ -49,13 +50,24 @@ Item {
             startBreathing();
             if (eyePlayer) {
                 eyePlayer.position = 0;
-                eyePlayer.play();
+                if (isOnScreen)
+                    eyePlayer.play();
             }
         } else {
             glowAnimation = false;
             if (eyePlayer)
                 eyePlayer.pause();
         }
+    }
+
+    // Unseen, the eye video waits where it is and goes on from there when seen again.
+    onIsOnScreenChanged: {
+        if (!eyePlayer)
+            return;
+        if (!isOnScreen)
+            eyePlayer.pause();
+        else if (isActive)
+            eyePlayer.play();
     }
 
     function startBreathing() {
@@ -74,7 +86,7 @@ Item {
                 "source": source
             });
         isVideoReady = true;
-        if (isActive)
+        if (isActive && isOnScreen)
             eyePlayer.play();
     }
 
@@ -91,14 +103,14 @@ Item {
     Timer {
         interval: 67
         repeat: true
-        running: button.glowAnimation
+        running: button.glowAnimation && button.isOnScreen
         onTriggered: {
             const period = 1500;
             const elapsed = (Date.now() - button.breathStart) % (2 * period);
             const x = elapsed < period ? elapsed / period : 2 - elapsed / period;
             button.glowBlur = 12 + 3 * Theme.bezier(Theme.easeInOut, x);
         }
-        onRunningChanged: if (!running)
+        onRunningChanged: if (!button.glowAnimation)
             button.glowBlur = 12
     }
 
