@@ -1,11 +1,11 @@
 #include "ui/window/WindowVisibility.h"
 
+#include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 #include <cstdlib>
 #include <memory>
 
@@ -87,9 +87,9 @@ bool WindowVisibility::nativeEventFilter(const QByteArray& eventType, void* mess
 }
 
 bool WindowVisibility::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window_ && (event->type() == QEvent::Expose || event->type() == QEvent::Show ||
-                               event->type() == QEvent::Hide ||
-                               event->type() == QEvent::PlatformSurface)) {
+    if (watched == window_ &&
+        (event->type() == QEvent::Expose || event->type() == QEvent::Show ||
+         event->type() == QEvent::Hide || event->type() == QEvent::PlatformSurface)) {
         // The native window may only exist from now on.
         watchX11Visibility();
         // Expose is delivered before isExposed() changes for a hide; look after it settles.
