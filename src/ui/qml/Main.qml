@@ -7,6 +7,9 @@ Window {
 
     required property AudioManager audioManager
     required property Desktop desktop
+    required property AuthService authService
+    required property VersionCheck versionCheck
+    required property AccountLinks accountLinks
 
     readonly property alias contentView: contentView
 
@@ -38,5 +41,8 @@ Window {
         isOnScreen: visibility.isOnScreen
         audioManager: window.audioManager
         desktop: window.desktop
+        authService: window.authService
+        versionCheck: window.versionCheck
+        accountLinks: window.accountLinks
     }
 }
