@@ -206,7 +206,8 @@ Item {
 
                     EyeVideoPlayer {
                         id: eyeVideo
-                        visible: button.showsEyeVideo
+                        // Always drawn, under the still eye: a video output hidden when its first
+                        // pictures arrive stays blank after it is shown.
                         anchors.centerIn: parent
                         width: 160
                         height: 160

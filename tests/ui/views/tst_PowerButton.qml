@@ -75,6 +75,14 @@ Item {
             // Then the video takes over, playing.
             tryCompare(button, "showsEyeVideo", true, 10000)
             compare(button.showsStillEye, false)
+            // And it is really drawn: the golden iris around the pupil, not the empty face.
+            wait(200)
+            waitForRendering(button)
+            const image = grabImage(button)
+            let brightest = 0
+            for (const [dx, dy] of [[40, 0], [-40, 0], [0, 40], [0, -40], [28, 28], [-28, -28]])
+                brightest = Math.max(brightest, image.pixel(80 + dx, 80 + dy).r)
+            verify(brightest > 0.6, "brightest iris red: " + brightest)
             compare(button.eyePlayer.playbackState, MediaPlayer.PlayingState)
             // Off: the still eye again at once, the video paused behind it.
             button.isActive = false
