@@ -113,9 +113,11 @@ void PartialAnalyzer::nearby(int first, int n, int bin, int& from, int& to) cons
 }
 
 float PartialAnalyzer::mirrorAt(int bin, double nu) const {
-    // The images at −ν and N − ν matter only near DC and the Nyquist frequency.
+    // The images at −ν and N − ν matter only near DC and the Nyquist frequency; there, out to
+    // 24 bins, where the window's side lobes fall below the fit's own error (a low partial's
+    // image taken only to 8 bins left its level and phase wrong by −70 dB, frame after frame).
     const double image = frameSize_;
-    if (bin + nu >= kReach && bin + nu - image <= -kReach) {
+    if (bin + nu >= 3 * kReach && bin + nu - image <= -3 * kReach) {
         return 0.0F;
     }
     return window_.at(bin + nu) + window_.at(bin + nu - image);
