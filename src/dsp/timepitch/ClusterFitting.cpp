@@ -52,10 +52,16 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
     // with B and C the window transform at the partial plus or minus its mirror images. Only
     // partials near a bin reach it; farther ones are below the fit's tolerance there.
-    double gramB[kMaxCluster * kMaxCluster] = {};
-    double gramC[kMaxCluster * kMaxCluster] = {};
-    double rhsB[kMaxChannels * kMaxCluster] = {};
-    double rhsC[kMaxChannels * kMaxCluster] = {};
+    // Only the parts in use are cleared: most groups are single partials, and clearing the
+    // whole arrays cost more than their fits.
+    double gramB[kMaxCluster * kMaxCluster];
+    double gramC[kMaxCluster * kMaxCluster];
+    double rhsB[kMaxChannels * kMaxCluster];
+    double rhsC[kMaxChannels * kMaxCluster];
+    std::fill_n(gramB, n * n, 0.0);
+    std::fill_n(gramC, n * n, 0.0);
+    std::fill_n(rhsB, channels_ * n, 0.0);
+    std::fill_n(rhsC, channels_ * n, 0.0);
     float b[kMaxCluster];
     float c[kMaxCluster];
     int from = 0;
@@ -194,8 +200,10 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
         static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins)) +
             kLobe);
     const int m = runEnd - runFirst;
-    double normal[kMaxCluster * kMaxCluster] = {};
-    double gradient[kMaxCluster] = {};
+    double normal[kMaxCluster * kMaxCluster];
+    double gradient[kMaxCluster];
+    std::fill_n(normal, m * m, 0.0);
+    std::fill_n(gradient, m, 0.0);
     std::complex<double> derivative[kMaxCluster];
     double residualEnergy = 0.0;
     double ownEnergy = 0.0;
