@@ -38,6 +38,13 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
     outputRestorer_->restoreAfterStart();
     audioManagerAdapter_ = std::make_unique<AudioManagerAdapter>(audioManager_);
     desktopAdapter_ = std::make_unique<DesktopAdapter>();
+    // Taking the shared account service restores the session; the update checker's first check
+    // starts with it.
+    authServiceAdapter_ =
+        std::make_unique<AuthServiceAdapter>(account::AuthService::shared(mainQueue_));
+    versionCheckAdapter_ =
+        std::make_unique<VersionCheckAdapter>(account::VersionCheckService::shared(mainQueue_));
+    accountLinksAdapter_ = std::make_unique<AccountLinksAdapter>();
 
     QObject::connect(&quitSignals_, &QuitSignals::quitRequested, &application_,
                      [] { QGuiApplication::quit(); });
@@ -47,11 +54,17 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
     // The views only borrow them.
     QQmlEngine::setObjectOwnership(audioManagerAdapter_.get(), QQmlEngine::CppOwnership);
     QQmlEngine::setObjectOwnership(desktopAdapter_.get(), QQmlEngine::CppOwnership);
+    QQmlEngine::setObjectOwnership(authServiceAdapter_.get(), QQmlEngine::CppOwnership);
+    QQmlEngine::setObjectOwnership(versionCheckAdapter_.get(), QQmlEngine::CppOwnership);
+    QQmlEngine::setObjectOwnership(accountLinksAdapter_.get(), QQmlEngine::CppOwnership);
     engine_ = std::make_unique<QQmlApplicationEngine>();
     engine_->addImportPath(QStringLiteral("qrc:/"));
     engine_->setInitialProperties({
         {QStringLiteral("audioManager"), QVariant::fromValue(audioManagerAdapter_.get())},
         {QStringLiteral("desktop"), QVariant::fromValue(desktopAdapter_.get())},
+        {QStringLiteral("authService"), QVariant::fromValue(authServiceAdapter_.get())},
+        {QStringLiteral("versionCheck"), QVariant::fromValue(versionCheckAdapter_.get())},
+        {QStringLiteral("accountLinks"), QVariant::fromValue(accountLinksAdapter_.get())},
     });
     QObject::connect(
         engine_.get(), &QQmlApplicationEngine::objectCreationFailed, &application_,
@@ -62,6 +75,9 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
 BrimolavetrixApp::~BrimolavetrixApp() {
     // The window goes first, then the manager; the engine's units stop before the backend goes.
     engine_.reset();
+    accountLinksAdapter_.reset();
+    versionCheckAdapter_.reset();
+    authServiceAdapter_.reset();
     desktopAdapter_.reset();
     audioManagerAdapter_.reset();
     if (audioManager_) {

@@ -6,6 +6,9 @@
 
 #include "audio/manager/AudioManager.h"
 #include "platform/hal/AudioHardwareBackend.h"
+#include "ui/account/adapters/AccountLinksAdapter.h"
+#include "ui/account/adapters/AuthServiceAdapter.h"
+#include "ui/account/adapters/VersionCheckAdapter.h"
 #include "ui/adapters/AudioManagerAdapter.h"
 #include "ui/adapters/DesktopAdapter.h"
 #include "ui/app/QuitSignals.h"
@@ -43,6 +46,9 @@ class BrimolavetrixApp {
     std::unique_ptr<DesktopAdapter> desktopAdapter_;
     std::unique_ptr<audio::DiagnosticLog> appLog_;
     std::unique_ptr<SystemOutputRestorer> outputRestorer_;
+    std::unique_ptr<AuthServiceAdapter> authServiceAdapter_;
+    std::unique_ptr<VersionCheckAdapter> versionCheckAdapter_;
+    std::unique_ptr<AccountLinksAdapter> accountLinksAdapter_;
     QuitSignals quitSignals_;
     std::unique_ptr<QQmlApplicationEngine> engine_;
 };

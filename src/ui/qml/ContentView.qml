@@ -17,9 +17,16 @@ Item {
     property real refreshRotation: 0.0
     property real refreshScale: 1.0
 
-    // Account integration: the sign-in condition of the power button. The account layer sets
-    // it; without one the button follows the driver and output conditions only.
-    property bool isSignInSatisfied: true
+    // Account integration: the account service, the update checker and the desktop links.
+    // Without an account service the screen has no account side and the power button follows
+    // the driver and output conditions only.
+    property AuthService authService: null
+    property VersionCheck versionCheck: null
+    property AccountLinks accountLinks: null
+    readonly property bool isSignedIn: authService !== null && authService.isAuthenticated
+    // A signed-out user cannot switch the shift on, but a shift still on can be switched off.
+    property bool isSignInSatisfied: authService === null || audioManager.isActive || isSignedIn
+    readonly property var accountLayerView: accountLayerLoader.item
 
     readonly property string screenState: !audioManager.isDriverInstalled ? "driverCard"
                                           : !audioManager.isBrimolavetrixSelectedAsOutput ? "outputCard"
@@ -291,7 +298,12 @@ Item {
                         // The account's settings button goes here while signed in.
                         id: controlsRowLeading
                         spacing: 12
-                        visible: children.length > 0
+                        visible: root.isSignedIn
+                        SettingsButton {
+                            id: settingsButton
+                            objectName: "settingsButton"
+                            onClicked: root.accountLayerView.openSettings()
+                        }
                     }
                     DeviceMenu {
                         id: deviceMenu
@@ -372,6 +384,19 @@ Item {
     Item {
         id: accountLayer
         anchors.fill: parent
+        Loader {
+            id: accountLayerLoader
+            anchors.fill: parent
+            active: root.authService !== null
+            sourceComponent: AccountLayer {
+                authService: root.authService
+                versionCheck: root.versionCheck
+                links: root.accountLinks
+                audioManager: root.audioManager
+                mainScreen: root
+                onWindowMoveRequested: if (root.Window.window) root.Window.window.startSystemMove()
+            }
+        }
     }
 
     AlertDialog {

@@ -7,6 +7,9 @@ Window {
 
     required property AudioManager audioManager
     required property Desktop desktop
+    required property AuthService authService
+    required property VersionCheck versionCheck
+    required property AccountLinks accountLinks
 
     readonly property alias contentView: contentView
 
@@ -32,5 +35,8 @@ Window {
         anchors.fill: parent
         audioManager: window.audioManager
         desktop: window.desktop
+        authService: window.authService
+        versionCheck: window.versionCheck
+        accountLinks: window.accountLinks
     }
 }

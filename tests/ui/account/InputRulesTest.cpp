@@ -8,7 +8,7 @@
 #include "ui/account/input/CharacterCount.h"
 #include "ui/account/input/EmailAddress.h"
 
-namespace brimo::ui::account {
+namespace brimo::ui::signin {
 namespace {
 
 TEST(EmailAddressTest, AcceptsAndRefusesTheAddressesUsersType) {
@@ -99,4 +99,4 @@ TEST(CharacterCountTest, SevenCharactersAreOneShortOfTheMinimum) {
 }
 
 }  // namespace
-}  // namespace brimo::ui::account
+}  // namespace brimo::ui::signin

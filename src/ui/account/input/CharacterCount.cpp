@@ -6,7 +6,7 @@
 
 #include <memory>
 
-namespace brimo::ui::account {
+namespace brimo::ui::signin {
 
 std::size_t userPerceivedLength(std::string_view utf8) {
     if (utf8.empty()) {
@@ -35,4 +35,4 @@ std::size_t userPerceivedLength(std::string_view utf8) {
     return count;
 }
 
-}  // namespace brimo::ui::account
+}  // namespace brimo::ui::signin

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace brimo::ui::account {
+namespace brimo::ui::signin {
 
 // The shortest password the register step accepts, in user-perceived characters.
 inline constexpr std::size_t minimumPasswordLength = 8;
@@ -13,4 +13,4 @@ inline constexpr std::size_t minimumPasswordLength = 8;
 // emoji. Malformed bytes count one each.
 std::size_t userPerceivedLength(std::string_view utf8);
 
-}  // namespace brimo::ui::account
+}  // namespace brimo::ui::signin

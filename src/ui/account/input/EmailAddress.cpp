@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace brimo::ui::account {
+namespace brimo::ui::signin {
 namespace {
 
 bool isAsciiLetter(char c) {
@@ -47,4 +47,4 @@ bool isValidEmailAddress(std::string_view text) {
            topLevel.size() <= 64 && std::all_of(topLevel.begin(), topLevel.end(), isAsciiLetter);
 }
 
-}  // namespace brimo::ui::account
+}  // namespace brimo::ui::signin
