@@ -85,10 +85,12 @@ ApiServer::ApiServer(AccountService& accounts, const ServerConfig& config, Acces
     const unsigned threads = config_.threads;
     http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     // The library's default adds SO_REUSEPORT, which would let a second instance share the
-    // port silently instead of failing to start.
-    http_->set_socket_options([](int socket) {
+    // port silently instead of failing to start. The last socket seen here is the one that
+    // bound: bind() widens its backlog.
+    http_->set_socket_options([this](int socket) {
         int yes = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listeningSocket_ = socket;
     });
     http_->set_payload_max_length(config_.bodyLimitBytes);
     http_->set_keep_alive_max_count(1000);
@@ -101,19 +103,25 @@ ApiServer::ApiServer(AccountService& accounts, const ServerConfig& config, Acces
 ApiServer::~ApiServer() = default;
 
 int ApiServer::bind() {
-    if (config_.listenPort == 0) {
-        const int port = http_->bind_to_any_port(config_.listenHost);
+    int port = config_.listenPort;
+    if (port == 0) {
+        port = http_->bind_to_any_port(config_.listenHost);
         if (port <= 0) {
             throw std::runtime_error("cannot listen on " + config_.listenHost);
         }
-        return port;
-    }
-    if (!http_->bind_to_port(config_.listenHost, config_.listenPort)) {
+    } else if (!http_->bind_to_port(config_.listenHost, config_.listenPort)) {
         throw std::runtime_error("cannot listen on " + config_.listenHost + ":" +
                                  std::to_string(config_.listenPort) +
                                  " (in use, or not an address of this machine)");
     }
-    return config_.listenPort;
+    // The library listens with a backlog of 5: a burst of new connections (every client
+    // coming back after a restart) overflows it, and each dropped handshake waits a second or
+    // more for its retry. Listening again only raises the limit, up to the system's.
+    if (::listen(listeningSocket_, SOMAXCONN) != 0) {
+        throw std::runtime_error("cannot listen on " + config_.listenHost + ":" +
+                                 std::to_string(port));
+    }
+    return port;
 }
 
 bool ApiServer::run() {

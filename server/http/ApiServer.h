@@ -43,6 +43,7 @@ class ApiServer {
     AccessLog& accessLog_;
     ErrorLog errorLog_;
     std::unique_ptr<httplib::Server> http_;
+    int listeningSocket_ = -1;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> runEntered_{false};
     std::atomic<bool> runExited_{false};

@@ -7,14 +7,14 @@
 #include <pqxx/connection>
 #include <vector>
 
-#include "store/AccountStore.h"
+#include "store/SqlAccountStore.h"
 
 namespace brimo::server {
 
 // PostgreSQL for deployments that run several instances behind a load balancer. A fixed pool
 // of connections, each opened on first use and reopened after it broke; schema migrations
 // run under an advisory lock so instances starting together migrate once.
-class PostgresAccountStore final : public AccountStore {
+class PostgresAccountStore final : public SqlAccountStore {
   public:
     PostgresAccountStore(std::string url, unsigned poolSize);
     ~PostgresAccountStore() override;
@@ -22,26 +22,13 @@ class PostgresAccountStore final : public AccountStore {
     PostgresAccountStore& operator=(const PostgresAccountStore&) = delete;
 
     [[nodiscard]] std::string kind() const override { return "postgresql"; }
-    [[nodiscard]] int schemaVersion() override;
 
-    bool createUser(const UserRecord& user) override;
-    std::optional<UserRecord> findUserByEmail(const std::string& email) override;
-    void updatePasswordHash(const std::string& userId, const std::string& hash) override;
-    void createSession(const std::string& tokenHash, const std::string& userId, std::int64_t now,
-                       std::int64_t expiresAt) override;
-    std::optional<UserRecord> findSessionUser(const std::string& tokenHash,
-                                              std::int64_t now) override;
-    void createResetLink(const std::string& tokenHash, const std::string& userId, std::int64_t now,
-                         std::int64_t expiresAt) override;
-    bool isResetLinkValid(const std::string& tokenHash, std::int64_t now) override;
-    bool resetPassword(const std::string& tokenHash, const std::string& newHash,
-                       std::int64_t now) override;
-    void deleteExpired(std::int64_t now) override;
+  protected:
+    void transact(Access access, const std::function<void(SqlTransaction&)>& work) override;
 
   private:
     // Runs `work` on a pooled connection; database failures become StoreUnavailable.
     void withConnection(const std::function<void(pqxx::connection_base&)>& work);
-    void migrate();
 
     std::string url_;
     std::mutex mutex_;

@@ -4,73 +4,84 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <array>
+#include <cctype>
 #include <string_view>
-#include <utility>
-#include <variant>
-#include <vector>
 
 namespace brimo::server {
 namespace {
 
-// Each entry takes the schema from the version before it to its own index + 1.
-constexpr std::array<std::string_view, 1> kMigrations = {
-    R"sql(
-    CREATE TABLE users (
-        id TEXT PRIMARY KEY,
-        email TEXT NOT NULL UNIQUE,
-        password_hash TEXT NOT NULL,
-        email_verified INTEGER NOT NULL DEFAULT 0,
-        auth_provider TEXT NOT NULL,
-        created_at INTEGER NOT NULL
-    );
-    CREATE TABLE sessions (
-        token_hash TEXT PRIMARY KEY,
-        user_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
-        created_at INTEGER NOT NULL,
-        expires_at INTEGER NOT NULL
-    );
-    CREATE INDEX sessions_by_user ON sessions(user_id);
-    CREATE TABLE password_resets (
-        token_hash TEXT PRIMARY KEY,
-        user_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
-        created_at INTEGER NOT NULL,
-        expires_at INTEGER NOT NULL
-    );
-    CREATE INDEX password_resets_by_user ON password_resets(user_id);
-    )sql",
-};
+[[noreturn]] void fail(sqlite3* db, const char* what) {
+    throw StoreUnavailable(std::string("sqlite ") + what + ": " + sqlite3_errmsg(db));
+}
 
-using Value = std::variant<std::int64_t, std::string>;
+void executeScript(sqlite3* db, const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        std::string text = message != nullptr ? message : "unknown error";
+        sqlite3_free(message);
+        throw StoreUnavailable("sqlite: " + text);
+    }
+}
+
+// SQLite numbers its parameters ?1, ?2…
+std::string withNumberedParameters(std::string_view sql) {
+    std::string out(sql);
+    for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+        if (out[i] == '$' && std::isdigit(static_cast<unsigned char>(out[i + 1])) != 0) {
+            out[i] = '?';
+        }
+    }
+    return out;
+}
+
+class SqliteRow final : public SqlRow {
+  public:
+    explicit SqliteRow(sqlite3_stmt* stmt) : stmt_(stmt) {}
+    [[nodiscard]] std::string text(int column) const override {
+        const auto* p = sqlite3_column_text(stmt_, column);
+        return p == nullptr
+                   ? std::string()
+                   : std::string(reinterpret_cast<const char*>(p),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+    }
+    [[nodiscard]] std::int64_t integer(int column) const override {
+        return sqlite3_column_int64(stmt_, column);
+    }
+    [[nodiscard]] bool boolean(int column) const override { return integer(column) != 0; }
+
+  private:
+    sqlite3_stmt* stmt_;
+};
 
 // One prepared statement, finalised on every path out.
 class Statement {
   public:
-    Statement(sqlite3* db, std::string_view sql, const std::vector<Value>& values) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
+    Statement(sqlite3* db, std::string_view sql) : db_(db) {
+        const std::string text = withNumberedParameters(sql);
+        if (sqlite3_prepare_v2(db, text.c_str(), static_cast<int>(text.size()), &stmt_, nullptr) !=
             SQLITE_OK) {
-            fail("prepare");
-        }
-        int index = 1;
-        for (const Value& value : values) {
-            int rc = SQLITE_OK;
-            if (const auto* number = std::get_if<std::int64_t>(&value)) {
-                rc = sqlite3_bind_int64(stmt_, index, *number);
-            } else {
-                const auto& text = std::get<std::string>(value);
-                rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                                       SQLITE_TRANSIENT);
-            }
-            if (rc != SQLITE_OK) {
-                fail("bind");
-            }
-            ++index;
+            fail(db_, "prepare");
         }
     }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
+    void bind(int index, const SqlValue& value) {
+        int rc = SQLITE_OK;
+        if (const auto* number = std::get_if<std::int64_t>(&value)) {
+            rc = sqlite3_bind_int64(stmt_, index, *number);
+        } else if (const auto* flag = std::get_if<bool>(&value)) {
+            rc = sqlite3_bind_int(stmt_, index, *flag ? 1 : 0);
+        } else {
+            const auto& text = std::get<std::string>(value);
+            rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                                   SQLITE_TRANSIENT);
+        }
+        if (rc != SQLITE_OK) {
+            fail(db_, "bind");
+        }
+    }
     // True while there is a row; false when done.
     bool step() {
         const int rc = sqlite3_step(stmt_);
@@ -80,70 +91,37 @@ class Statement {
         if (rc == SQLITE_DONE) {
             return false;
         }
-        fail("step");
+        fail(db_, "step");
     }
-    [[nodiscard]] std::string text(int column) const {
-        const auto* p = sqlite3_column_text(stmt_, column);
-        return p == nullptr
-                   ? std::string()
-                   : std::string(reinterpret_cast<const char*>(p),
-                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
-    }
-    [[nodiscard]] std::int64_t integer(int column) const {
-        return sqlite3_column_int64(stmt_, column);
-    }
+    [[nodiscard]] sqlite3_stmt* handle() const { return stmt_; }
 
   private:
-    [[noreturn]] void fail(const char* what) const {
-        throw StoreUnavailable(std::string("sqlite ") + what + ": " + sqlite3_errmsg(db_));
-    }
-
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-void execute(sqlite3* db, std::string_view sql, const std::vector<Value>& values = {}) {
-    Statement statement(db, sql, values);
-    while (statement.step()) {
-    }
-}
-
-void executeScript(sqlite3* db, const std::string& sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        std::string text = message != nullptr ? message : "unknown error";
-        sqlite3_free(message);
-        throw StoreUnavailable("sqlite: " + text);
-    }
-}
-
-// BEGIN IMMEDIATE … COMMIT, rolled back when the scope is left by an exception.
-class Transaction {
+class SqliteTransaction final : public SqlTransaction {
   public:
-    explicit Transaction(sqlite3* db) : db_(db) { executeScript(db_, "BEGIN IMMEDIATE"); }
-    ~Transaction() {
-        if (!done_) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    explicit SqliteTransaction(sqlite3* db) : db_(db) {}
+    std::int64_t run(std::string_view sql, const std::vector<SqlValue>& values,
+                     const RowHandler& row) override {
+        Statement statement(db_, sql);
+        int index = 1;
+        for (const SqlValue& value : values) {
+            statement.bind(index++, value);
         }
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    void commit() {
-        executeScript(db_, "COMMIT");
-        done_ = true;
+        const SqliteRow current(statement.handle());
+        while (statement.step()) {
+            if (row) {
+                row(current);
+            }
+        }
+        return sqlite3_changes(db_);
     }
 
   private:
     sqlite3* db_;
-    bool done_ = false;
 };
-
-constexpr std::string_view kUserColumns =
-    "id, email, password_hash, email_verified, auth_provider, created_at";
-
-UserRecord readUser(const Statement& s) {
-    return UserRecord{s.text(0), s.text(1), s.text(2), s.integer(3) != 0, s.text(4), s.integer(5)};
-}
 
 }  // namespace
 
@@ -164,146 +142,39 @@ SqliteAccountStore::SqliteAccountStore(const std::filesystem::path& file) {
         sqlite3_close(db_);
         throw StoreUnavailable("cannot open " + file.string() + ": " + text);
     }
-    sqlite3_busy_timeout(db_, 5000);
-    executeScript(db_,
-                  "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
-                  "PRAGMA foreign_keys=ON;");
-    migrate();
+    try {
+        sqlite3_busy_timeout(db_, 5000);
+        executeScript(db_,
+                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                      "PRAGMA foreign_keys=ON;");
+        migrate(SqlTypes{"INTEGER", "0", "INTEGER"});
+    } catch (...) {
+        sqlite3_close(db_);
+        throw;
+    }
 }
 
 SqliteAccountStore::~SqliteAccountStore() {
     sqlite3_close(db_);
 }
 
-void SqliteAccountStore::migrate() {
+void SqliteAccountStore::transact(Access access, const std::function<void(SqlTransaction&)>& work) {
     std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    execute(db_, "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
-    std::int64_t version = 0;
-    {
-        Statement s(db_, "SELECT version FROM schema_version", {});
-        if (s.step()) {
-            version = s.integer(0);
-        } else {
-            execute(db_, "INSERT INTO schema_version (version) VALUES (0)");
-        }
+    SqliteTransaction transaction(db_);
+    // A single read is atomic on its own; writes take the write lock up front, so a second
+    // process on the same file waits (busy timeout) instead of failing half-way.
+    if (access == Access::read) {
+        work(transaction);
+        return;
     }
-    if (version > static_cast<std::int64_t>(kMigrations.size())) {
-        throw StoreUnavailable("the database has schema version " + std::to_string(version) +
-                               ", newer than this server knows (" +
-                               std::to_string(kMigrations.size()) + ")");
+    executeScript(db_, "BEGIN IMMEDIATE");
+    try {
+        work(transaction);
+        executeScript(db_, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
     }
-    for (auto v = static_cast<std::size_t>(version); v < kMigrations.size(); ++v) {
-        executeScript(db_, std::string(kMigrations[v]));
-    }
-    execute(db_, "UPDATE schema_version SET version = ?",
-            {static_cast<std::int64_t>(kMigrations.size())});
-    transaction.commit();
-}
-
-int SqliteAccountStore::schemaVersion() {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT version FROM schema_version", {});
-    return s.step() ? static_cast<int>(s.integer(0)) : 0;
-}
-
-bool SqliteAccountStore::createUser(const UserRecord& user) {
-    std::lock_guard lock(mutex_);
-    // The unique index decides between concurrent registrations; the loser inserts nothing.
-    Statement s(
-        db_,
-        "INSERT INTO users (id, email, password_hash, email_verified, auth_provider, "
-        "created_at) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(email) DO NOTHING",
-        {user.id, user.email, user.passwordHash,
-         static_cast<std::int64_t>(user.emailVerified ? 1 : 0), user.authProvider, user.createdAt});
-    (void)s.step();
-    return sqlite3_changes(db_) == 1;
-}
-
-std::optional<UserRecord> SqliteAccountStore::findUserByEmail(const std::string& email) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_,
-                std::string("SELECT ") + std::string(kUserColumns) + " FROM users WHERE email = ?",
-                {email});
-    if (!s.step()) {
-        return std::nullopt;
-    }
-    return readUser(s);
-}
-
-void SqliteAccountStore::updatePasswordHash(const std::string& userId, const std::string& hash) {
-    std::lock_guard lock(mutex_);
-    execute(db_, "UPDATE users SET password_hash = ? WHERE id = ?", {hash, userId});
-}
-
-void SqliteAccountStore::createSession(const std::string& tokenHash, const std::string& userId,
-                                       std::int64_t now, std::int64_t expiresAt) {
-    std::lock_guard lock(mutex_);
-    execute(db_,
-            "INSERT INTO sessions (token_hash, user_id, created_at, expires_at) "
-            "VALUES (?, ?, ?, ?)",
-            {tokenHash, userId, now, expiresAt});
-}
-
-std::optional<UserRecord> SqliteAccountStore::findSessionUser(const std::string& tokenHash,
-                                                              std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_,
-                "SELECT u.id, u.email, u.password_hash, u.email_verified, u.auth_provider, "
-                "u.created_at FROM sessions s JOIN users u ON u.id = s.user_id "
-                "WHERE s.token_hash = ? AND s.expires_at > ?",
-                {tokenHash, now});
-    if (!s.step()) {
-        return std::nullopt;
-    }
-    return readUser(s);
-}
-
-void SqliteAccountStore::createResetLink(const std::string& tokenHash, const std::string& userId,
-                                         std::int64_t now, std::int64_t expiresAt) {
-    std::lock_guard lock(mutex_);
-    execute(db_,
-            "INSERT INTO password_resets (token_hash, user_id, created_at, expires_at) "
-            "VALUES (?, ?, ?, ?)",
-            {tokenHash, userId, now, expiresAt});
-}
-
-bool SqliteAccountStore::isResetLinkValid(const std::string& tokenHash, std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT 1 FROM password_resets WHERE token_hash = ? AND expires_at > ?",
-                {tokenHash, now});
-    return s.step();
-}
-
-bool SqliteAccountStore::resetPassword(const std::string& tokenHash, const std::string& newHash,
-                                       std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    std::string userId;
-    {
-        Statement s(db_,
-                    "DELETE FROM password_resets WHERE token_hash = ? AND expires_at > ? "
-                    "RETURNING user_id",
-                    {tokenHash, now});
-        if (!s.step()) {
-            return false;
-        }
-        userId = s.text(0);
-        while (s.step()) {
-        }
-    }
-    execute(db_, "UPDATE users SET password_hash = ?, email_verified = 1 WHERE id = ?",
-            {newHash, userId});
-    execute(db_, "DELETE FROM sessions WHERE user_id = ?", {userId});
-    execute(db_, "DELETE FROM password_resets WHERE user_id = ?", {userId});
-    transaction.commit();
-    return true;
-}
-
-void SqliteAccountStore::deleteExpired(std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    execute(db_, "DELETE FROM sessions WHERE expires_at <= ?", {now});
-    execute(db_, "DELETE FROM password_resets WHERE expires_at <= ?", {now});
 }
 
 }  // namespace brimo::server

@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -71,6 +75,10 @@ class ServerProcess {
         }
         return {};
     }
+
+    // Stops and continues the process: while stopped it accepts nothing.
+    void pause() const { kill(pid_, SIGSTOP); }
+    void resume() const { kill(pid_, SIGCONT); }
 
     // Sends SIGTERM and returns the exit status (-1 when it had to be killed).
     int terminate() {
@@ -169,6 +177,86 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     ASSERT_TRUE(me);
     EXPECT_EQ(me->status, 200);
     EXPECT_EQ(again.terminate(), 0);
+}
+
+// A loopback connection, begun without waiting for it; closed when dropped.
+class PendingConnection {
+  public:
+    explicit PendingConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        (void)::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    ~PendingConnection() { ::close(fd_); }
+    PendingConnection(const PendingConnection&) = delete;
+    PendingConnection& operator=(const PendingConnection&) = delete;
+    [[nodiscard]] int fd() const { return fd_; }
+
+    // Sends a request for the health answer and returns the answer's status line.
+    std::string healthStatusLine() const {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+        timeval timeout{20, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        const std::string request =
+            "GET /api/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
+            return {};
+        }
+        std::string answer;
+        std::array<char, 512> buffer{};
+        while (answer.find("\r\n") == std::string::npos) {
+            const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+            if (n <= 0) {
+                break;
+            }
+            answer.append(buffer.data(), static_cast<std::size_t>(n));
+        }
+        return answer.substr(0, answer.find("\r\n"));
+    }
+
+  private:
+    int fd_;
+};
+
+TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenServed) {
+    // Every client reconnecting at once after a restart: handshakes that do not fit the listen
+    // backlog are dropped and retried only a second or more later.
+    brimo::testing::TemporaryDirectory dir;
+    ServerProcess server(
+        dir.path(), {"--listen", "127.0.0.1:0", "--database", "a.sqlite", "--maildir", "mail"});
+    const std::string origin = server.waitUntilListening();
+    ASSERT_FALSE(origin.empty()) << server.stderrText();
+    const int port = std::stoi(origin.substr(origin.rfind(':') + 1));
+
+    constexpr int kBurst = 64;
+    server.pause();
+    std::vector<std::unique_ptr<PendingConnection>> burst;
+    for (int i = 0; i < kBurst; ++i) {
+        burst.push_back(std::make_unique<PendingConnection>(port));
+    }
+    // The kernel completes the handshakes that fit the backlog, accepting or not; the rest
+    // never complete while the server is stopped.
+    int established = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (established < kBurst && std::chrono::steady_clock::now() < deadline) {
+        std::vector<pollfd> fds;
+        for (const auto& c : burst) {
+            fds.push_back(pollfd{c->fd(), POLLOUT, 0});
+        }
+        ::poll(fds.data(), fds.size(), 100);
+        established = static_cast<int>(std::count_if(
+            fds.begin(), fds.end(), [](const pollfd& p) { return (p.revents & POLLOUT) != 0; }));
+    }
+    server.resume();
+    EXPECT_EQ(established, kBurst);
+    for (const auto& c : burst) {
+        EXPECT_EQ(c->healthStatusLine(), "HTTP/1.1 200 OK");
+    }
+    EXPECT_EQ(server.terminate(), 0) << server.stderrText();
 }
 
 TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {

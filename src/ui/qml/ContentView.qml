@@ -27,9 +27,9 @@ Item {
     property AuthService authService: null
     property VersionCheck versionCheck: null
     property AccountLinks accountLinks: null
+    readonly property bool isSignedIn: authService !== null && authService.isAuthenticated
     // A signed-out user cannot switch the shift on, but a shift still on can be switched off.
-    property bool isSignInSatisfied: authService === null || audioManager.isActive
-                                     || authService.isAuthenticated
+    property bool isSignInSatisfied: authService === null || audioManager.isActive || isSignedIn
     readonly property var accountLayerView: accountLayerLoader.item
 
     readonly property string screenState: !audioManager.isDriverInstalled ? "driverCard"
@@ -308,11 +308,10 @@ Item {
                         // The account's settings button goes here while signed in.
                         id: controlsRowLeading
                         spacing: 12
-                        visible: settingsButton.visible
+                        visible: root.isSignedIn
                         SettingsButton {
                             id: settingsButton
                             objectName: "settingsButton"
-                            visible: root.authService !== null && root.authService.isAuthenticated
                             onClicked: root.accountLayerView.openSettings()
                         }
                     }
@@ -404,6 +403,7 @@ Item {
                 versionCheck: root.versionCheck
                 links: root.accountLinks
                 audioManager: root.audioManager
+                mainScreen: root
                 onWindowMoveRequested: if (root.Window.window) root.Window.window.startSystemMove()
             }
         }

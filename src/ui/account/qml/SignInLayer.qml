@@ -9,6 +9,8 @@ Popup {
     id: signInLayer
 
     required property AuthService authService
+    // The main screen, which the overlay's backdrop blurs.
+    property Item backdropSource: null
 
     readonly property var overlay: loader.item
 
@@ -51,6 +53,7 @@ Popup {
         focus: true
         sourceComponent: AuthOverlayView {
             authService: signInLayer.authService
+            backdropSource: signInLayer.backdropSource
             focus: true
             // Fading out after a sign-in, it takes nothing more.
             enabled: !signInLayer.authService.isAuthenticated
