@@ -116,24 +116,26 @@ def main():
         results = [measure(app.pid, "shown, passthrough, silent")]
 
         run("xdotool", "mousemove", "--window", window, *POWER_BUTTON, "click", "1")
-        if not wait_for(log, "[PITCH_FADE] Fade complete at 432.0"):
-            raise SystemExit("the shift did not switch on")
+        # Switching on needs a signed-in user; signed out, the states are measured in
+        # passthrough and say so.
+        mode = "active" if wait_for(log, "[PITCH_FADE] Fade complete at 432.0", 10.0) \
+            else "passthrough (signed out)"
         player = subprocess.Popen(
             ["sh", "-c", f"while :; do paplay -d brimola_vetrix {tone}; done"],
             start_new_session=True)
         time.sleep(2)
-        results.append(measure(app.pid, "shown, active, with sound"))
+        results.append(measure(app.pid, f"shown, {mode}, with sound"))
 
         # What a window manager does to a minimised window: unmap it.
         run("xdotool", "windowunmap", window)
         time.sleep(2)
-        results.append(measure(app.pid, "minimised (unmapped), active, with sound"))
+        results.append(measure(app.pid, f"minimised (unmapped), {mode}, with sound"))
         run("xdotool", "windowmap", window)
 
         # Hidden behind another window that covers it entirely.
         cover = subprocess.Popen(["xclock", "-geometry", "1000x1000+0+0", "-update", "3600"])
         time.sleep(2)
-        results.append(measure(app.pid, "hidden (covered), active, with sound"))
+        results.append(measure(app.pid, f"hidden (covered), {mode}, with sound"))
         cover.terminate()
         cover.wait()
 

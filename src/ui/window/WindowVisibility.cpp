@@ -92,8 +92,8 @@ bool WindowVisibility::eventFilter(QObject* watched, QEvent* event) {
          event->type() == QEvent::Hide || event->type() == QEvent::PlatformSurface)) {
         // The native window may only exist from now on.
         watchX11Visibility();
-        // Expose is delivered before isExposed() changes for a hide; look after it settles.
-        QMetaObject::invokeMethod(this, &WindowVisibility::update, Qt::QueuedConnection);
+        // The window's own state is already the new one when these arrive.
+        update();
     }
     return false;
 }

@@ -51,11 +51,12 @@ class WindowEndToEndTest : public PrivateAudioServerTest {
         if (IsSkipped()) {
             return;
         }
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under tests/ui/with-xvfb";
+        // The environment is read before any other thread runs.
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr)  // NOLINT(concurrency-mt-unsafe)
+            << "run under tests/ui/with-xvfb";
         pactl({"set-default-sink", "speakers"});
-        shots_ = std::getenv("BRIMO_UI_SCREENSHOTS") != nullptr
-                     ? std::getenv("BRIMO_UI_SCREENSHOTS")
-                     : std::filesystem::current_path().string();
+        const char* shots = std::getenv("BRIMO_UI_SCREENSHOTS");  // NOLINT(concurrency-mt-unsafe)
+        shots_ = shots != nullptr ? shots : std::filesystem::current_path().string();
         std::filesystem::create_directories(shots_);
         kind_ =
             run({"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
