@@ -55,6 +55,11 @@ class WindowEndToEndTest : public PrivateAudioServerTest {
         ASSERT_NE(std::getenv("DISPLAY"), nullptr)  // NOLINT(concurrency-mt-unsafe)
             << "run under tests/ui/with-xvfb";
         pactl({"set-default-sink", "speakers"});
+        // What a quit remembers for the next start belongs to this test alone, not to the next
+        // test on the same audio server.
+        std::filesystem::create_directories(work_.path() / "state");
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): no other thread runs yet
+        ::setenv("XDG_STATE_HOME", (work_.path() / "state").c_str(), 1);
         const char* shots = std::getenv("BRIMO_UI_SCREENSHOTS");  // NOLINT(concurrency-mt-unsafe)
         shots_ = shots != nullptr ? shots : std::filesystem::current_path().string();
         std::filesystem::create_directories(shots_);
