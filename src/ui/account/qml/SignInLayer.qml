@@ -28,17 +28,9 @@ Popup {
     background: null
     Overlay.modal: Item {}
 
-    function follow() {
-        if (authService.isAuthenticated)
-            close()
-        else
-            open()
-    }
-    Connections {
-        target: signInLayer.authService
-        function onIsAuthenticatedChanged() { signInLayer.follow() }
-    }
-    Component.onCompleted: Qt.callLater(follow)
+    // Bound, not opened and closed by hand: a session restored while the overlay is still
+    // fading in closes it all the same.
+    visible: !authService.isAuthenticated
 
     enter: Transition {
         NumberAnimation { property: "opacity"; from: 0.0; to: 1.0; duration: 250 }

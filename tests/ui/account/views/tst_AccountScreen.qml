@@ -101,6 +101,18 @@ Item {
             compare(view.isPowerButtonUsable, false)
         }
 
+        function test_a_session_restored_at_start_removes_the_overlay() {
+            const first = makeScreen()
+            signIn(first)
+            first.destroy()
+            // The next start: the overlay comes up at once and goes when the session is back.
+            const view = makeScreen({ "keepSession": true })
+            tryCompare(auth, "isAuthenticated", true, 20000)
+            tryCompare(accountOf(view).signInLayer, "visible", false, 3000)
+            verify(findNamed(view, "settingsButton").visible)
+            verify(view.isPowerButtonUsable)
+        }
+
         function test_signing_in_removes_the_overlay_and_shows_the_settings_button() {
             const view = makeScreen()
             signIn(view)
