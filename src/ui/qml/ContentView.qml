@@ -17,15 +17,19 @@ Item {
     property real refreshRotation: 0.0
     property real refreshScale: 1.0
 
+    // False while nobody can see the window (minimised, unmapped, covered): the videos pause
+    // and the animations stop.
+    property bool isOnScreen: true
+
     // Account integration: the account service, the update checker and the desktop links.
     // Without an account service the screen has no account side and the power button follows
     // the driver and output conditions only.
     property AuthService authService: null
     property VersionCheck versionCheck: null
     property AccountLinks accountLinks: null
+    readonly property bool isSignedIn: authService !== null && authService.isAuthenticated
     // A signed-out user cannot switch the shift on, but a shift still on can be switched off.
-    property bool isSignInSatisfied: authService === null || audioManager.isActive
-                                     || authService.isAuthenticated
+    property bool isSignInSatisfied: authService === null || audioManager.isActive || isSignedIn
     readonly property var accountLayerView: accountLayerLoader.item
 
     readonly property string screenState: !audioManager.isDriverInstalled ? "driverCard"
@@ -42,6 +46,7 @@ Item {
     readonly property alias volumeRow: volumeRow
     readonly property alias installationAlert: installationAlert
     readonly property alias settingsAlert: settingsAlert
+    readonly property alias useBrimolaButton: useBrimolaButton
     readonly property alias background: background
     readonly property alias centre: centre
     // The slot in front of the device menu (the account's settings button) and the layer
@@ -105,6 +110,7 @@ Item {
         id: background
         anchors.fill: parent
         isActive: root.audioManager.isActive
+        isOnScreen: root.isOnScreen
     }
     MouseArea {
         anchors.fill: parent
@@ -206,6 +212,7 @@ Item {
                     onClicked: root.openSoundSettings()
                 }
                 CapsuleButton {
+                    id: useBrimolaButton
                     accent: Theme.systemCyan
                     fillOpacity: 0.35
                     symbolName: "checkmark"
@@ -234,6 +241,8 @@ Item {
                         sourceComponent: Item {
                             CircularEqualizerView {
                                 objectName: "levelRing"
+                                // Nothing to draw for no one.
+                                visible: root.isOnScreen
                                 anchors.centerIn: parent
                                 width: implicitWidth
                                 height: implicitHeight
@@ -248,6 +257,7 @@ Item {
                                 width: 160
                                 height: 160
                                 isActive: root.audioManager.isActive
+                                isOnScreen: root.isOnScreen
                                 enabled: root.isPowerButtonUsable
                                 opacity: enabled ? 1.0 : 0.5
                                 action: function () {
@@ -298,11 +308,10 @@ Item {
                         // The account's settings button goes here while signed in.
                         id: controlsRowLeading
                         spacing: 12
-                        visible: settingsButton.visible
+                        visible: root.isSignedIn
                         SettingsButton {
                             id: settingsButton
                             objectName: "settingsButton"
-                            visible: root.authService !== null && root.authService.isAuthenticated
                             onClicked: root.accountLayerView.openSettings()
                         }
                     }
@@ -394,6 +403,7 @@ Item {
                 versionCheck: root.versionCheck
                 links: root.accountLinks
                 audioManager: root.audioManager
+                mainScreen: root
                 onWindowMoveRequested: if (root.Window.window) root.Window.window.startSystemMove()
             }
         }

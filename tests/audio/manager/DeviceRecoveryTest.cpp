@@ -31,14 +31,19 @@ class DeviceRecoveryTest : public AudioManagerTest {
     }
 
     // Lets every consequence of a change run: listener threads, the engine's queue and the
-    // main queue hand work to each other, so a few rounds are needed.
+    // main queue hand work to each other, and how many hand-overs a change takes depends on
+    // how the threads interleave. Settled means a round in which the main queue had nothing
+    // to do, with the engine idle and no notification on its way before it.
     void settle() {
-        for (int round = 0; round < 4; ++round) {
+        for (int round = 0; round < 100; ++round) {
+            manager_->audioEngine().waitUntilIdle();
             sim_->waitForNotifications();
             manager_->audioEngine().waitUntilIdle();
-            main_.runUntilIdle();
+            if (main_.runUntilIdle() == 0) {
+                return;
+            }
         }
-        manager_->audioEngine().waitUntilIdle();
+        FAIL() << "the manager never settled";
     }
 
     // After a second of sound: the device plays the tone, passed through at 440 Hz.

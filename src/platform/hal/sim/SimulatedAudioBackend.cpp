@@ -137,11 +137,22 @@ struct SimulatedAudioBackend::State {
     std::vector<DeviceConfig> parkedDevices;
     std::string parkedDefaultOutputUID;
     std::string parkedDefaultInputUID;
+    // Devices already gone from the list whose I/O is still being ended: a unit that stops in
+    // that moment must still be taken off the device, or the ending would call a unit its
+    // owner has already destroyed.
+    std::vector<std::pair<AudioDeviceID, std::shared_ptr<SimDevice>>> departing;
 
     DeviceEntry* find(AudioDeviceID id) {
         const auto it = std::find_if(devices.begin(), devices.end(),
                                      [id](const DeviceEntry& d) { return d.id == id; });
         return it == devices.end() ? nullptr : &*it;
+    }
+
+    void finishDeparture(const std::vector<std::shared_ptr<SimDevice>>& ended) {
+        const std::lock_guard guard(mutex);
+        std::erase_if(departing, [&ended](const auto& d) {
+            return std::find(ended.begin(), ended.end(), d.second) != ended.end();
+        });
     }
 
     DeviceEntry& existing(AudioDeviceID id) {
@@ -370,6 +381,7 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
     {
         const std::lock_guard guard(s.mutex);
         io = s.existing(device).io;
+        s.departing.emplace_back(device, io);
         std::erase_if(s.devices, [device](const DeviceEntry& d) { return d.id == device; });
         s.generation.fetch_add(1);
         if (s.defaultOutput == device) {
@@ -383,6 +395,7 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
     }
     io->endIO(kAudioHardwareBadDeviceError);
     io->shutDown();
+    s.finishDeparture({io});
     s.listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceIsAlive));
     s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
     if (outputMoved) {
@@ -567,6 +580,9 @@ void SimulatedAudioBackend::stopServer() {
         s.serverRunning = false;
         gone = std::move(s.devices);
         s.devices.clear();
+        for (const auto& d : gone) {
+            s.departing.emplace_back(d.id, d.io);
+        }
         s.generation.fetch_add(1);
         s.parkedDevices.clear();
         s.parkedDefaultOutputUID.clear();
@@ -589,6 +605,11 @@ void SimulatedAudioBackend::stopServer() {
         d.io->endIO(kAudioHardwareNotRunningError);
         d.io->shutDown();
     }
+    std::vector<std::shared_ptr<SimDevice>> ended;
+    for (const auto& d : gone) {
+        ended.push_back(d.io);
+    }
+    s.finishDeparture(ended);
     for (const auto& d : gone) {
         s.listeners.changed(d.id, globalAddress(kAudioDevicePropertyDeviceIsAlive));
     }
@@ -927,11 +948,17 @@ void SimulatedAudioBackend::stopDeviceIO(AudioDeviceID device, DeviceIOClient& c
     std::shared_ptr<SimDevice> io;
     {
         const std::lock_guard guard(state_->mutex);
-        const DeviceEntry* entry = state_->find(device);
-        if (entry == nullptr) {
-            return;  // a removed device calls nobody
+        if (const DeviceEntry* entry = state_->find(device); entry != nullptr) {
+            io = entry->io;
+        } else {
+            const auto& departing = state_->departing;
+            const auto it = std::find_if(departing.begin(), departing.end(),
+                                         [device](const auto& d) { return d.first == device; });
+            if (it == departing.end()) {
+                return;  // a device that is gone for good calls nobody
+            }
+            io = it->second;
         }
-        io = entry->io;
     }
     io->removeClient(client);
 }

@@ -11,6 +11,8 @@ Item {
     required property VersionCheck versionCheck
     required property AccountLinks links
     required property AudioManager audioManager
+    // The main screen below, which the sign-in overlay blurs.
+    property Item mainScreen: null
 
     property bool showSettingsConfirmation: false
     // The update button's check, told apart from the others (the first check at start-up).
@@ -79,6 +81,7 @@ Item {
         objectName: "signInLayer"
         z: 2
         authService: accountLayer.authService
+        backdropSource: accountLayer.mainScreen
         onBackdropPressed: accountLayer.windowMoveRequested()
     }
 

@@ -11,6 +11,8 @@ Item {
     // The account service (isLoading, error, checkEmail, login, registerAccount,
     // forgotPassword, signInWithGoogle and their completion signals).
     required property AuthService authService
+    // What the backdrop's material blurs (the main screen); none leaves it a plain veil.
+    property Item backdropSource: null
 
     // View state.
     property string currentStep: "email"
@@ -158,6 +160,12 @@ Item {
         anchors.fill: parent
 
         // 1. Backdrop: black 0.75 over the thin material; a press there moves the window.
+        BackdropBlur {
+            anchors.fill: parent
+            source: overlay.backdropSource
+            radius: 0
+            downscale: 4
+        }
         Material {
             anchors.fill: parent
         }

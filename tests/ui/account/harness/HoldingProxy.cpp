@@ -56,7 +56,7 @@ void HoldingProxy::accept() {
     }
 }
 
-void HoldingProxy::relay(Link& link) {
+void HoldingProxy::relay(Link& link) const {
     if (holding_ || link.pending.isEmpty() ||
         link.upstream->state() != QAbstractSocket::ConnectedState) {
         return;

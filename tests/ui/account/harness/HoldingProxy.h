@@ -38,7 +38,7 @@ class HoldingProxy : public QObject {
     };
 
     void accept();
-    void relay(Link& link);
+    void relay(Link& link) const;
     void forget(QTcpSocket* client);
 
     QTcpServer server_;
