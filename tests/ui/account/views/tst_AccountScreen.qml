@@ -73,7 +73,12 @@ Item {
         }
 
         function openSettings(view) {
-            mouseClick(findNamed(view, "settingsButton"))
+            const button = findNamed(view, "settingsButton")
+            tryVerify(function () { return button.visible }, 3000)
+            // The controls row places the button at the next frame after it appears; a click
+            // before that would land on the device menu.
+            waitForRendering(view)
+            mouseClick(button)
             tryCompare(accountOf(view).settingsPanel, "opened", true, 3000)
         }
 
