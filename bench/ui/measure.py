@@ -84,6 +84,19 @@ def wait_for(path, needle, timeout=30.0):
     return False
 
 
+def find_window(pid, timeout=60.0):
+    """The application's own window; xdotool exits on windows that vanish while it looks, so
+    it is asked again until the window is there."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid),
+                                "--name", "^Brimola Vetrix$"], capture_output=True, text=True)
+        if found.returncode == 0 and found.stdout.strip():
+            return found.stdout.split()[0]
+        time.sleep(0.1)
+    raise SystemExit("the window did not appear")
+
+
 def main():
     work = tempfile.mkdtemp(prefix="brimo-ui-bench.")
     log = os.path.join(work, "app.log")
@@ -95,8 +108,7 @@ def main():
         app = subprocess.Popen([APP], stdout=out, stderr=subprocess.STDOUT)
     player = None
     try:
-        window = run("timeout", "30", "xdotool", "search", "--sync", "--name",
-                     "^Brimola Vetrix$").splitlines()[0]
+        window = find_window(app.pid)
         run("pactl", "set-default-sink", "brimola_vetrix")
         if not wait_for(log, "Engine started in passthrough mode"):
             raise SystemExit("the engine did not start")

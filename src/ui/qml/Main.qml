@@ -30,9 +30,15 @@ Window {
         onActivated: Qt.quit()
     }
 
+    WindowVisibility {
+        id: visibility
+        window: window
+    }
+
     ContentView {
         id: contentView
         anchors.fill: parent
+        isOnScreen: visibility.isOnScreen
         audioManager: window.audioManager
         desktop: window.desktop
         authService: window.authService
