@@ -132,18 +132,22 @@ float PartialAnalyzer::mirrorAt(int bin, double nu) const {
 void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
                              std::complex<double>* out) const {
     nearby(first, n, bin, from, to);
-    for (int ch = 0; ch < channels_; ++ch) {
-        out[ch] = {};
-    }
-    // The window lookups are shared by every channel.
+    // z·direct + conj(z)·mirror, in real arithmetic (complex arithmetic does not vectorise);
+    // the window lookups are shared by every channel.
+    double re[kMaxChannels] = {};
+    double im[kMaxChannels] = {};
     for (int l = first + from; l < first + to; ++l) {
         const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
         const auto direct = static_cast<double>(window_.at(bin - nu));
         const auto mirror = static_cast<double>(mirrorAt(bin, nu));
+        const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
         for (int ch = 0; ch < channels_; ++ch) {
-            const std::complex<double> z(amplitude(l, ch));
-            out[ch] += z * direct + std::conj(z) * mirror;
+            re[ch] += static_cast<double>(z[ch].real()) * (direct + mirror);
+            im[ch] += static_cast<double>(z[ch].imag()) * (direct - mirror);
         }
+    }
+    for (int ch = 0; ch < channels_; ++ch) {
+        out[ch] = {re[ch], im[ch]};
     }
 }
 

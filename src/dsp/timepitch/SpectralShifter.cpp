@@ -118,8 +118,9 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     fft_.prepare(frameSize);
     convolve_ = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? convolveAvx2
                                                                                 : convolvePlain;
-    regionRe_.assign(static_cast<std::size_t>(bins_ + 2 * kRegionPad), 0.0F);
-    regionIm_.assign(static_cast<std::size_t>(bins_ + 2 * kRegionPad), 0.0F);
+    const auto regionRoom = static_cast<std::size_t>(bins_) + 2 * std::size_t{kRegionPad};
+    regionRe_.assign(regionRoom, 0.0F);
+    regionIm_.assign(regionRoom, 0.0F);
 }
 
 bool SpectralShifter::correction(const std::complex<float>* const* spectra,

@@ -322,7 +322,8 @@ TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
                     (block - from) / stepBlocks >= static_cast<std::size_t>(steps)) {
                     return;
                 }
-                const auto step = static_cast<double>((block - from) / stepBlocks + 1);
+                const std::size_t index = (block - from) / stepBlocks + 1;
+                const auto step = static_cast<double>(index);
                 const double frequency = down ? 440.0 - 0.8 * step : 432.0 + 0.8 * step;
                 shifter.setPitchCents(static_cast<float>(1200.0 * std::log2(frequency / 440.0)));
             };

@@ -139,10 +139,8 @@ TEST_F(WindowEndToEndTest, TheScreenFollowsTheSystemOutputAndQuitRestoresIt) {
 }
 
 TEST_F(WindowEndToEndTest, AClickRetunesTheSpeakers) {
-    // Switching on needs a signed-in user, and the account service's address is fixed when the
-    // application is built, so this test could only sign in against a service on the machine's
-    // shared port.
-    GTEST_SKIP() << "needs a private account service the application can be pointed at";
+    // Switching on needs a signed-in user: the test command runs a private account service and
+    // starts the application with that account's session stored (with-account-service).
     launch();
     pactl({"set-default-sink", "brimola_vetrix"});
     ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
