@@ -39,6 +39,9 @@ Window {
         id: contentView
         anchors.fill: parent
         isOnScreen: visibility.isOnScreen
+        // Covered by other windows, nothing of the screen is drawn: animations that still run
+        // (the account layer's) then redraw an empty window.
+        visible: !visibility.isCovered
         audioManager: window.audioManager
         desktop: window.desktop
         authService: window.authService
