@@ -167,6 +167,7 @@ Cell runLoad(int port, const std::string& endpoint, unsigned clients, double sec
         threads.emplace_back([&, c] {
             httplib::Client client("127.0.0.1", port);
             client.set_keep_alive(true);
+            client.set_tcp_nodelay(true);  // as the application's client (libcurl) does
             client.set_read_timeout(60);
             const std::string login = json{{"email", "bench" + std::to_string(c) + "@example.com"},
                                            {"password", "bench password " + std::to_string(c)}}
@@ -254,8 +255,14 @@ int main(int argc, char** argv) try {
         std::string database = (dir / "accounts.sqlite").string();
         const std::string cluster = (dir / "pg").string();
         if (store == "postgresql") {
+            // Run as root, the cluster belongs to the postgres user, who must be able to
+            // reach its folder in here (traverse, not list).
+            std::filesystem::permissions(dir, std::filesystem::perms::owner_all |
+                                                  std::filesystem::perms::group_exec |
+                                                  std::filesystem::perms::others_exec);
             if (runCommand({BRIMO_POSTGRES_CLUSTER, "start", cluster}) != 0) {
                 std::cerr << "cannot start the PostgreSQL cluster\n";
+                std::filesystem::remove_all(dir);
                 return 1;
             }
             database = readFile(std::filesystem::path(cluster) / "url");

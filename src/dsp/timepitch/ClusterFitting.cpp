@@ -52,10 +52,16 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
     // with B and C the window transform at the partial plus or minus its mirror images. Only
     // partials near a bin reach it; farther ones are below the fit's tolerance there.
-    double gramB[kMaxCluster * kMaxCluster] = {};
-    double gramC[kMaxCluster * kMaxCluster] = {};
-    double rhsB[kMaxChannels * kMaxCluster] = {};
-    double rhsC[kMaxChannels * kMaxCluster] = {};
+    // Only the parts in use are cleared: most groups are single partials, and clearing the
+    // whole arrays cost more than their fits.
+    double gramB[kMaxCluster * kMaxCluster];
+    double gramC[kMaxCluster * kMaxCluster];
+    double rhsB[kMaxChannels * kMaxCluster];
+    double rhsC[kMaxChannels * kMaxCluster];
+    std::fill_n(gramB, n * n, 0.0);
+    std::fill_n(gramC, n * n, 0.0);
+    std::fill_n(rhsB, channels_ * n, 0.0);
+    std::fill_n(rhsC, channels_ * n, 0.0);
     float b[kMaxCluster];
     float c[kMaxCluster];
     int from = 0;
@@ -113,9 +119,11 @@ void PartialAnalyzer::nearby(int first, int n, int bin, int& from, int& to) cons
 }
 
 float PartialAnalyzer::mirrorAt(int bin, double nu) const {
-    // The images at −ν and N − ν matter only near DC and the Nyquist frequency.
+    // The images at −ν and N − ν matter only near DC and the Nyquist frequency; there, out to
+    // 24 bins, where the window's side lobes fall below the fit's own error (a low partial's
+    // image taken only to 8 bins left its level and phase wrong by −70 dB, frame after frame).
     const double image = frameSize_;
-    if (bin + nu >= kReach && bin + nu - image <= -kReach) {
+    if (bin + nu >= 3 * kReach && bin + nu - image <= -3 * kReach) {
         return 0.0F;
     }
     return window_.at(bin + nu) + window_.at(bin + nu - image);
@@ -124,18 +132,22 @@ float PartialAnalyzer::mirrorAt(int bin, double nu) const {
 void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
                              std::complex<double>* out) const {
     nearby(first, n, bin, from, to);
-    for (int ch = 0; ch < channels_; ++ch) {
-        out[ch] = {};
-    }
-    // The window lookups are shared by every channel.
+    // z·direct + conj(z)·mirror, in real arithmetic (complex arithmetic does not vectorise);
+    // the window lookups are shared by every channel.
+    double re[kMaxChannels] = {};
+    double im[kMaxChannels] = {};
     for (int l = first + from; l < first + to; ++l) {
         const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
         const auto direct = static_cast<double>(window_.at(bin - nu));
         const auto mirror = static_cast<double>(mirrorAt(bin, nu));
+        const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
         for (int ch = 0; ch < channels_; ++ch) {
-            const std::complex<double> z(amplitude(l, ch));
-            out[ch] += z * direct + std::conj(z) * mirror;
+            re[ch] += static_cast<double>(z[ch].real()) * (direct + mirror);
+            im[ch] += static_cast<double>(z[ch].imag()) * (direct - mirror);
         }
+    }
+    for (int ch = 0; ch < channels_; ++ch) {
+        out[ch] = {re[ch], im[ch]};
     }
 }
 
@@ -192,8 +204,10 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
         static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins)) +
             kLobe);
     const int m = runEnd - runFirst;
-    double normal[kMaxCluster * kMaxCluster] = {};
-    double gradient[kMaxCluster] = {};
+    double normal[kMaxCluster * kMaxCluster];
+    double gradient[kMaxCluster];
+    std::fill_n(normal, m * m, 0.0);
+    std::fill_n(gradient, m, 0.0);
     std::complex<double> derivative[kMaxCluster];
     double residualEnergy = 0.0;
     double ownEnergy = 0.0;

@@ -47,6 +47,8 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     matchPrevious();
     continueHidden();
     fitAmplitudes(spectra, jointFit);
+    // Fitted in their new order: only a later reordering needs every group refitted.
+    reordered_ = false;
     refineFromPhaseAdvance(hop, true);
     // Close partials change slowly: solving for them once per eighth of a frame is enough,
     // however small the hop.

@@ -73,9 +73,9 @@ class SpectralShifter {
     static constexpr int kBlockSlack = 8;
     std::vector<float> regionRe_;
     std::vector<float> regionIm_;
-    // Adds a region's bins, turned and moved through the taper's taps, to the moved bins; the
-    // processor's best version.
-    void (*convolve_)(const float*, const float*, float*, float*, int, int, int, const float*,
+    // Adds a region's bins, already turned, moved through the taper's taps to the moved bins;
+    // the processor's best version.
+    void (*convolve_)(const float*, const float*, float*, float*, int, int, int,
                       const float*) = nullptr;
     RealFft fft_;
 };

@@ -14,7 +14,8 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // are not followed, and move with the region of a louder one.
 constexpr int kMaxPartials = 768;
 // Tempos this close to 1 move the pitch by at most 0.04 cents (0.01 Hz at 440 Hz), which at
-// 0 cents needs no shifting back; larger clock trims are taken back as at any other pitch.
+// 0 cents needs no shifting back; larger clock trims are taken back as at any other pitch (the
+// engine holds its passthrough to 440 ± 0.01 Hz while its drift trim settles).
 constexpr double kTrimRange = 2.2e-5;
 // Winding the phase offsets back: the offset moves back by at most this share of its partial's
 // phase advance (a pitch 10 cents off) or a change of 0.8 Hz, whichever is more; once every
@@ -28,8 +29,10 @@ constexpr double kFadeSeconds = 0.02;
 // Frames land on the end of every render, so the output never waits for a frame beyond it;
 // only a render that ends closer than this to the last frame puts the next one past its end.
 constexpr int kMinHop = 64;
-// The finest grid of frames: at 64 ms frames a finer one changes no measure of the sound, and
-// costs in proportion (so overlaps above it act as it).
+// The finest grid of frames, which the engine's "max quality" request (overlap 32) gets: one
+// frame per 512-frame render. A grid of 32 would cost five times as much for figures at most
+// 3 dB better, all far below hearing (a tone's distortion −111 against −107 dB, chords within
+// 0.4 dB). Below it, the overlap sets a coarser grid, for less work.
 constexpr float kFinestOverlap = 6.0F;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under

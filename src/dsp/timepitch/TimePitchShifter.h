@@ -37,7 +37,7 @@ namespace brimo::timepitch {
 //
 // The tempo (rate) reads the source through a band-limited resampler at that many source frames
 // per output frame, exactly on average, and the shift takes the resampler's change of pitch
-// back, frame by frame, so small tempo trims leave the pitch alone. Rates are taken from 1/32
+// back, frame by frame, so tempo trims leave a shifted pitch alone. Rates are taken from 1/32
 // up to TempoResampler::kMaxRate (8); higher ones act as 8. Above 1.03 the band narrows to
 // half the sample rate over 0.97 × rate (see TempoResampler).
 //

@@ -86,6 +86,8 @@ void AudioManagerAdapter::selectOutputDevice(quint32 deviceId) {
     const auto found = std::find_if(devices.begin(), devices.end(),
                                     [deviceId](const auto& d) { return d.id == deviceId; });
     if (found != devices.end()) {
+        // A copy: the selection republishes the list the iterator points into.
+        // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
         const audio::AudioDevice device = *found;
         manager_->selectOutputDevice(device);
     }

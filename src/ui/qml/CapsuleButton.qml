@@ -10,6 +10,7 @@ AbstractButton {
     property real fillOpacity: 0.8
     property string symbolName
     property bool busy: false
+    readonly property alias spinner: spinner
 
     focusPolicy: Qt.StrongFocus
     Accessible.role: Accessible.Button
@@ -29,14 +30,13 @@ AbstractButton {
     }
     contentItem: Row {
         spacing: 6
-        BusyIndicator {
+        ActivitySpinner {
+            id: spinner
             visible: control.busy
             running: control.busy
-            width: 20
-            height: 20
+            color: "white"
             scale: 0.6
             anchors.verticalCenter: parent.verticalCenter
-            palette.dark: "white"
         }
         Symbol {
             visible: !control.busy && control.symbolName !== ""

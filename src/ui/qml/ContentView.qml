@@ -17,6 +17,10 @@ Item {
     property real refreshRotation: 0.0
     property real refreshScale: 1.0
 
+    // False while nobody can see the window (minimised, unmapped, covered): the videos pause
+    // and the animations stop.
+    property bool isOnScreen: true
+
     // Account integration: the account service, the update checker and the desktop links.
     // Without an account service the screen has no account side and the power button follows
     // the driver and output conditions only.
@@ -42,6 +46,7 @@ Item {
     readonly property alias volumeRow: volumeRow
     readonly property alias installationAlert: installationAlert
     readonly property alias settingsAlert: settingsAlert
+    readonly property alias useBrimolaButton: useBrimolaButton
     readonly property alias background: background
     readonly property alias centre: centre
     // The slot in front of the device menu (the account's settings button) and the layer
@@ -105,6 +110,7 @@ Item {
         id: background
         anchors.fill: parent
         isActive: root.audioManager.isActive
+        isOnScreen: root.isOnScreen
     }
     MouseArea {
         anchors.fill: parent
@@ -206,6 +212,7 @@ Item {
                     onClicked: root.openSoundSettings()
                 }
                 CapsuleButton {
+                    id: useBrimolaButton
                     accent: Theme.systemCyan
                     fillOpacity: 0.35
                     symbolName: "checkmark"
@@ -234,6 +241,8 @@ Item {
                         sourceComponent: Item {
                             CircularEqualizerView {
                                 objectName: "levelRing"
+                                // Nothing to draw for no one.
+                                visible: root.isOnScreen
                                 anchors.centerIn: parent
                                 width: implicitWidth
                                 height: implicitHeight
@@ -248,6 +257,7 @@ Item {
                                 width: 160
                                 height: 160
                                 isActive: root.audioManager.isActive
+                                isOnScreen: root.isOnScreen
                                 enabled: root.isPowerButtonUsable
                                 opacity: enabled ? 1.0 : 0.5
                                 action: function () {

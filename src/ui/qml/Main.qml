@@ -30,9 +30,18 @@ Window {
         onActivated: Qt.quit()
     }
 
+    WindowVisibility {
+        id: visibility
+        window: window
+    }
+
     ContentView {
         id: contentView
         anchors.fill: parent
+        isOnScreen: visibility.isOnScreen
+        // Covered by other windows, nothing of the screen is drawn: animations that still run
+        // (the account layer's) then redraw an empty window.
+        visible: !visibility.isCovered
         audioManager: window.audioManager
         desktop: window.desktop
         authService: window.authService

@@ -9,6 +9,7 @@ Item {
     id: button
 
     property bool isActive: false
+    property bool isOnScreen: true
     property var action: function () {}
 
     // View state.
@@ -18,7 +19,11 @@ Item {
     property bool glowAnimation: false
     property MediaPlayer eyePlayer: null
     property bool isVideoReady: false
+    // The video replaces the still eye only once it has a picture to show, so the eye never
+    // goes blank while the player starts.
     readonly property bool showsEyeVideo: isActive && isVideoReady && eyePlayer !== null
+                                          && eyeVideo.hasFrame
+    readonly property bool showsStillEye: !showsEyeVideo && stillEye.status === Image.Ready
 
     // The glow's blur radius: 12 at rest, swinging to 15 and back every 1.5 s while breathing.
     property real glowBlur: 12
@@ -28,6 +33,7 @@ Item {
     readonly property alias face: face
     readonly property alias eyeTint: eyeTint
     readonly property alias glow: glow
+    readonly property alias stillEye: stillEye
 
     readonly property alias control: control
 
@@ -44,13 +50,24 @@ Item {
             startBreathing();
             if (eyePlayer) {
                 eyePlayer.position = 0;
-                eyePlayer.play();
+                if (isOnScreen)
+                    eyePlayer.play();
             }
         } else {
             glowAnimation = false;
             if (eyePlayer)
                 eyePlayer.pause();
         }
+    }
+
+    // Unseen, the eye video waits where it is and goes on from there when seen again.
+    onIsOnScreenChanged: {
+        if (!eyePlayer)
+            return;
+        if (!isOnScreen)
+            eyePlayer.pause();
+        else if (isActive)
+            eyePlayer.play();
     }
 
     function startBreathing() {
@@ -69,7 +86,7 @@ Item {
                 "source": source
             });
         isVideoReady = true;
-        if (isActive)
+        if (isActive && isOnScreen)
             eyePlayer.play();
     }
 
@@ -86,14 +103,14 @@ Item {
     Timer {
         interval: 67
         repeat: true
-        running: button.glowAnimation
+        running: button.glowAnimation && button.isOnScreen
         onTriggered: {
             const period = 1500;
             const elapsed = (Date.now() - button.breathStart) % (2 * period);
             const x = elapsed < period ? elapsed / period : 2 - elapsed / period;
             button.glowBlur = 12 + 3 * Theme.bezier(Theme.easeInOut, x);
         }
-        onRunningChanged: if (!running)
+        onRunningChanged: if (!button.glowAnimation)
             button.glowBlur = 12
     }
 
@@ -188,16 +205,18 @@ Item {
                     visible: false
 
                     EyeVideoPlayer {
-                        visible: button.showsEyeVideo
+                        id: eyeVideo
+                        // Always drawn, under the still eye: a video output hidden when its first
+                        // pictures arrive stays blank after it is shown.
                         anchors.centerIn: parent
                         width: 160
                         height: 160
                         scale: 1.18
-                        player: button.showsEyeVideo ? button.eyePlayer : null
+                        player: button.eyePlayer
                     }
                     Image {
                         id: stillEye
-                        visible: !button.showsEyeVideo && status === Image.Ready
+                        visible: button.showsStillEye
                         anchors.fill: parent
                         source: Resources.url("Eye", "png")
                         sourceSize.width: 296

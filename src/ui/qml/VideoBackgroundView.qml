@@ -7,16 +7,45 @@ Item {
     id: background
 
     property bool isActive: false
+    property bool isOnScreen: true
     readonly property VideoPlayerManager playerManager: VideoPlayerManager {}
     readonly property alias offLayer: offLayer
     readonly property alias onLayer: onLayer
 
-    Component.onCompleted: {
+    // Set up once the window shows its first frame: a video that starts while the window's
+    // first frame is still being drawn stalls the main thread for a second.
+    function setUpOnce() {
+        if (playerManager.isSetUp)
+            return
         playerManager.setUp()
         if (isActive)
             playerManager.restart(true)
+        if (!isOnScreen)
+            playerManager.suspend()
     }
-    onIsActiveChanged: playerManager.restart(isActive)
+    Connections {
+        target: background.Window.window
+        enabled: !background.playerManager.isSetUp
+        function onFrameSwapped() {
+            background.setUpOnce()
+        }
+    }
+    onIsActiveChanged: {
+        if (!playerManager.isSetUp)
+            return
+        playerManager.restart(isActive)
+        if (!isOnScreen)
+            playerManager.suspend()
+    }
+    // Unseen videos are not decoded.
+    onIsOnScreenChanged: {
+        if (!playerManager.isSetUp)
+            return
+        if (isOnScreen)
+            playerManager.resume()
+        else
+            playerManager.suspend()
+    }
 
     VideoPlayerLayer {
         id: offLayer

@@ -15,6 +15,8 @@ QtObject {
         loops: MediaPlayer.Infinite
     }
     property bool isSetUp: false
+    // The on-state video loops from the first activation on.
+    property bool isOnPlayerStarted: false
 
     function setUp() {
         if (isSetUp)
@@ -35,5 +37,19 @@ QtObject {
             return
         player.position = 0
         player.play()
+        if (isActive)
+            isOnPlayerStarted = true
+    }
+
+    // While the window cannot be seen both players wait; then they go on where they were.
+    function suspend() {
+        offPlayer.pause()
+        onPlayer.pause()
+    }
+    function resume() {
+        if (offPlayer.source.toString() !== "")
+            offPlayer.play()
+        if (isOnPlayerStarted && onPlayer.source.toString() !== "")
+            onPlayer.play()
     }
 }

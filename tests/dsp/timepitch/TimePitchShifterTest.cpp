@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/timepitch/RealFft.h"
+#include "dsp/timepitch/TempoResampler.h"
 #include "dsp/timepitch/TimePitchShifter.h"
 #include "support/AllocationCounter.h"
 
@@ -281,15 +282,33 @@ TEST(TimePitchShifter, GlidesFrom440To432InTenStepsWithoutAClick) {
 }
 
 // The power button's glide, both ways: at its last step (0 cents) the shifter winds its phases
-// back to the input's and then stops analysing, so the output is the input again; the next glide
-// starts afresh. Neither way clicks or dips, for a high and for a low tone.
+// back to the input's and then stops analysing, so the output is the input again (read at the
+// clock trim, when the tempo has one); the next glide starts afresh. Neither way clicks or dips,
+// for a high and for a low tone.
 TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
-    for (const double hz : {440.0, 97.0}) {
+    struct Case {
+        double hz;
+        float rate;
+    };
+    for (const Case c : {Case{440.0, 1.0F}, Case{97.0, 1.0F}, Case{440.0, 1.00002F}}) {
+        const double hz = c.hz;
         TimePitchShifter shifter;
         shifter.prepare(kRate, 1, kBlock);
         shifter.setOverlap(32.0F);
+        shifter.setRate(c.rate);
         const double amplitude = 0.5;
         const auto input = tone(hz, 7.0, amplitude);
+        // What the source reads as at the trimmed tempo.
+        std::vector<float> resampled(input.size());
+        {
+            Signal source{{input}};
+            TempoResampler tempo;
+            tempo.prepare(1, kBlock, kBlock);
+            for (std::size_t at = 0; at + kBlock <= resampled.size(); at += kBlock) {
+                float* out = resampled.data() + at;
+                tempo.produce(&out, kBlock, c.rate, source.source());
+            }
+        }
         Signal signal{{input}};
         const auto blockAt = [](double seconds) {
             return static_cast<std::size_t>(seconds * kRate) / kBlock;
@@ -303,7 +322,8 @@ TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
                     (block - from) / stepBlocks >= static_cast<std::size_t>(steps)) {
                     return;
                 }
-                const auto step = static_cast<double>((block - from) / stepBlocks + 1);
+                const std::size_t index = (block - from) / stepBlocks + 1;
+                const auto step = static_cast<double>(index);
                 const double frequency = down ? 440.0 - 0.8 * step : 432.0 + 0.8 * step;
                 shifter.setPitchCents(static_cast<float>(1200.0 * std::log2(frequency / 440.0)));
             };
@@ -330,7 +350,7 @@ TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
         }
         // A second after the glide back ended, the output is the input again, exactly.
         for (std::size_t i = blockAt(4.1) * kBlock; i < blockAt(5.0) * kBlock; ++i) {
-            ASSERT_EQ(out[i], input[i]) << hz << " Hz, frame " << i;
+            ASSERT_EQ(out[i], resampled[i]) << hz << " Hz, rate " << c.rate << ", frame " << i;
         }
         // And the next glide shifts again: the last half second is below the input's pitch.
         const double got = toneFrequency(out, out.size() - 19200, 19200, hz * 0.99);

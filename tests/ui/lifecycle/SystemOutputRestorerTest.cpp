@@ -33,7 +33,7 @@ class SystemOutputRestorerTest : public ::testing::Test {
             audio::AudioDeviceService::Options{&main_, console_.writer(), &center_});
     }
 
-    ui::SystemOutputRestorer restorer(std::filesystem::path folder = {}) {
+    ui::SystemOutputRestorer restorer(const std::filesystem::path& folder = {}) {
         return ui::SystemOutputRestorer(
             *devices_, {folder.empty() ? state_.path() / "brimolavetrix" : folder,
                         [this](std::string_view line) { log_.emplace_back(line); }});

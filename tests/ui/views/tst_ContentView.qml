@@ -13,6 +13,16 @@ Item {
         id: contentViewComponent
         ContentView {}
     }
+    Component {
+        id: busyButtonComponent
+        CapsuleButton {
+            x: 100
+            y: 100
+            accent: Theme.systemOrange
+            busy: true
+            text: "Installing..."
+        }
+    }
 
     TestCase {
         id: testCase
@@ -192,6 +202,40 @@ Item {
             verify(view.settingsAlert.message.indexOf("'Brimola Vetrix'") >= 0)
             wait(200)
             screenshot(view, "settings-alert")
+        }
+
+        function test_use_brimola_vetrix_makes_it_the_system_output() {
+            const view = makeView({ "brimolaIsDefault": false })
+            tryCompare(view, "screenState", "outputCard", 3000)
+            compare(TestSystem.defaultOutputName(), "Speakers")
+            mouseClick(view.useBrimolaButton)
+            compare(TestSystem.defaultOutputName(), "Brimola Vetrix")
+            tryCompare(view, "screenState", "powerArea", 1500)
+            compare(view.settingsAlert.opened, false)
+        }
+
+        function test_the_installing_spinner_shows_white_on_the_orange_button() {
+            const button = createTemporaryObject(busyButtonComponent, stage)
+            const spinner = button.spinner
+            verify(spinner.visible)
+            compare(spinner.scale, 0.6)
+            waitForRendering(button)
+            // Near-white pixels where the spinner's spokes are; the orange fill has none.
+            const image = grabImage(button)
+            const centre = spinner.mapToItem(button, spinner.width / 2, spinner.height / 2)
+            let white = 0
+            for (let x = Math.floor(centre.x - 5); x <= Math.ceil(centre.x + 5); ++x) {
+                for (let y = Math.floor(centre.y - 5); y <= Math.ceil(centre.y + 5); ++y) {
+                    if (image.pixel(x, y).b > 0.6)
+                        white += 1
+                }
+            }
+            verify(white >= 8, "white pixels of the spinner: " + white)
+            // The driver card while the automatic installation runs, for the eye.
+            button.visible = false
+            const view = makeView({ "driverInstalled": false })
+            if (view.audioManager.isInstallingDriver)
+                screenshot(view, "driver-card-installing")
         }
 
         function test_open_settings_starts_the_desktops_panel() {

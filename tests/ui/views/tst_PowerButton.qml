@@ -64,6 +64,32 @@ Item {
             verify(dim.red(80, 60) + dim.green(80, 60) < 2 * 255)
         }
 
+        function test_the_still_eye_stays_until_the_video_has_a_picture() {
+            const button = createTemporaryObject(buttonComponent, stage, { "isActive": true })
+            // Switched on before the video could deliver anything: the still eye, in full colour.
+            compare(button.isVideoReady, true)
+            compare(button.showsEyeVideo, false)
+            tryCompare(button.stillEye, "status", Image.Ready)
+            compare(button.showsStillEye, !button.showsEyeVideo)
+            compare(button.eyeTint.saturation, 1.0)
+            // Then the video takes over, playing.
+            tryCompare(button, "showsEyeVideo", true, 10000)
+            compare(button.showsStillEye, false)
+            // And it is really drawn: the golden iris around the pupil, not the empty face.
+            wait(200)
+            waitForRendering(button)
+            const image = grabImage(button)
+            let brightest = 0
+            for (const [dx, dy] of [[40, 0], [-40, 0], [0, 40], [0, -40], [28, 28], [-28, -28]])
+                brightest = Math.max(brightest, image.pixel(80 + dx, 80 + dy).r)
+            verify(brightest > 0.6, "brightest iris red: " + brightest)
+            compare(button.eyePlayer.playbackState, MediaPlayer.PlayingState)
+            // Off: the still eye again at once, the video paused behind it.
+            button.isActive = false
+            compare(button.showsStillEye, true)
+            compare(button.eyePlayer.playbackState, MediaPlayer.PausedState)
+        }
+
         function test_the_glow_breathes_between_12_and_15_while_active() {
             const button = createTemporaryObject(buttonComponent, stage, { "isActive": true })
             let highest = 0

@@ -2,7 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import Brimolavetrix
 
-// The sign-in overlay over the whole window while nobody is signed in, faded in and out. A
+// The sign-in overlay over the whole window while nobody is signed in, faded in. A
 // modal popup, so nothing below it takes a click or keyboard focus; each showing starts the
 // overlay afresh.
 Popup {
@@ -28,23 +28,14 @@ Popup {
     background: null
     Overlay.modal: Item {}
 
-    function follow() {
-        if (authService.isAuthenticated)
-            close()
-        else
-            open()
-    }
-    Connections {
-        target: signInLayer.authService
-        function onIsAuthenticatedChanged() { signInLayer.follow() }
-    }
-    Component.onCompleted: Qt.callLater(follow)
+    // Bound, not opened and closed by hand: a session restored while the overlay is still
+    // fading in closes it all the same. It fades in but goes at once: a closing transition
+    // could stall while the window was not drawing and leave the overlay over a signed-in
+    // screen.
+    visible: !authService.isAuthenticated
 
     enter: Transition {
         NumberAnimation { property: "opacity"; from: 0.0; to: 1.0; duration: 250 }
-    }
-    exit: Transition {
-        NumberAnimation { property: "opacity"; from: 1.0; to: 0.0; duration: 250 }
     }
 
     contentItem: Loader {

@@ -45,7 +45,11 @@ bool AccountTestSystem::start(const QVariantMap& options) {
     account::APIService::Options api;
     api.mainQueue = &mainQueue_;
     api.baseURL = "http://127.0.0.1:" + std::to_string(proxy_.port()) + "/api";
-    api.tokenStore = std::make_shared<secrets::MemorySecretStore>();
+    // A test that restarts the application keeps the stored session.
+    if (!options.value(QStringLiteral("keepSession")).toBool() || !tokens_) {
+        tokens_ = std::make_shared<secrets::MemorySecretStore>();
+    }
+    api.tokenStore = tokens_;
     api.print = [](std::string_view /*line*/) {};
     auto apiService = account::APIService::create(std::move(api));
 

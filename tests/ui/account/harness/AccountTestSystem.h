@@ -6,6 +6,7 @@
 #include <QVariantMap>
 #include <memory>
 
+#include "platform/secrets/SecretStore.h"
 #include "ui/account/adapters/AccountLinksAdapter.h"
 #include "ui/account/adapters/AuthServiceAdapter.h"
 #include "ui/account/adapters/VersionCheckAdapter.h"
@@ -38,7 +39,8 @@ class AccountTestSystem : public QObject {
     AccountTestSystem(AccountTestSystem&&) = delete;
     AccountTestSystem& operator=(AccountTestSystem&&) = delete;
 
-    // Options: currentVersion (the service's latest, so no update unless given). The service
+    // Options: currentVersion (the service's latest, so no update unless given), keepSession
+    // (the previous start's stored token stays, as at the application's next start). The service
     // is started again if a test stopped it. False if it does not run.
     Q_INVOKABLE bool start(const QVariantMap& options);
     // An address no account uses yet.
@@ -71,6 +73,7 @@ class AccountTestSystem : public QObject {
     QString screenshotDir_;
     int addresses_ = 0;
     QStringList openedUrls_;
+    std::shared_ptr<secrets::SecretStore> tokens_;
     std::unique_ptr<ui::AuthServiceAdapter> auth_;
     std::unique_ptr<ui::VersionCheckAdapter> versionCheck_;
     std::unique_ptr<ui::AccountLinksAdapter> links_;

@@ -73,7 +73,12 @@ Item {
         }
 
         function openSettings(view) {
-            mouseClick(findNamed(view, "settingsButton"))
+            const button = findNamed(view, "settingsButton")
+            tryVerify(function () { return button.visible }, 3000)
+            // The controls row places the button at the next frame after it appears; a click
+            // before that would land on the device menu.
+            waitForRendering(view)
+            mouseClick(button)
             tryCompare(accountOf(view).settingsPanel, "opened", true, 3000)
         }
 
@@ -99,6 +104,18 @@ Item {
             view.audioManager.toggle()
             tryCompare(view.audioManager, "isActive", false, 3000)
             compare(view.isPowerButtonUsable, false)
+        }
+
+        function test_a_session_restored_at_start_removes_the_overlay() {
+            const first = makeScreen()
+            signIn(first)
+            first.destroy()
+            // The next start: the overlay comes up at once and goes when the session is back.
+            const view = makeScreen({ "keepSession": true })
+            tryCompare(auth, "isAuthenticated", true, 20000)
+            tryCompare(accountOf(view).signInLayer, "visible", false, 3000)
+            verify(findNamed(view, "settingsButton").visible)
+            verify(view.isPowerButtonUsable)
         }
 
         function test_signing_in_removes_the_overlay_and_shows_the_settings_button() {
