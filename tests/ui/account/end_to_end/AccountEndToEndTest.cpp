@@ -89,6 +89,9 @@ int serviceCount(const std::string& query) {
 class AccountEndToEndTest : public PrivateAudioServerTest {
   protected:
     void SetUp() override {
+        // The session bus of with-private-keyring, before the audio server's environment (its
+        // own bus, where D-Bus would start a keyring without a login collection) replaces it.
+        keyringBus_ = environment("BRIMO_KEYRING_BUS");
         PrivateAudioServerTest::SetUp();
         if (IsSkipped()) {
             return;
@@ -118,9 +121,12 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         // NOLINTBEGIN(concurrency-mt-unsafe): no other thread runs yet
         ::setenv("PATH", (bin.string() + ":" + environment("PATH")).c_str(), 1);
         ::setenv("XDG_STATE_HOME", (work_.path() / "state").c_str(), 1);
-        // No session bus: the token goes to the file store of with-account-service's folder.
-        ::setenv("DBUS_SESSION_BUS_ADDRESS",
-                 ("unix:path=" + (work_.path() / "no-bus").string()).c_str(), 1);
+        // The token goes to the unlocked keyring, or without one (no bus) to the file store.
+        ::setenv(
+            "DBUS_SESSION_BUS_ADDRESS",
+            (keyringBus_.empty() ? "unix:path=" + (work_.path() / "no-bus").string() : keyringBus_)
+                .c_str(),
+            1);
         // NOLINTEND(concurrency-mt-unsafe)
         token_ = std::filesystem::path(environment("XDG_DATA_HOME")) / "brimolavetrix" / "secrets" /
                  "com.brimolavetrix.auth@jwt_token";
@@ -191,6 +197,18 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         }
         return count;
     }
+    // Where the application keeps the session token: the keyring's item, else its file.
+    [[nodiscard]] bool tokenStored() const {
+        if (keyringBus_.empty()) {
+            return std::filesystem::exists(token_);
+        }
+        const auto found = process::runProgram(
+            {"gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+             "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.SearchItems",
+             "{'service': 'com.brimolavetrix.auth', 'account': 'jwt_token'}"});
+        return found.exitStatus == 0 &&
+               found.output.find("/collection/login/") != std::string::npos;
+    }
     [[nodiscard]] int sessions() const {
         return serviceCount(
             "SELECT COUNT(*) FROM sessions s JOIN users u ON u.id = s.user_id "
@@ -215,6 +233,7 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
     std::filesystem::path token_;
     std::string kind_;
     std::string address_;
+    std::string keyringBus_;
 };
 
 TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
@@ -267,7 +286,7 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     screenshot("overlay-register-ready");
     key("Return");
     ASSERT_TRUE(eventually([&] { return sessions() == 1; }, kStep)) << "no account was made";
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(token_); }, kStep));
+    ASSERT_TRUE(eventually([&] { return tokenStored(); }, kStep));
     ASSERT_TRUE(cardGone()) << "the overlay stayed over a signed-in screen";
     screenshot("signed-in");
 
@@ -301,7 +320,7 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     EXPECT_EQ(openedCount(download), 2U);
     click(kLogoutRow);
     ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 440.0", kStep)) << app_->output();
-    ASSERT_TRUE(eventually([&] { return !std::filesystem::exists(token_); }, kStep));
+    ASSERT_TRUE(eventually([&] { return !tokenStored(); }, kStep));
     const auto signedOut = waitForCard(
         [&](const CardLayout& c) { return std::abs(c.goldBottom - email->goldBottom) <= 2; });
     ASSERT_TRUE(signedOut.has_value()) << "no sign-in overlay after the logout";
@@ -346,12 +365,38 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     type(kPassword);
     key("Return");
     ASSERT_TRUE(eventually([&] { return sessions() == 2; }, kStep)) << "no second session";
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(token_); }, kStep));
+    ASSERT_TRUE(eventually([&] { return tokenStored(); }, kStep));
     ASSERT_TRUE(cardGone());
     screenshot("signed-in-again");
     EXPECT_EQ(app_->count("[PITCH_FADE] Fade complete at 440.0"), 1U);
     EXPECT_EQ(openedCount(download), 2U);
 
+    EXPECT_EQ(app_->stop(SIGTERM), 0);
+
+    // The session outlasts the run: at the next start the shift can be switched on at once,
+    // once the restored session has taken the overlay away.
+    if (!keyringBus_.empty()) {
+        EXPECT_FALSE(std::filesystem::exists(token_)) << "the token went to the file store";
+    }
+    launch();
+    ASSERT_TRUE(windowShows(
+        [](const WindowPicture& p) { return p.at(kUpdateNowFill.x, kUpdateNowFill.y).isBlue(); }));
+    click(kLaterButton);
+    ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
+        << app_->output();
+    ASSERT_TRUE(eventually(
+        [&] {
+            // A click while the overlay still lies over the button reaches the overlay.
+            if (cardGone()) {
+                click(kPowerButton);
+            }
+            return app_->waitFor("[TOGGLE] Activating...", 3s);
+        },
+        kStep))
+        << "still signed out after a restart\n"
+        << app_->output();
+    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app_->output();
+    screenshot("restarted-signed-in");
     EXPECT_EQ(app_->stop(SIGTERM), 0);
     std::printf("screenshots: %s\n", shots_.c_str());
 }
