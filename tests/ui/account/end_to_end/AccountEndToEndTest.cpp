@@ -107,6 +107,8 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         const std::string shots = environment("BRIMO_UI_SCREENSHOTS");
         shots_ = (shots.empty() ? std::filesystem::current_path() : std::filesystem::path(shots)) /
                  kind_;
+        // Only this run's pictures: a failure's picture from an earlier run would mislead.
+        std::filesystem::remove_all(shots_);
         std::filesystem::create_directories(shots_);
         std::printf("screenshots: %s\n", shots_.c_str());
 
