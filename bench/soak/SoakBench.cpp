@@ -422,7 +422,13 @@ int run(const Options& options) {
             captureLatency.push_back(latencyIn.captureSeconds * 1e3);
             playbackLatency.push_back(latencyOut.playbackSeconds * 1e3);
         }
-        sample["playback_underruns"] = backend->statistics().playbackUnderruns;
+        const auto streams = backend->statistics();
+        sample["playback_underruns"] = streams.playbackUnderruns;
+        sample["capture_overruns"] = streams.captureOverruns;
+        const auto render = manager->audioEngine().renderStats();
+        sample["ring_underruns"] = render.underruns;
+        sample["ring_overruns"] = render.overruns;
+        sample["lag_drops"] = render.lagDrops;
         timeline.push_back(sample);
     }
     const double wall =
@@ -467,6 +473,11 @@ int run(const Options& options) {
     result["load_processes"] = options.load;
     result["recording_aligned"] = report.aligned;
     result["judged_seconds"] = report.judgedSeconds;
+    result["judged_fraction"] = report.judgedFraction;
+    const auto arrived = std::find_if(recording.begin(), recording.end(),
+                                      [](float sample) { return std::fabs(sample) > 1e-3F; });
+    result["recording_validation"] = bench::validateOnRecording(
+        reference, recording, static_cast<double>(arrived - recording.begin()) / rate + 1.0, rate);
     result["dropouts"] = report.glitches.size();
     result["dropouts_per_minute"] =
         report.judgedSeconds > 0
@@ -483,7 +494,8 @@ int run(const Options& options) {
         timeline.empty() ? 0.0 : cpuSum / static_cast<double>(timeline.size());
     result["server_cpu_percent_mean"] = serverCpuMean;
     result["engine"] = {{"ring_underruns", engineStats.underruns},
-                        {"ring_overruns", engineStats.overruns}};
+                        {"ring_overruns", engineStats.overruns},
+                        {"lag_drops", engineStats.lagDrops}};
     result["streams"] = {
         {"playback_underruns", streamsAfter.playbackUnderruns - streamsBefore.playbackUnderruns},
         {"capture_overruns", streamsAfter.captureOverruns - streamsBefore.captureOverruns},
