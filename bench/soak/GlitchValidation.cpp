@@ -92,9 +92,15 @@ bool near(const std::vector<Glitch>& glitches, double atSeconds) {
 
 nlohmann::json judge(const GlitchReport& clean, const GlitchReport& found,
                      const std::vector<Injection>& faults) {
+    // A fault made within a real dropout's span merges with it: found, not missed.
     std::size_t matched = 0;
+    std::size_t masked = 0;
     for (const auto& fault : faults) {
-        matched += near(found.glitches, fault.atSeconds) ? 1 : 0;
+        if (near(found.glitches, fault.atSeconds)) {
+            ++matched;
+        } else if (near(clean.glitches, fault.atSeconds)) {
+            ++masked;
+        }
     }
     // Found where nothing was made and the untouched audio shows nothing either.
     std::size_t unexplained = 0;
@@ -109,13 +115,10 @@ nlohmann::json judge(const GlitchReport& clean, const GlitchReport& found,
     }
     const bool passed =
         clean.aligned && found.aligned && matched == faults.size() && unexplained == 0;
-    return {{"passed", passed},
-            {"clean_dropouts", clean.glitches.size()},
-            {"injected", faults.size()},
-            {"found", found.glitches.size()},
-            {"matched", matched},
-            {"unexplained", unexplained},
-            {"judged_fraction", found.judgedFraction},
+    return {{"passed", passed},           {"clean_dropouts", clean.glitches.size()},
+            {"injected", faults.size()},  {"found", found.glitches.size()},
+            {"matched", matched},         {"masked_by_real_dropouts", masked},
+            {"unexplained", unexplained}, {"judged_fraction", found.judgedFraction},
             {"found_list", foundList}};
 }
 
