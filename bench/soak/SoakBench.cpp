@@ -413,6 +413,9 @@ int run(const Options& options) {
             serverCpuLast[i] = cpu;
         }
         sample["server_cpu_percent"] = serverCpu;
+        double load = 0.0;
+        std::ifstream("/proc/loadavg") >> load;
+        sample["load_average_1min"] = load;  // other work on the machine, for reading the figures
         sample["rss_kb"] = statusField("VmRSS");
         sample["threads"] = statusField("Threads");
         sample["fds"] = openFiles();
