@@ -22,6 +22,7 @@ PulseAudioBackend::PulseAudioBackend(PulseAudioBackendOptions options)
       snapshot_(mirror_.snapshot()),
       control_(std::make_unique<ControlConnection>(
           options_.applicationName, options_.reconnectInterval, options_.defaultsCheckInterval,
+          options_.defaultsCheckIntervalMax,
           [this](const ServerView& view) { viewArrived(view); })) {}
 
 PulseAudioBackend::~PulseAudioBackend() {

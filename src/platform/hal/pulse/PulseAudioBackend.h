@@ -23,7 +23,10 @@ struct PulseAudioBackendOptions {
     std::chrono::milliseconds reconnectInterval{500};
     // On PipeWire, how often a fresh connection checks that the default output and input the
     // backend shows are still the server's (0: never; see ControlConnection).
+    // The interval doubles while the checks agree, up to the second figure: a default change
+    // the server failed to send is then found within it, for about a quarter of the CPU.
     std::chrono::milliseconds defaultsCheckInterval{500};
+    std::chrono::milliseconds defaultsCheckIntervalMax{2000};
     // One I/O cycle lasts about this long, as a power-of-two number of frames (512 at 44.1 and
     // 48 kHz): no unit callback is asked for more.
     double ioPeriodSeconds = 0.010;
