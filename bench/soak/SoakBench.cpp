@@ -514,7 +514,10 @@ int run(const Options& options) {
     result["streams"] = {
         {"playback_underruns", streamsAfter.playbackUnderruns - streamsBefore.playbackUnderruns},
         {"capture_overruns", streamsAfter.captureOverruns - streamsBefore.captureOverruns},
-        {"capture_hole_frames", streamsAfter.captureHoleFrames - streamsBefore.captureHoleFrames}};
+        {"capture_hole_frames", streamsAfter.captureHoleFrames - streamsBefore.captureHoleFrames},
+        {"playback_buffer_growths",
+         streamsAfter.playbackBufferGrowths - streamsBefore.playbackBufferGrowths},
+        {"largest_playback_cycles", streamsAfter.largestPlaybackCycles}};
     result["timeline"] = timeline;
     writeJson(result);
     manager.reset();

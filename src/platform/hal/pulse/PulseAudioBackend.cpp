@@ -36,6 +36,7 @@ PulseAudioBackend::~PulseAudioBackend() {
 }
 
 void PulseAudioBackend::viewArrived(const ServerView& view) {
+    onPipeWire_.store(view.onPipeWire, std::memory_order_relaxed);
     if (view.onPipeWire) {
         reconnectResumedCaptures(view);
     }
@@ -213,7 +214,9 @@ OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& 
     plan.sampleRate = record->sampleRate;
     plan.cycleFrames = record->bufferFrameSize;
     plan.playbackCycles = options_.playbackCycles;
-    plan.playbackCyclesMax = options_.playbackCyclesMax;
+    plan.playbackCyclesMax = onPipeWire_.load(std::memory_order_relaxed)
+                                 ? options_.playbackCyclesMaxOnPipeWire
+                                 : options_.playbackCyclesMax;
     plan.playbackShrinkAfterSeconds = options_.playbackShrinkAfterSeconds;
     plan.connectTimeout = options_.connectTimeout;
     plan.realtimePriority = options_.realtimePriority;
