@@ -86,9 +86,7 @@ nlohmann::json measure(std::chrono::milliseconds interval, double seconds) {
             {"stale_views_replaced", backend->staleViewsReplaced()}};
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     double seconds = 30.0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--seconds") {
@@ -107,4 +105,15 @@ int main(int argc, char** argv) {
                      .dump(2)
               << "\n";
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "bench_defaults_check: " << error.what() << "\n";
+        return 2;
+    }
 }

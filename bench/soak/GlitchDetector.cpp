@@ -167,8 +167,10 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
             continue;
         }
         const double sizeMs = static_cast<double>(offset - base) / blocksPerSecond * 1000.0;
-        events.push_back({static_cast<double>(timeline[i].at + window / 2) / blocksPerSecond,
-                          sizeMs > 0 ? "skipped" : "delayed", std::fabs(sizeMs)});
+        events.push_back(
+            {(static_cast<double>(timeline[i].at) + 0.5 * static_cast<double>(window)) /
+                 blocksPerSecond,
+             sizeMs > 0 ? "skipped" : "delayed", std::fabs(sizeMs)});
         base = offset;
     }
 
