@@ -16,6 +16,8 @@ import time
 
 SPAN = float(sys.argv[1])
 APPS = sys.argv[2:]
+# Frames per second too, from the scene graph's timing log (which costs a little itself).
+COUNT_FRAMES = os.environ.get("BRIMO_BENCH_FRAMES") == "1"
 TICKS = os.sysconf("SC_CLK_TCK")
 POWER_BUTTON = ("210", "312")
 
@@ -50,7 +52,14 @@ def rss_kib(pid):
     return 0
 
 
-def measure(pid, label):
+def frames_in(log):
+    """Frames the scene graph rendered so far, when its timing log is on (BRIMO_BENCH_FRAMES)."""
+    with open(log, errors="replace") as f:
+        return sum(1 for line in f if "Frame rendered" in line or "Frame prepared" in line)
+
+
+def measure(pid, log, label):
+    frames_before = frames_in(log) if log else 0
     before_total = ticks(f"/proc/{pid}/stat")
     before = threads(pid)
     start = time.monotonic()
@@ -65,7 +74,10 @@ def measure(pid, label):
         if tid in before:
             by_thread[name] = by_thread.get(name, 0) + t - before[tid][1]
     top = sorted(by_thread.items(), key=lambda item: -item[1])[:8]
-    return {
+    extra = {}
+    if log:
+        extra["frames_per_second"] = round((frames_in(log) - frames_before) / elapsed, 1)
+    return extra | {
         "state": label,
         "seconds": round(elapsed, 2),
         "cpu_percent_of_one_core": round(100.0 * total / TICKS / elapsed, 2),
@@ -102,8 +114,11 @@ def signed_in_environment():
     """The application as a signed-in user starts it: its token is in the account data folder's
     file store, and no Secret Service answers (the audio server's session bus is not offered)."""
     data = os.environ["BRIMO_ACCOUNT_DATA_HOME"]
-    return dict(os.environ, XDG_DATA_HOME=data,
-                DBUS_SESSION_BUS_ADDRESS=f"unix:path={data}/no-bus")
+    environment = dict(os.environ, XDG_DATA_HOME=data,
+                       DBUS_SESSION_BUS_ADDRESS=f"unix:path={data}/no-bus")
+    if COUNT_FRAMES:
+        environment["QT_LOGGING_RULES"] = "qt.scenegraph.time.renderloop.debug=true"
+    return environment
 
 
 def measure_app(app_path):
@@ -126,25 +141,25 @@ def measure_app(app_path):
             ["sh", "-c", f"while :; do paplay -d brimola_vetrix {tone}; done"],
             start_new_session=True)
         time.sleep(3)
-        results = [measure(app.pid, "shown, passthrough, with sound")]
+        results = [measure(app.pid, log if COUNT_FRAMES else None, "shown, passthrough, with sound")]
 
         # The click needs the signed-in main screen: an overlay over the button would swallow it.
         run("xdotool", "mousemove", "--window", window, *POWER_BUTTON, "click", "1")
         if not wait_for(log, "[PITCH_FADE] Fade complete at 432.0", 10.0):
             raise SystemExit("the click did not switch the shift on (not signed in?)")
         time.sleep(2)
-        results.append(measure(app.pid, "shown, active, with sound"))
+        results.append(measure(app.pid, log if COUNT_FRAMES else None, "shown, active, with sound"))
 
         # What a window manager does to a minimised window: unmap it.
         run("xdotool", "windowunmap", window)
         time.sleep(2)
-        results.append(measure(app.pid, "minimised (unmapped), active, with sound"))
+        results.append(measure(app.pid, log if COUNT_FRAMES else None, "minimised (unmapped), active, with sound"))
         run("xdotool", "windowmap", window)
 
         # Hidden behind another window that covers it entirely.
         cover = subprocess.Popen(["xclock", "-geometry", "1000x1000+0+0", "-update", "3600"])
         time.sleep(2)
-        results.append(measure(app.pid, "hidden (covered), active, with sound"))
+        results.append(measure(app.pid, log if COUNT_FRAMES else None, "hidden (covered), active, with sound"))
         cover.terminate()
         cover.wait()
         return {
