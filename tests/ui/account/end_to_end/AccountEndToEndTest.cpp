@@ -1,0 +1,412 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "integration/hal_pulse/PrivateAudioServer.h"
+#include "platform/process/ProcessRunner.h"
+#include "support/TemporaryDirectory.h"
+#include "ui/account/end_to_end/WindowPicture.h"
+#include "ui/end_to_end/ApplicationProcess.h"
+#include "ui/end_to_end/X11WindowFinder.h"
+
+namespace brimo::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long one step may take: generous, for a machine busy with other builds (a starved
+// start-up can block the main thread for tens of seconds).
+constexpr auto kStep = 60s;
+constexpr const char* kPassword = "correcthorse-battery";
+
+// Places in the window (420 × 620, laid out at fixed sizes), measured from the view tests'
+// screenshots: the controls row's settings button, the settings panel's rows, the update
+// alert's buttons, the reset panel's button and its confirmation's envelope.
+struct Point {
+    int x;
+    int y;
+};
+constexpr Point kPowerButton{210, 312};
+constexpr Point kSettingsButton{50, 551};
+constexpr Point kContactRow{210, 236};
+constexpr Point kLogoutRow{210, 292};
+constexpr Point kUpdateButton{210, 390};
+constexpr Point kLaterButton{150, 366};
+constexpr Point kUpdateNowButton{246, 366};
+// Inside "Update Now" above its text, and the Google button of the sign-in card under it.
+constexpr Point kUpdateNowFill{270, 356};
+constexpr Point kGoogleUnderAlert{100, 421};
+constexpr Point kSendLinkButton{210, 360};
+constexpr Point kSentEnvelope{195, 257};
+// Inside the reset panel's gold button, left of its text.
+constexpr Point kSendLinkGold{100, 367};
+// The card's text field lies this far above the lower edge of its primary button (the upper
+// edge blurs into the button's glow once it is enabled).
+constexpr int kFieldAboveButtonBottom = 89;
+// "Forgot password?" lies this far below the login step's primary button.
+constexpr int kForgotBelowButton = 21;
+
+std::string run(const std::vector<std::string>& command) {
+    const auto result = process::runProgram(command);
+    EXPECT_EQ(result.exitStatus, 0) << command[0] << ": " << result.errorText;
+    std::string output = result.output;
+    while (!output.empty() && output.back() == '\n') {
+        output.pop_back();
+    }
+    return output;
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): read-only
+    return value != nullptr ? value : "";
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The user's session as the account service holds it, read from its database.
+int serviceCount(const std::string& query) {
+    const auto result =
+        process::runProgram({"sqlite3", "-readonly", environment("BRIMO_ACCOUNT_DATABASE"), query});
+    return result.exitStatus == 0 ? std::atoi(result.output.c_str()) : -1;
+}
+
+// A new user signs up through the overlay by typing into the real window, switches the shift
+// on, opens the settings panel, logs out, is refused with a wrong password, has a reset link
+// mailed, and signs in again; every URL the application opens reaches a stand-in `xdg-open`.
+class AccountEndToEndTest : public PrivateAudioServerTest {
+  protected:
+    void SetUp() override {
+        // The session bus of with-private-keyring, before the audio server's environment (its
+        // own bus, where D-Bus would start a keyring without a login collection) replaces it.
+        keyringBus_ = environment("BRIMO_KEYRING_BUS");
+        PrivateAudioServerTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr)  // NOLINT(concurrency-mt-unsafe)
+            << "run under tests/ui/with-xvfb";
+        ASSERT_FALSE(environment("BRIMO_ACCOUNT_DATABASE").empty())
+            << "run under with-account-service --signed-out --update VERSION";
+        pactl({"set-default-sink", "speakers"});
+        kind_ =
+            run({"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
+        const std::string shots = environment("BRIMO_UI_SCREENSHOTS");
+        shots_ = (shots.empty() ? std::filesystem::current_path() : std::filesystem::path(shots)) /
+                 kind_;
+        std::filesystem::create_directories(shots_);
+        std::printf("screenshots: %s\n", shots_.c_str());
+
+        // The desktop's URL opener, as the application finds it on PATH: it only records.
+        const auto bin = work_.path() / "bin";
+        std::filesystem::create_directories(bin);
+        record_ = work_.path() / "opened-urls";
+        {
+            std::ofstream opener(bin / "xdg-open");
+            opener << "#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" << record_.string() << "'\n";
+        }
+        std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+        std::filesystem::create_directories(work_.path() / "state");
+        // NOLINTBEGIN(concurrency-mt-unsafe): no other thread runs yet
+        ::setenv("PATH", (bin.string() + ":" + environment("PATH")).c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (work_.path() / "state").c_str(), 1);
+        // The token goes to the unlocked keyring, or without one (no bus) to the file store.
+        ::setenv(
+            "DBUS_SESSION_BUS_ADDRESS",
+            (keyringBus_.empty() ? "unix:path=" + (work_.path() / "no-bus").string() : keyringBus_)
+                .c_str(),
+            1);
+        // NOLINTEND(concurrency-mt-unsafe)
+        token_ = std::filesystem::path(environment("XDG_DATA_HOME")) / "brimolavetrix" / "secrets" /
+                 "com.brimolavetrix.auth@jwt_token";
+        address_ = "listener.e2e+" + kind_ + "@brimo-test.example.io";
+    }
+    void TearDown() override {
+        if (HasFailure() && app_ && !window_.empty()) {
+            screenshot("failure");
+        }
+        app_.reset();
+        if (!IsSkipped()) {
+            pactl({"set-default-sink", "speakers"});
+        }
+    }
+
+    void launch() {
+        app_ = std::make_unique<ApplicationProcess>(BRIMO_APPLICATION, work_.path() / "app.log");
+        ASSERT_TRUE(app_->started());
+        const auto window = waitForMappedWindow(app_->pid(), "Brimola Vetrix", 60s);
+        ASSERT_TRUE(window.has_value()) << "no window appeared\n" << app_->output();
+        window_ = *window;
+        // No window manager: the keyboard goes to the focused window, the pointer stays in it.
+        run({"xdotool", "windowfocus", "--sync", window_});
+        run({"xdotool", "mousemove", "--window", window_, "210", "20"});
+    }
+
+    bool windowShows(const std::function<bool(const WindowPicture&)>& predicate,
+                     std::chrono::milliseconds timeout = kStep) {
+        return eventually(
+            [&] {
+                const auto picture = WindowPicture::capture(window_);
+                return picture && predicate(*picture);
+            },
+            timeout);
+    }
+    // The card once it has settled in a state that `accept` takes.
+    std::optional<CardLayout> waitForCard(const std::function<bool(const CardLayout&)>& accept) {
+        std::optional<CardLayout> found;
+        windowShows([&](const WindowPicture& picture) {
+            found = cardLayout(picture);
+            return found && accept(*found);
+        });
+        if (found && !accept(*found)) {
+            found.reset();
+        }
+        return found;
+    }
+    bool cardGone() {
+        return windowShows([](const WindowPicture& picture) { return !cardLayout(picture); });
+    }
+
+    void screenshot(const std::string& state) {
+        const auto path = shots_ / (state + ".png");
+        run({"import", "-window", window_, path.string()});
+    }
+    void click(Point at) {
+        run({"xdotool", "mousemove", "--window", window_, std::to_string(at.x),
+             std::to_string(at.y), "click", "1"});
+    }
+    void type(const std::string& text) { run({"xdotool", "type", "--delay", "15", text}); }
+    void key(const std::string& name) { run({"xdotool", "key", name}); }
+
+    [[nodiscard]] std::size_t openedCount(const std::string& url) const {
+        std::istringstream lines(readFile(record_));
+        std::size_t count = 0;
+        for (std::string line; std::getline(lines, line);) {
+            count += line == url ? 1 : 0;
+        }
+        return count;
+    }
+    // Where the application keeps the session token: the keyring's item, else its file.
+    [[nodiscard]] bool tokenStored() const {
+        if (keyringBus_.empty()) {
+            return std::filesystem::exists(token_);
+        }
+        const auto found = process::runProgram(
+            {"gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+             "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.SearchItems",
+             "{'service': 'com.brimolavetrix.auth', 'account': 'jwt_token'}"});
+        return found.exitStatus == 0 &&
+               found.output.find("/collection/login/") != std::string::npos;
+    }
+    [[nodiscard]] int sessions() const {
+        return serviceCount(
+            "SELECT COUNT(*) FROM sessions s JOIN users u ON u.id = s.user_id "
+            "WHERE u.email = '" +
+            address_ + "'");
+    }
+    [[nodiscard]] std::size_t mails() const {
+        std::size_t count = 0;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(
+                 std::filesystem::path(environment("BRIMO_ACCOUNT_MAILDIR")) / "new", error)) {
+            count += readFile(entry.path()).find(address_) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+
+    TemporaryDirectory work_;
+    std::unique_ptr<ApplicationProcess> app_;
+    std::string window_;
+    std::filesystem::path shots_;
+    std::filesystem::path record_;
+    std::filesystem::path token_;
+    std::string kind_;
+    std::string address_;
+    std::string keyringBus_;
+};
+
+TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
+    const std::string download = environment("BRIMO_ACCOUNT_DOWNLOAD_URL");
+    ASSERT_FALSE(download.empty());
+    launch();
+
+    // The service offers a newer version: its alert comes up over the sign-in overlay, which
+    // fades in after the window's first frames (the Google button greyed under the alert).
+    ASSERT_TRUE(windowShows([](const WindowPicture& p) {
+        const Colour google = p.at(kGoogleUnderAlert.x, kGoogleUnderAlert.y);
+        return p.at(kUpdateNowFill.x, kUpdateNowFill.y).isBlue() && google.isNeutral() &&
+               google.red > 100 && google.red < 180;
+    })) << app_->output();
+    screenshot("update-alert");
+    click(kUpdateNowButton);
+    ASSERT_TRUE(eventually([&] { return openedCount(download) == 1; }, kStep)) << readFile(record_);
+
+    // E-mail step: an address not yet known leads to the register step.
+    const auto email = waitForCard([](const CardLayout&) { return true; });
+    ASSERT_TRUE(email.has_value()) << "no sign-in card";
+    EXPECT_FALSE(email->goldEnabled) << "Continue is enabled without an address";
+    screenshot("overlay-email");
+    // The alert took the focus: back into the address field.
+    click({210, email->goldBottom - kFieldAboveButtonBottom});
+    type(address_);
+    ASSERT_TRUE(waitForCard([](const CardLayout& c) { return c.goldEnabled; }));
+    screenshot("overlay-email-typed");
+    key("Return");
+    const auto registering = waitForCard([&](const CardLayout& c) {
+        return c.goldBottom > email->goldBottom + 8 && !c.goldEnabled;
+    });
+    ASSERT_TRUE(registering.has_value()) << "no register step";
+    screenshot("overlay-register");
+
+    // Seven characters: the orange hint pushes the button down; the eighth takes it away.
+    type(std::string(kPassword).substr(0, 7));
+    ASSERT_TRUE(waitForCard(
+        [&](const CardLayout& c) { return c.goldBottom > registering->goldBottom + 6; }));
+    screenshot("overlay-register-short-password");
+    type(std::string(kPassword).substr(7, 1));
+    ASSERT_TRUE(waitForCard([&](const CardLayout& c) {
+        return std::abs(c.goldBottom - registering->goldBottom) <= 2;
+    }));
+    type(std::string(kPassword).substr(8));
+    // A confirmation that differs shows the red hint until it matches.
+    key("Tab");
+    type(std::string(kPassword).substr(0, 4));
+    ASSERT_TRUE(waitForCard(
+        [&](const CardLayout& c) { return c.goldBottom > registering->goldBottom + 6; }));
+    screenshot("overlay-register-mismatch");
+    type(std::string(kPassword).substr(4));
+    ASSERT_TRUE(waitForCard([&](const CardLayout& c) {
+        return c.goldEnabled && std::abs(c.goldBottom - registering->goldBottom) <= 2;
+    }));
+    screenshot("overlay-register-ready");
+    key("Return");
+    ASSERT_TRUE(eventually([&] { return sessions() == 1; }, kStep)) << "no account was made";
+    ASSERT_TRUE(eventually([&] { return tokenStored(); }, kStep));
+    ASSERT_TRUE(cardGone()) << "the overlay stayed over a signed-in screen";
+    screenshot("signed-in");
+
+    // Signed in, the shift can be switched on.
+    pactl({"set-default-sink", "brimola_vetrix"});
+    ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
+        << app_->output();
+    click(kPowerButton);
+    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app_->output();
+    screenshot("power-on");
+
+    // The settings panel: contact, the update check that opens the download page and raises the
+    // alert again, and the logout that switches the shift off.
+    const auto panelShown = [](const WindowPicture& p) {
+        return p.at(110, kContactRow.y).isPanelGrey() && p.at(110, kLogoutRow.y).isPanelGrey();
+    };
+    click(kSettingsButton);
+    ASSERT_TRUE(windowShows(panelShown)) << "no settings panel";
+    screenshot("settings-panel");
+    click(kContactRow);
+    ASSERT_TRUE(
+        eventually([&] { return openedCount("mailto:support@brimolavetrix.com") == 1; }, kStep))
+        << readFile(record_);
+    click(kUpdateButton);
+    ASSERT_TRUE(eventually([&] { return openedCount(download) == 2; }, kStep)) << readFile(record_);
+    ASSERT_TRUE(windowShows(
+        [](const WindowPicture& p) { return p.at(kUpdateNowFill.x, kUpdateNowFill.y).isBlue(); }));
+    screenshot("update-alert-from-settings");
+    click(kLaterButton);
+    ASSERT_TRUE(windowShows(panelShown)) << "the panel went with the alert";
+    EXPECT_EQ(openedCount(download), 2U);
+    click(kLogoutRow);
+    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 440.0", kStep)) << app_->output();
+    ASSERT_TRUE(eventually([&] { return !tokenStored(); }, kStep));
+    const auto signedOut = waitForCard(
+        [&](const CardLayout& c) { return std::abs(c.goldBottom - email->goldBottom) <= 2; });
+    ASSERT_TRUE(signedOut.has_value()) << "no sign-in overlay after the logout";
+    screenshot("signed-out");
+
+    // Signing in again: the focus is in the address field; a known address leads to the login
+    // step, where a wrong password shows the service's refusal in the banner.
+    type(address_);
+    key("Return");
+    const auto login = waitForCard([&](const CardLayout& c) {
+        return c.goldBottom < email->goldBottom - 8 && !c.goldEnabled;
+    });
+    ASSERT_TRUE(login.has_value()) << "no login step";
+    screenshot("overlay-login");
+    type("wrong-horse");
+    key("Return");
+    const auto refused = waitForCard(
+        [&](const CardLayout& c) { return c.googleTop > login->googleTop + 20 && c.goldEnabled; });
+    ASSERT_TRUE(refused.has_value()) << "no error banner";
+    EXPECT_EQ(sessions(), 1);
+    screenshot("overlay-login-wrong-password");
+
+    // "Forgot password?": the reset panel mails a link to the address of the login step.
+    click({210, refused->goldBottom + kForgotBelowButton});
+    ASSERT_TRUE(windowShows([](const WindowPicture& p) {
+        return p.at(kSendLinkGold.x, kSendLinkGold.y).isBrightGold();
+    })) << "no reset panel";
+    screenshot("overlay-reset-form");
+    click(kSendLinkButton);
+    ASSERT_TRUE(eventually([&] { return mails() == 1; }, kStep)) << "no reset mail";
+    ASSERT_TRUE(windowShows(
+        [](const WindowPicture& p) { return p.at(kSentEnvelope.x, kSentEnvelope.y).isGreen(); }));
+    screenshot("overlay-reset-sent");
+    key("Escape");
+    const auto back =
+        waitForCard([&](const CardLayout& c) { return c.goldBottom < email->goldBottom - 8; });
+    ASSERT_TRUE(back.has_value()) << "the reset panel did not close";
+
+    // The right password this time.
+    click({210, back->goldBottom - kFieldAboveButtonBottom});
+    key("ctrl+a");
+    type(kPassword);
+    key("Return");
+    ASSERT_TRUE(eventually([&] { return sessions() == 2; }, kStep)) << "no second session";
+    ASSERT_TRUE(eventually([&] { return tokenStored(); }, kStep));
+    ASSERT_TRUE(cardGone());
+    screenshot("signed-in-again");
+    EXPECT_EQ(app_->count("[PITCH_FADE] Fade complete at 440.0"), 1U);
+    EXPECT_EQ(openedCount(download), 2U);
+
+    EXPECT_EQ(app_->stop(SIGTERM), 0);
+
+    // The session outlasts the run: at the next start the shift can be switched on at once,
+    // once the restored session has taken the overlay away.
+    if (!keyringBus_.empty()) {
+        EXPECT_FALSE(std::filesystem::exists(token_)) << "the token went to the file store";
+    }
+    launch();
+    ASSERT_TRUE(windowShows(
+        [](const WindowPicture& p) { return p.at(kUpdateNowFill.x, kUpdateNowFill.y).isBlue(); }));
+    click(kLaterButton);
+    ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
+        << app_->output();
+    ASSERT_TRUE(eventually(
+        [&] {
+            // A click while the overlay still lies over the button reaches the overlay.
+            if (cardGone()) {
+                click(kPowerButton);
+            }
+            return app_->waitFor("[TOGGLE] Activating...", 3s);
+        },
+        kStep))
+        << "still signed out after a restart\n"
+        << app_->output();
+    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app_->output();
+    screenshot("restarted-signed-in");
+    EXPECT_EQ(app_->stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace brimo::testing
