@@ -223,6 +223,8 @@ void TimePitchShifter::switchMode(bool wantDry) {
         analyzer_.reset();
         hasPending_ = false;
         lastRatio_ = 1.0;
+        energySums_[0] = 0.0;
+        addEnergy(base_, inputEnd_);
     } else if (mode_ == Mode::fading) {
         wetStep_ = static_cast<float>(1.0 / (kFadeSeconds * sampleRate_));
     }
@@ -293,7 +295,10 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
         tempo_.produce(pullPointers_.data(), frames, renderRate_, source);
         float* rates = at(frameRate_, 0, inputEnd_);
         std::fill(rates, rates + frames, static_cast<float>(renderRate_));
-        addEnergy(inputEnd_, inputEnd_ + frames);
+        // Nothing reads the energy while the shift is off; re-entering sums what is kept.
+        if (mode_ != Mode::dry) {
+            addEnergy(inputEnd_, inputEnd_ + frames);
+        }
         inputEnd_ += frames;
     }
 }
