@@ -259,7 +259,8 @@ int main(int argc, char** argv) {
 
     // CPU and per-slice timing on every input: ours as the engine runs it (overlap 32, the
     // tempo trimmed for clock drift), ours with the shift off, and the peers, interleaved.
-    constexpr float kTrim = 1.00002F;
+    // 100 ppm: as far as real device clocks drift apart.
+    constexpr float kTrim = 1.0001F;
     std::vector<std::unique_ptr<Shifter>> runners;
     runners.push_back(makeOurShifter(32.0F, kTrim));
     runners.push_back(makeOurPassthrough(kTrim));

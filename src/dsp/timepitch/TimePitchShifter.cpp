@@ -13,10 +13,13 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 // Partials followed per frame: up to two thirds of them peaks; beyond that the weakest peaks
 // are not followed, and move with the region of a louder one.
 constexpr int kMaxPartials = 768;
-// Tempos this close to 1 move the pitch by at most 0.04 cents (0.01 Hz at 440 Hz), which at
-// 0 cents needs no shifting back; larger clock trims are taken back as at any other pitch (the
-// engine holds its passthrough to 440 ± 0.01 Hz while its drift trim settles).
-constexpr double kTrimRange = 2.2e-5;
+// At 0 cents, tempos this close to 1 are clock trims (the engine's go to 0.2 %): the output is
+// the input read at the trimmed tempo and nothing is analysed. The trim moves the pitch with it,
+// as any resampling between two clocks does (0.17 cents at the 100 ppm real clocks drift by, 3.5
+// at the engine's largest trim, which it holds only while winning back a lag); the bound sits
+// above the engine's clamp so its trim never flips the shift on and off. Further from 1 the
+// tempo is a real change and the shift takes its pitch back.
+constexpr double kTrimRange = 2.5e-3;
 // Winding the phase offsets back: the offset moves back by at most this share of its partial's
 // phase advance (a pitch 10 cents off) or a change of 0.8 Hz, whichever is more; once every
 // offset is within kUnwound radians, or after kLongestUnwind seconds, the correction fades out
@@ -220,6 +223,8 @@ void TimePitchShifter::switchMode(bool wantDry) {
         analyzer_.reset();
         hasPending_ = false;
         lastRatio_ = 1.0;
+        energySums_[0] = 0.0;
+        addEnergy(base_, inputEnd_);
     } else if (mode_ == Mode::fading) {
         wetStep_ = static_cast<float>(1.0 / (kFadeSeconds * sampleRate_));
     }
@@ -290,7 +295,10 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
         tempo_.produce(pullPointers_.data(), frames, renderRate_, source);
         float* rates = at(frameRate_, 0, inputEnd_);
         std::fill(rates, rates + frames, static_cast<float>(renderRate_));
-        addEnergy(inputEnd_, inputEnd_ + frames);
+        // Nothing reads the energy while the shift is off; re-entering sums what is kept.
+        if (mode_ != Mode::dry) {
+            addEnergy(inputEnd_, inputEnd_ + frames);
+        }
         inputEnd_ += frames;
     }
 }

@@ -28,7 +28,7 @@ namespace brimo::timepitch {
 // beyond the render, so the delay is half a frame and the resampler's reach, whatever the
 // hop, and a 512-frame render analyses one frame.
 //
-// At 0 cents (with the tempo within 22 ppm of 1) the output is the input read at
+// At 0 cents (with the tempo within 0.25 % of 1: a clock trim) the output is the input read at
 // the tempo, sample for sample, and no analysis runs: only the tempo resampler works, and at
 // tempo 1 not even that. Leaving the shift, the phase offsets the partials gathered wind back to
 // zero first, at a pitch a fraction of the shift's own away (like the end of a glide), and then

@@ -290,7 +290,7 @@ TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
         double hz;
         float rate;
     };
-    for (const Case c : {Case{440.0, 1.0F}, Case{97.0, 1.0F}, Case{440.0, 1.00002F}}) {
+    for (const Case c : {Case{440.0, 1.0F}, Case{97.0, 1.0F}, Case{440.0, 1.002F}}) {
         const double hz = c.hz;
         TimePitchShifter shifter;
         shifter.prepare(kRate, 1, kBlock);
@@ -383,6 +383,34 @@ TEST(TimePitchShifter, ConsumesTheSourceAtTheTrimmedTempoWithThePitchUnchanged) 
         const double wanted = 432.0;
         const double got = toneFrequency(out, out.size() - 96000, 48000, wanted);
         EXPECT_NEAR(1200.0 * std::log2(got / wanted), 0.0, 0.01) << rate;
+    }
+}
+
+// At 0 cents a clock trim only resamples, its pitch moving with it; a tempo beyond any clock
+// trim is a real change, whose pitch is taken back. Crossing between the two either way is
+// continuous.
+TEST(TimePitchShifter, AtZeroCentsResamplesClockTrimsAndTakesLargerTempoChangesBack) {
+    TimePitchShifter shifter;
+    shifter.prepare(kRate, 1, kBlock);
+    shifter.setOverlap(32.0F);
+    const double amplitude = 0.5;
+    Signal signal{{tone(440.0, 8.0, amplitude)}};
+    const auto blockAt = [](double seconds) {
+        return static_cast<std::size_t>(seconds * kRate) / kBlock;
+    };
+    const auto out = renderAll(shifter, signal, 6.0, [&](std::size_t block) {
+        const bool realChange = block >= blockAt(2.0) && block < blockAt(4.0);
+        shifter.setRate(realChange ? 1.01F : 1.002F);
+    })[0];
+    const double trimmed = toneFrequency(out, blockAt(1.0) * kBlock, 48000, 440.0 * 1.002);
+    EXPECT_NEAR(trimmed, 440.0 * 1.002, 0.02) << "a clock trim's pitch is the resampler's";
+    const double taken = toneFrequency(out, blockAt(3.0) * kBlock, 48000, 440.0);
+    EXPECT_NEAR(taken, 440.0, 0.05) << "a real tempo change keeps the pitch";
+    const double back = toneFrequency(out, blockAt(5.0) * kBlock, 48000, 440.0 * 1.002);
+    EXPECT_NEAR(back, 440.0 * 1.002, 0.02);
+    const double ownSlope = amplitude * 2.0 * std::sin(std::numbers::pi * 440.0 * 1.01 / kRate);
+    for (std::size_t i = 1; i < out.size(); ++i) {
+        ASSERT_LE(std::abs(static_cast<double>(out[i]) - out[i - 1]), ownSlope * 1.02) << i;
     }
 }
 
