@@ -9,14 +9,28 @@ namespace brimo::bench {
 
 namespace {
 
-std::vector<float> envelope(const std::vector<float>& samples, std::size_t block) {
-    std::vector<float> rms(samples.size() / block);
-    for (std::size_t b = 0; b < rms.size(); ++b) {
+// The loudness of every block, each taken over the `span` blocks centred on it.
+std::vector<float> envelope(const std::vector<float>& samples, std::size_t block,
+                            std::size_t span) {
+    std::vector<double> energy(samples.size() / block);
+    for (std::size_t b = 0; b < energy.size(); ++b) {
         double sum = 0.0;
         for (std::size_t i = b * block; i < (b + 1) * block; ++i) {
             sum += static_cast<double>(samples[i]) * samples[i];
         }
-        rms[b] = static_cast<float>(std::sqrt(sum / static_cast<double>(block)));
+        energy[b] = sum / static_cast<double>(block);
+    }
+    std::vector<double> running(energy.size() + 1, 0.0);
+    for (std::size_t b = 0; b < energy.size(); ++b) {
+        running[b + 1] = running[b] + energy[b];
+    }
+    std::vector<float> rms(energy.size());
+    const std::size_t half = span / 2;
+    for (std::size_t b = 0; b < rms.size(); ++b) {
+        const std::size_t from = b > half ? b - half : 0;
+        const std::size_t to = std::min(energy.size(), b + half + 1);
+        const double mean = (running[to] - running[from]) / static_cast<double>(to - from);
+        rms[b] = static_cast<float>(std::sqrt(std::max(mean, 0.0)));
     }
     return rms;
 }
@@ -74,8 +88,10 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
                             double sampleRate, const GlitchDetectorOptions& options) {
     GlitchReport report;
     const auto block = static_cast<std::size_t>(std::lround(sampleRate * options.blockSeconds));
-    const std::vector<float> musicEnvelope = envelope(music, block);
-    const std::vector<float> heard = envelope(recording, block);
+    const auto span = static_cast<std::size_t>(
+        std::max(1.0, std::round(options.smoothingMs / 1000.0 / options.blockSeconds)));
+    const std::vector<float> musicEnvelope = envelope(music, block, span);
+    const std::vector<float> heard = envelope(recording, block, span);
     const double blocksPerSecond = 1.0 / options.blockSeconds;
     const auto window = static_cast<std::size_t>(options.windowSeconds * blocksPerSecond);
     const auto hop = static_cast<std::size_t>(options.hopSeconds * blocksPerSecond);
@@ -125,6 +141,10 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
         }
         timeline.push_back(point);
     }
+    const auto judged = std::count_if(timeline.begin(), timeline.end(),
+                                      [](const Point& point) { return point.offset.has_value(); });
+    report.judgedFraction =
+        timeline.empty() ? 0.0 : static_cast<double>(judged) / static_cast<double>(timeline.size());
 
     std::vector<Glitch> events;
     long long base = first.offset;
@@ -147,8 +167,10 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
             continue;
         }
         const double sizeMs = static_cast<double>(offset - base) / blocksPerSecond * 1000.0;
-        events.push_back({static_cast<double>(timeline[i].at + window / 2) / blocksPerSecond,
-                          sizeMs > 0 ? "skipped" : "delayed", std::fabs(sizeMs)});
+        events.push_back(
+            {(static_cast<double>(timeline[i].at) + 0.5 * static_cast<double>(window)) /
+                 blocksPerSecond,
+             sizeMs > 0 ? "skipped" : "delayed", std::fabs(sizeMs)});
         base = offset;
     }
 

@@ -8,8 +8,9 @@ namespace brimo::bench {
 
 // Finds the dropouts in a recording of music that was played through the engine, by comparing
 // it with the music itself. Two kinds of evidence:
-// - the timeline: the recording's loudness envelope (1 ms blocks, which a pitch shift leaves
-//   alone) is matched against the music's; a block played twice, a run of silence pushed in,
+// - the timeline: the recording's loudness envelope (1 ms steps, each the loudness of the
+//   20 ms around it, which a pitch shift and the shifter's phase changes leave alone) is
+//   matched against the music's; a block played twice, a run of silence pushed in,
 //   or audio skipped moves the match by a step, where the engine's rate trim only drifts it;
 // - holes: runs of digital silence where the music is loud (a stream that ran dry plays
 //   zeros, also when the timeline then catches up).
@@ -24,11 +25,13 @@ struct GlitchReport {
     bool aligned = false;  // the recording was found in the music
     double offsetSeconds = 0.0;
     double judgedSeconds = 0.0;
+    double judgedFraction = 0.0;   // of the timeline's windows, those that matched well enough
     std::vector<Glitch> glitches;  // merged, in time order
 };
 
 struct GlitchDetectorOptions {
     double blockSeconds = 0.001;
+    double smoothingMs = 20.0;  // a 1 ms loudness follows the waveform's phase, not the music
     double windowSeconds = 0.5;
     double hopSeconds = 0.25;
     double stepMs = 4.0;      // a smaller move of the timeline is drift

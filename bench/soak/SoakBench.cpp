@@ -2,7 +2,8 @@
 // server for N minutes, with recorded music played into "Brimola Vetrix" and the real sink
 // ("speakers") recorded from its monitor, the machine's other core kept busy. Dropouts are
 // found by comparing the recording with the music (GlitchDetector.h), after the detector
-// proved itself on injected faults. JSON on standard output:
+// proved itself on injected faults; those already in "Brimola Vetrix"'s own monitor (the
+// player or the server starved, not us) are told apart. JSON on standard output:
 //   tests/integration/audio-servers/audio-servers run pipewire
 //       build/release/bench/soak/bench_soak --minutes 10 --pitch 432   (one command line)
 // Options: --minutes M (10), --pitch 440|432 (440: passthrough), --load N busy processes (1),
@@ -31,6 +32,7 @@
 #include "ChildProcess.h"
 #include "GlitchDetector.h"
 #include "GlitchValidation.h"
+#include "MonitorRecorder.h"
 #include "audio/effects/SoundEffectPlayer.h"
 #include "audio/manager/AudioManager.h"
 #include "driver/AudioServer.h"
@@ -344,24 +346,12 @@ int run(const Options& options) {
             std::vector<std::string>{"sh", "-c", "while :; do :; done"}, ChildProcess::Pipe::none));
     }
 
+    // The real sink's monitor is what the user hears; "Brimola Vetrix"'s is what reached us.
+    // A gap already in the latter is the player's or the server's, not the engine's.
     const std::string rateText = std::to_string(static_cast<int>(rate));
-    ChildProcess recorder(
-        {"parec", "--device=speakers.monitor", "--format=float32le", "--channels=1",
-         "--rate=" + rateText, "--raw", "--client-name=soak-recorder"},
-        ChildProcess::Pipe::fromChild);
-    std::vector<float> recording;
-    recording.reserve(static_cast<std::size_t>(rate * (options.minutes * 60.0 + 10.0)));
-    std::thread recording_thread([&] {
-        std::vector<float> chunk(4096);
-        for (;;) {
-            const ssize_t got = read(recorder.fd(), chunk.data(), chunk.size() * sizeof(float));
-            if (got <= 0) {
-                break;
-            }
-            recording.insert(recording.end(), chunk.begin(),
-                             chunk.begin() + got / static_cast<ssize_t>(sizeof(float)));
-        }
-    });
+    const double expectedSeconds = options.minutes * 60.0 + 10.0;
+    bench::MonitorRecorder heard("speakers", rate, expectedSeconds);
+    bench::MonitorRecorder captured("brimola_vetrix", rate, expectedSeconds);
     std::this_thread::sleep_for(300ms);
     ChildProcess player(
         {"pacat", "--playback", "--device=brimola_vetrix", "--format=float32le", "--channels=2",
@@ -413,6 +403,9 @@ int run(const Options& options) {
             serverCpuLast[i] = cpu;
         }
         sample["server_cpu_percent"] = serverCpu;
+        double load = 0.0;
+        std::ifstream("/proc/loadavg") >> load;
+        sample["load_average_1min"] = load;  // other work on the machine, for reading the figures
         sample["rss_kb"] = statusField("VmRSS");
         sample["threads"] = statusField("Threads");
         sample["fds"] = openFiles();
@@ -422,7 +415,13 @@ int run(const Options& options) {
             captureLatency.push_back(latencyIn.captureSeconds * 1e3);
             playbackLatency.push_back(latencyOut.playbackSeconds * 1e3);
         }
-        sample["playback_underruns"] = backend->statistics().playbackUnderruns;
+        const auto streams = backend->statistics();
+        sample["playback_underruns"] = streams.playbackUnderruns;
+        sample["capture_overruns"] = streams.captureOverruns;
+        const auto render = manager->audioEngine().renderStats();
+        sample["ring_underruns"] = render.underruns;
+        sample["ring_overruns"] = render.overruns;
+        sample["lag_drops"] = render.lagDrops;
         timeline.push_back(sample);
     }
     const double wall =
@@ -440,9 +439,8 @@ int run(const Options& options) {
     feeder.join();
     player.stop();
     std::this_thread::sleep_for(500ms);
-    recorder.terminate();
-    recording_thread.join();
-    recorder.stop();
+    std::vector<float>& recording = heard.finish();
+    const std::vector<float>& input = captured.finish();
     busy.clear();
     manager->audioEngine().stop();
     manager->audioEngine().waitUntilIdle();
@@ -454,9 +452,29 @@ int run(const Options& options) {
                    static_cast<std::streamsize>(recording.size() * sizeof(float)));
     }
     const auto report = bench::detectGlitches(reference, recording, rate);
+    const auto inputReport = bench::detectGlitches(reference, input, rate);
+    // Both recordings start together; the engine's latency (well under a second) separates
+    // the same moment in the two.
+    auto inInput = [&](const bench::Glitch& glitch) {
+        return std::any_of(inputReport.glitches.begin(), inputReport.glitches.end(),
+                           [&](const bench::Glitch& early) {
+                               const double lead = glitch.atSeconds - early.atSeconds;
+                               return lead > -0.25 && lead < 1.0;
+                           });
+    };
     nlohmann::json glitches = nlohmann::json::array();
+    std::size_t ours = 0;
     for (const auto& glitch : report.glitches) {
-        glitches.push_back(
+        const bool before = inInput(glitch);
+        ours += before ? 0 : 1;
+        glitches.push_back({{"at_s", glitch.atSeconds},
+                            {"kind", glitch.kind},
+                            {"size_ms", glitch.sizeMs},
+                            {"already_in_input", before}});
+    }
+    nlohmann::json inputGlitches = nlohmann::json::array();
+    for (const auto& glitch : inputReport.glitches) {
+        inputGlitches.push_back(
             {{"at_s", glitch.atSeconds}, {"kind", glitch.kind}, {"size_ms", glitch.sizeMs}});
     }
     double cpuSum = 0.0;
@@ -467,12 +485,20 @@ int run(const Options& options) {
     result["load_processes"] = options.load;
     result["recording_aligned"] = report.aligned;
     result["judged_seconds"] = report.judgedSeconds;
-    result["dropouts"] = report.glitches.size();
+    result["judged_fraction"] = report.judgedFraction;
+    const auto arrived = std::find_if(recording.begin(), recording.end(),
+                                      [](float sample) { return std::fabs(sample) > 1e-3F; });
+    result["recording_validation"] = bench::validateOnRecording(
+        reference, recording, static_cast<double>(arrived - recording.begin()) / rate + 1.0, rate);
+    // Dropouts the engine made: heard on the speakers, not already in what reached it.
+    result["dropouts"] = ours;
     result["dropouts_per_minute"] =
-        report.judgedSeconds > 0
-            ? 60.0 * static_cast<double>(report.glitches.size()) / report.judgedSeconds
-            : 0.0;
+        report.judgedSeconds > 0 ? 60.0 * static_cast<double>(ours) / report.judgedSeconds : 0.0;
+    result["dropouts_heard"] = report.glitches.size();
     result["glitches"] = glitches;
+    result["input_aligned"] = inputReport.aligned;
+    result["input_dropouts"] = inputReport.glitches.size();
+    result["input_glitches"] = inputGlitches;
     result["latency_ms"] = {
         {"capture_median", median(captureLatency)},
         {"playback_median", median(playbackLatency)},
@@ -483,11 +509,15 @@ int run(const Options& options) {
         timeline.empty() ? 0.0 : cpuSum / static_cast<double>(timeline.size());
     result["server_cpu_percent_mean"] = serverCpuMean;
     result["engine"] = {{"ring_underruns", engineStats.underruns},
-                        {"ring_overruns", engineStats.overruns}};
+                        {"ring_overruns", engineStats.overruns},
+                        {"lag_drops", engineStats.lagDrops}};
     result["streams"] = {
         {"playback_underruns", streamsAfter.playbackUnderruns - streamsBefore.playbackUnderruns},
         {"capture_overruns", streamsAfter.captureOverruns - streamsBefore.captureOverruns},
-        {"capture_hole_frames", streamsAfter.captureHoleFrames - streamsBefore.captureHoleFrames}};
+        {"capture_hole_frames", streamsAfter.captureHoleFrames - streamsBefore.captureHoleFrames},
+        {"playback_buffer_growths",
+         streamsAfter.playbackBufferGrowths - streamsBefore.playbackBufferGrowths},
+        {"largest_playback_cycles", streamsAfter.largestPlaybackCycles}};
     result["timeline"] = timeline;
     writeJson(result);
     manager.reset();

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """CPU and memory of the running application in each window state, as JSON on stdout.
 
-Run by bench/ui/run-ui-bench inside a private audio server and a virtual X server. The
-application's CPU is its utime + stime from /proc over each span, in percent of one core; the
+Run by bench/ui/run-ui-bench inside a private audio server, a private account service (whose
+signed-in session the application finds in its file store) and a virtual X server; each
+application given is measured in turn. The application's CPU is its utime + stime from /proc over each span, in percent of one core; the
 real-time path is the sum over its libpulse I/O threads ("threaded-ml": the streams of the
 engine's capture and playback, and the mostly idle control connection).
 """
@@ -13,8 +14,10 @@ import sys
 import tempfile
 import time
 
-APP = sys.argv[1]
-SPAN = float(sys.argv[2]) if len(sys.argv) > 2 else 30.0
+SPAN = float(sys.argv[1])
+APPS = sys.argv[2:]
+# Frames per second too, from the scene graph's timing log (which costs a little itself).
+COUNT_FRAMES = os.environ.get("BRIMO_BENCH_FRAMES") == "1"
 TICKS = os.sysconf("SC_CLK_TCK")
 POWER_BUTTON = ("210", "312")
 
@@ -49,7 +52,14 @@ def rss_kib(pid):
     return 0
 
 
-def measure(pid, label):
+def frames_in(log):
+    """Frames the scene graph rendered so far, when its timing log is on (BRIMO_BENCH_FRAMES)."""
+    with open(log, errors="replace") as f:
+        return sum(1 for line in f if "Frame rendered" in line or "Frame prepared" in line)
+
+
+def measure(pid, log, label):
+    frames_before = frames_in(log) if log else 0
     before_total = ticks(f"/proc/{pid}/stat")
     before = threads(pid)
     start = time.monotonic()
@@ -63,8 +73,11 @@ def measure(pid, label):
     for tid, (name, t) in after.items():
         if tid in before:
             by_thread[name] = by_thread.get(name, 0) + t - before[tid][1]
-    top = sorted(by_thread.items(), key=lambda item: -item[1])[:5]
-    return {
+    top = sorted(by_thread.items(), key=lambda item: -item[1])[:8]
+    extra = {}
+    if log:
+        extra["frames_per_second"] = round((frames_in(log) - frames_before) / elapsed, 1)
+    return extra | {
         "state": label,
         "seconds": round(elapsed, 2),
         "cpu_percent_of_one_core": round(100.0 * total / TICKS / elapsed, 2),
@@ -97,7 +110,18 @@ def find_window(pid, timeout=60.0):
     raise SystemExit("the window did not appear")
 
 
-def main():
+def signed_in_environment():
+    """The application as a signed-in user starts it: its token is in the account data folder's
+    file store, and no Secret Service answers (the audio server's session bus is not offered)."""
+    data = os.environ["BRIMO_ACCOUNT_DATA_HOME"]
+    environment = dict(os.environ, XDG_DATA_HOME=data,
+                       DBUS_SESSION_BUS_ADDRESS=f"unix:path={data}/no-bus")
+    if COUNT_FRAMES:
+        environment["QT_LOGGING_RULES"] = "qt.scenegraph.time.renderloop.debug=true"
+    return environment
+
+
+def measure_app(app_path):
     work = tempfile.mkdtemp(prefix="brimo-ui-bench.")
     log = os.path.join(work, "app.log")
     tone = os.path.join(work, "tone.wav")
@@ -105,50 +129,45 @@ def main():
         "vol", "0.5")
     run("pactl", "set-default-sink", "speakers")
     with open(log, "w") as out:
-        app = subprocess.Popen([APP], stdout=out, stderr=subprocess.STDOUT)
+        app = subprocess.Popen([app_path], stdout=out, stderr=subprocess.STDOUT,
+                               env=signed_in_environment())
     player = None
     try:
         window = find_window(app.pid)
         run("pactl", "set-default-sink", "brimola_vetrix")
         if not wait_for(log, "Engine started in passthrough mode"):
             raise SystemExit("the engine did not start")
-        time.sleep(2)
-        results = [measure(app.pid, "shown, passthrough, silent")]
-
-        run("xdotool", "mousemove", "--window", window, *POWER_BUTTON, "click", "1")
-        # Switching on needs a signed-in user; signed out, the states are measured in
-        # passthrough and say so.
-        mode = "active" if wait_for(log, "[PITCH_FADE] Fade complete at 432.0", 10.0) \
-            else "passthrough (signed out)"
         player = subprocess.Popen(
             ["sh", "-c", f"while :; do paplay -d brimola_vetrix {tone}; done"],
             start_new_session=True)
+        time.sleep(3)
+        results = [measure(app.pid, log if COUNT_FRAMES else None, "shown, passthrough, with sound")]
+
+        # The click needs the signed-in main screen: an overlay over the button would swallow it.
+        run("xdotool", "mousemove", "--window", window, *POWER_BUTTON, "click", "1")
+        if not wait_for(log, "[PITCH_FADE] Fade complete at 432.0", 10.0):
+            raise SystemExit("the click did not switch the shift on (not signed in?)")
         time.sleep(2)
-        results.append(measure(app.pid, f"shown, {mode}, with sound"))
+        results.append(measure(app.pid, log if COUNT_FRAMES else None, "shown, active, with sound"))
 
         # What a window manager does to a minimised window: unmap it.
         run("xdotool", "windowunmap", window)
         time.sleep(2)
-        results.append(measure(app.pid, f"minimised (unmapped), {mode}, with sound"))
+        results.append(measure(app.pid, log if COUNT_FRAMES else None, "minimised (unmapped), active, with sound"))
         run("xdotool", "windowmap", window)
 
         # Hidden behind another window that covers it entirely.
         cover = subprocess.Popen(["xclock", "-geometry", "1000x1000+0+0", "-update", "3600"])
         time.sleep(2)
-        results.append(measure(app.pid, f"hidden (covered), {mode}, with sound"))
+        results.append(measure(app.pid, log if COUNT_FRAMES else None, "hidden (covered), active, with sound"))
         cover.terminate()
         cover.wait()
-
-        shown = results[1]["realtime_path_cpu_percent"]
-        unmapped = results[2]["realtime_path_cpu_percent"]
-        print(json.dumps({
-            "benchmark": "ui",
-            "span_seconds": SPAN,
-            "renderer": "Mesa llvmpipe under Xvfb",
+        return {
+            "application": app_path,
             "results": results,
-            "realtime_path_cpu_percent_with_window": shown,
-            "realtime_path_cpu_percent_without_window": unmapped,
-        }, indent=2, ensure_ascii=False))
+            "realtime_path_cpu_percent_with_window": results[1]["realtime_path_cpu_percent"],
+            "realtime_path_cpu_percent_without_window": results[2]["realtime_path_cpu_percent"],
+        }
     finally:
         if player:
             # The loop and its paplay share a process group of their own.
@@ -156,6 +175,17 @@ def main():
             player.wait()
         app.terminate()
         app.wait()
+
+
+def main():
+    runs = [measure_app(app) for app in APPS]
+    print(json.dumps({
+        "benchmark": "ui",
+        "span_seconds": SPAN,
+        "renderer": "Mesa llvmpipe under Xvfb",
+        "load_average_1min": round(os.getloadavg()[0], 2),
+        "runs": runs,
+    }, indent=2, ensure_ascii=False))
 
 
 if __name__ == "__main__":

@@ -232,6 +232,7 @@ void AudioEngineService::startSequence() {
     resyncFillSamples_ = 2 * std::max<std::int64_t>(targetFill, 0);
     lagWatch_ = {static_cast<std::int64_t>(rate * kLagWindowSeconds),
                  2 * static_cast<std::int64_t>(rate * kLagThresholdSeconds), 0, 0};
+    refilling_.store(false, std::memory_order_relaxed);
     if (!createInputUnit(input)) {
         log("❌ [START] Input failed");
         return;

@@ -187,6 +187,9 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
         std::int64_t framesWatched = 0;
         std::int64_t lowestFill = 0;
     } lagWatch_;
+    // The ring ran dry: the reader waits for the lookahead before it reads on. Playback thread
+    // only (atomic for the start that resets it on the engine's queue).
+    std::atomic<bool> refilling_{false};
 
     // Last, so that it is destroyed first: no queued sequence outlives the fields it uses.
     dispatch::SerialQueue audioQueue_{"com.brimolavetrix.audioengine"};

@@ -125,6 +125,23 @@ hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags*
         dropLagTo(*ring, resyncFillSamples_.load(std::memory_order_relaxed));
     }
 
+    // After the ring ran dry (the capture side was late), reading on at an empty buffer makes a
+    // string of short gaps while the trim takes a minute to refill it; waiting until it holds the
+    // lookahead again makes one gap, and the margin is back at once.
+    if (refilling_.load(std::memory_order_relaxed)) {
+        if (ring->count() < resyncFillSamples_.load(std::memory_order_relaxed)) {
+            if (canWrite) {
+                std::fill_n(left, frames, 0.0F);
+                std::fill_n(right, frames, 0.0F);
+            }
+            *flags = hal::kAudioUnitRenderAction_OutputIsSilence;
+            return hal::noErr;
+        }
+        refilling_.store(false, std::memory_order_relaxed);
+        drift_.rebase();
+        lagWatch_.framesWatched = 0;
+    }
+
     // The unit asks for at most a slice; a larger request is served slice by slice.
     bool ranShort = false;
     float* feed = scratch_.timePitchFeed.data();
@@ -147,6 +164,7 @@ hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags*
     if (ranShort) {
         *flags = hal::kAudioUnitRenderAction_OutputIsSilence;
         underruns_.fetch_add(1, std::memory_order_relaxed);
+        refilling_.store(true, std::memory_order_relaxed);
     }
     return hal::noErr;
 }

@@ -2,6 +2,7 @@
 
 #include <QtQml/qqmlinfo.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QQuickWindow>
 #include <QSGFlatColorMaterial>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ui/animation/FrameClock.h"
+
 namespace brimo::ui {
 
 CircularEqualizerItem::CircularEqualizerItem(QQuickItem* parent)
@@ -17,9 +20,26 @@ CircularEqualizerItem::CircularEqualizerItem(QQuickItem* parent)
     setFlag(ItemHasContents, true);
     setImplicitWidth(ring_.side());
     setImplicitHeight(ring_.side());
-    frameTimer_.setInterval(kFrameIntervalMs);
-    frameTimer_.setTimerType(Qt::CoarseTimer);
-    connect(&frameTimer_, &QTimer::timeout, this, &CircularEqualizerItem::tick);
+    connect(FrameClock::instance(), &FrameClock::ticked, this, &CircularEqualizerItem::tick);
+}
+
+CircularEqualizerItem::~CircularEqualizerItem() {
+    // Without the application its clock is gone too.
+    if (QCoreApplication::instance() != nullptr) {
+        setTicking(false);
+    }
+}
+
+void CircularEqualizerItem::setTicking(bool ticking) {
+    if (ticking == isTicking_) {
+        return;
+    }
+    isTicking_ = ticking;
+    if (isTicking_) {
+        FrameClock::instance()->subscribe();
+    } else {
+        FrameClock::instance()->unsubscribe();
+    }
 }
 
 void CircularEqualizerItem::rebuild(bool isActive, double level, double radius, int barCount) {
@@ -79,6 +99,9 @@ double CircularEqualizerItem::seconds() const {
 }
 
 void CircularEqualizerItem::tick() {
+    if (!isTicking_) {
+        return;
+    }
     // A minimised or hidden window draws nothing, so neither does the ring.
     if (window() != nullptr && window()->isExposed() && isVisible()) {
         update();
@@ -87,11 +110,7 @@ void CircularEqualizerItem::tick() {
 
 void CircularEqualizerItem::itemChange(ItemChange change, const ItemChangeData& value) {
     if (change == ItemSceneChange || change == ItemVisibleHasChanged) {
-        if (window() != nullptr && isVisible()) {
-            frameTimer_.start();
-        } else {
-            frameTimer_.stop();
-        }
+        setTicking(window() != nullptr && isVisible());
     }
     QQuickItem::itemChange(change, value);
 }

@@ -3,7 +3,6 @@
 #include <QtQml/qqmlregistration.h>
 
 #include <QQuickItem>
-#include <QTimer>
 #include <QVariantMap>
 #include <atomic>
 
@@ -13,8 +12,8 @@
 namespace brimo::ui {
 
 // The level ring around the power button. All 576 segments are one scene-graph geometry,
-// rebuilt at most every 0.067 s from the ring's fields and the clock; nothing is redrawn while
-// the window is not exposed (minimised or hidden).
+// rebuilt on the window's frame clock (at most every 0.067 s) from the ring's fields and the
+// time; nothing is redrawn while the window is not exposed (minimised or hidden).
 class CircularEqualizerItem : public QQuickItem {
     Q_OBJECT
     QML_NAMED_ELEMENT(CircularEqualizerView)
@@ -29,9 +28,12 @@ class CircularEqualizerItem : public QQuickItem {
     Q_PROPERTY(int frameCount READ frameCount NOTIFY frameCountChanged)
 
   public:
-    static constexpr int kFrameIntervalMs = 67;
-
     explicit CircularEqualizerItem(QQuickItem* parent = nullptr);
+    ~CircularEqualizerItem() override;
+    CircularEqualizerItem(const CircularEqualizerItem&) = delete;
+    CircularEqualizerItem& operator=(const CircularEqualizerItem&) = delete;
+    CircularEqualizerItem(CircularEqualizerItem&&) = delete;
+    CircularEqualizerItem& operator=(CircularEqualizerItem&&) = delete;
 
     [[nodiscard]] bool isActive() const { return ring_.isActive(); }
     void setIsActive(bool isActive);
@@ -64,11 +66,12 @@ class CircularEqualizerItem : public QQuickItem {
   private:
     void rebuild(bool isActive, double level, double radius, int barCount);
     void tick();
+    void setTicking(bool ticking);
     [[nodiscard]] double seconds() const;
 
     EqualizerRing ring_;
     CapsuleMesh mesh_;
-    QTimer frameTimer_;
+    bool isTicking_ = false;
     double clockSeconds_ = -1.0;
     // Counted where frames are built (the render thread, while the main thread waits).
     std::atomic<int> frameCount_{0};

@@ -1,8 +1,10 @@
 import QtQuick
 import QtMultimedia
+import Brimolavetrix
 
-// Shows a media player's picture filling its frame (aspect fill), clipped to it. `hasFrame`
-// turns true with the first picture the player delivers here and stays true.
+// Shows a media player's picture filling its frame (aspect fill), clipped to it, taken in on
+// the window's frame clock. `hasFrame` turns true with the first picture shown here and stays
+// true.
 VideoOutput {
     id: output
 
@@ -11,8 +13,13 @@ VideoOutput {
 
     fillMode: VideoOutput.PreserveAspectCrop
     clip: true
-    onPlayerChanged: if (player) player.videoOutput = this
-    Component.onCompleted: if (player) player.videoOutput = this
+
+    ClockedVideoSink {
+        id: clocked
+        output: output
+    }
+    onPlayerChanged: if (player) player.videoOutput = clocked.videoSink
+    Component.onCompleted: if (player) player.videoOutput = clocked.videoSink
 
     Connections {
         target: output.videoSink

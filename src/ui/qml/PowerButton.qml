@@ -97,14 +97,12 @@ Item {
         }
     }
 
-    // The breathing is stepped with the level ring's frame rate rather than the display's, so
-    // it adds no frames of its own.
+    // The breathing is stepped on the window's frame clock rather than the display's, so it
+    // adds no frames of its own.
     property real breathStart: 0
-    Timer {
-        interval: 67
-        repeat: true
+    FrameTicker {
         running: button.glowAnimation && button.isOnScreen
-        onTriggered: {
+        onTicked: {
             const period = 1500;
             const elapsed = (Date.now() - button.breathStart) % (2 * period);
             const x = elapsed < period ? elapsed / period : 2 - elapsed / period;

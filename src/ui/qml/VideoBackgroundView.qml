@@ -2,7 +2,8 @@ import QtQuick
 import Brimolavetrix
 
 // The full-window background: the calm off-state video, and above it the warm on-state one
-// scaled by 1.15, cross-faded over 0.8 s whenever the shift is switched.
+// scaled by 1.15, cross-faded over 0.8 s whenever the shift is switched. A video that cannot be
+// seen (window unseen, layer faded out) is not decoded.
 Item {
     id: background
 
@@ -20,8 +21,12 @@ Item {
         playerManager.setUp()
         if (isActive)
             playerManager.restart(true)
-        if (!isOnScreen)
-            playerManager.suspend()
+        follow()
+    }
+    // A layer is seen while it belongs to the state or has not yet faded out.
+    function follow() {
+        playerManager.follow(isOnScreen && (!isActive || offLayer.visible),
+                             isOnScreen && (isActive || onLayer.visible))
     }
     Connections {
         target: background.Window.window
@@ -34,18 +39,9 @@ Item {
         if (!playerManager.isSetUp)
             return
         playerManager.restart(isActive)
-        if (!isOnScreen)
-            playerManager.suspend()
+        follow()
     }
-    // Unseen videos are not decoded.
-    onIsOnScreenChanged: {
-        if (!playerManager.isSetUp)
-            return
-        if (isOnScreen)
-            playerManager.resume()
-        else
-            playerManager.suspend()
-    }
+    onIsOnScreenChanged: follow()
 
     VideoPlayerLayer {
         id: offLayer
@@ -53,6 +49,7 @@ Item {
         player: background.playerManager.offPlayer
         opacity: background.isActive ? 0 : 1
         visible: opacity > 0
+        onVisibleChanged: background.follow()
         Behavior on opacity {
             NumberAnimation {
                 duration: 800
@@ -69,6 +66,7 @@ Item {
         opacity: background.isActive ? 1 : 0
         // A fully faded-out layer is not drawn at all.
         visible: opacity > 0
+        onVisibleChanged: background.follow()
         Behavior on opacity {
             NumberAnimation {
                 duration: 800

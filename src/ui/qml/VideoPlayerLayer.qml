@@ -1,12 +1,20 @@
 import QtQuick
 import QtMultimedia
+import Brimolavetrix
 
-// One full-window background video: the player's picture filling the frame (aspect fill).
+// One full-window background video: the player's picture filling the frame (aspect fill),
+// taken in on the window's frame clock.
 VideoOutput {
+    id: layer
+
     property MediaPlayer player
 
     fillMode: VideoOutput.PreserveAspectCrop
 
-    onPlayerChanged: if (player) player.videoOutput = this
-    Component.onCompleted: if (player) player.videoOutput = this
+    ClockedVideoSink {
+        id: clocked
+        output: layer
+    }
+    onPlayerChanged: if (player) player.videoOutput = clocked.videoSink
+    Component.onCompleted: if (player) player.videoOutput = clocked.videoSink
 }

@@ -41,15 +41,19 @@ QtObject {
             isOnPlayerStarted = true
     }
 
-    // While the window cannot be seen both players wait; then they go on where they were.
-    function suspend() {
-        offPlayer.pause()
-        onPlayer.pause()
-    }
-    function resume() {
-        if (offPlayer.source.toString() !== "")
+    // Each player plays while its picture can be seen and waits where it is otherwise (window
+    // unseen, layer faded out); it goes on from there when seen again. The on-state video
+    // waits for its first activation.
+    function follow(isOffSeen, isOnSeen) {
+        if (!isSetUp)
+            return
+        if (isOffSeen && offPlayer.source.toString() !== "")
             offPlayer.play()
-        if (isOnPlayerStarted && onPlayer.source.toString() !== "")
+        else
+            offPlayer.pause()
+        if (isOnSeen && isOnPlayerStarted && onPlayer.source.toString() !== "")
             onPlayer.play()
+        else
+            onPlayer.pause()
     }
 }

@@ -121,4 +121,33 @@ TEST_F(EngineRecoveryTest, APlaybackStallLeavesNoLastingLag) {
     }
 }
 
+// A late capture side empties the ring buffer. The engine then waits for the lookahead before
+// it plays on: one gap, after which the margin is whole again, instead of reading on at an
+// empty buffer where every small delay is another gap.
+TEST_F(EngineRecoveryTest, ACaptureStallMakesOneGapAndTheLookaheadComesBack) {
+    sim_->play(kVirtualID, sim::Signal::tone(440.0, 0.5F));
+    connectAndStart();
+    run(2.0);
+    const std::size_t before = sim_->recording(kSpeakersID).channel(0).size();
+    sim_->stallDeviceIO(kVirtualID, 0.2);
+    run(1.2);
+    EXPECT_GE(engine_->renderStats().underruns, 1U);
+    EXPECT_LT(std::abs(engine_->driftSnapshot().fillErrorSeconds), 0.012)
+        << "the margin is back within a second, not after the trim's minute";
+
+    const auto left = sim_->recording(kSpeakersID).channel(0);
+    const std::vector<float> after(left.begin() + static_cast<std::ptrdiff_t>(before), left.end());
+    // Runs of silence longer than a tone period: the gap.
+    std::size_t gaps = 0;
+    std::size_t quiet = 0;
+    for (const float sample : after) {
+        quiet = std::fabs(sample) < 1e-6F ? quiet + 1 : 0;
+        gaps += quiet == 200 ? 1 : 0;
+    }
+    EXPECT_EQ(gaps, 1U);
+    const std::vector<float> tail(left.end() - 24000, left.end());
+    EXPECT_NEAR(brimo::testing::toneFrequency(tail, 48000.0), 440.0 * engine_->driftSnapshot().rate,
+                0.05);
+}
+
 }  // namespace

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "integration/hal_pulse/AudioClients.h"
@@ -42,6 +45,83 @@ class PulseBackendAudio : public PulseBackendTest {
 
     DeviceIOFormat format;
 };
+
+// A producer that stalls once, as a late wake-up of a loaded machine does: the tone it plays
+// before and after, and nothing for `stall` in between.
+class StallingTone : public FrameProducer {
+  public:
+    StallingTone(double stallAfterSeconds, std::chrono::milliseconds stall)
+        : tone_(1000.0), stallAfterSeconds_(stallAfterSeconds), stall_(stall) {}
+    void produce(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate) override {
+        played_ += frames;
+        if (!stalled_ && static_cast<double>(played_) > stallAfterSeconds_ * sampleRate) {
+            stalled_ = true;
+            std::this_thread::sleep_for(stall_);
+        }
+        tone_.produce(samples, frames, channels, sampleRate);
+    }
+
+  private:
+    ToneSource tone_;
+    double stallAfterSeconds_;
+    std::chrono::milliseconds stall_;
+    std::uint64_t played_ = 0;
+    bool stalled_ = false;
+};
+
+std::string serverKind() {
+    const char* dir =
+        std::getenv("BRIMO_AUDIO_SERVER_DIR");  // NOLINT(concurrency-mt-unsafe): read-only use
+    std::string kind;
+    if (dir != nullptr) {
+        std::ifstream(std::string(dir) + "/.brimo-audio-servers") >> kind;
+    }
+    return kind;
+}
+
+// After running dry, the playback stream asks for a larger buffer on PulseAudio (twice the
+// target, so the same stall passes unheard next time) and keeps its own on PipeWire, which
+// would not grant it; either way the sound goes on.
+TEST_F(PulseBackendAudio, PlaybackBufferGrowsAfterAStallWhereTheServerGrantsIt) {
+    const auto kind = serverKind();
+    StallingTone stalling(1.5, 250ms);
+    Recorder speakersMonitor(static_cast<std::size_t>(format.sampleRate * 10));
+    HalUnit monitorUnit(speakers, speakersMonitor, format.sampleRate);
+    HalUnit playbackUnit(speakers, stalling, format.sampleRate);
+    ASSERT_EQ(monitorUnit.start(), noErr);
+    const auto before = backend->statistics();
+    ASSERT_EQ(playbackUnit.start(), noErr);
+    const auto target = [&] { return backend->latency(speakers).playbackTargetSeconds; };
+    ASSERT_TRUE(eventually([&] { return speakersMonitor.heardAnything(0.1F); }, 8s));
+    const double firstTarget = target();
+    const bool ranDry = eventually(
+        [&] { return backend->statistics().playbackUnderruns > before.playbackUnderruns; }, 5s);
+    std::this_thread::sleep_for(1s);
+    const auto after = backend->statistics();
+    const double laterTarget = target();
+    const std::size_t heardBy = speakersMonitor.recordedFrames();
+    std::this_thread::sleep_for(500ms);
+    const auto samples = speakersMonitor.samples();
+    playbackUnit.stop();
+    monitorUnit.stop();
+    ASSERT_TRUE(ranDry) << "the stall did not empty the server's buffer";
+    std::printf(
+        "%s: target %.1f ms, after the stall %.1f ms; %llu growths, largest %u cycles\n",
+        kind.c_str(), firstTarget * 1e3, laterTarget * 1e3,
+        static_cast<unsigned long long>(after.playbackBufferGrowths - before.playbackBufferGrowths),
+        after.largestPlaybackCycles);
+    if (kind == "pulseaudio") {
+        EXPECT_GE(after.playbackBufferGrowths - before.playbackBufferGrowths, 1U);
+        EXPECT_GE(after.largestPlaybackCycles, 8U);
+        EXPECT_GT(laterTarget, 1.5 * firstTarget);
+    } else {
+        EXPECT_EQ(after.playbackBufferGrowths, before.playbackBufferGrowths);
+        EXPECT_LE(after.largestPlaybackCycles, 4U);
+    }
+    ASSERT_GT(samples.size(), heardBy);
+    EXPECT_GT(peak({samples.begin() + static_cast<std::ptrdiff_t>(heardBy), samples.end()}), 0.4F)
+        << "the tone did not go on after the stall";
+}
 
 // The engine's passthrough in miniature: a capture unit on "Brimola Vetrix" hands its frames
 // to a playback unit on "speakers", while an ordinary client plays a tone into the former.

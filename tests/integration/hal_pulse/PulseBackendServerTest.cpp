@@ -109,7 +109,7 @@ TEST_F(PulseBackendServer, HearsDefaultChangesAfterTheServerStoppedSendingThem) 
         const int heard = probe.calls.load();
         const auto changed = std::chrono::steady_clock::now();
         pactl({"set-default-sink", sink});
-        EXPECT_TRUE(eventually([&] { return probe.calls.load() == heard + 1; }, 3s)) << sink;
+        EXPECT_TRUE(eventually([&] { return probe.calls.load() == heard + 1; }, 6s)) << sink;
         EXPECT_EQ(defaultOutput(), device);
         std::printf(
             "%s heard after %.0f ms\n", sink,

@@ -86,9 +86,16 @@ Item {
             compare(findChild(view, "powerButton").glowAnimation, true)
 
             view.isOnScreen = true
-            compare(players.offPlayer.playbackState, MediaPlayer.PlayingState)
             compare(players.onPlayer.playbackState, MediaPlayer.PlayingState)
             compare(ring.visible, true)
+            // The faded-out off-state video waits until it is seen again.
+            tryCompare(view.background.offLayer, "visible", false, 5000)
+            compare(players.offPlayer.playbackState, MediaPlayer.PausedState)
+            view.audioManager.toggle()
+            tryCompare(view.audioManager, "isActive", false, 1000)
+            compare(players.offPlayer.playbackState, MediaPlayer.PlayingState)
+            tryCompare(view.background.onLayer, "visible", false, 5000)
+            compare(players.onPlayer.playbackState, MediaPlayer.PausedState)
         }
     }
 }

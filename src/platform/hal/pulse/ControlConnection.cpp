@@ -207,11 +207,15 @@ struct ControlCallbacks {
 
 ControlConnection::ControlConnection(std::string applicationName,
                                      std::chrono::milliseconds reconnectInterval,
-                                     std::chrono::milliseconds checkInterval, ViewHandler handler)
+                                     std::chrono::milliseconds checkInterval,
+                                     std::chrono::milliseconds checkIntervalMax,
+                                     ViewHandler handler)
     : applicationName_(std::move(applicationName)),
       reconnectInterval_(reconnectInterval),
       handler_(std::move(handler)),
-      checkInterval_(checkInterval) {}
+      checkInterval_(checkInterval),
+      checkIntervalMax_(std::max(checkInterval, checkIntervalMax)),
+      checkDelay_(checkInterval) {}
 
 ControlConnection::~ControlConnection() {
     {
@@ -340,7 +344,7 @@ void ControlConnection::refreshStepDone() {
     viewDefaultSink_ = pending_.defaultSinkName;
     viewDefaultSource_ = pending_.defaultSourceName;
     handler_(pending_);
-    scheduleCheck();
+    checkSoon();
     loop_.signal();
     if (refreshAgain_) {
         refreshAgain_ = false;
@@ -359,9 +363,23 @@ void ControlConnection::scheduleCheck() {
     }
     struct timeval when {};
     const auto micros = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(checkInterval_).count());
+        std::chrono::duration_cast<std::chrono::microseconds>(checkDelay_).count());
     pa_timeval_add(pa_gettimeofday(&when), micros);
     checkTimer_ = loop_.api()->time_new(loop_.api(), &when, &ControlCallbacks::check, this);
+}
+
+// A view just arrived: the server changed, and the checks come close again. A check already
+// that close stays as it is, so a stream of views never puts the checks off.
+void ControlConnection::checkSoon() {
+    if (checkDelay_ == checkInterval_ && checkTimer_ != nullptr) {
+        return;
+    }
+    checkDelay_ = checkInterval_;
+    if (checkTimer_ != nullptr) {
+        loop_.api()->time_free(checkTimer_);
+        checkTimer_ = nullptr;
+    }
+    scheduleCheck();
 }
 
 void ControlConnection::beginCheck() {
@@ -391,6 +409,7 @@ void ControlConnection::checkAnswered(pa_context* probe, const std::string& sink
     release(lingering_);
     if (!stale) {
         lingering_ = probe;
+        checkDelay_ = std::min(checkIntervalMax_, 2 * checkDelay_);
         return;
     }
     staleViewsReplaced_.fetch_add(1);

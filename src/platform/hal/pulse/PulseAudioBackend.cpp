@@ -22,6 +22,7 @@ PulseAudioBackend::PulseAudioBackend(PulseAudioBackendOptions options)
       snapshot_(mirror_.snapshot()),
       control_(std::make_unique<ControlConnection>(
           options_.applicationName, options_.reconnectInterval, options_.defaultsCheckInterval,
+          options_.defaultsCheckIntervalMax,
           [this](const ServerView& view) { viewArrived(view); })) {}
 
 PulseAudioBackend::~PulseAudioBackend() {
@@ -35,6 +36,7 @@ PulseAudioBackend::~PulseAudioBackend() {
 }
 
 void PulseAudioBackend::viewArrived(const ServerView& view) {
+    onPipeWire_.store(view.onPipeWire, std::memory_order_relaxed);
     if (view.onPipeWire) {
         reconnectResumedCaptures(view);
     }
@@ -212,7 +214,9 @@ OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& 
     plan.sampleRate = record->sampleRate;
     plan.cycleFrames = record->bufferFrameSize;
     plan.playbackCycles = options_.playbackCycles;
-    plan.playbackCyclesMax = options_.playbackCyclesMax;
+    plan.playbackCyclesMax = onPipeWire_.load(std::memory_order_relaxed)
+                                 ? options_.playbackCyclesMaxOnPipeWire
+                                 : options_.playbackCyclesMax;
     plan.playbackShrinkAfterSeconds = options_.playbackShrinkAfterSeconds;
     plan.connectTimeout = options_.connectTimeout;
     plan.realtimePriority = options_.realtimePriority;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -23,7 +24,10 @@ struct PulseAudioBackendOptions {
     std::chrono::milliseconds reconnectInterval{500};
     // On PipeWire, how often a fresh connection checks that the default output and input the
     // backend shows are still the server's (0: never; see ControlConnection).
+    // The interval doubles while the checks agree, up to the second figure: a default change
+    // the server failed to send is then found within it, for about a quarter of the CPU.
     std::chrono::milliseconds defaultsCheckInterval{500};
+    std::chrono::milliseconds defaultsCheckIntervalMax{2000};
     // One I/O cycle lasts about this long, as a power-of-two number of frames (512 at 44.1 and
     // 48 kHz): no unit callback is asked for more.
     double ioPeriodSeconds = 0.010;
@@ -32,11 +36,14 @@ struct PulseAudioBackendOptions {
     // millisecond wake-ups, which costs about eight times the CPU on both sides; PipeWire keeps
     // its own quantum either way. Measured with bench/hal_pulse.
     UInt32 playbackCycles = 4;
-    // After an underrun (a stall longer than the buffer) the target may double, up to this many
-    // cycles, and come back down one cycle after each spell this long without one. Off (equal
-    // to playbackCycles) until it is proven: PipeWire 0.3.65 keeps its granted buffer as it
-    // was, and the extra audio a grown buffer asks for at once drains the engine's ring buffer.
-    UInt32 playbackCyclesMax = 4;
+    // After an underrun (a stall longer than the buffer) the target doubles, up to this many
+    // cycles (16: about 171 ms at 48 kHz), and comes back down one cycle after each spell this
+    // long without one. On PulseAudio a server whose own main thread was late once is late
+    // again under the same load, and only a larger buffer rides it out. On PipeWire it stays
+    // off (the second figure): PipeWire 0.3.65 keeps the buffer it granted first, and the
+    // extra audio a grown target asks for at once only drains the engine's ring buffer.
+    UInt32 playbackCyclesMax = 16;
+    UInt32 playbackCyclesMaxOnPipeWire = 4;
     double playbackShrinkAfterSeconds = 60.0;
     // SCHED_FIFO priority asked for each device I/O thread, where the system allows it (0: do
     // not ask). Below the audio servers' own threads, above everything ordinary.
@@ -113,6 +120,7 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     IOCounters counters_;
     std::mutex sessionsMutex_;
     std::map<SessionKey, std::unique_ptr<DeviceIOSession>> sessions_;
+    std::atomic<bool> onPipeWire_{false};  // of the last view
     std::unique_ptr<ControlConnection> control_;
 };
 
