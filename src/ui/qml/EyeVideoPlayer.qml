@@ -10,6 +10,8 @@ VideoOutput {
 
     property MediaPlayer player
     property bool hasFrame: false
+    // Each picture, as it is shown here.
+    signal pictureShown
 
     fillMode: VideoOutput.PreserveAspectCrop
     clip: true
@@ -25,6 +27,7 @@ VideoOutput {
         target: output.videoSink
         function onVideoFrameChanged() {
             output.hasFrame = true
+            output.pictureShown()
         }
     }
 }

@@ -204,6 +204,7 @@ Item {
 
                     EyeVideoPlayer {
                         id: eyeVideo
+                        onPictureShown: eyeSource.scheduleUpdate()
                         // Always drawn, under the still eye: a video output hidden when its first
                         // pictures arrive stays blank after it is shown.
                         anchors.centerIn: parent
@@ -215,6 +216,8 @@ Item {
                     Image {
                         id: stillEye
                         visible: button.showsStillEye
+                        onVisibleChanged: eyeSource.scheduleUpdate()
+                        onStatusChanged: eyeSource.scheduleUpdate()
                         anchors.fill: parent
                         source: Resources.url("Eye", "png")
                         sourceSize.width: 296
@@ -226,17 +229,22 @@ Item {
                     }
                     Symbol {
                         visible: !button.showsEyeVideo && stillEye.status !== Image.Ready
+                        onVisibleChanged: eyeSource.scheduleUpdate()
                         anchors.centerIn: parent
                         name: "eye.circle.fill"
                         size: 148
                         color: Theme.white(0.8)
                     }
                 }
+                // Grabbed when the eye changes (a new video picture, still and video swapped)
+                // rather than live: a live grab of a moving source asks for a second redraw
+                // after each one that changed it.
                 ShaderEffectSource {
                     id: eyeSource
                     sourceItem: eyeContent
                     hideSource: true
-                    live: true
+                    live: false
+                    Component.onCompleted: scheduleUpdate()
                     visible: false
                     width: 148
                     height: 148
