@@ -17,44 +17,19 @@
 #include <vector>
 
 #include "platform/hal/pulse/PulseAudioBackend.h"
+#include "support/ProcessFigures.h"
 
 namespace {
 
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) {
-        return 0.0;
-    }
-    std::istringstream fields(line.substr(close + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int i = 3; fields >> field && i <= 15; ++i) {
-        if (i == 14 || i == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+namespace bench = brimo::bench;
 
-struct Process {
-    pid_t pid = -1;
-    std::string name;
-};
+using bench::cpuSeconds;
 
-std::vector<Process> processes() {
-    const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR");  // NOLINT(concurrency-mt-unsafe)
-    std::vector<Process> found{{getpid(), "bench"}};
-    if (dir == nullptr) {
-        return found;
-    }
-    std::ifstream pids(std::string(dir) + "/pids");
-    Process process;
-    while (pids >> process.pid >> process.name) {
-        found.push_back(process);
-    }
+// This process and the server's.
+std::vector<bench::ServerProcess> processes() {
+    std::vector<bench::ServerProcess> found{{getpid(), "bench"}};
+    const auto servers = bench::serverProcesses();
+    found.insert(found.end(), servers.begin(), servers.end());
     return found;
 }
 

@@ -28,6 +28,7 @@
 #include "integration/hal_pulse/ServerEnvironment.h"
 #include "integration/hal_pulse/ToneTools.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
+#include "support/ProcessFigures.h"
 #include "support/ToneAnalysis.h"
 
 namespace {
@@ -47,24 +48,8 @@ double processCpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-// user + system CPU seconds of a process, from /proc.
-double pidCpuSeconds(const std::string& pid) {
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int i = 3; fields >> field && i <= 15; ++i) {
-        if (i == 14 || i == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 struct ServerProcess {
-    std::string pid;
+    pid_t pid = -1;
     std::string name;
     double cpuAtStart = 0.0;
     double cpuShare = 0.0;  // of one core, over the soak
@@ -72,13 +57,8 @@ struct ServerProcess {
 
 std::vector<ServerProcess> serverProcesses() {
     std::vector<ServerProcess> processes;
-    if (const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR")) {  // NOLINT(concurrency-mt-unsafe)
-        std::ifstream pids(std::string(dir) + "/pids");
-        ServerProcess process;
-        while (pids >> process.pid >> process.name) {
-            process.cpuAtStart = pidCpuSeconds(process.pid);
-            processes.push_back(process);
-        }
+    for (const auto& process : brimo::bench::serverProcesses()) {
+        processes.push_back({process.pid, process.name, brimo::bench::cpuSeconds(process.pid)});
     }
     return processes;
 }
@@ -266,7 +246,7 @@ int main(int argc, char** argv) {
         phase = 2;
         after = backend->statistics();
         for (auto& server : servers) {
-            server.cpuShare = (pidCpuSeconds(server.pid) - server.cpuAtStart) / wall;
+            server.cpuShare = (brimo::bench::cpuSeconds(server.pid) - server.cpuAtStart) / wall;
         }
     }
     phase = 2;

@@ -43,12 +43,15 @@
 #include "platform/notification/NotificationCenter.h"
 #include "platform/privileged/StandInPrivilegedRunner.h"
 #include "platform/resources/ResourceBundle.h"
+#include "support/ProcessFigures.h"
 
 namespace {
 
 using namespace brimo;                 // NOLINT(google-build-using-namespace)
 using namespace std::chrono_literals;  // NOLINT(google-build-using-namespace)
 using bench::ChildProcess;
+using bench::cpuSeconds;
+using bench::serverProcesses;
 
 std::FILE* jsonOutput = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
@@ -138,25 +141,6 @@ std::vector<float> mono(const std::vector<float>& stereo) {
 }
 
 // ---- Process figures from /proc.
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) {
-        return 0.0;
-    }
-    std::istringstream fields(line.substr(close + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int i = 3; fields >> field && i <= 15; ++i) {
-        if (i == 14 || i == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 long statusField(const std::string& field) {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -175,21 +159,6 @@ long openFiles() {
         ++count;
     }
     return count;
-}
-
-struct ServerProcess {
-    pid_t pid = -1;
-    std::string name;
-};
-
-std::vector<ServerProcess> serverProcesses() {
-    std::vector<ServerProcess> processes;
-    std::ifstream pids(environment("BRIMO_AUDIO_SERVER_DIR") + "/pids");
-    ServerProcess process;
-    while (pids >> process.pid >> process.name) {
-        processes.push_back(process);
-    }
-    return processes;
 }
 
 class SilentSounds final : public audio::SoundEffectPlayer {
