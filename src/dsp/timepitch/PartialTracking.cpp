@@ -191,29 +191,46 @@ void PartialAnalyzer::continueHidden() {
 }
 
 void PartialAnalyzer::sortPartials() {
-    // Partials to fit first, in order of frequency; noise peaks after them. Amplitudes are
-    // fitted after every reordering, so only the partials move. The partials come as a few
-    // runs already in order (peaks, then followed or found ones), so merging is enough.
-    reordered_ = true;
+    // Partials to fit first, in order of frequency; noise peaks after them. Their amplitudes go
+    // with them, so groups whose members stay together keep their fits. The partials come as a
+    // few runs already in order (peaks, then followed or found ones), so merging is enough.
     int fitted = 0;
     int noise = 0;
     for (int j = 0; j < cur_->count; ++j) {
-        const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        (partial.isNoise ? noiseScratch_[static_cast<std::size_t>(noise++)]
-                         : scratch_[static_cast<std::size_t>(fitted++)]) = partial;
+        if (cur_->partials[static_cast<std::size_t>(j)].isNoise) {
+            inverse_[static_cast<std::size_t>(noise++)] = j;
+        } else {
+            order_[static_cast<std::size_t>(fitted++)] = j;
+        }
     }
-    const auto byFrequency = [](const Partial& a, const Partial& b) { return a.bins < b.bins; };
-    const auto first = scratch_.begin();
+    const auto byFrequency = [this](std::int32_t a, std::int32_t b) {
+        return cur_->partials[static_cast<std::size_t>(a)].bins <
+               cur_->partials[static_cast<std::size_t>(b)].bins;
+    };
+    const auto first = order_.begin();
     const auto end = first + fitted;
     const auto split = std::is_sorted_until(first, end, byFrequency);
+    const auto sorted = merged_.begin();
     if (std::is_sorted(split, end, byFrequency)) {
-        std::merge(first, split, split, end, cur_->partials.begin(), byFrequency);
+        std::merge(first, split, split, end, sorted, byFrequency);
     } else {
-        std::sort(first, end, byFrequency);
-        std::copy(first, end, cur_->partials.begin());
+        std::copy(first, end, sorted);
+        std::sort(sorted, sorted + fitted, byFrequency);
     }
-    std::copy(noiseScratch_.begin(), noiseScratch_.begin() + noise,
-              cur_->partials.begin() + fitted);
+    std::copy(inverse_.begin(), inverse_.begin() + noise, sorted + fitted);
+    for (int i = 0; i < cur_->count; ++i) {
+        const auto j = static_cast<std::size_t>(merged_[static_cast<std::size_t>(i)]);
+        scratch_[static_cast<std::size_t>(i)] = cur_->partials[j];
+        for (int c = 0; c < channels_; ++c) {
+            amplitudeScratch_[amplitudeIndex(i, c)] =
+                cur_->amplitudes[amplitudeIndex(static_cast<int>(j), c)];
+        }
+    }
+    std::copy(scratch_.begin(), scratch_.begin() + cur_->count, cur_->partials.begin());
+    std::copy(
+        amplitudeScratch_.begin(),
+        amplitudeScratch_.begin() + static_cast<std::ptrdiff_t>(amplitudeIndex(cur_->count, 0)),
+        cur_->amplitudes.begin());
     cur_->fitCount = fitted;
 }
 
