@@ -131,10 +131,8 @@ void PartialAnalyzer::finishFrame(const std::complex<float>* const* spectra) {
         }
         inverse_[static_cast<std::size_t>(j)] = i;
     }
-    std::copy(scratch_.begin(), scratch_.begin() + count, cur_->partials.begin());
-    std::copy(amplitudeScratch_.begin(),
-              amplitudeScratch_.begin() + static_cast<std::ptrdiff_t>(amplitudeIndex(count, 0)),
-              cur_->amplitudes.begin());
+    cur_->partials.swap(scratch_);
+    cur_->amplitudes.swap(amplitudeScratch_);
     for (int r = 0; r < cur_->regionCount; ++r) {
         auto& owner = cur_->regionOwners[static_cast<std::size_t>(r)];
         owner = inverse_[static_cast<std::size_t>(owner)];

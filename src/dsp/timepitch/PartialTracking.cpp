@@ -52,21 +52,22 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         const int k = partial.peakBin;
         // From the shape of the peak: a parabola through the logarithms of its power.
-        const double a = std::log(power_[static_cast<std::size_t>(k) - 1] + 1e-30);
-        const double b = std::log(power_[static_cast<std::size_t>(k)] + 1e-30);
-        const double c = std::log(power_[static_cast<std::size_t>(k) + 1] + 1e-30);
-        const double curvature = a - 2.0 * b + c;
-        const double fromShape = k + (curvature < 0.0 ? 0.5 * (a - c) / curvature : 0.0);
+        // (Two logarithms of ratios instead of three: a − c and a − 2b + c.)
+        const double below = static_cast<double>(power_[static_cast<std::size_t>(k) - 1]) + 1e-30;
+        const double at = static_cast<double>(power_[static_cast<std::size_t>(k)]) + 1e-30;
+        const double above = static_cast<double>(power_[static_cast<std::size_t>(k) + 1]) + 1e-30;
+        const double curvature = std::log(below / at * (above / at));
+        const double fromShape =
+            k + (curvature < 0.0 ? 0.5 * std::log(below / above) / curvature : 0.0);
         partial.bins = fromShape;
         // From the phase advance of the peak bin since the previous frame: exact for a steady
         // partial that dominates its bin. Where the two disagree, the peak is noise.
         if (hasPrevious_) {
             std::complex<double> cross;
             for (int ch = 0; ch < channels_; ++ch) {
-                cross += std::complex<double>(spectra[ch][k]) *
-                         std::conj(std::complex<double>(prev_->spectra[spectrumIndex(ch, k)]));
+                cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
             }
-            if (std::abs(cross) > 0.0) {
+            if (!isZero(cross)) {
                 const double expected = kTwoPi * k * hop / frameSize_;
                 const double nu = k + wrapPhase(std::arg(cross) - expected) * binsPerRadian;
                 if (std::abs(nu - k) <= 1.0) {
@@ -226,11 +227,9 @@ void PartialAnalyzer::sortPartials() {
                 cur_->amplitudes[amplitudeIndex(static_cast<int>(j), c)];
         }
     }
-    std::copy(scratch_.begin(), scratch_.begin() + cur_->count, cur_->partials.begin());
-    std::copy(
-        amplitudeScratch_.begin(),
-        amplitudeScratch_.begin() + static_cast<std::ptrdiff_t>(amplitudeIndex(cur_->count, 0)),
-        cur_->amplitudes.begin());
+    // The scratch lists are as long as the frame's: they become them.
+    cur_->partials.swap(scratch_);
+    cur_->amplitudes.swap(amplitudeScratch_);
     cur_->fitCount = fitted;
 }
 
@@ -263,10 +262,9 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
         }
         std::complex<double> cross;
         for (int c = 0; c < channels_; ++c) {
-            cross += std::complex<double>(amplitude(j, c)) *
-                     std::conj(std::complex<double>(prev_->amplitudes[amplitudeIndex(before, c)]));
+            cross += timesConjugate(amplitude(j, c), prev_->amplitudes[amplitudeIndex(before, c)]);
         }
-        if (std::abs(cross) == 0.0) {
+        if (isZero(cross)) {
             continue;
         }
         partial.advance = expected + wrapPhase(std::arg(cross) - expected);
