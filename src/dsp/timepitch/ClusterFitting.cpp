@@ -105,7 +105,8 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     solveSymmetric(gramC, n, rhsC, channels_);
     ++fits_;
     for (int j = 0; j < n; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(first + j)];
+        Partial& partial =
+            cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
         partial.fitGroup = fits_;
         partial.groupSize = n;
         for (int ch = 0; ch < channels_; ++ch) {
@@ -361,8 +362,9 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
 double PartialAnalyzer::unexplainedPeakOffset(int bin) const {
     // A parabola through the logarithms of the unexplained power around its peak.
     double level[3];
+    const double* around = binResidual_.data() + bin - 1;
     for (int i = 0; i < 3; ++i) {
-        level[i] = std::log(binResidual_[static_cast<std::size_t>(bin - 1 + i)] + 1e-30);
+        level[i] = std::log(around[i] + 1e-30);
     }
     const double curvature = level[0] - 2.0 * level[1] + level[2];
     return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
