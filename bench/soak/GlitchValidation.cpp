@@ -140,14 +140,14 @@ nlohmann::json validateGlitchDetector(const std::vector<float>& music, double sa
 
 nlohmann::json validateOnRecording(const std::vector<float>& music,
                                    const std::vector<float>& recording, double fromSeconds,
-                                   double sampleRate) {
+                                   double sampleRate, const GlitchDetectorOptions& options) {
     const auto faults = injections(fromSeconds, sampleRate);
     if (static_cast<double>(recording.size()) / sampleRate < faults.back().atSeconds + 5.0) {
         return {{"passed", false}, {"reason", "the recording is too short"}};
     }
-    const GlitchReport clean = detectGlitches(music, recording, sampleRate);
+    const GlitchReport clean = detectGlitches(music, recording, sampleRate, options);
     const GlitchReport found =
-        detectGlitches(music, inject(recording, faults, sampleRate), sampleRate);
+        detectGlitches(music, inject(recording, faults, sampleRate), sampleRate, options);
     return judge(clean, found, faults);
 }
 

@@ -8,7 +8,9 @@
 //       build/release/bench/soak/bench_soak --minutes 10 --pitch 432   (one command line)
 // Options: --minutes M (10), --pitch 440|432 (440: passthrough), --load N busy processes (1),
 // --music FILE (what ffmpeg can decode; default the Debian package fb-music-high's tune),
-// --validate-only, --save-recording FILE (raw mono 32-bit float).
+// --validate-only, --save-recording FILE (raw mono 32-bit float), --calibrate SECONDS (no soak:
+// the detector on that much music shifted offline as the engine shifts it, where every dropout
+// found is a false alarm).
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -33,6 +35,7 @@
 #include "GlitchDetector.h"
 #include "GlitchValidation.h"
 #include "MonitorRecorder.h"
+#include "ShiftedCleanCopy.h"
 #include "audio/effects/SoundEffectPlayer.h"
 #include "audio/manager/AudioManager.h"
 #include "driver/AudioServer.h"
@@ -69,7 +72,8 @@ struct Options {
     int load = 1;
     std::string music = kDefaultMusic;
     bool validateOnly = false;
-    std::string saveRecording;  // raw mono 32-bit float, for a closer look
+    double calibrateSeconds = 0.0;  // > 0: only the detector's false alarms at the pitch
+    std::string saveRecording;      // raw mono 32-bit float, for a closer look
 };
 
 Options parse(int argc, char** argv) {
@@ -94,11 +98,48 @@ Options parse(int argc, char** argv) {
             ++i;
         } else if (name == "--validate-only") {
             options.validateOnly = true;
+        } else if (name == "--calibrate") {
+            options.calibrateSeconds = std::stod(value);
+            ++i;
         } else {
             throw std::invalid_argument("unknown option " + name);
         }
     }
     return options;
+}
+
+// A shifted recording's timeline wanders by itself: the shift changes how partials beat, and so
+// the fine shape of the loudness the detector matches. A clean copy shifted offline
+// (--calibrate) steps by up to 6 ms at 432 Hz, so there a step counts from 8 ms; the smallest
+// fault that matters, one I/O cycle (10.7 ms), stays well above it.
+bench::GlitchDetectorOptions detectorOptionsFor(double pitchHz) {
+    bench::GlitchDetectorOptions options;
+    if (pitchHz != 440.0) {
+        options.stepMs = 8.0;
+    }
+    return options;
+}
+
+// Dropouts the detector finds where there is none: the music shifted offline, no server.
+nlohmann::json falseAlarms(const std::vector<float>& reference, double rate,
+                           const Options& options) {
+    const auto cents = static_cast<float>(1200.0 * std::log2(options.pitch / 440.0));
+    const std::vector<float> clean =
+        bench::shiftedCleanCopy(reference, rate, options.calibrateSeconds, cents);
+    const bench::GlitchReport report =
+        bench::detectGlitches(reference, clean, rate, detectorOptionsFor(options.pitch));
+    nlohmann::json found = nlohmann::json::array();
+    for (const auto& glitch : report.glitches) {
+        found.push_back(
+            {{"at_s", glitch.atSeconds}, {"kind", glitch.kind}, {"size_ms", glitch.sizeMs}});
+    }
+    return {{"seconds", options.calibrateSeconds},
+            {"step_ms", detectorOptionsFor(options.pitch).stepMs},
+            {"cents", cents},
+            {"aligned", report.aligned},
+            {"judged_fraction", report.judgedFraction},
+            {"count", report.glitches.size()},
+            {"found", found}};
 }
 
 std::string environment(const char* name) {
@@ -256,6 +297,12 @@ int run(const Options& options) {
     result["music"] = options.music;
     result["music_seconds"] = static_cast<double>(reference.size()) / rate;
     result["detector_validation"] = bench::validateGlitchDetector(reference, rate);
+    if (options.calibrateSeconds > 0.0) {
+        result["pitch_hz"] = options.pitch;
+        result["false_alarms"] = falseAlarms(reference, rate, options);
+        writeJson(result);
+        return 0;
+    }
     if (options.validateOnly) {
         writeJson(result);
         return result["detector_validation"]["passed"].get<bool>() ? 0 : 1;
@@ -420,7 +467,9 @@ int run(const Options& options) {
             .write(reinterpret_cast<const char*>(recording.data()),  // NOLINT: raw samples
                    static_cast<std::streamsize>(recording.size() * sizeof(float)));
     }
-    const auto report = bench::detectGlitches(reference, recording, rate);
+    const bench::GlitchDetectorOptions heardOptions = detectorOptionsFor(options.pitch);
+    const auto report = bench::detectGlitches(reference, recording, rate, heardOptions);
+    result["detector_step_ms"] = heardOptions.stepMs;
     const auto inputReport = bench::detectGlitches(reference, input, rate);
     // Both recordings start together; the engine's latency (well under a second) separates
     // the same moment in the two.
@@ -458,7 +507,8 @@ int run(const Options& options) {
     const auto arrived = std::find_if(recording.begin(), recording.end(),
                                       [](float sample) { return std::fabs(sample) > 1e-3F; });
     result["recording_validation"] = bench::validateOnRecording(
-        reference, recording, static_cast<double>(arrived - recording.begin()) / rate + 1.0, rate);
+        reference, recording, static_cast<double>(arrived - recording.begin()) / rate + 1.0, rate,
+        heardOptions);
     // Dropouts the engine made: heard on the speakers, not already in what reached it.
     result["dropouts"] = ours;
     result["dropouts_per_minute"] =
