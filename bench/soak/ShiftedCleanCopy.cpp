@@ -30,10 +30,29 @@ struct LoopedMono {
     }
 };
 
+std::vector<float> render(const std::vector<float>& music, double sampleRate, double seconds,
+                          float cents, double trimLimit);
+
 }  // namespace
 
 std::vector<float> shiftedCleanCopy(const std::vector<float>& music, double sampleRate,
                                     double seconds, float cents) {
+    return render(music, sampleRate, seconds, cents, kTrimLimit);
+}
+
+std::vector<float> shiftedLoop(const std::vector<float>& music, double sampleRate, float cents) {
+    // The second time round, the shifter long past its start; the frames before the loop's
+    // own start are the delay, which the detector finds as an offset like any other.
+    const double loopSeconds = static_cast<double>(music.size()) / sampleRate;
+    std::vector<float> twice = render(music, sampleRate, 2.0 * loopSeconds + 1.0, cents, 0.0);
+    return {twice.begin() + static_cast<std::ptrdiff_t>(music.size()),
+            twice.begin() + static_cast<std::ptrdiff_t>(2 * music.size())};
+}
+
+namespace {
+
+std::vector<float> render(const std::vector<float>& music, double sampleRate, double seconds,
+                          float cents, double trimLimit) {
     timepitch::TimePitchShifter shifter;
     shifter.prepare(sampleRate, 2, kSlice);
     shifter.setOverlap(32.0F);
@@ -49,7 +68,7 @@ std::vector<float> shiftedCleanCopy(const std::vector<float>& music, double samp
         // A sine clipped at the limits: the trim sweeps the range and rests at either end.
         const double phase =
             2.0 * std::numbers::pi * static_cast<double>(at) / sampleRate / kTrimPeriodSeconds;
-        const double trim = std::clamp(1.5 * kTrimLimit * std::sin(phase), -kTrimLimit, kTrimLimit);
+        const double trim = std::clamp(1.5 * trimLimit * std::sin(phase), -trimLimit, trimLimit);
         shifter.setRate(static_cast<float>(1.0 + trim));
         float* channels[2] = {left.data(), right.data()};
         shifter.render(kSlice, channels, {&LoopedMono::pull, &source});
@@ -57,5 +76,7 @@ std::vector<float> shiftedCleanCopy(const std::vector<float>& music, double samp
     }
     return out;
 }
+
+}  // namespace
 
 }  // namespace brimo::bench

@@ -11,4 +11,10 @@ namespace brimo::bench {
 std::vector<float> shiftedCleanCopy(const std::vector<float>& music, double sampleRate,
                                     double seconds, float cents);
 
+// One loop of the looped mono music as the shifter plays it at `cents` once started up (tempo
+// 1): the reference a shifted recording is matched against. Matched against the music itself,
+// a shifted recording's loudness differs in its fine shape (partials beat at other rates), and
+// its timeline wanders by milliseconds where nothing is wrong.
+std::vector<float> shiftedLoop(const std::vector<float>& music, double sampleRate, float cents);
+
 }  // namespace brimo::bench
