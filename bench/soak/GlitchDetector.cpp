@@ -128,13 +128,14 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
     struct Point {
         std::size_t at = 0;
         std::optional<long long> offset;
+        double score = 0.0;
     };
     std::vector<Point> timeline;
     long long previous = first.offset;
     for (std::size_t at = begin; at + window <= end; at += hop) {
         const Best best =
             bestOffset(musicEnvelope, heard, at, window, previous - search, previous + search);
-        Point point{at, std::nullopt};
+        Point point{at, std::nullopt, best.score};
         if (best.score >= options.minCorrelation) {
             point.offset = best.offset;
             previous = best.offset;
@@ -148,19 +149,29 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
 
     std::vector<Glitch> events;
     long long base = first.offset;
+    std::size_t baseAt = begin;
+    auto confident = [&](const Point& point) {
+        return point.offset.has_value() && point.score >= options.stepCorrelation;
+    };
     for (std::size_t i = 0; i < timeline.size(); ++i) {
-        if (!timeline[i].offset) {
+        if (!confident(timeline[i])) {
             continue;
         }
         const long long offset = *timeline[i].offset;
-        if (std::fabs(static_cast<double>(offset - base)) < step) {
-            base = offset;  // drift
+        const double drift = options.maxDrift * static_cast<double>(timeline[i].at - baseAt);
+        const double move = static_cast<double>(offset - base);
+        if (std::fabs(move) < step + drift) {
+            // Drift: the base follows, but by a block a hop at most (beyond the trim's own
+            // drift), so a step that a window across it splits in two still adds up.
+            const double slew = 1.0 + drift;
+            base += std::llround(std::clamp(move, -slew, slew));
+            baseAt = timeline[i].at;
             continue;
         }
         // A step holds when the next judged window agrees; a window across the step matches
         // somewhere between.
         std::size_t next = i + 1;
-        while (next < timeline.size() && !timeline[next].offset) {
+        while (next < timeline.size() && !confident(timeline[next])) {
             ++next;
         }
         if (next < timeline.size() && std::llabs(*timeline[next].offset - offset) > 1) {
@@ -172,6 +183,7 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
                  blocksPerSecond,
              sizeMs > 0 ? "skipped" : "delayed", std::fabs(sizeMs)});
         base = offset;
+        baseAt = timeline[i].at;
     }
 
     // Holes: digital silence where the music, at the timeline's offset, is loud.
@@ -200,7 +212,19 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
                 long long k = (static_cast<long long>(b) + offsetHere) % loop;
                 loudness += musicEnvelope[static_cast<std::size_t>(k < 0 ? k + loop : k)];
             }
-            if (blocks > 0 && loudness / static_cast<double>(blocks) >= options.loudRms) {
+            // Music with a pause of its own in digital silence plays it as a hole too.
+            std::size_t musicSilent = 0;
+            const auto musicSamples = static_cast<long long>(music.size());
+            for (std::size_t j = i; j < run; ++j) {
+                long long k =
+                    (static_cast<long long>(j) + offsetHere * static_cast<long long>(block)) %
+                    musicSamples;
+                musicSilent +=
+                    music[static_cast<std::size_t>(k < 0 ? k + musicSamples : k)] == 0.0F;
+            }
+            const bool musicPauses = 2 * musicSilent >= run - i;
+            if (!musicPauses && blocks > 0 &&
+                loudness / static_cast<double>(blocks) >= options.loudRms) {
                 events.push_back({static_cast<double>(i) / sampleRate, "hole",
                                   static_cast<double>(run - i) / sampleRate * 1000.0});
             }

@@ -35,11 +35,15 @@ struct GlitchDetectorOptions {
     double windowSeconds = 0.5;
     double hopSeconds = 0.25;
     double stepMs = 4.0;      // a smaller move of the timeline is drift
+    double maxDrift = 0.002;  // the rate trim's limit: across quiet passages drift adds up
     double searchMs = 150.0;  // how far one hop may move it
     double minHoleMs = 1.0;
-    double loudRms = 0.01;  // where the music is at least this loud, silence is a hole
-    double mergeSeconds = 0.75;
+    double loudRms = 0.01;        // where the music is at least this loud, silence is a hole
+    double mergeSeconds = 1.5;    // a step is placed within a window and a hop of its cause
     double minCorrelation = 0.6;  // windows that match worse (quiet passages) are skipped
+    // A step is judged between windows that match at least this well: in a passage whose
+    // loudness barely moves, the match wanders by itself.
+    double stepCorrelation = 0.9;
 };
 
 // `music`: the mono reference, played in a loop from its start; `recording`: mono, same rate.

@@ -86,7 +86,7 @@ std::vector<float> inject(std::vector<float> audio, const std::vector<Injection>
 
 bool near(const std::vector<Glitch>& glitches, double atSeconds) {
     return std::any_of(glitches.begin(), glitches.end(), [&](const Glitch& glitch) {
-        return std::fabs(glitch.atSeconds - atSeconds) < 0.75;
+        return std::fabs(glitch.atSeconds - atSeconds) < 1.5;
     });
 }
 
@@ -107,7 +107,7 @@ nlohmann::json judge(const GlitchReport& clean, const GlitchReport& found,
     nlohmann::json foundList = nlohmann::json::array();
     for (const auto& glitch : found.glitches) {
         const bool made = std::any_of(faults.begin(), faults.end(), [&](const Injection& fault) {
-            return std::fabs(glitch.atSeconds - fault.atSeconds) < 0.75;
+            return std::fabs(glitch.atSeconds - fault.atSeconds) < 1.5;
         });
         unexplained += made || near(clean.glitches, glitch.atSeconds) ? 0 : 1;
         foundList.push_back(
@@ -140,14 +140,14 @@ nlohmann::json validateGlitchDetector(const std::vector<float>& music, double sa
 
 nlohmann::json validateOnRecording(const std::vector<float>& music,
                                    const std::vector<float>& recording, double fromSeconds,
-                                   double sampleRate) {
+                                   double sampleRate, const GlitchDetectorOptions& options) {
     const auto faults = injections(fromSeconds, sampleRate);
     if (static_cast<double>(recording.size()) / sampleRate < faults.back().atSeconds + 5.0) {
         return {{"passed", false}, {"reason", "the recording is too short"}};
     }
-    const GlitchReport clean = detectGlitches(music, recording, sampleRate);
+    const GlitchReport clean = detectGlitches(music, recording, sampleRate, options);
     const GlitchReport found =
-        detectGlitches(music, inject(recording, faults, sampleRate), sampleRate);
+        detectGlitches(music, inject(recording, faults, sampleRate), sampleRate, options);
     return judge(clean, found, faults);
 }
 

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "GlitchDetector.h"
+
 namespace brimo::bench {
 
 // Checks the detector on the music itself: a clean copy (drifting by the engine's largest rate
@@ -16,6 +18,6 @@ nlohmann::json validateGlitchDetector(const std::vector<float>& music, double sa
 // shifter really deliver, at either pitch.
 nlohmann::json validateOnRecording(const std::vector<float>& music,
                                    const std::vector<float>& recording, double fromSeconds,
-                                   double sampleRate);
+                                   double sampleRate, const GlitchDetectorOptions& options = {});
 
 }  // namespace brimo::bench

@@ -8,7 +8,11 @@
 //       build/release/bench/soak/bench_soak --minutes 10 --pitch 432   (one command line)
 // Options: --minutes M (10), --pitch 440|432 (440: passthrough), --load N busy processes (1),
 // --music FILE (what ffmpeg can decode; default the Debian package fb-music-high's tune),
-// --validate-only, --save-recording FILE (raw mono 32-bit float).
+// --validate-only, --save-recording FILE (raw mono 32-bit float), --calibrate SECONDS (no soak:
+// the detector on that much music shifted offline as the engine shifts it, where every dropout
+// found is a false alarm), --analyse FILE --rate R (no soak: a recording saved earlier, judged
+// again by the detector as it is now); --step-ms MS and --step-correlation C try other detector
+// settings.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -33,6 +37,7 @@
 #include "GlitchDetector.h"
 #include "GlitchValidation.h"
 #include "MonitorRecorder.h"
+#include "ShiftedCleanCopy.h"
 #include "audio/effects/SoundEffectPlayer.h"
 #include "audio/manager/AudioManager.h"
 #include "driver/AudioServer.h"
@@ -69,6 +74,11 @@ struct Options {
     int load = 1;
     std::string music = kDefaultMusic;
     bool validateOnly = false;
+    double calibrateSeconds = 0.0;  // > 0: only the detector's false alarms at the pitch
+    std::string analyse;            // a saved recording to judge again, at `rate`
+    double stepMs = 0.0;            // > 0: the detector's step, instead of the pitch's own
+    double stepCorrelation = 0.0;   // > 0: the detector's match for steps, instead of its own
+    double rate = 48000.0;
     std::string saveRecording;  // raw mono 32-bit float, for a closer look
 };
 
@@ -94,11 +104,82 @@ Options parse(int argc, char** argv) {
             ++i;
         } else if (name == "--validate-only") {
             options.validateOnly = true;
+        } else if (name == "--analyse") {
+            options.analyse = value;
+            ++i;
+        } else if (name == "--step-ms") {
+            options.stepMs = std::stod(value);
+            ++i;
+        } else if (name == "--step-correlation") {
+            options.stepCorrelation = std::stod(value);
+            ++i;
+        } else if (name == "--rate") {
+            options.rate = std::stod(value);
+            ++i;
+        } else if (name == "--calibrate") {
+            options.calibrateSeconds = std::stod(value);
+            ++i;
         } else {
             throw std::invalid_argument("unknown option " + name);
         }
     }
     return options;
+}
+
+// A shifted recording's timeline wanders by itself: the shift changes how partials beat, and so
+// the fine shape of the loudness the detector matches. A clean copy shifted offline
+// (--calibrate) steps by up to 6 ms at 432 Hz, so there a step counts from 8 ms; the smallest
+// fault that matters, one I/O cycle (10.7 ms), stays well above it.
+bench::GlitchDetectorOptions detectorOptionsFor(const Options& given) {
+    bench::GlitchDetectorOptions options;
+    if (given.pitch != 440.0) {
+        options.stepMs = 8.0;
+    }
+    if (given.stepMs > 0.0) {
+        options.stepMs = given.stepMs;
+    }
+    if (given.stepCorrelation > 0.0) {
+        options.stepCorrelation = given.stepCorrelation;
+    }
+    return options;
+}
+
+float centsFor(double pitchHz) {
+    return static_cast<float>(1200.0 * std::log2(pitchHz / 440.0));
+}
+
+// What the real sink's recording is matched against: the music as the engine plays it.
+std::vector<float> heardReference(const std::vector<float>& reference, double rate,
+                                  double pitchHz) {
+    return pitchHz == 440.0 ? reference : bench::shiftedLoop(reference, rate, centsFor(pitchHz));
+}
+
+// Dropouts the detector finds where there is none: the music shifted offline, no server.
+nlohmann::json falseAlarms(const std::vector<float>& reference, double rate,
+                           const Options& options) {
+    const float cents = centsFor(options.pitch);
+    const std::vector<float> clean =
+        bench::shiftedCleanCopy(reference, rate, options.calibrateSeconds, cents);
+    const std::vector<float> heard = heardReference(reference, rate, options.pitch);
+    const bench::GlitchReport report =
+        bench::detectGlitches(heard, clean, rate, detectorOptionsFor(options));
+    nlohmann::json found = nlohmann::json::array();
+    for (const auto& glitch : report.glitches) {
+        found.push_back(
+            {{"at_s", glitch.atSeconds}, {"kind", glitch.kind}, {"size_ms", glitch.sizeMs}});
+    }
+    // The same copy with the known faults made in it: what the detector still finds at this
+    // pitch, in this music, with nothing else wrong.
+    const nlohmann::json validation =
+        bench::validateOnRecording(heard, clean, 1.5, rate, detectorOptionsFor(options));
+    return {{"seconds", options.calibrateSeconds},
+            {"validation", validation},
+            {"step_ms", detectorOptionsFor(options).stepMs},
+            {"cents", cents},
+            {"aligned", report.aligned},
+            {"judged_fraction", report.judgedFraction},
+            {"count", report.glitches.size()},
+            {"found", found}};
 }
 
 std::string environment(const char* name) {
@@ -222,7 +303,46 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// A recording saved by an earlier run, judged again: for work on the detector.
+int analyseSaved(const Options& options) {
+    std::ifstream file(options.analyse, std::ios::binary);
+    std::vector<float> recording;
+    float sample = 0.0F;
+    while (file.read(reinterpret_cast<char*>(&sample), sizeof sample)) {  // NOLINT: raw samples
+        recording.push_back(sample);
+    }
+    const std::vector<float> music = decodeMusic(options.music, options.rate);
+    if (recording.empty() || music.empty()) {
+        std::cerr << "could not read " << options.analyse << " or decode " << options.music << "\n";
+        return 1;
+    }
+    const std::vector<float> reference = heardReference(mono(music), options.rate, options.pitch);
+    const bench::GlitchDetectorOptions detector = detectorOptionsFor(options);
+    const auto report = bench::detectGlitches(reference, recording, options.rate, detector);
+    nlohmann::json found = nlohmann::json::array();
+    for (const auto& glitch : report.glitches) {
+        found.push_back(
+            {{"at_s", glitch.atSeconds}, {"kind", glitch.kind}, {"size_ms", glitch.sizeMs}});
+    }
+    const auto arrived = std::find_if(recording.begin(), recording.end(),
+                                      [](float value) { return std::fabs(value) > 1e-3F; });
+    writeJson({{"recording", options.analyse},
+               {"pitch_hz", options.pitch},
+               {"detector_step_ms", detector.stepMs},
+               {"judged_fraction", report.judgedFraction},
+               {"glitches", found},
+               {"recording_validation",
+                bench::validateOnRecording(
+                    reference, recording,
+                    static_cast<double>(arrived - recording.begin()) / options.rate + 1.0,
+                    options.rate, detector)}});
+    return 0;
+}
+
 int run(const Options& options) {
+    if (!options.analyse.empty()) {
+        return analyseSaved(options);
+    }
     const std::string serverDir = environment("BRIMO_AUDIO_SERVER_DIR");
     if (serverDir.empty()) {
         std::cerr << "run me through: tests/integration/audio-servers/audio-servers run KIND "
@@ -256,6 +376,12 @@ int run(const Options& options) {
     result["music"] = options.music;
     result["music_seconds"] = static_cast<double>(reference.size()) / rate;
     result["detector_validation"] = bench::validateGlitchDetector(reference, rate);
+    if (options.calibrateSeconds > 0.0) {
+        result["pitch_hz"] = options.pitch;
+        result["false_alarms"] = falseAlarms(reference, rate, options);
+        writeJson(result);
+        return 0;
+    }
     if (options.validateOnly) {
         writeJson(result);
         return result["detector_validation"]["passed"].get<bool>() ? 0 : 1;
@@ -420,7 +546,10 @@ int run(const Options& options) {
             .write(reinterpret_cast<const char*>(recording.data()),  // NOLINT: raw samples
                    static_cast<std::streamsize>(recording.size() * sizeof(float)));
     }
-    const auto report = bench::detectGlitches(reference, recording, rate);
+    const bench::GlitchDetectorOptions heardOptions = detectorOptionsFor(options);
+    const std::vector<float> heardMusic = heardReference(reference, rate, options.pitch);
+    const auto report = bench::detectGlitches(heardMusic, recording, rate, heardOptions);
+    result["detector_step_ms"] = heardOptions.stepMs;
     const auto inputReport = bench::detectGlitches(reference, input, rate);
     // Both recordings start together; the engine's latency (well under a second) separates
     // the same moment in the two.
@@ -458,7 +587,8 @@ int run(const Options& options) {
     const auto arrived = std::find_if(recording.begin(), recording.end(),
                                       [](float sample) { return std::fabs(sample) > 1e-3F; });
     result["recording_validation"] = bench::validateOnRecording(
-        reference, recording, static_cast<double>(arrived - recording.begin()) / rate + 1.0, rate);
+        heardMusic, recording, static_cast<double>(arrived - recording.begin()) / rate + 1.0, rate,
+        heardOptions);
     // Dropouts the engine made: heard on the speakers, not already in what reached it.
     result["dropouts"] = ours;
     result["dropouts_per_minute"] =

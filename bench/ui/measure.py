@@ -9,6 +9,7 @@ engine's capture and playback, and the mostly idle control connection).
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -26,10 +27,18 @@ def run(*command):
     return subprocess.run(command, check=True, capture_output=True, text=True).stdout.strip()
 
 
-def ticks(stat_path):
+def stat_fields(stat_path):
     with open(stat_path) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
+        return f.read().rsplit(")", 1)[1].split()
+
+
+def ticks(stat_path):
+    fields = stat_fields(stat_path)
     return int(fields[11]) + int(fields[12])
+
+
+def minor_faults(pid):
+    return int(stat_fields(f"/proc/{pid}/stat")[7])
 
 
 def threads(pid):
@@ -61,11 +70,13 @@ def frames_in(log):
 def measure(pid, log, label):
     frames_before = frames_in(log) if log else 0
     before_total = ticks(f"/proc/{pid}/stat")
+    faults_before = minor_faults(pid)
     before = threads(pid)
     start = time.monotonic()
     time.sleep(SPAN)
     elapsed = time.monotonic() - start
     total = ticks(f"/proc/{pid}/stat") - before_total
+    faults = minor_faults(pid) - faults_before
     after = threads(pid)
     realtime = sum(t - before[tid][1] for tid, (name, t) in after.items()
                    if name == "threaded-ml" and tid in before)
@@ -83,6 +94,7 @@ def measure(pid, log, label):
         "cpu_percent_of_one_core": round(100.0 * total / TICKS / elapsed, 2),
         "realtime_path_cpu_percent": round(100.0 * realtime / TICKS / elapsed, 2),
         "rss_mib": round(rss_kib(pid) / 1024.0, 1),
+        "page_faults_per_second": round(faults / elapsed),
         "busiest_threads_percent": {n: round(100.0 * t / TICKS / elapsed, 2) for n, t in top},
     }
 
@@ -175,6 +187,7 @@ def measure_app(app_path):
             player.wait()
         app.terminate()
         app.wait()
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def main():

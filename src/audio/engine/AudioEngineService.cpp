@@ -19,9 +19,10 @@ namespace {
 constexpr double kLookaheadSeconds = 0.1;
 constexpr double kRingSeconds = 0.5;
 // A fill that stays this far above the lookahead for a whole window is a lag to drop at once:
-// 20 ms would take the tempo trim 10 s, and no steady capture rhythm keeps the lowest fill of
-// half a second that high.
-constexpr double kLagWindowSeconds = 0.5;
+// 20 ms would take the tempo trim 10 s, and no steady rhythm keeps the lowest fill of a quarter
+// second that high (a grown PulseAudio buffer asks for audio every 171 ms at the most). The
+// window is short so that the skip follows the stall's own gap closely: one disturbance.
+constexpr double kLagWindowSeconds = 0.25;
 constexpr double kLagThresholdSeconds = 0.02;
 // Level updates reach the main thread about as often as 512-frame blocks arrive.
 constexpr auto kLevelDrainInterval = std::chrono::milliseconds(10);

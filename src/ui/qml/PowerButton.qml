@@ -194,71 +194,52 @@ Item {
                     color2: Theme.white(0.05)
                 }
 
-                // The eye, in a 148 pt frame clipped to a circle.
-                Item {
-                    id: eyeContent
+                // The eye, in a 148 pt frame clipped to a circle: the video's picture or the
+                // still image, sampled by the one effect that clips and tints it. Neither is
+                // drawn on its own.
+                EyeVideoPlayer {
+                    id: eyeVideo
+                    player: button.eyePlayer
+                }
+                Image {
+                    id: stillEye
+                    visible: false
                     anchors.centerIn: parent
                     width: 148
                     height: 148
-                    visible: false
-
-                    EyeVideoPlayer {
-                        id: eyeVideo
-                        onPictureShown: eyeSource.scheduleUpdate()
-                        // Always drawn, under the still eye: a video output hidden when its first
-                        // pictures arrive stays blank after it is shown.
-                        anchors.centerIn: parent
-                        width: 160
-                        height: 160
-                        scale: 1.18
-                        player: button.eyePlayer
-                    }
-                    Image {
-                        id: stillEye
-                        visible: button.showsStillEye
-                        onVisibleChanged: eyeSource.scheduleUpdate()
-                        onStatusChanged: eyeSource.scheduleUpdate()
-                        anchors.fill: parent
-                        source: Resources.url("Eye", "png")
-                        sourceSize.width: 296
-                        sourceSize.height: 296
-                        fillMode: Image.PreserveAspectFit
-                        cache: true
-                        smooth: true
-                        mipmap: true
-                    }
-                    Symbol {
-                        visible: !button.showsEyeVideo && stillEye.status !== Image.Ready
-                        onVisibleChanged: eyeSource.scheduleUpdate()
-                        anchors.centerIn: parent
-                        name: "eye.circle.fill"
-                        size: 148
-                        color: Theme.white(0.8)
-                    }
+                    source: Resources.url("Eye", "png")
+                    sourceSize.width: 296
+                    sourceSize.height: 296
+                    fillMode: Image.PreserveAspectFit
+                    cache: true
+                    smooth: true
+                    mipmap: true
                 }
-                // Grabbed when the eye changes (a new video picture, still and video swapped)
-                // rather than live: a live grab of a moving source asks for a second redraw
-                // after each one that changed it.
-                ShaderEffectSource {
-                    id: eyeSource
-                    sourceItem: eyeContent
-                    hideSource: true
-                    live: false
-                    Component.onCompleted: scheduleUpdate()
-                    visible: false
-                    width: 148
-                    height: 148
-                    textureSize: Qt.size(148 * eyeTint.dpr, 148 * eyeTint.dpr)
+                Symbol {
+                    // Without the still image; tinted as the image would be (white loses
+                    // nothing to the saturation).
+                    visible: !button.showsEyeVideo && stillEye.status !== Image.Ready
+                    anchors.centerIn: parent
+                    name: "eye.circle.fill"
+                    size: 148
+                    color: button.isActive ? Theme.white(0.8) : Qt.rgba(0.86, 0.86, 0.86, 0.8)
                 }
                 ShaderEffect {
                     id: eyeTint
                     readonly property real dpr: Math.max(1, Screen.devicePixelRatio)
-                    readonly property var source: eyeSource
+                    readonly property var source: button.showsEyeVideo ? eyeVideo : stillEye
+                    // The video fills a 160 pt frame scaled by 1.18; the still image fits the
+                    // 148 pt one.
+                    readonly property size extent: button.showsEyeVideo
+                                                   ? eyeVideo.shownFraction(160, 1.18, 148)
+                                                   : Qt.size(stillEye.paintedWidth > 0 ? 148 / stillEye.paintedWidth : 1,
+                                                             stillEye.paintedHeight > 0 ? 148 / stillEye.paintedHeight : 1)
                     // The still image is tinted by the state; the video plays untouched.
                     readonly property real saturation: button.isActive ? 1.0 : 0.5
                     readonly property real brightness: button.isActive ? 0.0 : -0.1
                     readonly property real contrast: button.isActive ? 1.0 : 0.9
                     readonly property real edge: 2 / (74 * dpr)
+                    visible: button.showsEyeVideo || button.showsStillEye
                     anchors.centerIn: parent
                     width: 148
                     height: 148

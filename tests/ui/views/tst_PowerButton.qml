@@ -19,6 +19,14 @@ Item {
         }
     }
     Component {
+        id: tickCounterComponent
+        FrameTicker {
+            property int count: 0
+            running: true
+            onTicked: count += 1
+        }
+    }
+    Component {
         id: backgroundComponent
         VideoBackgroundView {
             anchors.fill: parent
@@ -88,6 +96,22 @@ Item {
             button.isActive = false
             compare(button.showsStillEye, true)
             compare(button.eyePlayer.playbackState, MediaPlayer.PausedState)
+        }
+
+        function test_the_living_eye_redraws_the_window_only_on_the_frame_clock() {
+            const button = createTemporaryObject(buttonComponent, stage, { "isActive": true })
+            tryCompare(button, "showsEyeVideo", true, 10000)
+            const ticks = createTemporaryObject(tickCounterComponent, stage)
+            let redraws = 0
+            const countRedraw = function () { redraws += 1 }
+            const window = stage.Window.window
+            window.frameSwapped.connect(countRedraw)
+            wait(2000)
+            window.frameSwapped.disconnect(countRedraw)
+            // The eye's pictures and the glow move on the same ticks; a second redraw after each
+            // picture would make about twice as many redraws as ticks.
+            verify(ticks.count > 5, "ticks: " + ticks.count)
+            verify(redraws <= ticks.count + 2, redraws + " redraws in " + ticks.count + " ticks")
         }
 
         function test_the_glow_breathes_between_12_and_15_while_active() {
