@@ -23,6 +23,8 @@ class QtMainQueue final : public dispatch::MainQueue {
     void postAfter(dispatch::Duration delay, dispatch::Task task) override;
     [[nodiscard]] dispatch::Duration now() const override;
     [[nodiscard]] bool isMainThread() const override;
+    // Timers of delayed tasks that have not yet let go (fired ones go at the next loop turn).
+    [[nodiscard]] int pendingTimerCount() const;
 
   private:
     void startTimer(dispatch::Duration due, dispatch::Task task);

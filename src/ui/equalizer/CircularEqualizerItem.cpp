@@ -21,6 +21,9 @@ CircularEqualizerItem::CircularEqualizerItem(QQuickItem* parent)
     setImplicitWidth(ring_.side());
     setImplicitHeight(ring_.side());
     connect(FrameClock::instance(), &FrameClock::ticked, this, &CircularEqualizerItem::tick);
+    // Frames are built on the render thread; their count is announced on this one.
+    connect(this, &CircularEqualizerItem::frameBuilt, this,
+            &CircularEqualizerItem::frameCountChanged, Qt::QueuedConnection);
 }
 
 CircularEqualizerItem::~CircularEqualizerItem() {
@@ -175,8 +178,7 @@ QSGNode* CircularEqualizerItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNod
     node->markDirty(QSGNode::DirtyGeometry);
 
     ++frameCount_;
-    QMetaObject::invokeMethod(this, &CircularEqualizerItem::frameCountChanged,
-                              Qt::QueuedConnection);
+    Q_EMIT frameBuilt();
     return node;
 }
 

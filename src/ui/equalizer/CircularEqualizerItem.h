@@ -58,6 +58,8 @@ class CircularEqualizerItem : public QQuickItem {
     void ringChanged();
     void clockSecondsChanged();
     void frameCountChanged();
+    // From the render thread, after each frame built there.
+    void frameBuilt();
 
   protected:
     QSGNode* updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* data) override;

@@ -10,6 +10,7 @@
 
 #include "ui/animation/FrameClock.h"
 #include "ui/animation/FrameTicker.h"
+#include "ui/logic/CoreApplication.h"
 #include "ui/video/ClockedVideoSink.h"
 
 namespace brimo::ui {
@@ -29,12 +30,7 @@ class FakeVideoOutput : public QObject {
 
 class FrameClockTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "frame_clock_tests";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
+    static void SetUpTestSuite() { ensureCoreApplication(); }
 
     // Runs the event loop until `done` holds, at most two seconds (a generous bound: the
     // clock ticks every 67 ms).
