@@ -204,17 +204,50 @@ Input realMusic(double offset, double seconds) {
     return input;
 }
 
+const std::vector<std::string>& cpuInputNames() {
+    static const std::vector<std::string> names = {
+        "tone 440 Hz",     "white noise", "music-like mixture",
+        "orchestral-like", "drums",       "speech-like",
+        "silence",         "sweep",       "real music"};
+    return names;
+}
+
+Input cpuInput(const std::string& name, double seconds) {
+    if (name == "tone 440 Hz") {
+        return {name, stereoOf(sine(440.0, 0.5, seconds)), {}};
+    }
+    if (name == "white noise") {
+        return {name, stereoOf(noise(seconds)), {}};
+    }
+    if (name == "music-like mixture") {
+        return {name, stereoOf(music(seconds)), {}};
+    }
+    if (name == "orchestral-like") {
+        return {name, orchestral(seconds), {}};
+    }
+    if (name == "drums") {
+        return {name, drums(seconds), {}};
+    }
+    if (name == "speech-like") {
+        return {name, speech(seconds), {}};
+    }
+    if (name == "silence") {
+        return {name, stereoOf(std::vector<float>(framesOf(seconds), 0.0F)), {}};
+    }
+    if (name == "sweep") {
+        return {name, sweep(seconds), {}};
+    }
+    if (name == "real music") {
+        return realMusic(40.0, seconds);
+    }
+    return {name, {}, "no input of that name"};
+}
+
 std::vector<Input> cpuInputs(double seconds) {
     std::vector<Input> inputs;
-    inputs.push_back({"tone 440 Hz", stereoOf(sine(440.0, 0.5, seconds)), {}});
-    inputs.push_back({"white noise", stereoOf(noise(seconds)), {}});
-    inputs.push_back({"music-like mixture", stereoOf(music(seconds)), {}});
-    inputs.push_back({"orchestral-like", orchestral(seconds), {}});
-    inputs.push_back({"drums", drums(seconds), {}});
-    inputs.push_back({"speech-like", speech(seconds), {}});
-    inputs.push_back({"silence", stereoOf(std::vector<float>(framesOf(seconds), 0.0F)), {}});
-    inputs.push_back({"sweep", sweep(seconds), {}});
-    inputs.push_back(realMusic(40.0, seconds));
+    for (const std::string& name : cpuInputNames()) {
+        inputs.push_back(cpuInput(name, seconds));
+    }
     return inputs;
 }
 

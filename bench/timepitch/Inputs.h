@@ -19,6 +19,12 @@ struct Input {
 // sound, silence, a sweep, and real recorded music decoded from the Debian package's file.
 std::vector<Input> cpuInputs(double seconds);
 
+// The names of those inputs, in the order cpuInputs gives them.
+const std::vector<std::string>& cpuInputNames();
+
+// One of them alone, by name (`missing` says so for a name that is none of them).
+Input cpuInput(const std::string& name, double seconds);
+
 // The real music alone: `seconds` from `offset` seconds into the recording.
 Input realMusic(double offset, double seconds);
 

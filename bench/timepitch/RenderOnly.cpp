@@ -55,16 +55,7 @@ int main(int argc, char** argv) {
     const double cents = argc > 3 ? std::atof(argv[3]) : 1200.0 * std::log2(432.0 / 440.0);
     const double rate = argc > 4 ? std::atof(argv[4]) : 1.0001;
     const int runs = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
-    Stereo audio;
-    if (name == "real music") {
-        audio = realMusic(40.0, seconds).audio;
-    } else {
-        for (auto& input : cpuInputs(seconds)) {
-            if (input.name == name) {
-                audio = std::move(input.audio);
-            }
-        }
-    }
+    Stereo audio = cpuInput(name, seconds).audio;
     if (audio.size() != 2) {
         std::fprintf(stderr, "no input named \"%s\"\n", name.c_str());
         return 1;
@@ -86,12 +77,14 @@ int main(int argc, char** argv) {
             const double before = sliceClock();
             shifter.render(kBlock, out, {&Source::pull, &source});
             least[k] = std::min(least[k], sliceClock() - before);
-            sum += left[0];
+            for (std::size_t i = 0; i < kBlock; ++i) {
+                sum += std::abs(left[i]) + std::abs(right[i]);
+            }
         }
     }
     // The sum is printed so that nothing of the rendering can be optimised away.
     if (runs == 1 || count == 0) {
-        std::printf("%g\n", sum);
+        std::printf("%.9g\n", sum);
         return 0;
     }
     double total = 0.0;

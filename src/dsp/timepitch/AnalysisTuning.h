@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 
 // The partial analysis' tuning, shared by its peak tracking, cluster fitting and regions.
@@ -56,6 +57,20 @@ inline constexpr int kCrowdPeaks = 7;
 // A partial without a peak of its own is not taken closer than this (bins) to another one: the
 // fit could not tell them apart.
 inline constexpr double kSameBins = 1.0;
+
+// a · conj(b) in double precision, in real arithmetic: the library's complex product also
+// guards against infinities, at several times the cost.
+inline std::complex<double> timesConjugate(std::complex<float> a, std::complex<float> b) {
+    const auto ar = static_cast<double>(a.real());
+    const auto ai = static_cast<double>(a.imag());
+    const auto br = static_cast<double>(b.real());
+    const auto bi = static_cast<double>(b.imag());
+    return {ar * br + ai * bi, ai * br - ar * bi};
+}
+
+inline bool isZero(std::complex<double> z) {
+    return z.real() == 0.0 && z.imag() == 0.0;
+}
 
 inline double wrapPhase(double phase) {
     return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);

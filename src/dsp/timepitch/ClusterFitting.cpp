@@ -24,15 +24,17 @@ int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
 }
 
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
-                                    bool onlyMoved) {
+                                    bool onlyChanged) {
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
-        bool moved = !onlyMoved;
+        const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+        bool changed = !onlyChanged || lead.groupSize != end - first;
         for (int j = first; j < end; ++j) {
-            moved = moved || cur_->partials[static_cast<std::size_t>(j)].moved;
-            cur_->partials[static_cast<std::size_t>(j)].moved = false;
+            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+            changed = changed || partial.moved || partial.fitGroup != lead.fitGroup;
+            partial.moved = false;
         }
-        if (moved) {
+        if (changed) {
             fitCluster(spectra, first, end);
         }
         first = end;
@@ -41,6 +43,10 @@ void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, b
 
 void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
     const int n = last - first;
+    if (n == 1) {
+        fitSingle(spectra, first);
+        return;
+    }
     const int lo = std::max(
         0, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
                kLobe);
@@ -68,11 +74,12 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     int to = 0;
     for (int k = lo; k <= hi; ++k) {
         nearby(first, n, k, from, to);
+        const bool images = nearEdge(k, first + from, first + to);
         for (int j = from; j < to; ++j) {
             const double nu =
                 cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)].bins;
             const float direct = window_.at(k - nu);
-            const float mirror = mirrorAt(k, nu);
+            const float mirror = images ? mirrorAt(k, nu) : 0.0F;
             b[j] = direct + mirror;
             c[j] = direct - mirror;
         }
@@ -96,12 +103,60 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     }
     solveSymmetric(gramB, n, rhsB, channels_);
     solveSymmetric(gramC, n, rhsC, channels_);
+    ++fits_;
     for (int j = 0; j < n; ++j) {
+        Partial& partial =
+            cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
+        partial.fitGroup = fits_;
+        partial.groupSize = n;
         for (int ch = 0; ch < channels_; ++ch) {
             cur_->amplitudes[amplitudeIndex(first + j, ch)] = {
                 static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
         }
     }
+}
+
+void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int index) {
+    // The general fit for one partial: a 1×1 system per part, with the same ridge.
+    Partial& partial = cur_->partials[static_cast<std::size_t>(index)];
+    const double nu = partial.bins;
+    const int centre = static_cast<int>(std::lround(nu));
+    const int lo = std::max(0, centre - kLobe);
+    const int hi = std::min(bins_ - 1, centre + kLobe);
+    const bool images = nearEdge(lo, index, index + 1) || nearEdge(hi, index, index + 1);
+    double gramB = 0.0;
+    double gramC = 0.0;
+    double rhsB[kMaxChannels] = {};
+    double rhsC[kMaxChannels] = {};
+    for (int k = lo; k <= hi; ++k) {
+        const float direct = window_.at(k - nu);
+        const float mirror = images ? mirrorAt(k, nu) : 0.0F;
+        const float b = direct + mirror;
+        const float c = direct - mirror;
+        gramB += static_cast<double>(b) * b;
+        gramC += static_cast<double>(c) * c;
+        for (int ch = 0; ch < channels_; ++ch) {
+            const std::complex<float> x = spectra[ch][k];
+            rhsB[ch] += static_cast<double>(x.real()) * b;
+            rhsC[ch] += static_cast<double>(x.imag()) * c;
+        }
+    }
+    gramB += 1e-9 * gramB + 1e-30;
+    gramC += 1e-9 * gramC + 1e-30;
+    ++fits_;
+    partial.fitGroup = fits_;
+    partial.groupSize = 1;
+    for (int ch = 0; ch < channels_; ++ch) {
+        cur_->amplitudes[amplitudeIndex(index, ch)] = {static_cast<float>(rhsB[ch] / gramB),
+                                                       static_cast<float>(rhsC[ch] / gramC)};
+    }
+}
+
+bool PartialAnalyzer::nearEdge(int bin, int from, int to) const {
+    // As mirrorAt: only partials this close to DC or the Nyquist frequency have images there.
+    return from < to &&
+           (bin + cur_->partials[static_cast<std::size_t>(from)].bins < 3 * kReach ||
+            bin + cur_->partials[static_cast<std::size_t>(to) - 1].bins - frameSize_ > -3 * kReach);
 }
 
 void PartialAnalyzer::nearby(int first, int n, int bin, int& from, int& to) const {
@@ -136,10 +191,11 @@ void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
     // the window lookups are shared by every channel.
     double re[kMaxChannels] = {};
     double im[kMaxChannels] = {};
+    const bool images = nearEdge(bin, first + from, first + to);
     for (int l = first + from; l < first + to; ++l) {
         const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
         const auto direct = static_cast<double>(window_.at(bin - nu));
-        const auto mirror = static_cast<double>(mirrorAt(bin, nu));
+        const auto mirror = images ? static_cast<double>(mirrorAt(bin, nu)) : 0.0;
         const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
         for (int ch = 0; ch < channels_; ++ch) {
             re[ch] += static_cast<double>(z[ch].real()) * (direct + mirror);
@@ -272,31 +328,29 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
             bins_ - 2,
             static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(end - 1)].bins)) +
                 kLobe);
-        int from = 0;
-        int to = 0;
+        clusterResiduals(spectra, first, n, lo - 1, hi + 1);
+        const double* residuals = binResidual_.data();
         double best = 0.0;
         int bestBin = -1;
-        double below = 0.0;
-        double at = 0.0;
         double unexplained = 0.0;
         double held = 0.0;
         for (int k = lo - 1; k <= hi + 1; ++k) {
-            const double residual = residualPower(spectra, first, n, k, from, to);
-            unexplained += residual;
+            unexplained += residuals[k];
             held += power_[static_cast<std::size_t>(k)];
-            // A local maximum of the unexplained power one bin back.
-            if (k > lo && k - 1 <= hi && at > below && at >= residual &&
-                at >= kDiscoverShare * power_[static_cast<std::size_t>(k) - 1] && at > best) {
+        }
+        for (int k = lo; k <= hi; ++k) {
+            // A local maximum of the unexplained power.
+            const double at = residuals[k];
+            if (at > residuals[k - 1] && at >= residuals[k + 1] &&
+                at >= kDiscoverShare * power_[static_cast<std::size_t>(k)] && at > best) {
                 best = at;
-                bestBin = k - 1;
+                bestBin = k;
             }
-            below = at;
-            at = residual;
         }
         // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
         // explains has a partial missing.
         if (bestBin > 0 && unexplained <= kNoiseShare * held) {
-            addPartial(bestBin + unexplainedPeakOffset(spectra, first, n, bestBin), -1);
+            addPartial(bestBin + unexplainedPeakOffset(bestBin), -1);
         }
         first = end;
     }
@@ -305,17 +359,44 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
     }
 }
 
-double PartialAnalyzer::unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
-                                              int n, int bin) const {
+double PartialAnalyzer::unexplainedPeakOffset(int bin) const {
     // A parabola through the logarithms of the unexplained power around its peak.
     double level[3];
-    int from = 0;
-    int to = 0;
+    const double* around = binResidual_.data() + bin - 1;
     for (int i = 0; i < 3; ++i) {
-        level[i] = std::log(residualPower(spectra, first, n, bin - 1 + i, from, to) + 1e-30);
+        level[i] = std::log(around[i] + 1e-30);
     }
     const double curvature = level[0] - 2.0 * level[1] + level[2];
     return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
+}
+
+void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
+                                       int lo, int hi) {
+    double* out = binResidual_.data();
+    if (n > 1) {
+        int from = 0;
+        int to = 0;
+        for (int k = lo; k <= hi; ++k) {
+            out[k] = residualPower(spectra, first, n, k, from, to);
+        }
+        return;
+    }
+    // One partial: what models() and residualPower() do, without looking for neighbours.
+    const double nu = cur_->partials[static_cast<std::size_t>(first)].bins;
+    const bool images = nearEdge(lo, first, first + 1) || nearEdge(hi, first, first + 1);
+    const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first, 0)];
+    for (int k = lo; k <= hi; ++k) {
+        const bool reaches = k - nu > -kReach && k - nu < kReach;
+        const auto direct = reaches ? static_cast<double>(window_.at(k - nu)) : 0.0;
+        const auto mirror = reaches && images ? static_cast<double>(mirrorAt(k, nu)) : 0.0;
+        double residual = 0.0;
+        for (int ch = 0; ch < channels_; ++ch) {
+            const std::complex<double> model{static_cast<double>(z[ch].real()) * (direct + mirror),
+                                             static_cast<double>(z[ch].imag()) * (direct - mirror)};
+            residual += std::norm(std::complex<double>(spectra[ch][k]) - model);
+        }
+        out[k] = residual;
+    }
 }
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
@@ -336,20 +417,27 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
+        // Every partial's lobe lies within the group's span; each bin's residual is taken once.
+        clusterResiduals(
+            spectra, first, n,
+            std::max(0, static_cast<int>(
+                            std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
+                            kLobe),
+            std::min(bins_ - 1, static_cast<int>(std::lround(
+                                    cur_->partials[static_cast<std::size_t>(end - 1)].bins)) +
+                                    kLobe));
         for (int j = first; j < end; ++j) {
             Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
             const int centre = static_cast<int>(std::lround(partial.bins));
             double residual = 0.0;
             double own = 0.0;
-            int from = 0;
-            int to = 0;
             for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
                  ++k) {
                 const double direct = window_.at(k - partial.bins);
                 for (int ch = 0; ch < channels_; ++ch) {
                     own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
                 }
-                residual += residualPower(spectra, first, n, k, from, to);
+                residual += binResidual_[static_cast<std::size_t>(k)];
             }
             // A fit that explains the bins with much more energy than they hold is two close
             // partials cancelling each other, not a description of the sound.

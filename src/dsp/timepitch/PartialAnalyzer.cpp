@@ -17,6 +17,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     window_.prepare(frameSize, kHann, 40);
     const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
+    binResidual_.assign(static_cast<std::size_t>(bins_), 0.0);
     peakBins_.assign(static_cast<std::size_t>(bins_), 0);
     for (PartialFrame& frame : frames_) {
         frame.prepare(maxPartials, channels_, bins_);
@@ -24,7 +25,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     taken_.assign(partials, 0);
     order_.assign(partials, 0);
     scratch_.assign(partials, {});
-    noiseScratch_.assign(partials, {});
+    merged_.assign(partials, 0);
     amplitudeScratch_.assign(partials * static_cast<std::size_t>(channels_), {});
     inverse_.assign(partials, 0);
     reset();
@@ -47,21 +48,21 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     matchPrevious();
     continueHidden();
     fitAmplitudes(spectra, jointFit);
-    // Fitted in their new order: only a later reordering needs every group refitted.
-    reordered_ = false;
     refineFromPhaseAdvance(hop, true);
-    // Close partials change slowly: solving for them once per eighth of a frame is enough,
-    // however small the hop.
+    // Close partials change slowly: solving for them once per quarter of a frame is enough,
+    // however small the hop (every other frame on the finest grid; every frame measured no
+    // better, nor half the spectrum in each frame).
     sinceSolved_ += hop;
-    if (jointFit && 8 * sinceSolved_ >= frameSize_) {
+    if (jointFit && 4 * sinceSolved_ >= frameSize_) {
         sinceSolved_ = 0;
         solveCloseFrequencies(spectra);
+    }
+    if (jointFit) {
         discoverHidden(spectra, jointFit);
     }
     findRegions();
-    // Groups whose frequencies stayed put keep their amplitudes.
-    fitAmplitudes(spectra, jointFit, !reordered_);
-    reordered_ = false;
+    // Groups whose frequencies and members stayed put keep their amplitudes.
+    fitAmplitudes(spectra, jointFit, true);
     refineFromPhaseAdvance(hop, false);
     judgeFit(spectra, jointFit);
     advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre, hop);
@@ -130,10 +131,8 @@ void PartialAnalyzer::finishFrame(const std::complex<float>* const* spectra) {
         }
         inverse_[static_cast<std::size_t>(j)] = i;
     }
-    std::copy(scratch_.begin(), scratch_.begin() + count, cur_->partials.begin());
-    std::copy(amplitudeScratch_.begin(),
-              amplitudeScratch_.begin() + static_cast<std::ptrdiff_t>(amplitudeIndex(count, 0)),
-              cur_->amplitudes.begin());
+    cur_->partials.swap(scratch_);
+    cur_->amplitudes.swap(amplitudeScratch_);
     for (int r = 0; r < cur_->regionCount; ++r) {
         auto& owner = cur_->regionOwners[static_cast<std::size_t>(r)];
         owner = inverse_[static_cast<std::size_t>(owner)];

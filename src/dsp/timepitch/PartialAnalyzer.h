@@ -107,13 +107,22 @@ class PartialAnalyzer {
     void refineFromPhaseAdvance(int hop, bool updateFrequencies);
 
     // Cluster fitting (ClusterFitting.cpp): amplitudes and close frequencies by least squares.
-    // Fits every group, or only those with a partial that moved.
+    // Fits every group, or only those with a partial that moved or whose members were not
+    // fitted together.
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
-                       bool onlyMoved = false);
+                       bool onlyChanged = false);
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
+    void fitSingle(const std::complex<float>* const* spectra, int index);
+    // Whether any of the partials [from, to), in order of frequency, may have a mirror image in
+    // `bin`.
+    [[nodiscard]] bool nearEdge(int bin, int from, int to) const;
     void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
-    [[nodiscard]] double unexplainedPeakOffset(const std::complex<float>* const* spectra, int first,
-                                               int n, int bin) const;
+    // Where, within half a bin of `bin`, the unexplained power of binResidual_ peaks.
+    [[nodiscard]] double unexplainedPeakOffset(int bin) const;
+    // The power the group of `n` partials from `first` leaves unexplained in each of the bins
+    // [lo, hi], into binResidual_.
+    void clusterResiduals(const std::complex<float>* const* spectra, int first, int n, int lo,
+                          int hi);
     void solveCloseFrequencies(const std::complex<float>* const* spectra);
     // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
     // of `n` partials from `first`, unless their fit is already close enough; returns the share
@@ -154,6 +163,7 @@ class PartialAnalyzer {
     int maxPartials_ = 0;
 
     std::vector<float> power_;
+    std::vector<double> binResidual_;     // scratch: what a group's fit leaves in each bin
     std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
     float loudest_ = 0.0F;
 
@@ -166,12 +176,12 @@ class PartialAnalyzer {
     double unwindShare_ = 0.0;
     double unwindFloor_ = 0.0;
     double largestOffset_ = 0.0;
-    int sinceSolved_ = 0;              // samples since close partials were last solved for
-    bool reordered_ = false;           // partials were re-sorted since their amplitudes were fitted
-    std::vector<char> taken_;          // per previous partial
-    std::vector<std::int32_t> order_;  // scratch: partials by frequency
-    std::vector<Partial> scratch_;     // scratch: fitted partials while sorting
-    std::vector<Partial> noiseScratch_;                  // scratch: noise peaks while sorting
+    int sinceSolved_ = 0;               // samples since close partials were last solved for
+    std::int64_t fits_ = 0;             // fits so far: each one's number marks its partials
+    std::vector<char> taken_;           // per previous partial
+    std::vector<std::int32_t> order_;   // scratch: partials by frequency
+    std::vector<Partial> scratch_;      // scratch: fitted partials while sorting
+    std::vector<std::int32_t> merged_;  // scratch: partials in their new order
     std::vector<std::complex<float>> amplitudeScratch_;  // scratch: amplitudes while sorting
     std::vector<std::int32_t> inverse_;                  // scratch: where each one went
 };

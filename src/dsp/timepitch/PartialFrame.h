@@ -16,12 +16,17 @@ struct Partial {
     std::int32_t previous = -1;  // its index in the previous frame, −1 when new
     std::int32_t peakBin = -1;   // the spectral peak it was found at; −1 when hidden under one
     std::int32_t misfits = 0;    // frames in a row the fit has not explained it
-    bool fitsWell = false;       // the fit explains its bins
-    bool hasFitted = false;      // the fit explained it in some frame so far
-    bool isNoise = false;        // a noise peak: moved with its region, not fitted
-    bool isCrowded = false;      // a peak with many other peaks around it
-    bool isShifted = false;      // fits well and was followed from the previous frame
-    bool moved = false;          // frequency changed since its amplitudes were last fitted
+    // The fit that gave it its amplitudes, numbered through the analyzer's life (the partials
+    // fitted together share it; −1 before any), and how many partials that fit took: a group
+    // whose members are all of one fit, and all of it, still holds that fit's amplitudes.
+    std::int64_t fitGroup = -1;
+    std::int32_t groupSize = 0;
+    bool fitsWell = false;   // the fit explains its bins
+    bool hasFitted = false;  // the fit explained it in some frame so far
+    bool isNoise = false;    // a noise peak: moved with its region, not fitted
+    bool isCrowded = false;  // a peak with many other peaks around it
+    bool isShifted = false;  // fits well and was followed from the previous frame
+    bool moved = false;      // frequency changed since its amplitudes were last fitted
 };
 
 // Everything the analysis knows about one frame. The analyzer keeps two, the frame under way

@@ -52,21 +52,22 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         const int k = partial.peakBin;
         // From the shape of the peak: a parabola through the logarithms of its power.
-        const double a = std::log(power_[static_cast<std::size_t>(k) - 1] + 1e-30);
-        const double b = std::log(power_[static_cast<std::size_t>(k)] + 1e-30);
-        const double c = std::log(power_[static_cast<std::size_t>(k) + 1] + 1e-30);
-        const double curvature = a - 2.0 * b + c;
-        const double fromShape = k + (curvature < 0.0 ? 0.5 * (a - c) / curvature : 0.0);
+        // (Two logarithms of ratios instead of three: a − c and a − 2b + c.)
+        const double below = static_cast<double>(power_[static_cast<std::size_t>(k) - 1]) + 1e-30;
+        const double at = static_cast<double>(power_[static_cast<std::size_t>(k)]) + 1e-30;
+        const double above = static_cast<double>(power_[static_cast<std::size_t>(k) + 1]) + 1e-30;
+        const double curvature = std::log(below / at * (above / at));
+        const double fromShape =
+            k + (curvature < 0.0 ? 0.5 * std::log(below / above) / curvature : 0.0);
         partial.bins = fromShape;
         // From the phase advance of the peak bin since the previous frame: exact for a steady
         // partial that dominates its bin. Where the two disagree, the peak is noise.
         if (hasPrevious_) {
             std::complex<double> cross;
             for (int ch = 0; ch < channels_; ++ch) {
-                cross += std::complex<double>(spectra[ch][k]) *
-                         std::conj(std::complex<double>(prev_->spectra[spectrumIndex(ch, k)]));
+                cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
             }
-            if (std::abs(cross) > 0.0) {
+            if (!isZero(cross)) {
                 const double expected = kTwoPi * k * hop / frameSize_;
                 const double nu = k + wrapPhase(std::arg(cross) - expected) * binsPerRadian;
                 if (std::abs(nu - k) <= 1.0) {
@@ -191,29 +192,44 @@ void PartialAnalyzer::continueHidden() {
 }
 
 void PartialAnalyzer::sortPartials() {
-    // Partials to fit first, in order of frequency; noise peaks after them. Amplitudes are
-    // fitted after every reordering, so only the partials move. The partials come as a few
-    // runs already in order (peaks, then followed or found ones), so merging is enough.
-    reordered_ = true;
+    // Partials to fit first, in order of frequency; noise peaks after them. Their amplitudes go
+    // with them, so groups whose members stay together keep their fits. The partials come as a
+    // few runs already in order (peaks, then followed or found ones), so merging is enough.
     int fitted = 0;
     int noise = 0;
     for (int j = 0; j < cur_->count; ++j) {
-        const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        (partial.isNoise ? noiseScratch_[static_cast<std::size_t>(noise++)]
-                         : scratch_[static_cast<std::size_t>(fitted++)]) = partial;
+        if (cur_->partials[static_cast<std::size_t>(j)].isNoise) {
+            inverse_[static_cast<std::size_t>(noise++)] = j;
+        } else {
+            order_[static_cast<std::size_t>(fitted++)] = j;
+        }
     }
-    const auto byFrequency = [](const Partial& a, const Partial& b) { return a.bins < b.bins; };
-    const auto first = scratch_.begin();
+    const auto byFrequency = [this](std::int32_t a, std::int32_t b) {
+        return cur_->partials[static_cast<std::size_t>(a)].bins <
+               cur_->partials[static_cast<std::size_t>(b)].bins;
+    };
+    const auto first = order_.begin();
     const auto end = first + fitted;
     const auto split = std::is_sorted_until(first, end, byFrequency);
+    const auto sorted = merged_.begin();
     if (std::is_sorted(split, end, byFrequency)) {
-        std::merge(first, split, split, end, cur_->partials.begin(), byFrequency);
+        std::merge(first, split, split, end, sorted, byFrequency);
     } else {
-        std::sort(first, end, byFrequency);
-        std::copy(first, end, cur_->partials.begin());
+        std::copy(first, end, sorted);
+        std::sort(sorted, sorted + fitted, byFrequency);
     }
-    std::copy(noiseScratch_.begin(), noiseScratch_.begin() + noise,
-              cur_->partials.begin() + fitted);
+    std::copy(inverse_.begin(), inverse_.begin() + noise, sorted + fitted);
+    for (int i = 0; i < cur_->count; ++i) {
+        const auto j = static_cast<std::size_t>(merged_[static_cast<std::size_t>(i)]);
+        scratch_[static_cast<std::size_t>(i)] = cur_->partials[j];
+        for (int c = 0; c < channels_; ++c) {
+            amplitudeScratch_[amplitudeIndex(i, c)] =
+                cur_->amplitudes[amplitudeIndex(static_cast<int>(j), c)];
+        }
+    }
+    // The scratch lists are as long as the frame's: they become them.
+    cur_->partials.swap(scratch_);
+    cur_->amplitudes.swap(amplitudeScratch_);
     cur_->fitCount = fitted;
 }
 
@@ -246,10 +262,9 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
         }
         std::complex<double> cross;
         for (int c = 0; c < channels_; ++c) {
-            cross += std::complex<double>(amplitude(j, c)) *
-                     std::conj(std::complex<double>(prev_->amplitudes[amplitudeIndex(before, c)]));
+            cross += timesConjugate(amplitude(j, c), prev_->amplitudes[amplitudeIndex(before, c)]);
         }
-        if (std::abs(cross) == 0.0) {
+        if (isZero(cross)) {
             continue;
         }
         partial.advance = expected + wrapPhase(std::arg(cross) - expected);

@@ -20,6 +20,8 @@ constexpr int kModelReach = 24;
 // Main-lobe half-widths, in bins, of the taper's transform and of the product window's.
 constexpr int kTaperReach = 4;
 constexpr int kProductReach = 5;
+// How far past a region's end its convolution reads: the taps and a block of eight.
+constexpr int kRegionTail = 2 * kTaperReach + 8;
 // Residual bins this far below the loudest bin of the frame are left where they are.
 constexpr float kResidualFloor = 1e-13F;
 // Shifted content that would land this close to the Nyquist frequency, or above, is dropped.
@@ -95,6 +97,7 @@ __attribute__((target("avx2,fma"))) void convolveAvx2(const float* xRe, const fl
 }  // namespace
 
 void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
+    static_assert(kRegionTail <= kRegionPad);
     frameSize_ = frameSize;
     bins_ = frameSize / 2 + 1;
     channels_ = channels;
@@ -118,7 +121,9 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     fft_.prepare(frameSize);
     convolve_ = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? convolveAvx2
                                                                                 : convolvePlain;
-    const auto regionRoom = static_cast<std::size_t>(bins_) + 2 * std::size_t{kRegionPad};
+    regionStride_ = bins_ + 2 * kRegionPad;
+    const auto regionRoom =
+        static_cast<std::size_t>(regionStride_) * static_cast<std::size_t>(channels);
     regionRe_.assign(regionRoom, 0.0F);
     regionIm_.assign(regionRoom, 0.0F);
 }
@@ -251,23 +256,32 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
 }
 
 void SpectralShifter::moveRegion(int start, int end, double shift, double offset, float floor) {
-    float energy = 0.0F;
-    for (int c = 0; c < channels_; ++c) {
-        const float* re = residualRe(c);
-        const float* im = residualIm(c);
-        for (int k = start; k < end; ++k) {
-            energy += re[k] * re[k] + im[k] * im[k];
-        }
-    }
-    if (energy <= floor * static_cast<float>(end - start)) {
-        return;
-    }
     // Every bin of the region moves by the same shift, so the kernel taps are the same for all
     // of them: whole-bin offsets `first` … first + 2·reach − 1 from the bin. The taper's
     // transform is real, so the region is turned by its offset once and the taps stay real.
+    const int length = end - start;
+    const auto turn = std::polar(1.0F, static_cast<float>(offset));
+    const float cr = turn.real();
+    const float ci = turn.imag();
+    // Turned in the same pass that sums the region's energy; a region too faint to move (rare)
+    // wastes the turn.
+    float energy = 0.0F;
+    for (int c = 0; c < channels_; ++c) {
+        const float* re = residualRe(c) + start;
+        const float* im = residualIm(c) + start;
+        float* xRe = regionRe(c);
+        float* xIm = regionIm(c);
+        for (int k = 0; k < length; ++k) {
+            energy += re[k] * re[k] + im[k] * im[k];
+            xRe[k] = re[k] * cr - im[k] * ci;
+            xIm[k] = re[k] * ci + im[k] * cr;
+        }
+    }
+    if (energy <= floor * static_cast<float>(length)) {
+        return;
+    }
     const auto n = static_cast<float>(frameSize_);
     const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
-    const auto turn = std::polar(1.0F, static_cast<float>(offset));
     float w[2 * kTaperReach];
     for (int t = 0; t < 2 * kTaperReach; ++t) {
         w[t] = taper_.at(first + t - shift) / n;
@@ -278,23 +292,13 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     if (lo >= hi) {
         return;
     }
-    const int length = end - start;
-    float* xRe = regionRe_.data() + kRegionPad;
-    float* xIm = regionIm_.data() + kRegionPad;
-    const float cr = turn.real();
-    const float ci = turn.imag();
     for (int c = 0; c < channels_; ++c) {
-        const float* re = residualRe(c) + start;
-        const float* im = residualIm(c) + start;
-        for (int k = 0; k < length; ++k) {
-            xRe[k] = re[k] * cr - im[k] * ci;
-            xIm[k] = re[k] * ci + im[k] * cr;
-        }
-        // The region's own bins only, zero around them as far as the taps and a block reach.
-        for (int i = 0; i < kRegionPad; ++i) {
-            xRe[length + i] = 0.0F;
-            xIm[length + i] = 0.0F;
-        }
+        float* xRe = regionRe(c);
+        float* xIm = regionIm(c);
+        // The region's own bins only, zero after them as far as the taps and a block reach
+        // (before them the scratch is never written).
+        std::fill_n(xRe + length, kRegionTail, 0.0F);
+        std::fill_n(xIm + length, kRegionTail, 0.0F);
         convolve_(xRe, xIm, movedRe(c), movedIm(c), start + first, lo, hi, w);
     }
 }

@@ -67,12 +67,20 @@ class SpectralShifter {
     int movedStride_ = 0;  // bins_ + 2 · margin_ + kBlockSlack per channel, from bin −margin_
     std::vector<float> movedRe_;
     std::vector<float> movedIm_;
-    // One region's bins, zero-padded, while they are moved.
+    // One region's bins, zero-padded, channel after channel, while they are moved.
     static constexpr int kRegionPad = 24;
+
     // Room past the last moved bin for a block of eight that starts before it.
     static constexpr int kBlockSlack = 8;
+    int regionStride_ = 0;  // bins_ + 2 · kRegionPad per channel
     std::vector<float> regionRe_;
     std::vector<float> regionIm_;
+    [[nodiscard]] float* regionRe(int c) {
+        return regionRe_.data() + c * regionStride_ + kRegionPad;
+    }
+    [[nodiscard]] float* regionIm(int c) {
+        return regionIm_.data() + c * regionStride_ + kRegionPad;
+    }
     // Adds a region's bins, already turned, moved through the taper's taps to the moved bins;
     // the processor's best version.
     void (*convolve_)(const float*, const float*, float*, float*, int, int, int,
