@@ -107,16 +107,24 @@ GlitchReport detectGlitches(const std::vector<float>& music, const std::vector<f
         static_cast<std::size_t>(std::find_if(heard.begin(), heard.end(),
                                               [&](float rms) { return rms >= options.loudRms; }) -
                                  heard.begin());
-    const std::size_t begin = onset + static_cast<std::size_t>(blocksPerSecond);
+    std::size_t begin = onset + static_cast<std::size_t>(blocksPerSecond);
     const std::size_t end = heard.size() - static_cast<std::size_t>(blocksPerSecond);
     const std::size_t firstWindow = std::min<std::size_t>(4 * window, musicEnvelope.size() / 2);
     if (begin + firstWindow + window >= end) {
         return report;
     }
     const auto loop = static_cast<long long>(musicEnvelope.size());
-    const Best first =
-        bestOffset(musicEnvelope, heard, begin, firstWindow, -static_cast<long long>(begin),
-                   loop - 1 - static_cast<long long>(begin));
+    // Where the music's loudness barely moves, no place in it stands out: the recording is
+    // placed at the first stretch that matches, a few tries in.
+    Best first;
+    for (int tries = 0; tries < 8 && begin + firstWindow + window < end; ++tries) {
+        first = bestOffset(musicEnvelope, heard, begin, firstWindow, -static_cast<long long>(begin),
+                           loop - 1 - static_cast<long long>(begin));
+        if (first.score >= options.minCorrelation) {
+            break;
+        }
+        begin += firstWindow;
+    }
     if (first.score < options.minCorrelation) {
         return report;
     }
