@@ -111,8 +111,10 @@ void PartialAnalyzer::setOffset(Partial& partial, double meanRatio, double ratio
 
 void PartialAnalyzer::finishFrame(const std::complex<float>* const* spectra) {
     for (int c = 0; c < channels_; ++c) {
-        std::copy(spectra[c], spectra[c] + bins_,
-                  cur_->spectra.begin() + static_cast<std::ptrdiff_t>(spectrumIndex(c, 0)));
+        std::complex<float>* kept = cur_->spectra.data() + spectrumIndex(c, 0);
+        if (spectra[c] != kept) {
+            std::copy(spectra[c], spectra[c] + bins_, kept);
+        }
     }
     hasPrevious_ = true;
     // The fitted partials and the noise peaks are each in order already, so one merge puts

@@ -42,6 +42,10 @@ class PartialAnalyzer {
     void analyze(const std::complex<float>* const* spectra, int hop, double ratioBefore,
                  double ratioNow, bool jointFit, double onsetFromCentre = 0.0);
 
+    // Where the next frame's spectra may be written (frameSize/2 + 1 bins per channel, channel
+    // after channel): analysed there, they need no copy to be kept for the frame after.
+    [[nodiscard]] std::complex<float>* nextSpectra() { return prev_->spectra.data(); }
+
     // Partials, in order of frequency.
     [[nodiscard]] int partialCount() const { return cur_->count; }
     [[nodiscard]] const Partial& partial(int index) const {

@@ -92,13 +92,8 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
         window_[static_cast<std::size_t>(i)] =
             static_cast<float>(0.5 - 0.5 * std::cos(kTwoPi * i / frameSize_));
     }
-    const auto bins = static_cast<std::size_t>(frameSize_ / 2) + 1;
-    spectra_.assign(bins * static_cast<std::size_t>(channels_), {});
     spectraPointers_.resize(static_cast<std::size_t>(channels_));
     pullPointers_.resize(static_cast<std::size_t>(channels_));
-    for (int c = 0; c < channels_; ++c) {
-        spectraPointers_[static_cast<std::size_t>(c)] = spectra_.data() + bins * c;
-    }
     input_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     correction_.assign(static_cast<std::size_t>(capacity_ * channels_), 0.0F);
     frameRate_.assign(static_cast<std::size_t>(capacity_), 1.0F);
@@ -311,7 +306,9 @@ void TimePitchShifter::analyseFrame(std::int64_t centre) {
         for (int i = 0; i < frameSize_; ++i) {
             in[i] = x[i] * window_[static_cast<std::size_t>(i)];
         }
-        auto* spectrum = spectra_.data() + static_cast<std::ptrdiff_t>(bins) * c;
+        // Straight into the analyzer's record of the frame, which keeps it for the next one.
+        auto* spectrum = analyzer_.nextSpectra() + static_cast<std::ptrdiff_t>(bins) * c;
+        spectraPointers_[static_cast<std::size_t>(c)] = spectrum;
         fft_.forward(spectrum);
         // Phases relative to the frame centre rather than its first sample.
         for (int k = 1; k < bins; k += 2) {

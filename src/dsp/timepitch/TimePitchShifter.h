@@ -128,7 +128,6 @@ class TimePitchShifter {
     PartialAnalyzer analyzer_;
     SpectralShifter spectral_;
     std::vector<float> window_;
-    std::vector<std::complex<float>> spectra_;
     std::vector<const std::complex<float>*> spectraPointers_;
     std::vector<float*> pullPointers_;
 

@@ -5,13 +5,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QQuickWindow>
-#include <QSGFlatColorMaterial>
 #include <QSGGeometryNode>
-#include <QSGVertexColorMaterial>
 #include <algorithm>
 #include <cstring>
 
 #include "ui/animation/FrameClock.h"
+#include "ui/equalizer/CapsuleMaterial.h"
 
 namespace brimo::ui {
 
@@ -146,12 +145,12 @@ QSGNode* CircularEqualizerItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNod
     auto* node = static_cast<QSGGeometryNode*>(oldNode);
     if (node == nullptr) {
         node = new QSGGeometryNode;
-        auto* geometry = new QSGGeometry(QSGGeometry::defaultAttributes_ColoredPoint2D(), 0, 0,
-                                         QSGGeometry::UnsignedShortType);
+        auto* geometry =
+            new QSGGeometry(CapsuleMaterial::attributes(), 0, 0, QSGGeometry::UnsignedShortType);
         geometry->setDrawingMode(QSGGeometry::DrawTriangles);
         node->setGeometry(geometry);
         node->setFlag(QSGNode::OwnsGeometry);
-        node->setMaterial(new QSGVertexColorMaterial);
+        node->setMaterial(new CapsuleMaterial);
         node->setFlag(QSGNode::OwnsMaterial);
     }
 
@@ -168,12 +167,16 @@ QSGNode* CircularEqualizerItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNod
         }
     }
 
+    auto* material = static_cast<CapsuleMaterial*>(node->material());
+    if (material->pixel() != static_cast<float>(pixel)) {
+        material->setPixel(static_cast<float>(pixel));
+        node->markDirty(QSGNode::DirtyMaterial);
+    }
     QSGGeometry* geometry = node->geometry();
     const auto& vertices = mesh_.vertices();
     const auto& indices = mesh_.indices();
     geometry->allocate(static_cast<int>(vertices.size()), static_cast<int>(indices.size()));
-    static_assert(sizeof(MeshVertex) == sizeof(QSGGeometry::ColoredPoint2D));
-    std::memcpy(geometry->vertexData(), vertices.data(), vertices.size() * sizeof(MeshVertex));
+    std::memcpy(geometry->vertexData(), vertices.data(), vertices.size() * sizeof(CapsuleVertex));
     std::memcpy(geometry->indexData(), indices.data(), indices.size() * sizeof(std::uint16_t));
     node->markDirty(QSGNode::DirtyGeometry);
 

@@ -92,23 +92,56 @@ TEST(EqualizerRingTest, ALevelThatIsNoNumberDrawsAsSilenceInsteadOfOverflowing) 
     EXPECT_EQ(loud.litSegments(10, 1.0), kSegments);
 }
 
-TEST(CapsuleMeshTest, OneCapsuleIsACoreWithAFringeThatFadesToClear) {
+TEST(CapsuleMeshTest, OneCapsuleIsAQuadAPixelLargerThanItWithItsOwnFrame) {
     CapsuleMesh mesh(0.5);
+    // From (10, 10) up to (10, 4): 6 long, 2.5 wide.
     mesh.addCapsule(10, 10, 10, 4, 2.5, 1.0, 0.5, 0.0, 0.5);
     ASSERT_EQ(mesh.vertices().size(), static_cast<std::size_t>(CapsuleMesh::kVerticesPerCapsule));
     ASSERT_EQ(mesh.indices().size(), static_cast<std::size_t>(CapsuleMesh::kIndicesPerCapsule));
-    const auto& core = mesh.vertices().front();
-    EXPECT_EQ(core.alpha, 128);
-    EXPECT_EQ(core.red, 128);  // premultiplied
-    EXPECT_EQ(mesh.vertices().back().alpha, 0);
-    // The outer end's cap reaches half the width (plus half a pixel of fringe) beyond it.
+    float minX = 100;
+    float maxX = 0;
     float minY = 100;
+    float maxY = 0;
     for (const auto& v : mesh.vertices()) {
+        EXPECT_EQ(v.alpha, 128);
+        EXPECT_EQ(v.red, 128);  // premultiplied
+        EXPECT_EQ(v.green, 64);
+        EXPECT_FLOAT_EQ(v.halfLength, 3.0F);
+        EXPECT_FLOAT_EQ(v.radius, 1.25F);
+        // Each corner's place in the capsule's frame is where it lies from the centre (10, 7).
+        EXPECT_FLOAT_EQ(std::abs(v.along), 3.0F + 1.25F + 0.25F);
+        EXPECT_FLOAT_EQ(std::abs(v.across), 1.25F + 0.25F);
+        EXPECT_NEAR(std::hypot(v.x - 10.0F, v.y - 7.0F), std::hypot(v.along, v.across), 1e-5);
+        minX = std::min(minX, v.x);
+        maxX = std::max(maxX, v.x);
         minY = std::min(minY, v.y);
+        maxY = std::max(maxY, v.y);
     }
+    // The caps reach half the width beyond the ends, the fringe half a pixel more.
     EXPECT_NEAR(minY, 4.0 - 1.25 - 0.25, 1e-5);
+    EXPECT_NEAR(maxY, 10.0 + 1.25 + 0.25, 1e-5);
+    EXPECT_NEAR(maxX - minX, 2.5 + 0.5, 1e-5);
     mesh.reset(1.0);
     EXPECT_TRUE(mesh.vertices().empty());
+    EXPECT_TRUE(mesh.indices().empty());
+}
+
+TEST(CapsuleMeshTest, CoverageIsFullInsideRoundAtTheCapsAndFadesOverOnePixel) {
+    const double half = 3.0;
+    const double radius = 1.25;
+    const double pixel = 0.5;
+    EXPECT_DOUBLE_EQ(CapsuleMesh::coverage(0, 0, half, radius, pixel), 1.0);
+    EXPECT_DOUBLE_EQ(CapsuleMesh::coverage(2.9, 1.0, half, radius, pixel), 1.0);
+    // On the edge, half covered; half a pixel in, full; half a pixel out, clear.
+    EXPECT_DOUBLE_EQ(CapsuleMesh::coverage(0, radius, half, radius, pixel), 0.5);
+    EXPECT_DOUBLE_EQ(CapsuleMesh::coverage(0, radius - 0.25, half, radius, pixel), 1.0);
+    EXPECT_DOUBLE_EQ(CapsuleMesh::coverage(0, radius + 0.25, half, radius, pixel), 0.0);
+    // Beyond an end the edge is a half circle around it: the corner of the quad is clear
+    // where a square cap would still cover it.
+    EXPECT_DOUBLE_EQ(CapsuleMesh::coverage(half + radius, 0, half, radius, pixel), 0.5);
+    const double diagonal = radius / std::sqrt(2.0);
+    EXPECT_NEAR(CapsuleMesh::coverage(-half - diagonal, diagonal, half, radius, pixel), 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(CapsuleMesh::coverage(half + radius, radius, half, radius, pixel), 0.0);
 }
 
 }  // namespace

@@ -50,6 +50,14 @@ Item {
             waitForRendering(ring)
             const image = grabImage(ring)
             verify(image.red(127, 127 - 75) > image.blue(127, 127 - 75) + 60)
+            // Drawn in its own colours, and only where the segments are: the middle of the
+            // innermost segment is the gold of segmentAt, the gap beside it as clear as a
+            // corner of the item.
+            const middle = image.pixel(127, 127 - 75)
+            fuzzyCompare(middle.r, inner.red, 0.03)
+            fuzzyCompare(middle.g, inner.green, 0.03)
+            fuzzyCompare(middle.b, inner.blue, 0.03)
+            compare(image.pixel(129, 127 - 75), image.pixel(2, 2))
             ring.audioLevel = 0
             for (let bar = 0; bar < 96; bar += 7)
                 compare(ring.segmentAt(bar, 0).lit, false)
