@@ -234,6 +234,8 @@ void AudioEngineService::startSequence() {
     lagWatch_ = {static_cast<std::int64_t>(rate * kLagWindowSeconds),
                  2 * static_cast<std::int64_t>(rate * kLagThresholdSeconds), 0, 0};
     refilling_.store(false, std::memory_order_relaxed);
+    readerStarted_.store(false, std::memory_order_relaxed);
+    captureToppedUp_.store(false, std::memory_order_relaxed);
     if (!createInputUnit(input)) {
         log("❌ [START] Input failed");
         return;

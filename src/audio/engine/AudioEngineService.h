@@ -190,6 +190,11 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     // The ring ran dry: the reader waits for the lookahead before it reads on. Playback thread
     // only (atomic for the start that resets it on the engine's queue).
     std::atomic<bool> refilling_{false};
+    // At the start, the reader has taken the time-pitch unit's lookahead (set on the playback
+    // thread), and the capture side has topped the ring up to the lookahead once (capture
+    // thread only; atomic for the start that resets it).
+    std::atomic<bool> readerStarted_{false};
+    std::atomic<bool> captureToppedUp_{false};
 
     // Last, so that it is destroyed first: no queued sequence outlives the fields it uses.
     dispatch::SerialQueue audioQueue_{"com.brimolavetrix.audioengine"};

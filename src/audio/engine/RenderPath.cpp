@@ -1,6 +1,7 @@
 // The engine's real-time callbacks. They allocate nothing, log nothing, take no lock and wait on
 // nothing; everything they need was taken at start.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -100,6 +101,22 @@ hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* 
     }
     silenceNonFinite(samples, 2 * static_cast<std::size_t>(frames));
     levels_.push(rawLevel(samples, frames));
+    // Where the reader started on the pre-filled silence before the first capture arrived,
+    // what it took by then would be missing from the lookahead for good (the trim needs a
+    // minute for it, running flat meanwhile): the silence is topped up to the lookahead first,
+    // before any real audio.
+    if (!captureToppedUp_.load(std::memory_order_relaxed)) {
+        captureToppedUp_.store(true, std::memory_order_relaxed);
+        if (readerStarted_.load(std::memory_order_acquire)) {
+            static constexpr std::array<float, 1024> kSilence{};
+            for (std::int64_t missing =
+                     resyncFillSamples_.load(std::memory_order_relaxed) - ring->count();
+                 missing > 0; missing -= static_cast<std::int64_t>(kSilence.size())) {
+                ring->write({kSilence.data(), static_cast<std::size_t>(std::min<std::int64_t>(
+                                                  missing, kSilence.size()))});
+            }
+        }
+    }
     ring->write({samples, 2 * static_cast<std::size_t>(frames)});
     return hal::noErr;
 }
@@ -144,6 +161,7 @@ hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags*
 
     // The unit asks for at most a slice; a larger request is served slice by slice.
     bool ranShort = false;
+    readerStarted_.store(true, std::memory_order_release);
     float* feed = scratch_.timePitchFeed.data();
     for (hal::UInt32 done = 0; done < frames;) {
         const hal::UInt32 slice = std::min(frames - done, RenderScratch::kTimePitchSliceFrames);

@@ -123,6 +123,18 @@ TEST_F(EngineRecoveryTest, APlaybackStallLeavesNoLastingLag) {
     }
 }
 
+// The capture side's first audio comes a moment after the reader started on the pre-filled
+// silence. The lookahead is whole all the same, from the start: not short by that moment for
+// the minute the trim would need, running flat all the while.
+TEST_F(EngineRecoveryTest, ALateFirstCaptureLeavesTheLookaheadWhole) {
+    sim_->play(kVirtualID, sim::Signal::tone(440.0, 0.5F));
+    connectAndStart();
+    sim_->stallDeviceIO(kVirtualID, 0.03);
+    run(1.5);
+    EXPECT_LT(std::abs(engine_->driftSnapshot().fillErrorSeconds), 0.004);
+    EXPECT_EQ(engine_->renderStats().underruns, 0U);
+}
+
 // A late capture side empties the ring buffer. The engine then waits for the lookahead before
 // it plays on: one gap, after which the margin is whole again, instead of reading on at an
 // empty buffer where every small delay is another gap.
