@@ -140,10 +140,11 @@ TEST_F(PulseBackendAudio, CarriesAToneFromBrimolaVetrixOntoSpeakers) {
 
     TemporaryDirectory directory;
     const std::string tone = (directory.path() / "tone.wav").string();
-    writeToneWav(tone, 440.0, 3.0, 48000, 0.5);
+    writeToneWav(tone, 440.0, 5.0, 48000, 0.5);
     std::thread player([&] { process::runProgram({"paplay", "-d", "brimola_vetrix", tone}); });
 
-    // An idle null sink may hold a new monitor stream back for a while: wait for the sound.
+    // An idle null sink may hold a new monitor stream back for a while, into the tone (1.4 s once
+    // under a loaded suite): the tone is long enough that what follows still fills the windows.
     const bool heard = eventually([&] { return speakersMonitor.heardAnything(0.1F); }, 8s);
     const auto atOnset = backend->statistics();
     std::this_thread::sleep_for(1s);
