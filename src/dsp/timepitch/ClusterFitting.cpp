@@ -47,13 +47,10 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
         fitSingle(spectra, first);
         return;
     }
-    const int lo = std::max(
-        0, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
-               kLobe);
+    const int lo =
+        std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
     const int hi = std::min(
-        bins_ - 1,
-        static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(last - 1)].bins)) +
-            kLobe);
+        bins_ - 1, nearestBin(cur_->partials[static_cast<std::size_t>(last - 1)].bins) + kLobe);
 
     // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
     // with B and C the window transform at the partial plus or minus its mirror images. Only
@@ -120,7 +117,7 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     // The general fit for one partial: a 1×1 system per part, with the same ridge.
     Partial& partial = cur_->partials[static_cast<std::size_t>(index)];
     const double nu = partial.bins;
-    const int centre = static_cast<int>(std::lround(nu));
+    const int centre = nearestBin(nu);
     const int lo = std::max(0, centre - kLobe);
     const int hi = std::min(bins_ - 1, centre + kLobe);
     const bool images = nearEdge(lo, index, index + 1) || nearEdge(hi, index, index + 1);
@@ -252,13 +249,10 @@ void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* sp
 
 double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
                                         int runFirst, int runEnd) {
-    const int lo = std::max(
-        1, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runFirst)].bins)) -
-               kLobe);
+    const int lo =
+        std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(runFirst)].bins) - kLobe);
     const int hi = std::min(
-        bins_ - 2,
-        static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins)) +
-            kLobe);
+        bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins) + kLobe);
     const int m = runEnd - runFirst;
     double normal[kMaxCluster * kMaxCluster];
     double gradient[kMaxCluster];
@@ -322,13 +316,10 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
-        const int lo = std::max(
-            1, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
-                   kLobe);
+        const int lo =
+            std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
         const int hi = std::min(
-            bins_ - 2,
-            static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(end - 1)].bins)) +
-                kLobe);
+            bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
         clusterResiduals(spectra, first, n, lo - 1, hi + 1);
         const double* residuals = binResidual_.data();
         double best = 0.0;
@@ -421,15 +412,12 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
         // Every partial's lobe lies within the group's span; each bin's residual is taken once.
         clusterResiduals(
             spectra, first, n,
-            std::max(0, static_cast<int>(
-                            std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
-                            kLobe),
-            std::min(bins_ - 1, static_cast<int>(std::lround(
-                                    cur_->partials[static_cast<std::size_t>(end - 1)].bins)) +
-                                    kLobe));
+            std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe),
+            std::min(bins_ - 1,
+                     nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe));
         for (int j = first; j < end; ++j) {
             Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-            const int centre = static_cast<int>(std::lround(partial.bins));
+            const int centre = nearestBin(partial.bins);
             double residual = 0.0;
             double own = 0.0;
             for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
