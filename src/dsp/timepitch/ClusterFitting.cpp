@@ -59,12 +59,21 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     // whole arrays cost more than their fits.
     double gramB[kMaxCluster * kMaxCluster];
     double gramC[kMaxCluster * kMaxCluster];
-    double rhsB[kMaxChannels * kMaxCluster];
-    double rhsC[kMaxChannels * kMaxCluster];
+    // Every channel's right-hand sides for B, then those for C.
+    double rhs[2 * kMaxChannels * kMaxCluster];
+    double* rhsB = rhs;
+    double* rhsC = rhs + static_cast<std::ptrdiff_t>(channels_) * n;
     std::fill_n(gramB, n * n, 0.0);
+    std::fill_n(rhs, 2 * channels_ * n, 0.0);
+    // Away from DC and the Nyquist frequency (nearly every group) no partial has mirror
+    // images in the group's bins, so B and C are the same and one system serves both parts.
+    if (!nearEdge(lo, first, last) && !nearEdge(hi, first, last)) {
+        fitClusterApart(spectra, first, n, lo, hi, gramB, rhsB, rhsC);
+        solveSymmetric(gramB, n, rhs, 2 * channels_);
+        storeFit(first, n, rhsB, rhsC);
+        return;
+    }
     std::fill_n(gramC, n * n, 0.0);
-    std::fill_n(rhsB, channels_ * n, 0.0);
-    std::fill_n(rhsC, channels_ * n, 0.0);
     float b[kMaxCluster];
     float c[kMaxCluster];
     int from = 0;
@@ -100,6 +109,42 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     }
     solveSymmetric(gramB, n, rhsB, channels_);
     solveSymmetric(gramC, n, rhsC, channels_);
+    storeFit(first, n, rhsB, rhsC);
+}
+
+void PartialAnalyzer::fitClusterApart(const std::complex<float>* const* spectra, int first, int n,
+                                      int lo, int hi, double* gram, double* rhsB,
+                                      double* rhsC) const {
+    // As fitCluster without images: one window value per partial and bin.
+    float b[kMaxCluster];
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        nearby(first, n, k, from, to);
+        for (int j = from; j < to; ++j) {
+            b[j] = window_.at(
+                k -
+                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)].bins);
+        }
+        for (int j = from; j < to; ++j) {
+            for (int l = from; l <= j; ++l) {
+                gram[j * n + l] += static_cast<double>(b[j]) * b[l];
+            }
+            for (int ch = 0; ch < channels_; ++ch) {
+                const std::complex<float> x = spectra[ch][k];
+                rhsB[ch * n + j] += static_cast<double>(x.real()) * b[j];
+                rhsC[ch * n + j] += static_cast<double>(x.imag()) * b[j];
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < j; ++l) {
+            gram[l * n + j] = gram[j * n + l];
+        }
+    }
+}
+
+void PartialAnalyzer::storeFit(int first, int n, const double* rhsB, const double* rhsC) {
     ++fits_;
     for (int j = 0; j < n; ++j) {
         Partial& partial =
