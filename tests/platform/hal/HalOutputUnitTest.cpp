@@ -14,12 +14,7 @@ namespace {
 using sim::DeviceConfig;
 using test::CaptureHarness;
 using test::PlaybackHarness;
-
-// Left counts frames, right counts them down: any lost, repeated or swapped sample shows.
-float ramp(UInt32 channel, SInt64 frame, double /*rate*/) {
-    const auto v = static_cast<float>(frame % 4096) / 4096.0F;
-    return channel == 0 ? v : -v;
-}
+using test::ramp;
 
 float tone1k(UInt32 /*channel*/, SInt64 frame, double rate) {
     return 0.5F * static_cast<float>(

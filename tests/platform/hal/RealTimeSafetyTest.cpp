@@ -3,8 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "platform/hal/HalTestSupport.h"
-#include "platform/hal/StreamFormat.h"
+#include "platform/hal/UnitHarness.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
 #include "support/AllocationCounter.h"
 #include "support/ToneAnalysis.h"
@@ -21,8 +20,8 @@ struct FixedChain {
     std::size_t written = 9600;  // 100 ms of silence ahead
     std::size_t read = 0;
     std::array<float, 16384> scratch{};
-    AudioUnit capture = nullptr;
-    AudioUnit playback = nullptr;
+    AudioUnit capture;
+    AudioUnit playback;
 
     static OSStatus input(void* refCon, AudioUnitRenderActionFlags* flags,
                           const AudioTimeStamp* time, UInt32, UInt32 frames, AudioBufferList*) {
@@ -48,37 +47,13 @@ struct FixedChain {
         return noErr;
     }
 
-    FixedChain(AudioDeviceID from, AudioDeviceID to, double unitRate) {
-        const AudioComponent hal = test::halOutputComponent();
-        EXPECT_EQ(AudioComponentInstanceNew(hal, &capture), noErr);
-        EXPECT_EQ(AudioComponentInstanceNew(hal, &playback), noErr);
-        const UInt32 on = 1;
-        const UInt32 off = 0;
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1,
-                             &on, 4);
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0,
-                             &off, 4);
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_CurrentDevice,
-                             kAudioUnitScope_Global, 0, &from, 4);
-        const auto interleaved = floatStreamFormat(unitRate, 2, true);
-        AudioUnitSetProperty(capture, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1,
-                             &interleaved, 40);
-        const AURenderCallbackStruct in{&FixedChain::input, this};
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_SetInputCallback,
-                             kAudioUnitScope_Global, 0, &in, 16);
-
-        AudioUnitSetProperty(playback, kAudioOutputUnitProperty_CurrentDevice,
-                             kAudioUnitScope_Global, 0, &to, 4);
-        const auto planar = floatStreamFormat(unitRate, 2, false);
-        AudioUnitSetProperty(playback, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                             &planar, 40);
-        const AURenderCallbackStruct out{&FixedChain::output, this};
-        AudioUnitSetProperty(playback, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input,
-                             0, &out, 16);
-        for (AudioUnit u : {capture, playback}) {
-            EXPECT_EQ(AudioUnitInitialize(u), noErr);
-            EXPECT_EQ(AudioOutputUnitStart(u), noErr);
-        }
+    FixedChain(AudioDeviceID from, AudioDeviceID to, double unitRate)
+        : capture(test::newCaptureUnit(from, floatStreamFormat(unitRate, 2, true),
+                                       {&FixedChain::input, this})),
+          playback(test::newPlaybackUnit(to, floatStreamFormat(unitRate, 2, false),
+                                         {&FixedChain::output, this})) {
+        EXPECT_EQ(test::initializeAndStart(capture), noErr);
+        EXPECT_EQ(test::initializeAndStart(playback), noErr);
     }
     ~FixedChain() {
         AudioComponentInstanceDispose(capture);

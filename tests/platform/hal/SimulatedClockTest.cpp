@@ -19,11 +19,7 @@ namespace {
 using sim::DeviceConfig;
 using test::CaptureHarness;
 using test::PlaybackHarness;
-
-float ramp(UInt32 channel, SInt64 frame, double /*rate*/) {
-    const auto v = static_cast<float>(frame % 4096) / 4096.0F;
-    return channel == 0 ? v : -v;
-}
+using test::ramp;
 
 // Every render callback, with its device's time stamp.
 struct Timeline {
@@ -50,17 +46,9 @@ OSStatus note(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp* t
 }
 
 AudioUnit startNoting(AudioDeviceID device, Listener& listener) {
-    AudioUnit unit = nullptr;
-    EXPECT_EQ(AudioComponentInstanceNew(test::halOutputComponent(), &unit), noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &device, sizeof device),
-              noErr);
-    const AURenderCallbackStruct callback{&note, &listener};
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
-                                   kAudioUnitScope_Input, 0, &callback, sizeof callback),
-              noErr);
-    EXPECT_EQ(AudioUnitInitialize(unit), noErr);
-    EXPECT_EQ(AudioOutputUnitStart(unit), noErr);
+    AudioUnit unit =
+        test::newPlaybackUnit(device, floatStreamFormat(48000.0, 2, true), {&note, &listener});
+    EXPECT_EQ(test::initializeAndStart(unit), noErr);
     return unit;
 }
 
@@ -116,7 +104,7 @@ struct Chain {
     std::deque<float> queue = std::deque<float>(kPrefill, 0.0F);
     std::mutex mutex;
     std::unique_ptr<CaptureHarness> capture;
-    AudioUnit playback = nullptr;
+    AudioUnit playback;
 
     static OSStatus render(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
                            UInt32 frames, AudioBufferList* data) {
@@ -135,23 +123,12 @@ struct Chain {
         return noErr;
     }
 
-    Chain(AudioDeviceID from, AudioDeviceID to) {
-        capture = std::make_unique<CaptureHarness>(from, floatStreamFormat(48000.0, 2, true));
-        EXPECT_EQ(AudioComponentInstanceNew(test::halOutputComponent(), &playback), noErr);
-        EXPECT_EQ(AudioUnitSetProperty(playback, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &to, sizeof to),
-                  noErr);
-        const auto format = floatStreamFormat(48000.0, 2, true);
-        EXPECT_EQ(AudioUnitSetProperty(playback, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Input, 0, &format, sizeof format),
-                  noErr);
-        const AURenderCallbackStruct callback{&Chain::render, this};
-        EXPECT_EQ(AudioUnitSetProperty(playback, kAudioUnitProperty_SetRenderCallback,
-                                       kAudioUnitScope_Input, 0, &callback, sizeof callback),
-                  noErr);
+    Chain(AudioDeviceID from, AudioDeviceID to)
+        : capture(std::make_unique<CaptureHarness>(from, floatStreamFormat(48000.0, 2, true))),
+          playback(test::newPlaybackUnit(to, floatStreamFormat(48000.0, 2, true),
+                                         {&Chain::render, this})) {
         EXPECT_EQ(capture->start(), noErr);
-        EXPECT_EQ(AudioUnitInitialize(playback), noErr);
-        EXPECT_EQ(AudioOutputUnitStart(playback), noErr);
+        EXPECT_EQ(test::initializeAndStart(playback), noErr);
     }
     ~Chain() {
         AudioComponentInstanceDispose(playback);

@@ -13,6 +13,61 @@
 
 namespace brimo::hal::test {
 
+// Left counts frames, right counts them down: any lost, repeated or swapped sample shows.
+inline float ramp(UInt32 channel, SInt64 frame, double /*rate*/) {
+    const auto v = static_cast<float>(frame % 4096) / 4096.0F;
+    return channel == 0 ? v : -v;
+}
+
+// A HAL output unit bound to `device` that plays what `render` writes in `format`.
+inline AudioUnit newPlaybackUnit(AudioDeviceID device, const AudioStreamBasicDescription& format,
+                                 const AURenderCallbackStruct& render) {
+    AudioUnit unit = nullptr;
+    EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                   kAudioUnitScope_Global, 0, &device, sizeof device),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
+                                   &format, sizeof format),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
+                                   kAudioUnitScope_Input, 0, &render, sizeof render),
+              noErr);
+    return unit;
+}
+
+// A HAL output unit that captures from `device` in `format`, its input callback `input`.
+inline AudioUnit newCaptureUnit(AudioDeviceID device, const AudioStreamBasicDescription& format,
+                                const AURenderCallbackStruct& input) {
+    AudioUnit unit = nullptr;
+    EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
+    const UInt32 on = 1;
+    const UInt32 off = 0;
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input,
+                                   1, &on, sizeof on),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output,
+                                   0, &off, sizeof off),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                   kAudioUnitScope_Global, 0, &device, sizeof device),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1,
+                                   &format, sizeof format),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback,
+                                   kAudioUnitScope_Global, 0, &input, sizeof input),
+              noErr);
+    return unit;
+}
+
+inline OSStatus initializeAndStart(AudioUnit unit) {
+    if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
+        return s;
+    }
+    return AudioOutputUnitStart(unit);
+}
+
 // A HAL output unit set up the way the engine sets up its playback unit: bound to a device,
 // fed by a render callback that writes `next(channel, frame)` for each client frame.
 class PlaybackHarness {
@@ -20,31 +75,16 @@ class PlaybackHarness {
     using Source = float (*)(UInt32 channel, SInt64 frame, double rate);
 
     PlaybackHarness(AudioDeviceID device, AudioStreamBasicDescription format, Source source)
-        : format_(format), source_(source) {
-        EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &device, sizeof device),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input,
-                                       0, &format, sizeof format),
-                  noErr);
-        const AURenderCallbackStruct callback{&PlaybackHarness::render, this};
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
-                                       kAudioUnitScope_Input, 0, &callback, sizeof callback),
-                  noErr);
-    }
+        : unit(newPlaybackUnit(device, format, {&PlaybackHarness::render, this})),
+          format_(format),
+          source_(source) {}
     ~PlaybackHarness() { AudioComponentInstanceDispose(unit); }
     PlaybackHarness(const PlaybackHarness&) = delete;
     PlaybackHarness& operator=(const PlaybackHarness&) = delete;
     PlaybackHarness(PlaybackHarness&&) = delete;
     PlaybackHarness& operator=(PlaybackHarness&&) = delete;
 
-    OSStatus start() {
-        if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
-            return s;
-        }
-        return AudioOutputUnitStart(unit);
-    }
+    OSStatus start() { return initializeAndStart(unit); }
 
     AudioUnit unit = nullptr;
     std::atomic<UInt32> largestRequest{0};
@@ -82,27 +122,9 @@ class PlaybackHarness {
 // pulls every block with AudioUnitRender on bus 1 and keeps it.
 class CaptureHarness {
   public:
-    CaptureHarness(AudioDeviceID device, AudioStreamBasicDescription format) : format_(format) {
-        EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
-        const UInt32 on = 1;
-        const UInt32 off = 0;
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO,
-                                       kAudioUnitScope_Input, 1, &on, sizeof on),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO,
-                                       kAudioUnitScope_Output, 0, &off, sizeof off),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &device, sizeof device),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Output, 1, &format, sizeof format),
-                  noErr);
-        const AURenderCallbackStruct callback{&CaptureHarness::input, this};
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback,
-                                       kAudioUnitScope_Global, 0, &callback, sizeof callback),
-                  noErr);
-        scratch_.resize(1U << 16U);
+    CaptureHarness(AudioDeviceID device, AudioStreamBasicDescription format)
+        : format_(format), scratch_(1U << 16U) {
+        unit = newCaptureUnit(device, format, {&CaptureHarness::input, this});
     }
     ~CaptureHarness() { AudioComponentInstanceDispose(unit); }
     CaptureHarness(const CaptureHarness&) = delete;
@@ -110,12 +132,7 @@ class CaptureHarness {
     CaptureHarness(CaptureHarness&&) = delete;
     CaptureHarness& operator=(CaptureHarness&&) = delete;
 
-    OSStatus start() {
-        if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
-            return s;
-        }
-        return AudioOutputUnitStart(unit);
-    }
+    OSStatus start() { return initializeAndStart(unit); }
 
     // Interleaved, whatever the client format; guarded by `mutex` while the unit runs.
     std::mutex mutex;
