@@ -318,6 +318,7 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
     // partial is taken to hide there (close partials that never showed peaks of their own).
     const int known = cur_->fitCount;
     const int before = cur_->count;
+    markOccupied();
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;

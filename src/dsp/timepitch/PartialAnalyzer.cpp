@@ -28,6 +28,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     merged_.assign(partials, 0);
     amplitudeScratch_.assign(partials * static_cast<std::size_t>(channels_), {});
     inverse_.assign(partials, 0);
+    occupied_.assign(static_cast<std::size_t>(bins_) + 2, {});
     reset();
 }
 

@@ -100,7 +100,11 @@ class PartialAnalyzer {
     [[nodiscard]] bool crowded(int peak) const;
     void matchPrevious();
     void continueHidden();
+    // Adds a partial unless another one lies within kSameBins of it; the check reads what
+    // markOccupied() recorded of the partials' frequencies, so it is called first.
     void addPartial(double bins, std::int32_t previous);
+    void markOccupied();
+    void markOccupied(double bins);
     void sortPartials();
     // Merges two lists of partial indices, each in order of frequency (or of peak bin), into
     // `out`.
@@ -188,6 +192,15 @@ class PartialAnalyzer {
     std::vector<std::int32_t> merged_;  // scratch: partials in their new order
     std::vector<std::complex<float>> amplitudeScratch_;  // scratch: amplitudes while sorting
     std::vector<std::int32_t> inverse_;                  // scratch: where each one went
+    // Per whole bin (from bin −1), the lowest and highest frequency of the partials in it, valid
+    // where the stamp is the latest marking's.
+    struct Occupancy {
+        std::int64_t stamp = -1;
+        double lowest = 0.0;
+        double highest = 0.0;
+    };
+    std::vector<Occupancy> occupied_;
+    std::int64_t occupancyStamp_ = 0;
 };
 
 }  // namespace brimo::timepitch
