@@ -247,9 +247,9 @@ TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
     // Setting what is already the default changes nothing and tells nobody.
     EXPECT_EQ(setDefaultOutput(vetrix), noErr);
     // Refusals leave the default where it was.
-    EXPECT_EQ(setDefaultOutput(mic), kAudioHardwareBadDeviceError);
-    EXPECT_EQ(setDefaultOutput(999), kAudioHardwareBadDeviceError);
-    EXPECT_EQ(setDefaultOutput(kAudioObjectUnknown), kAudioHardwareBadDeviceError);
+    for (const AudioDeviceID refused : {mic, AudioDeviceID{999}, kAudioObjectUnknown}) {
+        EXPECT_EQ(setDefaultOutput(refused), kAudioHardwareBadDeviceError) << refused;
+    }
     const UInt64 wide = speakers;
     EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(wide),
                                          &wide),
