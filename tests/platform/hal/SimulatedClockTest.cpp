@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <deque>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -17,7 +16,6 @@ namespace brimo::hal {
 namespace {
 
 using sim::DeviceConfig;
-using test::CaptureHarness;
 using test::PlaybackHarness;
 using test::ramp;
 
@@ -95,57 +93,14 @@ TEST(SimulatedClock, EachDeviceRunsOnItsOwnDriftingClockAndCallbacksComeInTimeOr
     AudioComponentInstanceDispose(b);
 }
 
-// 100 ms of stereo silence.
-constexpr std::ptrdiff_t kPrefill = 9600;
-
-// The engine's shape: capture from the loopback device into a queue, play the queue on the
-// speakers 100 ms later.
-struct Chain {
-    std::deque<float> queue = std::deque<float>(kPrefill, 0.0F);
-    std::mutex mutex;
-    std::unique_ptr<CaptureHarness> capture;
-    AudioUnit playback;
-
-    static OSStatus render(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
-                           UInt32 frames, AudioBufferList* data) {
-        auto* self = static_cast<Chain*>(refCon);
-        const std::lock_guard guard(self->mutex);
-        auto* out = static_cast<float*>(data->mBuffers[0].mData);
-        // The capture harness keeps everything; move what is new into the queue first.
-        const std::lock_guard captureGuard(self->capture->mutex);
-        auto& captured = self->capture->captured;
-        self->queue.insert(self->queue.end(), captured.begin(), captured.end());
-        captured.clear();
-        for (UInt32 i = 0; i < 2 * frames && !self->queue.empty(); ++i) {
-            out[i] = self->queue.front();
-            self->queue.pop_front();
-        }
-        return noErr;
-    }
-
-    Chain(AudioDeviceID from, AudioDeviceID to)
-        : capture(std::make_unique<CaptureHarness>(from, floatStreamFormat(48000.0, 2, true))),
-          playback(test::newPlaybackUnit(to, floatStreamFormat(48000.0, 2, true),
-                                         {&Chain::render, this})) {
-        EXPECT_EQ(capture->start(), noErr);
-        EXPECT_EQ(test::initializeAndStart(playback), noErr);
-    }
-    ~Chain() {
-        AudioComponentInstanceDispose(playback);
-        capture.reset();
-    }
-    Chain(const Chain&) = delete;
-    Chain& operator=(const Chain&) = delete;
-    Chain(Chain&&) = delete;
-    Chain& operator=(Chain&&) = delete;
-};
+constexpr auto kPrefill = static_cast<std::ptrdiff_t>(test::LoopbackChain::kPrefill);
 
 std::vector<float> runChain(double seconds) {
     const sim::ScopedSimulatedBackend sim;
     const AudioDeviceID vetrix = sim->addDevice(DeviceConfig::loopbackDevice("Vetrix", "v"));
     const AudioDeviceID speakers = sim->addDevice(DeviceConfig::speakers("Speakers", "s"));
     sim->play(vetrix, sim::Signal::tone(440.0, 0.25F));
-    const Chain chain(vetrix, speakers);
+    const test::LoopbackChain chain(vetrix, speakers);
     sim->advanceSeconds(seconds);
     return sim->recording(speakers).samples;
 }
@@ -215,7 +170,7 @@ TEST(SimulatedClock, RealTimeModeRunsEveryDeviceOnAThreadOfItsOwn) {
     Timeline timeline;
     Listener headphonesListener{&timeline, 2};
     {
-        const Chain chain(vetrix, speakers);
+        const test::LoopbackChain chain(vetrix, speakers);
         AudioUnit noting = startNoting(headphones, headphonesListener);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
         int round = 0;
