@@ -4,6 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <tuple>
+#include <vector>
+
 #include "account/api/APIService.h"
 #include "account/api/ServiceAddress.h"
 #include "account/support/AccountTestSupport.h"
@@ -105,23 +108,31 @@ TEST_F(APIServiceTest, SendsJsonHeadersAndTheTokenOnlyWhenOneIsStored) {
 }
 
 TEST_F(APIServiceTest, EveryAnswerMapsToItsRecordOrItsFailure) {
-    routes.set("/api/422",
-               ScriptedHttpServer::json(422, R"({"error":"That address looks wrong."})"));
-    routes.set("/api/500", ScriptedHttpServer::text(500, "text/html", "<html>oops</html>"));
-    routes.set("/api/404", ScriptedHttpServer::text(404, "text/plain", ""));
-    routes.set("/api/400", ScriptedHttpServer::json(400, R"({"error":42})"));
-    routes.set("/api/302", {302, "", R"({"exists":true})", {{"Location", "/elsewhere"}}});
+    const std::vector<std::tuple<std::string, ScriptedHttpServer::Reply, std::string>> answers = {
+        {"/422", ScriptedHttpServer::json(422, R"({"error":"That address looks wrong."})"),
+         "That address looks wrong."},
+        {"/500", ScriptedHttpServer::text(500, "text/html", "<html>oops</html>"),
+         "HTTP Error: 500"},
+        {"/404", ScriptedHttpServer::text(404, "text/plain", ""), "HTTP Error: 404"},
+        {"/400", ScriptedHttpServer::json(400, R"({"error":42})"), "HTTP Error: 400"},
+        {"/302", {302, "", R"({"exists":true})", {{"Location", "/elsewhere"}}}, "exists=1"},
+        {"/html", ScriptedHttpServer::text(200, "text/html", "<html></html>"),
+         "Failed to decode response: The answer is not valid JSON (at byte 1)."},
+        {"/array", ScriptedHttpServer::json(200, "[1]"),
+         "Failed to decode response: Expected an object at the top level, found an array."},
+    };
+    for (const auto& [path, reply, expected] : answers) {
+        routes.set("/api" + path, reply);
+    }
     routes.set("/api/no-force",
                ScriptedHttpServer::json(
                    200, R"({"version":"2.0","releaseNotes":"n","downloadUrl":"https://x.org/"})"));
-    routes.set("/api/html", ScriptedHttpServer::text(200, "text/html", "<html></html>"));
     routes.set("/api/nested",
                ScriptedHttpServer::json(200, R"({"token":"t","user":{"id":"u","email":"e",)"
                                              R"("emailVerified":"yes","authProvider":"p"}})"));
     routes.set("/api/null-new-user",
                ScriptedHttpServer::json(200, std::string(R"({"token":"t","isNewUser":null,)") +
                                                  R"("user":)" + kUser + "}"));
-    routes.set("/api/array", ScriptedHttpServer::json(200, "[1]"));
     ScriptedHttpServer server(routes.script());
     auto api = makeAPI(server.baseURL());
 
@@ -130,15 +141,9 @@ TEST_F(APIServiceTest, EveryAnswerMapsToItsRecordOrItsFailure) {
         return result->isSuccess() ? std::string("exists=") + (result->value().exists ? "1" : "0")
                                    : result->error().localizedDescription();
     };
-    EXPECT_EQ(text("/422"), "That address looks wrong.");
-    EXPECT_EQ(text("/500"), "HTTP Error: 500");
-    EXPECT_EQ(text("/404"), "HTTP Error: 404");
-    EXPECT_EQ(text("/400"), "HTTP Error: 400");
-    EXPECT_EQ(text("/302"), "exists=1");
-    EXPECT_EQ(text("/html"),
-              "Failed to decode response: The answer is not valid JSON (at byte 1).");
-    EXPECT_EQ(text("/array"),
-              "Failed to decode response: Expected an object at the top level, found an array.");
+    for (const auto& [path, reply, expected] : answers) {
+        EXPECT_EQ(text(path), expected) << path;
+    }
     EXPECT_EQ(text("/with space"), "Invalid URL");
 
     auto version = call<VersionResponse>(queue, *api, "/no-force", "GET");
