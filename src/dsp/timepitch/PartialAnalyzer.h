@@ -120,6 +120,11 @@ class PartialAnalyzer {
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                        bool onlyChanged = false);
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
+    // The normal equations of a group without mirror images, the same for both parts.
+    void fitClusterApart(const std::complex<float>* const* spectra, int first, int n, int lo,
+                         int hi, double* gram, double* rhsB, double* rhsC) const;
+    // Keeps a group's solved amplitudes and marks its partials as fitted together.
+    void storeFit(int first, int n, const double* rhsB, const double* rhsC);
     void fitSingle(const std::complex<float>* const* spectra, int index);
     // Whether any of the partials [from, to), in order of frequency, may have a mirror image in
     // `bin`.

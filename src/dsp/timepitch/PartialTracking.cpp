@@ -69,7 +69,7 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
             }
             if (!isZero(cross)) {
                 const double expected = kTwoPi * k * hop / frameSize_;
-                const double nu = k + wrapPhase(std::arg(cross) - expected) * binsPerRadian;
+                const double nu = k + wrapPhase(phaseOf(cross) - expected) * binsPerRadian;
                 if (std::abs(nu - k) <= 1.0) {
                     partial.bins = nu;
                 }
@@ -297,7 +297,7 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
         if (isZero(cross)) {
             continue;
         }
-        partial.advance = expected + wrapPhase(std::arg(cross) - expected);
+        partial.advance = expected + wrapPhase(phaseOf(cross) - expected);
         const double nu = partial.advance * binsPerRadian;
         if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
             const double then = prev_->partials[static_cast<std::size_t>(before)].bins;

@@ -26,6 +26,38 @@ Item {
             onTicked: count += 1
         }
     }
+    // The round shapes over a known grey, to read back what they blend.
+    Component {
+        id: shapesComponent
+        Rectangle {
+            readonly property alias disc: disc
+            readonly property alias ring: ring
+            width: 200
+            height: 100
+            color: "#404040"
+            RadialDisc {
+                id: disc
+                width: 100
+                height: 100
+                color0: Qt.rgba(0.95, 0.8, 0.4, 0.5)
+                color1: Qt.rgba(0.2, 0.6, 0.9, 0.25)
+                stop0: 10
+                stop1: 30
+                stop2: 40
+            }
+            GradientRing {
+                id: ring
+                x: 100
+                width: 100
+                height: 100
+                diameter: 80
+                lineWidth: 4
+                color0: Qt.rgba(1.0, 0.5, 0.0, 0.8)
+                color1: Qt.rgba(0.0, 0.5, 1.0, 0.4)
+                color2: Qt.rgba(0.0, 1.0, 0.0, 0.2)
+            }
+        }
+    }
     Component {
         id: backgroundComponent
         VideoBackgroundView {
@@ -112,6 +144,41 @@ Item {
             // picture would make about twice as many redraws as ticks.
             verify(ticks.count > 5, "ticks: " + ticks.count)
             verify(redraws <= ticks.count + 2, redraws + " redraws in " + ticks.count + " ticks")
+        }
+
+        // Colours as written, each blended once by its opacity (not darkened by a second
+        // premultiplication), clear beyond the shape.
+        function test_the_glow_and_ring_shapes_blend_their_colours_as_given() {
+            const shapes = createTemporaryObject(shapesComponent, stage)
+            waitForRendering(shapes)
+            const image = grabImage(shapes)
+            const grey = 64 / 255
+            const over = function (colours, weights) {
+                let a = 0
+                const rgb = [0, 0, 0]
+                for (let i = 0; i < colours.length; ++i) {
+                    const c = colours[i]
+                    a += weights[i] * c.a
+                    rgb[0] += weights[i] * c.r * c.a
+                    rgb[1] += weights[i] * c.g * c.a
+                    rgb[2] += weights[i] * c.b * c.a
+                }
+                return rgb.map(v => v + grey * (1 - a))
+            }
+            const d = shapes.disc
+            const r = shapes.ring
+            for (const [x, y, expected, what] of [
+                     [50, 50, over([d.color0], [1]), "disc centre"],
+                     [70, 50, over([d.color0, d.color1], [0.5, 0.5]), "disc between its stops"],
+                     [50, 94, [grey, grey, grey], "beyond the disc"],
+                     [150, 10, over([r.color0, r.color1], [0.5, 0.5]), "ring at 12 o'clock"],
+                     [150, 50, [grey, grey, grey], "inside the ring"]]) {
+                const p = image.pixel(x, y)
+                const got = [p.r, p.g, p.b]
+                for (let i = 0; i < 3; ++i)
+                    verify(Math.abs(got[i] - expected[i]) < 3 / 255,
+                           what + ": " + got + " instead of " + expected)
+            }
         }
 
         function test_the_glow_breathes_between_12_and_15_while_active() {
