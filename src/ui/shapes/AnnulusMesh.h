@@ -18,11 +18,11 @@ struct AnnulusVertex {
 // An inner radius of 0 makes it a disc. Only these pixels are shaded, not the whole square.
 class AnnulusMesh {
   public:
-    static constexpr int kSides = 64;
-    static constexpr int kVertexCount = 2 * (kSides + 1);
+    [[nodiscard]] static constexpr int vertexCount(int sides) { return 2 * (sides + 1); }
 
-    // Writes kVertexCount vertices into `out`.
-    static void write(std::span<AnnulusVertex, kVertexCount> out, double centreX, double centreY,
+    // Writes vertexCount(sides) vertices into `out` (which holds that many): a polygon of
+    // `sides` sides at least 3.
+    static void write(std::span<AnnulusVertex> out, int sides, double centreX, double centreY,
                       double inner, double outer);
 };
 

@@ -1,9 +1,13 @@
 #include "ui/shapes/GradientRingItem.h"
 
 namespace brimo::ui {
+namespace {
+// Enough that the strip stays close to the thin stroke.
+constexpr int kRingSides = 48;
+}  // namespace
 
 GradientRingItem::GradientRingItem(QQuickItem* parent)
-    : RadialShapeItem(RadialGradientMaterial::Kind::Ring, parent) {
+    : RadialShapeItem(RadialGradientMaterial::Kind::Ring, kRingSides, parent) {
     fitImplicitSize();
 }
 

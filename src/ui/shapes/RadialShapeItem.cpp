@@ -8,8 +8,8 @@
 
 namespace brimo::ui {
 
-RadialShapeItem::RadialShapeItem(RadialGradientMaterial::Kind kind, QQuickItem* parent)
-    : QQuickItem(parent), kind_(kind) {
+RadialShapeItem::RadialShapeItem(RadialGradientMaterial::Kind kind, int sides, QQuickItem* parent)
+    : QQuickItem(parent), kind_(kind), sides_(sides) {
     setFlag(ItemHasContents, true);
 }
 
@@ -55,7 +55,7 @@ QSGNode* RadialShapeItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData*
     if (node == nullptr) {
         node = new QSGGeometryNode;
         auto* geometry =
-            new QSGGeometry(RadialGradientMaterial::attributes(), AnnulusMesh::kVertexCount);
+            new QSGGeometry(RadialGradientMaterial::attributes(), AnnulusMesh::vertexCount(sides_));
         geometry->setDrawingMode(QSGGeometry::DrawTriangleStrip);
         node->setGeometry(geometry);
         node->setFlag(QSGNode::OwnsGeometry);
@@ -64,9 +64,9 @@ QSGNode* RadialShapeItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData*
     }
     const Extent e = extent();
     auto* vertices = static_cast<AnnulusVertex*>(node->geometry()->vertexData());
-    AnnulusMesh::write(
-        std::span<AnnulusVertex, AnnulusMesh::kVertexCount>(vertices, AnnulusMesh::kVertexCount),
-        width() / 2.0, height() / 2.0, e.inner, e.outer);
+    AnnulusMesh::write(std::span<AnnulusVertex>(
+                           vertices, static_cast<std::size_t>(AnnulusMesh::vertexCount(sides_))),
+                       sides_, width() / 2.0, height() / 2.0, e.inner, e.outer);
     node->markDirty(QSGNode::DirtyGeometry);
     if (static_cast<RadialGradientMaterial*>(node->material())->set(colours_, shape())) {
         node->markDirty(QSGNode::DirtyMaterial);

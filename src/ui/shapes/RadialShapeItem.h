@@ -28,7 +28,8 @@ class RadialShapeItem : public QQuickItem {
     void shapeChanged();
 
   protected:
-    RadialShapeItem(RadialGradientMaterial::Kind kind, QQuickItem* parent);
+    // `sides`: of the polygons that bound the mesh.
+    RadialShapeItem(RadialGradientMaterial::Kind kind, int sides, QQuickItem* parent);
 
     // What the subclass draws, asked on the render thread while the main thread waits.
     struct Extent {
@@ -50,6 +51,7 @@ class RadialShapeItem : public QQuickItem {
     void setColour(std::size_t index, const QColor& colour);
 
     RadialGradientMaterial::Kind kind_;
+    int sides_;
     std::array<QColor, 3> colours_{QColor(Qt::transparent), QColor(Qt::transparent),
                                    QColor(Qt::transparent)};
 };

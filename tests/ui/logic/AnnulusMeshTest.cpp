@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <numbers>
+#include <tuple>
+#include <vector>
 
 #include "ui/shapes/AnnulusMesh.h"
 
 namespace brimo::ui {
 namespace {
 
-using Strip = std::array<AnnulusVertex, AnnulusMesh::kVertexCount>;
+using Strip = std::vector<AnnulusVertex>;
 
 double cross(const AnnulusVertex& a, const AnnulusVertex& b, double x, double y) {
     return ((b.x - a.x) * (y - a.y)) - ((b.y - a.y) * (x - a.x));
@@ -32,22 +33,27 @@ bool covered(const Strip& strip, double x, double y) {
 // Every point of the annulus is shaded, also halfway between the polygon's corners where its
 // edges come closest to the circles; the hole and the corners' surroundings are not.
 TEST(AnnulusMeshTest, CoversTheAnnulusAndLittleElse) {
-    for (const auto& [inner, outer] : {std::pair{0.0, 110.0}, std::pair{80.5, 84.5}}) {
-        SCOPED_TRACE(testing::Message() << inner << " ... " << outer);
-        Strip strip{};
-        AnnulusMesh::write(strip, 120.0, 100.0, inner, outer);
-        for (int step = 0; step < 4 * AnnulusMesh::kSides; ++step) {
-            const double angle = 2.0 * std::numbers::pi * (step + 0.5) / (4 * AnnulusMesh::kSides);
+    for (const auto& [sides, inner, outer] :
+         {std::tuple{16, 0.0, 110.0}, std::tuple{48, 80.5, 84.5}}) {
+        SCOPED_TRACE(testing::Message() << sides << " sides, " << inner << " ... " << outer);
+        Strip strip(static_cast<std::size_t>(AnnulusMesh::vertexCount(sides)));
+        AnnulusMesh::write(strip, sides, 120.0, 100.0, inner, outer);
+        for (int step = 0; step < 4 * sides; ++step) {
+            const double angle = 2.0 * std::numbers::pi * (step + 0.5) / (4 * sides);
             for (const double radius : {inner + 1e-3, (inner + outer) / 2, outer - 1e-3}) {
                 EXPECT_TRUE(covered(strip, 120.0 + (radius * std::cos(angle)),
                                     100.0 + (radius * std::sin(angle))))
                     << "radius " << radius << " at " << angle;
             }
-            EXPECT_FALSE(covered(strip, 120.0 + ((outer + 0.5) * std::cos(angle)),
-                                 100.0 + ((outer + 0.5) * std::sin(angle))));
+            // Beyond the polygons' corners, and inside the inner one's edges.
+            const double half = std::cos(std::numbers::pi / sides);
+            const double beyond = (outer / half) + 0.5;
+            EXPECT_FALSE(covered(strip, 120.0 + (beyond * std::cos(angle)),
+                                 100.0 + (beyond * std::sin(angle))));
             if (inner > 1.0) {
-                EXPECT_FALSE(covered(strip, 120.0 + ((inner - 0.5) * std::cos(angle)),
-                                     100.0 + ((inner - 0.5) * std::sin(angle))));
+                const double hole = (inner * half) - 0.5;
+                EXPECT_FALSE(covered(strip, 120.0 + (hole * std::cos(angle)),
+                                     100.0 + (hole * std::sin(angle))));
             }
         }
         // The fragments learn where they are from the centre.

@@ -29,30 +29,16 @@ Item {
         function test_geometry_and_colours() {
             const ring = createTemporaryObject(ringComponent, stage, { "isActive": true, "audioLevel": 0.7 })
             compare(ring.implicitWidth, 254)
-            const top = ring.segmentAt(0, 0)
-            fuzzyCompare(top.x0, 127, 1e-9)
-            fuzzyCompare(top.y0, 127 - 72, 1e-9)
+            // The ring's own geometry and colours are EqualizerRingTest's; here they reach the
+            // item at its size and the screen: bar 24 at 3 o'clock, the innermost segment of
+            // bar 0 drawn in its own gold, the gap beside it as clear as a corner of the item.
             const right = ring.segmentAt(24, 0)
             fuzzyCompare(right.x0, 127 + 72, 1e-9)
             fuzzyCompare(right.y0, 127, 1e-9)
-            const inner = ring.segmentAt(3, 0)
+            const inner = ring.segmentAt(0, 0)
             compare(inner.lit, true)
-            fuzzyCompare(inner.red, 0.95, 1e-9)
-            fuzzyCompare(inner.green, 0.75, 1e-9)
-            fuzzyCompare(inner.blue, 0.3, 1e-9)
-            fuzzyCompare(inner.opacity, 1.0, 1e-9)
-            const outer = ring.segmentAt(3, 5)
-            fuzzyCompare(outer.red, 1.0, 1e-9)
-            fuzzyCompare(outer.green, 0.4, 1e-9)
-            fuzzyCompare(outer.blue, 0.1, 1e-9)
-            fuzzyCompare(outer.opacity, 0.8 + 0.2 / 6, 1e-9)
-            // What is drawn is what segmentAt says: the innermost segment of bar 0 is gold.
             waitForRendering(ring)
             const image = grabImage(ring)
-            verify(image.red(127, 127 - 75) > image.blue(127, 127 - 75) + 60)
-            // Drawn in its own colours, and only where the segments are: the middle of the
-            // innermost segment is the gold of segmentAt, the gap beside it as clear as a
-            // corner of the item.
             const middle = image.pixel(127, 127 - 75)
             fuzzyCompare(middle.r, inner.red, 0.03)
             fuzzyCompare(middle.g, inner.green, 0.03)
