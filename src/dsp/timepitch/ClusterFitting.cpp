@@ -410,11 +410,41 @@ double PartialAnalyzer::unexplainedPeakOffset(int bin) const {
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                        int lo, int hi) {
     double* out = binResidual_.data();
-    if (n > 1) {
+    if (n > 1 && (nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n))) {
         int from = 0;
         int to = 0;
         for (int k = lo; k <= hi; ++k) {
             out[k] = residualPower(spectra, first, n, k, from, to);
+        }
+        return;
+    }
+    if (n > 1) {
+        // What residualPower() does without mirror images, which no partial of the group has
+        // in its bins away from DC and the Nyquist frequency.
+        int from = 0;
+        int to = 0;
+        for (int k = lo; k <= hi; ++k) {
+            nearby(first, n, k, from, to);
+            double re[kMaxChannels];
+            double im[kMaxChannels];
+            std::fill_n(re, channels_, 0.0);
+            std::fill_n(im, channels_, 0.0);
+            for (int l = first + from; l < first + to; ++l) {
+                const auto direct = static_cast<double>(
+                    window_.at(k - cur_->partials[static_cast<std::size_t>(l)].bins));
+                const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
+                for (int ch = 0; ch < channels_; ++ch) {
+                    re[ch] += static_cast<double>(z[ch].real()) * direct;
+                    im[ch] += static_cast<double>(z[ch].imag()) * direct;
+                }
+            }
+            double residual = 0.0;
+            for (int ch = 0; ch < channels_; ++ch) {
+                const double dr = static_cast<double>(spectra[ch][k].real()) - re[ch];
+                const double di = static_cast<double>(spectra[ch][k].imag()) - im[ch];
+                residual += dr * dr + di * di;
+            }
+            out[k] = residual;
         }
         return;
     }
