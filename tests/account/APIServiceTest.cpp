@@ -17,7 +17,6 @@ namespace brimo::account {
 namespace {
 
 using testing::call;
-using testing::RouteTable;
 using testing::ScriptedHttpServer;
 
 constexpr const char* kUser =

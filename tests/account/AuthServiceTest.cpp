@@ -6,7 +6,6 @@
 namespace brimo::account {
 namespace {
 
-using testing::RouteTable;
 using testing::ScriptedHttpServer;
 
 constexpr const char* kUser =

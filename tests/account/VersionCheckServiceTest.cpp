@@ -8,7 +8,6 @@
 namespace brimo::account {
 namespace {
 
-using testing::RouteTable;
 using testing::ScriptedHttpServer;
 
 std::string versionAnswer(const std::string& version, const std::string& url) {

@@ -58,24 +58,14 @@ bool runMainQueueUntil(dispatch::VirtualTimeMainQueue& queue, Predicate isDone,
     return true;
 }
 
-// One request, its result once it has arrived on the main queue.
-template <typename Response>
+// One request (with a body or none), its result once it has arrived on the main queue.
+template <typename Response, typename... Body>
 std::optional<account::Result<Response>> call(dispatch::VirtualTimeMainQueue& queue,
                                               account::APIService& api, const std::string& path,
-                                              const std::string& method) {
+                                              const std::string& method, const Body&... body) {
+    static_assert(sizeof...(Body) <= 1);
     std::optional<account::Result<Response>> result;
-    api.request<Response>(path, method,
-                          [&](const account::Result<Response>& answer) { result.emplace(answer); });
-    runMainQueueUntil(queue, [&] { return result.has_value(); });
-    return result;
-}
-
-template <typename Response, typename Body>
-std::optional<account::Result<Response>> call(dispatch::VirtualTimeMainQueue& queue,
-                                              account::APIService& api, const std::string& path,
-                                              const std::string& method, const Body& body) {
-    std::optional<account::Result<Response>> result;
-    api.request<Response>(path, method, body,
+    api.request<Response>(path, method, body...,
                           [&](const account::Result<Response>& answer) { result.emplace(answer); });
     runMainQueueUntil(queue, [&] { return result.has_value(); });
     return result;

@@ -170,7 +170,11 @@ TEST_F(UnitRunStateTest, AReplugAndAServerRestartBringTheSameDevicesBackUnderNew
     EXPECT_FALSE(sim->isServerRunning());
     EXPECT_EQ(log.calls, 1);
     EXPECT_TRUE(sim->devices().empty());
-    EXPECT_EQ(test::defaultOutputDevice(), kAudioObjectUnknown);
+    AudioDeviceID none = speakers;  // read as a success that names no device
+    EXPECT_EQ(test::read(kAudioObjectSystemObject,
+                         test::address(kAudioHardwarePropertyDefaultOutputDevice), none),
+              noErr);
+    EXPECT_EQ(none, kAudioObjectUnknown);
 
     sim->startServer();
     const auto back = sim->devices();
