@@ -3,7 +3,8 @@
 // target, then CPU and per-slice timing on every kind of input, peers in the same run, and
 // writes all of it as one JSON object (to the path given as the first argument, or
 // timepitch-bench.json). With "quick" as the second argument it runs only ours and Rubber Band
-// R2 default (the CPU reference), three repetitions: for iterating, not for reporting.
+// R2 default (the CPU reference), three repetitions: for iterating, not for reporting. With
+// "quality" it prints only ours' quality table, without any timing.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -206,7 +207,8 @@ std::string number(double value) {
 int main(int argc, char** argv) {
     using namespace brimo::bench;
     const std::string jsonPath = argc > 1 ? argv[1] : "timepitch-bench.json";
-    const bool quick = argc > 2 && std::string(argv[2]) == "quick";
+    const bool qualityOnly = argc > 2 && std::string(argv[2]) == "quality";
+    const bool quick = qualityOnly || (argc > 2 && std::string(argv[2]) == "quick");
     std::vector<std::unique_ptr<Shifter>> shifters;
     if (!quick) {
         shifters.push_back(makeOurShifter(8.0F));
@@ -217,12 +219,14 @@ int main(int argc, char** argv) {
         shifters.push_back(makeRubberBandR3());
     }
     const std::size_t r2 = shifters.size();
-    shifters.push_back(makeRubberBandR2(false));
+    if (!qualityOnly) {
+        shifters.push_back(makeRubberBandR2(false));
+    }
     if (!quick) {
         shifters.push_back(makeRubberBandR2(true));
         shifters.push_back(makeSoundTouch());
     }
-    const int repetitions = quick ? 3 : kRepetitions;
+    const int repetitions = qualityOnly ? 0 : quick ? 3 : kRepetitions;
 
     const Input real = realMusic(40.0, 20.0);
     std::vector<Results> results(shifters.size());
@@ -247,7 +251,7 @@ int main(int argc, char** argv) {
             cpu[s].push_back(shifters[s]->run(load, kRate, kCents).cpuSeconds / seconds);
         }
     }
-    for (std::size_t s = 0; s < shifters.size(); ++s) {
+    for (std::size_t s = 0; s < shifters.size() && !qualityOnly; ++s) {
         results[s]["CPU s per s"] = median(cpu[s]);
         std::vector<double> ratios;
         for (int rep = 0; rep < repetitions; ++rep) {
@@ -341,6 +345,10 @@ int main(int argc, char** argv) {
         const std::string verdict = target.met ? (target.met(v) ? "pass" : "MISS") : "";
         std::printf("  %-24s %s\n", target.text.c_str(), verdict.c_str());
         json += ", \"target\": " + quoted(target.text) + ", \"ov32\": " + quoted(verdict) + "}";
+    }
+    if (qualityOnly) {
+        std::ofstream(jsonPath) << json << "}}\n";
+        return 0;
     }
     json += "}, \"cpu\": [";
 

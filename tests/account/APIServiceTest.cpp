@@ -1,51 +1,77 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <tuple>
+#include <vector>
 
 #include "account/api/APIService.h"
 #include "account/api/ServiceAddress.h"
 #include "account/support/AccountTestSupport.h"
 #include "account/support/TestCertificates.h"
-#include "platform/secrets/MemorySecretStore.h"
-#include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"
 
 namespace brimo::account {
 namespace {
 
 using testing::call;
-using testing::RouteTable;
 using testing::ScriptedHttpServer;
 
 constexpr const char* kUser =
     R"({"id":"u1","email":"ada@example.org","emailVerified":true,"authProvider":"email"})";
 constexpr const char* kToken = "secret-token-\xC3\xA9";
 
-class APIServiceTest : public ::testing::Test {
-  protected:
-    std::shared_ptr<APIService> makeAPI(const std::string& baseURL,
-                                        http::HttpTransportOptions transport = {}) {
-        APIService::Options options;
-        options.mainQueue = &queue;
-        options.baseURL = baseURL;
-        options.tokenStore = tokens;
-        options.transport = std::move(transport);
-        options.print = printed.writer();
-        return APIService::create(std::move(options));
-    }
-
-    void TearDown() override {
-        for (const auto& line : printed.lines()) {
-            EXPECT_EQ(line.find("secret-token"), std::string::npos) << line;
+// A loopback port that refuses connections (bound, never listening, so it stays ours), or
+// answers the first one with an SSH banner.
+class LoopbackPeer {
+  public:
+    enum class Kind { refusesConnections, answersSshBanner };
+    explicit LoopbackPeer(Kind kind) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the socket API's own cast
+        auto* generic = reinterpret_cast<sockaddr*>(&address);
+        EXPECT_EQ(::bind(fd_, generic, sizeof address), 0);
+        ::getsockname(fd_, generic, &length);
+        port_ = ntohs(address.sin_port);
+        if (kind == Kind::answersSshBanner) {
+            ::listen(fd_, 1);
+            peer_ = std::thread([this] {
+                pollfd waiting{fd_, POLLIN, 0};
+                if (::poll(&waiting, 1, 30000) == 1) {
+                    const int connection = ::accept(fd_, nullptr, nullptr);
+                    const std::string banner = "SSH-2.0-OpenSSH_9.2\r\n\r\n";
+                    (void)::send(connection, banner.data(), banner.size(), MSG_NOSIGNAL);
+                    ::close(connection);
+                }
+            });
         }
     }
+    ~LoopbackPeer() {
+        if (peer_.joinable()) {
+            peer_.join();
+        }
+        ::close(fd_);
+    }
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+    [[nodiscard]] std::string baseURL() const {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/api";
+    }
 
-    dispatch::VirtualTimeMainQueue queue;
-    std::shared_ptr<secrets::MemorySecretStore> tokens =
-        std::make_shared<secrets::MemorySecretStore>();
-    testing::LineCollector printed;
-    RouteTable routes;
+  private:
+    int fd_;
+    int port_ = 0;
+    std::thread peer_;
+};
+
+class APIServiceTest : public testing::AccountClientTest {
+  protected:
+    void TearDown() override { expectNotPrinted({"secret-token"}); }
 };
 
 TEST_F(APIServiceTest, SendsJsonHeadersAndTheTokenOnlyWhenOneIsStored) {
@@ -81,26 +107,31 @@ TEST_F(APIServiceTest, SendsJsonHeadersAndTheTokenOnlyWhenOneIsStored) {
 }
 
 TEST_F(APIServiceTest, EveryAnswerMapsToItsRecordOrItsFailure) {
-    routes.set("/api/422",
-               ScriptedHttpServer::json(422, R"({"error":"That address looks wrong."})"));
-    routes.set("/api/500", ScriptedHttpServer::text(500, "text/html", "<html>oops</html>"));
-    routes.set("/api/404", ScriptedHttpServer::text(404, "text/plain", ""));
-    routes.set("/api/400", ScriptedHttpServer::json(400, R"({"error":42})"));
-    routes.set("/api/302", ScriptedHttpServer::raw("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\n"
-                                                   "Content-Length: 15\r\nConnection: close\r\n"
-                                                   "\r\n{\"exists\":true}"));
+    const std::vector<std::tuple<std::string, ScriptedHttpServer::Reply, std::string>> answers = {
+        {"/422", ScriptedHttpServer::json(422, R"({"error":"That address looks wrong."})"),
+         "That address looks wrong."},
+        {"/500", ScriptedHttpServer::text(500, "text/html", "<html>oops</html>"),
+         "HTTP Error: 500"},
+        {"/404", ScriptedHttpServer::text(404, "text/plain", ""), "HTTP Error: 404"},
+        {"/400", ScriptedHttpServer::json(400, R"({"error":42})"), "HTTP Error: 400"},
+        {"/302", {302, "", R"({"exists":true})", {{"Location", "/elsewhere"}}}, "exists=1"},
+        {"/html", ScriptedHttpServer::text(200, "text/html", "<html></html>"),
+         "Failed to decode response: The answer is not valid JSON (at byte 1)."},
+        {"/array", ScriptedHttpServer::json(200, "[1]"),
+         "Failed to decode response: Expected an object at the top level, found an array."},
+    };
+    for (const auto& [path, reply, expected] : answers) {
+        routes.set("/api" + path, reply);
+    }
     routes.set("/api/no-force",
                ScriptedHttpServer::json(
                    200, R"({"version":"2.0","releaseNotes":"n","downloadUrl":"https://x.org/"})"));
-    routes.set("/api/html", ScriptedHttpServer::text(200, "text/html", "<html></html>"));
     routes.set("/api/nested",
                ScriptedHttpServer::json(200, R"({"token":"t","user":{"id":"u","email":"e",)"
                                              R"("emailVerified":"yes","authProvider":"p"}})"));
     routes.set("/api/null-new-user",
                ScriptedHttpServer::json(200, std::string(R"({"token":"t","isNewUser":null,)") +
                                                  R"("user":)" + kUser + "}"));
-    routes.set("/api/array", ScriptedHttpServer::json(200, "[1]"));
-    routes.set("/api/not-http", ScriptedHttpServer::raw("SSH-2.0-OpenSSH_9.2\r\n\r\n"));
     ScriptedHttpServer server(routes.script());
     auto api = makeAPI(server.baseURL());
 
@@ -109,16 +140,9 @@ TEST_F(APIServiceTest, EveryAnswerMapsToItsRecordOrItsFailure) {
         return result->isSuccess() ? std::string("exists=") + (result->value().exists ? "1" : "0")
                                    : result->error().localizedDescription();
     };
-    EXPECT_EQ(text("/422"), "That address looks wrong.");
-    EXPECT_EQ(text("/500"), "HTTP Error: 500");
-    EXPECT_EQ(text("/404"), "HTTP Error: 404");
-    EXPECT_EQ(text("/400"), "HTTP Error: 400");
-    EXPECT_EQ(text("/302"), "exists=1");
-    EXPECT_EQ(text("/html"),
-              "Failed to decode response: The answer is not valid JSON (at byte 1).");
-    EXPECT_EQ(text("/array"),
-              "Failed to decode response: Expected an object at the top level, found an array.");
-    EXPECT_EQ(text("/not-http"), "Invalid response from server");
+    for (const auto& [path, reply, expected] : answers) {
+        EXPECT_EQ(text(path), expected) << path;
+    }
     EXPECT_EQ(text("/with space"), "Invalid URL");
 
     auto version = call<VersionResponse>(queue, *api, "/no-force", "GET");
@@ -146,6 +170,13 @@ TEST_F(APIServiceTest, EveryAnswerMapsToItsRecordOrItsFailure) {
     for (const auto& request : server.requests()) {
         EXPECT_EQ(request.target.find("with"), std::string::npos);
     }
+
+    // A peer that does not speak HTTP at all.
+    const LoopbackPeer ssh(LoopbackPeer::Kind::answersSshBanner);
+    auto notHttp = makeAPI(ssh.baseURL());
+    EXPECT_EQ(
+        call<CheckEmailResponse>(queue, *notHttp, "/x", "GET")->error().localizedDescription(),
+        "Invalid response from server");
 }
 
 TEST_F(APIServiceTest, A401RemovesTheTokenBeforeTheFailureArrives) {
@@ -169,21 +200,11 @@ TEST_F(APIServiceTest, A401RemovesTheTokenBeforeTheFailureArrives) {
 }
 
 TEST_F(APIServiceTest, TransportFailuresArriveWithTheirOwnText) {
-    // A bound socket that never listens refuses connections, and its port stays ours.
-    const int closedSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
-    ASSERT_EQ(::bind(closedSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
-    ::getsockname(closedSocket, reinterpret_cast<sockaddr*>(&address), &length);
-    auto refused = makeAPI("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/api");
+    const LoopbackPeer closed(LoopbackPeer::Kind::refusesConnections);
+    auto refused = makeAPI(closed.baseURL());
     auto result = call<UserProfileResponse>(queue, *refused, "/user/me", "GET");
     ASSERT_NE(result->error().transportError(), nullptr);
     EXPECT_EQ(result->error().localizedDescription(), "Could not connect to the server.");
-    ::close(closedSocket);
 
     routes.set("/api/held", ScriptedHttpServer::held());
     routes.set("/api/big", ScriptedHttpServer::json(200, std::string(4096, ' ') + "{}"));

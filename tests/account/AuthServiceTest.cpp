@@ -2,13 +2,10 @@
 
 #include "account/auth/AuthService.h"
 #include "account/support/AccountTestSupport.h"
-#include "platform/secrets/MemorySecretStore.h"
-#include "support/LineCollector.h"
 
 namespace brimo::account {
 namespace {
 
-using testing::RouteTable;
 using testing::ScriptedHttpServer;
 
 constexpr const char* kUser =
@@ -17,27 +14,13 @@ const std::string kSignedIn = std::string(R"({"token":"secret-token-new","user":
 const std::string kMe = std::string(R"({"user":)") + kUser + "}";
 constexpr const char* kPassword = "hunter2-long";
 
-class AuthServiceTest : public ::testing::Test {
+class AuthServiceTest : public testing::AccountClientTest {
   protected:
     std::shared_ptr<AuthService> makeService(const std::string& baseURL) {
-        APIService::Options apiOptions;
-        apiOptions.mainQueue = &queue;
-        apiOptions.baseURL = baseURL;
-        apiOptions.tokenStore = tokens;
-        apiOptions.print = printed.writer();
         AuthService::Options options;
         options.mainQueue = &queue;
-        options.api = APIService::create(std::move(apiOptions));
+        options.api = makeAPI(baseURL);
         return AuthService::create(std::move(options));
-    }
-
-    // Runs one operation to its end and returns what it reported.
-    template <typename Start>
-    bool run(Start start) {
-        std::optional<bool> outcome;
-        start([&](bool value) { outcome = value; });
-        EXPECT_TRUE(testing::runMainQueueUntil(queue, [&] { return outcome.has_value(); }));
-        return outcome.value_or(false);
     }
 
     void restore(AuthService& service) {
@@ -47,18 +30,7 @@ class AuthServiceTest : public ::testing::Test {
         queue.runUntilIdle();
     }
 
-    void TearDown() override {
-        for (const auto& line : printed.lines()) {
-            EXPECT_EQ(line.find("secret-token"), std::string::npos) << line;
-            EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
-        }
-    }
-
-    dispatch::VirtualTimeMainQueue queue;
-    std::shared_ptr<secrets::MemorySecretStore> tokens =
-        std::make_shared<secrets::MemorySecretStore>();
-    testing::LineCollector printed;
-    RouteTable routes;
+    void TearDown() override { expectNotPrinted({"secret-token", kPassword}); }
 };
 
 TEST_F(AuthServiceTest, StartingWithoutATokenSendsNothing) {
@@ -67,7 +39,7 @@ TEST_F(AuthServiceTest, StartingWithoutATokenSendsNothing) {
     queue.runUntilIdle();
     EXPECT_FALSE(service->isAuthenticated().value());
     EXPECT_TRUE(queue.isEmpty());
-    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(AuthServiceTest, ASessionIsRestoredOrEndedByWhatTheServiceSays) {
@@ -87,10 +59,10 @@ TEST_F(AuthServiceTest, ASessionIsRestoredOrEndedByWhatTheServiceSays) {
     EXPECT_FALSE(restored->isAuthenticated().value());
     EXPECT_FALSE(restored->user().value().has_value());
     EXPECT_FALSE(tokens->load(APIService::keychainService, APIService::tokenKey).has_value());
-    const int connections = server.connectionCount();
+    const auto sent = server.requests().size();
     auto next = makeService(server.baseURL());
     queue.runUntilIdle();
-    EXPECT_EQ(server.connectionCount(), connections);
+    EXPECT_EQ(server.requests().size(), sent);
 }
 
 TEST_F(AuthServiceTest, AnUnreachableServiceKeepsTheTokenForTheNextStart) {

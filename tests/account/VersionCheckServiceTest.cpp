@@ -4,13 +4,10 @@
 #include "account/update/RunningVersion.h"
 #include "account/update/VersionCheckService.h"
 #include "account/update/VersionOrdering.h"
-#include "platform/secrets/MemorySecretStore.h"
-#include "support/LineCollector.h"
 
 namespace brimo::account {
 namespace {
 
-using testing::RouteTable;
 using testing::ScriptedHttpServer;
 
 std::string versionAnswer(const std::string& version, const std::string& url) {
@@ -36,18 +33,13 @@ TEST(VersionOrderingTest, TheRunningVersionIsTheBuildsOrOneZeroZero) {
     EXPECT_FALSE(runningVersion().empty());
 }
 
-class VersionCheckServiceTest : public ::testing::Test {
+class VersionCheckServiceTest : public testing::AccountClientTest {
   protected:
     std::shared_ptr<VersionCheckService> makeService(const std::string& baseURL,
                                                      const std::string& current) {
-        APIService::Options apiOptions;
-        apiOptions.mainQueue = &queue;
-        apiOptions.baseURL = baseURL;
-        apiOptions.tokenStore = std::make_shared<secrets::MemorySecretStore>();
-        apiOptions.print = printed.writer();
         VersionCheckService::Options options;
         options.mainQueue = &queue;
-        options.api = APIService::create(std::move(apiOptions));
+        options.api = makeAPI(baseURL);
         options.currentVersion = current;
         options.print = printed.writer();
         return VersionCheckService::create(std::move(options));
@@ -59,10 +51,6 @@ class VersionCheckServiceTest : public ::testing::Test {
         EXPECT_EQ(service.updateStatus().value(), UpdateStatus::checking());
         ASSERT_TRUE(testing::runMainQueueUntil(queue, [&] { return done; }));
     }
-
-    dispatch::VirtualTimeMainQueue queue;
-    testing::LineCollector printed;
-    RouteTable routes;
 };
 
 TEST_F(VersionCheckServiceTest, TheFirstCheckRunsAtCreationUnlessTheCheckerIsGone) {
@@ -71,7 +59,7 @@ TEST_F(VersionCheckServiceTest, TheFirstCheckRunsAtCreationUnlessTheCheckerIsGon
     ScriptedHttpServer server(routes.script());
     makeService(server.baseURL(), "1.2.9").reset();
     queue.runUntilIdle();
-    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_TRUE(server.requests().empty());
 
     auto service = makeService(server.baseURL(), "1.2.9");
     EXPECT_EQ(service->updateStatus().value(), UpdateStatus::idle());

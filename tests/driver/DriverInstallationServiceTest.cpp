@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -148,9 +149,9 @@ TEST_F(DriverInstallationTest, InstallsFromAPathWithASingleQuoteAndChecksAgainTw
     EXPECT_EQ(DriverInstallationService::readBundleIdentifier(installed()),
               "com.brimolavetrix.audiodriver");
     const auto activated = etc_ / "pipewire/pipewire.conf.d/brimolavetrix.conf";
-    EXPECT_EQ(
-        brimo::testing::readText(activated),
-        brimo::testing::readText(source / "Contents/Resources/pipewire.conf.d/brimolavetrix.conf"));
+    EXPECT_EQ(brimo::testing::readFileText(activated),
+              brimo::testing::readFileText(
+                  source / "Contents/Resources/pipewire.conf.d/brimolavetrix.conf"));
     EXPECT_FALSE(fs::exists(etc_ / "pulse"));  // only the server in use
     EXPECT_EQ(restarter_->restarts, (std::vector<AudioServerKind>{AudioServerKind::pipewire}));
 

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "driver/AudioServer.h"
+#include "support/FileText.h"
 
 namespace brimo::testing {
 
@@ -24,11 +23,6 @@ inline void copyShippedBundle(const std::filesystem::path& resourcesRoot) {
     std::filesystem::create_directories(resourcesRoot / "AudioDriver");
     std::filesystem::copy(shipped, resourcesRoot / "AudioDriver",
                           std::filesystem::copy_options::recursive);
-}
-
-inline std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace brimo::testing

@@ -26,7 +26,7 @@ TEST(PkexecInstallation, RealPkexecRunsTheCommandAsRootAndReportsFailures) {
     brimo::testing::TemporaryDirectory folder;
     const auto marker = folder.path() / "ran as";
     EXPECT_TRUE(runner.run("id -u > '" + marker.string() + "'").succeeded);
-    EXPECT_EQ(brimo::testing::readText(marker), "0\n");
+    EXPECT_EQ(brimo::testing::readFileText(marker), "0\n");
 
     const auto failed = runner.run("echo 'cp: cannot stat' >&2; exit 3");
     EXPECT_FALSE(failed.succeeded);

@@ -1,22 +1,17 @@
 // Settings: defaults, the file, the environment, and what is refused before serving.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "config/ServerConfig.h"
+#include "support/FileText.h"
 #include "support/Redaction.h"
 #include "support/TemporaryDirectory.h"
 
 namespace brimo::server {
 namespace {
 
-void write(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
-
 TEST(ConfigTest, TheFileThenTheEnvironmentOverrideTheDefaults) {
     brimo::testing::TemporaryDirectory dir;
-    write(dir.path() / "server.json", R"({
+    brimo::testing::writeFileText(dir.path() / "server.json", R"({
         "listen": "127.0.0.2:9000",
         "database": "data/accounts.sqlite",
         "maildir": "outbox",
@@ -55,7 +50,7 @@ TEST(ConfigTest, DefaultsLiveInTheUsersDataFolder) {
 TEST(ConfigTest, UnsafeOrBrokenSettingsAreRefusedWithTheirName) {
     brimo::testing::TemporaryDirectory dir;
     auto refused = [&](const std::string& json, const std::string& needle) {
-        write(dir.path() / "c.json", json);
+        brimo::testing::writeFileText(dir.path() / "c.json", json);
         try {
             validateServerConfig(loadServerConfig(dir.path() / "c.json", {}));
         } catch (const ConfigError& e) {
@@ -72,8 +67,9 @@ TEST(ConfigTest, UnsafeOrBrokenSettingsAreRefusedWithTheirName) {
     EXPECT_TRUE(refused(R"({"threads": "many"})", "\"threads\" has the wrong type"));
     EXPECT_TRUE(refused(R"({"smtp": ["x"]})", "\"smtp\" must be an object"));
     EXPECT_TRUE(refused(R"({"listen": )", "is not a JSON object"));
-    write(dir.path() / "tls.json",
-          R"({"listen": "0.0.0.0:8443", "tls": {"certificate": "c.pem", "key": "k.pem"}})");
+    brimo::testing::writeFileText(
+        dir.path() / "tls.json",
+        R"({"listen": "0.0.0.0:8443", "tls": {"certificate": "c.pem", "key": "k.pem"}})");
     EXPECT_NO_THROW(validateServerConfig(loadServerConfig(dir.path() / "tls.json", {})));
 }
 
@@ -87,14 +83,12 @@ TEST(ConfigTest, LoggedAddressesLoseTheirPasswords) {
 }
 
 TEST(ConfigTest, LoopbackIsTheWhole127NetworkAndV6One) {
-    EXPECT_TRUE(isLoopbackHost("127.0.0.1"));
-    EXPECT_TRUE(isLoopbackHost("127.200.3.4"));
-    EXPECT_TRUE(isLoopbackHost("::1"));
-    EXPECT_TRUE(isLoopbackHost("localhost"));
-    EXPECT_FALSE(isLoopbackHost("128.0.0.1"));
-    EXPECT_FALSE(isLoopbackHost("0.0.0.0"));
-    EXPECT_FALSE(isLoopbackHost("::"));
-    EXPECT_FALSE(isLoopbackHost("localhost.example.org"));
+    for (const char* host : {"127.0.0.1", "127.200.3.4", "::1", "localhost"}) {
+        EXPECT_TRUE(isLoopbackHost(host)) << host;
+    }
+    for (const char* host : {"128.0.0.1", "0.0.0.0", "::", "localhost.example.org"}) {
+        EXPECT_FALSE(isLoopbackHost(host)) << host;
+    }
 }
 
 }  // namespace

@@ -109,36 +109,26 @@ TEST_P(EndpointTest, UserMeIs401ForMissingMalformedUnknownAndExpiredTokensOnly) 
 
 TEST_P(EndpointTest, RegistrationRefusesShortPasswordsAndInvalidAddresses) {
     TestService service(GetParam());
-    auto shortPassword =
-        service.post("/api/auth/register", {{"email", "x@example.com"}, {"password", "1234567"}});
+    auto registering = [&](const std::string& email, const std::string& password) {
+        return service.post("/api/auth/register", {{"email", email}, {"password", password}});
+    };
+    auto shortPassword = registering("x@example.com", "1234567");
     EXPECT_EQ(shortPassword->status, 400);
     EXPECT_EQ(bodyOf(shortPassword)["error"], "Password must be at least 8 characters.");
     // Eight characters of non-ASCII text are eight characters, not their sixteen bytes.
-    EXPECT_EQ(
-        service.post("/api/auth/register", {{"email", "y@example.com"}, {"password", "пароль12"}})
-            ->status,
-        200);
-    EXPECT_EQ(
-        service.post("/api/auth/register", {{"email", "z@example.com"}, {"password", "пароль1"}})
-            ->status,
-        400);
+    EXPECT_EQ(registering("y@example.com", "пароль12")->status, 200);
+    EXPECT_EQ(registering("z@example.com", "пароль1")->status, 400);
     for (const char* address :
          {"", " x@example.com", "x@example.com ", "x@example.c", "x@@example.com", "ü@example.com",
           "x@example.com\r\nBcc: y@z.org"}) {
-        auto res =
-            service.post("/api/auth/register", {{"email", address}, {"password", "long enough"}});
+        auto res = registering(address, "long enough");
         EXPECT_EQ(res->status, 400) << address;
         EXPECT_EQ(bodyOf(res)["error"], "Please enter a valid email address.") << address;
     }
     const std::string longest = std::string(64, 'a') + "@" + std::string(185, 'b') + ".com";
     EXPECT_EQ(longest.size(), 254U);
-    EXPECT_EQ(service.post("/api/auth/register", {{"email", longest}, {"password", "long enough"}})
-                  ->status,
-              200);
-    EXPECT_EQ(
-        service.post("/api/auth/register", {{"email", "a" + longest}, {"password", "long enough"}})
-            ->status,
-        400);
+    EXPECT_EQ(registering(longest, "long enough")->status, 200);
+    EXPECT_EQ(registering("a" + longest, "long enough")->status, 400);
 }
 
 TEST_P(EndpointTest, VersionComesFromTheConfigurationAndGoogleIsNotImplementedYet) {

@@ -5,123 +5,45 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <chrono>
-#include <fstream>
 #include <regex>
 #include <thread>
 
+#include "support/ChildProcess.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestService.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace brimo::server::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-class ServerProcess {
+// The server started in `dir` with `args`, its output in files there.
+class ServerProcess : public brimo::testing::ChildProcess {
   public:
     ServerProcess(const std::filesystem::path& dir, std::vector<std::string> args)
-        : out_(dir / "stdout.txt"), err_(dir / "stderr.txt") {
-        args.insert(args.begin(), BRIMO_SERVER_EXECUTABLE);
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            throw std::runtime_error("cannot start the server");
-        }
-    }
-    ~ServerProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
+        : ChildProcess(options(dir, std::move(args))) {}
 
     // The origin from "listening on …/api", or empty if the process ended first.
     std::string waitUntilListening() {
-        static const std::regex line("listening on (https?://[^ \n]+)/api");
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::smatch match;
-            const std::string out = stdoutText();
-            if (std::regex_search(out, match, line)) {
-                return match[1].str();
-            }
-            if (exited()) {
-                return {};
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return {};
+        return waitForOutput(std::regex("listening on (https?://[^ \n]+)/api"));
     }
-
-    // Stops and continues the process: while stopped it accepts nothing.
-    void pause() const { kill(pid_, SIGSTOP); }
-    void resume() const { kill(pid_, SIGCONT); }
-
-    // Sends SIGTERM and returns the exit status (-1 when it had to be killed).
-    int terminate() {
-        kill(pid_, SIGTERM);
-        return waitForExit();
-    }
-    int waitForExit() {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (exited()) {
-                return exitStatus_;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
-
-    [[nodiscard]] std::string stdoutText() const { return readFile(out_); }
-    [[nodiscard]] std::string stderrText() const { return readFile(err_); }
+    std::string stdoutText() const { return output(); }
+    std::string stderrText() const { return errors(); }
 
   private:
-    bool exited() {
-        int status = 0;
-        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
-            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            pid_ = -1;
-        }
-        return pid_ < 0;
+    static Options options(const std::filesystem::path& dir, std::vector<std::string> args) {
+        args.insert(args.begin(), BRIMO_SERVER_EXECUTABLE);
+        return {std::move(args), dir / "stdout.txt", dir / "stderr.txt", dir, std::nullopt};
     }
-
-    std::filesystem::path out_;
-    std::filesystem::path err_;
-    pid_t pid_ = -1;
-    int exitStatus_ = -1;
 };
-
-void write(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
 
 TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     brimo::testing::TemporaryDirectory dir;
-    write(dir.path() / "server.json", R"({
+    brimo::testing::writeFileText(dir.path() / "server.json", R"({
         "listen": "127.0.0.1:0",
         "database": "state/accounts.sqlite",
         "maildir": "state/mail",
@@ -161,7 +83,7 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     EXPECT_EQ(server.terminate(), 0) << server.stderrText();
     EXPECT_NE(server.stdoutText().find("stopped"), std::string::npos);
     const std::string everything =
-        server.stdoutText() + server.stderrText() + readFile(dir.path() / "state/access.log");
+        server.stdoutText() + server.stderrText() + readFileText(dir.path() / "state/access.log");
     for (const std::string& secret : std::vector<std::string>{
              std::string("operator-secret"), token, std::string("never-printed-smtp-secret")}) {
         EXPECT_EQ(everything.find(secret), std::string::npos) << secret;
@@ -233,7 +155,7 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
     const int port = std::stoi(origin.substr(origin.rfind(':') + 1));
 
     constexpr int kBurst = 64;
-    server.pause();
+    server.signal(SIGSTOP);  // while stopped it accepts nothing
     std::vector<std::unique_ptr<PendingConnection>> burst;
     for (int i = 0; i < kBurst; ++i) {
         burst.push_back(std::make_unique<PendingConnection>(port));
@@ -251,7 +173,7 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
         established = static_cast<int>(std::count_if(
             fds.begin(), fds.end(), [](const pollfd& p) { return (p.revents & POLLOUT) != 0; }));
     }
-    server.resume();
+    server.signal(SIGCONT);
     EXPECT_EQ(established, kBurst);
     for (const auto& c : burst) {
         EXPECT_EQ(c->healthStatusLine(), "HTTP/1.1 200 OK");
@@ -267,7 +189,7 @@ TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
         (dir.path() / "key.pem").string() + "' -out '" + (dir.path() / "cert.pem").string() +
         "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);  // NOLINT(concurrency-mt-unsafe): one thread
-    write(dir.path() / "server.json", R"({
+    brimo::testing::writeFileText(dir.path() / "server.json", R"({
         "listen": "127.0.0.1:0", "database": "a.sqlite", "maildir": "mail",
         "tls": {"certificate": "cert.pem", "key": "key.pem"}
     })");

@@ -1,13 +1,9 @@
 // Password reset end to end: the mail, the page behind its link, the new password, the old
 // sessions.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include "support/BackendTest.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration)
+#include "support/ChildProcess.h"
 
 namespace brimo::server::testing {
 namespace {
@@ -83,7 +79,7 @@ void runResetFlow(TestService& service, const std::filesystem::path& mailFolder,
     EXPECT_TRUE(service.login("ada@example.com", "new password"));
 
     // Nothing secret reached the access log.
-    const std::string log = readFile(service.accessLogPath());
+    const std::string log = readFileText(service.accessLogPath());
     EXPECT_NE(log.find("/reset-password"), std::string::npos);
     for (const std::string& secret : std::vector<std::string>{
              token, oldSession, *fresh, std::string("old password"), std::string("new password")}) {
@@ -96,48 +92,19 @@ TEST_P(ResetFlowTest, ThroughTheMaildir) {
     runResetFlow(service, service.maildir() / "new", "");
 }
 
-// A real SMTP server on loopback (aiosmtpd), started and stopped by process ID.
-class SmtpSink {
-  public:
-    explicit SmtpSink(const std::filesystem::path& folder) : folder_(folder) {
-        std::filesystem::create_directories(folder);
-        const std::string script = BRIMO_SMTP_SINK;
-        const std::string dir = folder.string();
-        std::vector<char*> argv{const_cast<char*>(script.c_str()), const_cast<char*>(dir.c_str()),
-                                nullptr};
-        if (posix_spawn(&pid_, script.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-            throw std::runtime_error("cannot start the SMTP sink");
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!std::filesystem::exists(folder / "port")) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                throw std::runtime_error("the SMTP sink did not start");
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        port_ = std::stoi(readFile(folder / "port"));
-    }
-    ~SmtpSink() {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    SmtpSink(const SmtpSink&) = delete;
-    SmtpSink& operator=(const SmtpSink&) = delete;
-    [[nodiscard]] int port() const { return port_; }
-
-  private:
-    std::filesystem::path folder_;
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
-
 TEST_P(ResetFlowTest, ThroughARealSmtpServer) {
+    // A real SMTP server on loopback (aiosmtpd), stopped by process ID.
     brimo::testing::TemporaryDirectory sinkDir;
-    SmtpSink sink(sinkDir.path());
+    brimo::testing::ChildProcess sink({{BRIMO_SMTP_SINK, sinkDir.path().string()},
+                                       sinkDir.path() / "sink.out",
+                                       sinkDir.path() / "sink.err",
+                                       std::nullopt,
+                                       std::nullopt});
+    const std::string port = sink.waitForOutput(std::regex("listening on port (\\d+)"));
+    ASSERT_FALSE(port.empty()) << sink.errors();
     ServiceTweaks tweaks;
     SmtpSettings smtp;
-    smtp.url = "smtp://127.0.0.1:" + std::to_string(sink.port());
+    smtp.url = "smtp://127.0.0.1:" + port;
     smtp.from = "Brimolavetrix <accounts@brimolavetrix.test>";
     smtp.requireTls = false;  // the loopback sink speaks plain SMTP
     tweaks.smtp = smtp;

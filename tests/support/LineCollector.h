@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/console/ConsoleOutput.h"
+#include "support/FileText.h"
 
 namespace brimo::testing {
 
@@ -36,11 +36,6 @@ class LineCollector {
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
-
-inline std::string readFileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The messages of one writer of a diagnostic log file, without time stamps and tags.
 inline std::vector<std::string> diagnosticLines(const std::filesystem::path& file,

@@ -72,6 +72,34 @@ inline bool isZero(std::complex<double> z) {
     return z.real() == 0.0 && z.imag() == 0.0;
 }
 
+// The phase of z (not zero), as std::arg but without the library's general-purpose atan2: the
+// ratio of the smaller to the larger part, reduced to within tan(π/12) of zero, and the arc
+// tangent's series there to the 15th power, which leaves an error below 2e-11 radians.
+inline double phaseOf(std::complex<double> z) {
+    constexpr double kSqrt3 = std::numbers::sqrt3;
+    constexpr double kTanPiOver12 = 2.0 - kSqrt3;
+    const double x = std::abs(z.real());
+    const double y = std::abs(z.imag());
+    const bool steep = y > x;
+    const double t = steep ? x / y : y / x;
+    const bool reduced = t > kTanPiOver12;
+    const double u = reduced ? (t * kSqrt3 - 1.0) / (t + kSqrt3) : t;
+    const double u2 = u * u;
+    double series = 1.0 / 15.0;
+    for (const double c : {1.0 / 13.0, 1.0 / 11.0, 1.0 / 9.0, 1.0 / 7.0, 1.0 / 5.0, 1.0 / 3.0}) {
+        series = c - u2 * series;
+    }
+    double angle = u * (1.0 - u2 * series) + (reduced ? std::numbers::pi / 6.0 : 0.0);
+    angle = steep ? std::numbers::pi / 2.0 - angle : angle;
+    angle = z.real() < 0.0 ? std::numbers::pi - angle : angle;
+    return z.imag() < 0.0 ? -angle : angle;
+}
+
+// The nearest whole bin to a frequency (not negative), without the library's lround.
+inline int nearestBin(double bins) {
+    return static_cast<int>(bins + 0.5);
+}
+
 inline double wrapPhase(double phase) {
     return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
 }

@@ -47,13 +47,10 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
         fitSingle(spectra, first);
         return;
     }
-    const int lo = std::max(
-        0, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
-               kLobe);
+    const int lo =
+        std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
     const int hi = std::min(
-        bins_ - 1,
-        static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(last - 1)].bins)) +
-            kLobe);
+        bins_ - 1, nearestBin(cur_->partials[static_cast<std::size_t>(last - 1)].bins) + kLobe);
 
     // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
     // with B and C the window transform at the partial plus or minus its mirror images. Only
@@ -62,12 +59,21 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     // whole arrays cost more than their fits.
     double gramB[kMaxCluster * kMaxCluster];
     double gramC[kMaxCluster * kMaxCluster];
-    double rhsB[kMaxChannels * kMaxCluster];
-    double rhsC[kMaxChannels * kMaxCluster];
+    // Every channel's right-hand sides for B, then those for C.
+    double rhs[2 * kMaxChannels * kMaxCluster];
+    double* rhsB = rhs;
+    double* rhsC = rhs + static_cast<std::ptrdiff_t>(channels_) * n;
     std::fill_n(gramB, n * n, 0.0);
+    std::fill_n(rhs, 2 * channels_ * n, 0.0);
+    // Away from DC and the Nyquist frequency (nearly every group) no partial has mirror
+    // images in the group's bins, so B and C are the same and one system serves both parts.
+    if (!nearEdge(lo, first, last) && !nearEdge(hi, first, last)) {
+        fitClusterApart(spectra, first, n, lo, hi, gramB, rhsB, rhsC);
+        solveSymmetric(gramB, n, rhs, 2 * channels_);
+        storeFit(first, n, rhsB, rhsC);
+        return;
+    }
     std::fill_n(gramC, n * n, 0.0);
-    std::fill_n(rhsB, channels_ * n, 0.0);
-    std::fill_n(rhsC, channels_ * n, 0.0);
     float b[kMaxCluster];
     float c[kMaxCluster];
     int from = 0;
@@ -103,6 +109,42 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     }
     solveSymmetric(gramB, n, rhsB, channels_);
     solveSymmetric(gramC, n, rhsC, channels_);
+    storeFit(first, n, rhsB, rhsC);
+}
+
+void PartialAnalyzer::fitClusterApart(const std::complex<float>* const* spectra, int first, int n,
+                                      int lo, int hi, double* gram, double* rhsB,
+                                      double* rhsC) const {
+    // As fitCluster without images: one window value per partial and bin.
+    float b[kMaxCluster];
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        nearby(first, n, k, from, to);
+        for (int j = from; j < to; ++j) {
+            b[j] = window_.at(
+                k -
+                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)].bins);
+        }
+        for (int j = from; j < to; ++j) {
+            for (int l = from; l <= j; ++l) {
+                gram[j * n + l] += static_cast<double>(b[j]) * b[l];
+            }
+            for (int ch = 0; ch < channels_; ++ch) {
+                const std::complex<float> x = spectra[ch][k];
+                rhsB[ch * n + j] += static_cast<double>(x.real()) * b[j];
+                rhsC[ch * n + j] += static_cast<double>(x.imag()) * b[j];
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < j; ++l) {
+            gram[l * n + j] = gram[j * n + l];
+        }
+    }
+}
+
+void PartialAnalyzer::storeFit(int first, int n, const double* rhsB, const double* rhsC) {
     ++fits_;
     for (int j = 0; j < n; ++j) {
         Partial& partial =
@@ -120,7 +162,7 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     // The general fit for one partial: a 1×1 system per part, with the same ridge.
     Partial& partial = cur_->partials[static_cast<std::size_t>(index)];
     const double nu = partial.bins;
-    const int centre = static_cast<int>(std::lround(nu));
+    const int centre = nearestBin(nu);
     const int lo = std::max(0, centre - kLobe);
     const int hi = std::min(bins_ - 1, centre + kLobe);
     const bool images = nearEdge(lo, index, index + 1) || nearEdge(hi, index, index + 1);
@@ -252,13 +294,10 @@ void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* sp
 
 double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
                                         int runFirst, int runEnd) {
-    const int lo = std::max(
-        1, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runFirst)].bins)) -
-               kLobe);
+    const int lo =
+        std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(runFirst)].bins) - kLobe);
     const int hi = std::min(
-        bins_ - 2,
-        static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins)) +
-            kLobe);
+        bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins) + kLobe);
     const int m = runEnd - runFirst;
     double normal[kMaxCluster * kMaxCluster];
     double gradient[kMaxCluster];
@@ -318,16 +357,14 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
     // partial is taken to hide there (close partials that never showed peaks of their own).
     const int known = cur_->fitCount;
     const int before = cur_->count;
+    markOccupied();
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
-        const int lo = std::max(
-            1, static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
-                   kLobe);
+        const int lo =
+            std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
         const int hi = std::min(
-            bins_ - 2,
-            static_cast<int>(std::lround(cur_->partials[static_cast<std::size_t>(end - 1)].bins)) +
-                kLobe);
+            bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
         clusterResiduals(spectra, first, n, lo - 1, hi + 1);
         const double* residuals = binResidual_.data();
         double best = 0.0;
@@ -373,11 +410,41 @@ double PartialAnalyzer::unexplainedPeakOffset(int bin) const {
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                        int lo, int hi) {
     double* out = binResidual_.data();
-    if (n > 1) {
+    if (n > 1 && (nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n))) {
         int from = 0;
         int to = 0;
         for (int k = lo; k <= hi; ++k) {
             out[k] = residualPower(spectra, first, n, k, from, to);
+        }
+        return;
+    }
+    if (n > 1) {
+        // What residualPower() does without mirror images, which no partial of the group has
+        // in its bins away from DC and the Nyquist frequency.
+        int from = 0;
+        int to = 0;
+        for (int k = lo; k <= hi; ++k) {
+            nearby(first, n, k, from, to);
+            double re[kMaxChannels];
+            double im[kMaxChannels];
+            std::fill_n(re, channels_, 0.0);
+            std::fill_n(im, channels_, 0.0);
+            for (int l = first + from; l < first + to; ++l) {
+                const auto direct = static_cast<double>(
+                    window_.at(k - cur_->partials[static_cast<std::size_t>(l)].bins));
+                const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
+                for (int ch = 0; ch < channels_; ++ch) {
+                    re[ch] += static_cast<double>(z[ch].real()) * direct;
+                    im[ch] += static_cast<double>(z[ch].imag()) * direct;
+                }
+            }
+            double residual = 0.0;
+            for (int ch = 0; ch < channels_; ++ch) {
+                const double dr = static_cast<double>(spectra[ch][k].real()) - re[ch];
+                const double di = static_cast<double>(spectra[ch][k].imag()) - im[ch];
+                residual += dr * dr + di * di;
+            }
+            out[k] = residual;
         }
         return;
     }
@@ -420,15 +487,12 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
         // Every partial's lobe lies within the group's span; each bin's residual is taken once.
         clusterResiduals(
             spectra, first, n,
-            std::max(0, static_cast<int>(
-                            std::lround(cur_->partials[static_cast<std::size_t>(first)].bins)) -
-                            kLobe),
-            std::min(bins_ - 1, static_cast<int>(std::lround(
-                                    cur_->partials[static_cast<std::size_t>(end - 1)].bins)) +
-                                    kLobe));
+            std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe),
+            std::min(bins_ - 1,
+                     nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe));
         for (int j = first; j < end; ++j) {
             Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-            const int centre = static_cast<int>(std::lround(partial.bins));
+            const int centre = nearestBin(partial.bins);
             double residual = 0.0;
             double own = 0.0;
             for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);

@@ -28,6 +28,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     merged_.assign(partials, 0);
     amplitudeScratch_.assign(partials * static_cast<std::size_t>(channels_), {});
     inverse_.assign(partials, 0);
+    occupied_.assign(static_cast<std::size_t>(bins_) + 2, {});
     reset();
 }
 
@@ -94,8 +95,7 @@ void PartialAnalyzer::setOffset(Partial& partial, double meanRatio, double ratio
         return;
     }
     partial.age = 0;
-    const int bin =
-        partial.peakBin >= 0 ? partial.peakBin : static_cast<int>(std::lround(partial.bins));
+    const int bin = partial.peakBin >= 0 ? partial.peakBin : nearestBin(partial.bins);
     const int owner = previousOwner(bin, onsetFromCentre != 0.0);
     if (owner >= 0) {
         // A partial that was already sounding under another one's peak (peaks of close

@@ -100,7 +100,11 @@ class PartialAnalyzer {
     [[nodiscard]] bool crowded(int peak) const;
     void matchPrevious();
     void continueHidden();
+    // Adds a partial unless another one lies within kSameBins of it; the check reads what
+    // markOccupied() recorded of the partials' frequencies, so it is called first.
     void addPartial(double bins, std::int32_t previous);
+    void markOccupied();
+    void markOccupied(double bins);
     void sortPartials();
     // Merges two lists of partial indices, each in order of frequency (or of peak bin), into
     // `out`.
@@ -116,6 +120,11 @@ class PartialAnalyzer {
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                        bool onlyChanged = false);
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
+    // The normal equations of a group without mirror images, the same for both parts.
+    void fitClusterApart(const std::complex<float>* const* spectra, int first, int n, int lo,
+                         int hi, double* gram, double* rhsB, double* rhsC) const;
+    // Keeps a group's solved amplitudes and marks its partials as fitted together.
+    void storeFit(int first, int n, const double* rhsB, const double* rhsC);
     void fitSingle(const std::complex<float>* const* spectra, int index);
     // Whether any of the partials [from, to), in order of frequency, may have a mirror image in
     // `bin`.
@@ -188,6 +197,15 @@ class PartialAnalyzer {
     std::vector<std::int32_t> merged_;  // scratch: partials in their new order
     std::vector<std::complex<float>> amplitudeScratch_;  // scratch: amplitudes while sorting
     std::vector<std::int32_t> inverse_;                  // scratch: where each one went
+    // Per whole bin (from bin −1), the lowest and highest frequency of the partials in it, valid
+    // where the stamp is the latest marking's.
+    struct Occupancy {
+        std::int64_t stamp = -1;
+        double lowest = 0.0;
+        double highest = 0.0;
+    };
+    std::vector<Occupancy> occupied_;
+    std::int64_t occupancyStamp_ = 0;
 };
 
 }  // namespace brimo::timepitch

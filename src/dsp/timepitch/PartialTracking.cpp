@@ -69,7 +69,7 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
             }
             if (!isZero(cross)) {
                 const double expected = kTwoPi * k * hop / frameSize_;
-                const double nu = k + wrapPhase(std::arg(cross) - expected) * binsPerRadian;
+                const double nu = k + wrapPhase(phaseOf(cross) - expected) * binsPerRadian;
                 if (std::abs(nu - k) <= 1.0) {
                     partial.bins = nu;
                 }
@@ -150,22 +150,52 @@ void PartialAnalyzer::matchPrevious() {
     }
 }
 
+void PartialAnalyzer::markOccupied() {
+    ++occupancyStamp_;
+    for (int j = 0; j < cur_->count; ++j) {
+        markOccupied(cur_->partials[static_cast<std::size_t>(j)].bins);
+    }
+}
+
+void PartialAnalyzer::markOccupied(double bins) {
+    // Bin b's entry is at b + 1; partials outside the band share the two end entries, which
+    // no partial being added looks at.
+    const auto index =
+        static_cast<std::size_t>(std::clamp(static_cast<int>(std::floor(bins)) + 1, 0, bins_ + 1));
+    Occupancy& entry = occupied_[index];
+    if (entry.stamp != occupancyStamp_) {
+        entry = {occupancyStamp_, bins, bins};
+    } else {
+        entry.lowest = std::min(entry.lowest, bins);
+        entry.highest = std::max(entry.highest, bins);
+    }
+}
+
 void PartialAnalyzer::addPartial(double bins, std::int32_t previous) {
     if (cur_->count >= maxPartials_ || bins < 1.0 || bins > bins_ - 2.0) {
         return;
     }
-    for (int j = 0; j < cur_->count; ++j) {
-        if (std::abs(cur_->partials[static_cast<std::size_t>(j)].bins - bins) < kSameBins) {
-            return;
-        }
+    // Only partials in the same whole bin or the two beside it can lie within kSameBins (one
+    // bin): any in its own bin does, and of those beside it the nearest ones decide.
+    static_assert(kSameBins == 1.0);
+    const auto index = static_cast<std::size_t>(std::floor(bins)) + 1;
+    const Occupancy& below = occupied_[index - 1];
+    const Occupancy& same = occupied_[index];
+    const Occupancy& above = occupied_[index + 1];
+    if (same.stamp == occupancyStamp_ ||
+        (below.stamp == occupancyStamp_ && bins - below.highest < kSameBins) ||
+        (above.stamp == occupancyStamp_ && above.lowest - bins < kSameBins)) {
+        return;
     }
     cur_->partials[static_cast<std::size_t>(cur_->count++)] =
         Partial{.bins = bins, .previous = previous};
+    markOccupied(bins);
 }
 
 void PartialAnalyzer::continueHidden() {
     // A partial that the fit explained last frame but that has no peak now (a louder neighbour
     // swallowed it) is looked for where it was.
+    markOccupied();
     double loudest = 0.0;
     for (int q = 0; q < prev_->count; ++q) {
         double own = 0.0;
@@ -267,7 +297,7 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
         if (isZero(cross)) {
             continue;
         }
-        partial.advance = expected + wrapPhase(std::arg(cross) - expected);
+        partial.advance = expected + wrapPhase(phaseOf(cross) - expected);
         const double nu = partial.advance * binsPerRadian;
         if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
             const double then = prev_->partials[static_cast<std::size_t>(before)].bins;

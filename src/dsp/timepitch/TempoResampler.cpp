@@ -1,5 +1,7 @@
 #include "dsp/timepitch/TempoResampler.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -33,6 +35,64 @@ __attribute__((target("avx2,fma"))) float dotAvx2(const float* w, const float* x
     return dotOf(w, x, count);
 }
 
+// The polyphase path: the weights, read between rows a and b at alpha, applied to every
+// channel. Eight running sums per channel, as in dotOf.
+void rowDotPlain(const float* a, const float* b, float alpha, const float* const* x, float* out,
+                 int channels, int count) {
+    for (int c = 0; c < channels; ++c) {
+        float s[8] = {};
+        int i = 0;
+        for (; i + 8 <= count; i += 8) {
+            for (int l = 0; l < 8; ++l) {
+                s[l] += (a[i + l] + alpha * (b[i + l] - a[i + l])) * x[c][i + l];
+            }
+        }
+        for (; i < count; ++i) {
+            s[0] += (a[i] + alpha * (b[i] - a[i])) * x[c][i];
+        }
+        out[c] = ((s[0] + s[4]) + (s[1] + s[5])) + ((s[2] + s[6]) + (s[3] + s[7]));
+    }
+}
+
+__attribute__((target("avx2,fma"))) inline float sumOf(__m256 v) {
+    const __m128 half = _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+    const __m128 pairs = _mm_add_ps(half, _mm_movehl_ps(half, half));
+    return _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
+}
+
+// Written out, the weights formed eight at a time in a register and applied to two channels at
+// once: left to itself the compiler stores them and reads them back per channel.
+__attribute__((target("avx2,fma"))) void rowDotAvx2(const float* a, const float* b, float alpha,
+                                                    const float* const* x, float* out, int channels,
+                                                    int count) {
+    const __m256 blend = _mm256_set1_ps(alpha);
+    for (int c = 0; c < channels; c += 2) {
+        const bool pair = c + 1 < channels;
+        const float* x0 = x[c];
+        const float* x1 = pair ? x[c + 1] : x[c];
+        __m256 s0 = _mm256_setzero_ps();
+        __m256 s1 = _mm256_setzero_ps();
+        int i = 0;
+        for (; i + 8 <= count; i += 8) {
+            const __m256 lo = _mm256_loadu_ps(a + i);
+            const __m256 w = _mm256_fmadd_ps(blend, _mm256_sub_ps(_mm256_loadu_ps(b + i), lo), lo);
+            s0 = _mm256_fmadd_ps(w, _mm256_loadu_ps(x0 + i), s0);
+            s1 = _mm256_fmadd_ps(w, _mm256_loadu_ps(x1 + i), s1);
+        }
+        float sum0 = sumOf(s0);
+        float sum1 = sumOf(s1);
+        for (; i < count; ++i) {
+            const float w = a[i] + alpha * (b[i] - a[i]);
+            sum0 += w * x0[i];
+            sum1 += w * x1[i];
+        }
+        out[c] = sum0;
+        if (pair) {
+            out[c + 1] = sum1;
+        }
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -57,8 +117,10 @@ double besselI0(double x) {
 }  // namespace
 
 void TempoResampler::prepare(int channels, std::uint32_t maxSlice, std::uint32_t maxFrames) {
-    channels_ = channels;
-    dot_ = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? dotAvx2 : dotPlain;
+    channels_ = std::clamp(channels, 1, kMaxChannels);
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    dot_ = avx2 ? dotAvx2 : dotPlain;
+    rowDot_ = avx2 ? rowDotAvx2 : rowDotPlain;
     maxSlice_ = std::max<std::uint32_t>(1, maxSlice);
     maxFrames_ = std::max<std::uint32_t>(1, maxFrames);
     const int steps = kZeroCrossings * kStepsPerCrossing;
@@ -160,9 +222,23 @@ void TempoResampler::produce(float* const* out, std::uint32_t frames, double rat
     }
     const auto span = static_cast<std::int64_t>(std::floor(reach));
     const int count = static_cast<int>(2 * span + 2);
+    const float* reads[kMaxChannels];
+    float sample[kMaxChannels];
     for (std::uint32_t t = 0; t < frames; ++t) {
+        const std::int64_t first = whole_ - span;
         if (scale == 1.0) {
-            polyphaseWeights();
+            // Rows of the polyphase table hold the taps for fractions p / steps; the fraction
+            // falls between two rows, and the weights are read between them.
+            const double d = fraction_ * kStepsPerCrossing;
+            const auto row = static_cast<int>(d);
+            const float* a = phases_.data() + static_cast<std::ptrdiff_t>(row) * kTaps;
+            for (int c = 0; c < channels_; ++c) {
+                reads[c] = at(c, first);
+            }
+            rowDot_(a, a + kTaps, static_cast<float>(d - row), reads, sample, channels_, kTaps);
+            for (int c = 0; c < channels_; ++c) {
+                out[c][t] = sample[c];
+            }
         } else {
             const double inverseScale = 1.0 / scale;
             for (int i = 0; i < count; ++i) {
@@ -170,29 +246,14 @@ void TempoResampler::produce(float* const* out, std::uint32_t frames, double rat
                 weights_[static_cast<std::size_t>(i)] =
                     kernel(x) * static_cast<float>(inverseScale);
             }
-        }
-        const std::int64_t first = whole_ - span;
-        for (int c = 0; c < channels_; ++c) {
-            out[c][t] = dot_(weights_.data(), at(c, first), count);
+            for (int c = 0; c < channels_; ++c) {
+                out[c][t] = dot_(weights_.data(), at(c, first), count);
+            }
         }
         fraction_ += rate;
         const double whole = std::floor(fraction_);
         whole_ += static_cast<std::int64_t>(whole);
         fraction_ -= whole;
-    }
-}
-
-void TempoResampler::polyphaseWeights() {
-    // Rows of the polyphase table hold the taps for fractions p / steps; the fraction falls
-    // between two rows, and the weights are read between them.
-    const double d = fraction_ * kStepsPerCrossing;
-    const auto row = static_cast<int>(d);
-    const auto alpha = static_cast<float>(d - row);
-    const float* a = phases_.data() + static_cast<std::ptrdiff_t>(row) * kTaps;
-    const float* b = a + kTaps;
-    float* w = weights_.data();
-    for (int i = 0; i < kTaps; ++i) {
-        w[i] = a[i] + alpha * (b[i] - a[i]);
     }
 }
 

@@ -23,9 +23,10 @@ class TempoResampler {
     // frames grows with the rate, and so does its cost.
     static constexpr double kMaxRate = 8.0;
     static constexpr double kMinRate = 1.0 / 32.0;
+    static constexpr int kMaxChannels = 8;
 
-    // Takes all memory for `channels` channels, source pulls of at most `maxSlice` frames and
-    // up to `maxFrames` frames per produce() call.
+    // Takes all memory for `channels` channels (at most kMaxChannels), source pulls of at most
+    // `maxSlice` frames and up to `maxFrames` frames per produce() call.
     void prepare(int channels, std::uint32_t maxSlice, std::uint32_t maxFrames);
     // Forgets the source read so far, keeping memory.
     void reset();
@@ -48,9 +49,12 @@ class TempoResampler {
 
     void pullUntil(std::int64_t end, SourcePull source);
     [[nodiscard]] float kernel(double x) const;
-    void polyphaseWeights();
     // The weights' dot product with the source; the processor's best version.
     float (*dot_)(const float*, const float*, int) = nullptr;
+    // The same at rates up to 1, with the weights read between two polyphase rows, for every
+    // channel at once.
+    void (*rowDot_)(const float*, const float*, float, const float* const*, float*, int,
+                    int) = nullptr;
     [[nodiscard]] float* at(int channel, std::int64_t position) {
         return history_.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);

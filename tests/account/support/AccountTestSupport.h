@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <map>
 #include <memory>
@@ -11,6 +13,8 @@
 #include "account/api/APIService.h"
 #include "account/support/ScriptedHttpServer.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
+#include "platform/secrets/MemorySecretStore.h"
+#include "support/LineCollector.h"
 
 namespace brimo::testing {
 
@@ -54,27 +58,56 @@ bool runMainQueueUntil(dispatch::VirtualTimeMainQueue& queue, Predicate isDone,
     return true;
 }
 
-// One request, its result once it has arrived on the main queue.
-template <typename Response>
+// One request (with a body or none), its result once it has arrived on the main queue.
+template <typename Response, typename... Body>
 std::optional<account::Result<Response>> call(dispatch::VirtualTimeMainQueue& queue,
                                               account::APIService& api, const std::string& path,
-                                              const std::string& method) {
+                                              const std::string& method, const Body&... body) {
+    static_assert(sizeof...(Body) <= 1);
     std::optional<account::Result<Response>> result;
-    api.request<Response>(path, method,
+    api.request<Response>(path, method, body...,
                           [&](const account::Result<Response>& answer) { result.emplace(answer); });
     runMainQueueUntil(queue, [&] { return result.has_value(); });
     return result;
 }
 
-template <typename Response, typename Body>
-std::optional<account::Result<Response>> call(dispatch::VirtualTimeMainQueue& queue,
-                                              account::APIService& api, const std::string& path,
-                                              const std::string& method, const Body& body) {
-    std::optional<account::Result<Response>> result;
-    api.request<Response>(path, method, body,
-                          [&](const account::Result<Response>& answer) { result.emplace(answer); });
-    runMainQueueUntil(queue, [&] { return result.has_value(); });
-    return result;
-}
+// What every client test holds: the main queue, the token store, the console, the routes.
+class AccountClientTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<account::APIService> makeAPI(
+        const std::string& baseURL, account::http::HttpTransportOptions transport = {}) {
+        account::APIService::Options options;
+        options.mainQueue = &queue;
+        options.baseURL = baseURL;
+        options.tokenStore = tokens;
+        options.transport = std::move(transport);
+        options.print = printed.writer();
+        return account::APIService::create(std::move(options));
+    }
+
+    // Runs one operation to its end and returns what it reported.
+    template <typename Start>
+    bool run(Start start) {
+        std::optional<bool> outcome;
+        start([&](bool value) { outcome = value; });
+        EXPECT_TRUE(runMainQueueUntil(queue, [&] { return outcome.has_value(); }));
+        return outcome.value_or(false);
+    }
+
+    // No console line carries any of `secrets`.
+    void expectNotPrinted(std::initializer_list<std::string> secrets) const {
+        for (const auto& line : printed.lines()) {
+            for (const auto& secret : secrets) {
+                EXPECT_EQ(line.find(secret), std::string::npos) << line;
+            }
+        }
+    }
+
+    dispatch::VirtualTimeMainQueue queue;
+    std::shared_ptr<secrets::MemorySecretStore> tokens =
+        std::make_shared<secrets::MemorySecretStore>();
+    LineCollector printed;
+    RouteTable routes;
+};
 
 }  // namespace brimo::testing

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <atomic>
+#include <httplib.h>
+
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,8 +16,8 @@
 namespace brimo::testing {
 
 // A web server on a free loopback port that answers each request with what the test's script
-// says, byte for byte: well-formed JSON answers, broken ones, no HTTP at all, or no answer
-// until the server stops. Speaks HTTPS when given a certificate and key. Records every request.
+// says: well-formed JSON answers, broken ones, or no answer until the server stops. Speaks
+// HTTPS when given a certificate and key. Records every request.
 class ScriptedHttpServer {
   public:
     struct Request {
@@ -30,13 +32,19 @@ class ScriptedHttpServer {
     };
 
     struct Reply {
-        std::string bytes;    // written as they are, then the connection closes
+        int status = 200;
+        std::string contentType;
+        std::string body;
+        httplib::Headers headers;
         bool isHeld = false;  // nothing is written; the connection stays open until the end
     };
-    static Reply json(int status, const std::string& body);
-    static Reply text(int status, const std::string& contentType, const std::string& body);
-    static Reply raw(std::string bytes) { return Reply{std::move(bytes), false}; }
-    static Reply held() { return Reply{{}, true}; }
+    static Reply json(int status, std::string body) {
+        return text(status, "application/json", std::move(body));
+    }
+    static Reply text(int status, std::string contentType, std::string body) {
+        return Reply{status, std::move(contentType), std::move(body), {}, false};
+    }
+    static Reply held() { return Reply{0, {}, {}, {}, true}; }
 
     using Script = std::function<Reply(const Request& request)>;
 
@@ -50,29 +58,22 @@ class ScriptedHttpServer {
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
-    [[nodiscard]] int port() const { return port_; }
     // "http://127.0.0.1:PORT/api" (https with TLS).
     [[nodiscard]] std::string baseURL() const;
     [[nodiscard]] std::vector<Request> requests() const;
-    // Connections accepted so far, answered or not.
-    [[nodiscard]] int connectionCount() const { return connections_.load(); }
 
   private:
-    struct TlsContext;
-
-    void acceptLoop();
-    void serve(int fd);
+    void answer(const httplib::Request& request, httplib::Response& response);
 
     Script script_;
-    std::unique_ptr<TlsContext> tls_;
-    int listenFd_ = -1;
-    int stopPipe_[2] = {-1, -1};
+    bool tls_;
+    std::unique_ptr<httplib::Server> server_;
     int port_ = 0;
-    std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
+    std::condition_variable released_;
+    bool stopping_ = false;
     std::vector<Request> requests_;
-    std::vector<std::thread> workers_;
-    std::thread acceptor_;
+    std::thread serving_;
 };
 
 }  // namespace brimo::testing

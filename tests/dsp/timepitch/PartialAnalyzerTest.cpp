@@ -5,6 +5,7 @@
 #include <numbers>
 #include <vector>
 
+#include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
 #include "dsp/timepitch/RealFft.h"
 #include "dsp/timepitch/SymmetricSolve.h"
@@ -64,6 +65,25 @@ int nearestPartial(const PartialAnalyzer& analyzer, double bins) {
         }
     }
     return best;
+}
+
+TEST(PhaseOf, AgreesWithTheLibrarysArgumentInEveryOctantAndOnTheAxes) {
+    // Phase errors turn into frequency errors of the same order in bins: far below 1e-9.
+    for (int step = 0; step < 720; ++step) {
+        const double angle = -std::numbers::pi + kTwoPi * step / 720.0 + 1e-3;
+        for (const double radius : {1e-20, 1.0, 1e20}) {
+            const std::complex<double> z = std::polar(radius, angle);
+            EXPECT_NEAR(analysis::phaseOf(z), std::arg(z), 1e-10) << angle;
+        }
+    }
+    for (const std::complex<double> z : {std::complex<double>{1.0, 0.0},
+                                         {0.0, 1.0},
+                                         {-1.0, 0.0},
+                                         {0.0, -1.0},
+                                         {3.0, 3.0},
+                                         {-3.0, -3.0}}) {
+        EXPECT_NEAR(std::abs(analysis::phaseOf(z)), std::abs(std::arg(z)), 1e-10) << z;
+    }
 }
 
 TEST(SymmetricSolve, SolvesBandedSystemsForEveryRightHandSide) {

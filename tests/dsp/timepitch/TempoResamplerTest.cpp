@@ -9,8 +9,10 @@
 namespace brimo::timepitch {
 namespace {
 
-// A mono sine source that counts what it hands out and the largest slice asked for.
+// A sine source that counts what it hands out and the largest slice asked for; channel c
+// carries the sine at c + 1 times its level, so channels that trade places show.
 struct SineSource {
+    static constexpr int kChannels = 3;
     double radiansPerFrame = 0.0;
     std::int64_t position = 0;
     std::uint32_t largestSlice = 0;
@@ -19,8 +21,11 @@ struct SineSource {
         auto* self = static_cast<SineSource*>(context);
         self->largestSlice = std::max(self->largestSlice, frames);
         for (std::uint32_t i = 0; i < frames; ++i) {
-            channels[0][i] = static_cast<float>(
-                std::sin(self->radiansPerFrame * static_cast<double>(self->position + i)));
+            const double x =
+                std::sin(self->radiansPerFrame * static_cast<double>(self->position + i));
+            for (int c = 0; c < kChannels; ++c) {
+                channels[c][i] = static_cast<float>((c + 1) * x);
+            }
         }
         self->position += frames;
     }
@@ -34,25 +39,31 @@ struct Outcome {
 // Produces `blocks` blocks of 512 frames at `rate`, against the ideal tone read at the same
 // positions.
 Outcome resample(double hz, double rate, int blocks, SineSource& source) {
+    constexpr int kChannels = SineSource::kChannels;
     TempoResampler resampler;
-    resampler.prepare(1, 256, 512);
+    resampler.prepare(kChannels, 256, 512);
     source.radiansPerFrame = 2.0 * std::numbers::pi * hz / 48000.0;
-    std::vector<float> out(512);
-    float* pointer = out.data();
+    std::vector<std::vector<float>> out(kChannels, std::vector<float>(512));
+    float* pointers[kChannels];
+    for (int c = 0; c < kChannels; ++c) {
+        pointers[c] = out[static_cast<std::size_t>(c)].data();
+    }
     double error = 0.0;
     double energy = 0.0;
     double level = 0.0;
     std::int64_t produced = 0;
     for (int b = 0; b < blocks; ++b) {
-        resampler.produce(&pointer, 512, rate, {&SineSource::pull, &source});
-        for (std::size_t i = 0; i < out.size(); ++i, ++produced) {
-            const double ideal = static_cast<float>(
-                std::sin(source.radiansPerFrame * rate * static_cast<double>(produced)));
+        resampler.produce(pointers, 512, rate, {&SineSource::pull, &source});
+        for (std::size_t i = 0; i < 512; ++i, ++produced) {
+            const double tone =
+                std::sin(source.radiansPerFrame * rate * static_cast<double>(produced));
             // The first kernel's reach of output starts from silence.
-            if (produced > 64) {
-                error += (out[i] - ideal) * (out[i] - ideal);
+            for (int c = 0; c < kChannels && produced > 64; ++c) {
+                const double ideal = static_cast<float>((c + 1) * tone);
+                const double got = out[static_cast<std::size_t>(c)][i];
+                error += (got - ideal) * (got - ideal);
                 energy += ideal * ideal;
-                level += static_cast<double>(out[i]) * out[i];
+                level += got * got;
             }
         }
     }

@@ -27,11 +27,7 @@ TEST(EventLoopMainQueue, RunsPostedAndDelayedTasksInDueOrderUntilQuit) {
     queue.post([&] { record(1); });
 
     queue.run();
-    ASSERT_EQ(order.size(), 4U);
-    EXPECT_EQ(order[0], 1);
-    EXPECT_EQ(order[1], 1);
-    EXPECT_EQ(order[2], 2);
-    EXPECT_EQ(order[3], 3);
+    EXPECT_EQ(order, (std::vector<int>{1, 1, 2, 3}));
     EXPECT_TRUE(allOnMain);
     EXPECT_FALSE(queue.isMainThread());
 }

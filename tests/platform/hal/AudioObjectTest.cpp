@@ -88,11 +88,7 @@ TEST_F(AudioObjectTest, DevicesAreListedInTheOrderTheyAppearWithTheirProperties)
     ASSERT_EQ(firstBufferChannels(speakers, kAudioObjectPropertyScopeOutput, channels), noErr);
     EXPECT_EQ(channels, 2U) << "only the first stream counts";
 
-    AudioDeviceID defaultOutput = 0;
-    ASSERT_EQ(read(kAudioObjectSystemObject, address(kAudioHardwarePropertyDefaultOutputDevice),
-                   defaultOutput),
-              noErr);
-    EXPECT_EQ(defaultOutput, speakers) << "the first device with playback";
+    EXPECT_EQ(test::defaultOutputDevice(), speakers) << "the first device with playback";
 }
 
 TEST_F(AudioObjectTest, SizesAndAddressesAreChecked) {
@@ -196,26 +192,19 @@ TEST_F(AudioObjectTest, RuntimeChangesShowInTheNextRead) {
     Float64 rate = 0;
     UInt32 frames = 0;
     UInt32 channels = 0;
-    AudioDeviceID output = 0;
     EXPECT_EQ(read(a, address(kAudioObjectPropertyName), name), noErr);
     EXPECT_EQ(read(a, address(kAudioDevicePropertyNominalSampleRate), rate), noErr);
     EXPECT_EQ(read(a, address(kAudioDevicePropertyBufferFrameSize), frames), noErr);
     EXPECT_EQ(firstBufferChannels(a, kAudioObjectPropertyScopeInput, channels), noErr);
-    EXPECT_EQ(
-        read(kAudioObjectSystemObject, address(kAudioHardwarePropertyDefaultOutputDevice), output),
-        noErr);
     EXPECT_EQ(name, "Headphones");
     EXPECT_EQ(rate, 96000.0);
     EXPECT_EQ(frames, 256U);
     EXPECT_EQ(channels, 1U);
-    EXPECT_EQ(output, b);
+    EXPECT_EQ(test::defaultOutputDevice(), b);
 
     // The default moves on when its device goes, to the first one left with playback.
     sim->removeDevice(b);
-    EXPECT_EQ(
-        read(kAudioObjectSystemObject, address(kAudioHardwarePropertyDefaultOutputDevice), output),
-        noErr);
-    EXPECT_EQ(output, a);
+    EXPECT_EQ(test::defaultOutputDevice(), a);
     EXPECT_EQ(test::deviceList(), std::vector<AudioObjectID>{a});
     EXPECT_EQ(read(b, address(kAudioDevicePropertyNominalSampleRate), rate),
               kAudioHardwareBadObjectError);
@@ -231,12 +220,6 @@ OSStatus setDefaultOutput(AudioDeviceID device) {
     const auto where = address(kAudioHardwarePropertyDefaultOutputDevice);
     return AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(device),
                                       &device);
-}
-
-AudioDeviceID readDefaultOutput() {
-    AudioDeviceID output = kAudioObjectUnknown;
-    read(kAudioObjectSystemObject, address(kAudioHardwarePropertyDefaultOutputDevice), output);
-    return output;
 }
 
 TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
@@ -258,15 +241,15 @@ TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
 
     EXPECT_EQ(setDefaultOutput(vetrix), noErr);
     sim->waitForNotifications();
-    EXPECT_EQ(readDefaultOutput(), vetrix);
+    EXPECT_EQ(test::defaultOutputDevice(), vetrix);
     EXPECT_EQ(calls, 1);
 
     // Setting what is already the default changes nothing and tells nobody.
     EXPECT_EQ(setDefaultOutput(vetrix), noErr);
     // Refusals leave the default where it was.
-    EXPECT_EQ(setDefaultOutput(mic), kAudioHardwareBadDeviceError);
-    EXPECT_EQ(setDefaultOutput(999), kAudioHardwareBadDeviceError);
-    EXPECT_EQ(setDefaultOutput(kAudioObjectUnknown), kAudioHardwareBadDeviceError);
+    for (const AudioDeviceID refused : {mic, AudioDeviceID{999}, kAudioObjectUnknown}) {
+        EXPECT_EQ(setDefaultOutput(refused), kAudioHardwareBadDeviceError) << refused;
+    }
     const UInt64 wide = speakers;
     EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(wide),
                                          &wide),
@@ -285,14 +268,14 @@ TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
                        kAudioHardwareUnspecifiedError});
     EXPECT_EQ(setDefaultOutput(speakers), kAudioHardwareUnspecifiedError);
     // A set fault leaves reads alone.
-    EXPECT_EQ(readDefaultOutput(), vetrix);
+    EXPECT_EQ(test::defaultOutputDevice(), vetrix);
     sim->clearFaults();
     sim->waitForNotifications();
     EXPECT_EQ(calls, 1);
 
     EXPECT_EQ(setDefaultOutput(speakers), noErr);
     sim->waitForNotifications();
-    EXPECT_EQ(readDefaultOutput(), speakers);
+    EXPECT_EQ(test::defaultOutputDevice(), speakers);
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(
         AudioObjectRemovePropertyListener(kAudioObjectSystemObject, &where, &countCall, &calls),

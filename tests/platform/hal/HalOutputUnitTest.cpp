@@ -14,12 +14,7 @@ namespace {
 using sim::DeviceConfig;
 using test::CaptureHarness;
 using test::PlaybackHarness;
-
-// Left counts frames, right counts them down: any lost, repeated or swapped sample shows.
-float ramp(UInt32 channel, SInt64 frame, double /*rate*/) {
-    const auto v = static_cast<float>(frame % 4096) / 4096.0F;
-    return channel == 0 ? v : -v;
-}
+using test::ramp;
 
 float tone1k(UInt32 /*channel*/, SInt64 frame, double rate) {
     return 0.5F * static_cast<float>(
@@ -158,33 +153,27 @@ TEST_F(HalOutputUnitTest, DefaultsAndPropertyChecks) {
               kAudioUnitErr_InvalidElement);
 
     // A device that cannot play refuses to be the playback unit's device.
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &mic, sizeof mic),
-              kAudioUnitErr_InvalidPropertyValue);
-    const AudioDeviceID missing = 777;
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &missing, sizeof missing),
-              kAudioHardwareBadDeviceError);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &speakers, 2),
-              kAudio_ParamError);
+    auto setDevice = [&](AudioDeviceID device, UInt32 bytes = sizeof(AudioDeviceID)) {
+        return AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                    kAudioUnitScope_Global, 0, &device, bytes);
+    };
+    EXPECT_EQ(setDevice(mic), kAudioUnitErr_InvalidPropertyValue);
+    EXPECT_EQ(setDevice(777), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(setDevice(speakers, 2), kAudio_ParamError);
 
     // Formats: 32-bit float of the right size only; the device side is the device's own.
+    auto setFormat = [&](AudioUnitScope scope, const AudioStreamBasicDescription& format,
+                         UInt32 bytes = sizeof(AudioStreamBasicDescription)) {
+        return AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, scope, 0, &format,
+                                    bytes);
+    };
     auto format = floatStreamFormat(48000.0, 2, true);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                                   &format, 39),
-              kAudio_ParamError);
+    EXPECT_EQ(setFormat(kAudioUnitScope_Input, format, 39), kAudio_ParamError);
     auto integer = format;
     integer.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                                   &integer, sizeof integer),
-              kAudioUnitErr_FormatNotSupported);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 0,
-                                   &format, sizeof format),
-              kAudioUnitErr_PropertyNotWritable);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Global, 0,
-                                   &format, sizeof format),
-              kAudioUnitErr_InvalidScope);
+    EXPECT_EQ(setFormat(kAudioUnitScope_Input, integer), kAudioUnitErr_FormatNotSupported);
+    EXPECT_EQ(setFormat(kAudioUnitScope_Output, format), kAudioUnitErr_PropertyNotWritable);
+    EXPECT_EQ(setFormat(kAudioUnitScope_Global, format), kAudioUnitErr_InvalidScope);
 
     // With no device set, the unit runs on the default output.
     ASSERT_EQ(AudioUnitInitialize(unit), noErr);
@@ -201,9 +190,7 @@ TEST_F(HalOutputUnitTest, DefaultsAndPropertyChecks) {
               noErr);
     EXPECT_EQ(deviceSide.mSampleRate, 48000.0);
     EXPECT_EQ(deviceSide.mChannelsPerFrame, 2U);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                                   &format, sizeof format),
-              kAudioUnitErr_Initialized);
+    EXPECT_EQ(setFormat(kAudioUnitScope_Input, format), kAudioUnitErr_Initialized);
     EXPECT_EQ(AudioComponentInstanceDispose(unit), noErr);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/hal/AudioObject.h"
@@ -17,6 +18,19 @@ template <typename T>
 OSStatus read(AudioObjectID object, const AudioObjectPropertyAddress& where, T& value) {
     UInt32 size = sizeof(T);
     return AudioObjectGetPropertyData(object, &where, 0, nullptr, &size, &value);
+}
+
+inline AudioDeviceID defaultOutputDevice() {
+    AudioDeviceID device = kAudioObjectUnknown;
+    read(kAudioObjectSystemObject, address(kAudioHardwarePropertyDefaultOutputDevice), device);
+    return device;
+}
+
+// The device's UID, empty when it cannot be read.
+inline std::string deviceUID(AudioDeviceID device) {
+    AudioObjectPropertyString uid;
+    read(device, address(kAudioDevicePropertyDeviceUID), uid);
+    return uid.value_or("");
 }
 
 inline std::vector<AudioObjectID> deviceList() {

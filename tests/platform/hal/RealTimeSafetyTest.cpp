@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <memory>
 
-#include "platform/hal/HalTestSupport.h"
-#include "platform/hal/StreamFormat.h"
+#include "platform/hal/UnitHarness.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
 #include "support/AllocationCounter.h"
 #include "support/ToneAnalysis.h"
@@ -13,82 +11,6 @@ namespace brimo::hal {
 namespace {
 
 using sim::DeviceConfig;
-
-// Capture → a fixed ring → playback, with nothing in the callbacks that could allocate, so
-// that whatever is counted comes from the units and the backend.
-struct FixedChain {
-    std::array<float, 1U << 16U> ring{};
-    std::size_t written = 9600;  // 100 ms of silence ahead
-    std::size_t read = 0;
-    std::array<float, 16384> scratch{};
-    AudioUnit capture = nullptr;
-    AudioUnit playback = nullptr;
-
-    static OSStatus input(void* refCon, AudioUnitRenderActionFlags* flags,
-                          const AudioTimeStamp* time, UInt32, UInt32 frames, AudioBufferList*) {
-        auto* self = static_cast<FixedChain*>(refCon);
-        AudioBufferListStorage<1> list;
-        list.mBuffers[0] = {2, frames * 8U, self->scratch.data()};
-        const OSStatus s = AudioUnitRender(self->capture, flags, time, 1, frames, list.list());
-        for (UInt32 i = 0; s == noErr && i < 2 * frames; ++i) {
-            self->ring[self->written++ % self->ring.size()] = self->scratch[i];
-        }
-        return s;
-    }
-
-    static OSStatus output(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
-                           UInt32 frames, AudioBufferList* data) {
-        auto* self = static_cast<FixedChain*>(refCon);
-        auto* left = static_cast<float*>(data->mBuffers[0].mData);
-        auto* right = static_cast<float*>(data->mBuffers[1].mData);
-        for (UInt32 i = 0; i < frames && self->read < self->written; ++i) {
-            left[i] = self->ring[self->read++ % self->ring.size()];
-            right[i] = self->ring[self->read++ % self->ring.size()];
-        }
-        return noErr;
-    }
-
-    FixedChain(AudioDeviceID from, AudioDeviceID to, double unitRate) {
-        const AudioComponent hal = test::halOutputComponent();
-        EXPECT_EQ(AudioComponentInstanceNew(hal, &capture), noErr);
-        EXPECT_EQ(AudioComponentInstanceNew(hal, &playback), noErr);
-        const UInt32 on = 1;
-        const UInt32 off = 0;
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1,
-                             &on, 4);
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0,
-                             &off, 4);
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_CurrentDevice,
-                             kAudioUnitScope_Global, 0, &from, 4);
-        const auto interleaved = floatStreamFormat(unitRate, 2, true);
-        AudioUnitSetProperty(capture, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1,
-                             &interleaved, 40);
-        const AURenderCallbackStruct in{&FixedChain::input, this};
-        AudioUnitSetProperty(capture, kAudioOutputUnitProperty_SetInputCallback,
-                             kAudioUnitScope_Global, 0, &in, 16);
-
-        AudioUnitSetProperty(playback, kAudioOutputUnitProperty_CurrentDevice,
-                             kAudioUnitScope_Global, 0, &to, 4);
-        const auto planar = floatStreamFormat(unitRate, 2, false);
-        AudioUnitSetProperty(playback, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                             &planar, 40);
-        const AURenderCallbackStruct out{&FixedChain::output, this};
-        AudioUnitSetProperty(playback, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input,
-                             0, &out, 16);
-        for (AudioUnit u : {capture, playback}) {
-            EXPECT_EQ(AudioUnitInitialize(u), noErr);
-            EXPECT_EQ(AudioOutputUnitStart(u), noErr);
-        }
-    }
-    ~FixedChain() {
-        AudioComponentInstanceDispose(capture);
-        AudioComponentInstanceDispose(playback);
-    }
-    FixedChain(const FixedChain&) = delete;
-    FixedChain& operator=(const FixedChain&) = delete;
-    FixedChain(FixedChain&&) = delete;
-    FixedChain& operator=(FixedChain&&) = delete;
-};
 
 // The devices run at 44.1 kHz and the units at 48 kHz, so both conversions are in the path.
 TEST(RealTimeSafety, SteadyIOAllocatesNothingEvenWhileConverting) {
@@ -101,7 +23,7 @@ TEST(RealTimeSafety, SteadyIOAllocatesNothingEvenWhileConverting) {
     const AudioDeviceID vetrix = sim->addDevice(loop);
     const AudioDeviceID speakers = sim->addDevice(out);
     sim->play(vetrix, sim::Signal::tone(440.0, 0.5F));
-    const FixedChain chain(vetrix, speakers, 48000.0);
+    const test::LoopbackChain chain(vetrix, speakers, 48000.0);
     sim->advanceSeconds(0.2);
 
     {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <deque>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -17,13 +16,8 @@ namespace brimo::hal {
 namespace {
 
 using sim::DeviceConfig;
-using test::CaptureHarness;
 using test::PlaybackHarness;
-
-float ramp(UInt32 channel, SInt64 frame, double /*rate*/) {
-    const auto v = static_cast<float>(frame % 4096) / 4096.0F;
-    return channel == 0 ? v : -v;
-}
+using test::ramp;
 
 // Every render callback, with its device's time stamp.
 struct Timeline {
@@ -50,17 +44,9 @@ OSStatus note(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp* t
 }
 
 AudioUnit startNoting(AudioDeviceID device, Listener& listener) {
-    AudioUnit unit = nullptr;
-    EXPECT_EQ(AudioComponentInstanceNew(test::halOutputComponent(), &unit), noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &device, sizeof device),
-              noErr);
-    const AURenderCallbackStruct callback{&note, &listener};
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
-                                   kAudioUnitScope_Input, 0, &callback, sizeof callback),
-              noErr);
-    EXPECT_EQ(AudioUnitInitialize(unit), noErr);
-    EXPECT_EQ(AudioOutputUnitStart(unit), noErr);
+    AudioUnit unit =
+        test::newPlaybackUnit(device, floatStreamFormat(48000.0, 2, true), {&note, &listener});
+    EXPECT_EQ(test::initializeAndStart(unit), noErr);
     return unit;
 }
 
@@ -107,68 +93,14 @@ TEST(SimulatedClock, EachDeviceRunsOnItsOwnDriftingClockAndCallbacksComeInTimeOr
     AudioComponentInstanceDispose(b);
 }
 
-// 100 ms of stereo silence.
-constexpr std::ptrdiff_t kPrefill = 9600;
-
-// The engine's shape: capture from the loopback device into a queue, play the queue on the
-// speakers 100 ms later.
-struct Chain {
-    std::deque<float> queue = std::deque<float>(kPrefill, 0.0F);
-    std::mutex mutex;
-    std::unique_ptr<CaptureHarness> capture;
-    AudioUnit playback = nullptr;
-
-    static OSStatus render(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
-                           UInt32 frames, AudioBufferList* data) {
-        auto* self = static_cast<Chain*>(refCon);
-        const std::lock_guard guard(self->mutex);
-        auto* out = static_cast<float*>(data->mBuffers[0].mData);
-        // The capture harness keeps everything; move what is new into the queue first.
-        const std::lock_guard captureGuard(self->capture->mutex);
-        auto& captured = self->capture->captured;
-        self->queue.insert(self->queue.end(), captured.begin(), captured.end());
-        captured.clear();
-        for (UInt32 i = 0; i < 2 * frames && !self->queue.empty(); ++i) {
-            out[i] = self->queue.front();
-            self->queue.pop_front();
-        }
-        return noErr;
-    }
-
-    Chain(AudioDeviceID from, AudioDeviceID to) {
-        capture = std::make_unique<CaptureHarness>(from, floatStreamFormat(48000.0, 2, true));
-        EXPECT_EQ(AudioComponentInstanceNew(test::halOutputComponent(), &playback), noErr);
-        EXPECT_EQ(AudioUnitSetProperty(playback, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &to, sizeof to),
-                  noErr);
-        const auto format = floatStreamFormat(48000.0, 2, true);
-        EXPECT_EQ(AudioUnitSetProperty(playback, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Input, 0, &format, sizeof format),
-                  noErr);
-        const AURenderCallbackStruct callback{&Chain::render, this};
-        EXPECT_EQ(AudioUnitSetProperty(playback, kAudioUnitProperty_SetRenderCallback,
-                                       kAudioUnitScope_Input, 0, &callback, sizeof callback),
-                  noErr);
-        EXPECT_EQ(capture->start(), noErr);
-        EXPECT_EQ(AudioUnitInitialize(playback), noErr);
-        EXPECT_EQ(AudioOutputUnitStart(playback), noErr);
-    }
-    ~Chain() {
-        AudioComponentInstanceDispose(playback);
-        capture.reset();
-    }
-    Chain(const Chain&) = delete;
-    Chain& operator=(const Chain&) = delete;
-    Chain(Chain&&) = delete;
-    Chain& operator=(Chain&&) = delete;
-};
+constexpr auto kPrefill = static_cast<std::ptrdiff_t>(test::LoopbackChain::kPrefill);
 
 std::vector<float> runChain(double seconds) {
     const sim::ScopedSimulatedBackend sim;
     const AudioDeviceID vetrix = sim->addDevice(DeviceConfig::loopbackDevice("Vetrix", "v"));
     const AudioDeviceID speakers = sim->addDevice(DeviceConfig::speakers("Speakers", "s"));
     sim->play(vetrix, sim::Signal::tone(440.0, 0.25F));
-    const Chain chain(vetrix, speakers);
+    const test::LoopbackChain chain(vetrix, speakers);
     sim->advanceSeconds(seconds);
     return sim->recording(speakers).samples;
 }
@@ -238,7 +170,7 @@ TEST(SimulatedClock, RealTimeModeRunsEveryDeviceOnAThreadOfItsOwn) {
     Timeline timeline;
     Listener headphonesListener{&timeline, 2};
     {
-        const Chain chain(vetrix, speakers);
+        const test::LoopbackChain chain(vetrix, speakers);
         AudioUnit noting = startNoting(headphones, headphonesListener);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
         int round = 0;

@@ -31,12 +31,6 @@ class StandInConverter final : public AudioUnitImplementation {
                 return noErr;
             case kAudioUnitProperty_StreamFormat:
                 return size == sizeof(AudioStreamBasicDescription) ? noErr : kAudio_ParamError;
-            case kAudioUnitProperty_MaximumFramesPerSlice:
-                if (size != sizeof maximumFrames_) {
-                    return kAudio_ParamError;
-                }
-                std::memcpy(&maximumFrames_, data, sizeof maximumFrames_);
-                return noErr;
             default:
                 return kAudioUnitErr_InvalidProperty;
         }
@@ -44,8 +38,7 @@ class StandInConverter final : public AudioUnitImplementation {
     OSStatus setParameter(AudioUnitParameterID id, AudioUnitScope, AudioUnitElement,
                           AudioUnitParameterValue value, UInt32) override {
         if (id != kNewTimePitchParam_Pitch) {
-            return id <= kNewTimePitchParam_EnablePeakLocking ? noErr
-                                                              : kAudioUnitErr_InvalidParameter;
+            return kAudioUnitErr_InvalidParameter;
         }
         pitch_.store(value);
         return noErr;
@@ -62,9 +55,6 @@ class StandInConverter final : public AudioUnitImplementation {
     OSStatus uninitialize() override { return noErr; }
     OSStatus render(AudioUnitRenderActionFlags& flags, const AudioTimeStamp& time, UInt32,
                     UInt32 frames, AudioBufferList& data) override {
-        if (frames > maximumFrames_) {
-            return kAudioUnitErr_TooManyFramesToProcess;
-        }
         if (input_.inputProc == nullptr) {
             return kAudioUnitErr_NoConnection;
         }
@@ -73,7 +63,6 @@ class StandInConverter final : public AudioUnitImplementation {
 
   private:
     AURenderCallbackStruct input_;
-    UInt32 maximumFrames_ = 4096;
     std::atomic<float> pitch_{0.0F};
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -13,6 +14,61 @@
 
 namespace brimo::hal::test {
 
+// Left counts frames, right counts them down: any lost, repeated or swapped sample shows.
+inline float ramp(UInt32 channel, SInt64 frame, double /*rate*/) {
+    const auto v = static_cast<float>(frame % 4096) / 4096.0F;
+    return channel == 0 ? v : -v;
+}
+
+// A HAL output unit bound to `device` that plays what `render` writes in `format`.
+inline AudioUnit newPlaybackUnit(AudioDeviceID device, const AudioStreamBasicDescription& format,
+                                 const AURenderCallbackStruct& render) {
+    AudioUnit unit = nullptr;
+    EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                   kAudioUnitScope_Global, 0, &device, sizeof device),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
+                                   &format, sizeof format),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
+                                   kAudioUnitScope_Input, 0, &render, sizeof render),
+              noErr);
+    return unit;
+}
+
+// A HAL output unit that captures from `device` in `format`, its input callback `input`.
+inline AudioUnit newCaptureUnit(AudioDeviceID device, const AudioStreamBasicDescription& format,
+                                const AURenderCallbackStruct& input) {
+    AudioUnit unit = nullptr;
+    EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
+    const UInt32 on = 1;
+    const UInt32 off = 0;
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input,
+                                   1, &on, sizeof on),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output,
+                                   0, &off, sizeof off),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                   kAudioUnitScope_Global, 0, &device, sizeof device),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1,
+                                   &format, sizeof format),
+              noErr);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback,
+                                   kAudioUnitScope_Global, 0, &input, sizeof input),
+              noErr);
+    return unit;
+}
+
+inline OSStatus initializeAndStart(AudioUnit unit) {
+    if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
+        return s;
+    }
+    return AudioOutputUnitStart(unit);
+}
+
 // A HAL output unit set up the way the engine sets up its playback unit: bound to a device,
 // fed by a render callback that writes `next(channel, frame)` for each client frame.
 class PlaybackHarness {
@@ -20,31 +76,16 @@ class PlaybackHarness {
     using Source = float (*)(UInt32 channel, SInt64 frame, double rate);
 
     PlaybackHarness(AudioDeviceID device, AudioStreamBasicDescription format, Source source)
-        : format_(format), source_(source) {
-        EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &device, sizeof device),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input,
-                                       0, &format, sizeof format),
-                  noErr);
-        const AURenderCallbackStruct callback{&PlaybackHarness::render, this};
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
-                                       kAudioUnitScope_Input, 0, &callback, sizeof callback),
-                  noErr);
-    }
+        : unit(newPlaybackUnit(device, format, {&PlaybackHarness::render, this})),
+          format_(format),
+          source_(source) {}
     ~PlaybackHarness() { AudioComponentInstanceDispose(unit); }
     PlaybackHarness(const PlaybackHarness&) = delete;
     PlaybackHarness& operator=(const PlaybackHarness&) = delete;
     PlaybackHarness(PlaybackHarness&&) = delete;
     PlaybackHarness& operator=(PlaybackHarness&&) = delete;
 
-    OSStatus start() {
-        if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
-            return s;
-        }
-        return AudioOutputUnitStart(unit);
-    }
+    OSStatus start() { return initializeAndStart(unit); }
 
     AudioUnit unit = nullptr;
     std::atomic<UInt32> largestRequest{0};
@@ -82,27 +123,9 @@ class PlaybackHarness {
 // pulls every block with AudioUnitRender on bus 1 and keeps it.
 class CaptureHarness {
   public:
-    CaptureHarness(AudioDeviceID device, AudioStreamBasicDescription format) : format_(format) {
-        EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
-        const UInt32 on = 1;
-        const UInt32 off = 0;
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO,
-                                       kAudioUnitScope_Input, 1, &on, sizeof on),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO,
-                                       kAudioUnitScope_Output, 0, &off, sizeof off),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &device, sizeof device),
-                  noErr);
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Output, 1, &format, sizeof format),
-                  noErr);
-        const AURenderCallbackStruct callback{&CaptureHarness::input, this};
-        EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback,
-                                       kAudioUnitScope_Global, 0, &callback, sizeof callback),
-                  noErr);
-        scratch_.resize(1U << 16U);
+    CaptureHarness(AudioDeviceID device, AudioStreamBasicDescription format)
+        : format_(format), scratch_(1U << 16U) {
+        unit = newCaptureUnit(device, format, {&CaptureHarness::input, this});
     }
     ~CaptureHarness() { AudioComponentInstanceDispose(unit); }
     CaptureHarness(const CaptureHarness&) = delete;
@@ -110,12 +133,7 @@ class CaptureHarness {
     CaptureHarness(CaptureHarness&&) = delete;
     CaptureHarness& operator=(CaptureHarness&&) = delete;
 
-    OSStatus start() {
-        if (const OSStatus s = AudioUnitInitialize(unit); s != noErr) {
-            return s;
-        }
-        return AudioOutputUnitStart(unit);
-    }
+    OSStatus start() { return initializeAndStart(unit); }
 
     // Interleaved, whatever the client format; guarded by `mutex` while the unit runs.
     std::mutex mutex;
@@ -158,6 +176,66 @@ class CaptureHarness {
 
     AudioStreamBasicDescription format_;
     std::vector<float> scratch_;
+};
+
+// The engine's shape without its parts: capture from one device into a fixed ring and play the
+// ring on another 100 ms later. Nothing in its callbacks allocates, locks or waits, so whatever
+// a count of allocations finds comes from the units and the backend.
+class LoopbackChain {
+  public:
+    static constexpr std::size_t kPrefill = 9600;  // samples: 100 ms of stereo at 48 kHz
+
+    LoopbackChain(AudioDeviceID from, AudioDeviceID to, double unitRate = 48000.0)
+        : capture_(newCaptureUnit(from, floatStreamFormat(unitRate, 2, true),
+                                  {&LoopbackChain::input, this})),
+          playback_(newPlaybackUnit(to, floatStreamFormat(unitRate, 2, false),
+                                    {&LoopbackChain::output, this})) {
+        EXPECT_EQ(initializeAndStart(capture_), noErr);
+        EXPECT_EQ(initializeAndStart(playback_), noErr);
+    }
+    ~LoopbackChain() {
+        AudioComponentInstanceDispose(capture_);
+        AudioComponentInstanceDispose(playback_);
+    }
+    LoopbackChain(const LoopbackChain&) = delete;
+    LoopbackChain& operator=(const LoopbackChain&) = delete;
+    LoopbackChain(LoopbackChain&&) = delete;
+    LoopbackChain& operator=(LoopbackChain&&) = delete;
+
+  private:
+    static OSStatus input(void* refCon, AudioUnitRenderActionFlags* flags,
+                          const AudioTimeStamp* time, UInt32, UInt32 frames, AudioBufferList*) {
+        auto* self = static_cast<LoopbackChain*>(refCon);
+        AudioBufferListStorage<1> list;
+        list.mBuffers[0] = {2, frames * 8U, self->scratch_.data()};
+        const OSStatus s = AudioUnitRender(self->capture_, flags, time, 1, frames, list.list());
+        std::size_t written = self->written_.load(std::memory_order_relaxed);
+        for (UInt32 i = 0; s == noErr && i < 2 * frames; ++i) {
+            self->ring_[written++ % self->ring_.size()] = self->scratch_[i];
+        }
+        self->written_.store(written, std::memory_order_release);
+        return s;
+    }
+
+    static OSStatus output(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
+                           UInt32 frames, AudioBufferList* data) {
+        auto* self = static_cast<LoopbackChain*>(refCon);
+        auto* left = static_cast<float*>(data->mBuffers[0].mData);
+        auto* right = static_cast<float*>(data->mBuffers[1].mData);
+        const std::size_t written = self->written_.load(std::memory_order_acquire);
+        for (UInt32 i = 0; i < frames && self->read_ < written; ++i) {
+            left[i] = self->ring_[self->read_++ % self->ring_.size()];
+            right[i] = self->ring_[self->read_++ % self->ring_.size()];
+        }
+        return noErr;
+    }
+
+    std::array<float, 1U << 16U> ring_{};
+    std::atomic<std::size_t> written_{kPrefill};
+    std::size_t read_ = 0;  // the playback thread's alone
+    std::array<float, 16384> scratch_{};
+    AudioUnit capture_;
+    AudioUnit playback_;
 };
 
 }  // namespace brimo::hal::test

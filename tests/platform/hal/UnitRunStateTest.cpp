@@ -152,28 +152,6 @@ TEST_F(UnitRunStateTest, ARemovedListenerIsNotCalledAndAListenerMayRemoveItself)
               kAudio_ParamError);
 }
 
-AudioDeviceID defaultOutput() {
-    const AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
-                                             kAudioObjectPropertyScopeGlobal,
-                                             kAudioObjectPropertyElementMain};
-    AudioDeviceID device = kAudioObjectUnknown;
-    UInt32 size = sizeof device;
-    EXPECT_EQ(
-        AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device),
-        noErr);
-    return device;
-}
-
-std::string uidOf(AudioDeviceID device) {
-    const AudioObjectPropertyAddress address{kAudioDevicePropertyDeviceUID,
-                                             kAudioObjectPropertyScopeGlobal,
-                                             kAudioObjectPropertyElementMain};
-    AudioObjectPropertyString uid;
-    UInt32 size = sizeof uid;
-    EXPECT_EQ(AudioObjectGetPropertyData(device, &address, 0, nullptr, &size, &uid), noErr);
-    return uid.value_or("");
-}
-
 TEST_F(UnitRunStateTest, AReplugAndAServerRestartBringTheSameDevicesBackUnderNewIDs) {
     const AudioDeviceID vetrix =
         sim->addDevice(DeviceConfig::loopbackDevice("Brimola Vetrix", "vetrix-uid"));
@@ -181,7 +159,7 @@ TEST_F(UnitRunStateTest, AReplugAndAServerRestartBringTheSameDevicesBackUnderNew
 
     const AudioDeviceID replugged = sim->replugDevice(speakers);
     EXPECT_NE(replugged, speakers);
-    EXPECT_EQ(uidOf(replugged), "speakers-uid");
+    EXPECT_EQ(test::deviceUID(replugged), "speakers-uid");
     EXPECT_EQ(sim->devices(), (std::vector<AudioDeviceID>{vetrix, replugged}));
 
     PlaybackHarness unit(replugged, floatStreamFormat(48000.0, 2, true), &half);
@@ -192,15 +170,19 @@ TEST_F(UnitRunStateTest, AReplugAndAServerRestartBringTheSameDevicesBackUnderNew
     EXPECT_FALSE(sim->isServerRunning());
     EXPECT_EQ(log.calls, 1);
     EXPECT_TRUE(sim->devices().empty());
-    EXPECT_EQ(defaultOutput(), kAudioObjectUnknown);
+    AudioDeviceID none = speakers;  // read as a success that names no device
+    EXPECT_EQ(test::read(kAudioObjectSystemObject,
+                         test::address(kAudioHardwarePropertyDefaultOutputDevice), none),
+              noErr);
+    EXPECT_EQ(none, kAudioObjectUnknown);
 
     sim->startServer();
     const auto back = sim->devices();
     ASSERT_EQ(back.size(), 2U);
-    EXPECT_EQ(uidOf(back[0]), "vetrix-uid");
-    EXPECT_EQ(uidOf(back[1]), "speakers-uid");
+    EXPECT_EQ(test::deviceUID(back[0]), "vetrix-uid");
+    EXPECT_EQ(test::deviceUID(back[1]), "speakers-uid");
     EXPECT_TRUE(back[0] != vetrix && back[1] != replugged && back[0] != speakers);
-    EXPECT_EQ(defaultOutput(), back[0]) << "the default is the device it was, by UID";
+    EXPECT_EQ(test::defaultOutputDevice(), back[0]) << "the default is the device it was, by UID";
 }
 
 // On real-time device threads the announcement and a removal race; neither may outlive the

@@ -3,10 +3,8 @@
 #include <sodium.h>
 
 #include <chrono>
-#include <fstream>
 #include <pqxx/pqxx>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 
 #include "accounts/SecureToken.h"
@@ -14,13 +12,6 @@
 #include "mail/SmtpMailSender.h"
 
 namespace brimo::server::testing {
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool PostgresDatabase::available() {
     return std::getenv("BRIMO_TEST_POSTGRES_DIR") != nullptr;  // NOLINT(concurrency-mt-unsafe)
@@ -31,7 +22,7 @@ PostgresDatabase::PostgresDatabase() {
     if (dir == nullptr) {
         throw std::runtime_error("BRIMO_TEST_POSTGRES_DIR is not set");
     }
-    adminUrl_ = readFile(std::filesystem::path(dir) / "url");
+    adminUrl_ = readFileText(std::filesystem::path(dir) / "url");
     while (!adminUrl_.empty() && (adminUrl_.back() == '\n' || adminUrl_.back() == '\r')) {
         adminUrl_.pop_back();
     }
@@ -167,8 +158,7 @@ std::vector<std::string> waitForMails(const std::filesystem::path& folder, std::
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
             const auto name = entry.path().filename().string();
-            if (entry.is_regular_file() && name.starts_with(prefix) && !name.ends_with(".tmp") &&
-                name != "port") {
+            if (entry.is_regular_file() && name.starts_with(prefix) && !name.ends_with(".tmp")) {
                 files.push_back(entry.path());
             }
         }
@@ -178,7 +168,7 @@ std::vector<std::string> waitForMails(const std::filesystem::path& folder, std::
             });
             std::vector<std::string> mails;
             for (const auto& f : files) {
-                mails.push_back(readFile(f));
+                mails.push_back(readFileText(f));
             }
             return mails;
         }

@@ -18,6 +18,7 @@
 #include "http/ApiServer.h"
 #include "mail/MailQueue.h"
 #include "store/AccountStore.h"
+#include "support/FileText.h"
 #include "support/TemporaryDirectory.h"
 
 namespace brimo::server::testing {
@@ -102,6 +103,6 @@ std::vector<std::string> waitForMails(const std::filesystem::path& folder, std::
 // The reset link's token in a mail's text, or empty.
 std::string resetTokenInMail(const std::string& mail);
 
-std::string readFile(const std::filesystem::path& path);
+using brimo::testing::readFileText;
 
 }  // namespace brimo::server::testing

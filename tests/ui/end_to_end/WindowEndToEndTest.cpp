@@ -11,10 +11,8 @@
 #include "integration/hal_pulse/HalQueries.h"
 #include "integration/hal_pulse/PrivateAudioServer.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
-#include "platform/process/ProcessRunner.h"
 #include "support/TemporaryDirectory.h"
-#include "ui/end_to_end/ApplicationProcess.h"
-#include "ui/end_to_end/X11WindowFinder.h"
+#include "ui/end_to_end/WindowSession.h"
 
 namespace brimo::testing {
 namespace {
@@ -27,18 +25,8 @@ constexpr int kPowerButtonY = 312;
 // How long one step may take: generous, for a machine busy with other builds.
 constexpr auto kStep = 30s;
 
-std::string run(const std::vector<std::string>& command) {
-    const auto result = process::runProgram(command);
-    EXPECT_EQ(result.exitStatus, 0) << command[0] << ": " << result.errorText;
-    std::string output = result.output;
-    while (!output.empty() && output.back() == '\n') {
-        output.pop_back();
-    }
-    return output;
-}
-
 std::string defaultSink() {
-    return run({"pactl", "get-default-sink"});
+    return runCommand({"pactl", "get-default-sink"});
 }
 
 // The application as a user runs it, on a virtual X server and a private audio server: the
@@ -63,78 +51,58 @@ class WindowEndToEndTest : public PrivateAudioServerTest {
         const char* shots = std::getenv("BRIMO_UI_SCREENSHOTS");  // NOLINT(concurrency-mt-unsafe)
         shots_ = shots != nullptr ? shots : std::filesystem::current_path().string();
         std::filesystem::create_directories(shots_);
-        kind_ =
-            run({"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
+        kind_ = runCommand(
+            {"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
     }
     void TearDown() override {
-        app_.reset();
+        session_.close();
         if (!IsSkipped()) {
             pactl({"set-default-sink", "speakers"});
         }
     }
 
-    void launch() {
-        app_ = std::make_unique<ApplicationProcess>(BRIMO_APPLICATION, work_.path() / "app.log");
-        ASSERT_TRUE(app_->started());
-        // A start on a loaded machine (GStreamer's registry, the shaders) can take many seconds.
-        const auto window = waitForMappedWindow(app_->pid(), "Brimola Vetrix", 60s);
-        ASSERT_TRUE(window.has_value()) << "no window appeared\n" << app_->output();
-        window_ = *window;
-    }
-    void screenshot(const std::string& state) {
-        // A window still drawing its first frame is all black (a tiny PNG): try again a while.
-        const std::string path = shots_ + "/end-to-end-" + kind_ + "-" + state + ".png";
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            std::this_thread::sleep_for(500ms);
-            run({"import", "-window", window_, path});
-            std::error_code error;
-            if (std::filesystem::file_size(path, error) > 4096) {
-                return;
-            }
-        }
-    }
-    void clickPowerButton() {
-        run({"xdotool", "mousemove", "--window", window_, std::to_string(kPowerButtonX),
-             std::to_string(kPowerButtonY), "click", "1"});
+    void launch() { session_.launch(work_.path() / "app.log"); }
+    [[nodiscard]] ApplicationProcess& app() const { return session_.app(); }
+    void screenshot(const std::string& state) const {
+        session_.screenshot(shots_ + "/end-to-end-" + kind_ + "-" + state + ".png");
     }
 
     TemporaryDirectory work_;
-    std::unique_ptr<ApplicationProcess> app_;
-    std::string window_;
+    WindowSession session_;
     std::string shots_;
     std::string kind_;
 };
 
 TEST_F(WindowEndToEndTest, TheScreenFollowsTheSystemOutputAndQuitRestoresIt) {
     launch();
-    ASSERT_TRUE(app_->waitFor("Brimola Vetrix selected as output: false", kStep)) << app_->output();
+    ASSERT_TRUE(app().waitFor("Brimola Vetrix selected as output: false", kStep)) << app().output();
     screenshot("output-card");
 
     pactl({"set-default-sink", "brimola_vetrix"});
     const auto chosen = std::chrono::steady_clock::now();
     // The screen shows the power area as soon as the manager sees the new output.
-    ASSERT_TRUE(app_->waitFor("Brimola Vetrix selected as output: true", kStep)) << app_->output();
+    ASSERT_TRUE(app().waitFor("Brimola Vetrix selected as output: true", kStep)) << app().output();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - chosen).count();
     // The listener answers at once and the poll within 0.5 s; a busy machine adds its delay.
     std::printf("power area %.3f s after \"Brimola Vetrix\" became the output\n", seconds);
     EXPECT_LT(seconds, 5.0);
-    ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
-        << app_->output();
+    ASSERT_TRUE(app().waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
+        << app().output();
     screenshot("power-off");
 
-    EXPECT_EQ(app_->stop(SIGTERM), 0);
+    EXPECT_EQ(app().stop(SIGTERM), 0);
     EXPECT_TRUE(eventually([] { return defaultSink() == "speakers"; }, 5s));
-    EXPECT_EQ(app_->count("[QUIT] System output moved from 'Brimola Vetrix' to 'speakers'"), 1U)
-        << app_->output();
+    EXPECT_EQ(app().count("[QUIT] System output moved from 'Brimola Vetrix' to 'speakers'"), 1U)
+        << app().output();
 
     // The next start takes the output back and runs the engine again.
     launch();
-    EXPECT_TRUE(app_->waitFor("[RESTORE] System output moved back to 'Brimola Vetrix'", kStep))
-        << app_->output();
+    EXPECT_TRUE(app().waitFor("[RESTORE] System output moved back to 'Brimola Vetrix'", kStep))
+        << app().output();
     EXPECT_TRUE(eventually([] { return defaultSink() == "brimola_vetrix"; }, 5s));
-    EXPECT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep));
-    EXPECT_EQ(app_->stop(SIGINT), 0);
+    EXPECT_TRUE(app().waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep));
+    EXPECT_EQ(app().stop(SIGINT), 0);
     EXPECT_TRUE(eventually([] { return defaultSink() == "speakers"; }, 5s));
 }
 
@@ -143,10 +111,10 @@ TEST_F(WindowEndToEndTest, AClickRetunesTheSpeakers) {
     // starts the application with that account's session stored (with-account-service).
     launch();
     pactl({"set-default-sink", "brimola_vetrix"});
-    ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
-        << app_->output();
-    clickPowerButton();
-    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app_->output();
+    ASSERT_TRUE(app().waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
+        << app().output();
+    session_.click(kPowerButtonX, kPowerButtonY);
+    ASSERT_TRUE(app().waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app().output();
     screenshot("power-on");
 
     // Listen from outside the application, as the speakers would.

@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -22,39 +23,24 @@ struct DisplayCloser {
     void operator()(Display* display) const { XCloseDisplay(display); }
 };
 
-std::optional<std::string> textProperty(Display* display, Window window, Atom property, Atom type) {
+// A property's raw bytes when it has the type and item size asked for.
+std::optional<std::string> property(Display* display, Window window, Atom name, Atom type,
+                                    int format) {
     Atom actualType = None;
-    int format = 0;
+    int actualFormat = 0;
     unsigned long count = 0;
     unsigned long remaining = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 1024, False, type, &actualType, &format,
+    if (XGetWindowProperty(display, window, name, 0, 1024, False, type, &actualType, &actualFormat,
                            &count, &remaining, &data) != Success ||
         data == nullptr) {
         return std::nullopt;
     }
-    std::string text(reinterpret_cast<const char*>(data), count);
+    // Xlib hands 32-bit items over as longs.
+    const std::size_t itemSize = format == 32 ? sizeof(long) : 1;
+    std::string bytes(reinterpret_cast<const char*>(data), count * itemSize);
     XFree(data);
-    return actualType == type && format == 8 ? std::optional(text) : std::nullopt;
-}
-
-std::optional<unsigned long> pidProperty(Display* display, Window window, Atom property) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &actualType,
-                           &format, &count, &remaining, &data) != Success ||
-        data == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<unsigned long> pid;
-    if (actualType == XA_CARDINAL && format == 32 && count == 1) {
-        pid = *reinterpret_cast<unsigned long*>(data);
-    }
-    XFree(data);
-    return pid;
+    return actualType == type && actualFormat == format ? std::optional(bytes) : std::nullopt;
 }
 
 bool isViewable(Display* display, Window window) {
@@ -90,11 +76,15 @@ std::optional<Window> findOnce(Display* display, pid_t pid, const std::string& t
         }
     }
     for (const Window window : candidates) {
-        if (pidProperty(display, window, netWmPid) != static_cast<unsigned long>(pid)) {
+        const auto owner = property(display, window, netWmPid, XA_CARDINAL, 32);
+        unsigned long ownerPid = 0;
+        if (!owner || owner->size() != sizeof ownerPid) {
             continue;
         }
-        const auto name = textProperty(display, window, netWmName, utf8);
-        if (name != title || !isViewable(display, window)) {
+        std::memcpy(&ownerPid, owner->data(), sizeof ownerPid);
+        if (ownerPid != static_cast<unsigned long>(pid) ||
+            property(display, window, netWmName, utf8, 8) != title ||
+            !isViewable(display, window)) {
             continue;
         }
         return window;

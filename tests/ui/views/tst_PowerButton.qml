@@ -26,6 +26,38 @@ Item {
             onTicked: count += 1
         }
     }
+    // The round shapes over a known grey, to read back what they blend.
+    Component {
+        id: shapesComponent
+        Rectangle {
+            readonly property alias disc: disc
+            readonly property alias ring: ring
+            width: 200
+            height: 100
+            color: "#404040"
+            RadialDisc {
+                id: disc
+                width: 100
+                height: 100
+                color0: Qt.rgba(0.95, 0.8, 0.4, 0.5)
+                color1: Qt.rgba(0.2, 0.6, 0.9, 0.25)
+                stop0: 10
+                stop1: 30
+                stop2: 40
+            }
+            GradientRing {
+                id: ring
+                x: 100
+                width: 100
+                height: 100
+                diameter: 80
+                lineWidth: 4
+                color0: Qt.rgba(1.0, 0.5, 0.0, 0.8)
+                color1: Qt.rgba(0.0, 0.5, 1.0, 0.4)
+                color2: Qt.rgba(0.0, 1.0, 0.0, 0.2)
+            }
+        }
+    }
     Component {
         id: backgroundComponent
         VideoBackgroundView {
@@ -52,24 +84,23 @@ Item {
             tryCompare(button.face, "scale", 1.0, 500)
         }
 
-        function test_the_still_eye_is_tinted_by_the_state() {
-            const button = createTemporaryObject(buttonComponent, stage, { "isActive": false })
-            compare(button.eyeTint.saturation, 0.5)
-            compare(button.eyeTint.brightness, -0.1)
-            compare(button.eyeTint.contrast, 0.9)
+        function test_the_still_eye_is_dimmed_while_off_and_the_glow_shows_while_on() {
+            // Unseen, so that the video never takes the still eye's place.
+            const button = createTemporaryObject(buttonComponent, stage,
+                                                 { "isActive": false, "isOnScreen": false })
             compare(button.glow.visible, false)
             waitForRendering(button)
             const dim = grabImage(button)
             button.isActive = true
-            compare(button.eyeTint.saturation, 1.0)
-            compare(button.eyeTint.brightness, 0.0)
-            compare(button.eyeTint.contrast, 1.0)
             compare(button.glow.visible, true)
             compare(button.glowAnimation, true)
+            waitForRendering(button)
+            const bright = grabImage(button)
             button.isActive = false
             compare(button.glowAnimation, false)
-            // The inactive eye is darker than the same picture untinted.
-            verify(dim.red(80, 60) + dim.green(80, 60) < 2 * 255)
+            // The same still picture, desaturated and darker while off.
+            const sum = (image, x, y) => image.red(x, y) + image.green(x, y) + image.blue(x, y)
+            verify(sum(dim, 80, 60) < sum(bright, 80, 60), sum(dim, 80, 60) + " / " + sum(bright, 80, 60))
         }
 
         function test_the_still_eye_stays_until_the_video_has_a_picture() {
@@ -112,6 +143,34 @@ Item {
             // picture would make about twice as many redraws as ticks.
             verify(ticks.count > 5, "ticks: " + ticks.count)
             verify(redraws <= ticks.count + 2, redraws + " redraws in " + ticks.count + " ticks")
+        }
+
+        // Colours as written, each blended once by its opacity (not darkened by a second
+        // premultiplication), clear beyond the shape.
+        function test_the_glow_and_ring_shapes_blend_their_colours_as_given() {
+            const shapes = createTemporaryObject(shapesComponent, stage)
+            waitForRendering(shapes)
+            const image = grabImage(shapes)
+            const grey = 64 / 255
+            // Source-over on the grey of the colours mixed by `weights`.
+            const over = (colours, weights) => ["r", "g", "b"].map(channel => {
+                let value = grey
+                colours.forEach((c, i) => value += weights[i] * c.a * (c[channel] - grey))
+                return value
+            })
+            const d = shapes.disc
+            const r = shapes.ring
+            for (const [x, y, expected, what] of [
+                     [50, 50, over([d.color0], [1]), "disc centre"],
+                     [70, 50, over([d.color0, d.color1], [0.5, 0.5]), "disc between its stops"],
+                     [50, 94, over([], []), "beyond the disc"],
+                     [150, 10, over([r.color0, r.color1], [0.5, 0.5]), "ring at 12 o'clock"],
+                     [150, 50, over([], []), "inside the ring"]]) {
+                const p = image.pixel(x, y)
+                const got = [p.r, p.g, p.b]
+                verify(got.every((v, i) => Math.abs(v - expected[i]) < 3 / 255),
+                       what + ": " + got + " instead of " + expected)
+            }
         }
 
         function test_the_glow_breathes_between_12_and_15_while_active() {

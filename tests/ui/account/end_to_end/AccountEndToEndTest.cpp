@@ -15,8 +15,7 @@
 #include "platform/process/ProcessRunner.h"
 #include "support/TemporaryDirectory.h"
 #include "ui/account/end_to_end/WindowPicture.h"
-#include "ui/end_to_end/ApplicationProcess.h"
-#include "ui/end_to_end/X11WindowFinder.h"
+#include "ui/end_to_end/WindowSession.h"
 
 namespace brimo::testing {
 namespace {
@@ -55,21 +54,6 @@ constexpr int kFieldAboveButtonBottom = 89;
 // "Forgot password?" lies this far below the login step's primary button.
 constexpr int kForgotBelowButton = 21;
 
-std::string run(const std::vector<std::string>& command) {
-    const auto result = process::runProgram(command);
-    EXPECT_EQ(result.exitStatus, 0) << command[0] << ": " << result.errorText;
-    std::string output = result.output;
-    while (!output.empty() && output.back() == '\n') {
-        output.pop_back();
-    }
-    return output;
-}
-
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): read-only
-    return value != nullptr ? value : "";
-}
-
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path);
     std::stringstream text;
@@ -79,8 +63,8 @@ std::string readFile(const std::filesystem::path& path) {
 
 // The user's session as the account service holds it, read from its database.
 int serviceCount(const std::string& query) {
-    const auto result =
-        process::runProgram({"sqlite3", "-readonly", environment("BRIMO_ACCOUNT_DATABASE"), query});
+    const auto result = process::runProgram(
+        {"sqlite3", "-readonly", environmentValue("BRIMO_ACCOUNT_DATABASE"), query});
     return result.exitStatus == 0 ? std::atoi(result.output.c_str()) : -1;
 }
 
@@ -92,19 +76,19 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
     void SetUp() override {
         // The session bus of with-private-keyring, before the audio server's environment (its
         // own bus, where D-Bus would start a keyring without a login collection) replaces it.
-        keyringBus_ = environment("BRIMO_KEYRING_BUS");
+        keyringBus_ = environmentValue("BRIMO_KEYRING_BUS");
         PrivateAudioServerTest::SetUp();
         if (IsSkipped()) {
             return;
         }
         ASSERT_NE(std::getenv("DISPLAY"), nullptr)  // NOLINT(concurrency-mt-unsafe)
             << "run under tests/ui/with-xvfb";
-        ASSERT_FALSE(environment("BRIMO_ACCOUNT_DATABASE").empty())
+        ASSERT_FALSE(environmentValue("BRIMO_ACCOUNT_DATABASE").empty())
             << "run under with-account-service --signed-out --update VERSION";
         pactl({"set-default-sink", "speakers"});
-        kind_ =
-            run({"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
-        const std::string shots = environment("BRIMO_UI_SCREENSHOTS");
+        kind_ = runCommand(
+            {"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
+        const std::string shots = environmentValue("BRIMO_UI_SCREENSHOTS");
         shots_ = (shots.empty() ? std::filesystem::current_path() : std::filesystem::path(shots)) /
                  kind_;
         // Only this run's pictures: a failure's picture from an earlier run would mislead.
@@ -123,7 +107,7 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
         std::filesystem::create_directories(work_.path() / "state");
         // NOLINTBEGIN(concurrency-mt-unsafe): no other thread runs yet
-        ::setenv("PATH", (bin.string() + ":" + environment("PATH")).c_str(), 1);
+        ::setenv("PATH", (bin.string() + ":" + environmentValue("PATH")).c_str(), 1);
         ::setenv("XDG_STATE_HOME", (work_.path() / "state").c_str(), 1);
         // The token goes to the unlocked keyring, or without one (no bus) to the file store.
         ::setenv(
@@ -132,36 +116,28 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
                 .c_str(),
             1);
         // NOLINTEND(concurrency-mt-unsafe)
-        token_ = std::filesystem::path(environment("XDG_DATA_HOME")) / "brimolavetrix" / "secrets" /
-                 "com.brimolavetrix.auth@jwt_token";
+        token_ = std::filesystem::path(environmentValue("XDG_DATA_HOME")) / "brimolavetrix" /
+                 "secrets" / "com.brimolavetrix.auth@jwt_token";
         address_ = "listener.e2e+" + kind_ + "@brimo-test.example.io";
     }
     void TearDown() override {
-        if (HasFailure() && app_ && !window_.empty()) {
+        if (HasFailure() && session_.isOpen()) {
             screenshot("failure");
         }
-        app_.reset();
+        session_.close();
         if (!IsSkipped()) {
             pactl({"set-default-sink", "speakers"});
         }
     }
 
-    void launch() {
-        app_ = std::make_unique<ApplicationProcess>(BRIMO_APPLICATION, work_.path() / "app.log");
-        ASSERT_TRUE(app_->started());
-        const auto window = waitForMappedWindow(app_->pid(), "Brimola Vetrix", 60s);
-        ASSERT_TRUE(window.has_value()) << "no window appeared\n" << app_->output();
-        window_ = *window;
-        // No window manager: the keyboard goes to the focused window, the pointer stays in it.
-        run({"xdotool", "windowfocus", "--sync", window_});
-        run({"xdotool", "mousemove", "--window", window_, "210", "20"});
-    }
+    void launch() { session_.launch(work_.path() / "app.log"); }
+    [[nodiscard]] ApplicationProcess& app() const { return session_.app(); }
 
     bool windowShows(const std::function<bool(const WindowPicture&)>& predicate,
                      std::chrono::milliseconds timeout = kStep) {
         return eventually(
             [&] {
-                const auto picture = WindowPicture::capture(window_);
+                const auto picture = WindowPicture::capture(session_.window());
                 return picture && predicate(*picture);
             },
             timeout);
@@ -182,16 +158,12 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         return windowShows([](const WindowPicture& picture) { return !cardLayout(picture); });
     }
 
-    void screenshot(const std::string& state) {
-        const auto path = shots_ / (state + ".png");
-        run({"import", "-window", window_, path.string()});
+    void screenshot(const std::string& state) const {
+        session_.screenshot(shots_ / (state + ".png"));
     }
-    void click(Point at) {
-        run({"xdotool", "mousemove", "--window", window_, std::to_string(at.x),
-             std::to_string(at.y), "click", "1"});
-    }
-    void type(const std::string& text) { run({"xdotool", "type", "--delay", "15", text}); }
-    void key(const std::string& name) { run({"xdotool", "key", name}); }
+    void click(Point at) const { session_.click(at.x, at.y); }
+    void type(const std::string& text) { runCommand({"xdotool", "type", "--delay", "15", text}); }
+    void key(const std::string& name) { runCommand({"xdotool", "key", name}); }
 
     [[nodiscard]] std::size_t openedCount(const std::string& url) const {
         std::istringstream lines(readFile(record_));
@@ -223,15 +195,14 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         std::size_t count = 0;
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(
-                 std::filesystem::path(environment("BRIMO_ACCOUNT_MAILDIR")) / "new", error)) {
+                 std::filesystem::path(environmentValue("BRIMO_ACCOUNT_MAILDIR")) / "new", error)) {
             count += readFile(entry.path()).find(address_) != std::string::npos ? 1 : 0;
         }
         return count;
     }
 
     TemporaryDirectory work_;
-    std::unique_ptr<ApplicationProcess> app_;
-    std::string window_;
+    WindowSession session_;
     std::filesystem::path shots_;
     std::filesystem::path record_;
     std::filesystem::path token_;
@@ -241,7 +212,7 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
 };
 
 TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
-    const std::string download = environment("BRIMO_ACCOUNT_DOWNLOAD_URL");
+    const std::string download = environmentValue("BRIMO_ACCOUNT_DOWNLOAD_URL");
     ASSERT_FALSE(download.empty());
     launch();
 
@@ -251,7 +222,7 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
         const Colour google = p.at(kGoogleUnderAlert.x, kGoogleUnderAlert.y);
         return p.at(kUpdateNowFill.x, kUpdateNowFill.y).isBlue() && google.isNeutral() &&
                google.red > 100 && google.red < 180;
-    })) << app_->output();
+    })) << app().output();
     screenshot("update-alert");
     click(kUpdateNowButton);
     ASSERT_TRUE(eventually([&] { return openedCount(download) == 1; }, kStep)) << readFile(record_);
@@ -302,10 +273,10 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
 
     // Signed in, the shift can be switched on.
     pactl({"set-default-sink", "brimola_vetrix"});
-    ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
-        << app_->output();
+    ASSERT_TRUE(app().waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
+        << app().output();
     click(kPowerButton);
-    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app_->output();
+    ASSERT_TRUE(app().waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app().output();
     screenshot("power-on");
 
     // The settings panel: contact, the update check that opens the download page and raises the
@@ -329,7 +300,7 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     ASSERT_TRUE(windowShows(panelShown)) << "the panel went with the alert";
     EXPECT_EQ(openedCount(download), 2U);
     click(kLogoutRow);
-    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 440.0", kStep)) << app_->output();
+    ASSERT_TRUE(app().waitFor("[PITCH_FADE] Fade complete at 440.0", kStep)) << app().output();
     ASSERT_TRUE(eventually([&] { return !tokenStored(); }, kStep));
     const auto signedOut = waitForCard(
         [&](const CardLayout& c) { return std::abs(c.goldBottom - email->goldBottom) <= 2; });
@@ -378,10 +349,10 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     ASSERT_TRUE(eventually([&] { return tokenStored(); }, kStep));
     ASSERT_TRUE(cardGone());
     screenshot("signed-in-again");
-    EXPECT_EQ(app_->count("[PITCH_FADE] Fade complete at 440.0"), 1U);
+    EXPECT_EQ(app().count("[PITCH_FADE] Fade complete at 440.0"), 1U);
     EXPECT_EQ(openedCount(download), 2U);
 
-    EXPECT_EQ(app_->stop(SIGTERM), 0);
+    EXPECT_EQ(app().stop(SIGTERM), 0);
 
     // The session outlasts the run: at the next start the shift can be switched on at once,
     // once the restored session has taken the overlay away.
@@ -392,22 +363,22 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     ASSERT_TRUE(windowShows(
         [](const WindowPicture& p) { return p.at(kUpdateNowFill.x, kUpdateNowFill.y).isBlue(); }));
     click(kLaterButton);
-    ASSERT_TRUE(app_->waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
-        << app_->output();
+    ASSERT_TRUE(app().waitFor("✅ [AUTO_START] Engine started in passthrough mode", kStep))
+        << app().output();
     ASSERT_TRUE(eventually(
         [&] {
             // A click while the overlay still lies over the button reaches the overlay.
             if (cardGone()) {
                 click(kPowerButton);
             }
-            return app_->waitFor("[TOGGLE] Activating...", 3s);
+            return app().waitFor("[TOGGLE] Activating...", 3s);
         },
         kStep))
         << "still signed out after a restart\n"
-        << app_->output();
-    ASSERT_TRUE(app_->waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app_->output();
+        << app().output();
+    ASSERT_TRUE(app().waitFor("[PITCH_FADE] Fade complete at 432.0", kStep)) << app().output();
     screenshot("restarted-signed-in");
-    EXPECT_EQ(app_->stop(SIGTERM), 0);
+    EXPECT_EQ(app().stop(SIGTERM), 0);
 }
 
 }  // namespace
