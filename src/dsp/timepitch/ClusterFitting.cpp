@@ -309,23 +309,29 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
     int from = 0;
     int to = 0;
     std::complex<double> model[kMaxChannels];
+    double slope[kMaxCluster];
     for (int k = lo; k <= hi; ++k) {
         models(first, n, k, from, to, model);
+        // The window's slope is the same for every channel; the real parts of the conjugate
+        // products are taken in real arithmetic.
+        for (int j = 0; j < m; ++j) {
+            slope[j] = static_cast<double>(window_.slope(
+                k - cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
+                        .bins));
+        }
         for (int ch = 0; ch < channels_; ++ch) {
             const std::complex<double> r = std::complex<double>(spectra[ch][k]) - model[ch];
             residualEnergy += std::norm(r);
             ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
             for (int j = 0; j < m; ++j) {
-                const double nu =
-                    cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
-                        .bins;
-                derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) *
-                                static_cast<double>(window_.slope(k - nu));
+                derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) * slope[j];
             }
             for (int j = 0; j < m; ++j) {
-                gradient[j] += std::real(std::conj(derivative[j]) * r);
+                const double dr = derivative[j].real();
+                const double di = derivative[j].imag();
+                gradient[j] += dr * r.real() + di * r.imag();
                 for (int l = 0; l <= j; ++l) {
-                    normal[j * m + l] += std::real(std::conj(derivative[j]) * derivative[l]);
+                    normal[j * m + l] += dr * derivative[l].real() + di * derivative[l].imag();
                 }
             }
         }
