@@ -95,9 +95,11 @@ inline double phaseOf(std::complex<double> z) {
     return z.imag() < 0.0 ? -angle : angle;
 }
 
-// The nearest whole bin to a frequency (not negative), without the library's lround.
+// The nearest whole bin to a frequency (not negative), halves rounded up as lround does, without
+// the library call.
 inline int nearestBin(double bins) {
-    return static_cast<int>(bins + 0.5);
+    const auto whole = static_cast<int>(bins);
+    return bins - whole >= 0.5 ? whole + 1 : whole;
 }
 
 inline double wrapPhase(double phase) {

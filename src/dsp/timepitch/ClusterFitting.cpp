@@ -309,23 +309,29 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
     int from = 0;
     int to = 0;
     std::complex<double> model[kMaxChannels];
+    double slope[kMaxCluster];
     for (int k = lo; k <= hi; ++k) {
         models(first, n, k, from, to, model);
+        // The window's slope is the same for every channel; the real parts of the conjugate
+        // products are taken in real arithmetic.
+        for (int j = 0; j < m; ++j) {
+            slope[j] = static_cast<double>(window_.slope(
+                k - cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
+                        .bins));
+        }
         for (int ch = 0; ch < channels_; ++ch) {
             const std::complex<double> r = std::complex<double>(spectra[ch][k]) - model[ch];
             residualEnergy += std::norm(r);
             ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
             for (int j = 0; j < m; ++j) {
-                const double nu =
-                    cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
-                        .bins;
-                derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) *
-                                static_cast<double>(window_.slope(k - nu));
+                derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) * slope[j];
             }
             for (int j = 0; j < m; ++j) {
-                gradient[j] += std::real(std::conj(derivative[j]) * r);
+                const double dr = derivative[j].real();
+                const double di = derivative[j].imag();
+                gradient[j] += dr * r.real() + di * r.imag();
                 for (int l = 0; l <= j; ++l) {
-                    normal[j * m + l] += std::real(std::conj(derivative[j]) * derivative[l]);
+                    normal[j * m + l] += dr * derivative[l].real() + di * derivative[l].imag();
                 }
             }
         }
@@ -410,11 +416,41 @@ double PartialAnalyzer::unexplainedPeakOffset(int bin) const {
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                        int lo, int hi) {
     double* out = binResidual_.data();
-    if (n > 1) {
+    if (n > 1 && (nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n))) {
         int from = 0;
         int to = 0;
         for (int k = lo; k <= hi; ++k) {
             out[k] = residualPower(spectra, first, n, k, from, to);
+        }
+        return;
+    }
+    if (n > 1) {
+        // What residualPower() does without mirror images, which no partial of the group has
+        // in its bins away from DC and the Nyquist frequency.
+        int from = 0;
+        int to = 0;
+        for (int k = lo; k <= hi; ++k) {
+            nearby(first, n, k, from, to);
+            double re[kMaxChannels];
+            double im[kMaxChannels];
+            std::fill_n(re, channels_, 0.0);
+            std::fill_n(im, channels_, 0.0);
+            for (int l = first + from; l < first + to; ++l) {
+                const auto direct = static_cast<double>(
+                    window_.at(k - cur_->partials[static_cast<std::size_t>(l)].bins));
+                const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
+                for (int ch = 0; ch < channels_; ++ch) {
+                    re[ch] += static_cast<double>(z[ch].real()) * direct;
+                    im[ch] += static_cast<double>(z[ch].imag()) * direct;
+                }
+            }
+            double residual = 0.0;
+            for (int ch = 0; ch < channels_; ++ch) {
+                const double dr = static_cast<double>(spectra[ch][k].real()) - re[ch];
+                const double di = static_cast<double>(spectra[ch][k].imag()) - im[ch];
+                residual += dr * dr + di * di;
+            }
+            out[k] = residual;
         }
         return;
     }

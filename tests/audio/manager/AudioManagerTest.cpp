@@ -25,8 +25,23 @@ const std::string kStoppedLine =
     "⚠️ [REFRESH] Deactivated and stopped. User must re-select Brimola Vetrix as system "
     "output.";
 
-Lines concat(Lines a, const Lines& b) {
-    a.insert(a.end(), b.begin(), b.end());
+// The automatic start in passthrough, with Speakers as the output.
+const Lines kPassthroughStart{
+    "🎛️ [AUTO_START] Checking if engine should start...",
+    "🎛️ [AUTO_START] isReadyToProcess: true",
+    "🎛️ [AUTO_START] isEngineRunning: false",
+    "🎛️ [AUTO_START] ====== Starting Engine for Passthrough ======",
+    "🎛️ [AUTO_START] Found Brimola Vetrix input: 'Brimola Vetrix' (ID: 62)",
+    "🎛️ [AUTO_START] Output device: 'Speakers' (ID: 57)",
+    "🎛️ [AUTO_START] Setting frequency to 440 Hz (passthrough)",
+    "🎛️ [FREQ] Setting frequency to: 440.0",
+    "🎛️ [AUTO_START] Starting audio engine...",
+    "✅ [AUTO_START] Engine started in passthrough mode (440 Hz)",
+};
+
+template <typename... More>
+Lines concat(Lines a, const More&... more) {
+    (a.insert(a.end(), more.begin(), more.end()), ...);
     return a;
 }
 
@@ -74,29 +89,19 @@ TEST_F(AudioManagerTest, StartUpWithTheVirtualDeviceAsSystemOutput) {
 
     markLog();
     main_.runUntilIdle();
-    EXPECT_EQ(managerLines(),
-              concat(
-                  Lines{
-                      "🎛️ [OBSERVE] Driver installed status changed: true",
-                      "🎛️ [REFRESH] Refreshing devices...",
-                      "🎛️ [REFRESH] Found 1 output devices",
-                      "🎛️ [REFRESH] Brimola Vetrix selected as output: true (was: false)",
-                      "🎛️ [REFRESH] Setting Brimola Vetrix as input: Brimola Vetrix",
-                      "🎛️ [REFRESH] Auto-selecting output device: Speakers",
-                      "🎛️ [REFRESH] Now ready to process - starting engine",
-                      "🎛️ [AUTO_START] Checking if engine should start...",
-                      "🎛️ [AUTO_START] isReadyToProcess: true",
-                      "🎛️ [AUTO_START] isEngineRunning: false",
-                      "🎛️ [AUTO_START] ====== Starting Engine for Passthrough ======",
-                      "🎛️ [AUTO_START] Found Brimola Vetrix input: 'Brimola Vetrix' (ID: 62)",
-                      "🎛️ [AUTO_START] Output device: 'Speakers' (ID: 57)",
-                      "🎛️ [AUTO_START] Setting frequency to 440 Hz (passthrough)",
-                      "🎛️ [FREQ] Setting frequency to: 440.0",
-                      "🎛️ [AUTO_START] Starting audio engine...",
-                      "✅ [AUTO_START] Engine started in passthrough mode (440 Hz)",
-                      "🎛️ [REFRESH] Refresh complete",
-                  },
-                  kSecondAutoStartCheck));
+    EXPECT_EQ(
+        managerLines(),
+        concat(
+            Lines{
+                "🎛️ [OBSERVE] Driver installed status changed: true",
+                "🎛️ [REFRESH] Refreshing devices...",
+                "🎛️ [REFRESH] Found 1 output devices",
+                "🎛️ [REFRESH] Brimola Vetrix selected as output: true (was: false)",
+                "🎛️ [REFRESH] Setting Brimola Vetrix as input: Brimola Vetrix",
+                "🎛️ [REFRESH] Auto-selecting output device: Speakers",
+                "🎛️ [REFRESH] Now ready to process - starting engine",
+            },
+            kPassthroughStart, Lines{"🎛️ [REFRESH] Refresh complete"}, kSecondAutoStartCheck));
     EXPECT_TRUE(manager_->isEngineRunning());
     EXPECT_TRUE(manager_->isDriverInstalled().value());
     EXPECT_EQ(manager_->driverInstallationStatus().value(),
@@ -248,18 +253,8 @@ TEST_F(AudioManagerTest, OutputMovedAwayWhileInactiveStopsWithoutDeactivating) {
                       "🎛️ [REFRESH] Brimola Vetrix selected as output: true (was: false)",
                       "🎛️ [REFRESH] Setting Brimola Vetrix as input: Brimola Vetrix",
                       "🎛️ [REFRESH] Now ready to process - starting engine",
-                      "🎛️ [AUTO_START] Checking if engine should start...",
-                      "🎛️ [AUTO_START] isReadyToProcess: true",
-                      "🎛️ [AUTO_START] isEngineRunning: false",
-                      "🎛️ [AUTO_START] ====== Starting Engine for Passthrough ======",
-                      "🎛️ [AUTO_START] Found Brimola Vetrix input: 'Brimola Vetrix' (ID: 62)",
-                      "🎛️ [AUTO_START] Output device: 'Speakers' (ID: 57)",
-                      "🎛️ [AUTO_START] Setting frequency to 440 Hz (passthrough)",
-                      "🎛️ [FREQ] Setting frequency to: 440.0",
-                      "🎛️ [AUTO_START] Starting audio engine...",
-                      "✅ [AUTO_START] Engine started in passthrough mode (440 Hz)",
                   },
-                  Lines{"🎛️ [REFRESH] Refresh complete"}));
+                  kPassthroughStart, Lines{"🎛️ [REFRESH] Refresh complete"}));
     EXPECT_TRUE(manager_->isEngineRunning());
     const auto engineLines = brimo::testing::diagnosticLines(logFile(), "AudioEngine");
     EXPECT_EQ(std::count(engineLines.begin(), engineLines.end(), "🎵 [START] ======"), 2);
