@@ -155,16 +155,6 @@ TEST_F(EngineTest, FrequencyBecomesCentsLiveOrForTheNextStart) {
     EXPECT_EQ(logLines().back(), "🎵 [FREQ] 440.0 Hz = 0.0 cents (updated live)");
 }
 
-TEST_F(EngineTest, VolumeIsClampedToItsRange) {
-    engine_->setVolume(2.5F);
-    EXPECT_EQ(engine_->volume(), 2.0F);
-    EXPECT_EQ(logLines().back(), "🎵 [VOL] Set volume to 2.0 (active: 2.0)");
-    engine_->setVolume(-1.0F);
-    EXPECT_EQ(engine_->volume(), 0.0F);
-    engine_->setVolume(0.7F);
-    EXPECT_EQ(logLines().back(), "🎵 [VOL] Set volume to 0.7 (active: 0.7)");
-}
-
 struct CreationFailure {
     const char* name;
     hal::sim::UnitFault fault;

@@ -174,7 +174,7 @@ TEST_F(AudioManagerTest, SecondToggleAfter250msCancelsTheGlideAndGlidesBack) {
               0);
 }
 
-TEST_F(AudioManagerTest, ToggleWithoutTheDriverCannotActivate) {
+TEST_F(AudioManagerTest, WithoutTheDriverToggleCannotActivateButDeactivationStillGlides) {
     addSpeakers();
     makeManager();
     main_.runUntilIdle();
@@ -197,6 +197,18 @@ TEST_F(AudioManagerTest, ToggleWithoutTheDriverCannotActivate) {
               }));
     EXPECT_TRUE(sounds_.played.empty());
     EXPECT_EQ(manager_->targetFrequency().value(), 440.0);
+
+    markLog();
+    manager_->deactivate();
+    advance(milliseconds(1000));
+    EXPECT_EQ(manager_->targetFrequency().value(), 440.0);
+    const auto lines = managerLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("🎛️ [FREQ] Setting frequency to: ", 0) == 0;
+                            }),
+              10);
+    EXPECT_EQ(lines.back(), "🎵 [PITCH_FADE] Fade complete at 440.0 Hz");
 }
 
 TEST_F(AudioManagerTest, OutputMovedAwayWhileActiveDeactivatesStopsAndResets) {
@@ -297,22 +309,6 @@ TEST_F(AudioManagerTest, OutputSelectionVolumeAndFrequencyLimits) {
     EXPECT_EQ(manager_->targetFrequency().value(), 400.0);
     EXPECT_EQ(managerLines(), (Lines{"🎛️ [FREQ] Setting frequency to: 500.0",
                                      "🎛️ [FREQ] Setting frequency to: 12.0"}));
-}
-
-TEST_F(AudioManagerTest, DeactivationWithTheEngineStoppedStillGlides) {
-    addSpeakers();
-    makeManager();
-    main_.runUntilIdle();
-    manager_->deactivate();
-    advance(milliseconds(1000));
-    EXPECT_EQ(manager_->targetFrequency().value(), 440.0);
-    const auto lines = managerLines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) {
-                                return line.rfind("🎛️ [FREQ] Setting frequency to: ", 0) == 0;
-                            }),
-              10);
-    EXPECT_EQ(lines.back(), "🎵 [PITCH_FADE] Fade complete at 440.0 Hz");
 }
 
 TEST_F(AudioManagerTest, AutomaticInstallationIsOfferedOncePerProcess) {
