@@ -201,6 +201,12 @@ hal::sim::UnitFault fault(hal::OSType type, hal::UnitCallKind kind, hal::OSStatu
     return f;
 }
 
+hal::sim::UnitFault inputUnitFault(hal::UnitCallKind kind, hal::OSStatus status) {
+    auto f = fault(hal::kAudioUnitType_Output, kind, status);
+    f.device = 62;
+    return f;
+}
+
 hal::sim::UnitFault outputUnitFault(hal::UnitCallKind kind, hal::OSStatus status,
                                     std::optional<hal::UInt32> property = std::nullopt) {
     auto f = fault(hal::kAudioUnitType_Output, kind, status, property);
@@ -225,13 +231,8 @@ INSTANTIATE_TEST_SUITE_P(
         CreationFailure{"TimePitchInit",
                         fault(hal::kAudioUnitType_FormatConverter, Kind::initialize, -10875),
                         "❌ [TIMEPITCH] Init failed: -10875", "❌ [START] TimePitch failed"},
-        CreationFailure{"InputInit",
-                        [] {
-                            auto f = fault(hal::kAudioUnitType_Output, Kind::initialize, -10875);
-                            f.device = 62;
-                            return f;
-                        }(),
-                        "", "❌ [START] Input failed"},
+        CreationFailure{"InputInit", inputUnitFault(Kind::initialize, -10875), "",
+                        "❌ [START] Input failed"},
         CreationFailure{"OutputInstance",
                         [] {
                             auto f = fault(hal::kAudioUnitType_Output, Kind::instanceNew, -10875);
@@ -258,13 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
             "❌ [OUTPUT_CREATE] Failed setting RenderCallback: -10879", "❌ [START] Output failed"},
         CreationFailure{"OutputInit", outputUnitFault(Kind::initialize, -10875),
                         "❌ [OUTPUT_CREATE] Initialize failed: -10875", "❌ [START] Output failed"},
-        CreationFailure{"InputStart",
-                        [] {
-                            auto f = fault(hal::kAudioUnitType_Output, Kind::start, -10867);
-                            f.device = 62;
-                            return f;
-                        }(),
-                        "", "❌ Input start: -10867"},
+        CreationFailure{"InputStart", inputUnitFault(Kind::start, -10867), "",
+                        "❌ Input start: -10867"},
         CreationFailure{"OutputStart", outputUnitFault(Kind::start, -10867), "",
                         "❌ Output start: -10867"}),
     [](const auto& param) { return std::string(param.param.name); });
