@@ -55,7 +55,6 @@ void ViewTestSystem::tearDown() {
         manager_->audioEngine().waitUntilIdle();
         manager_.reset();
     }
-    notifications_.reset();
     installation_.reset();
     sim_.reset();
     folders_.reset();
@@ -90,7 +89,6 @@ QObject* ViewTestSystem::start(const QVariantMap& options) {
                : privileged::StandInPrivilegedRunner::Behaviour::runAsCurrentUser,
         refuse ? std::optional<std::string>("Request dismissed") : std::nullopt);
 
-    notifications_ = std::make_unique<notification::NotificationCenter>();
     logLines_ = std::make_shared<std::vector<std::string>>();
     audio::AudioManager::Options managerOptions;
     managerOptions.mainQueue = &mainQueue_;
@@ -100,7 +98,7 @@ QObject* ViewTestSystem::start(const QVariantMap& options) {
     managerOptions.print = [lines = logLines_](std::string_view line) {
         lines->emplace_back(line);
     };
-    managerOptions.notificationCenter = notifications_.get();
+    managerOptions.notificationCenter = &notifications_;
     managerOptions.driverService = [this, folders, runner] {
         driver::DriverInstallationService::Options driverOptions;
         driverOptions.mainQueue = &mainQueue_;

@@ -69,11 +69,13 @@ class ViewTestSystem : public QObject {
     [[nodiscard]] hal::AudioDeviceID deviceNamed(const QString& name) const;
 
     ui::QtMainQueue mainQueue_;
+    // One for the whole run, as the application's is for the process: a device change seen
+    // just before a test ends reaches it on the main queue after that test's system is gone.
+    notification::NotificationCenter notifications_;
     QString screenshotDir_;
     std::unique_ptr<QTemporaryDir> folders_;
     std::shared_ptr<hal::sim::SimulatedAudioBackend> sim_;
     std::unique_ptr<hal::ScopedAudioHardwareBackend> installation_;
-    std::unique_ptr<notification::NotificationCenter> notifications_;
     CountingSounds sounds_;
     std::shared_ptr<audio::AudioManager> manager_;
     std::unique_ptr<ui::AudioManagerAdapter> adapter_;
