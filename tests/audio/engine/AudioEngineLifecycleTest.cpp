@@ -13,6 +13,9 @@ namespace hal = brimo::hal;
 
 namespace {
 
+const std::string kRunningLine =
+    "✅ [START] Running with TimePitch! Pitch: 0.0 cents, Latency: ~100ms, Gain: 1.0x";
+
 bool contains(const Lines& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -37,20 +40,18 @@ TEST_F(EngineLifecycleTest, StartWritesTheDesignedSequenceAndRuns) {
         logLines(),
         (Lines{"🎵 [INPUT] Brimola Vetrix (ID: 62)", "🎵 [OUTPUT] Setting: Speakers (ID: 57)",
                "🎵 [OUTPUT] Device sample rate: 48000.0 Hz", "🎵 [OUTPUT] Device channels: 2"}));
-    EXPECT_EQ(
-        startAndLog(),
-        (Lines{"🎵 [START] ======", "🎵 [START] In:62 Out:57 SR:48000.0",
-               "🎵 [START] Pre-filled 4800 frames (100ms lookahead)",
-               "✅ [TIMEPITCH] Created with pitch 0.0 cents, overlap=32 (max quality)",
-               "✅ [INPUT] Created", "🎵 [OUTPUT_CREATE] Creating for DeviceID: 57",
-               "🎵 [OUTPUT_CREATE] Device native sample rate: 48000.0 Hz",
-               "🎵 [OUTPUT_CREATE] Engine sample rate: 48000.0 Hz",
-               "🎵 [OUTPUT_CREATE] Device output channels: 2",
-               "✅ [OUTPUT_CREATE] Device ID set successfully",
-               "🎵 [OUTPUT_CREATE] Setting format: 48000.0 Hz, 2ch, 32-bit float interleaved",
-               "✅ [OUTPUT_CREATE] StreamFormat set successfully", "✅ [OUTPUT] Created successfully",
-               "✅ [START] Running with TimePitch! Pitch: 0.0 cents, Latency: ~100ms, "
-               "Gain: 1.0x"}));
+    EXPECT_EQ(startAndLog(),
+              (Lines{"🎵 [START] ======", "🎵 [START] In:62 Out:57 SR:48000.0",
+                     "🎵 [START] Pre-filled 4800 frames (100ms lookahead)",
+                     "✅ [TIMEPITCH] Created with pitch 0.0 cents, overlap=32 (max quality)",
+                     "✅ [INPUT] Created", "🎵 [OUTPUT_CREATE] Creating for DeviceID: 57",
+                     "🎵 [OUTPUT_CREATE] Device native sample rate: 48000.0 Hz",
+                     "🎵 [OUTPUT_CREATE] Engine sample rate: 48000.0 Hz",
+                     "🎵 [OUTPUT_CREATE] Device output channels: 2",
+                     "✅ [OUTPUT_CREATE] Device ID set successfully",
+                     "🎵 [OUTPUT_CREATE] Setting format: 48000.0 Hz, 2ch, 32-bit float interleaved",
+                     "✅ [OUTPUT_CREATE] StreamFormat set successfully",
+                     "✅ [OUTPUT] Created successfully", kRunningLine}));
     EXPECT_TRUE(engine_->isRunning());
     EXPECT_TRUE(sim_->isRunning(kVirtualID));
     EXPECT_TRUE(sim_->isRunning(kSpeakersID));
@@ -113,8 +114,7 @@ TEST_F(EngineLifecycleTest, StopAndRestartSequencesAndTheirPauses) {
     EXPECT_TRUE(contains(lines, "🎵 [STOP] Stopping input unit..."));
     EXPECT_TRUE(contains(lines, "🎵 [STOP] Stopping output unit..."));
     EXPECT_TRUE(contains(lines, "🎵 [STOP] Stopping TimePitch unit..."));
-    EXPECT_EQ(lines.back(),
-              "✅ [START] Running with TimePitch! Pitch: 0.0 cents, Latency: ~100ms, Gain: 1.0x");
+    EXPECT_EQ(lines.back(), kRunningLine);
     EXPECT_EQ(pauses(), (std::vector<double>{0.05, 0.2}));
     EXPECT_TRUE(engine_->isRunning());
 
