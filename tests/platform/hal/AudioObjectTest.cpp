@@ -71,9 +71,7 @@ TEST_F(AudioObjectTest, DevicesAreListedInTheOrderTheyAppearWithTheirProperties)
     AudioObjectPropertyString name;
     ASSERT_EQ(read(vetrix, address(kAudioObjectPropertyName), name), noErr);
     EXPECT_EQ(name, "Brimola Vetrix");
-    AudioObjectPropertyString uid;
-    ASSERT_EQ(read(speakers, address(kAudioDevicePropertyDeviceUID), uid), noErr);
-    EXPECT_EQ(uid, "speakers-uid");
+    EXPECT_EQ(test::deviceUID(speakers), "speakers-uid");
 
     Float64 rate = 0.0;
     ASSERT_EQ(read(speakers, address(kAudioDevicePropertyNominalSampleRate), rate), noErr);
