@@ -16,10 +16,6 @@ const AudioComponentDescription kTimePitch{kAudioUnitType_FormatConverter,
                                            kAudioUnitSubType_NewTimePitch,
                                            kAudioUnitManufacturer_Apple, 0, 0};
 
-AudioStreamBasicDescription planarStereo(double rate) {
-    return floatStreamFormat(rate, 2, false);
-}
-
 // What the input procedure does on each call.
 struct Feed {
     enum class Mode { steady, silentUntouched, ownShortBuffer } mode = Mode::steady;
@@ -58,7 +54,7 @@ class TimePitchUnitTest : public ::testing::Test {
         const AudioComponent component = AudioComponentFindNext(nullptr, &kTimePitch);
         ASSERT_NE(component, nullptr);
         ASSERT_EQ(AudioComponentInstanceNew(component, &unit_), noErr);
-        const auto format = planarStereo(48000.0);
+        const auto format = floatStreamFormat(48000.0, 2, false);
         for (const AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
             ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, scope, 0,
                                            &format, sizeof(format)),
@@ -132,7 +128,8 @@ TEST_F(TimePitchUnitTest, ClampsParametersAndRefusesWrongAddresses) {
 }
 
 TEST_F(TimePitchUnitTest, RefusesInterleavedOrTooFastFormatsAndChangesWhileInitialized) {
-    for (const auto& refused : {floatStreamFormat(48000.0, 2, true), planarStereo(384000.0)}) {
+    for (const auto& refused :
+         {floatStreamFormat(48000.0, 2, true), floatStreamFormat(384000.0, 2, false)}) {
         EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat,
                                        kAudioUnitScope_Input, 0, &refused, sizeof(refused)),
                   kAudioUnitErr_FormatNotSupported);
