@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -191,9 +192,8 @@ TEST(SimulatedClock, RealTimeModeRunsEveryDeviceOnAThreadOfItsOwn) {
     EXPECT_GT(brimo::testing::rms(sim->recording(speakers).samples), 0.0);
 
     std::set<std::thread::id> threads;
-    for (const auto& e : timeline.entries) {
-        threads.insert(e.thread);
-    }
+    std::ranges::transform(timeline.entries, std::inserter(threads, threads.end()),
+                           &Timeline::Entry::thread);
     EXPECT_EQ(threads.size(), 1U) << "one device, one thread";
     EXPECT_EQ(threads.count(std::this_thread::get_id()), 0U);
     AudioObjectRemovePropertyListener(kAudioObjectSystemObject, &defaultOutput, &countChanges,
