@@ -93,27 +93,20 @@ TEST(SymmetricSolve, SolvesBandedSystemsForEveryRightHandSide) {
     // A tridiagonal system, as far partials leave them, with two right-hand sides.
     constexpr int kN = 5;
     double a[kN * kN] = {};
-    for (int i = 0; i < kN; ++i) {
-        a[i * kN + i] = 4.0;
-        if (i > 0) {
-            a[i * kN + i - 1] = 1.0;
-            a[(i - 1) * kN + i] = 1.0;
-        }
+    for (int i = 0; i < kN * kN; ++i) {
+        const int distance = std::abs(i / kN - i % kN);
+        a[i] = distance > 1 ? 0.0 : 4.0 - 3.0 * distance;
     }
     const double x[2][kN] = {{1, -2, 3, 0.5, -1}, {0, 0, 1, 0, 0}};
     double rhs[2 * kN] = {};
     for (int r = 0; r < 2; ++r) {
-        for (int i = 0; i < kN; ++i) {
-            for (int j = 0; j < kN; ++j) {
-                rhs[r * kN + i] += a[i * kN + j] * x[r][j];
-            }
+        for (int i = 0; i < kN * kN; ++i) {
+            rhs[r * kN + i / kN] += a[i] * x[r][i % kN];
         }
     }
     solveSymmetric(a, kN, rhs, 2);
-    for (int r = 0; r < 2; ++r) {
-        for (int i = 0; i < kN; ++i) {
-            EXPECT_NEAR(rhs[r * kN + i], x[r][i], 1e-7) << r << " " << i;
-        }
+    for (int i = 0; i < 2 * kN; ++i) {
+        EXPECT_NEAR(rhs[i], x[i / kN][i % kN], 1e-7) << i;
     }
 }
 
