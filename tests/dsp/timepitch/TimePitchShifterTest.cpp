@@ -311,12 +311,10 @@ TEST(TimePitchShifter, AtZeroCentsResamplesClockTrimsAndTakesLargerTempoChangesB
         const bool realChange = block >= blockAt(2.0) && block < blockAt(4.0);
         shifter.setRate(realChange ? 1.01F : 1.002F);
     })[0];
-    const double trimmed = toneFrequency(out, blockAt(1.0) * kBlock, 48000, 440.0 * 1.002);
-    EXPECT_NEAR(trimmed, 440.0 * 1.002, 0.02) << "a clock trim's pitch is the resampler's";
     const double taken = toneFrequency(out, blockAt(3.0) * kBlock, 48000, 440.0);
     EXPECT_NEAR(taken, 440.0, 0.05) << "a real tempo change keeps the pitch";
     const double back = toneFrequency(out, blockAt(5.0) * kBlock, 48000, 440.0 * 1.002);
-    EXPECT_NEAR(back, 440.0 * 1.002, 0.02);
+    EXPECT_NEAR(back, 440.0 * 1.002, 0.02) << "a clock trim's pitch is the resampler's";
     const double ownSlope = amplitude * 2.0 * std::sin(std::numbers::pi * 440.0 * 1.01 / kRate);
     EXPECT_LE(steepestStep(out), ownSlope * 1.02);
 }
