@@ -41,9 +41,17 @@ TEST_P(EndpointTest, RegisterAndEachLoginSignInAndTheirTokensOpenUserMe) {
     EXPECT_NE(token, second);
     EXPECT_EQ(service.get("/api/user/me", token)->status, 200);
     EXPECT_EQ(service.get("/api/user/me", second)->status, 200);
+
+    // The schema is created once and found again: a second store on the same database migrates
+    // nothing and sees the account, its password hashed.
+    auto reopened = openAccountStore(service.database(), 1);
+    EXPECT_EQ(reopened->schemaVersion(), 1);
+    const auto stored = reopened->findUserByEmail("ada.lovelace+tune@example.org");
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->passwordHash.starts_with("$argon2id$"));
 }
 
-TEST_P(EndpointTest, AddressesCompareCaseInsensitively) {
+TEST_P(EndpointTest, AddressesCompareCaseInsensitivelyAndWrongCredentialsAreOne400) {
     TestService service(GetParam());
     service.registerAccount("Grace@Example.com", "compilers!");
 
@@ -58,16 +66,13 @@ TEST_P(EndpointTest, AddressesCompareCaseInsensitively) {
                               {{"email", "GRACE@example.com"}, {"password", "another one"}});
     EXPECT_EQ(taken->status, 409);
     EXPECT_EQ(bodyOf(taken)["error"], "An account with this email already exists.");
-}
 
-TEST_P(EndpointTest, WrongCredentialsAre400WithTheSameTextWhetherOrNotTheAddressExists) {
-    TestService service(GetParam());
-    service.registerAccount("linus@example.com", "penguins!");
+    // The same text whether or not the address exists.
     for (const auto& [email, password] :
-         std::vector<std::pair<std::string, std::string>>{{"linus@example.com", "penguins?"},
-                                                          {"nobody@example.com", "penguins!"},
-                                                          {"not an address", "penguins!"},
-                                                          {"linus@example.com", ""}}) {
+         std::vector<std::pair<std::string, std::string>>{{"grace@example.com", "compilers?"},
+                                                          {"nobody@example.com", "compilers!"},
+                                                          {"not an address", "compilers!"},
+                                                          {"grace@example.com", ""}}) {
         auto res = service.post("/api/auth/login", {{"email", email}, {"password", password}});
         ASSERT_TRUE(res);
         // 401 would tell the client its token is gone; wrong credentials are not that.
@@ -123,7 +128,6 @@ TEST_P(EndpointTest, RegistrationRefusesShortPasswordsAndInvalidAddresses) {
         EXPECT_EQ(bodyOf(res)["error"], "Please enter a valid email address.") << address;
     }
     const std::string longest = std::string(64, 'a') + "@" + std::string(185, 'b') + ".com";
-    EXPECT_EQ(longest.size(), 254U);
     EXPECT_EQ(registering(longest, "long enough")->status, 200);
     EXPECT_EQ(registering("a" + longest, "long enough")->status, 400);
 }
@@ -162,18 +166,6 @@ TEST_P(EndpointTest, ConcurrentRegistrationsOfOneAddressHaveExactlyOneWinner) {
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 409), kRacers - 1);
     const auto winner = std::find(statuses.begin(), statuses.end(), 200) - statuses.begin();
     EXPECT_TRUE(service.login("race@example.com", "password-" + std::to_string(winner)));
-}
-
-TEST_P(EndpointTest, AnOpenedStoreKeepsItsAccountsAcrossRestarts) {
-    // The schema is created once and found again: a second store on the same database migrates
-    // nothing and sees the account.
-    TestService service(GetParam());
-    service.registerAccount("persist@example.com", "still here");
-    auto reopened = openAccountStore(service.database(), 1);
-    EXPECT_EQ(reopened->schemaVersion(), 1);
-    const auto user = reopened->findUserByEmail("persist@example.com");
-    ASSERT_TRUE(user);
-    EXPECT_TRUE(user->passwordHash.starts_with("$argon2id$"));
 }
 
 BRIMO_INSTANTIATE_BACKENDS(EndpointTest);
