@@ -25,9 +25,9 @@ namespace brimo::testing {
 class ChildProcess {
   public:
     struct Options {
-        std::vector<std::string> arguments;  // the program first
-        std::filesystem::path output;        // standard output
-        std::filesystem::path errors = "/dev/null";
+        std::vector<std::string> arguments;                   // the program first
+        std::filesystem::path output;                         // standard output
+        std::filesystem::path errors = "/dev/null";           // empty: into the output
         std::optional<std::filesystem::path> directory;       // the working directory
         std::optional<std::vector<std::string>> environment;  // else the test's own
     };
@@ -50,8 +50,12 @@ class ChildProcess {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
+        if (errors_.empty()) {
+            posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 2, errors_.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         if (options.directory) {
             posix_spawn_file_actions_addchdir_np(&actions, options.directory->c_str());
         }
@@ -71,7 +75,10 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    void signal(int number) const { ::kill(pid_, number); }
+    // Whether it was sent: only to a child not yet reaped, whose ID is still ours (a reaped one
+    // is -1, and kill(-1) would reach every process of the user).
+    bool signal(int number) const { return pid_ > 0 && ::kill(pid_, number) == 0; }
+    [[nodiscard]] pid_t pid() const { return pid_; }
 
     // The exit status (128 + signal when killed by one), or -1 if it still runs after `limit`.
     int waitForExit(std::chrono::seconds limit = std::chrono::seconds(20)) {

@@ -39,7 +39,6 @@ class WindowSession {
     // Starts the application (its output in `log`) and waits for its window.
     void launch(const std::filesystem::path& log) {
         app_ = std::make_unique<ApplicationProcess>(BRIMO_APPLICATION, log);
-        ASSERT_TRUE(app_->started());
         // A start on a loaded machine (GStreamer's registry, the shaders) can take many seconds.
         const auto window =
             waitForMappedWindow(app_->pid(), "Brimola Vetrix", std::chrono::seconds(60));

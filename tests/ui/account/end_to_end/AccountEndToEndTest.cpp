@@ -13,6 +13,7 @@
 
 #include "integration/hal_pulse/PrivateAudioServer.h"
 #include "platform/process/ProcessRunner.h"
+#include "support/FileText.h"
 #include "support/TemporaryDirectory.h"
 #include "ui/account/end_to_end/WindowPicture.h"
 #include "ui/end_to_end/WindowSession.h"
@@ -53,13 +54,6 @@ constexpr Point kSendLinkGold{100, 367};
 constexpr int kFieldAboveButtonBottom = 89;
 // "Forgot password?" lies this far below the login step's primary button.
 constexpr int kForgotBelowButton = 21;
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The user's session as the account service holds it, read from its database.
 int serviceCount(const std::string& query) {
@@ -166,7 +160,7 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
     void key(const std::string& name) { runCommand({"xdotool", "key", name}); }
 
     [[nodiscard]] std::size_t openedCount(const std::string& url) const {
-        std::istringstream lines(readFile(record_));
+        std::istringstream lines(readFileText(record_));
         std::size_t count = 0;
         for (std::string line; std::getline(lines, line);) {
             count += line == url ? 1 : 0;
@@ -196,7 +190,7 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(
                  std::filesystem::path(environmentValue("BRIMO_ACCOUNT_MAILDIR")) / "new", error)) {
-            count += readFile(entry.path()).find(address_) != std::string::npos ? 1 : 0;
+            count += readFileText(entry.path()).find(address_) != std::string::npos ? 1 : 0;
         }
         return count;
     }
@@ -225,7 +219,8 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     })) << app().output();
     screenshot("update-alert");
     click(kUpdateNowButton);
-    ASSERT_TRUE(eventually([&] { return openedCount(download) == 1; }, kStep)) << readFile(record_);
+    ASSERT_TRUE(eventually([&] { return openedCount(download) == 1; }, kStep))
+        << readFileText(record_);
 
     // E-mail step: an address not yet known leads to the register step.
     const auto email = waitForCard([](const CardLayout&) { return true; });
@@ -290,9 +285,10 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     click(kContactRow);
     ASSERT_TRUE(
         eventually([&] { return openedCount("mailto:support@brimolavetrix.com") == 1; }, kStep))
-        << readFile(record_);
+        << readFileText(record_);
     click(kUpdateButton);
-    ASSERT_TRUE(eventually([&] { return openedCount(download) == 2; }, kStep)) << readFile(record_);
+    ASSERT_TRUE(eventually([&] { return openedCount(download) == 2; }, kStep))
+        << readFileText(record_);
     ASSERT_TRUE(windowShows(
         [](const WindowPicture& p) { return p.at(kUpdateNowFill.x, kUpdateNowFill.y).isBlue(); }));
     screenshot("update-alert-from-settings");
@@ -353,6 +349,7 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     EXPECT_EQ(openedCount(download), 2U);
 
     EXPECT_EQ(app().stop(SIGTERM), 0);
+    EXPECT_FALSE(app().signal(0)) << "an ended child's ID is signalled no more";
 
     // The session outlasts the run: at the next start the shift can be switched on at once,
     // once the restored session has taken the overlay away.
