@@ -16,7 +16,11 @@ namespace brimo::testing {
 class ApplicationProcess : public ChildProcess {
   public:
     ApplicationProcess(const std::string& executable, std::filesystem::path output)
-        : ChildProcess({.arguments = {executable}, .output = std::move(output), .errors = {}}) {}
+        : ChildProcess({.arguments = {executable},
+                        .output = std::move(output),
+                        .errors = {},
+                        .directory = {},
+                        .environment = {}}) {}
 
     [[nodiscard]] std::size_t count(const std::string& needle) const {
         const std::string text = output();
