@@ -40,7 +40,7 @@ const std::vector<std::string> kJsonEndpoints = {"/api/auth/check-email", "/api/
     return ::testing::AssertionSuccess();
 }
 
-TEST_P(BadInputTest, MalformedBodiesGetNamedErrors) {
+TEST_P(BadInputTest, MalformedOversizedAndMisdirectedRequestsGetNamedErrors) {
     TestService service(GetParam());
     struct Case {
         std::string body;
@@ -66,29 +66,26 @@ TEST_P(BadInputTest, MalformedBodiesGetNamedErrors) {
          "application/json", 400, "The request body is not valid JSON."},
         {R"({"email":"a@b.com","password":")" + std::string(5000, 'p') + "\"}", "application/json",
          400, "\"password\" is too long."},
+        {R"({"email":")" + std::string(200 * 1024, 'a') + "\"}", "application/json", 413, ""},
     };
     for (const auto& c : cases) {
         auto res = service.postRaw("/api/auth/register", c.body, c.contentType);
-        ASSERT_TRUE(answeredCleanly(res)) << c.body;
-        EXPECT_EQ(res->status, c.status) << c.body;
-        EXPECT_EQ(bodyOf(res)["error"], c.error) << c.body;
+        ASSERT_TRUE(answeredCleanly(res)) << c.body.substr(0, 100);
+        EXPECT_EQ(res->status, c.status) << c.body.substr(0, 100);
+        if (!c.error.empty()) {
+            EXPECT_EQ(bodyOf(res)["error"], c.error) << c.body;
+        }
     }
     // Unknown keys are ignored.
     auto extra =
         service.post("/api/auth/register",
                      {{"email", "extra@example.com"}, {"password", "12345678"}, {"admin", true}});
     EXPECT_EQ(extra->status, 200);
-}
 
-TEST_P(BadInputTest, OversizedBodiesUnknownPathsAndMethodsAnswerWithErrorResponses) {
-    TestService service(GetParam());
-    const std::string huge = R"({"email":")" + std::string(200 * 1024, 'a') + "\"}";
-    auto tooLarge = service.postRaw("/api/auth/check-email", huge, "application/json");
-    ASSERT_TRUE(answeredCleanly(tooLarge));
-    EXPECT_EQ(tooLarge->status, 413);
     auto c = service.client();
-    EXPECT_TRUE(answeredCleanly(c.Get("/api/auth/login")));
-    EXPECT_EQ(c.Get("/api/auth/login")->status, 404);
+    auto wrongMethod = c.Get("/api/auth/login");
+    EXPECT_TRUE(answeredCleanly(wrongMethod));
+    EXPECT_EQ(wrongMethod->status, 404);
     EXPECT_TRUE(answeredCleanly(c.Delete("/api/user/me")));
     EXPECT_TRUE(answeredCleanly(c.Get("/api/../../etc/passwd")));
     EXPECT_TRUE(answeredCleanly(c.Get("/%ff%fe")));

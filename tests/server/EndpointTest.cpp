@@ -10,7 +10,7 @@ using nlohmann::json;
 
 class EndpointTest : public BackendTest {};
 
-TEST_P(EndpointTest, RegisterSignsInAndTheTokenOpensUserMe) {
+TEST_P(EndpointTest, RegisterAndEachLoginSignInAndTheirTokensOpenUserMe) {
     TestService service(GetParam());
     auto res = service.post("/api/auth/register", {{"email", "Ada.Lovelace+tune@Example.ORG"},
                                                    {"password", "correct horse"}});
@@ -31,9 +31,27 @@ TEST_P(EndpointTest, RegisterSignsInAndTheTokenOpensUserMe) {
     ASSERT_EQ(me->status, 200);
     EXPECT_EQ(bodyOf(me)["user"], user);
     EXPECT_EQ(me->get_header_value("Cache-Control"), "no-store");
+
+    // Every login is a session of its own, and is not a new user.
+    auto login = service.post("/api/auth/login", {{"email", "ada.lovelace+tune@example.org"},
+                                                  {"password", "correct horse"}});
+    ASSERT_EQ(login->status, 200);
+    EXPECT_EQ(bodyOf(login)["isNewUser"], false);
+    const std::string second = bodyOf(login)["token"];
+    EXPECT_NE(token, second);
+    EXPECT_EQ(service.get("/api/user/me", token)->status, 200);
+    EXPECT_EQ(service.get("/api/user/me", second)->status, 200);
+
+    // The schema is created once and found again: a second store on the same database migrates
+    // nothing and sees the account, its password hashed.
+    auto reopened = openAccountStore(service.database(), 1);
+    EXPECT_EQ(reopened->schemaVersion(), 1);
+    const auto stored = reopened->findUserByEmail("ada.lovelace+tune@example.org");
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->passwordHash.starts_with("$argon2id$"));
 }
 
-TEST_P(EndpointTest, AddressesCompareCaseInsensitively) {
+TEST_P(EndpointTest, AddressesCompareCaseInsensitivelyAndWrongCredentialsAreOne400) {
     TestService service(GetParam());
     service.registerAccount("Grace@Example.com", "compilers!");
 
@@ -48,35 +66,19 @@ TEST_P(EndpointTest, AddressesCompareCaseInsensitively) {
                               {{"email", "GRACE@example.com"}, {"password", "another one"}});
     EXPECT_EQ(taken->status, 409);
     EXPECT_EQ(bodyOf(taken)["error"], "An account with this email already exists.");
-}
 
-TEST_P(EndpointTest, WrongCredentialsAre400WithTheSameTextWhetherOrNotTheAddressExists) {
-    TestService service(GetParam());
-    service.registerAccount("linus@example.com", "penguins!");
+    // The same text whether or not the address exists.
     for (const auto& [email, password] :
-         std::vector<std::pair<std::string, std::string>>{{"linus@example.com", "penguins?"},
-                                                          {"nobody@example.com", "penguins!"},
-                                                          {"not an address", "penguins!"},
-                                                          {"linus@example.com", ""}}) {
+         std::vector<std::pair<std::string, std::string>>{{"grace@example.com", "compilers?"},
+                                                          {"nobody@example.com", "compilers!"},
+                                                          {"not an address", "compilers!"},
+                                                          {"grace@example.com", ""}}) {
         auto res = service.post("/api/auth/login", {{"email", email}, {"password", password}});
         ASSERT_TRUE(res);
         // 401 would tell the client its token is gone; wrong credentials are not that.
         EXPECT_EQ(res->status, 400) << email;
         EXPECT_EQ(bodyOf(res), json({{"error", "Incorrect email or password."}})) << email;
     }
-}
-
-TEST_P(EndpointTest, EveryLoginIsItsOwnSessionAndLoginsAreNotNew) {
-    TestService service(GetParam());
-    const std::string first = service.registerAccount("ken@example.com", "unix1969");
-    auto res =
-        service.post("/api/auth/login", {{"email", "ken@example.com"}, {"password", "unix1969"}});
-    ASSERT_EQ(res->status, 200);
-    EXPECT_EQ(bodyOf(res)["isNewUser"], false);
-    const std::string second = bodyOf(res)["token"];
-    EXPECT_NE(first, second);
-    EXPECT_EQ(service.get("/api/user/me", first)->status, 200);
-    EXPECT_EQ(service.get("/api/user/me", second)->status, 200);
 }
 
 TEST_P(EndpointTest, UserMeIs401ForMissingMalformedUnknownAndExpiredTokensOnly) {
@@ -126,7 +128,6 @@ TEST_P(EndpointTest, RegistrationRefusesShortPasswordsAndInvalidAddresses) {
         EXPECT_EQ(bodyOf(res)["error"], "Please enter a valid email address.") << address;
     }
     const std::string longest = std::string(64, 'a') + "@" + std::string(185, 'b') + ".com";
-    EXPECT_EQ(longest.size(), 254U);
     EXPECT_EQ(registering(longest, "long enough")->status, 200);
     EXPECT_EQ(registering("a" + longest, "long enough")->status, 400);
 }
@@ -165,18 +166,6 @@ TEST_P(EndpointTest, ConcurrentRegistrationsOfOneAddressHaveExactlyOneWinner) {
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 409), kRacers - 1);
     const auto winner = std::find(statuses.begin(), statuses.end(), 200) - statuses.begin();
     EXPECT_TRUE(service.login("race@example.com", "password-" + std::to_string(winner)));
-}
-
-TEST_P(EndpointTest, AnOpenedStoreKeepsItsAccountsAcrossRestarts) {
-    // The schema is created once and found again: a second store on the same database migrates
-    // nothing and sees the account.
-    TestService service(GetParam());
-    service.registerAccount("persist@example.com", "still here");
-    auto reopened = openAccountStore(service.database(), 1);
-    EXPECT_EQ(reopened->schemaVersion(), 1);
-    const auto user = reopened->findUserByEmail("persist@example.com");
-    ASSERT_TRUE(user);
-    EXPECT_TRUE(user->passwordHash.starts_with("$argon2id$"));
 }
 
 BRIMO_INSTANTIATE_BACKENDS(EndpointTest);

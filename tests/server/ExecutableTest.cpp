@@ -11,6 +11,7 @@
 #include <chrono>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "support/ChildProcess.h"
 #include "support/TemporaryDirectory.h"
@@ -20,6 +21,10 @@ namespace brimo::server::testing {
 namespace {
 
 using namespace std::chrono_literals;
+
+int portOf(const std::string& origin) {
+    return std::stoi(origin.substr(origin.rfind(':') + 1));
+}
 
 // The server started in `dir` with `args`, its output in files there.
 class ServerProcess : public brimo::testing::ChildProcess {
@@ -31,8 +36,6 @@ class ServerProcess : public brimo::testing::ChildProcess {
     std::string waitUntilListening() {
         return waitForOutput(std::regex("listening on (https?://[^ \n]+)/api"));
     }
-    std::string stdoutText() const { return output(); }
-    std::string stderrText() const { return errors(); }
 
   private:
     static Options options(const std::filesystem::path& dir, std::vector<std::string> args) {
@@ -54,14 +57,13 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     })");
     ServerProcess server(dir.path(), {"--config", "server.json"});
     const std::string origin = server.waitUntilListening();
-    ASSERT_FALSE(origin.empty()) << server.stderrText();
-    const std::string out = server.stdoutText();
-    EXPECT_NE(out.find("mail: maildir " + (dir.path() / "state/mail").string()), std::string::npos)
-        << out;
-    EXPECT_NE(out.find("database: sqlite " + (dir.path() / "state/accounts.sqlite").string() +
-                       " (schema version 1)"),
-              std::string::npos)
-        << out;
+    ASSERT_FALSE(origin.empty()) << server.errors();
+    for (const std::string& line :
+         {"mail: maildir " + (dir.path() / "state/mail").string(),
+          "database: sqlite " + (dir.path() / "state/accounts.sqlite").string() +
+              " (schema version 1)"}) {
+        EXPECT_NE(server.output().find(line), std::string::npos) << server.output();
+    }
 
     httplib::Client client(origin);
     auto version = client.Get("/api/app/version");
@@ -70,20 +72,17 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     auto registered = client.Post("/api/auth/register",
                                   R"({"email":"op@example.com","password":"operator-secret"})",
                                   "application/json");
-    ASSERT_TRUE(registered);
-    ASSERT_EQ(registered->status, 200);
+    ASSERT_TRUE(registered && registered->status == 200);
     const std::string token = nlohmann::json::parse(registered->body)["token"];
-    ASSERT_EQ(
-        client
-            .Post("/api/auth/forgot-password", R"({"email":"op@example.com"})", "application/json")
-            ->status,
-        200);
+    auto forgot = client.Post("/api/auth/forgot-password", R"({"email":"op@example.com"})",
+                              "application/json");
+    ASSERT_TRUE(forgot && forgot->status == 200);
     ASSERT_EQ(waitForMails(dir.path() / "state/mail/new", 1).size(), 1U);
 
-    EXPECT_EQ(server.terminate(), 0) << server.stderrText();
-    EXPECT_NE(server.stdoutText().find("stopped"), std::string::npos);
+    EXPECT_EQ(server.terminate(), 0) << server.errors();
+    EXPECT_NE(server.output().find("stopped"), std::string::npos);
     const std::string everything =
-        server.stdoutText() + server.stderrText() + readFileText(dir.path() / "state/access.log");
+        server.output() + server.errors() + readFileText(dir.path() / "state/access.log");
     for (const std::string& secret : std::vector<std::string>{
              std::string("operator-secret"), token, std::string("never-printed-smtp-secret")}) {
         EXPECT_EQ(everything.find(secret), std::string::npos) << secret;
@@ -93,7 +92,7 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     // The accounts outlive the process.
     ServerProcess again(dir.path(), {"--config", "server.json"});
     const std::string origin2 = again.waitUntilListening();
-    ASSERT_FALSE(origin2.empty()) << again.stderrText();
+    ASSERT_FALSE(origin2.empty()) << again.errors();
     httplib::Client client2(origin2);
     auto me = client2.Get("/api/user/me", {{"Authorization", "Bearer " + token}});
     ASSERT_TRUE(me);
@@ -124,10 +123,7 @@ class PendingConnection {
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         const std::string request =
             "GET /api/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(request.size())) {
-            return {};
-        }
+        (void)::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);  // a failure reads empty
         std::string answer;
         std::array<char, 512> buffer{};
         while (answer.find("\r\n") == std::string::npos) {
@@ -151,8 +147,8 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
     ServerProcess server(
         dir.path(), {"--listen", "127.0.0.1:0", "--database", "a.sqlite", "--maildir", "mail"});
     const std::string origin = server.waitUntilListening();
-    ASSERT_FALSE(origin.empty()) << server.stderrText();
-    const int port = std::stoi(origin.substr(origin.rfind(':') + 1));
+    ASSERT_FALSE(origin.empty()) << server.errors();
+    const int port = portOf(origin);
 
     constexpr int kBurst = 64;
     server.signal(SIGSTOP);  // while stopped it accepts nothing
@@ -178,7 +174,7 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
     for (const auto& c : burst) {
         EXPECT_EQ(c->healthStatusLine(), "HTTP/1.1 200 OK");
     }
-    EXPECT_EQ(server.terminate(), 0) << server.stderrText();
+    EXPECT_EQ(server.terminate(), 0) << server.errors();
 }
 
 TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
@@ -195,49 +191,39 @@ TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
     })");
     ServerProcess server(dir.path(), {"--config", "server.json"});
     const std::string origin = server.waitUntilListening();
-    ASSERT_TRUE(origin.starts_with("https://127.0.0.1:")) << origin << server.stderrText();
+    ASSERT_TRUE(origin.starts_with("https://127.0.0.1:")) << origin << server.errors();
 
-    httplib::SSLClient trusting("127.0.0.1", std::stoi(origin.substr(origin.rfind(':') + 1)));
-    trusting.set_ca_cert_path((dir.path() / "cert.pem").c_str());
-    trusting.enable_server_certificate_verification(true);
-    auto version = trusting.Get("/api/app/version");
-    ASSERT_TRUE(version) << httplib::to_string(version.error());
-    EXPECT_EQ(version->status, 200);
-
-    // Without the test CA the certificate is not trusted.
-    httplib::SSLClient strict("127.0.0.1", std::stoi(origin.substr(origin.rfind(':') + 1)));
-    strict.set_ca_cert_path("/nonexistent");
-    strict.enable_server_certificate_verification(true);
-    EXPECT_FALSE(strict.Get("/api/app/version"));
+    // Trusted with the test CA only.
+    for (const auto& [ca, status] : std::vector<std::pair<std::filesystem::path, int>>{
+             {dir.path() / "cert.pem", 200}, {"/nonexistent", 0}}) {
+        httplib::SSLClient client("127.0.0.1", portOf(origin));
+        client.set_ca_cert_path(ca.c_str());
+        client.enable_server_certificate_verification(true);
+        auto version = client.Get("/api/app/version");
+        EXPECT_EQ(version ? version->status : 0, status)
+            << ca << httplib::to_string(version.error());
+    }
     EXPECT_EQ(server.terminate(), 0);
 }
 
 TEST(ExecutableTest, RefusesToStartOnSettingsThatAreUnsafeOrUnusable) {
     brimo::testing::TemporaryDirectory dir;
-    {
-        ServerProcess server(dir.path(), {"--listen", "0.0.0.0:0", "--database", "a.sqlite"});
-        EXPECT_EQ(server.waitForExit(), 1);
-        EXPECT_NE(server.stderrText().find("plain HTTP is served on loopback only"),
-                  std::string::npos);
-    }
-    {
-        ServerProcess server(dir.path(), {"--config", "missing.json"});
-        EXPECT_EQ(server.waitForExit(), 1);
-        EXPECT_NE(server.stderrText().find("cannot read missing.json"), std::string::npos);
-    }
-    {
-        ServerProcess server(dir.path(), {"--frobnicate"});
-        EXPECT_EQ(server.waitForExit(), 2);
-    }
-    {
-        // A port another program holds.
-        TestService holder("sqlite");
-        const std::string port = holder.origin().substr(holder.origin().rfind(':') + 1);
-        ServerProcess server(dir.path(), {"--listen", "127.0.0.1:" + port, "--database", "b.sqlite",
-                                          "--maildir", "mail"});
-        EXPECT_EQ(server.waitForExit(), 1);
-        EXPECT_NE(server.stderrText().find("cannot listen on 127.0.0.1:" + port),
-                  std::string::npos);
+    const TestService holder("sqlite");  // a port another program holds
+    const std::string held = "127.0.0.1:" + std::to_string(portOf(holder.origin()));
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> refusals = {
+        {{"--listen", "0.0.0.0:0", "--database", "a.sqlite"},
+         1,
+         "plain HTTP is served on loopback only"},
+        {{"--config", "missing.json"}, 1, "cannot read missing.json"},
+        {{"--frobnicate"}, 2, ""},
+        {{"--listen", held, "--database", "b.sqlite", "--maildir", "mail"},
+         1,
+         "cannot listen on " + held},
+    };
+    for (const auto& [args, status, message] : refusals) {
+        ServerProcess server(dir.path(), args);
+        EXPECT_EQ(server.waitForExit(), status) << args[0];
+        EXPECT_NE(server.errors().find(message), std::string::npos) << server.errors();
     }
 }
 

@@ -73,13 +73,15 @@ TEST_F(EngineTest, SoundArrivesAfterTheDesignedLookahead) {
 
 TEST_F(EngineTest, VolumeScalesAndClampsAndStopFallsSilent) {
     sim_->play(kVirtualID, sim::Signal::tone(440.0, 0.75F));
-    engine_->setVolume(2.0F);
+    engine_->setVolume(2.5F);
+    EXPECT_EQ(engine_->volume(), 2.0F);
     connectAndStart();
     run(0.5);
     auto played = lastPlayed(*sim_, kSpeakersID, 0.2);
     EXPECT_FLOAT_EQ(t::peak(played), 1.0F);
 
-    engine_->setVolume(0.0F);
+    engine_->setVolume(-1.0F);  // held at silence, not inverted
+    EXPECT_EQ(engine_->volume(), 0.0F);
     run(0.3);
     EXPECT_EQ(t::peak(lastPlayed(*sim_, kSpeakersID, 0.1)), 0.0F);
 

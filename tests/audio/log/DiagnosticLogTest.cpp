@@ -30,33 +30,26 @@ const std::regex kEngineLine(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] \[AudioEngin
 
 }  // namespace
 
-TEST(DiagnosticLog, FirstLineCreatesTheFileAndIsEchoedByteForByte) {
+TEST(DiagnosticLog, FirstLineCreatesTheFileAndWritersShareItInCallOrderPastItsDeletion) {
     TemporaryDirectory documents;
     DiagnosticLog engine("AudioEngine", folder(documents.path()));
+    DiagnosticLog manager("AudioManager", folder(documents.path()));
+    const auto file = documents.path() / "Brimolavetrix_debug.log";
     const std::string message = "✅ [START] Running with \"TimePitch\"! ⚠️ 🔄";
 
     testing::internal::CaptureStdout();
     engine.debugLog(message);
     const std::string echoed = testing::internal::GetCapturedStdout();
-
-    const std::string content = readFile(documents.path() / "Brimolavetrix_debug.log");
+    std::string content = readFile(file);
     std::smatch match;
     ASSERT_TRUE(std::regex_match(content, match, kEngineLine)) << content;
     EXPECT_EQ(match[1].str(), message);
     EXPECT_EQ(echoed, content);  // same bytes, one line feed, no extra empty line
-}
-
-TEST(DiagnosticLog, WritersShareOneFileInCallOrderAndSurviveItsDeletion) {
-    TemporaryDirectory documents;
-    DiagnosticLog engine("AudioEngine", folder(documents.path()));
-    DiagnosticLog manager("AudioManager", folder(documents.path()));
-    const auto file = documents.path() / "Brimolavetrix_debug.log";
 
     testing::internal::CaptureStdout();
-    engine.debugLog("one");
     manager.debugLog("two");
-    std::string content = readFile(file);
-    EXPECT_NE(content.find("] [AudioEngine] one\n["), std::string::npos) << content;
+    content = readFile(file);
+    EXPECT_NE(content.find("] [AudioEngine] " + message + "\n["), std::string::npos) << content;
     EXPECT_NE(content.find("] [AudioManager] two\n"), std::string::npos) << content;
 
     std::filesystem::remove(file);

@@ -39,6 +39,10 @@ const Lines kPassthroughStart{
     "✅ [AUTO_START] Engine started in passthrough mode (440 Hz)",
 };
 
+int count(const Lines& lines, const std::string& line) {
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
 template <typename... More>
 Lines concat(Lines a, const More&... more) {
     (a.insert(a.end(), more.begin(), more.end()), ...);
@@ -168,13 +172,11 @@ TEST_F(AudioManagerTest, SecondToggleAfter250msCancelsTheGlideAndGlidesBack) {
     EXPECT_EQ(sounds_.played, (Lines{"ON", "OFF"}));
     EXPECT_FALSE(manager_->isActive().value());
     const auto lines = managerLines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "🎵 [PITCH_FADE] Fade complete at 440.0 Hz"),
-              1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "🎵 [PITCH_FADE] Fade complete at 432.0 Hz"),
-              0);
+    EXPECT_EQ(count(lines, "🎵 [PITCH_FADE] Fade complete at 440.0 Hz"), 1);
+    EXPECT_EQ(count(lines, "🎵 [PITCH_FADE] Fade complete at 432.0 Hz"), 0);
 }
 
-TEST_F(AudioManagerTest, ToggleWithoutTheDriverCannotActivate) {
+TEST_F(AudioManagerTest, WithoutTheDriverToggleCannotActivateButDeactivationStillGlides) {
     addSpeakers();
     makeManager();
     main_.runUntilIdle();
@@ -197,10 +199,51 @@ TEST_F(AudioManagerTest, ToggleWithoutTheDriverCannotActivate) {
               }));
     EXPECT_TRUE(sounds_.played.empty());
     EXPECT_EQ(manager_->targetFrequency().value(), 440.0);
+
+    markLog();
+    manager_->deactivate();
+    advance(milliseconds(1000));
+    EXPECT_EQ(manager_->targetFrequency().value(), 440.0);
+    const auto lines = managerLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("🎛️ [FREQ] Setting frequency to: ", 0) == 0;
+                            }),
+              10);
+    EXPECT_EQ(lines.back(), "🎵 [PITCH_FADE] Fade complete at 440.0 Hz");
 }
 
-TEST_F(AudioManagerTest, OutputMovedAwayWhileActiveDeactivatesStopsAndResets) {
+TEST_F(AudioManagerTest, OutputMovedAwayStopsTheEngineAndDeactivatesOnlyWhileActive) {
     startUp();
+    sim_->setDefaultOutputDevice(kSpeakersID);
+    deliverDeviceChange();
+    const auto lines = managerLines();
+    EXPECT_EQ(
+        count(lines, "⚠️ [REFRESH] System audio device changed while active! Deactivating..."),
+        0);
+    EXPECT_EQ(count(lines, "⚠️ [REFRESH] Stopping engine due to audio device change..."), 1);
+    EXPECT_FALSE(manager_->isEngineRunning());
+
+    // The user picks the virtual device again: it becomes the input and the engine starts.
+    markLog();
+    sim_->setDefaultOutputDevice(kVirtualID);
+    deliverDeviceChange();
+    EXPECT_EQ(managerLines(),
+              concat(
+                  Lines{
+                      "🔊 [DEVICE_CHANGE] Native callback: System output device changed!",
+                      "🎛️ [REFRESH] Refreshing devices...",
+                      "🎛️ [REFRESH] Found 1 output devices",
+                      "🎛️ [REFRESH] Brimola Vetrix selected as output: true (was: false)",
+                      "🎛️ [REFRESH] Setting Brimola Vetrix as input: Brimola Vetrix",
+                      "🎛️ [REFRESH] Now ready to process - starting engine",
+                  },
+                  kPassthroughStart, Lines{"🎛️ [REFRESH] Refresh complete"}));
+    EXPECT_TRUE(manager_->isEngineRunning());
+    EXPECT_EQ(count(brimo::testing::diagnosticLines(logFile(), "AudioEngine"), "🎵 [START] ======"),
+              2);
+
+    // Moved away while active: switched off as well, back at 440 Hz.
     manager_->toggle();
     advance(milliseconds(1000));
     markLog();
@@ -224,40 +267,6 @@ TEST_F(AudioManagerTest, OutputMovedAwayWhileActiveDeactivatesStopsAndResets) {
     EXPECT_EQ(manager_->targetFrequency().value(), 440.0);
     EXPECT_EQ(manager_->audioEngine().pitchCents(), 0.0F);
     EXPECT_EQ(sounds_.played, (Lines{"ON"}));  // no click for a forced switch-off
-}
-
-TEST_F(AudioManagerTest, OutputMovedAwayWhileInactiveStopsWithoutDeactivating) {
-    startUp();
-    sim_->setDefaultOutputDevice(kSpeakersID);
-    deliverDeviceChange();
-    const auto lines = managerLines();
-    EXPECT_EQ(
-        std::count(lines.begin(), lines.end(),
-                   "⚠️ [REFRESH] System audio device changed while active! Deactivating..."),
-        0);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                         "⚠️ [REFRESH] Stopping engine due to audio device change..."),
-              1);
-    EXPECT_FALSE(manager_->isEngineRunning());
-
-    // The user picks the virtual device again: it becomes the input and the engine starts.
-    markLog();
-    sim_->setDefaultOutputDevice(kVirtualID);
-    deliverDeviceChange();
-    EXPECT_EQ(managerLines(),
-              concat(
-                  Lines{
-                      "🔊 [DEVICE_CHANGE] Native callback: System output device changed!",
-                      "🎛️ [REFRESH] Refreshing devices...",
-                      "🎛️ [REFRESH] Found 1 output devices",
-                      "🎛️ [REFRESH] Brimola Vetrix selected as output: true (was: false)",
-                      "🎛️ [REFRESH] Setting Brimola Vetrix as input: Brimola Vetrix",
-                      "🎛️ [REFRESH] Now ready to process - starting engine",
-                  },
-                  kPassthroughStart, Lines{"🎛️ [REFRESH] Refresh complete"}));
-    EXPECT_TRUE(manager_->isEngineRunning());
-    const auto engineLines = brimo::testing::diagnosticLines(logFile(), "AudioEngine");
-    EXPECT_EQ(std::count(engineLines.begin(), engineLines.end(), "🎵 [START] ======"), 2);
 }
 
 TEST_F(AudioManagerTest, OutputSelectionVolumeAndFrequencyLimits) {
@@ -297,22 +306,6 @@ TEST_F(AudioManagerTest, OutputSelectionVolumeAndFrequencyLimits) {
     EXPECT_EQ(manager_->targetFrequency().value(), 400.0);
     EXPECT_EQ(managerLines(), (Lines{"🎛️ [FREQ] Setting frequency to: 500.0",
                                      "🎛️ [FREQ] Setting frequency to: 12.0"}));
-}
-
-TEST_F(AudioManagerTest, DeactivationWithTheEngineStoppedStillGlides) {
-    addSpeakers();
-    makeManager();
-    main_.runUntilIdle();
-    manager_->deactivate();
-    advance(milliseconds(1000));
-    EXPECT_EQ(manager_->targetFrequency().value(), 440.0);
-    const auto lines = managerLines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) {
-                                return line.rfind("🎛️ [FREQ] Setting frequency to: ", 0) == 0;
-                            }),
-              10);
-    EXPECT_EQ(lines.back(), "🎵 [PITCH_FADE] Fade complete at 440.0 Hz");
 }
 
 TEST_F(AudioManagerTest, AutomaticInstallationIsOfferedOncePerProcess) {
@@ -378,8 +371,7 @@ TEST_F(AudioManagerTest, InstallationThroughTheManagerEndsInPassthrough) {
     EXPECT_EQ(manager_->driverInstallationStatus().value(),
               InstallationStatus(InstallationStatus::Kind::installationSuccessful));
     EXPECT_TRUE(manager_->isEngineRunning());
-    const auto lines = managerLines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "🎛️ [INSTALL] Installation complete: success=true, message=nil"),
-              lines.end());
+    EXPECT_EQ(
+        count(managerLines(), "🎛️ [INSTALL] Installation complete: success=true, message=nil"),
+        1);
 }

@@ -17,10 +17,6 @@ using hal::sim::Signal;
 using Lines = std::vector<std::string>;
 using std::chrono::milliseconds;
 
-int count(const Lines& lines, const std::string& line) {
-    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
-}
-
 // The manager on a system with speakers, the virtual device as system output and a 440 Hz tone
 // played into it, so every test can tell where the sound goes.
 class DeviceRecoveryTest : public AudioManagerTest {
@@ -65,6 +61,12 @@ class DeviceRecoveryTest : public AudioManagerTest {
         EXPECT_EQ(manager_->selectedOutputDevice().value()->id, output);
     }
 
+    // How often the manager wrote this line since the last mark.
+    int said(const std::string& line) {
+        const Lines lines = managerLines();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+    }
+
     std::uint32_t addHeadphones() {
         const auto id = sim_->addDevice(DeviceConfig::speakers("Headphones", "headphones"));
         settle();
@@ -79,12 +81,10 @@ TEST_F(DeviceRecoveryTest, ALostOutputFallsBackToAnotherRealOneAndReturnsWhenPlu
     sim_->removeDevice(kSpeakersID);
     settle();
     expectEngineOn(headphones);
-    Lines lines = managerLines();
-    EXPECT_EQ(count(lines, "🔊 [DEVICE_CHANGE] Output device 57 stopped - refreshing devices"), 1);
-    EXPECT_EQ(count(lines,
-                    "⚠️ [REFRESH] Output device 'Speakers' is gone - falling back to "
-                    "'Headphones'"),
-              1);
+    EXPECT_EQ(said("🔊 [DEVICE_CHANGE] Output device 57 stopped - refreshing devices"), 1);
+    EXPECT_EQ(
+        said("⚠️ [REFRESH] Output device 'Speakers' is gone - falling back to 'Headphones'"),
+        1);
     EXPECT_EQ(manager_->preferredOutputUID(), "speakers") << "the user's choice is remembered";
     expectToneOn(headphones);
 
@@ -94,12 +94,10 @@ TEST_F(DeviceRecoveryTest, ALostOutputFallsBackToAnotherRealOneAndReturnsWhenPlu
     settle();
     ASSERT_NE(speakers, kSpeakersID);
     expectEngineOn(speakers);
-    lines = managerLines();
-    EXPECT_EQ(count(lines, "🔄 [REFRESH] Output device 'Speakers' is back (ID: " +
-                               std::to_string(speakers) + ") - switching to it"),
+    EXPECT_EQ(said("🔄 [REFRESH] Output device 'Speakers' is back (ID: " + std::to_string(speakers) +
+                   ") - switching to it"),
               1);
     expectToneOn(speakers);
-    EXPECT_NE(manager_->audioEngine().outputDeviceID(), kVirtualID);
 }
 
 TEST_F(DeviceRecoveryTest, WithNoOtherOutputTheEngineWaitsStoppedAndRestartsWhenItIsBack) {
@@ -113,12 +111,10 @@ TEST_F(DeviceRecoveryTest, WithNoOtherOutputTheEngineWaitsStoppedAndRestartsWhen
     EXPECT_FALSE(manager_->isEngineRunning());
     EXPECT_FALSE(manager_->audioEngine().isRunning());
     EXPECT_EQ(manager_->selectedOutputDevice().value()->uid, "speakers");
-    Lines lines = managerLines();
-    EXPECT_EQ(count(lines,
-                    "⚠️ [REFRESH] Output device 'Speakers' is gone - waiting for an output "
-                    "device"),
-              1);
-    EXPECT_EQ(count(lines, "❌ [AUTO_START] No output devices available!"), 0)
+    EXPECT_EQ(
+        said("⚠️ [REFRESH] Output device 'Speakers' is gone - waiting for an output device"),
+        1);
+    EXPECT_EQ(said("❌ [AUTO_START] No output devices available!"), 0)
         << "waiting is said once, not tried again at every refresh";
 
     // Nothing changes while it waits, however often the screen refreshes.
@@ -126,8 +122,8 @@ TEST_F(DeviceRecoveryTest, WithNoOtherOutputTheEngineWaitsStoppedAndRestartsWhen
     manager_->refreshDevices();
     manager_->refreshDevices();
     settle();
-    lines = managerLines();
-    EXPECT_EQ(count(lines, "🎛️ [AUTO_START] Starting audio engine..."), 0);
+    EXPECT_EQ(said("🎛️ [AUTO_START] Starting audio engine..."), 0);
+    const Lines lines = managerLines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.find("is gone") != l.npos; }),
               0);
@@ -147,17 +143,11 @@ TEST_F(DeviceRecoveryTest, AStreamTheServerEndsRestartsTheEngineOnTheSameDevice)
         sim_->killDeviceIO(device);
         settle();
         expectEngineOn(kSpeakersID);
-        const Lines lines = managerLines();
-        EXPECT_EQ(count(lines, std::string("🔊 [DEVICE_CHANGE] ") +
-                                   (device == kSpeakersID ? "Output" : "Input") + " device " +
-                                   std::to_string(device) + " stopped - refreshing devices"),
-                  1);
-        EXPECT_EQ(count(lines, "🎛️ [AUTO_START] Starting audio engine..."), 1);
-        const auto engine = diagnosticLines(logFile(), "AudioEngine");
-        EXPECT_GE(count(engine, std::string("⚠️ [STOP] ") +
-                                    (device == kSpeakersID ? "Output" : "Input") + " device " +
-                                    std::to_string(device) + " stopped by the audio server"),
-                  1);
+        EXPECT_EQ(
+            said(std::string("🔊 [DEVICE_CHANGE] ") + (device == kSpeakersID ? "Output" : "Input") +
+                 " device " + std::to_string(device) + " stopped - refreshing devices"),
+            1);
+        EXPECT_EQ(said("🎛️ [AUTO_START] Starting audio engine..."), 1);
         expectToneOn(kSpeakersID);
     }
 }

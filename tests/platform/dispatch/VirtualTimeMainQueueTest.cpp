@@ -43,7 +43,8 @@ TEST(VirtualTimeMainQueue, TasksPostedWhileRunningAreScheduledFromTheirOwnTime) 
     EXPECT_EQ(times.back(), 1000);
 }
 
-TEST(VirtualTimeMainQueue, RunUntilIdleRunsOnlyWhatIsDueNow) {
+// Only what is due now runs, tasks posted from other threads among them, on the main thread.
+TEST(VirtualTimeMainQueue, RunUntilIdleRunsOnlyWhatIsDueNowOnTheMainThread) {
     VirtualTimeMainQueue queue;
     int immediate = 0;
     int later = 0;
@@ -52,20 +53,15 @@ TEST(VirtualTimeMainQueue, RunUntilIdleRunsOnlyWhatIsDueNow) {
         queue.post([&] { ++immediate; });  // due now as well
     });
     queue.postAfter(1ms, [&] { ++later; });
-    EXPECT_EQ(queue.runUntilIdle(), 2);
-    EXPECT_EQ(immediate, 2);
-    EXPECT_EQ(later, 0);
-    EXPECT_FALSE(queue.isEmpty());
-}
-
-TEST(VirtualTimeMainQueue, PostsFromOtherThreadsRunOnTheMainThread) {
-    VirtualTimeMainQueue queue;
     bool ranOnMain = false;
     std::thread backend([&] {
         EXPECT_FALSE(queue.isMainThread());
         queue.post([&] { ranOnMain = queue.isMainThread(); });
     });
     backend.join();
-    queue.runUntilIdle();
+    EXPECT_EQ(queue.runUntilIdle(), 3);
+    EXPECT_EQ(immediate, 2);
     EXPECT_TRUE(ranOnMain);
+    EXPECT_EQ(later, 0);
+    EXPECT_FALSE(queue.isEmpty());
 }

@@ -39,6 +39,12 @@ OSStatus firstBufferChannels(AudioDeviceID device, AudioObjectPropertyScope scop
     return noErr;
 }
 
+OSStatus setDefaultOutput(AudioDeviceID device) {
+    const auto where = address(kAudioHardwarePropertyDefaultOutputDevice);
+    return AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(device),
+                                      &device);
+}
+
 TEST(AudioObjectWithoutBackend, EveryCallReportsNotRunning) {
     const ScopedAudioHardwareBackend none(nullptr);
     UInt32 size = 0;
@@ -46,6 +52,7 @@ TEST(AudioObjectWithoutBackend, EveryCallReportsNotRunning) {
     EXPECT_EQ(AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &where, 0, nullptr, &size),
               kAudioHardwareNotRunningError);
     EXPECT_FALSE(AudioObjectHasProperty(kAudioObjectSystemObject, &where));
+    EXPECT_EQ(setDefaultOutput(1), kAudioHardwareNotRunningError);
 }
 
 TEST_F(AudioObjectTest, DevicesAreListedInTheOrderTheyAppearWithTheirProperties) {
@@ -64,9 +71,7 @@ TEST_F(AudioObjectTest, DevicesAreListedInTheOrderTheyAppearWithTheirProperties)
     AudioObjectPropertyString name;
     ASSERT_EQ(read(vetrix, address(kAudioObjectPropertyName), name), noErr);
     EXPECT_EQ(name, "Brimola Vetrix");
-    AudioObjectPropertyString uid;
-    ASSERT_EQ(read(speakers, address(kAudioDevicePropertyDeviceUID), uid), noErr);
-    EXPECT_EQ(uid, "speakers-uid");
+    EXPECT_EQ(test::deviceUID(speakers), "speakers-uid");
 
     Float64 rate = 0.0;
     ASSERT_EQ(read(speakers, address(kAudioDevicePropertyNominalSampleRate), rate), noErr);
@@ -216,12 +221,6 @@ OSStatus countCall(AudioObjectID /*object*/, UInt32 /*count*/,
     return noErr;
 }
 
-OSStatus setDefaultOutput(AudioDeviceID device) {
-    const auto where = address(kAudioHardwarePropertyDefaultOutputDevice);
-    return AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(device),
-                                      &device);
-}
-
 TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
     const AudioDeviceID speakers = sim->addDevice(DeviceConfig::speakers("Speakers", "s"));
     const AudioDeviceID vetrix =
@@ -280,9 +279,6 @@ TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
     EXPECT_EQ(
         AudioObjectRemovePropertyListener(kAudioObjectSystemObject, &where, &countCall, &calls),
         noErr);
-
-    const ScopedAudioHardwareBackend none(nullptr);
-    EXPECT_EQ(setDefaultOutput(speakers), kAudioHardwareNotRunningError);
 }
 
 }  // namespace

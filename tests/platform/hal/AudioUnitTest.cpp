@@ -56,16 +56,26 @@ TEST_F(AudioUnitTest, ComponentsAreFoundByDescriptionWithZeroAsWildcard) {
     EXPECT_EQ(outputs, 2) << "the HAL output unit and its default-output variant";
 }
 
-TEST_F(AudioUnitTest, ATestCanRunWithoutAComponentAndGetsItBack) {
+// A test can hide a component for its scope and get it back; a component whose factory makes
+// no instance fails its creation and can be unregistered for good.
+TEST_F(AudioUnitTest, ComponentsCanBeHiddenForAScopeOrForGood) {
     const AudioComponent registered = copyComponent();
+    AudioComponentInstance unit = nullptr;
     {
         const ScopedComponentRemoval removal(kCopyDescription);
         EXPECT_EQ(AudioComponentFindNext(nullptr, &kCopyDescription), nullptr);
-        AudioComponentInstance unit = nullptr;
         EXPECT_EQ(AudioComponentInstanceNew(registered, &unit), kAudioHardwareBadObjectError);
         EXPECT_EQ(unit, nullptr);
     }
     EXPECT_EQ(AudioComponentFindNext(nullptr, &kCopyDescription), registered);
+
+    const AudioComponentDescription d{fourCharCode("aufc"), fourCharCode("none"),
+                                      fourCharCode("test"), 0, 0};
+    const AudioComponent component = AudioComponentRegister(d, "None", 1, [] { return nullptr; });
+    EXPECT_EQ(AudioComponentInstanceNew(component, &unit), kAudioUnitErr_FailedInitialization);
+    EXPECT_EQ(unit, nullptr);
+    EXPECT_EQ(AudioComponentUnregister(component), noErr);
+    EXPECT_EQ(AudioComponentFindNext(nullptr, &d), nullptr);
 }
 
 TEST_F(AudioUnitTest, UnitsPassCallsToTheirImplementationAndGuardTheirState) {
@@ -105,17 +115,6 @@ TEST_F(AudioUnitTest, UnitsPassCallsToTheirImplementationAndGuardTheirState) {
     EXPECT_EQ(test::StandInConverter::live.load(), 0);
     EXPECT_EQ(AudioComponentInstanceDispose(nullptr), kAudio_ParamError);
     EXPECT_EQ(AudioUnitInitialize(nullptr), kAudio_ParamError);
-}
-
-TEST_F(AudioUnitTest, FactoryWithoutAnInstanceFailsTheCreation) {
-    const AudioComponentDescription d{fourCharCode("aufc"), fourCharCode("none"),
-                                      fourCharCode("test"), 0, 0};
-    const AudioComponent component = AudioComponentRegister(d, "None", 1, [] { return nullptr; });
-    AudioComponentInstance unit = nullptr;
-    EXPECT_EQ(AudioComponentInstanceNew(component, &unit), kAudioUnitErr_FailedInitialization);
-    EXPECT_EQ(unit, nullptr);
-    EXPECT_EQ(AudioComponentUnregister(component), noErr);
-    EXPECT_EQ(AudioComponentFindNext(nullptr, &d), nullptr);
 }
 
 // Every creation step of the engine's three units can be made to fail: by component, call,

@@ -194,27 +194,6 @@ TEST_F(HalOutputUnitTest, DefaultsAndPropertyChecks) {
     EXPECT_EQ(AudioComponentInstanceDispose(unit), noErr);
 }
 
-TEST_F(HalOutputUnitTest, StopEndsTheCallbacksAndAGoneDeviceEndsThemToo) {
-    const AudioDeviceID speakers = sim->addDevice(DeviceConfig::speakers("Speakers", "s"));
-    PlaybackHarness unit(speakers, floatStreamFormat(48000.0, 2, true), &ramp);
-    ASSERT_EQ(unit.start(), noErr);
-    sim->advanceSeconds(0.05);
-    ASSERT_EQ(AudioOutputUnitStop(unit.unit), noErr);
-    const UInt32 calls = unit.calls.load();
-    EXPECT_GT(calls, 0U);
-    EXPECT_FALSE(sim->isRunning(speakers));
-    sim->advanceSeconds(0.05);
-    EXPECT_EQ(unit.calls.load(), calls);
-
-    ASSERT_EQ(AudioOutputUnitStart(unit.unit), noErr);
-    sim->advanceSeconds(0.05);
-    sim->removeDevice(speakers);
-    const UInt32 before = unit.calls.load();
-    sim->advanceSeconds(0.05);
-    EXPECT_EQ(unit.calls.load(), before);
-    EXPECT_EQ(AudioOutputUnitStop(unit.unit), noErr);
-}
-
 TEST_F(HalOutputUnitTest, ChannelCountsDifferingFromTheDevicesAreMapped) {
     auto config = DeviceConfig::speakers("Surround", "s");
     config.outputStreams = {4};

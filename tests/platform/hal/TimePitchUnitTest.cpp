@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <numbers>
+#include <algorithm>
 #include <vector>
 
 #include "platform/hal/AudioUnit.h"
+#include "platform/hal/StreamFormat.h"
 #include "platform/hal/TimePitchUnit.h"
 
 namespace brimo::timepitch {
@@ -16,23 +16,9 @@ const AudioComponentDescription kTimePitch{kAudioUnitType_FormatConverter,
                                            kAudioUnitSubType_NewTimePitch,
                                            kAudioUnitManufacturer_Apple, 0, 0};
 
-AudioStreamBasicDescription planarStereo(double rate) {
-    AudioStreamBasicDescription f;
-    f.mSampleRate = rate;
-    f.mFormatID = kAudioFormatLinearPCM;
-    f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsNonInterleaved;
-    f.mBytesPerPacket = 4;
-    f.mFramesPerPacket = 1;
-    f.mBytesPerFrame = 4;
-    f.mChannelsPerFrame = 2;
-    f.mBitsPerChannel = 32;
-    return f;
-}
-
 // What the input procedure does on each call.
 struct Feed {
-    enum class Mode { tone, silentUntouched, ownShortBuffer } mode = Mode::tone;
-    double phase = 0.0;
+    enum class Mode { steady, silentUntouched, ownShortBuffer } mode = Mode::steady;
     std::vector<float> own = std::vector<float>(64, 0.25F);
 
     static OSStatus proc(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp*,
@@ -40,12 +26,9 @@ struct Feed {
         auto* self = static_cast<Feed*>(refCon);
         EXPECT_EQ(bus, 0U);
         switch (self->mode) {
-            case Mode::tone:
-                for (UInt32 i = 0; i < frames; ++i) {
-                    const auto v = static_cast<float>(0.5 * std::sin(self->phase));
-                    self->phase += 2.0 * std::numbers::pi * 440.0 / 48000.0;
-                    static_cast<float*>(data->mBuffers[0].mData)[i] = v;
-                    static_cast<float*>(data->mBuffers[1].mData)[i] = v;
+            case Mode::steady:
+                for (UInt32 c = 0; c < 2; ++c) {
+                    std::fill_n(static_cast<float*>(data->mBuffers[c].mData), frames, 0.5F);
                 }
                 return noErr;
             case Mode::silentUntouched:
@@ -71,13 +54,12 @@ class TimePitchUnitTest : public ::testing::Test {
         const AudioComponent component = AudioComponentFindNext(nullptr, &kTimePitch);
         ASSERT_NE(component, nullptr);
         ASSERT_EQ(AudioComponentInstanceNew(component, &unit_), noErr);
-        const auto format = planarStereo(48000.0);
-        ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Input, 0, &format, sizeof(format)),
-                  noErr);
-        ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Output, 0, &format, sizeof(format)),
-                  noErr);
+        const auto format = floatStreamFormat(48000.0, 2, false);
+        for (const AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
+            ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, scope, 0,
+                                           &format, sizeof(format)),
+                      noErr);
+        }
         const AURenderCallbackStruct callback{&Feed::proc, &feed_};
         ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_SetRenderCallback,
                                        kAudioUnitScope_Input, 0, &callback, sizeof(callback)),
@@ -145,17 +127,13 @@ TEST_F(TimePitchUnitTest, ClampsParametersAndRefusesWrongAddresses) {
         kAudioUnitErr_InvalidElement);
 }
 
-TEST_F(TimePitchUnitTest, RefusesInterleavedOrIntegerFormatsAndChangesWhileInitialized) {
-    auto interleaved = planarStereo(48000.0);
-    interleaved.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-    interleaved.mBytesPerFrame = interleaved.mBytesPerPacket = 8;
-    EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                                   &interleaved, sizeof(interleaved)),
-              kAudioUnitErr_FormatNotSupported);
-    auto tooFast = planarStereo(384000.0);
-    EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                                   &tooFast, sizeof(tooFast)),
-              kAudioUnitErr_FormatNotSupported);
+TEST_F(TimePitchUnitTest, RefusesInterleavedOrTooFastFormatsAndChangesWhileInitialized) {
+    for (const auto& refused :
+         {floatStreamFormat(48000.0, 2, true), floatStreamFormat(384000.0, 2, false)}) {
+        EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat,
+                                       kAudioUnitScope_Input, 0, &refused, sizeof(refused)),
+                  kAudioUnitErr_FormatNotSupported);
+    }
     ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
     const UInt32 frames = 1024;
     EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_MaximumFramesPerSlice,
@@ -169,12 +147,12 @@ TEST_F(TimePitchUnitTest, TreatsFramesTheInputProcedureLeftAloneAsSilence) {
               noErr);
     ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
     feed_.mode = Feed::Mode::silentUntouched;
+    const auto silent = [](const std::vector<float>& v) {
+        return std::all_of(v.begin(), v.begin() + 512, [](float s) { return s == 0.0F; });
+    };
     for (int b = 0; b < 4; ++b) {
         ASSERT_EQ(render(512), noErr);
-        for (UInt32 i = 0; i < 512; ++i) {
-            ASSERT_EQ(left_[i], 0.0F);
-            ASSERT_EQ(right_[i], 0.0F);
-        }
+        ASSERT_TRUE(silent(left_) && silent(right_)) << b;
     }
 }
 
@@ -185,9 +163,9 @@ TEST_F(TimePitchUnitTest, ReadsAProcedureBufferOnlyAsFarAsItsByteSize) {
     // silence, whatever lies in memory after the procedure's 64 frames.
     for (int b = 0; b < 6; ++b) {
         ASSERT_EQ(render(512), noErr);
-        for (UInt32 i = 0; i < 512; ++i) {
-            ASSERT_TRUE(left_[i] == 0.0F || left_[i] == 0.25F) << i;
-        }
+        ASSERT_TRUE(std::all_of(left_.begin(), left_.begin() + 512, [](float s) {
+            return s == 0.0F || s == 0.25F;
+        })) << b;
     }
 }
 

@@ -71,9 +71,15 @@ TEST_F(UnitRunStateTest, StartAndStopAreAnnouncedOnceEachAndAddingTwiceKeepsOneL
     EXPECT_EQ(log.lastValue, 1);
     ASSERT_EQ(AudioOutputUnitStart(unit.unit), noErr);
     EXPECT_EQ(log.calls, 1) << "a repeated start changes nothing";
+    sim->advanceSeconds(0.05);
     ASSERT_EQ(AudioOutputUnitStop(unit.unit), noErr);
     EXPECT_EQ(log.calls, 2);
     EXPECT_EQ(log.lastValue, 0);
+    EXPECT_FALSE(sim->isRunning(speakers));
+    const UInt32 calls = unit.calls.load();
+    EXPECT_GT(calls, 0U);
+    sim->advanceSeconds(0.05);
+    EXPECT_EQ(unit.calls.load(), calls) << "a stopped unit is called no more";
     ASSERT_EQ(AudioOutputUnitStop(unit.unit), noErr);
     EXPECT_EQ(log.calls, 2);
 }
@@ -120,6 +126,9 @@ TEST_F(UnitRunStateTest, RemovingTheDeviceEndsCaptureAndPlaybackAlikeAndStopAfte
     sim->removeDevice(vetrix);
     EXPECT_EQ(playLog.calls, 1);
     EXPECT_EQ(captureLog.calls, 1);
+    const UInt32 calls = playback.calls.load();
+    sim->advanceSeconds(0.05);
+    EXPECT_EQ(playback.calls.load(), calls) << "a gone device calls no more";
     EXPECT_EQ(AudioOutputUnitStop(playback.unit), noErr);
     EXPECT_EQ(playLog.calls, 1) << "the stop of a unit that had stopped already changes nothing";
     EXPECT_NE(AudioOutputUnitStart(capture.unit), noErr) << "its device is gone";

@@ -71,7 +71,6 @@ class TestService {
     void advanceClock(double seconds) { now_.store(now_.load() + seconds); }
     [[nodiscard]] AccountStore& store() { return *store_; }
     [[nodiscard]] const std::string& database() const { return config_.database; }
-    [[nodiscard]] const std::filesystem::path& directory() const { return directory_.path(); }
     [[nodiscard]] std::filesystem::path maildir() const { return directory_.path() / "mail"; }
     [[nodiscard]] std::filesystem::path accessLogPath() const {
         return directory_.path() / "access.log";

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <functional>
 
 namespace brimo::ui {
 
@@ -13,6 +15,15 @@ inline void ensureCoreApplication() {
     static char name[] = "ui_logic_tests";
     static char* argv[] = {name, nullptr};
     static QCoreApplication application(argc, argv);
+}
+
+// Runs the event loop until `done` holds, at most `limitMs` milliseconds; whether it held.
+inline bool runEventsUntil(const std::function<bool()>& done, int limitMs) {
+    QDeadlineTimer deadline(limitMs);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return done();
 }
 
 }  // namespace brimo::ui

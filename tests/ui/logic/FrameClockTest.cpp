@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QVideoFrame>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
@@ -32,15 +31,8 @@ class FrameClockTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { ensureCoreApplication(); }
 
-    // Runs the event loop until `done` holds, at most two seconds (a generous bound: the
-    // clock ticks every 67 ms).
-    static bool runUntil(const std::function<bool()>& done) {
-        QDeadlineTimer deadline(2000);
-        while (!done() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-        }
-        return done();
-    }
+    // At most two seconds: a generous bound, the clock ticks every 67 ms.
+    static bool runUntil(const std::function<bool()>& done) { return runEventsUntil(done, 2000); }
 
     static QVideoFrame frameOfWidth(int width) {
         return QVideoFrame(QVideoFrameFormat(QSize(width, 2), QVideoFrameFormat::Format_RGBA8888));

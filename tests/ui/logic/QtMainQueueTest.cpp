@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <chrono>
 #include <functional>
@@ -21,14 +20,7 @@ class QtMainQueueTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { ensureCoreApplication(); }
 
-    // Runs the event loop until `done` holds, at most five seconds.
-    static bool runUntil(const std::function<bool()>& done) {
-        QDeadlineTimer deadline(5000);
-        while (!done() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-        }
-        return done();
-    }
+    static bool runUntil(const std::function<bool()>& done) { return runEventsUntil(done, 5000); }
 };
 
 TEST_F(QtMainQueueTest, TasksPostedFromAnyThreadRunOnTheMainThreadInOrder) {
