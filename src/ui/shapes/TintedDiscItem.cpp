@@ -50,11 +50,9 @@ void TintedDiscItem::geometryChange(const QRectF& newGeometry, const QRectF& old
 }
 
 QSGNode* TintedDiscItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* /*data*/) {
-    QSGTextureProvider* provider = source_ != nullptr && source_->isTextureProvider()
-                                       ? source_->textureProvider()
-                                       : nullptr;
-    if (provider == nullptr || provider->texture() == nullptr || width() <= 0 ||
-        height() <= 0) {
+    QSGTextureProvider* provider =
+        source_ != nullptr && source_->isTextureProvider() ? source_->textureProvider() : nullptr;
+    if (provider == nullptr || provider->texture() == nullptr || width() <= 0 || height() <= 0) {
         // Nothing to show yet: drawn again once the provider has its first picture.
         if (provider != nullptr && waitingOn_ != provider) {
             waitingOn_ = provider;
@@ -65,6 +63,7 @@ QSGNode* TintedDiscItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* 
         return nullptr;
     }
     auto* node = static_cast<QSGGeometryNode*>(oldNode);
+    const bool sized = node != nullptr && meshSize_ == size();
     if (node == nullptr) {
         node = new QSGGeometryNode;
         auto* geometry =
@@ -75,23 +74,30 @@ QSGNode* TintedDiscItem::updatePaintNode(QSGNode* oldNode, UpdatePaintNodeData* 
         node->setMaterial(new TintedDiscMaterial);
         node->setFlag(QSGNode::OwnsMaterial);
     }
-    const std::span<AnnulusVertex> vertices(
-        static_cast<AnnulusVertex*>(node->geometry()->vertexData()),
-        static_cast<std::size_t>(AnnulusMesh::vertexCount(kSides)));
-    const double w = width();
-    const double h = height();
-    AnnulusMesh::write(vertices, kSides, w / 2.0, h / 2.0, 0.0, std::min(w, h) / 2.0);
-    // From the centre in points to texture coordinates over the item's square.
-    for (AnnulusVertex& v : vertices) {
-        v.fromCentreX = static_cast<float>(0.5 + (v.fromCentreX / w));
-        v.fromCentreY = static_cast<float>(0.5 + (v.fromCentreY / h));
+    // Each new video picture asks for an update; the mesh changes only with the size, and an
+    // unchanged one is not uploaded again.
+    if (!sized) {
+        meshSize_ = size();
+        const std::span<AnnulusVertex> vertices(
+            static_cast<AnnulusVertex*>(node->geometry()->vertexData()),
+            static_cast<std::size_t>(AnnulusMesh::vertexCount(kSides)));
+        const double w = width();
+        const double h = height();
+        AnnulusMesh::write(vertices, kSides, w / 2.0, h / 2.0, 0.0, std::min(w, h) / 2.0);
+        // From the centre in points to texture coordinates over the item's square.
+        for (AnnulusVertex& v : vertices) {
+            v.fromCentreX = static_cast<float>(0.5 + (v.fromCentreX / w));
+            v.fromCentreY = static_cast<float>(0.5 + (v.fromCentreY / h));
+        }
+        node->markDirty(QSGNode::DirtyGeometry);
     }
-    node->markDirty(QSGNode::DirtyGeometry);
-    const TintedDiscMaterial::Parameters parameters{
-        static_cast<float>(saturation_), static_cast<float>(brightness_),
-        static_cast<float>(contrast_),   static_cast<float>(edge_),
-        0.0F,                            static_cast<float>(extent_.width()),
-        static_cast<float>(extent_.height())};
+    const TintedDiscMaterial::Parameters parameters{static_cast<float>(saturation_),
+                                                    static_cast<float>(brightness_),
+                                                    static_cast<float>(contrast_),
+                                                    static_cast<float>(edge_),
+                                                    0.0F,
+                                                    static_cast<float>(extent_.width()),
+                                                    static_cast<float>(extent_.height())};
     if (static_cast<TintedDiscMaterial*>(node->material())->set(parameters, provider)) {
         node->markDirty(QSGNode::DirtyMaterial);
     }

@@ -58,6 +58,8 @@ class TintedDiscItem : public QQuickItem {
     double edge_ = 0.0;
     // Render thread: the provider that is asked to redraw this item once it has a picture.
     QPointer<QObject> waitingOn_;
+    // Render thread: the size the node's mesh was written for.
+    QSizeF meshSize_;
 };
 
 }  // namespace brimo::ui

@@ -20,8 +20,10 @@ constexpr std::size_t kTintCount = 3;
 class TintedDiscShader : public QSGMaterialShader {
   public:
     TintedDiscShader() {
-        setShaderFileName(VertexStage, QStringLiteral(":/Brimolavetrix/shaders/tinteddisc.vert.qsb"));
-        setShaderFileName(FragmentStage, QStringLiteral(":/Brimolavetrix/shaders/eyetint.frag.qsb"));
+        setShaderFileName(VertexStage,
+                          QStringLiteral(":/Brimolavetrix/shaders/tinteddisc.vert.qsb"));
+        setShaderFileName(FragmentStage,
+                          QStringLiteral(":/Brimolavetrix/shaders/eyetint.frag.qsb"));
     }
 
     bool updateUniformData(RenderState& state, QSGMaterial* newMaterial,
