@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
 
 namespace brimo::timepitch {
@@ -10,14 +11,16 @@ using namespace analysis;
 
 void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     float loudest = 0.0F;
-    for (int k = 0; k < bins_; ++k) {
-        float p = 0.0F;
-        for (int c = 0; c < channels_; ++c) {
-            p += std::norm(spectra[c][k]);
+    withChannels(channels_, [&](auto channels) {
+        for (int k = 0; k < bins_; ++k) {
+            float p = 0.0F;
+            for (int c = 0; c < channels; ++c) {
+                p += std::norm(spectra[c][k]);
+            }
+            power_[static_cast<std::size_t>(k)] = p;
+            loudest = std::max(loudest, p);
         }
-        power_[static_cast<std::size_t>(k)] = p;
-        loudest = std::max(loudest, p);
-    }
+    });
     loudest_ = loudest;
     // −140 dBFS for a sinusoid: below the noise of any real source.
     const double quarter = 1e-7 * frameSize_ / 4.0;
@@ -64,9 +67,11 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
         // partial that dominates its bin. Where the two disagree, the peak is noise.
         if (hasPrevious_) {
             std::complex<double> cross;
-            for (int ch = 0; ch < channels_; ++ch) {
-                cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
-            }
+            withChannels(channels_, [&](auto channels) {
+                for (int ch = 0; ch < channels; ++ch) {
+                    cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
+                }
+            });
             if (!isZero(cross)) {
                 const double expected = kTwoPi * k * hop / frameSize_;
                 const double nu = k + wrapPhase(phaseOf(cross) - expected) * binsPerRadian;
