@@ -10,6 +10,7 @@ engine's capture and playback, and the mostly idle control connection).
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -144,6 +145,7 @@ def measure_app(app_path):
         app = subprocess.Popen([app_path], stdout=out, stderr=subprocess.STDOUT,
                                env=signed_in_environment())
     player = None
+    cover = None
     try:
         window = find_window(app.pid)
         run("pactl", "set-default-sink", "brimola_vetrix")
@@ -172,8 +174,6 @@ def measure_app(app_path):
         cover = subprocess.Popen(["xclock", "-geometry", "1000x1000+0+0", "-update", "3600"])
         time.sleep(2)
         results.append(measure(app.pid, log if COUNT_FRAMES else None, "hidden (covered), active, with sound"))
-        cover.terminate()
-        cover.wait()
         return {
             "application": app_path,
             "results": results,
@@ -185,12 +185,25 @@ def measure_app(app_path):
             # The loop and its paplay share a process group of their own.
             os.killpg(player.pid, 15)
             player.wait()
+        if cover:
+            cover.terminate()
+            cover.wait()
         app.terminate()
         app.wait()
         shutil.rmtree(work, ignore_errors=True)
 
 
+def stop_on_signal(signum, _frame):
+    """Ends the run through its cleanup (the sound loop, the application, the cover); a second
+    signal does not cut that cleanup short."""
+    for each in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(each, signal.SIG_IGN)
+    raise SystemExit(128 + signum)
+
+
 def main():
+    for each in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(each, stop_on_signal)
     runs = [measure_app(app) for app in APPS]
     print(json.dumps({
         "benchmark": "ui",
