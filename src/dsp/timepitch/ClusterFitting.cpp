@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
 #include "dsp/timepitch/SymmetricSolve.h"
 
@@ -116,27 +117,30 @@ void PartialAnalyzer::fitClusterApart(const std::complex<float>* const* spectra,
                                       int lo, int hi, double* gram, double* rhsB,
                                       double* rhsC) const {
     // As fitCluster without images: one window value per partial and bin.
-    float b[kMaxCluster];
-    int from = 0;
-    int to = 0;
-    for (int k = lo; k <= hi; ++k) {
-        nearby(first, n, k, from, to);
-        for (int j = from; j < to; ++j) {
-            b[j] = window_.at(
-                k -
-                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)].bins);
-        }
-        for (int j = from; j < to; ++j) {
-            for (int l = from; l <= j; ++l) {
-                gram[j * n + l] += static_cast<double>(b[j]) * b[l];
+    withChannels(channels_, [&](auto channels) {
+        float b[kMaxCluster];
+        int from = 0;
+        int to = 0;
+        for (int k = lo; k <= hi; ++k) {
+            nearby(first, n, k, from, to);
+            for (int j = from; j < to; ++j) {
+                b[j] = window_.at(
+                    k -
+                    cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
+                        .bins);
             }
-            for (int ch = 0; ch < channels_; ++ch) {
-                const std::complex<float> x = spectra[ch][k];
-                rhsB[ch * n + j] += static_cast<double>(x.real()) * b[j];
-                rhsC[ch * n + j] += static_cast<double>(x.imag()) * b[j];
+            for (int j = from; j < to; ++j) {
+                for (int l = from; l <= j; ++l) {
+                    gram[j * n + l] += static_cast<double>(b[j]) * b[l];
+                }
+                for (int ch = 0; ch < channels; ++ch) {
+                    const std::complex<float> x = spectra[ch][k];
+                    rhsB[ch * n + j] += static_cast<double>(x.real()) * b[j];
+                    rhsC[ch * n + j] += static_cast<double>(x.imag()) * b[j];
+                }
             }
         }
-    }
+    });
     for (int j = 0; j < n; ++j) {
         for (int l = 0; l < j; ++l) {
             gram[l * n + j] = gram[j * n + l];
@@ -170,19 +174,21 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     double gramC = 0.0;
     double rhsB[kMaxChannels] = {};
     double rhsC[kMaxChannels] = {};
-    for (int k = lo; k <= hi; ++k) {
-        const float direct = window_.at(k - nu);
-        const float mirror = images ? mirrorAt(k, nu) : 0.0F;
-        const float b = direct + mirror;
-        const float c = direct - mirror;
-        gramB += static_cast<double>(b) * b;
-        gramC += static_cast<double>(c) * c;
-        for (int ch = 0; ch < channels_; ++ch) {
-            const std::complex<float> x = spectra[ch][k];
-            rhsB[ch] += static_cast<double>(x.real()) * b;
-            rhsC[ch] += static_cast<double>(x.imag()) * c;
+    withChannels(channels_, [&](auto channels) {
+        for (int k = lo; k <= hi; ++k) {
+            const float direct = window_.at(k - nu);
+            const float mirror = images ? mirrorAt(k, nu) : 0.0F;
+            const float b = direct + mirror;
+            const float c = direct - mirror;
+            gramB += static_cast<double>(b) * b;
+            gramC += static_cast<double>(c) * c;
+            for (int ch = 0; ch < channels; ++ch) {
+                const std::complex<float> x = spectra[ch][k];
+                rhsB[ch] += static_cast<double>(x.real()) * b;
+                rhsC[ch] += static_cast<double>(x.imag()) * c;
+            }
         }
-    }
+    });
     gramB += 1e-9 * gramB + 1e-30;
     gramC += 1e-9 * gramC + 1e-30;
     ++fits_;
@@ -231,22 +237,24 @@ void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
     nearby(first, n, bin, from, to);
     // z·direct + conj(z)·mirror, in real arithmetic (complex arithmetic does not vectorise);
     // the window lookups are shared by every channel.
-    double re[kMaxChannels] = {};
-    double im[kMaxChannels] = {};
     const bool images = nearEdge(bin, first + from, first + to);
-    for (int l = first + from; l < first + to; ++l) {
-        const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
-        const auto direct = static_cast<double>(window_.at(bin - nu));
-        const auto mirror = images ? static_cast<double>(mirrorAt(bin, nu)) : 0.0;
-        const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
-        for (int ch = 0; ch < channels_; ++ch) {
-            re[ch] += static_cast<double>(z[ch].real()) * (direct + mirror);
-            im[ch] += static_cast<double>(z[ch].imag()) * (direct - mirror);
+    withChannels(channels_, [&](auto channels) {
+        double re[kMaxChannels] = {};
+        double im[kMaxChannels] = {};
+        for (int l = first + from; l < first + to; ++l) {
+            const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
+            const auto direct = static_cast<double>(window_.at(bin - nu));
+            const auto mirror = images ? static_cast<double>(mirrorAt(bin, nu)) : 0.0;
+            const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
+            for (int ch = 0; ch < channels; ++ch) {
+                re[ch] += static_cast<double>(z[ch].real()) * (direct + mirror);
+                im[ch] += static_cast<double>(z[ch].imag()) * (direct - mirror);
+            }
         }
-    }
-    for (int ch = 0; ch < channels_; ++ch) {
-        out[ch] = {re[ch], im[ch]};
-    }
+        for (int ch = 0; ch < channels; ++ch) {
+            out[ch] = {re[ch], im[ch]};
+        }
+    });
 }
 
 double PartialAnalyzer::residualPower(const std::complex<float>* const* spectra, int first, int n,
@@ -424,51 +432,54 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
         }
         return;
     }
-    if (n > 1) {
-        // What residualPower() does without mirror images, which no partial of the group has
-        // in its bins away from DC and the Nyquist frequency.
-        int from = 0;
-        int to = 0;
-        for (int k = lo; k <= hi; ++k) {
-            nearby(first, n, k, from, to);
-            // Cleared whole: a fixed size is a few stores, a variable one a call.
-            double re[kMaxChannels] = {};
-            double im[kMaxChannels] = {};
-            for (int l = first + from; l < first + to; ++l) {
-                const auto direct = static_cast<double>(
-                    window_.at(k - cur_->partials[static_cast<std::size_t>(l)].bins));
-                const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
-                for (int ch = 0; ch < channels_; ++ch) {
-                    re[ch] += static_cast<double>(z[ch].real()) * direct;
-                    im[ch] += static_cast<double>(z[ch].imag()) * direct;
+    withChannels(channels_, [&](auto channels) {
+        if (n > 1) {
+            // What residualPower() does without mirror images, which no partial of the group
+            // has in its bins away from DC and the Nyquist frequency.
+            int from = 0;
+            int to = 0;
+            for (int k = lo; k <= hi; ++k) {
+                nearby(first, n, k, from, to);
+                // Cleared whole: a fixed size is a few stores, a variable one a call.
+                double re[kMaxChannels] = {};
+                double im[kMaxChannels] = {};
+                for (int l = first + from; l < first + to; ++l) {
+                    const auto direct = static_cast<double>(
+                        window_.at(k - cur_->partials[static_cast<std::size_t>(l)].bins));
+                    const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
+                    for (int ch = 0; ch < channels; ++ch) {
+                        re[ch] += static_cast<double>(z[ch].real()) * direct;
+                        im[ch] += static_cast<double>(z[ch].imag()) * direct;
+                    }
                 }
+                double residual = 0.0;
+                for (int ch = 0; ch < channels; ++ch) {
+                    const double dr = static_cast<double>(spectra[ch][k].real()) - re[ch];
+                    const double di = static_cast<double>(spectra[ch][k].imag()) - im[ch];
+                    residual += dr * dr + di * di;
+                }
+                out[k] = residual;
             }
+            return;
+        }
+        // One partial: what models() and residualPower() do, without looking for neighbours.
+        const double nu = cur_->partials[static_cast<std::size_t>(first)].bins;
+        const bool images = nearEdge(lo, first, first + 1) || nearEdge(hi, first, first + 1);
+        const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first, 0)];
+        for (int k = lo; k <= hi; ++k) {
+            const bool reaches = k - nu > -kReach && k - nu < kReach;
+            const auto direct = reaches ? static_cast<double>(window_.at(k - nu)) : 0.0;
+            const auto mirror = reaches && images ? static_cast<double>(mirrorAt(k, nu)) : 0.0;
             double residual = 0.0;
-            for (int ch = 0; ch < channels_; ++ch) {
-                const double dr = static_cast<double>(spectra[ch][k].real()) - re[ch];
-                const double di = static_cast<double>(spectra[ch][k].imag()) - im[ch];
-                residual += dr * dr + di * di;
+            for (int ch = 0; ch < channels; ++ch) {
+                const std::complex<double> model{
+                    static_cast<double>(z[ch].real()) * (direct + mirror),
+                    static_cast<double>(z[ch].imag()) * (direct - mirror)};
+                residual += std::norm(std::complex<double>(spectra[ch][k]) - model);
             }
             out[k] = residual;
         }
-        return;
-    }
-    // One partial: what models() and residualPower() do, without looking for neighbours.
-    const double nu = cur_->partials[static_cast<std::size_t>(first)].bins;
-    const bool images = nearEdge(lo, first, first + 1) || nearEdge(hi, first, first + 1);
-    const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first, 0)];
-    for (int k = lo; k <= hi; ++k) {
-        const bool reaches = k - nu > -kReach && k - nu < kReach;
-        const auto direct = reaches ? static_cast<double>(window_.at(k - nu)) : 0.0;
-        const auto mirror = reaches && images ? static_cast<double>(mirrorAt(k, nu)) : 0.0;
-        double residual = 0.0;
-        for (int ch = 0; ch < channels_; ++ch) {
-            const std::complex<double> model{static_cast<double>(z[ch].real()) * (direct + mirror),
-                                             static_cast<double>(z[ch].imag()) * (direct - mirror)};
-            residual += std::norm(std::complex<double>(spectra[ch][k]) - model);
-        }
-        out[k] = residual;
-    }
+    });
 }
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
 
 namespace brimo::timepitch {
@@ -10,14 +11,16 @@ using namespace analysis;
 
 void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     float loudest = 0.0F;
-    for (int k = 0; k < bins_; ++k) {
-        float p = 0.0F;
-        for (int c = 0; c < channels_; ++c) {
-            p += std::norm(spectra[c][k]);
+    withChannels(channels_, [&](auto channels) {
+        for (int k = 0; k < bins_; ++k) {
+            float p = 0.0F;
+            for (int c = 0; c < channels; ++c) {
+                p += std::norm(spectra[c][k]);
+            }
+            power_[static_cast<std::size_t>(k)] = p;
+            loudest = std::max(loudest, p);
         }
-        power_[static_cast<std::size_t>(k)] = p;
-        loudest = std::max(loudest, p);
-    }
+    });
     loudest_ = loudest;
     // −140 dBFS for a sinusoid: below the noise of any real source.
     const double quarter = 1e-7 * frameSize_ / 4.0;
@@ -64,9 +67,11 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
         // partial that dominates its bin. Where the two disagree, the peak is noise.
         if (hasPrevious_) {
             std::complex<double> cross;
-            for (int ch = 0; ch < channels_; ++ch) {
-                cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
-            }
+            withChannels(channels_, [&](auto channels) {
+                for (int ch = 0; ch < channels; ++ch) {
+                    cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
+                }
+            });
             if (!isZero(cross)) {
                 const double expected = kTwoPi * k * hop / frameSize_;
                 const double nu = k + wrapPhase(phaseOf(cross) - expected) * binsPerRadian;
@@ -80,21 +85,25 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
     }
 }
 
-bool PartialAnalyzer::crowded(int peak) const {
+void PartialAnalyzer::markCrowded() {
     // Noise has peaks every few bins; close partials of music, whose peaks merge and so look
-    // like noise too, have far fewer around them.
-    const int bin = cur_->partials[static_cast<std::size_t>(peak)].peakBin;
-    int count = 0;
-    for (int j = peak - 1;
-         j >= 0 && cur_->partials[static_cast<std::size_t>(j)].peakBin >= bin - kCrowdReach; --j) {
-        ++count;
+    // like noise too, have far fewer around them. The peaks are in order of their bins, so the
+    // peaks within reach of each one form a window that only moves up.
+    int below = 0;
+    int above = 0;
+    for (int j = 0; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        while (cur_->partials[static_cast<std::size_t>(below)].peakBin <
+               partial.peakBin - kCrowdReach) {
+            ++below;
+        }
+        while (above + 1 < cur_->count &&
+               cur_->partials[static_cast<std::size_t>(above) + 1].peakBin <=
+                   partial.peakBin + kCrowdReach) {
+            ++above;
+        }
+        partial.isCrowded = above - below >= kCrowdPeaks;
     }
-    for (int j = peak + 1; j < cur_->count &&
-                           cur_->partials[static_cast<std::size_t>(j)].peakBin <= bin + kCrowdReach;
-         ++j) {
-        ++count;
-    }
-    return count >= kCrowdPeaks;
 }
 
 void PartialAnalyzer::matchPrevious() {
@@ -132,9 +141,7 @@ void PartialAnalyzer::matchPrevious() {
     // elsewhere every peak is (close partials of music merge into peaks that look like noise).
     // A followed partial starts from where it was: the peak of a lobe shared with a close
     // neighbour says little about either, and the phase advance corrects a glide.
-    for (int j = 0; j < cur_->count; ++j) {
-        cur_->partials[static_cast<std::size_t>(j)].isCrowded = crowded(j);
-    }
+    markCrowded();
     for (int j = 0; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         const Partial* previous = partial.previous >= 0
@@ -160,8 +167,9 @@ void PartialAnalyzer::markOccupied() {
 void PartialAnalyzer::markOccupied(double bins) {
     // Bin b's entry is at b + 1; partials outside the band share the two end entries, which
     // no partial being added looks at.
-    const auto index =
-        static_cast<std::size_t>(std::clamp(static_cast<int>(std::floor(bins)) + 1, 0, bins_ + 1));
+    // Frequencies are hardly ever negative: truncation is their floor, without the library's.
+    const int whole = bins >= 0.0 ? static_cast<int>(bins) : static_cast<int>(std::floor(bins));
+    const auto index = static_cast<std::size_t>(std::clamp(whole + 1, 0, bins_ + 1));
     Occupancy& entry = occupied_[index];
     if (entry.stamp != occupancyStamp_) {
         entry = {occupancyStamp_, bins, bins};

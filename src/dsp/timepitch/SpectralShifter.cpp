@@ -6,6 +6,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/timepitch/ChannelCount.h"
+
 namespace brimo::timepitch {
 
 namespace {
@@ -187,18 +189,20 @@ void SpectralShifter::takeOutModels(const std::complex<float>* const* spectra,
         const int lo = std::max(0, static_cast<int>(std::ceil(nu)) - kModelReach);
         const int hi = std::min(bins_ - 1, static_cast<int>(std::floor(nu)) + kModelReach);
         const bool nearEdge = nu < kModelReach || nu > bins_ - 1 - kModelReach;
-        for (int k = lo; k <= hi; ++k) {
-            const float share = k == 0 || k == bins_ - 1 ? 0.5F : 1.0F;
-            const float direct = share * analysis_.at(k - nu);
-            const float mirror =
-                nearEdge ? share * (analysis_.at(k + nu) + analysis_.at(k + nu - image)) : 0.0F;
-            for (int c = 0; c < channels_; ++c) {
-                const std::complex<float> z = analyzer.amplitude(j, c);
-                // z·direct + conj(z)·mirror
-                residualRe(c)[k] -= z.real() * (direct + mirror);
-                residualIm(c)[k] -= z.imag() * (direct - mirror);
+        withChannels(channels_, [&](auto channels) {
+            for (int k = lo; k <= hi; ++k) {
+                const float share = k == 0 || k == bins_ - 1 ? 0.5F : 1.0F;
+                const float direct = share * analysis_.at(k - nu);
+                const float mirror =
+                    nearEdge ? share * (analysis_.at(k + nu) + analysis_.at(k + nu - image)) : 0.0F;
+                for (int c = 0; c < channels; ++c) {
+                    const std::complex<float> z = analyzer.amplitude(j, c);
+                    // z·direct + conj(z)·mirror
+                    residualRe(c)[k] -= z.real() * (direct + mirror);
+                    residualIm(c)[k] -= z.imag() * (direct - mirror);
+                }
             }
-        }
+        });
     }
 }
 
@@ -207,13 +211,15 @@ void SpectralShifter::scatter(double centre, const std::complex<float>* values,
     const int reach = kernel.reachBins();
     const int lo = std::max(-margin_, static_cast<int>(std::floor(centre)) - reach + 1);
     const int hi = std::min(bins_ - 1 + margin_, static_cast<int>(std::ceil(centre)) + reach - 1);
-    for (int k = lo; k <= hi; ++k) {
-        const float w = kernel.at(k - centre);
-        for (int c = 0; c < channels_; ++c) {
-            movedRe(c)[k] += values[c].real() * w;
-            movedIm(c)[k] += values[c].imag() * w;
+    withChannels(channels_, [&](auto channels) {
+        for (int k = lo; k <= hi; ++k) {
+            const float w = kernel.at(k - centre);
+            for (int c = 0; c < channels; ++c) {
+                movedRe(c)[k] += values[c].real() * w;
+                movedIm(c)[k] += values[c].imag() * w;
+            }
         }
-    }
+    });
 }
 
 void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio) {
@@ -266,17 +272,19 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     // Turned in the same pass that sums the region's energy; a region too faint to move (rare)
     // wastes the turn.
     float energy = 0.0F;
-    for (int c = 0; c < channels_; ++c) {
-        const float* re = residualRe(c) + start;
-        const float* im = residualIm(c) + start;
-        float* xRe = regionRe(c);
-        float* xIm = regionIm(c);
-        for (int k = 0; k < length; ++k) {
-            energy += re[k] * re[k] + im[k] * im[k];
-            xRe[k] = re[k] * cr - im[k] * ci;
-            xIm[k] = re[k] * ci + im[k] * cr;
+    withChannels(channels_, [&](auto channels) {
+        for (int c = 0; c < channels; ++c) {
+            const float* re = residualRe(c) + start;
+            const float* im = residualIm(c) + start;
+            float* xRe = regionRe(c);
+            float* xIm = regionIm(c);
+            for (int k = 0; k < length; ++k) {
+                energy += re[k] * re[k] + im[k] * im[k];
+                xRe[k] = re[k] * cr - im[k] * ci;
+                xIm[k] = re[k] * ci + im[k] * cr;
+            }
         }
-    }
+    });
     if (energy <= floor * static_cast<float>(length)) {
         return;
     }
@@ -292,15 +300,17 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     if (lo >= hi) {
         return;
     }
-    for (int c = 0; c < channels_; ++c) {
-        float* xRe = regionRe(c);
-        float* xIm = regionIm(c);
-        // The region's own bins only, zero after them as far as the taps and a block reach
-        // (before them the scratch is never written).
-        std::fill_n(xRe + length, kRegionTail, 0.0F);
-        std::fill_n(xIm + length, kRegionTail, 0.0F);
-        convolve_(xRe, xIm, movedRe(c), movedIm(c), start + first, lo, hi, w);
-    }
+    withChannels(channels_, [&](auto channels) {
+        for (int c = 0; c < channels; ++c) {
+            float* xRe = regionRe(c);
+            float* xIm = regionIm(c);
+            // The region's own bins only, zero after them as far as the taps and a block reach
+            // (before them the scratch is never written).
+            std::fill_n(xRe + length, kRegionTail, 0.0F);
+            std::fill_n(xIm + length, kRegionTail, 0.0F);
+            convolve_(xRe, xIm, movedRe(c), movedIm(c), start + first, lo, hi, w);
+        }
+    });
 }
 
 void SpectralShifter::foldIntoSpectrum(int channel) {
