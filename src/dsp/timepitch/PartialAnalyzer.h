@@ -96,8 +96,8 @@ class PartialAnalyzer {
     // Peak tracking (PartialTracking.cpp): peaks to partials, followed from the previous frame.
     void findPeaks(const std::complex<float>* const* spectra);
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
-    // Whether the peak partial `peak` has many peaks around it.
-    [[nodiscard]] bool crowded(int peak) const;
+    // Marks the peaks that have many other peaks around them.
+    void markCrowded();
     void matchPrevious();
     void continueHidden();
     // Adds a partial unless another one lies within kSameBins of it; the check reads what

@@ -85,21 +85,25 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
     }
 }
 
-bool PartialAnalyzer::crowded(int peak) const {
+void PartialAnalyzer::markCrowded() {
     // Noise has peaks every few bins; close partials of music, whose peaks merge and so look
-    // like noise too, have far fewer around them.
-    const int bin = cur_->partials[static_cast<std::size_t>(peak)].peakBin;
-    int count = 0;
-    for (int j = peak - 1;
-         j >= 0 && cur_->partials[static_cast<std::size_t>(j)].peakBin >= bin - kCrowdReach; --j) {
-        ++count;
+    // like noise too, have far fewer around them. The peaks are in order of their bins, so the
+    // peaks within reach of each one form a window that only moves up.
+    int below = 0;
+    int above = 0;
+    for (int j = 0; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        while (cur_->partials[static_cast<std::size_t>(below)].peakBin <
+               partial.peakBin - kCrowdReach) {
+            ++below;
+        }
+        while (above + 1 < cur_->count &&
+               cur_->partials[static_cast<std::size_t>(above) + 1].peakBin <=
+                   partial.peakBin + kCrowdReach) {
+            ++above;
+        }
+        partial.isCrowded = above - below >= kCrowdPeaks;
     }
-    for (int j = peak + 1; j < cur_->count &&
-                           cur_->partials[static_cast<std::size_t>(j)].peakBin <= bin + kCrowdReach;
-         ++j) {
-        ++count;
-    }
-    return count >= kCrowdPeaks;
 }
 
 void PartialAnalyzer::matchPrevious() {
@@ -137,9 +141,7 @@ void PartialAnalyzer::matchPrevious() {
     // elsewhere every peak is (close partials of music merge into peaks that look like noise).
     // A followed partial starts from where it was: the peak of a lobe shared with a close
     // neighbour says little about either, and the phase advance corrects a glide.
-    for (int j = 0; j < cur_->count; ++j) {
-        cur_->partials[static_cast<std::size_t>(j)].isCrowded = crowded(j);
-    }
+    markCrowded();
     for (int j = 0; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         const Partial* previous = partial.previous >= 0
@@ -165,8 +167,9 @@ void PartialAnalyzer::markOccupied() {
 void PartialAnalyzer::markOccupied(double bins) {
     // Bin b's entry is at b + 1; partials outside the band share the two end entries, which
     // no partial being added looks at.
-    const auto index =
-        static_cast<std::size_t>(std::clamp(static_cast<int>(std::floor(bins)) + 1, 0, bins_ + 1));
+    // Frequencies are hardly ever negative: truncation is their floor, without the library's.
+    const int whole = bins >= 0.0 ? static_cast<int>(bins) : static_cast<int>(std::floor(bins));
+    const auto index = static_cast<std::size_t>(std::clamp(whole + 1, 0, bins_ + 1));
     Occupancy& entry = occupied_[index];
     if (entry.stamp != occupancyStamp_) {
         entry = {occupancyStamp_, bins, bins};

@@ -60,7 +60,7 @@ void CircularEqualizerItem::setIsActive(bool isActive) {
 void CircularEqualizerItem::setAudioLevel(double level) {
     // The level reaches the screen at the next frame, not on every published change.
     if (static_cast<float>(level) != ring_.audioLevel()) {
-        rebuild(ring_.isActive(), level, ring_.radius(), ring_.barCount());
+        ring_.setAudioLevel(static_cast<float>(level));
         Q_EMIT audioLevelChanged();
     }
 }

@@ -33,6 +33,10 @@ EqualizerRing::EqualizerRing(bool isActive, float audioLevel, double radius, int
     }
 }
 
+void EqualizerRing::setAudioLevel(float audioLevel) {
+    audioLevel_ = drawableLevel(audioLevel);
+}
+
 double EqualizerRing::side() const {
     return 2.0 * (radius_ + kSegmentsPerBar * (kSegmentLength + kSegmentGap)) + 20.0;
 }

@@ -37,6 +37,8 @@ class EqualizerRing {
 
     [[nodiscard]] bool isActive() const { return isActive_; }
     [[nodiscard]] float audioLevel() const { return audioLevel_; }
+    // The level changes many times a second; the bars' fixed gains stay as they are.
+    void setAudioLevel(float audioLevel);
     [[nodiscard]] double radius() const { return radius_; }
     [[nodiscard]] int barCount() const { return barCount_; }
     [[nodiscard]] const std::vector<double>& randomVariations() const { return variations_; }
