@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -11,6 +8,7 @@
 #include "account/api/ServiceAddress.h"
 #include "account/support/AccountTestSupport.h"
 #include "account/support/TestCertificates.h"
+#include "support/LoopbackSocket.h"
 #include "support/TemporaryDirectory.h"
 
 namespace brimo::account {
@@ -23,51 +21,9 @@ constexpr const char* kUser =
     R"({"id":"u1","email":"ada@example.org","emailVerified":true,"authProvider":"email"})";
 constexpr const char* kToken = "secret-token-\xC3\xA9";
 
-// A loopback port that refuses connections (bound, never listening, so it stays ours), or
-// answers the first one with an SSH banner.
-class LoopbackPeer {
-  public:
-    enum class Kind { refusesConnections, answersSshBanner };
-    explicit LoopbackPeer(Kind kind) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the socket API's own cast
-        auto* generic = reinterpret_cast<sockaddr*>(&address);
-        EXPECT_EQ(::bind(fd_, generic, sizeof address), 0);
-        ::getsockname(fd_, generic, &length);
-        port_ = ntohs(address.sin_port);
-        if (kind == Kind::answersSshBanner) {
-            ::listen(fd_, 1);
-            peer_ = std::thread([this] {
-                pollfd waiting{fd_, POLLIN, 0};
-                if (::poll(&waiting, 1, 30000) == 1) {
-                    const int connection = ::accept(fd_, nullptr, nullptr);
-                    const std::string banner = "SSH-2.0-OpenSSH_9.2\r\n\r\n";
-                    (void)::send(connection, banner.data(), banner.size(), MSG_NOSIGNAL);
-                    ::close(connection);
-                }
-            });
-        }
-    }
-    ~LoopbackPeer() {
-        if (peer_.joinable()) {
-            peer_.join();
-        }
-        ::close(fd_);
-    }
-    LoopbackPeer(const LoopbackPeer&) = delete;
-    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
-    [[nodiscard]] std::string baseURL() const {
-        return "http://127.0.0.1:" + std::to_string(port_) + "/api";
-    }
-
-  private:
-    int fd_;
-    int port_ = 0;
-    std::thread peer_;
-};
+std::string baseURLOf(const testing::LoopbackSocket& peer) {
+    return "http://127.0.0.1:" + std::to_string(peer.port()) + "/api";
+}
 
 class APIServiceTest : public testing::AccountClientTest {
   protected:
@@ -176,8 +132,10 @@ TEST_F(APIServiceTest, EveryAnswerMapsToItsRecordOrItsFailure) {
     }
 
     // A peer that does not speak HTTP at all.
-    const LoopbackPeer ssh(LoopbackPeer::Kind::answersSshBanner);
-    auto notHttp = makeAPI(ssh.baseURL());
+    const auto ssh = testing::LoopbackSocket::bound(true);
+    const std::jthread peer(
+        [&] { ssh.accept(std::chrono::seconds(30)).send("SSH-2.0-OpenSSH_9.2\r\n\r\n"); });
+    auto notHttp = makeAPI(baseURLOf(ssh));
     EXPECT_EQ(
         call<CheckEmailResponse>(queue, *notHttp, "/x", "GET")->error().localizedDescription(),
         "Invalid response from server");
@@ -204,8 +162,8 @@ TEST_F(APIServiceTest, A401RemovesTheTokenBeforeTheFailureArrives) {
 }
 
 TEST_F(APIServiceTest, TransportFailuresArriveWithTheirOwnText) {
-    const LoopbackPeer closed(LoopbackPeer::Kind::refusesConnections);
-    auto refused = makeAPI(closed.baseURL());
+    const auto closed = testing::LoopbackSocket::bound();  // never listening
+    auto refused = makeAPI(baseURLOf(closed));
     auto result = call<UserProfileResponse>(queue, *refused, "/user/me", "GET");
     ASSERT_NE(result->error().transportError(), nullptr);
     EXPECT_EQ(result->error().localizedDescription(), "Could not connect to the server.");

@@ -2,9 +2,7 @@
 // own on a free loopback port, with a SQLite file and a maildir in a temporary folder.
 #include <gtest/gtest.h>
 
-#include "account/auth/AuthService.h"
 #include "account/support/AccountTestSupport.h"
-#include "account/update/VersionCheckService.h"
 #include "support/ChildProcess.h"
 #include "support/TemporaryDirectory.h"
 
@@ -38,14 +36,8 @@ TEST_F(ReferenceServiceTest, AnAccountIsMadeUsedRestoredAndSignedOut) {
     const std::string baseURL = service.waitForOutput(
         std::regex("listening on (http://[^ \n]+/api)"), std::chrono::seconds(60));
     ASSERT_FALSE(baseURL.empty());
-    auto makeAuth = [&] {
-        AuthService::Options options;
-        options.mainQueue = &queue;
-        options.api = makeAPI(baseURL);
-        return AuthService::create(std::move(options));
-    };
 
-    auto auth = makeAuth();
+    auto auth = makeAuth(baseURL);
     const std::string email = "Ada.Lovelace@Example.org";
     EXPECT_FALSE(run([&](auto done) { auth->checkEmail(email, done); }));
     EXPECT_FALSE(auth->error().value().has_value());
@@ -55,7 +47,7 @@ TEST_F(ReferenceServiceTest, AnAccountIsMadeUsedRestoredAndSignedOut) {
     EXPECT_TRUE(tokens->load(APIService::keychainService, APIService::tokenKey).has_value());
 
     // Restored at the next start from the stored token.
-    auto restarted = makeAuth();
+    auto restarted = makeAuth(baseURL);
     ASSERT_TRUE(
         testing::runMainQueueUntil(queue, [&] { return restarted->isAuthenticated().value(); }));
     EXPECT_EQ(restarted->user().value(), auth->user().value());
@@ -69,12 +61,7 @@ TEST_F(ReferenceServiceTest, AnAccountIsMadeUsedRestoredAndSignedOut) {
     EXPECT_FALSE(restarted->error().value().has_value());
     EXPECT_TRUE(run([&](auto done) { restarted->forgotPassword("nobody@example.org", done); }));
 
-    VersionCheckService::Options versionOptions;
-    versionOptions.mainQueue = &queue;
-    versionOptions.api = makeAPI(baseURL);
-    versionOptions.currentVersion = "9.9.0";
-    versionOptions.print = printed.writer();
-    auto checker = VersionCheckService::create(std::move(versionOptions));
+    auto checker = makeVersionCheck(baseURL, "9.9.0");
     ASSERT_TRUE(testing::runMainQueueUntil(
         queue, [&] { return checker->updateStatus().value() == UpdateStatus::updateAvailable(); }));
     EXPECT_EQ(checker->latestVersion().value(), "9.10.0");

@@ -30,16 +30,6 @@ TEST(VersionOrderingTest, DigitRunsCompareByValue) {
 
 class VersionCheckServiceTest : public testing::AccountClientTest {
   protected:
-    std::shared_ptr<VersionCheckService> makeService(const std::string& baseURL,
-                                                     const std::string& current) {
-        VersionCheckService::Options options;
-        options.mainQueue = &queue;
-        options.api = makeAPI(baseURL);
-        options.currentVersion = current;
-        options.print = printed.writer();
-        return VersionCheckService::create(std::move(options));
-    }
-
     void check(VersionCheckService& service) {
         bool done = false;
         service.checkForUpdates([&] { done = true; });
@@ -52,11 +42,11 @@ TEST_F(VersionCheckServiceTest, TheFirstCheckRunsAtCreationUnlessTheCheckerIsGon
     routes.set("/api/app/version",
                ScriptedHttpServer::json(200, versionAnswer("1.2.10", "https://example.org/dl")));
     ScriptedHttpServer server(routes.script());
-    makeService(server.baseURL(), "1.2.9").reset();
+    makeVersionCheck(server.baseURL(), "1.2.9").reset();
     queue.runUntilIdle();
     EXPECT_TRUE(server.requests().empty());
 
-    auto service = makeService(server.baseURL(), "1.2.9");
+    auto service = makeVersionCheck(server.baseURL(), "1.2.9");
     EXPECT_EQ(service->updateStatus().value(), UpdateStatus::idle());
     ASSERT_TRUE(testing::runMainQueueUntil(
         queue, [&] { return service->updateStatus().value() == UpdateStatus::updateAvailable(); }));
@@ -71,7 +61,7 @@ TEST_F(VersionCheckServiceTest, OutcomesOfLaterChecks) {
     routes.set("/api/app/version",
                ScriptedHttpServer::json(200, versionAnswer("2.0.0", "https://example.org/dl")));
     ScriptedHttpServer server(routes.script());
-    auto service = makeService(server.baseURL(), "1.9.9");
+    auto service = makeVersionCheck(server.baseURL(), "1.9.9");
     // The check made at creation ends first: overlapping checks each write their own results
     // whenever they finish, and the server may answer them in either order.
     ASSERT_TRUE(testing::runMainQueueUntil(

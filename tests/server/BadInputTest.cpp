@@ -1,15 +1,11 @@
 // Hostile and broken requests: each gets a clear answer, none crashes the service or touches
 // the accounts it holds.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <random>
 
 #include "support/BackendTest.h"
+#include "support/LoopbackSocket.h"
 
 namespace brimo::server::testing {
 namespace {
@@ -91,38 +87,14 @@ TEST_P(BadInputTest, MalformedOversizedAndMisdirectedRequestsGetNamedErrors) {
     EXPECT_TRUE(answeredCleanly(c.Get("/%ff%fe")));
 }
 
-// Sends raw bytes and returns what came back until the server closed. With `endWriting` the
-// sending side is closed at once (for noise the server would otherwise wait for more of).
-std::string rawExchange(int port, const std::string& request, bool endWriting) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return {};
-    }
-    (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    if (endWriting) {
-        ::shutdown(fd, SHUT_WR);
-    }
-    std::string answer;
-    std::array<char, 4096> buffer{};
-    for (;;) {
-        const auto n = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (n <= 0) {
-            break;
-        }
-        answer.append(buffer.data(), static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return answer;
-}
-
 TEST_P(BadInputTest, BrokenHttpIsRefusedAndServingGoesOn) {
     TestService service(GetParam());
-    const int port = std::stoi(service.origin().substr(service.origin().rfind(':') + 1));
+    // Raw bytes, and what came back until the server closed (it must close).
+    auto exchange = [&service](const std::string& request, bool endWriting) {
+        const auto socket = brimo::testing::LoopbackSocket::connectedTo(service.port());
+        socket.send(request, endWriting);
+        return socket.receive().value_or("(still open)");
+    };
     const std::vector<std::pair<std::string, std::string>> answered = {
         {"POST /api/auth/login HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
          "Content-Length: 2\r\n\r\n{}",
@@ -131,7 +103,7 @@ TEST_P(BadInputTest, BrokenHttpIsRefusedAndServingGoesOn) {
          "HTTP/1.1 414"},
     };
     for (const auto& [request, status] : answered) {
-        const std::string answer = rawExchange(port, request, false);
+        const std::string answer = exchange(request, false);
         EXPECT_TRUE(answer.starts_with(status)) << answer.substr(0, 200);
         EXPECT_NE(answer.find("{\"error\":"), std::string::npos) << answer.substr(0, 400);
     }
@@ -143,7 +115,7 @@ TEST_P(BadInputTest, BrokenHttpIsRefusedAndServingGoesOn) {
           std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)}) {
         // The server closes at once with our unread bytes still queued, so the kernel may
         // reset the connection before the answer's body (sent apart from its headers) is read.
-        const std::string answer = rawExchange(port, noise, true);
+        const std::string answer = exchange(noise, true);
         EXPECT_TRUE(answer.empty() || answer.starts_with("HTTP/1.1 4")) << answer.substr(0, 200);
     }
     EXPECT_EQ(service.get("/api/app/version")->status, 200);  // still serving

@@ -1,19 +1,16 @@
 // The service as an operator runs it: one executable, a configuration file, start-up lines,
 // HTTPS when configured, and a clean stop on SIGTERM.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 
-#include <array>
 #include <chrono>
 #include <regex>
 #include <thread>
 #include <tuple>
 
 #include "support/ChildProcess.h"
+#include "support/LoopbackSocket.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestService.h"
 
@@ -100,46 +97,6 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     EXPECT_EQ(again.terminate(), 0);
 }
 
-// A loopback connection, begun without waiting for it; closed when dropped.
-class PendingConnection {
-  public:
-    explicit PendingConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        (void)::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    }
-    ~PendingConnection() { ::close(fd_); }
-    PendingConnection(const PendingConnection&) = delete;
-    PendingConnection& operator=(const PendingConnection&) = delete;
-    [[nodiscard]] int fd() const { return fd_; }
-
-    // Sends a request for the health answer and returns the answer's status line.
-    std::string healthStatusLine() const {
-        const int flags = ::fcntl(fd_, F_GETFL);
-        ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
-        timeval timeout{20, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        const std::string request =
-            "GET /api/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        (void)::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);  // a failure reads empty
-        std::string answer;
-        std::array<char, 512> buffer{};
-        while (answer.find("\r\n") == std::string::npos) {
-            const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
-            if (n <= 0) {
-                break;
-            }
-            answer.append(buffer.data(), static_cast<std::size_t>(n));
-        }
-        return answer.substr(0, answer.find("\r\n"));
-    }
-
-  private:
-    int fd_;
-};
-
 TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenServed) {
     // Every client reconnecting at once after a restart: handshakes that do not fit the listen
     // backlog are dropped and retried only a second or more later.
@@ -152,9 +109,9 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
 
     constexpr int kBurst = 64;
     server.signal(SIGSTOP);  // while stopped it accepts nothing
-    std::vector<std::unique_ptr<PendingConnection>> burst;
+    std::vector<brimo::testing::LoopbackSocket> burst;
     for (int i = 0; i < kBurst; ++i) {
-        burst.push_back(std::make_unique<PendingConnection>(port));
+        burst.push_back(brimo::testing::LoopbackSocket::connectedTo(port, false));
     }
     // The kernel completes the handshakes that fit the backlog, accepting or not; the rest
     // never complete while the server is stopped.
@@ -163,7 +120,7 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
     while (established < kBurst && std::chrono::steady_clock::now() < deadline) {
         std::vector<pollfd> fds;
         for (const auto& c : burst) {
-            fds.push_back(pollfd{c->fd(), POLLOUT, 0});
+            fds.push_back(pollfd{c.fd(), POLLOUT, 0});
         }
         ::poll(fds.data(), fds.size(), 100);
         established = static_cast<int>(std::count_if(
@@ -172,7 +129,9 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
     server.signal(SIGCONT);
     EXPECT_EQ(established, kBurst);
     for (const auto& c : burst) {
-        EXPECT_EQ(c->healthStatusLine(), "HTTP/1.1 200 OK");
+        c.send("GET /api/health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        const std::string answer = c.receive("\r\n").value_or("(no answer)");
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
     }
     EXPECT_EQ(server.terminate(), 0) << server.errors();
 }
@@ -208,8 +167,8 @@ TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
 
 TEST(ExecutableTest, RefusesToStartOnSettingsThatAreUnsafeOrUnusable) {
     brimo::testing::TemporaryDirectory dir;
-    const TestService holder("sqlite");  // a port another program holds
-    const std::string held = "127.0.0.1:" + std::to_string(portOf(holder.origin()));
+    const auto holder = brimo::testing::LoopbackSocket::bound();  // a port another program holds
+    const std::string held = "127.0.0.1:" + std::to_string(holder.port());
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> refusals = {
         {{"--listen", "0.0.0.0:0", "--database", "a.sqlite"},
          1,

@@ -118,25 +118,17 @@ TEST_P(ResetFlowTest, ThroughARealSmtpServer) {
     EXPECT_TRUE(service.errors().empty());
 }
 
-TEST_P(ResetFlowTest, UnknownAddressesGetTheSameAnswerAndNoMail) {
-    TestService service(GetParam());
-    service.registerAccount("known@example.com", "known password");
-    auto unknown = service.post("/api/auth/forgot-password", {{"email", "unknown@example.com"}});
-    auto known = service.post("/api/auth/forgot-password", {{"email", "known@example.com"}});
-    ASSERT_EQ(unknown->status, 200);
-    EXPECT_EQ(unknown->body, known->body);
-    const auto mails = waitForMails(service.maildir() / "new", 1);
-    ASSERT_EQ(mails.size(), 1U);
-    EXPECT_NE(mails[0].find("To: known@example.com"), std::string::npos);
-}
-
-TEST_P(ResetFlowTest, ALinkExpiresAfterAnHourAndMadeUpLinksAreRefused) {
+TEST_P(ResetFlowTest, OnlyAKnownAddressGetsALinkThatExpiresInAnHourAndMadeUpLinksAreRefused) {
     TestService service(GetParam());
     service.registerAccount("late@example.com", "first password");
-    ASSERT_EQ(service.post("/api/auth/forgot-password", {{"email", "late@example.com"}})->status,
-              200);
+    auto unknown = service.post("/api/auth/forgot-password", {{"email", "unknown@example.com"}});
+    auto known = service.post("/api/auth/forgot-password", {{"email", "late@example.com"}});
+    ASSERT_EQ(known->status, 200);
+    EXPECT_EQ(unknown->status, 200);
+    EXPECT_EQ(unknown->body, known->body);  // the same answer
     const auto mails = waitForMails(service.maildir() / "new", 1);
     ASSERT_EQ(mails.size(), 1U);
+    EXPECT_NE(mails[0].find("To: late@example.com"), std::string::npos);
     const std::string token = resetTokenInMail(mails[0]);
     service.advanceClock(3601);
     EXPECT_EQ(service.client().Get(("/reset-password?token=" + token).c_str())->status, 400);

@@ -50,11 +50,12 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     continueHidden();
     fitAmplitudes(spectra, jointFit);
     refineFromPhaseAdvance(hop, true);
-    // Close partials change slowly: solving for them once per quarter of a frame is enough,
-    // however small the hop (every other frame on the finest grid; every frame measured no
-    // better, nor half the spectrum in each frame).
+    // Close partials change slowly: solving for them once per half frame is enough, however
+    // small the hop (every third frame on the finest grid; every other frame measured within
+    // 0.2 dB on close chords and music, at 4 % more work; every frame no better, nor half the
+    // spectrum in each frame).
     sinceSolved_ += hop;
-    if (jointFit && 4 * sinceSolved_ >= frameSize_) {
+    if (jointFit && 2 * sinceSolved_ >= frameSize_) {
         sinceSolved_ = 0;
         solveCloseFrequencies(spectra);
     }

@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "account/api/APIService.h"
+#include "account/auth/AuthService.h"
 #include "account/support/ScriptedHttpServer.h"
+#include "account/update/VersionCheckService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
 #include "platform/secrets/MemorySecretStore.h"
 #include "support/LineCollector.h"
@@ -83,6 +85,23 @@ class AccountClientTest : public ::testing::Test {
         options.transport = std::move(transport);
         options.print = printed.writer();
         return account::APIService::create(std::move(options));
+    }
+
+    // The services as the application makes them, on an API of makeAPI's.
+    std::shared_ptr<account::AuthService> makeAuth(const std::string& baseURL) {
+        account::AuthService::Options options;
+        options.mainQueue = &queue;
+        options.api = makeAPI(baseURL);
+        return account::AuthService::create(std::move(options));
+    }
+    std::shared_ptr<account::VersionCheckService> makeVersionCheck(const std::string& baseURL,
+                                                                   const std::string& current) {
+        account::VersionCheckService::Options options;
+        options.mainQueue = &queue;
+        options.api = makeAPI(baseURL);
+        options.currentVersion = current;
+        options.print = printed.writer();
+        return account::VersionCheckService::create(std::move(options));
     }
 
     // Runs one operation to its end and returns what it reported.

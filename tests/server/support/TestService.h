@@ -56,6 +56,7 @@ class TestService {
     TestService& operator=(const TestService&) = delete;
 
     [[nodiscard]] httplib::Client client() const;
+    [[nodiscard]] int port() const { return port_; }
     [[nodiscard]] std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
     // POST with a JSON body (or raw text with its content type); GET with an optional token.
