@@ -3,8 +3,8 @@ import QtMultimedia
 import Brimolavetrix
 
 // A media player's newest picture, taken in on the window's frame clock, for the power button's
-// eye to sample (it draws nothing itself, and converts pictures only while visible). `hasFrame`
-// turns true with the first picture shown here and stays true.
+// eye effect to sample (it draws nothing itself). `hasFrame` turns true with the first picture
+// shown here and stays true.
 VideoTexture {
     id: eye
 
@@ -20,6 +20,9 @@ VideoTexture {
         return Qt.size(Math.min(1, window / (frameSize.width * fill)),
                        Math.min(1, window / (frameSize.height * fill)))
     }
+
+    // Drawn only through the effects that sample it.
+    visible: false
 
     ClockedVideoSink {
         id: clocked

@@ -195,19 +195,15 @@ Item {
                 }
 
                 // The eye, in a 148 pt frame clipped to a circle: the video's picture or the
-                // still image, sampled by the one disc that clips and tints it. Neither is
+                // still image, sampled by the one effect that clips and tints it. Neither is
                 // drawn on its own.
                 EyeVideoPlayer {
                     id: eyeVideo
-                    // Its pictures are converted only while the eye shows them.
-                    visible: button.showsEyeVideo
                     player: button.eyePlayer
                 }
                 Image {
                     id: stillEye
-                    // Not drawn itself, yet kept up to date for the eye to sample: an item that
-                    // is not visible gets no new texture.
-                    opacity: 0
+                    visible: false
                     anchors.centerIn: parent
                     width: 148
                     height: 148
@@ -228,25 +224,26 @@ Item {
                     size: 148
                     color: button.isActive ? Theme.white(0.8) : Qt.rgba(0.86, 0.86, 0.86, 0.8)
                 }
-                TintedDisc {
+                ShaderEffect {
                     id: eyeTint
                     readonly property real dpr: Math.max(1, Screen.devicePixelRatio)
-                    source: button.showsEyeVideo ? eyeVideo : stillEye
+                    readonly property var source: button.showsEyeVideo ? eyeVideo : stillEye
                     // The video fills a 160 pt frame scaled by 1.18; the still image fits the
                     // 148 pt one.
-                    extent: button.showsEyeVideo
-                            ? eyeVideo.shownFraction(160, 1.18, 148)
-                            : Qt.size(stillEye.paintedWidth > 0 ? 148 / stillEye.paintedWidth : 1,
-                                      stillEye.paintedHeight > 0 ? 148 / stillEye.paintedHeight : 1)
+                    readonly property size extent: button.showsEyeVideo
+                                                   ? eyeVideo.shownFraction(160, 1.18, 148)
+                                                   : Qt.size(stillEye.paintedWidth > 0 ? 148 / stillEye.paintedWidth : 1,
+                                                             stillEye.paintedHeight > 0 ? 148 / stillEye.paintedHeight : 1)
                     // The still image is tinted by the state; the video plays untouched.
-                    saturation: button.isActive ? 1.0 : 0.5
-                    brightness: button.isActive ? 0.0 : -0.1
-                    contrast: button.isActive ? 1.0 : 0.9
-                    edge: 2 / (74 * dpr)
+                    readonly property real saturation: button.isActive ? 1.0 : 0.5
+                    readonly property real brightness: button.isActive ? 0.0 : -0.1
+                    readonly property real contrast: button.isActive ? 1.0 : 0.9
+                    readonly property real edge: 2 / (74 * dpr)
                     visible: button.showsEyeVideo || button.showsStillEye
                     anchors.centerIn: parent
                     width: 148
                     height: 148
+                    fragmentShader: "qrc:/Brimolavetrix/shaders/eyetint.frag.qsb"
                 }
 
                 RadialDisc {
