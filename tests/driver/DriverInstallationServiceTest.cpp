@@ -212,7 +212,7 @@ TEST_F(DriverInstallationTest, EveryFailureHasItsOwnMessage) {
                   InstallationStatus::installationFailed(message));
         EXPECT_TRUE(restarter_->restarts.empty());
         EXPECT_TRUE(main_.isEmpty());
-        const std::string line = console_.take().back();
+        std::string line = console_.take().back();
         EXPECT_TRUE(line.ends_with(message)) << line;
         return line;
     };

@@ -33,7 +33,7 @@ std::filesystem::path documentsDirectory() {
 std::filesystem::path stateDirectory() {
     // NOLINTNEXTLINE(concurrency-mt-unsafe): read-only use
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr) {
-        const std::filesystem::path named(state);
+        std::filesystem::path named(state);
         if (named.is_absolute()) {
             return named;
         }
