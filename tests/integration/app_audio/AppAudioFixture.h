@@ -39,35 +39,42 @@ class NoRestart final : public driver::AudioServerRestarter {
     void restartForUserSession(driver::AudioServerKind /*kind*/) override {}
 };
 
-// The real audio manager on the real backend and a private server, with "speakers" as the
-// system output at the start. The test thread is the main thread: it pumps the main queue
-// while waiting, so the manager's listener hops and timers run against real time.
-class AppAudioTest : public PrivateAudioServerTest {
+// The real audio manager on the real backend of a private server. The test thread is the main
+// thread: it pumps the main queue while waiting, so the manager's listener hops and timers run
+// against real time.
+class AppAudioCoreTest : public PrivateAudioServerTest {
   protected:
-    void SetUp() override {
-        PrivateAudioServerTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        pactl({"set-default-sink", "speakers"});
+    // The backend on the server the environment names, installed under the hardware layer.
+    void connectBackend() {
         backend = hal::pulse::PulseAudioBackend::create();
         installation = std::make_unique<hal::ScopedAudioHardwareBackend>(backend);
         ASSERT_TRUE(backend->isConnected());
-        brimola = deviceWithUid("brimola_vetrix");
-        speakers = deviceWithUid("speakers");
-        ASSERT_NE(brimola, kAudioObjectUnknown);
-        ASSERT_NE(speakers, kAudioObjectUnknown);
+    }
 
+    // The manager, its driver service installing the bundle under `configurationRoot`.
+    void makeManager(std::filesystem::path configurationRoot,
+                     std::function<driver::AudioServerKind()> detectAudioServer,
+                     std::shared_ptr<driver::AudioServerRestarter> restarter) {
         audio::AudioManager::Options options;
         options.mainQueue = &mainQueue;
-        options.logDirectory = [path = documents.path()] { return path; };
-        options.driverService = [this] { return makeDriverService(); };
+        options.logDirectory = [path = folders.path()] { return path; };
+        options.driverService = [this, configurationRoot, detectAudioServer, restarter] {
+            driver::DriverInstallationService::Options driverOptions;
+            driverOptions.mainQueue = &mainQueue;
+            driverOptions.privilegedRunner =
+                std::make_shared<privileged::StandInPrivilegedRunner>();
+            driverOptions.resources = resources::ResourceBundle(BRIMO_SOURCE_RESOURCES_DIR);
+            driverOptions.halPluginsPath = folders.path() / "plug-ins";
+            driverOptions.configurationRoot = configurationRoot;
+            driverOptions.detectAudioServer = detectAudioServer;
+            driverOptions.restarter = restarter;
+            driverOptions.print = console.writer();
+            return driver::DriverInstallationService::create(std::move(driverOptions));
+        };
         options.soundEffects = [this]() -> audio::SoundEffectPlayer& { return sounds; };
         options.print = console.writer();
         options.notificationCenter = &notifications;
         manager = audio::AudioManager::create(std::move(options));
-        // The driver service's first answer reaches the manager through the queue.
-        ASSERT_TRUE(pumpUntil([&] { return manager->isDriverInstalled().value(); }, kPatience));
     }
 
     void TearDown() override {
@@ -78,12 +85,6 @@ class AppAudioTest : public PrivateAudioServerTest {
         }
         installation.reset();
         backend.reset();
-        if (!IsSkipped()) {
-            if (!nullSinkModule("speakers")) {
-                loadNullSink("speakers", "speakers");
-            }
-            pactl({"set-default-sink", "speakers"});
-        }
     }
 
     bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -91,16 +92,6 @@ class AppAudioTest : public PrivateAudioServerTest {
     }
     void pumpFor(std::chrono::milliseconds span) {
         pumpUntil([] { return false; }, span);
-    }
-
-    // Plays a tone into "Brimola Vetrix" and records what `devices` hear, the queue running.
-    std::vector<HeardTone> playTone(const std::vector<AudioDeviceID>& devices, double expectedHz,
-                                    double seconds = 3.0) {
-        return playToneAndRecord(
-            devices, expectedHz, seconds,
-            [this](const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-                return pumpUntil(done, timeout);
-            });
     }
 
     // Both the manager's record and the engine itself; the engine starts on its own queue.
@@ -115,32 +106,57 @@ class AppAudioTest : public PrivateAudioServerTest {
     dispatch::EventLoopMainQueue mainQueue;
     std::shared_ptr<hal::pulse::PulseAudioBackend> backend;
     std::unique_ptr<hal::ScopedAudioHardwareBackend> installation;
-    TemporaryDirectory documents;
     TemporaryDirectory folders;
     notification::NotificationCenter notifications;
     LineCollector console;
     SilentSounds sounds;
-    std::shared_ptr<privileged::StandInPrivilegedRunner> runner =
-        std::make_shared<privileged::StandInPrivilegedRunner>();
     std::shared_ptr<audio::AudioManager> manager;
+};
+
+// On the fixture's server, with "speakers" as the system output at the start.
+class AppAudioTest : public AppAudioCoreTest {
+  protected:
+    void SetUp() override {
+        AppAudioCoreTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        pactl({"set-default-sink", "speakers"});
+        connectBackend();
+        brimola = deviceWithUid("brimola_vetrix");
+        speakers = deviceWithUid("speakers");
+        ASSERT_NE(brimola, kAudioObjectUnknown);
+        ASSERT_NE(speakers, kAudioObjectUnknown);
+        makeManager(
+            folders.path() / "etc",
+            [] { return driver::detectAudioServer(driver::userRuntimeDirectory()); },
+            std::make_shared<NoRestart>());
+        // The driver service's first answer reaches the manager through the queue.
+        ASSERT_TRUE(pumpUntil([&] { return manager->isDriverInstalled().value(); }, kPatience));
+    }
+
+    void TearDown() override {
+        AppAudioCoreTest::TearDown();
+        if (!IsSkipped()) {
+            if (!nullSinkModule("speakers")) {
+                loadNullSink("speakers", "speakers");
+            }
+            pactl({"set-default-sink", "speakers"});
+        }
+    }
+
+    // Plays a tone into "Brimola Vetrix" and records what `devices` hear, the queue running.
+    std::vector<HeardTone> playTone(const std::vector<AudioDeviceID>& devices, double expectedHz,
+                                    double seconds = 3.0) {
+        return playToneAndRecord(
+            devices, expectedHz, seconds,
+            [this](const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+                return pumpUntil(done, timeout);
+            });
+    }
+
     AudioDeviceID brimola = kAudioObjectUnknown;
     AudioDeviceID speakers = kAudioObjectUnknown;
-
-  private:
-    std::shared_ptr<driver::DriverInstallationService> makeDriverService() {
-        driver::DriverInstallationService::Options options;
-        options.mainQueue = &mainQueue;
-        options.privilegedRunner = runner;
-        options.resources = resources::ResourceBundle(BRIMO_SOURCE_RESOURCES_DIR);
-        options.halPluginsPath = folders.path() / "plug-ins";
-        options.configurationRoot = folders.path() / "etc";
-        options.detectAudioServer = [] {
-            return driver::detectAudioServer(driver::userRuntimeDirectory());
-        };
-        options.restarter = std::make_shared<NoRestart>();
-        options.print = console.writer();
-        return driver::DriverInstallationService::create(std::move(options));
-    }
 };
 
 }  // namespace brimo::testing

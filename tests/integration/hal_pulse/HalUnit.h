@@ -2,6 +2,7 @@
 
 #include "integration/hal_pulse/AudioClients.h"
 #include "platform/hal/AudioUnit.h"
+#include "platform/hal/StreamFormat.h"
 
 namespace brimo::testing {
 
@@ -37,15 +38,7 @@ class HalUnit {
         const bool capturing = consumer_ != nullptr;
         const UInt32 captureOn = capturing ? 1 : 0;
         const UInt32 playbackOn = capturing ? 0 : 1;
-        AudioStreamBasicDescription format;
-        format.mSampleRate = rate_;
-        format.mFormatID = kAudioFormatLinearPCM;
-        format.mFormatFlags = kAudioFormatFlagsNativeFloatPacked;
-        format.mBytesPerPacket = 8;
-        format.mFramesPerPacket = 1;
-        format.mBytesPerFrame = 8;
-        format.mChannelsPerFrame = 2;
-        format.mBitsPerChannel = 32;
+        const AudioStreamBasicDescription format = floatStreamFormat(rate_, 2, true);
         const AURenderCallbackStruct callback{capturing ? &captured : &render, this};
         auto set = [&](AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                        const void* data, UInt32 size) {

@@ -52,38 +52,6 @@ TEST_F(PulseBackendDevices, ListsAndClassifiesTheServersDevices) {
     EXPECT_EQ(rate, serverRate("speakers"));
 }
 
-TEST_F(PulseBackendDevices, ReportsTheDefaultOutputAndOnlyItsRealChanges) {
-    ASSERT_EQ(defaultOutput(), speakers);
-
-    ListenerProbe probe(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
-    ASSERT_EQ(probe.status, noErr);
-
-    pactl({"set-default-sink", "brimola_vetrix"});
-    ASSERT_TRUE(eventually([&] { return probe.calls.load() == 1; }, 3s));
-    EXPECT_EQ(defaultOutput(), brimola);
-
-    // Events that leave the default output as it was are not changes of it.
-    pactl({"set-default-sink", "brimola_vetrix"});
-    loadNullSink("bystander", "bystander");
-    ASSERT_TRUE(eventually([&] { return deviceWithUid("bystander") != 0; }, 3s));
-    pactl({"unload-module", nullSinkModule("bystander").value_or("none")});
-    ASSERT_TRUE(eventually([&] { return deviceWithUid("bystander") == 0; }, 3s));
-    std::this_thread::sleep_for(200ms);
-    backend->waitForNotifications();
-    EXPECT_EQ(probe.calls.load(), 1);
-
-    pactl({"set-default-sink", "speakers"});
-    ASSERT_TRUE(eventually([&] { return probe.calls.load() == 2; }, 3s));
-    EXPECT_EQ(defaultOutput(), speakers);
-
-    ASSERT_EQ(probe.remove(), noErr);
-    pactl({"set-default-sink", "brimola_vetrix"});
-    ASSERT_TRUE(eventually([&] { return defaultOutput() == brimola; }, 3s));
-    backend->waitForNotifications();
-    EXPECT_EQ(probe.calls.load(), 2);
-    pactl({"set-default-sink", "speakers"});
-}
-
 OSStatus setDefaultOutput(AudioDeviceID device) {
     const auto where = address(kAudioHardwarePropertyDefaultOutputDevice);
     return AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(device),
@@ -98,31 +66,45 @@ std::string serverDefaultSink() {
     return name;
 }
 
-TEST_F(PulseBackendDevices, SetsTheServersDefaultOutput) {
+TEST_F(PulseBackendDevices, ReportsAndSetsTheDefaultOutputAndHearsOnlyItsRealChanges) {
     ASSERT_EQ(defaultOutput(), speakers);
+
     ListenerProbe probe(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
     ASSERT_EQ(probe.status, noErr);
 
-    // Read back at once, by us and by every other client of the server.
-    ASSERT_EQ(setDefaultOutput(brimola), noErr);
-    EXPECT_EQ(defaultOutput(), brimola);
-    EXPECT_EQ(serverDefaultSink(), "brimola_vetrix");
+    pactl({"set-default-sink", "brimola_vetrix"});
     ASSERT_TRUE(eventually([&] { return probe.calls.load() == 1; }, 3s));
+    EXPECT_EQ(defaultOutput(), brimola);
 
-    // A device without a playback side, or one that has gone, is refused and changes nothing.
-    loadNullSink("short_lived", "Short-lived");
-    ASSERT_TRUE(eventually([&] { return deviceWithUid("short_lived") != 0; }, 3s));
-    const AudioDeviceID gone = deviceWithUid("short_lived");
-    pactl({"unload-module", nullSinkModule("short_lived").value_or("none")});
-    ASSERT_TRUE(eventually([&] { return deviceWithUid("short_lived") == 0; }, 3s));
-    EXPECT_EQ(setDefaultOutput(gone), kAudioHardwareBadDeviceError);
-    EXPECT_EQ(setDefaultOutput(kAudioObjectSystemObject), kAudioHardwareBadDeviceError);
-    EXPECT_EQ(serverDefaultSink(), "brimola_vetrix");
+    // Events that leave the default output as it was are not changes of it.
+    pactl({"set-default-sink", "brimola_vetrix"});
+    loadNullSink("bystander", "bystander");
+    ASSERT_TRUE(eventually([&] { return deviceWithUid("bystander") != 0; }, 3s));
+    const AudioDeviceID gone = deviceWithUid("bystander");
+    pactl({"unload-module", nullSinkModule("bystander").value_or("none")});
+    ASSERT_TRUE(eventually([&] { return deviceWithUid("bystander") == 0; }, 3s));
+    std::this_thread::sleep_for(200ms);
+    backend->waitForNotifications();
+    EXPECT_EQ(probe.calls.load(), 1);
 
+    // Set through the layer: read back at once, by us and by every other client of the server.
     ASSERT_EQ(setDefaultOutput(speakers), noErr);
     EXPECT_EQ(defaultOutput(), speakers);
     EXPECT_EQ(serverDefaultSink(), "speakers");
     ASSERT_TRUE(eventually([&] { return probe.calls.load() == 2; }, 3s));
+    // A device without a playback side, or one that has gone, is refused and changes nothing.
+    EXPECT_EQ(setDefaultOutput(gone), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(setDefaultOutput(kAudioObjectSystemObject), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(serverDefaultSink(), "speakers");
+    ASSERT_EQ(setDefaultOutput(brimola), noErr);
+    EXPECT_EQ(serverDefaultSink(), "brimola_vetrix");
+    ASSERT_TRUE(eventually([&] { return probe.calls.load() == 3; }, 3s));
+
+    ASSERT_EQ(probe.remove(), noErr);
+    pactl({"set-default-sink", "speakers"});
+    ASSERT_TRUE(eventually([&] { return defaultOutput() == speakers; }, 3s));
+    backend->waitForNotifications();
+    EXPECT_EQ(probe.calls.load(), 3);
 }
 
 }  // namespace

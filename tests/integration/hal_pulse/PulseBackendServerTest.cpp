@@ -22,9 +22,8 @@ class PulseBackendServer : public PulseBackendTest {};
 
 // What a driver installation does to the running system: the audio server restarts.
 TEST_F(PulseBackendServer, FollowsTheServerThroughARestart) {
-    const char* dir =
-        std::getenv("BRIMO_AUDIO_SERVER_DIR");  // NOLINT(concurrency-mt-unsafe): read-only use
-    if (dir == nullptr) {
+    const std::string dir = serverDirectory();
+    if (dir.empty()) {
         GTEST_SKIP() << "restarting needs the server directory CTest passes";
     }
     ListenerProbe deviceList(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
@@ -69,9 +68,8 @@ pid_t serverProcess(const std::string& dir, const std::string& name) {
 // client bound the "default" metadata and left before the session manager answered: set off
 // here on purpose with the session manager paused. The backend still hears every change.
 TEST_F(PulseBackendServer, HearsDefaultChangesAfterTheServerStoppedSendingThem) {
-    const char* dir =
-        std::getenv("BRIMO_AUDIO_SERVER_DIR");  // NOLINT(concurrency-mt-unsafe): read-only use
-    const pid_t sessionManager = dir == nullptr ? -1 : serverProcess(dir, "wireplumber");
+    const std::string dir = serverDirectory();
+    const pid_t sessionManager = dir.empty() ? -1 : serverProcess(dir, "wireplumber");
     if (sessionManager <= 0) {
         GTEST_SKIP() << "needs PipeWire's session manager, started by the harness";
     }

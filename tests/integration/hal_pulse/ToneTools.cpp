@@ -2,22 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <fstream>
-#include <numbers>
+#include <stdexcept>
+
+#include "platform/process/ProcessRunner.h"
 
 namespace brimo::testing {
 
 namespace {
-
-void put16(std::ofstream& out, std::uint16_t value) {
-    out.put(static_cast<char>(value & 0xFFU)).put(static_cast<char>(value >> 8U));
-}
-
-void put32(std::ofstream& out, std::uint32_t value) {
-    put16(out, static_cast<std::uint16_t>(value & 0xFFFFU));
-    put16(out, static_cast<std::uint16_t>(value >> 16U));
-}
 
 std::vector<double> risingCrossings(const std::vector<float>& samples, std::size_t begin,
                                     std::size_t length) {
@@ -37,27 +28,12 @@ std::vector<double> risingCrossings(const std::vector<float>& samples, std::size
 
 void writeToneWav(const std::string& path, double frequencyHz, double seconds, int sampleRate,
                   double amplitude) {
-    const auto frames = static_cast<std::uint32_t>(seconds * sampleRate);
-    const std::uint32_t dataBytes = frames * 4;
-    std::ofstream out(path, std::ios::binary);
-    out.write("RIFF", 4);
-    put32(out, 36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put32(out, 16);
-    put16(out, 1);  // PCM
-    put16(out, 2);
-    put32(out, static_cast<std::uint32_t>(sampleRate));
-    put32(out, static_cast<std::uint32_t>(sampleRate) * 4);
-    put16(out, 4);
-    put16(out, 16);
-    out.write("data", 4);
-    put32(out, dataBytes);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const double value =
-            amplitude * std::sin(2.0 * std::numbers::pi * frequencyHz * i / sampleRate);
-        const auto sample = static_cast<std::int16_t>(std::lround(value * 32767.0));
-        put16(out, static_cast<std::uint16_t>(sample));
-        put16(out, static_cast<std::uint16_t>(sample));
+    const auto result =
+        process::runProgram({"sox", "-D", "-n", "-r", std::to_string(sampleRate), "-c", "2", "-b",
+                             "16", path, "synth", std::to_string(seconds), "sine",
+                             std::to_string(frequencyHz), "vol", std::to_string(amplitude)});
+    if (result.exitStatus != 0) {
+        throw std::runtime_error("sox could not write " + path + ": " + result.errorText);
     }
 }
 

@@ -6,7 +6,7 @@
 
 namespace brimo::testing {
 
-// A 16-bit stereo WAV file of a sine tone, for an ordinary client to play.
+// A 16-bit stereo WAV file of a sine tone (made by sox), for an ordinary client to play.
 void writeToneWav(const std::string& path, double frequencyHz, double seconds, int sampleRate,
                   double amplitude);
 
