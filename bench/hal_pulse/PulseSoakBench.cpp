@@ -15,8 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -61,16 +59,6 @@ std::vector<ServerProcess> serverProcesses() {
         processes.push_back({process.pid, process.name, brimo::bench::cpuSeconds(process.pid)});
     }
     return processes;
-}
-
-// "pulseaudio" or "pipewire", as the harness recorded it.
-std::string serverKind() {
-    std::string kind = "unknown";
-    if (const char* dir = std::getenv("BRIMO_AUDIO_SERVER_DIR")) {  // NOLINT(concurrency-mt-unsafe)
-        std::ifstream marker(std::string(dir) + "/.brimo-audio-servers");
-        marker >> kind;
-    }
-    return kind;
 }
 
 // One click every half second; notes when each click's block was produced.
