@@ -31,17 +31,13 @@ void HoldingProxy::accept() {
         auto* upstream = new QTcpSocket(client);
         links_.push_back(Link{client, upstream, {}});
         connect(client, &QTcpSocket::readyRead, this, [this, client] {
-            const auto found = std::find_if(links_.begin(), links_.end(),
-                                            [client](const Link& l) { return l.client == client; });
-            if (found != links_.end()) {
+            if (const auto found = linkOf(client); found != links_.end()) {
                 found->pending += client->readAll();
                 relay(*found);
             }
         });
         connect(upstream, &QTcpSocket::connected, this, [this, client] {
-            const auto found = std::find_if(links_.begin(), links_.end(),
-                                            [client](const Link& l) { return l.client == client; });
-            if (found != links_.end()) {
+            if (const auto found = linkOf(client); found != links_.end()) {
                 relay(*found);
             }
         });
@@ -65,14 +61,16 @@ void HoldingProxy::relay(Link& link) const {
     link.pending.clear();
 }
 
+std::vector<HoldingProxy::Link>::iterator HoldingProxy::linkOf(const QTcpSocket* client) {
+    return std::find_if(links_.begin(), links_.end(),
+                        [client](const Link& l) { return l.client == client; });
+}
+
 void HoldingProxy::forget(QTcpSocket* client) {
-    const auto found = std::find_if(links_.begin(), links_.end(),
-                                    [client](const Link& l) { return l.client == client; });
-    if (found == links_.end()) {
-        return;
+    if (const auto found = linkOf(client); found != links_.end()) {
+        links_.erase(found);
+        client->deleteLater();
     }
-    links_.erase(found);
-    client->deleteLater();
 }
 
 }  // namespace brimo::testing

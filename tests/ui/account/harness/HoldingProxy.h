@@ -40,6 +40,7 @@ class HoldingProxy : public QObject {
     void accept();
     void relay(Link& link) const;
     void forget(QTcpSocket* client);
+    std::vector<Link>::iterator linkOf(const QTcpSocket* client);
 
     QTcpServer server_;
     quint16 targetPort_ = 0;

@@ -44,7 +44,6 @@ bool ReferenceServiceProcess::start() {
     if (isRunning()) {
         return true;
     }
-    baseURL_.clear();
     port_ = 0;
     process_.start();
     if (!process_.waitForStarted(30000)) {
@@ -52,7 +51,7 @@ bool ReferenceServiceProcess::start() {
         return false;
     }
     static const QRegularExpression listening(
-        QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+)/api)"));
+        QStringLiteral("listening on http://127\\.0\\.0\\.1:(\\d+)/api"));
     QString output;
     const QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired() && process_.state() == QProcess::Running) {
@@ -60,8 +59,7 @@ bool ReferenceServiceProcess::start() {
         output += QString::fromUtf8(process_.readAllStandardOutput());
         const auto match = listening.match(output);
         if (match.hasMatch()) {
-            baseURL_ = match.captured(1);
-            port_ = match.captured(2).toUShort();
+            port_ = match.captured(1).toUShort();
             return true;
         }
     }
@@ -81,12 +79,9 @@ void ReferenceServiceProcess::stop() {
     }
 }
 
-QString ReferenceServiceProcess::mailFolder() const {
-    return folder_ + QStringLiteral("/mail/new");
-}
-
 int ReferenceServiceProcess::mailCount() const {
-    return static_cast<int>(QDir(mailFolder()).entryList(QDir::Files).size());
+    return static_cast<int>(
+        QDir(folder_ + QStringLiteral("/mail/new")).entryList(QDir::Files).size());
 }
 
 }  // namespace brimo::testing

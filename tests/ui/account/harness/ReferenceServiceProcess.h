@@ -24,17 +24,13 @@ class ReferenceServiceProcess {
     void stop();
 
     [[nodiscard]] bool isRunning() const { return process_.state() == QProcess::Running; }
-    // "http://127.0.0.1:PORT/api" of the current run.
-    [[nodiscard]] QString baseURL() const { return baseURL_; }
     [[nodiscard]] quint16 port() const { return port_; }
     // Mails delivered so far.
     [[nodiscard]] int mailCount() const;
-    [[nodiscard]] QString mailFolder() const;
 
   private:
     QString folder_;
     QProcess process_;
-    QString baseURL_;
     quint16 port_ = 0;
 };
 
