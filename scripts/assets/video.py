@@ -3,7 +3,7 @@
 Frames arrive as float RGB arrays (sRGB-encoded, 0..1). The conversion to 4:2:0 BT.709
 studio-range YUV happens here rather than in ffmpeg so that no CPU-dependent scaler code
 touches the pixels; the encoder runs single-threaded with fixed settings, which makes the
-output the same bytes on every run.
+output the same bytes on every run. The settings favour cheap decoding over size.
 """
 import subprocess
 
@@ -48,6 +48,10 @@ def encode(path, frames, width, height, fps, crf, maxrate_kbps):
         "-framerate", str(fps), "-i", "-",
         "-an", "-map_metadata", "-1", "-map_chapters", "-1",
         "-c:v", "libx264", "-preset", "slow", "-profile:v", "high", "-threads", "1",
+        # The window decodes these on the CPU all the time it is shown: no CABAC, no
+        # deblocking and no weighted prediction halve the decoder's work (measured with
+        # ffmpeg -benchmark) for about 0.5 dB less PSNR, which the veil hides.
+        "-tune", "fastdecode",
         "-crf", str(crf), "-maxrate", f"{maxrate_kbps}k", "-bufsize", f"{2 * maxrate_kbps}k",
         "-g", str(keyint), "-keyint_min", str(keyint), "-sc_threshold", "0",
         "-x264-params", "aq-mode=3:lookahead-threads=1:sliced-threads=0",

@@ -85,6 +85,9 @@ TEST_P(BadInputTest, MalformedOversizedAndMisdirectedRequestsGetNamedErrors) {
     EXPECT_TRUE(answeredCleanly(c.Delete("/api/user/me")));
     EXPECT_TRUE(answeredCleanly(c.Get("/api/../../etc/passwd")));
     EXPECT_TRUE(answeredCleanly(c.Get("/%ff%fe")));
+    auto google = service.post("/api/auth/google", {{"idToken", "eyJ..."}});
+    EXPECT_EQ(google->status, 501);
+    EXPECT_EQ(bodyOf(google)["error"], "Google sign-in is not available yet.");
 }
 
 TEST_P(BadInputTest, BrokenHttpIsRefusedAndServingGoesOn) {

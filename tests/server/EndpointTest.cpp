@@ -132,19 +132,6 @@ TEST_P(EndpointTest, RegistrationRefusesShortPasswordsAndInvalidAddresses) {
     EXPECT_EQ(registering("a" + longest, "long enough")->status, 400);
 }
 
-TEST_P(EndpointTest, VersionComesFromTheConfigurationAndGoogleIsNotImplementedYet) {
-    TestService service(GetParam());
-    auto version = service.get("/api/app/version");
-    ASSERT_EQ(version->status, 200);
-    EXPECT_EQ(bodyOf(version), json({{"version", "1.4.2"},
-                                     {"releaseNotes", "Smoother fades."},
-                                     {"downloadUrl", "https://example.org/get"},
-                                     {"forceUpdate", true}}));
-    auto google = service.post("/api/auth/google", {{"idToken", "eyJ..."}});
-    EXPECT_EQ(google->status, 501);
-    EXPECT_EQ(bodyOf(google)["error"], "Google sign-in is not available yet.");
-}
-
 TEST_P(EndpointTest, ConcurrentRegistrationsOfOneAddressHaveExactlyOneWinner) {
     TestService service(GetParam());
     constexpr int kRacers = 12;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <tuple>
 
+#include "account/support/TestCertificates.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackSocket.h"
 #include "support/TemporaryDirectory.h"
@@ -50,7 +51,8 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
         "accessLog": "state/access.log",
         "passwordHashing": {"opsLimit": 1, "memLimitKiB": 8},
         "smtp": {"password": "never-printed-smtp-secret"},
-        "version": {"version": "3.1.4", "downloadUrl": "https://example.org/d"}
+        "version": {"version": "3.1.4", "releaseNotes": "Smoother fades.",
+                    "downloadUrl": "https://example.org/d", "forceUpdate": true}
     })");
     ServerProcess server(dir.path(), {"--config", "server.json"});
     const std::string origin = server.waitUntilListening();
@@ -65,7 +67,11 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     httplib::Client client(origin);
     auto version = client.Get("/api/app/version");
     ASSERT_TRUE(version);
-    EXPECT_EQ(nlohmann::json::parse(version->body)["version"], "3.1.4");
+    EXPECT_EQ(nlohmann::json::parse(version->body),
+              nlohmann::json({{"version", "3.1.4"},
+                              {"releaseNotes", "Smoother fades."},
+                              {"downloadUrl", "https://example.org/d"},
+                              {"forceUpdate", true}}));
     auto registered = client.Post("/api/auth/register",
                                   R"({"email":"op@example.com","password":"operator-secret"})",
                                   "application/json");
@@ -138,23 +144,18 @@ TEST(ExecutableTest, ABurstOfNewConnectionsWaitsWhileTheServerIsBusyAndIsThenSer
 
 TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
     brimo::testing::TemporaryDirectory dir;
-    const std::string command =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
-        " -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-        (dir.path() / "key.pem").string() + "' -out '" + (dir.path() / "cert.pem").string() +
-        "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);  // NOLINT(concurrency-mt-unsafe): one thread
+    const auto certificates = brimo::testing::TestCertificates::makeIn(dir.path());
     brimo::testing::writeFileText(dir.path() / "server.json", R"({
         "listen": "127.0.0.1:0", "database": "a.sqlite", "maildir": "mail",
-        "tls": {"certificate": "cert.pem", "key": "key.pem"}
+        "tls": {"certificate": "server.pem", "key": "server.key"}
     })");
     ServerProcess server(dir.path(), {"--config", "server.json"});
     const std::string origin = server.waitUntilListening();
     ASSERT_TRUE(origin.starts_with("https://127.0.0.1:")) << origin << server.errors();
 
-    // Trusted with the test CA only.
+    // Trusted with the authority that signed its certificate only.
     for (const auto& [ca, status] : std::vector<std::pair<std::filesystem::path, int>>{
-             {dir.path() / "cert.pem", 200}, {"/nonexistent", 0}}) {
+             {certificates.authority, 200}, {certificates.otherAuthority, 0}}) {
         httplib::SSLClient client("127.0.0.1", portOf(origin));
         client.set_ca_cert_path(ca.c_str());
         client.enable_server_certificate_verification(true);

@@ -8,8 +8,6 @@
 namespace brimo::server::testing {
 namespace {
 
-using nlohmann::json;
-
 class ResetFlowTest : public BackendTest {};
 
 httplib::Result submitNewPassword(const TestService& service, const std::string& token,

@@ -371,6 +371,8 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
     // partial is taken to hide there (close partials that never showed peaks of their own).
     const int known = cur_->fitCount;
     const int before = cur_->count;
+    keptCount_ = 0;
+    keptUsed_ = 0;
     markOccupied();
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
@@ -379,8 +381,8 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
             std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
         const int hi = std::min(
             bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
-        clusterResiduals(spectra, first, n, lo - 1, hi + 1);
-        const double* residuals = binResidual_.data();
+        double* residuals = keepResiduals(first, n, lo - 1, hi + 1);
+        clusterResiduals(spectra, first, n, lo - 1, hi + 1, residuals);
         double best = 0.0;
         int bestBin = -1;
         double unexplained = 0.0;
@@ -401,7 +403,7 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
         // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
         // explains has a partial missing.
         if (bestBin > 0 && unexplained <= kNoiseShare * held) {
-            addPartial(bestBin + unexplainedPeakOffset(bestBin), -1);
+            addPartial(bestBin + unexplainedPeakOffset(residuals, bestBin), -1);
         }
         first = end;
     }
@@ -410,10 +412,10 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
     }
 }
 
-double PartialAnalyzer::unexplainedPeakOffset(int bin) const {
+double PartialAnalyzer::unexplainedPeakOffset(const double* residuals, int bin) {
     // A parabola through the logarithms of the unexplained power around its peak.
     double level[3];
-    const double* around = binResidual_.data() + bin - 1;
+    const double* around = residuals + bin - 1;
     for (int i = 0; i < 3; ++i) {
         level[i] = std::log(around[i] + 1e-30);
     }
@@ -421,9 +423,51 @@ double PartialAnalyzer::unexplainedPeakOffset(int bin) const {
     return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
 }
 
+double* PartialAnalyzer::keepResiduals(int first, int n, int lo, int hi) {
+    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+    // Only a group that is exactly one fit's, at the frequencies it was fitted at, and has no
+    // mirror images in its bins (so that any narrower span takes the same path).
+    bool whole =
+        lead.groupSize == n && !nearEdge(lo, first, first + n) && !nearEdge(hi, first, first + n);
+    for (int j = first; j < first + n && whole; ++j) {
+        const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        whole = partial.fitGroup == lead.fitGroup && !partial.moved;
+    }
+    const int length = hi - lo + 1;
+    if (!whole || keptUsed_ + length > static_cast<int>(keptPower_.size()) ||
+        keptCount_ >= static_cast<int>(kept_.size())) {
+        return binResidual_.data();
+    }
+    kept_[static_cast<std::size_t>(keptCount_++)] = {lead.fitGroup, lead.bins, lo, keptUsed_};
+    double* out = keptPower_.data() + keptUsed_ - lo;
+    keptUsed_ += length;
+    return out;
+}
+
+const double* PartialAnalyzer::keptResiduals(int first, int n) {
+    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+    if (lead.groupSize != n) {
+        return nullptr;
+    }
+    for (int j = first + 1; j < first + n; ++j) {
+        if (cur_->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
+            return nullptr;
+        }
+    }
+    // Groups come in order of frequency in both walks.
+    while (keptCursor_ < keptCount_ &&
+           kept_[static_cast<std::size_t>(keptCursor_)].leadBins < lead.bins) {
+        ++keptCursor_;
+    }
+    if (keptCursor_ == keptCount_) {
+        return nullptr;
+    }
+    const KeptResiduals& kept = kept_[static_cast<std::size_t>(keptCursor_)];
+    return kept.fit == lead.fitGroup ? keptPower_.data() + kept.start - kept.lo : nullptr;
+}
+
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
-                                       int lo, int hi) {
-    double* out = binResidual_.data();
+                                       int lo, int hi, double* out) const {
     if (n > 1 && (nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n))) {
         int from = 0;
         int to = 0;
@@ -483,6 +527,7 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
 }
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
+    keptCursor_ = 0;
     for (int j = cur_->fitCount; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         const Partial* previous = partial.previous >= 0
@@ -500,12 +545,21 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
-        // Every partial's lobe lies within the group's span; each bin's residual is taken once.
-        clusterResiduals(
-            spectra, first, n,
-            std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe),
-            std::min(bins_ - 1,
-                     nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe));
+        // Every partial's lobe lies within the group's span; each bin's residual is taken once,
+        // here or, for a group whose fit stayed as it was, already while looking for hidden
+        // partials (a span that holds this one).
+        const double* residuals = keptResiduals(first, n);
+        if (residuals == nullptr) {
+            clusterResiduals(
+                spectra, first, n,
+                std::max(0,
+                         nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe),
+                std::min(
+                    bins_ - 1,
+                    nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe),
+                binResidual_.data());
+            residuals = binResidual_.data();
+        }
         for (int j = first; j < end; ++j) {
             Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
             const int centre = nearestBin(partial.bins);
@@ -517,7 +571,7 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
                 for (int ch = 0; ch < channels_; ++ch) {
                     own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
                 }
-                residual += binResidual_[static_cast<std::size_t>(k)];
+                residual += residuals[k];
             }
             // A fit that explains the bins with much more energy than they hold is two close
             // partials cancelling each other, not a description of the sound.

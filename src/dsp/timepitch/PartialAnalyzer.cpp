@@ -18,6 +18,9 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
     binResidual_.assign(static_cast<std::size_t>(bins_), 0.0);
+    // Groups' spans are apart and each keeps its lobes' few bins beyond them.
+    keptPower_.assign(static_cast<std::size_t>(bins_) + 8 * partials, 0.0);
+    kept_.assign(partials, {});
     peakBins_.assign(static_cast<std::size_t>(bins_), 0);
     for (PartialFrame& frame : frames_) {
         frame.prepare(maxPartials, channels_, bins_);
@@ -44,6 +47,7 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
                               double ratioBefore, double ratioNow, bool jointFit,
                               double onsetFromCentre) {
     std::swap(cur_, prev_);
+    keptCount_ = 0;
     findPeaks(spectra);
     estimateFrequencies(spectra, hop);
     matchPrevious();

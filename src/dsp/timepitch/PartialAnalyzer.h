@@ -130,12 +130,17 @@ class PartialAnalyzer {
     // `bin`.
     [[nodiscard]] bool nearEdge(int bin, int from, int to) const;
     void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
-    // Where, within half a bin of `bin`, the unexplained power of binResidual_ peaks.
-    [[nodiscard]] double unexplainedPeakOffset(int bin) const;
+    // Where, within half a bin of `bin`, the unexplained power in `residuals` (by bin) peaks.
+    [[nodiscard]] static double unexplainedPeakOffset(const double* residuals, int bin);
     // The power the group of `n` partials from `first` leaves unexplained in each of the bins
-    // [lo, hi], into binResidual_.
+    // [lo, hi], into out[lo] … out[hi].
     void clusterResiduals(const std::complex<float>* const* spectra, int first, int n, int lo,
-                          int hi);
+                          int hi, double* out) const;
+    // Where discoverHidden() keeps the residuals of the group from `first` (by bin, from lo),
+    // for judgeFit() to reuse while the group keeps that fit; binResidual_ when it cannot.
+    [[nodiscard]] double* keepResiduals(int first, int n, int lo, int hi);
+    // The residuals kept for the group from `first`, by bin, or null when its fit changed since.
+    [[nodiscard]] const double* keptResiduals(int first, int n);
     void solveCloseFrequencies(const std::complex<float>* const* spectra);
     // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
     // of `n` partials from `first`, unless their fit is already close enough; returns the share
@@ -176,7 +181,21 @@ class PartialAnalyzer {
     int maxPartials_ = 0;
 
     std::vector<float> power_;
-    std::vector<double> binResidual_;     // scratch: what a group's fit leaves in each bin
+    std::vector<double> binResidual_;  // scratch: what a group's fit leaves in each bin
+    // Each group's residuals as discoverHidden() found them, group after group, and which fit
+    // and bins they are of: a group that judgeFit() finds with the same fit (no member added,
+    // none moved) leaves the same residuals.
+    struct KeptResiduals {
+        std::int64_t fit = -1;
+        double leadBins = 0.0;
+        int lo = 0;
+        int start = 0;  // its first bin's place in keptPower_
+    };
+    std::vector<double> keptPower_;
+    std::vector<KeptResiduals> kept_;
+    int keptCount_ = 0;
+    int keptUsed_ = 0;  // bins of keptPower_ in use
+    int keptCursor_ = 0;
     std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
     float loudest_ = 0.0F;
 

@@ -85,6 +85,8 @@ class SpectralShifter {
     // the processor's best version.
     void (*convolve_)(const float*, const float*, float*, float*, int, int, int,
                       const float*) = nullptr;
+    // Turns a region's bins by its phase offset into the scratch, summing their power.
+    float (*turn_)(const float*, const float*, float*, float*, int, float, float, float) = nullptr;
     RealFft fft_;
 };
 

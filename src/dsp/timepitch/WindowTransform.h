@@ -27,6 +27,12 @@ class WindowTransform {
         return table_[i] + f * (table_[i + 1] - table_[i]);
     }
 
+    // at(first + t − shift) / divisor for t = 0 … 7 into out, value for value as at() gives
+    // them: the eight taps of a shift by a fraction of a bin.
+    void eightTaps(int first, double shift, float divisor, float* out) const {
+        eightTaps_(*this, first, shift, divisor, out);
+    }
+
     // The transform's derivative at `bins` from the peak.
     [[nodiscard]] float slope(double bins) const {
         constexpr double kStep = 2.0 / kStepsPerBin;
@@ -39,7 +45,14 @@ class WindowTransform {
     [[nodiscard]] int reachBins() const { return reachSteps_ / kStepsPerBin; }
 
   private:
+    static void eightTapsPlain(const WindowTransform& self, int first, double shift, float divisor,
+                               float* out);
+    static void eightTapsAvx2(const WindowTransform& self, int first, double shift, float divisor,
+                              float* out);
+
     static constexpr int kStepsPerBin = 1024;
+    // The processor's best version of eightTaps().
+    void (*eightTaps_)(const WindowTransform&, int, double, float, float*) = eightTapsPlain;
     std::vector<float> table_;
     std::vector<double> coefficients_;
     int frameSize_ = 0;

@@ -10,6 +10,7 @@
 #include "dsp/timepitch/PartialAnalyzer.h"
 #include "dsp/timepitch/RealFft.h"
 #include "dsp/timepitch/SymmetricSolve.h"
+#include "dsp/timepitch/WindowTransform.h"
 
 namespace brimo::timepitch {
 namespace {
@@ -86,6 +87,21 @@ TEST(PhaseOf, AgreesWithTheLibrarysArgumentInEveryOctantAndOnTheAxes) {
     for (const auto& [re, im] : exact) {
         const std::complex<double> z{re, im};
         EXPECT_NEAR(std::abs(analysis::phaseOf(z)), std::abs(std::arg(z)), 1e-10) << z;
+    }
+}
+
+TEST(WindowTransform, GivesAShiftsEightTapsValueForValueAsItsOwnLookup) {
+    // Shifts down and up, whole bins among them (the last tap then lies on the reach, where the
+    // transform is zero), as the region moves take them.
+    WindowTransform taper;
+    taper.prepare(kFrame, kBlackmanHarris, 4);
+    for (const double shift : {-27.9375, -13.0, -0.4, 0.0, 1e-9, 0.5, 3.999, 12.0}) {
+        const int first = static_cast<int>(std::floor(shift)) - 3;
+        float taps[8];
+        taper.eightTaps(first, shift, 3072.0F, taps);
+        for (int t = 0; t < 8; ++t) {
+            EXPECT_EQ(taps[t], taper.at(first + t - shift) / 3072.0F) << shift << " tap " << t;
+        }
     }
 }
 

@@ -77,7 +77,6 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
     AccountService::Options options;
     options.mailFrom = tweaks.smtp ? tweaks.smtp->from : config_.smtp.from;
     options.rateLimits = tweaks.rateLimits;
-    options.version = VersionInfo{"1.4.2", "Smoother fades.", "https://example.org/get", true};
     accounts_ = std::make_unique<AccountService>(*store_, *hasher_, *mail_, options,
                                                  [this] { return now_.load(); });
     server_ = std::make_unique<ApiServer>(*accounts_, config_, *accessLog_, report);

@@ -234,6 +234,9 @@ Item {
             // The driver card while the automatic installation runs, for the eye.
             button.visible = false
             const view = makeView({ "driverInstalled": false })
+            // The background's first picture arrives a moment after the card: before it, the
+            // card would stand on white. The installation lasts over two seconds.
+            tryVerify(() => view.background.offLayer.sourceRect.width > 0, 2000)
             if (view.audioManager.isInstallingDriver)
                 screenshot(view, "driver-card-installing")
         }
