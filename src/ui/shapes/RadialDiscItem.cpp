@@ -12,7 +12,8 @@ RadialDiscItem::RadialDiscItem(QQuickItem* parent)
     : RadialShapeItem(RadialGradientMaterial::Kind::Disc, kDiscSides, parent) {}
 
 RadialShapeItem::Extent RadialDiscItem::extent() const {
-    return {0.0, std::max({stop0_, stop1_, stop2_})};
+    const double outer = std::max({stop0_, stop1_, stop2_});
+    return {std::clamp(hidden_, 0.0, outer), outer};
 }
 
 std::array<float, 4> RadialDiscItem::shape() const {
