@@ -28,9 +28,6 @@ Item {
     // The glow's blur radius: 12 at rest, swinging to 15 and back every 1.5 s while breathing.
     property real glowBlur: 12
     readonly property real faceScale: style.isPressed ? 0.94 : 1.0
-    // Inside this radius the eye's picture is opaque (its clip feathers the last 2 px): what
-    // lies below there is not drawn.
-    readonly property real eyeOpaqueRadius: 74 - 2
 
     // Exposed for tests and screenshots.
     readonly property alias face: face
@@ -140,8 +137,6 @@ Item {
                 stop0: 60 - button.glowBlur * 0.5
                 stop1: 77.5
                 stop2: 95 + button.glowBlur
-                // The opaque eye covers its middle, even with the face pressed to 94 %.
-                hidden: eyeTint.visible ? 0.94 * button.eyeOpaqueRadius - 1 : 0
             }
             GradientRing {
                 visible: button.isActive
@@ -181,7 +176,6 @@ Item {
                     stop0: 75 - blur
                     stop1: 75
                     stop2: 75 + blur
-                    hidden: eyeTint.visible ? button.eyeOpaqueRadius - 1 : 0
                 }
                 Material {
                     anchors.centerIn: parent

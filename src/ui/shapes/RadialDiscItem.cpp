@@ -12,8 +12,7 @@ RadialDiscItem::RadialDiscItem(QQuickItem* parent)
     : RadialShapeItem(RadialGradientMaterial::Kind::Disc, kDiscSides, parent) {}
 
 RadialShapeItem::Extent RadialDiscItem::extent() const {
-    const double outer = std::max({stop0_, stop1_, stop2_});
-    return {std::clamp(hidden_, 0.0, outer), outer};
+    return {0.0, std::max({stop0_, stop1_, stop2_})};
 }
 
 std::array<float, 4> RadialDiscItem::shape() const {

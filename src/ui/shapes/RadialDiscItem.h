@@ -8,14 +8,12 @@ namespace brimo::ui {
 
 // A disc centred in the item, filled with a radial gradient from color0 at stop0 through color1
 // at stop1 to color2 at stop2 (radii in points), clear beyond: glows, shadows, highlights.
-// Within `hidden` (a radius) something opaque lies above it: those pixels are not drawn.
 class RadialDiscItem : public RadialShapeItem {
     Q_OBJECT
     QML_NAMED_ELEMENT(RadialDisc)
     Q_PROPERTY(double stop0 READ stop0 WRITE setStop0 NOTIFY shapeChanged)
     Q_PROPERTY(double stop1 READ stop1 WRITE setStop1 NOTIFY shapeChanged)
     Q_PROPERTY(double stop2 READ stop2 WRITE setStop2 NOTIFY shapeChanged)
-    Q_PROPERTY(double hidden READ hidden WRITE setHidden NOTIFY shapeChanged)
 
   public:
     explicit RadialDiscItem(QQuickItem* parent = nullptr);
@@ -26,8 +24,6 @@ class RadialDiscItem : public RadialShapeItem {
     void setStop1(double radius) { change(stop1_, radius); }
     [[nodiscard]] double stop2() const { return stop2_; }
     void setStop2(double radius) { change(stop2_, radius); }
-    [[nodiscard]] double hidden() const { return hidden_; }
-    void setHidden(double radius) { change(hidden_, radius); }
 
   protected:
     [[nodiscard]] Extent extent() const override;
@@ -37,7 +33,6 @@ class RadialDiscItem : public RadialShapeItem {
     double stop0_ = 0.0;
     double stop1_ = 0.0;
     double stop2_ = 0.0;
-    double hidden_ = 0.0;
 };
 
 }  // namespace brimo::ui
