@@ -37,8 +37,8 @@ __attribute__((target("avx2,fma"))) float dotAvx2(const float* w, const float* x
 
 // The polyphase path: the weights, read between rows a and b at alpha, applied to every
 // channel. Eight running sums per channel, as in dotOf.
-void rowDotPlain(const float* a, const float* b, float alpha, const float* const* x, float* out,
-                 int channels, int count) {
+inline void rowDotPlain(const float* a, const float* b, float alpha, const float* const* x,
+                        float* out, int channels, int count) {
     for (int c = 0; c < channels; ++c) {
         float s[8] = {};
         int i = 0;
@@ -62,9 +62,9 @@ __attribute__((target("avx2,fma"))) inline float sumOf(__m256 v) {
 
 // Written out, the weights formed eight at a time in a register and applied to two channels at
 // once: left to itself the compiler stores them and reads them back per channel.
-__attribute__((target("avx2,fma"))) void rowDotAvx2(const float* a, const float* b, float alpha,
-                                                    const float* const* x, float* out, int channels,
-                                                    int count) {
+__attribute__((target("avx2,fma"))) inline void rowDotAvx2(const float* a, const float* b,
+                                                           float alpha, const float* const* x,
+                                                           float* out, int channels, int count) {
     const __m256 blend = _mm256_set1_ps(alpha);
     for (int c = 0; c < channels; c += 2) {
         const bool pair = c + 1 < channels;
@@ -90,6 +90,60 @@ __attribute__((target("avx2,fma"))) void rowDotAvx2(const float* a, const float*
         if (pair) {
             out[c + 1] = sum1;
         }
+    }
+}
+
+// Frames at rates up to 1, read on from `read` at `rate`: every frame's weights lie between
+// two polyphase rows. One call per render rather than per frame.
+void readRowsPlain(const TempoResampler::RowRead& read, float* const* out, std::uint32_t frames,
+                   double rate, std::int64_t& whole, double& fraction) {
+    const float* reads[TempoResampler::kMaxChannels];
+    float sample[TempoResampler::kMaxChannels];
+    for (std::uint32_t t = 0; t < frames; ++t) {
+        const std::ptrdiff_t first = whole - read.span - read.base;
+        const double d = fraction * read.steps;
+        const auto row = static_cast<int>(d);
+        const float* a = read.phases + static_cast<std::ptrdiff_t>(row) * read.taps;
+        for (int c = 0; c < read.channels; ++c) {
+            reads[c] = read.history[c] + first;
+        }
+        rowDotPlain(a, a + read.taps, static_cast<float>(d - row), reads, sample, read.channels,
+                    read.taps);
+        for (int c = 0; c < read.channels; ++c) {
+            out[c][t] = sample[c];
+        }
+        fraction += rate;
+        const double step = std::floor(fraction);
+        whole += static_cast<std::int64_t>(step);
+        fraction -= step;
+    }
+}
+
+// As readRows<rowDotAvx2>, written out: a default-target template cannot take the AVX2 dot
+// product inline, and the call per frame cost a tenth of the resampler.
+__attribute__((target("avx2,fma"))) void readRowsAvx2(const TempoResampler::RowRead& read,
+                                                      float* const* out, std::uint32_t frames,
+                                                      double rate, std::int64_t& whole,
+                                                      double& fraction) {
+    const float* reads[TempoResampler::kMaxChannels];
+    float sample[TempoResampler::kMaxChannels];
+    for (std::uint32_t t = 0; t < frames; ++t) {
+        const std::ptrdiff_t first = whole - read.span - read.base;
+        const double d = fraction * read.steps;
+        const auto row = static_cast<int>(d);
+        const float* a = read.phases + static_cast<std::ptrdiff_t>(row) * read.taps;
+        for (int c = 0; c < read.channels; ++c) {
+            reads[c] = read.history[c] + first;
+        }
+        rowDotAvx2(a, a + read.taps, static_cast<float>(d - row), reads, sample, read.channels,
+                   read.taps);
+        for (int c = 0; c < read.channels; ++c) {
+            out[c][t] = sample[c];
+        }
+        fraction += rate;
+        const double step = std::floor(fraction);
+        whole += static_cast<std::int64_t>(step);
+        fraction -= step;
     }
 }
 
@@ -120,7 +174,7 @@ void TempoResampler::prepare(int channels, std::uint32_t maxSlice, std::uint32_t
     channels_ = std::clamp(channels, 1, kMaxChannels);
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     dot_ = avx2 ? dotAvx2 : dotPlain;
-    rowDot_ = avx2 ? rowDotAvx2 : rowDotPlain;
+    readRows_ = avx2 ? readRowsAvx2 : readRowsPlain;
     maxSlice_ = std::max<std::uint32_t>(1, maxSlice);
     maxFrames_ = std::max<std::uint32_t>(1, maxFrames);
     const int steps = kZeroCrossings * kStepsPerCrossing;
@@ -221,34 +275,28 @@ void TempoResampler::produce(float* const* out, std::uint32_t frames, double rat
         return;
     }
     const auto span = static_cast<std::int64_t>(std::floor(reach));
+    if (scale == 1.0) {
+        // Rows of the polyphase table hold the taps for fractions p / steps; each frame's
+        // fraction falls between two rows, and its weights are read between them.
+        const float* history[kMaxChannels];
+        for (int c = 0; c < channels_; ++c) {
+            history[c] = at(c, base_);
+        }
+        const RowRead read{phases_.data(), history,          base_, span, channels_,
+                           kTaps,          kStepsPerCrossing};
+        readRows_(read, out, frames, rate, whole_, fraction_);
+        return;
+    }
     const int count = static_cast<int>(2 * span + 2);
-    const float* reads[kMaxChannels];
-    float sample[kMaxChannels];
     for (std::uint32_t t = 0; t < frames; ++t) {
         const std::int64_t first = whole_ - span;
-        if (scale == 1.0) {
-            // Rows of the polyphase table hold the taps for fractions p / steps; the fraction
-            // falls between two rows, and the weights are read between them.
-            const double d = fraction_ * kStepsPerCrossing;
-            const auto row = static_cast<int>(d);
-            const float* a = phases_.data() + static_cast<std::ptrdiff_t>(row) * kTaps;
-            for (int c = 0; c < channels_; ++c) {
-                reads[c] = at(c, first);
-            }
-            rowDot_(a, a + kTaps, static_cast<float>(d - row), reads, sample, channels_, kTaps);
-            for (int c = 0; c < channels_; ++c) {
-                out[c][t] = sample[c];
-            }
-        } else {
-            const double inverseScale = 1.0 / scale;
-            for (int i = 0; i < count; ++i) {
-                const double x = (static_cast<double>(i - span) - fraction_) * inverseScale;
-                weights_[static_cast<std::size_t>(i)] =
-                    kernel(x) * static_cast<float>(inverseScale);
-            }
-            for (int c = 0; c < channels_; ++c) {
-                out[c][t] = dot_(weights_.data(), at(c, first), count);
-            }
+        const double inverseScale = 1.0 / scale;
+        for (int i = 0; i < count; ++i) {
+            const double x = (static_cast<double>(i - span) - fraction_) * inverseScale;
+            weights_[static_cast<std::size_t>(i)] = kernel(x) * static_cast<float>(inverseScale);
+        }
+        for (int c = 0; c < channels_; ++c) {
+            out[c][t] = dot_(weights_.data(), at(c, first), count);
         }
         fraction_ += rate;
         const double whole = std::floor(fraction_);

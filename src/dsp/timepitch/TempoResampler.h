@@ -51,10 +51,25 @@ class TempoResampler {
     [[nodiscard]] float kernel(double x) const;
     // The weights' dot product with the source; the processor's best version.
     float (*dot_)(const float*, const float*, int) = nullptr;
-    // The same at rates up to 1, with the weights read between two polyphase rows, for every
-    // channel at once.
-    void (*rowDot_)(const float*, const float*, float, const float* const*, float*, int,
-                    int) = nullptr;
+
+  public:
+    // What reading frames between two polyphase rows needs: the rows, each channel's history at
+    // source frame `base`, and the kernel's shape.
+    struct RowRead {
+        const float* phases;
+        const float* const* history;
+        std::int64_t base;
+        std::int64_t span;
+        int channels;
+        int taps;
+        int steps;
+    };
+
+  private:
+    // At rates up to 1, the frames of a produce() call with the weights read between two
+    // polyphase rows, for every channel at once; the processor's best version.
+    void (*readRows_)(const RowRead&, float* const*, std::uint32_t, double, std::int64_t&,
+                      double&) = nullptr;
     [[nodiscard]] float* at(int channel, std::int64_t position) {
         return history_.data() + static_cast<std::ptrdiff_t>(channel) * capacity_ +
                (position - base_);

@@ -62,10 +62,8 @@ TEST_F(AudioDeviceServiceTest, ListsClassifiesAndFindsTheCaptureDevice) {
     silent.outputStreams = {};
     add(silent);
     const auto noUid = add(sim::DeviceConfig::speakers("No UID", "gone"));
-    sim::PropertyFault uidFault;
-    uidFault.object = noUid;
-    uidFault.selector = hal::kAudioDevicePropertyDeviceUID;
-    sim_->failProperty(uidFault);
+    sim_->failProperty({noUid, hal::kAudioDevicePropertyDeviceUID, std::nullopt,
+                        sim::PropertyFault::Call::anyRead, hal::kAudioHardwareUnspecifiedError});
 
     auto service = makeService();
     EXPECT_EQ(names(service->getAllDevices()),
@@ -89,11 +87,9 @@ TEST_F(AudioDeviceServiceTest, ListsClassifiesAndFindsTheCaptureDevice) {
 TEST_F(AudioDeviceServiceTest, FailedDeviceListGivesEmptyResultsButNotTheDefaultOutput) {
     const auto loop = add(sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "bv"));
     auto service = makeService();
-    sim::PropertyFault listFault;
-    listFault.object = hal::kAudioObjectSystemObject;
-    listFault.selector = hal::kAudioHardwarePropertyDevices;
-    listFault.call = sim::PropertyFault::Call::data;
-    sim_->failProperty(listFault);
+    sim_->failProperty({hal::kAudioObjectSystemObject, hal::kAudioHardwarePropertyDevices,
+                        std::nullopt, sim::PropertyFault::Call::data,
+                        hal::kAudioHardwareUnspecifiedError});
     testing::internal::CaptureStderr();
     EXPECT_TRUE(service->getAllDevices().empty());
     EXPECT_FALSE(service->findBrimolavetrixDevice().has_value());

@@ -266,10 +266,9 @@ TEST_F(EngineLifecycleTest, ChannelLinesFollowTheStreamConfiguration) {
     EXPECT_TRUE(contains(logLines(), "🎵 [OUTPUT_CREATE] Device output channels: 0"));
 
     sim_->clearFaults();
-    hal::sim::PropertyFault unreadable;
-    unreadable.object = kSpeakersID;
-    unreadable.selector = hal::kAudioDevicePropertyStreamConfiguration;
-    sim_->failProperty(unreadable);
+    sim_->failProperty({kSpeakersID, hal::kAudioDevicePropertyStreamConfiguration, std::nullopt,
+                        hal::sim::PropertyFault::Call::anyRead,
+                        hal::kAudioHardwareUnspecifiedError});
     for (const auto& line : startAndLog()) {
         EXPECT_EQ(line.find("Device output channels"), std::string::npos) << line;
     }

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "audio/engine/EngineTestFixture.h"
-#include "support/ToneAnalysis.h"
 
 using brimo::testing::EngineTest;
+using brimo::testing::toneFrequency;
 namespace audio = brimo::audio;
 namespace sim = brimo::hal::sim;
 
@@ -82,10 +82,8 @@ TEST_F(EngineRecoveryTest, ANonFiniteSampleNeitherPoisonsTheLevelNorTheSound) {
     const float level = engine_->audioLevel().value();
     EXPECT_TRUE(std::isfinite(level));
     EXPECT_GT(level, 0.5F) << "the level follows the sound again";
-    const auto left = sim_->recording(kSpeakersID).channel(0);
-    const std::vector<float> tail(left.end() - 24000, left.end());
     // Passthrough only resamples at the clock trim, whose pitch it carries.
-    EXPECT_NEAR(brimo::testing::toneFrequency(tail, 48000.0), 440.0 * engine_->driftSnapshot().rate,
+    EXPECT_NEAR(toneFrequency(playedTail(0.5), 48000.0), 440.0 * engine_->driftSnapshot().rate,
                 0.05)
         << "the pitch shifter still makes sound";
 }
@@ -111,14 +109,11 @@ TEST_F(EngineRecoveryTest, APlaybackStallLeavesNoLastingLag) {
         const auto stats = engine_->renderStats();
         EXPECT_EQ(stats.lagDrops, c.lagDrops);
         EXPECT_EQ(stats.overruns, c.overruns);
-        run(0.45);
-        run(1.0);
+        run(1.45);
         EXPECT_LT(std::abs(engine_->driftSnapshot().fillErrorSeconds), 0.012)
             << "back at the lookahead, give or take the trim's own settling";
-        const auto left = sim_->recording(kSpeakersID).channel(0);
-        const std::vector<float> tail(left.end() - 24000, left.end());
-        EXPECT_NEAR(brimo::testing::toneFrequency(tail, 48000.0),
-                    440.0 * engine_->driftSnapshot().rate, 0.05)
+        EXPECT_NEAR(toneFrequency(playedTail(0.5), 48000.0), 440.0 * engine_->driftSnapshot().rate,
+                    0.05)
             << "passthrough carries the trim's own pitch, no more";
     }
 }
@@ -159,8 +154,7 @@ TEST_F(EngineRecoveryTest, ACaptureStallMakesOneGapAndTheLookaheadComesBack) {
         gaps += quiet == 200 ? 1 : 0;
     }
     EXPECT_EQ(gaps, 1U);
-    const std::vector<float> tail(left.end() - 24000, left.end());
-    EXPECT_NEAR(brimo::testing::toneFrequency(tail, 48000.0), 440.0 * engine_->driftSnapshot().rate,
+    EXPECT_NEAR(toneFrequency(playedTail(0.5), 48000.0), 440.0 * engine_->driftSnapshot().rate,
                 0.05);
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,7 +11,9 @@
 #include "audio/engine/AudioEngineService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"
+#include "support/ToneAnalysis.h"
 
 namespace brimo::testing {
 
@@ -46,13 +47,7 @@ class EngineTest : public ::testing::Test {
 
     // The engine's messages so far, without time stamps and tags.
     std::vector<std::string> logLines() const {
-        std::ifstream in(documents_.path() / "Brimolavetrix_debug.log");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            const auto tag = line.find("] [AudioEngine] ");
-            lines.push_back(tag == std::string::npos ? line : line.substr(tag + 16));
-        }
-        return lines;
+        return diagnosticLines(documents_.path() / "Brimolavetrix_debug.log", "AudioEngine");
     }
     void clearLog() { std::filesystem::remove(documents_.path() / "Brimolavetrix_debug.log"); }
 
@@ -70,6 +65,13 @@ class EngineTest : public ::testing::Test {
         engine_->setOutputDevice(device(kSpeakersID, "Speakers"));
         engine_->start();
         engine_->waitUntilIdle();
+    }
+
+    // The last `seconds` the speakers played, left channel.
+    std::vector<float> playedTail(double seconds) {
+        const auto left = sim_->recording(kSpeakersID).channel(0);
+        const auto n = static_cast<std::size_t>(seconds * 48000.0);
+        return slice(left, left.size() > n ? left.size() - n : 0, n);
     }
 
     // Runs the simulated devices and the main queue side by side.

@@ -7,20 +7,15 @@
 #include <vector>
 
 #include "audio/log/DiagnosticLog.h"
+#include "support/FileText.h"
 #include "support/TemporaryDirectory.h"
 
 using brimo::audio::DiagnosticLog;
+using brimo::testing::readFileText;
 using brimo::testing::ScopedEnvironment;
 using brimo::testing::TemporaryDirectory;
 
 namespace {
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 DiagnosticLog::DirectoryLookup folder(const std::filesystem::path& path) {
     return [path] { return path; };
@@ -40,7 +35,7 @@ TEST(DiagnosticLog, FirstLineCreatesTheFileAndWritersShareItInCallOrderPastItsDe
     testing::internal::CaptureStdout();
     engine.debugLog(message);
     const std::string echoed = testing::internal::GetCapturedStdout();
-    std::string content = readFile(file);
+    std::string content = readFileText(file);
     std::smatch match;
     ASSERT_TRUE(std::regex_match(content, match, kEngineLine)) << content;
     EXPECT_EQ(match[1].str(), message);
@@ -48,14 +43,14 @@ TEST(DiagnosticLog, FirstLineCreatesTheFileAndWritersShareItInCallOrderPastItsDe
 
     testing::internal::CaptureStdout();
     manager.debugLog("two");
-    content = readFile(file);
+    content = readFileText(file);
     EXPECT_NE(content.find("] [AudioEngine] " + message + "\n["), std::string::npos) << content;
     EXPECT_NE(content.find("] [AudioManager] two\n"), std::string::npos) << content;
 
     std::filesystem::remove(file);
     manager.debugLog("three");
     testing::internal::GetCapturedStdout();
-    content = readFile(file);
+    content = readFileText(file);
     EXPECT_EQ(content.substr(content.find(']') + 1), " [AudioManager] three\n");
 }
 
@@ -77,7 +72,7 @@ TEST(DiagnosticLog, LinesFromManyThreadsStayWhole) {
         thread.join();
     }
     testing::internal::GetCapturedStdout();
-    std::istringstream lines(readFile(documents.path() / "Brimolavetrix_debug.log"));
+    std::istringstream lines(readFileText(documents.path() / "Brimolavetrix_debug.log"));
     const std::regex whole(R"(\[[^\]]+Z\] \[Audio(Engine|Manager)\] x{300})");
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count) {

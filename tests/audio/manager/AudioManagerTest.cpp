@@ -39,10 +39,6 @@ const Lines kPassthroughStart{
     "✅ [AUTO_START] Engine started in passthrough mode (440 Hz)",
 };
 
-int count(const Lines& lines, const std::string& line) {
-    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
-}
-
 template <typename... More>
 Lines concat(Lines a, const More&... more) {
     (a.insert(a.end(), more.begin(), more.end()), ...);
@@ -53,7 +49,7 @@ Lines concat(Lines a, const More&... more) {
 
 TEST_F(AudioManagerTest, StartUpWithTheVirtualDeviceAsSystemOutput) {
     addSpeakers();
-    addVirtualDeviceAsSystemOutput();
+    brimo::testing::addVirtualDeviceAsSystemOutput(*sim_);
     makeManager();
 
     // The constructor's own lines, with the engine's setup line among them.
@@ -171,9 +167,8 @@ TEST_F(AudioManagerTest, SecondToggleAfter250msCancelsTheGlideAndGlidesBack) {
     EXPECT_EQ(published[11], std::make_pair(1250L, 440.0));
     EXPECT_EQ(sounds_.played, (Lines{"ON", "OFF"}));
     EXPECT_FALSE(manager_->isActive().value());
-    const auto lines = managerLines();
-    EXPECT_EQ(count(lines, "🎵 [PITCH_FADE] Fade complete at 440.0 Hz"), 1);
-    EXPECT_EQ(count(lines, "🎵 [PITCH_FADE] Fade complete at 432.0 Hz"), 0);
+    EXPECT_EQ(said("🎵 [PITCH_FADE] Fade complete at 440.0 Hz"), 1);
+    EXPECT_EQ(said("🎵 [PITCH_FADE] Fade complete at 432.0 Hz"), 0);
 }
 
 TEST_F(AudioManagerTest, WithoutTheDriverToggleCannotActivateButDeactivationStillGlides) {
@@ -217,11 +212,9 @@ TEST_F(AudioManagerTest, OutputMovedAwayStopsTheEngineAndDeactivatesOnlyWhileAct
     startUp();
     sim_->setDefaultOutputDevice(kSpeakersID);
     deliverDeviceChange();
-    const auto lines = managerLines();
-    EXPECT_EQ(
-        count(lines, "⚠️ [REFRESH] System audio device changed while active! Deactivating..."),
-        0);
-    EXPECT_EQ(count(lines, "⚠️ [REFRESH] Stopping engine due to audio device change..."), 1);
+    EXPECT_EQ(said("⚠️ [REFRESH] System audio device changed while active! Deactivating..."),
+              0);
+    EXPECT_EQ(said("⚠️ [REFRESH] Stopping engine due to audio device change..."), 1);
     EXPECT_FALSE(manager_->isEngineRunning());
 
     // The user picks the virtual device again: it becomes the input and the engine starts.
@@ -240,8 +233,8 @@ TEST_F(AudioManagerTest, OutputMovedAwayStopsTheEngineAndDeactivatesOnlyWhileAct
                   },
                   kPassthroughStart, Lines{"🎛️ [REFRESH] Refresh complete"}));
     EXPECT_TRUE(manager_->isEngineRunning());
-    EXPECT_EQ(count(brimo::testing::diagnosticLines(logFile(), "AudioEngine"), "🎵 [START] ======"),
-              2);
+    const auto engineLines = brimo::testing::diagnosticLines(logFile(), "AudioEngine");
+    EXPECT_EQ(std::count(engineLines.begin(), engineLines.end(), "🎵 [START] ======"), 2);
 
     // Moved away while active: switched off as well, back at 440 Hz.
     manager_->toggle();
@@ -371,7 +364,5 @@ TEST_F(AudioManagerTest, InstallationThroughTheManagerEndsInPassthrough) {
     EXPECT_EQ(manager_->driverInstallationStatus().value(),
               InstallationStatus(InstallationStatus::Kind::installationSuccessful));
     EXPECT_TRUE(manager_->isEngineRunning());
-    EXPECT_EQ(
-        count(managerLines(), "🎛️ [INSTALL] Installation complete: success=true, message=nil"),
-        1);
+    EXPECT_EQ(said("🎛️ [INSTALL] Installation complete: success=true, message=nil"), 1);
 }

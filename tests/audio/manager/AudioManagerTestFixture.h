@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -26,15 +27,19 @@ class RecordingSounds final : public audio::SoundEffectPlayer {
     std::vector<std::string> played;
 };
 
-// Stands in for the user's audio server: restarting it brings up the virtual device, and the
-// user then makes it the system output.
+// The virtual device (ID 62) appears and the user makes it the system output.
+inline void addVirtualDeviceAsSystemOutput(hal::sim::SimulatedAudioBackend& sim) {
+    auto loop = hal::sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "brimola_vetrix");
+    loop.id = 62;
+    sim.setDefaultOutputDevice(sim.addDevice(loop));
+}
+
+// Stands in for the user's audio server: restarting it brings up the virtual device.
 class DeviceCreatingRestarter final : public driver::AudioServerRestarter {
   public:
     explicit DeviceCreatingRestarter(hal::sim::SimulatedAudioBackend& sim) : sim_(sim) {}
     void restartForUserSession(driver::AudioServerKind /*kind*/) override {
-        auto loop = hal::sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "brimola_vetrix");
-        loop.id = 62;
-        sim_.setDefaultOutputDevice(sim_.addDevice(loop));
+        addVirtualDeviceAsSystemOutput(sim_);
     }
 
   private:
@@ -61,11 +66,6 @@ class AudioManagerTest : public ::testing::Test {
         auto speakers = hal::sim::DeviceConfig::speakers("Speakers", "speakers");
         speakers.id = kSpeakersID;
         sim_->addDevice(speakers);
-    }
-    void addVirtualDeviceAsSystemOutput() {
-        auto loop = hal::sim::DeviceConfig::loopbackDevice("Brimola Vetrix", "brimola_vetrix");
-        loop.id = kVirtualID;
-        sim_->setDefaultOutputDevice(sim_->addDevice(loop));
     }
 
     std::shared_ptr<driver::DriverInstallationService> makeDriverService(
@@ -103,7 +103,7 @@ class AudioManagerTest : public ::testing::Test {
     // Speakers and the virtual device as system output, then the manager up and running.
     void startUp() {
         addSpeakers();
-        addVirtualDeviceAsSystemOutput();
+        addVirtualDeviceAsSystemOutput(*sim_);
         makeManager();
         main_.runUntilIdle();
         manager_->audioEngine().waitUntilIdle();
@@ -115,6 +115,11 @@ class AudioManagerTest : public ::testing::Test {
         auto lines = diagnosticLines(logFile(), "AudioManager");
         lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(mark_));
         return lines;
+    }
+    // How often the manager wrote this line since the last mark.
+    int said(const std::string& line) {
+        const auto lines = managerLines();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
     }
     void markLog() { mark_ = diagnosticLines(logFile(), "AudioManager").size(); }
     std::filesystem::path logFile() const { return documents_.path() / "Brimolavetrix_debug.log"; }

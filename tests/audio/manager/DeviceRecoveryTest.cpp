@@ -61,12 +61,6 @@ class DeviceRecoveryTest : public AudioManagerTest {
         EXPECT_EQ(manager_->selectedOutputDevice().value()->id, output);
     }
 
-    // How often the manager wrote this line since the last mark.
-    int said(const std::string& line) {
-        const Lines lines = managerLines();
-        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
-    }
-
     std::uint32_t addHeadphones() {
         const auto id = sim_->addDevice(DeviceConfig::speakers("Headphones", "headphones"));
         settle();

@@ -12,6 +12,7 @@ namespace {
 using sim::DeviceConfig;
 using test::address;
 using test::read;
+using test::valueOf;
 
 class AudioObjectTest : public ::testing::Test {
   protected:
@@ -68,14 +69,10 @@ TEST_F(AudioObjectTest, DevicesAreListedInTheOrderTheyAppearWithTheirProperties)
     EXPECT_EQ(speakers, 57U);
     EXPECT_EQ(test::deviceList(), (std::vector<AudioObjectID>{57, vetrix, mic}));
 
-    AudioObjectPropertyString name;
-    ASSERT_EQ(read(vetrix, address(kAudioObjectPropertyName), name), noErr);
-    EXPECT_EQ(name, "Brimola Vetrix");
+    EXPECT_EQ(valueOf<AudioObjectPropertyString>(vetrix, address(kAudioObjectPropertyName)),
+              "Brimola Vetrix");
     EXPECT_EQ(test::deviceUID(speakers), "speakers-uid");
-
-    Float64 rate = 0.0;
-    ASSERT_EQ(read(speakers, address(kAudioDevicePropertyNominalSampleRate), rate), noErr);
-    EXPECT_EQ(rate, 44100.0);
+    EXPECT_EQ(valueOf<Float64>(speakers, address(kAudioDevicePropertyNominalSampleRate)), 44100.0);
 
     // Stream lists per direction: their sizes are what tells capture from playback.
     auto streamBytes = [](AudioDeviceID d, AudioObjectPropertyScope scope) {
@@ -193,17 +190,12 @@ TEST_F(AudioObjectTest, RuntimeChangesShowInTheNextRead) {
     sim->setStreams(a, kAudioObjectPropertyScopeInput, {1});
     sim->setDefaultOutputDevice(b);
 
-    AudioObjectPropertyString name;
-    Float64 rate = 0;
-    UInt32 frames = 0;
+    EXPECT_EQ(valueOf<AudioObjectPropertyString>(a, address(kAudioObjectPropertyName)),
+              "Headphones");
+    EXPECT_EQ(valueOf<Float64>(a, address(kAudioDevicePropertyNominalSampleRate)), 96000.0);
+    EXPECT_EQ(valueOf<UInt32>(a, address(kAudioDevicePropertyBufferFrameSize)), 256U);
     UInt32 channels = 0;
-    EXPECT_EQ(read(a, address(kAudioObjectPropertyName), name), noErr);
-    EXPECT_EQ(read(a, address(kAudioDevicePropertyNominalSampleRate), rate), noErr);
-    EXPECT_EQ(read(a, address(kAudioDevicePropertyBufferFrameSize), frames), noErr);
     EXPECT_EQ(firstBufferChannels(a, kAudioObjectPropertyScopeInput, channels), noErr);
-    EXPECT_EQ(name, "Headphones");
-    EXPECT_EQ(rate, 96000.0);
-    EXPECT_EQ(frames, 256U);
     EXPECT_EQ(channels, 1U);
     EXPECT_EQ(test::defaultOutputDevice(), b);
 
@@ -211,6 +203,7 @@ TEST_F(AudioObjectTest, RuntimeChangesShowInTheNextRead) {
     sim->removeDevice(b);
     EXPECT_EQ(test::defaultOutputDevice(), a);
     EXPECT_EQ(test::deviceList(), std::vector<AudioObjectID>{a});
+    Float64 rate = 0;
     EXPECT_EQ(read(b, address(kAudioDevicePropertyNominalSampleRate), rate),
               kAudioHardwareBadObjectError);
 }
@@ -249,18 +242,17 @@ TEST_F(AudioObjectTest, TheDefaultOutputCanBeSetToADeviceThatPlays) {
     for (const AudioDeviceID refused : {mic, AudioDeviceID{999}, kAudioObjectUnknown}) {
         EXPECT_EQ(setDefaultOutput(refused), kAudioHardwareBadDeviceError) << refused;
     }
+    const auto set = [](AudioObjectID object, const AudioObjectPropertyAddress& at, UInt32 size,
+                        const void* data) {
+        return AudioObjectSetPropertyData(object, &at, 0, nullptr, size, data);
+    };
     const UInt64 wide = speakers;
-    EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr, sizeof(wide),
-                                         &wide),
+    EXPECT_EQ(set(kAudioObjectSystemObject, where, sizeof wide, &wide),
               kAudioHardwareBadPropertySizeError);
-    EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &where, 0, nullptr,
-                                         sizeof(AudioDeviceID), nullptr),
-              kAudio_ParamError);
-    EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &devices, 0, nullptr,
-                                         sizeof(speakers), &speakers),
+    EXPECT_EQ(set(kAudioObjectSystemObject, where, sizeof speakers, nullptr), kAudio_ParamError);
+    EXPECT_EQ(set(kAudioObjectSystemObject, devices, sizeof speakers, &speakers),
               kAudioHardwareIllegalOperationError);
-    const auto name = address(kAudioObjectPropertyName);
-    EXPECT_EQ(AudioObjectSetPropertyData(4242, &name, 0, nullptr, sizeof(speakers), &speakers),
+    EXPECT_EQ(set(4242, address(kAudioObjectPropertyName), sizeof speakers, &speakers),
               kAudioHardwareBadObjectError);
     sim->failProperty({kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice,
                        std::nullopt, sim::PropertyFault::Call::setData,

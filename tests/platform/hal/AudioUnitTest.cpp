@@ -85,10 +85,8 @@ TEST_F(AudioUnitTest, UnitsPassCallsToTheirImplementationAndGuardTheirState) {
     EXPECT_EQ(test::StandInConverter::live.load(), 1);
 
     UInt32 pulled = 0;
-    const AURenderCallbackStruct input{&countFrames, &pulled};
-    ASSERT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
-                                   kAudioUnitScope_Input, 0, &input, sizeof input),
-              noErr);
+    test::expectSet(unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0,
+                    AURenderCallbackStruct{&countFrames, &pulled});
     EXPECT_EQ(AudioUnitSetParameter(unit, kNewTimePitchParam_Pitch, kAudioUnitScope_Global, 0,
                                     -31.766653F, 0),
               noErr);
@@ -141,12 +139,11 @@ TEST_F(AudioUnitTest, UnitCallsFailOnDemand) {
 
     // The device refuses to be bound; another device is accepted.
     sim->refuseAsCurrentDevice(speakers, kAudioHardwareBadDeviceError);
-    EXPECT_EQ(AudioUnitSetProperty(first, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &speakers, sizeof speakers),
+    EXPECT_EQ(test::setUnitProperty(first, kAudioOutputUnitProperty_CurrentDevice,
+                                    kAudioUnitScope_Global, 0, speakers),
               kAudioHardwareBadDeviceError);
-    EXPECT_EQ(AudioUnitSetProperty(first, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &other, sizeof other),
-              noErr);
+    test::expectSet(first, kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0,
+                    other);
 
     // Initialize fails only for units bound to `other`.
     sim::UnitFault init;
@@ -167,11 +164,11 @@ TEST_F(AudioUnitTest, UnitCallsFailOnDemand) {
     AudioComponentInstance unit = nullptr;
     ASSERT_EQ(AudioComponentInstanceNew(copyComponent(), &unit), noErr);
     const AudioStreamBasicDescription asbd{};
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 0,
-                                   &asbd, sizeof asbd),
+    EXPECT_EQ(test::setUnitProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output,
+                                    0, asbd),
               kAudioUnitErr_FormatNotSupported);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                                   &asbd, sizeof asbd),
+    EXPECT_EQ(test::setUnitProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
+                                    asbd),
               noErr)
         << "the other scope reaches the unit";
 

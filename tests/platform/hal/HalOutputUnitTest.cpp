@@ -26,11 +26,25 @@ class HalOutputUnitTest : public ::testing::Test {
     sim::ScopedSimulatedBackend sim;
 };
 
+// A cap on the frames per slice below the device's cycle splits each cycle without a seam.
 TEST_F(HalOutputUnitTest, PlaysExactlyWhatItsRenderCallbackWritesInBlocksNoLargerThanTheDevices) {
-    for (const bool interleaved : {true, false}) {
-        SCOPED_TRACE(interleaved ? "interleaved" : "non-interleaved");
-        const AudioDeviceID speakers = sim->addDevice(DeviceConfig::speakers("Speakers", "s"));
-        PlaybackHarness unit(speakers, floatStreamFormat(48000.0, 2, interleaved), &ramp);
+    struct Case {
+        bool interleaved;
+        UInt32 deviceFrames;
+        UInt32 maximumSlice;  // 0: left at its default
+        UInt32 largest;
+    };
+    for (const Case c :
+         {Case{true, 512, 0, 512}, Case{false, 512, 0, 512}, Case{true, 1000, 300, 300}}) {
+        SCOPED_TRACE(::testing::Message() << c.interleaved << " " << c.deviceFrames);
+        auto config = DeviceConfig::speakers("Speakers", "s");
+        config.bufferFrameSize = c.deviceFrames;
+        const AudioDeviceID speakers = sim->addDevice(config);
+        PlaybackHarness unit(speakers, floatStreamFormat(48000.0, 2, c.interleaved), &ramp);
+        if (c.maximumSlice != 0) {
+            test::expectSet(unit.unit, kAudioUnitProperty_MaximumFramesPerSlice,
+                            kAudioUnitScope_Global, 0, c.maximumSlice);
+        }
         ASSERT_EQ(unit.start(), noErr);
         sim->advanceSeconds(0.2);
 
@@ -40,24 +54,8 @@ TEST_F(HalOutputUnitTest, PlaysExactlyWhatItsRenderCallbackWritesInBlocksNoLarge
             ASSERT_EQ(played.samples[2 * f], ramp(0, played.firstFrame + f, 0)) << f;
             ASSERT_EQ(played.samples[2 * f + 1], ramp(1, played.firstFrame + f, 0)) << f;
         }
-        EXPECT_EQ(unit.largestRequest.load(), 512U);
+        EXPECT_EQ(unit.largestRequest.load(), c.largest);
     }
-}
-
-TEST_F(HalOutputUnitTest, MaximumFramesPerSliceCapsEveryCallback) {
-    auto config = DeviceConfig::speakers("Speakers", "s");
-    config.bufferFrameSize = 1000;
-    const AudioDeviceID speakers = sim->addDevice(config);
-    PlaybackHarness unit(speakers, floatStreamFormat(48000.0, 2, true), &ramp);
-    const UInt32 slice = 300;
-    ASSERT_EQ(AudioUnitSetProperty(unit.unit, kAudioUnitProperty_MaximumFramesPerSlice,
-                                   kAudioUnitScope_Global, 0, &slice, sizeof slice),
-              noErr);
-    ASSERT_EQ(unit.start(), noErr);
-    sim->advanceSeconds(0.1);
-    EXPECT_EQ(unit.largestRequest.load(), 300U);
-    const auto played = sim->recording(speakers);
-    EXPECT_EQ(played.samples[9000], ramp(0, 4500, 0)) << "chunks join without a seam";
 }
 
 TEST_F(HalOutputUnitTest, LoopbackCaptureAtEqualRatesIsBitExact) {
@@ -139,17 +137,17 @@ TEST_F(HalOutputUnitTest, DefaultsAndPropertyChecks) {
     ASSERT_EQ(AudioComponentInstanceNew(test::halOutputComponent(), &unit), noErr);
 
     UInt32 value = 9;
-    UInt32 size = sizeof value;
-    ASSERT_EQ(AudioUnitGetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output,
-                                   0, &value, &size),
-              noErr);
+    using test::getUnitProperty;
+    ASSERT_EQ(
+        getUnitProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, value),
+        noErr);
     EXPECT_EQ(value, 1U) << "playback on by default";
-    ASSERT_EQ(AudioUnitGetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input,
-                                   1, &value, &size),
-              noErr);
+    ASSERT_EQ(
+        getUnitProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, value),
+        noErr);
     EXPECT_EQ(value, 0U) << "capture off by default";
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input,
-                                   0, &value, sizeof value),
+    EXPECT_EQ(test::setUnitProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input,
+                                    0, value),
               kAudioUnitErr_InvalidElement);
 
     // A device that cannot play refuses to be the playback unit's device.
@@ -178,15 +176,13 @@ TEST_F(HalOutputUnitTest, DefaultsAndPropertyChecks) {
     // With no device set, the unit runs on the default output.
     ASSERT_EQ(AudioUnitInitialize(unit), noErr);
     AudioDeviceID current = 0;
-    size = sizeof current;
-    ASSERT_EQ(AudioUnitGetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &current, &size),
+    ASSERT_EQ(getUnitProperty(unit, kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global,
+                              0, current),
               noErr);
     EXPECT_EQ(current, speakers);
     AudioStreamBasicDescription deviceSide;
-    size = sizeof deviceSide;
-    ASSERT_EQ(AudioUnitGetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 0,
-                                   &deviceSide, &size),
+    ASSERT_EQ(getUnitProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 0,
+                              deviceSide),
               noErr);
     EXPECT_EQ(deviceSide.mSampleRate, 48000.0);
     EXPECT_EQ(deviceSide.mChannelsPerFrame, 2U);

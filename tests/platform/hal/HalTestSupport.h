@@ -1,5 +1,8 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,13 @@ template <typename T>
 OSStatus read(AudioObjectID object, const AudioObjectPropertyAddress& where, T& value) {
     UInt32 size = sizeof(T);
     return AudioObjectGetPropertyData(object, &where, 0, nullptr, &size, &value);
+}
+
+// A property's value, nothing when it cannot be read.
+template <typename T>
+std::optional<T> valueOf(AudioObjectID object, const AudioObjectPropertyAddress& where) {
+    T value{};
+    return read(object, where, value) == noErr ? std::optional<T>(value) : std::nullopt;
 }
 
 inline AudioDeviceID defaultOutputDevice() {
@@ -47,6 +57,25 @@ inline std::vector<AudioObjectID> deviceList() {
     }
     ids.resize(size / sizeof(AudioObjectID));
     return ids;
+}
+
+// A unit property of a fixed-size type, its size taken from the type.
+template <typename T>
+OSStatus setUnitProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
+                         AudioUnitElement element, const T& value) {
+    return AudioUnitSetProperty(unit, id, scope, element, &value, sizeof value);
+}
+template <typename T>
+OSStatus getUnitProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
+                         AudioUnitElement element, T& value) {
+    UInt32 size = sizeof value;
+    return AudioUnitGetProperty(unit, id, scope, element, &value, &size);
+}
+// Sets a property that the unit must take.
+template <typename T>
+void expectSet(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
+               AudioUnitElement element, const T& value) {
+    EXPECT_EQ(setUnitProperty(unit, id, scope, element, value), noErr) << "property " << id;
 }
 
 inline AudioComponent halOutputComponent() {

@@ -15,10 +15,6 @@ class StandInConverter final : public AudioUnitImplementation {
 
     StandInConverter() { ++live; }
     ~StandInConverter() override { --live; }
-    StandInConverter(const StandInConverter&) = delete;
-    StandInConverter& operator=(const StandInConverter&) = delete;
-    StandInConverter(StandInConverter&&) = delete;
-    StandInConverter& operator=(StandInConverter&&) = delete;
 
     OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope, AudioUnitElement, const void* data,
                          UInt32 size) override {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/hal/AudioUnit.h"
+#include "platform/hal/HalTestSupport.h"
 #include "platform/hal/StreamFormat.h"
 #include "platform/hal/TimePitchUnit.h"
 
@@ -56,14 +57,10 @@ class TimePitchUnitTest : public ::testing::Test {
         ASSERT_EQ(AudioComponentInstanceNew(component, &unit_), noErr);
         const auto format = floatStreamFormat(48000.0, 2, false);
         for (const AudioUnitScope scope : {kAudioUnitScope_Input, kAudioUnitScope_Output}) {
-            ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, scope, 0,
-                                           &format, sizeof(format)),
-                      noErr);
+            test::expectSet(unit_, kAudioUnitProperty_StreamFormat, scope, 0, format);
         }
-        const AURenderCallbackStruct callback{&Feed::proc, &feed_};
-        ASSERT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_SetRenderCallback,
-                                       kAudioUnitScope_Input, 0, &callback, sizeof(callback)),
-                  noErr);
+        test::expectSet(unit_, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0,
+                        AURenderCallbackStruct{&Feed::proc, &feed_});
     }
     void TearDown() override { AudioComponentInstanceDispose(unit_); }
 
@@ -82,16 +79,14 @@ class TimePitchUnitTest : public ::testing::Test {
 
 TEST_F(TimePitchUnitTest, ReportsItsLatencyAndRendersUpToItsMaximumSliceRefusingMore) {
     UInt32 maximum = 0;
-    UInt32 size = sizeof(maximum);
-    ASSERT_EQ(AudioUnitGetProperty(unit_, kAudioUnitProperty_MaximumFramesPerSlice,
-                                   kAudioUnitScope_Global, 0, &maximum, &size),
+    ASSERT_EQ(test::getUnitProperty(unit_, kAudioUnitProperty_MaximumFramesPerSlice,
+                                    kAudioUnitScope_Global, 0, maximum),
               noErr);
     EXPECT_EQ(maximum, 512U);
     ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
     Float64 latency = 0.0;
-    size = sizeof(latency);
-    ASSERT_EQ(AudioUnitGetProperty(unit_, kAudioUnitProperty_Latency, kAudioUnitScope_Global, 0,
-                                   &latency, &size),
+    ASSERT_EQ(test::getUnitProperty(unit_, kAudioUnitProperty_Latency, kAudioUnitScope_Global, 0,
+                                    latency),
               noErr);
     EXPECT_GT(latency, 0.0);
     EXPECT_LE(latency, 0.050);
@@ -130,14 +125,13 @@ TEST_F(TimePitchUnitTest, ClampsParametersAndRefusesWrongAddresses) {
 TEST_F(TimePitchUnitTest, RefusesInterleavedOrTooFastFormatsAndChangesWhileInitialized) {
     for (const auto& refused :
          {floatStreamFormat(48000.0, 2, true), floatStreamFormat(384000.0, 2, false)}) {
-        EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Input, 0, &refused, sizeof(refused)),
+        EXPECT_EQ(test::setUnitProperty(unit_, kAudioUnitProperty_StreamFormat,
+                                        kAudioUnitScope_Input, 0, refused),
                   kAudioUnitErr_FormatNotSupported);
     }
     ASSERT_EQ(AudioUnitInitialize(unit_), noErr);
-    const UInt32 frames = 1024;
-    EXPECT_EQ(AudioUnitSetProperty(unit_, kAudioUnitProperty_MaximumFramesPerSlice,
-                                   kAudioUnitScope_Global, 0, &frames, sizeof(frames)),
+    EXPECT_EQ(test::setUnitProperty(unit_, kAudioUnitProperty_MaximumFramesPerSlice,
+                                    kAudioUnitScope_Global, 0, UInt32{1024}),
               kAudioUnitErr_Initialized);
 }
 

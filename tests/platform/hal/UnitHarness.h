@@ -25,15 +25,9 @@ inline AudioUnit newPlaybackUnit(AudioDeviceID device, const AudioStreamBasicDes
                                  const AURenderCallbackStruct& render) {
     AudioUnit unit = nullptr;
     EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &device, sizeof device),
-              noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
-                                   &format, sizeof format),
-              noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
-                                   kAudioUnitScope_Input, 0, &render, sizeof render),
-              noErr);
+    expectSet(unit, kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, device);
+    expectSet(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, format);
+    expectSet(unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, render);
     return unit;
 }
 
@@ -42,23 +36,11 @@ inline AudioUnit newCaptureUnit(AudioDeviceID device, const AudioStreamBasicDesc
                                 const AURenderCallbackStruct& input) {
     AudioUnit unit = nullptr;
     EXPECT_EQ(AudioComponentInstanceNew(halOutputComponent(), &unit), noErr);
-    const UInt32 on = 1;
-    const UInt32 off = 0;
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input,
-                                   1, &on, sizeof on),
-              noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output,
-                                   0, &off, sizeof off),
-              noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
-                                   kAudioUnitScope_Global, 0, &device, sizeof device),
-              noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1,
-                                   &format, sizeof format),
-              noErr);
-    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback,
-                                   kAudioUnitScope_Global, 0, &input, sizeof input),
-              noErr);
+    expectSet(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, UInt32{1});
+    expectSet(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, UInt32{0});
+    expectSet(unit, kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, device);
+    expectSet(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, format);
+    expectSet(unit, kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0, input);
     return unit;
 }
 
@@ -80,10 +62,6 @@ class PlaybackHarness {
           format_(format),
           source_(source) {}
     ~PlaybackHarness() { AudioComponentInstanceDispose(unit); }
-    PlaybackHarness(const PlaybackHarness&) = delete;
-    PlaybackHarness& operator=(const PlaybackHarness&) = delete;
-    PlaybackHarness(PlaybackHarness&&) = delete;
-    PlaybackHarness& operator=(PlaybackHarness&&) = delete;
 
     OSStatus start() { return initializeAndStart(unit); }
 
@@ -128,10 +106,6 @@ class CaptureHarness {
         unit = newCaptureUnit(device, format, {&CaptureHarness::input, this});
     }
     ~CaptureHarness() { AudioComponentInstanceDispose(unit); }
-    CaptureHarness(const CaptureHarness&) = delete;
-    CaptureHarness& operator=(const CaptureHarness&) = delete;
-    CaptureHarness(CaptureHarness&&) = delete;
-    CaptureHarness& operator=(CaptureHarness&&) = delete;
 
     OSStatus start() { return initializeAndStart(unit); }
 
@@ -197,10 +171,6 @@ class LoopbackChain {
         AudioComponentInstanceDispose(capture_);
         AudioComponentInstanceDispose(playback_);
     }
-    LoopbackChain(const LoopbackChain&) = delete;
-    LoopbackChain& operator=(const LoopbackChain&) = delete;
-    LoopbackChain(LoopbackChain&&) = delete;
-    LoopbackChain& operator=(LoopbackChain&&) = delete;
 
   private:
     static OSStatus input(void* refCon, AudioUnitRenderActionFlags* flags,

@@ -22,9 +22,8 @@ float half(UInt32 /*channel*/, SInt64 /*frame*/, double /*rate*/) {
 
 UInt32 isRunning(AudioUnit unit) {
     UInt32 running = 7;
-    UInt32 size = sizeof running;
-    EXPECT_EQ(AudioUnitGetProperty(unit, kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global,
-                                   0, &running, &size),
+    EXPECT_EQ(test::getUnitProperty(unit, kAudioOutputUnitProperty_IsRunning,
+                                    kAudioUnitScope_Global, 0, running),
               noErr);
     return running;
 }
@@ -179,11 +178,11 @@ TEST_F(UnitRunStateTest, AReplugAndAServerRestartBringTheSameDevicesBackUnderNew
     EXPECT_FALSE(sim->isServerRunning());
     EXPECT_EQ(log.calls, 1);
     EXPECT_TRUE(sim->devices().empty());
-    AudioDeviceID none = speakers;  // read as a success that names no device
-    EXPECT_EQ(test::read(kAudioObjectSystemObject,
-                         test::address(kAudioHardwarePropertyDefaultOutputDevice), none),
-              noErr);
-    EXPECT_EQ(none, kAudioObjectUnknown);
+    EXPECT_EQ(
+        test::valueOf<AudioDeviceID>(kAudioObjectSystemObject,
+                                     test::address(kAudioHardwarePropertyDefaultOutputDevice)),
+        kAudioObjectUnknown)
+        << "read as a success that names no device";
 
     sim->startServer();
     const auto back = sim->devices();

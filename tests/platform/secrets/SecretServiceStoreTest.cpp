@@ -18,18 +18,23 @@ std::unique_ptr<SecretServiceStore> connectOrFail() {
     return store;
 }
 
+// The second token is any text at all, a NUL and non-ASCII among it, and comes back unchanged.
 TEST(SecretServiceStoreTest, SavingTwiceKeepsOneItemWithTheSecondToken) {
     auto store = connectOrFail();
     ASSERT_TRUE(store);
+    const std::string second(
+        "t\xC3\xB6k\xE2\x82\xAC"
+        "n-\xE6\x97\xA5\xE6\x9C\xAC\0-\xF0\x9F\x94\x91",
+        20);
     ASSERT_TRUE(store->save(kService, kAccount, "first-token"));
-    ASSERT_TRUE(store->save(kService, kAccount, "second-token"));
+    ASSERT_TRUE(store->save(kService, kAccount, second));
     EXPECT_EQ(store->countItems(kService, kAccount), 1);
-    EXPECT_EQ(store->load(kService, kAccount), "second-token");
+    EXPECT_EQ(store->load(kService, kAccount), second);
     // Nothing of it lands in the file store.
     EXPECT_FALSE(FileSecretStore(FileSecretStore::defaultFolder()).load(kService, kAccount));
     // Another account of the same service is another item.
     ASSERT_TRUE(store->save(kService, "other", "x"));
-    EXPECT_EQ(store->load(kService, kAccount), "second-token");
+    EXPECT_EQ(store->load(kService, kAccount), second);
 
     ASSERT_TRUE(store->remove(kService, kAccount));
     EXPECT_FALSE(store->load(kService, kAccount).has_value());
@@ -37,18 +42,6 @@ TEST(SecretServiceStoreTest, SavingTwiceKeepsOneItemWithTheSecondToken) {
     EXPECT_EQ(store->countItems(kService, kAccount), 0);
     EXPECT_EQ(store->load(kService, "other"), "x");
     store->remove(kService, "other");
-}
-
-TEST(SecretServiceStoreTest, AnyTextComesBackUnchanged) {
-    auto store = connectOrFail();
-    ASSERT_TRUE(store);
-    const std::string token(
-        "t\xC3\xB6k\xE2\x82\xAC"
-        "n-\xE6\x97\xA5\xE6\x9C\xAC\0-\xF0\x9F\x94\x91",
-        20);
-    ASSERT_TRUE(store->save(kService, kAccount, token));
-    EXPECT_EQ(store->load(kService, kAccount), token);
-    store->remove(kService, kAccount);
 }
 
 TEST(SecretServiceStoreTest, TheUsersStoreIsTheServiceAndTakesOverTheFileStoresToken) {
