@@ -93,7 +93,7 @@ class SpectralShifter {
     bool (*moveShortPair_)(const float* const*, const float* const*, float* const*, float* const*,
                            int, float, float, float, const float*) = nullptr;
     // The taps of a short region's move, with eight zeros on each side.
-    alignas(32) float paddedTaps_[24] = {};
+    float paddedTaps_[24] = {};
     RealFft fft_;
 };
 
