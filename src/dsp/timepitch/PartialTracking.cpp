@@ -31,7 +31,8 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     int found = 0;
     const float* p = power_.data();
     for (int k = 2; k < bins_ - 3; ++k) {
-        if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1]) {
+        if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1] &&
+            p[k] > (1.0F + kPeakProminence) * std::min(p[k - 1], p[k + 1])) {
             peakBins_[static_cast<std::size_t>(found++)] = k;
         }
     }
