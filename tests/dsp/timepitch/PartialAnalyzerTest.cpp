@@ -224,7 +224,7 @@ TEST(PartialAnalyzer, RegionsCoverTheBandAndEachHoldsItsPeak) {
     }
 }
 
-TEST(PartialAnalyzer, FindsNothingInSilenceNorInAnImpulseAndForgetsEveryPartialOnReset) {
+TEST(PartialAnalyzer, FindsNothingInSilenceNorInAnImpulseKeepsALoneBinFiniteAndForgetsAllOnReset) {
     PartialAnalyzer analyzer;
     analyse(analyzer, {}, 3);
     EXPECT_EQ(analyzer.partialCount(), 0);
@@ -242,6 +242,16 @@ TEST(PartialAnalyzer, FindsNothingInSilenceNorInAnImpulseAndForgetsEveryPartialO
         analyzer.analyze(impulse, kHop, 1.0, 1.0, true);
         EXPECT_EQ(analyzer.partialCount(), 0);
         EXPECT_EQ(analyzer.regionCount(), 0);
+    }
+    // A lone loud bin between one of no power and a denormal one: a finite frequency at it.
+    std::vector<std::complex<float>> lone(kBins);
+    lone[200] = {1e5F, 0.0F};
+    lone[201] = {1e-20F, 0.0F};
+    const std::complex<float>* loneBin[1] = {lone.data()};
+    for (int f = 0; f < 2; ++f) {
+        analyzer.analyze(loneBin, kHop, 1.0, 1.0, true);
+        ASSERT_EQ(analyzer.partialCount(), 1);
+        EXPECT_NEAR(analyzer.partial(0).bins, 200.0, 0.5);
     }
     for (int f = 3; f < 9; ++f) {
         analyseFrame(analyzer, {{50.0, 0.5, 0.0}}, f);
