@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "dsp/timepitch/ChannelCount.h"
+#include "dsp/timepitch/VectorLoops.h"
 
 namespace brimo::timepitch {
 
@@ -159,7 +160,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     movedIm_.assign(static_cast<std::size_t>(movedStride_) * static_cast<std::size_t>(channels),
                     0.0F);
     fft_.prepare(frameSize);
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    const bool avx2 = vectorLoopsEnabled();
     convolve_ = avx2 ? convolveAvx2 : convolvePlain;
     turn_ = avx2 ? turnAvx2 : turnPlain;
     regionStride_ = bins_ + 2 * kRegionPad;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "dsp/timepitch/VectorLoops.h"
+
 namespace brimo::timepitch {
 
 namespace {
@@ -172,7 +174,7 @@ double besselI0(double x) {
 
 void TempoResampler::prepare(int channels, std::uint32_t maxSlice, std::uint32_t maxFrames) {
     channels_ = std::clamp(channels, 1, kMaxChannels);
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    const bool avx2 = vectorLoopsEnabled();
     dot_ = avx2 ? dotAvx2 : dotPlain;
     readRows_ = avx2 ? readRowsAvx2 : readRowsPlain;
     maxSlice_ = std::max<std::uint32_t>(1, maxSlice);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/timepitch/VectorLoops.h"
+
 namespace brimo::timepitch {
 
 namespace {
@@ -25,8 +27,7 @@ void WindowTransform::prepare(int frameSize, std::span<const double> coefficient
     frameSize_ = frameSize;
     coefficients_.assign(coefficients.begin(), coefficients.end());
     reachSteps_ = reachBins * kStepsPerBin;
-    eightTaps_ = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? eightTapsAvx2
-                                                                                 : eightTapsPlain;
+    eightTaps_ = vectorLoopsEnabled() ? eightTapsAvx2 : eightTapsPlain;
     const int count = reachSteps_ + 2;
     table_.assign(static_cast<std::size_t>(count), 0.0F);
     for (int i = 0; i < count; ++i) {

@@ -12,6 +12,7 @@
 #include "dsp/timepitch/RealFft.h"
 #include "dsp/timepitch/SymmetricSolve.h"
 #include "dsp/timepitch/WindowTransform.h"
+#include "support/PinnedLoops.h"
 
 namespace brimo::timepitch {
 namespace {
@@ -91,17 +92,21 @@ TEST(PhaseOf, AgreesWithTheLibrarysArgumentInEveryOctantAndOnTheAxes) {
     }
 }
 
-TEST(WindowTransform, GivesAShiftsEightTapsValueForValueAsItsOwnLookup) {
+TEST(WindowTransform, GivesAShiftsEightTapsValueForValueAsItsOwnLookupOnBothLoops) {
     // Shifts down and up, whole bins among them (the last tap then lies on the reach, where the
     // transform is zero), as the region moves take them.
-    WindowTransform taper;
-    taper.prepare(kFrame, kBlackmanHarris, 4);
-    for (const double shift : {-27.9375, -13.0, -0.4, 0.0, 1e-9, 0.5, 3.999, 12.0}) {
-        const int first = static_cast<int>(std::floor(shift)) - 3;
-        float taps[8];
-        taper.eightTaps(first, shift, 3072.0F, taps);
-        for (int t = 0; t < 8; ++t) {
-            EXPECT_EQ(taps[t], taper.at(first + t - shift) / 3072.0F) << shift << " tap " << t;
+    for (const bool plain : {false, true}) {
+        const PinnedLoops pinned(plain);
+        WindowTransform taper;
+        taper.prepare(kFrame, kBlackmanHarris, 4);
+        for (const double shift : {-27.9375, -13.0, -0.4, 0.0, 1e-9, 0.5, 3.999, 12.0}) {
+            const int first = static_cast<int>(std::floor(shift)) - 3;
+            float taps[8];
+            taper.eightTaps(first, shift, 3072.0F, taps);
+            for (int t = 0; t < 8; ++t) {
+                EXPECT_EQ(taps[t], taper.at(first + t - shift) / 3072.0F)
+                    << shift << " tap " << t << (plain ? " plain" : "");
+            }
         }
     }
 }

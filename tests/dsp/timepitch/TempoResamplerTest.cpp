@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dsp/timepitch/TempoResampler.h"
+#include "support/PinnedLoops.h"
 
 namespace brimo::timepitch {
 namespace {
@@ -75,16 +76,19 @@ TEST(TempoResampler, AtRateOneCopiesTheSourceExactly) {
     EXPECT_LT(resample(1000.0, 1.0, 10, source).errorDb, -200.0);
 }
 
-TEST(TempoResampler, ReadsBetweenFramesWithBandLimitedAccuracy) {
-    for (const double rate : {0.998, 1.002, 0.75, 1.9}) {
-        for (const double hz : {100.0, 3000.0, 10000.0}) {
-            SineSource source;
-            const Outcome outcome = resample(hz, rate, 40, source);
-            EXPECT_LT(outcome.errorDb, -100.0) << rate << " " << hz;
-            EXPECT_LE(source.largestSlice, 256U);
-            // It reads ahead by the kernel's reach, never more than a block's worth of slack.
-            const double consumed = static_cast<double>(source.position);
-            EXPECT_NEAR(consumed, 40.0 * 512.0 * rate, 24.0 * std::max(1.0, rate) + 3.0);
+TEST(TempoResampler, ReadsBetweenFramesWithBandLimitedAccuracyOnBothLoops) {
+    for (const bool plain : {false, true}) {
+        const PinnedLoops pinned(plain);
+        for (const double rate : {0.998, 1.002, 0.75, 1.9}) {
+            for (const double hz : {100.0, 3000.0, 10000.0}) {
+                SineSource source;
+                const Outcome outcome = resample(hz, rate, 40, source);
+                EXPECT_LT(outcome.errorDb, -100.0) << rate << " " << hz << (plain ? " plain" : "");
+                EXPECT_LE(source.largestSlice, 256U);
+                // It reads ahead by the kernel's reach, never more than a block's worth of slack.
+                const double consumed = static_cast<double>(source.position);
+                EXPECT_NEAR(consumed, 40.0 * 512.0 * rate, 24.0 * std::max(1.0, rate) + 3.0);
+            }
         }
     }
 }
