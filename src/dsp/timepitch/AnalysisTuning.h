@@ -21,6 +21,10 @@ inline constexpr int kMaxCluster = 16;
 inline constexpr int kReach = 8;
 // A peak this far below the loudest one in the frame is left alone: its own level is its error.
 inline constexpr double kRelativeFloor = 1e-10;
+// A peak stands at least this share above the lower of its neighbours: an impulse's flat
+// spectrum has ripples of the transform's rounding only (some 1e-6), which are no peaks, and
+// whether they show would otherwise depend on the FFT's plan.
+inline constexpr float kPeakProminence = 1e-3F;
 // A partial is shifted only when the fit leaves at most this share of its energy unexplained.
 inline constexpr double kFitTolerance = 0.01;
 // A partial without a peak of its own is followed on while the fit explained it at least once

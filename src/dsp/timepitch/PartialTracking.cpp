@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
@@ -31,7 +32,8 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     int found = 0;
     const float* p = power_.data();
     for (int k = 2; k < bins_ - 3; ++k) {
-        if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1]) {
+        if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1] &&
+            p[k] > (1.0F + kPeakProminence) * std::min(p[k - 1], p[k + 1])) {
             peakBins_[static_cast<std::size_t>(found++)] = k;
         }
     }
@@ -54,14 +56,18 @@ void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spec
     for (int j = 0; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         const int k = partial.peakBin;
-        // From the shape of the peak: a parabola through the logarithms of its power.
-        // (Two logarithms of ratios instead of three: a − c and a − 2b + c.)
-        const double below = static_cast<double>(power_[static_cast<std::size_t>(k) - 1]) + 1e-30;
-        const double at = static_cast<double>(power_[static_cast<std::size_t>(k)]) + 1e-30;
-        const double above = static_cast<double>(power_[static_cast<std::size_t>(k) + 1]) + 1e-30;
-        const double curvature = std::log(below / at * (above / at));
+        // From the shape of the peak: a parabola through the logarithms of its power (two
+        // logarithms, of the neighbours' ratios to the peak, in single precision as the power
+        // itself). A peak is at least as strong as its neighbours, so the ratios are at most one;
+        // taken at least as the least normal number, they stay finite next to a bin of no
+        // power, however loud the peak.
+        const float* p = power_.data() + k;
+        constexpr float kLeast = std::numeric_limits<float>::min();
+        const float below = std::log(std::max(p[-1] / p[0], kLeast));
+        const float above = std::log(std::max(p[1] / p[0], kLeast));
+        const auto curvature = static_cast<double>(below + above);
         const double fromShape =
-            k + (curvature < 0.0 ? 0.5 * std::log(below / above) / curvature : 0.0);
+            k + (curvature < 0.0 ? 0.5 * static_cast<double>(below - above) / curvature : 0.0);
         partial.bins = fromShape;
         // From the phase advance of the peak bin since the previous frame: exact for a steady
         // partial that dominates its bin. Where the two disagree, the peak is noise.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "dsp/timepitch/MeasuredPlans.h"
+
 namespace brimo::timepitch {
 
 namespace {
@@ -14,6 +16,16 @@ namespace {
 std::mutex& plannerLock() {
     static std::mutex lock;
     return lock;
+}
+
+// A plan from the kept measurements where the library takes them (its version and the
+// processor's instructions must match theirs), else the one it estimates. Called under the
+// planner's lock.
+template <typename Plan>
+void* planOf(Plan plan) {
+    static const bool kept = fftwf_import_wisdom_from_string(kMeasuredPlans) != 0;
+    void* measured = kept ? plan(FFTW_MEASURE | FFTW_WISDOM_ONLY) : nullptr;
+    return measured != nullptr ? measured : plan(FFTW_ESTIMATE);
 }
 
 }  // namespace
@@ -50,12 +62,16 @@ void RealFft::prepare(int size) {
     input_ = fftwf_alloc_real(static_cast<std::size_t>(size));
     auto* output = fftwf_alloc_complex(bins);
     output_ = output;
-    plan_ = fftwf_plan_dft_r2c_1d(size, input_, output, FFTW_ESTIMATE);
+    plan_ = planOf([&](unsigned flags) {
+        return static_cast<void*>(fftwf_plan_dft_r2c_1d(size, input_, output, flags));
+    });
     std::memset(input_, 0, sizeof(float) * static_cast<std::size_t>(size));
     auto* inverseInput = fftwf_alloc_complex(bins);
     inverseInput_ = reinterpret_cast<std::complex<float>*>(inverseInput);
     inverseOutput_ = fftwf_alloc_real(static_cast<std::size_t>(size));
-    inversePlan_ = fftwf_plan_dft_c2r_1d(size, inverseInput, inverseOutput_, FFTW_ESTIMATE);
+    inversePlan_ = planOf([&](unsigned flags) {
+        return static_cast<void*>(fftwf_plan_dft_c2r_1d(size, inverseInput, inverseOutput_, flags));
+    });
     std::fill_n(inverseInput_, bins, std::complex<float>{});
 }
 

@@ -213,7 +213,8 @@ TEST(TimePitchShifter, KeepsAClickWhereItWas) {
         const double total = energy(out, 0, out.size());
         const double near = energy(out, at - 48, 97);
         EXPECT_NEAR(total, 0.81, 0.81 * 0.05) << overlap;
-        EXPECT_GT(near, 0.95 * total) << overlap;
+        // Nothing of it before or after: an impulse's frames hold no peaks to move.
+        EXPECT_GT(near, (1.0 - 1e-6) * total) << overlap;
     }
 }
 
