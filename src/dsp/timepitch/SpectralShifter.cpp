@@ -206,6 +206,36 @@ __attribute__((target("avx2,fma"))) bool moveShortPairAvx2(const float* const* r
     return true;
 }
 
+// Bins [0, count) of the moved spectrum interleaved into the inverse transform's input, every
+// odd bin negated; returns how many bins it did (it leaves a tail for the caller).
+int foldPlain(const float* re, const float* im, float* y, int count) {
+    int k = 0;
+    for (; k + 2 <= count; k += 2) {
+        y[2 * k] = re[k];
+        y[2 * k + 1] = im[k];
+        y[2 * k + 2] = -re[k + 1];
+        y[2 * k + 3] = -im[k + 1];
+    }
+    return k;
+}
+
+__attribute__((target("avx2,fma"))) int foldAvx2(const float* re, const float* im, float* y,
+                                                 int count) {
+    const __m256 odd = _mm256_setr_ps(0.0F, 0.0F, -0.0F, -0.0F, 0.0F, 0.0F, -0.0F, -0.0F);
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m256 a = _mm256_loadu_ps(re + k);
+        const __m256 b = _mm256_loadu_ps(im + k);
+        // Bins 0, 1, 4, 5 and 2, 3, 6, 7, each as (re, im).
+        const __m256 low = _mm256_unpacklo_ps(a, b);
+        const __m256 high = _mm256_unpackhi_ps(a, b);
+        _mm256_storeu_ps(y + 2 * k, _mm256_xor_ps(_mm256_permute2f128_ps(low, high, 0x20), odd));
+        _mm256_storeu_ps(y + 2 * k + 8,
+                         _mm256_xor_ps(_mm256_permute2f128_ps(low, high, 0x31), odd));
+    }
+    return k;
+}
+
 }  // namespace
 
 void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
@@ -237,6 +267,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     convolve_ = avx2 ? convolveAvx2 : convolvePlain;
     turn_ = avx2 ? turnAvx2 : turnPlain;
     moveShortPair_ = avx2 ? moveShortPairAvx2 : nullptr;
+    fold_ = avx2 ? foldAvx2 : foldPlain;
     regionStride_ = bins_ + 2 * kRegionPad;
     const auto regionRoom =
         static_cast<std::size_t>(regionStride_) * static_cast<std::size_t>(channels);
@@ -439,17 +470,18 @@ void SpectralShifter::foldIntoSpectrum(int channel) {
     const float* re = movedRe(channel);
     const float* im = movedIm(channel);
     const int half = bins_ - 1;
-    for (int k = 0; k <= half; ++k) {
-        y[k] = {re[k], im[k]};
+    // The sign per bin taken in the same pass (negation is exact, so the sums below come out
+    // the same with their signs turned).
+    int k = fold_(re, im, reinterpret_cast<float*>(y), half + 1);
+    for (; k <= half; ++k) {
+        y[k] = k % 2 == 0 ? std::complex<float>(re[k], im[k]) : std::complex<float>(-re[k], -im[k]);
     }
+    const auto sign = [](int bin) { return bin % 2 == 0 ? 1.0F : -1.0F; };
     y[0] = {2.0F * re[0], 0.0F};
-    y[half] = {2.0F * re[half], 0.0F};
-    for (int k = 1; k <= margin_ && k < half; ++k) {
-        y[k] += std::complex<float>(re[-k], -im[-k]);
-        y[half - k] += std::complex<float>(re[half + k], -im[half + k]);
-    }
-    for (int k = 1; k <= half; k += 2) {
-        y[k] = -y[k];
+    y[half] = {sign(half) * (2.0F * re[half]), 0.0F};
+    for (k = 1; k <= margin_ && k < half; ++k) {
+        y[k] += sign(k) * std::complex<float>(re[-k], -im[-k]);
+        y[half - k] += sign(half - k) * std::complex<float>(re[half + k], -im[half + k]);
     }
 }
 

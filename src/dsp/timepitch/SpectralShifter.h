@@ -92,6 +92,9 @@ class SpectralShifter {
     static constexpr int kShortRegion = 8;
     bool (*moveShortPair_)(const float* const*, const float* const*, float* const*, float* const*,
                            int, float, float, float, const float*) = nullptr;
+    // Interleaves the moved spectrum into the inverse's input, odd bins negated; returns the
+    // bins it did.
+    int (*fold_)(const float*, const float*, float*, int) = nullptr;
     // The taps of a short region's move, with eight zeros on each side.
     float paddedTaps_[24] = {};
     RealFft fft_;
