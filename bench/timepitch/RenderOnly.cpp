@@ -4,14 +4,17 @@
 //   valgrind --tool=callgrind bench_timepitch_render "real music" 4
 //
 // Arguments: the input's name (as bench_timepitch prints it), seconds, cents (432 Hz by
-// default), tempo and runs. With more than one run it prints the 512-frame slices' thread CPU
-// time as JSON (median, p99, worst), each slice the least over the runs: the input and the
-// shifter are deterministic, so what a slice costs above its least is the shared machine's
-// (preemption, interrupts, another build's cache misses), not the shifter's.
+// default), tempo and runs. One run prints the output's sum and a hash of its bits. With more than
+// one run it prints the 512-frame slices' thread CPU time as JSON (median, p99, worst), each slice
+// the least over the runs: the input and the shifter are deterministic, so what a slice costs above
+// its least is the shared machine's (preemption, interrupts, another build's cache misses), not the
+// shifter's.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -63,6 +66,8 @@ int main(int argc, char** argv) {
     const std::size_t count = audio[0].size() / kBlock;
     std::vector<double> least(count, 1e9);
     double sum = 0.0;
+    // FNV-1a over the output's bits: whether a change kept the output exactly.
+    std::uint64_t bits = 14695981039346656037ULL;
     for (int run = 0; run < runs; ++run) {
         brimo::timepitch::TimePitchShifter shifter;
         shifter.prepare(kRate, 2, kBlock);
@@ -79,12 +84,17 @@ int main(int argc, char** argv) {
             least[k] = std::min(least[k], sliceClock() - before);
             for (std::size_t i = 0; i < kBlock; ++i) {
                 sum += std::abs(left[i]) + std::abs(right[i]);
+                for (const float v : {left[i], right[i]}) {
+                    std::uint32_t word = 0;
+                    std::memcpy(&word, &v, sizeof word);
+                    bits = (bits ^ word) * 1099511628211ULL;
+                }
             }
         }
     }
     // The sum is printed so that nothing of the rendering can be optimised away.
     if (runs == 1 || count == 0) {
-        std::printf("%.9g\n", sum);
+        std::printf("%.9g bits %016llx\n", sum, static_cast<unsigned long long>(bits));
         return 0;
     }
     double total = 0.0;

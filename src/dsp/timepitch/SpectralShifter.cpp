@@ -110,6 +110,21 @@ float turnPlain(const float* re, const float* im, float* xRe, float* xIm, int le
     return energy;
 }
 
+// One block of eight bins turned by r + i·i, and their power; shared by the loops below, so
+// they round alike.
+__attribute__((target("avx2,fma"))) inline __m256 turnBlock(__m256 a, __m256 b, __m256 r, __m256 i,
+                                                            float* xRe, float* xIm) {
+    _mm256_storeu_ps(xRe, _mm256_sub_ps(_mm256_mul_ps(a, r), _mm256_mul_ps(b, i)));
+    _mm256_storeu_ps(xIm, _mm256_add_ps(_mm256_mul_ps(a, i), _mm256_mul_ps(b, r)));
+    return _mm256_add_ps(_mm256_mul_ps(a, a), _mm256_mul_ps(b, b));
+}
+
+__attribute__((target("avx2,fma"))) inline float sumOf(__m256 v) {
+    const __m128 half = _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+    const __m128 pairs = _mm_add_ps(half, _mm_movehl_ps(half, half));
+    return _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
+}
+
 // Eight bins at a time, the last block reading and writing past the region: the residual
 // keeps a block's slack after its last bin and the scratch past the region is cleared after.
 // The power is summed lane by lane; it only decides whether a region is too faint to move.
@@ -121,17 +136,75 @@ __attribute__((target("avx2,fma"))) float turnAvx2(const float* re, const float*
     const __m256i lanes = _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0);
     __m256 sum = _mm256_setzero_ps();
     for (int k = 0; k < length; k += 8) {
-        const __m256 a = _mm256_loadu_ps(re + k);
-        const __m256 b = _mm256_loadu_ps(im + k);
+        const __m256 power =
+            turnBlock(_mm256_loadu_ps(re + k), _mm256_loadu_ps(im + k), r, i, xRe + k, xIm + k);
         const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(length - k), lanes);
-        const __m256 power = _mm256_add_ps(_mm256_mul_ps(a, a), _mm256_mul_ps(b, b));
         sum = _mm256_add_ps(sum, _mm256_and_ps(power, _mm256_castsi256_ps(inside)));
-        _mm256_storeu_ps(xRe + k, _mm256_sub_ps(_mm256_mul_ps(a, r), _mm256_mul_ps(b, i)));
-        _mm256_storeu_ps(xIm + k, _mm256_add_ps(_mm256_mul_ps(a, i), _mm256_mul_ps(b, r)));
     }
-    const __m128 half = _mm_add_ps(_mm256_castps256_ps128(sum), _mm256_extractf128_ps(sum, 1));
-    const __m128 pairs = _mm_add_ps(half, _mm_movehl_ps(half, half));
-    return energy + _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
+    return energy + sumOf(sum);
+}
+
+// A region of at most kShortRegion bins on two channels, the common case (regions hold four
+// bins on average), without the scratch's round trip and the calls per channel: turned and its
+// power summed as turnAvx2 does, then, unless too faint, added through the taps to the sixteen
+// moved bins from y on. Every moved bin takes its products in the order convolveAvx2 takes
+// them, so the two give the same bits. `taps` has eight zeros on each side of the eight taps.
+// Returns false when the region is too faint to move.
+__attribute__((target("avx2,fma"))) bool moveShortPairAvx2(const float* const* re,
+                                                           const float* const* im,
+                                                           float* const* yRe, float* const* yIm,
+                                                           int length, float cr, float ci,
+                                                           float floor, const float* taps) {
+    const __m256 r = _mm256_set1_ps(cr);
+    const __m256 i = _mm256_set1_ps(ci);
+    const __m256 inside = _mm256_castsi256_ps(
+        _mm256_cmpgt_epi32(_mm256_set1_epi32(length), _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0)));
+    alignas(32) float x[4][8];
+    float energy = 0.0F;
+    for (int c = 0; c < 2; ++c) {
+        const __m256 power =
+            turnBlock(_mm256_loadu_ps(re[c]), _mm256_loadu_ps(im[c]), r, i, x[2 * c], x[2 * c + 1]);
+        energy += sumOf(_mm256_and_ps(power, inside));
+    }
+    if (energy <= floor * static_cast<float>(length)) {
+        return false;
+    }
+    // Named rather than an array, which the compiler kept in memory.
+    __m256 re0Low = _mm256_loadu_ps(yRe[0]);
+    __m256 re0High = _mm256_loadu_ps(yRe[0] + 8);
+    __m256 im0Low = _mm256_loadu_ps(yIm[0]);
+    __m256 im0High = _mm256_loadu_ps(yIm[0] + 8);
+    __m256 re1Low = _mm256_loadu_ps(yRe[1]);
+    __m256 re1High = _mm256_loadu_ps(yRe[1] + 8);
+    __m256 im1Low = _mm256_loadu_ps(yIm[1]);
+    __m256 im1High = _mm256_loadu_ps(yIm[1] + 8);
+    // Bin j lands on j + t through tap t: the taps placed from lane j on, last bin first so
+    // each moved bin sums its taps from the first.
+    for (int j = length - 1; j >= 0; --j) {
+        const __m256 wLow = _mm256_loadu_ps(taps + 8 - j);
+        const __m256 wHigh = _mm256_loadu_ps(taps + 16 - j);
+        const __m256 a = _mm256_broadcast_ss(&x[0][j]);
+        re0Low = _mm256_fmadd_ps(a, wLow, re0Low);
+        re0High = _mm256_fmadd_ps(a, wHigh, re0High);
+        const __m256 b = _mm256_broadcast_ss(&x[1][j]);
+        im0Low = _mm256_fmadd_ps(b, wLow, im0Low);
+        im0High = _mm256_fmadd_ps(b, wHigh, im0High);
+        const __m256 c = _mm256_broadcast_ss(&x[2][j]);
+        re1Low = _mm256_fmadd_ps(c, wLow, re1Low);
+        re1High = _mm256_fmadd_ps(c, wHigh, re1High);
+        const __m256 d = _mm256_broadcast_ss(&x[3][j]);
+        im1Low = _mm256_fmadd_ps(d, wLow, im1Low);
+        im1High = _mm256_fmadd_ps(d, wHigh, im1High);
+    }
+    _mm256_storeu_ps(yRe[0], re0Low);
+    _mm256_storeu_ps(yRe[0] + 8, re0High);
+    _mm256_storeu_ps(yIm[0], im0Low);
+    _mm256_storeu_ps(yIm[0] + 8, im0High);
+    _mm256_storeu_ps(yRe[1], re1Low);
+    _mm256_storeu_ps(yRe[1] + 8, re1High);
+    _mm256_storeu_ps(yIm[1], im1Low);
+    _mm256_storeu_ps(yIm[1] + 8, im1High);
+    return true;
 }
 
 }  // namespace
@@ -164,6 +237,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     const bool avx2 = vectorLoopsEnabled();
     convolve_ = avx2 ? convolveAvx2 : convolvePlain;
     turn_ = avx2 ? turnAvx2 : turnPlain;
+    moveShortPair_ = avx2 ? moveShortPairAvx2 : nullptr;
     regionStride_ = bins_ + 2 * kRegionPad;
     const auto regionRoom =
         static_cast<std::size_t>(regionStride_) * static_cast<std::size_t>(channels);
@@ -310,6 +384,22 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     const auto turn = std::polar(1.0F, static_cast<float>(offset));
     const float cr = turn.real();
     const float ci = turn.imag();
+    const auto n = static_cast<float>(frameSize_);
+    const int first = static_cast<int>(analysis::floorOf(shift)) - kTaperReach + 1;
+    static_assert(2 * kTaperReach == 8);
+    // Bin k lands on k + first + t; outside the moved spectrum's margins it is dropped.
+    const int base = start + first;
+    if (moveShortPair_ != nullptr && channels_ == 2 && length <= kShortRegion && base >= -margin_ &&
+        base + 16 <= bins_ + margin_ + kBlockSlack) {
+        // What lands past bins_ + margin_ falls in the slack, which nothing reads.
+        taper_.eightTaps(first, shift, n, paddedTaps_ + 8);
+        const float* re[2] = {residualRe(0) + start, residualRe(1) + start};
+        const float* im[2] = {residualIm(0) + start, residualIm(1) + start};
+        float* yRe[2] = {movedRe(0) + base, movedRe(1) + base};
+        float* yIm[2] = {movedIm(0) + base, movedIm(1) + base};
+        moveShortPair_(re, im, yRe, yIm, length, cr, ci, floor, paddedTaps_);
+        return;
+    }
     // Turned in the same pass that sums the region's energy; a region too faint to move (rare)
     // wastes the turn.
     float energy = 0.0F;
@@ -322,13 +412,9 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     if (energy <= floor * static_cast<float>(length)) {
         return;
     }
-    const auto n = static_cast<float>(frameSize_);
-    const int first = static_cast<int>(analysis::floorOf(shift)) - kTaperReach + 1;
-    static_assert(2 * kTaperReach == 8);
     float w[2 * kTaperReach];
     taper_.eightTaps(first, shift, n, w);
-    // Bin k lands on k + first + t; outside the moved spectrum's margins it is dropped.
-    const int lo = std::max(start + first, -margin_);
+    const int lo = std::max(base, -margin_);
     const int hi = std::min(end + first + 2 * kTaperReach - 1, bins_ + margin_);
     if (lo >= hi) {
         return;
@@ -341,7 +427,7 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
             // (before them the scratch is never written).
             std::fill_n(xRe + length, kRegionTail, 0.0F);
             std::fill_n(xIm + length, kRegionTail, 0.0F);
-            convolve_(xRe, xIm, movedRe(c), movedIm(c), start + first, lo, hi, w);
+            convolve_(xRe, xIm, movedRe(c), movedIm(c), base, lo, hi, w);
         }
     });
 }

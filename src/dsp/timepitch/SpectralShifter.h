@@ -87,6 +87,13 @@ class SpectralShifter {
                       const float*) = nullptr;
     // Turns a region's bins by its phase offset into the scratch, summing their power.
     float (*turn_)(const float*, const float*, float*, float*, int, float, float, float) = nullptr;
+    // A stereo region of up to kShortRegion bins moved in registers, the same to the bit; null
+    // where the processor has no version of it.
+    static constexpr int kShortRegion = 8;
+    bool (*moveShortPair_)(const float* const*, const float* const*, float* const*, float* const*,
+                           int, float, float, float, const float*) = nullptr;
+    // The taps of a short region's move, with eight zeros on each side.
+    float paddedTaps_[24] = {};
     RealFft fft_;
 };
 

@@ -46,6 +46,7 @@ class TempoResampler {
     static constexpr int kStepsPerCrossing = 512;
     static constexpr double kStretchFactor = 0.97;
     static constexpr int kTaps = 2 * kZeroCrossings + 2;
+    static constexpr int kColumnStride = kStepsPerCrossing + 8;
 
     void pullUntil(std::int64_t end, SourcePull source);
     [[nodiscard]] float kernel(double x) const;
@@ -63,6 +64,11 @@ class TempoResampler {
         int channels;
         int taps;
         int steps;
+        // The rows tap by tap: columns[i · columnStride + p] is row p's tap i, slopes[…] its
+        // step to row p + 1.
+        const float* columns;
+        const float* slopes;
+        int columnStride;
     };
 
   private:
@@ -78,8 +84,10 @@ class TempoResampler {
     int channels_ = 0;
     std::uint32_t maxSlice_ = 0;
     std::uint32_t maxFrames_ = 0;
-    std::vector<float> table_;   // the kernel against distance, kStepsPerCrossing per frame
-    std::vector<float> phases_;  // the same, row by row of read fractions (polyphase)
+    std::vector<float> table_;    // the kernel against distance, kStepsPerCrossing per frame
+    std::vector<float> phases_;   // the same, row by row of read fractions (polyphase)
+    std::vector<float> columns_;  // phases_ tap by tap
+    std::vector<float> slopes_;   // and each row's step to the next
     std::vector<float> weights_;
     std::vector<float*> pullPointers_;
 
