@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <numbers>
 
 // The partial analysis' tuning, shared by its peak tracking, cluster fitting and regions.
@@ -106,8 +107,18 @@ inline int nearestBin(double bins) {
     return bins - whole >= 0.5 ? whole + 1 : whole;
 }
 
+// The floor of x, as std::floor gives it, through a truncation: without SSE4.1 the library's
+// inline floor takes about twice the instructions. Values beyond ±2^52 are whole already.
+inline double floorOf(double x) {
+    if (!(std::abs(x) < 0x1p52)) {
+        return x;
+    }
+    const auto whole = static_cast<double>(static_cast<std::int64_t>(x));
+    return whole > x ? whole - 1.0 : whole;
+}
+
 inline double wrapPhase(double phase) {
-    return phase - kTwoPi * std::floor(phase / kTwoPi + 0.5);
+    return phase - kTwoPi * floorOf(phase / kTwoPi + 0.5);
 }
 
 }  // namespace brimo::timepitch::analysis

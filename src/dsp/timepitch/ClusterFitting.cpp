@@ -155,10 +155,12 @@ void PartialAnalyzer::storeFit(int first, int n, const double* rhsB, const doubl
             cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
         partial.fitGroup = fits_;
         partial.groupSize = n;
-        for (int ch = 0; ch < channels_; ++ch) {
-            cur_->amplitudes[amplitudeIndex(first + j, ch)] = {
-                static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
-        }
+        withChannels(channels_, [&](auto channels) {
+            for (int ch = 0; ch < channels; ++ch) {
+                cur_->amplitudes[amplitudeIndex(first + j, ch)] = {
+                    static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
+            }
+        });
     }
 }
 
@@ -327,22 +329,24 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
                 k - cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
                         .bins));
         }
-        for (int ch = 0; ch < channels_; ++ch) {
-            const std::complex<double> r = std::complex<double>(spectra[ch][k]) - model[ch];
-            residualEnergy += std::norm(r);
-            ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
-            for (int j = 0; j < m; ++j) {
-                derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) * slope[j];
-            }
-            for (int j = 0; j < m; ++j) {
-                const double dr = derivative[j].real();
-                const double di = derivative[j].imag();
-                gradient[j] += dr * r.real() + di * r.imag();
-                for (int l = 0; l <= j; ++l) {
-                    normal[j * m + l] += dr * derivative[l].real() + di * derivative[l].imag();
+        withChannels(channels_, [&](auto channels) {
+            for (int ch = 0; ch < channels; ++ch) {
+                const std::complex<double> r = std::complex<double>(spectra[ch][k]) - model[ch];
+                residualEnergy += std::norm(r);
+                ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
+                for (int j = 0; j < m; ++j) {
+                    derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) * slope[j];
+                }
+                for (int j = 0; j < m; ++j) {
+                    const double dr = derivative[j].real();
+                    const double di = derivative[j].imag();
+                    gradient[j] += dr * r.real() + di * r.imag();
+                    for (int l = 0; l <= j; ++l) {
+                        normal[j * m + l] += dr * derivative[l].real() + di * derivative[l].imag();
+                    }
                 }
             }
-        }
+        });
     }
     const double unexplained = ownEnergy > 0.0 ? residualEnergy / ownEnergy : 0.0;
     if (unexplained <= kSolvedShare) {
@@ -538,9 +542,8 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
         partial.hasFitted = previous != nullptr && previous->hasFitted;
         partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
         // Not fitted: no amplitude for the next frame to measure a phase advance against.
-        for (int c = 0; c < channels_; ++c) {
-            cur_->amplitudes[amplitudeIndex(j, c)] = {};
-        }
+        std::fill_n(cur_->amplitudes.begin() + static_cast<std::ptrdiff_t>(amplitudeIndex(j, 0)),
+                    channels_, std::complex<float>{});
     }
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
@@ -565,25 +568,27 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             const int centre = nearestBin(partial.bins);
             double residual = 0.0;
             double own = 0.0;
-            for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
-                 ++k) {
-                const double direct = window_.at(k - partial.bins);
-                for (int ch = 0; ch < channels_; ++ch) {
-                    own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
-                }
-                residual += residuals[k];
-            }
-            // A fit that explains the bins with much more energy than they hold is two close
-            // partials cancelling each other, not a description of the sound.
             double held = 0.0;
-            for (int ch = 0; ch < channels_; ++ch) {
-                held += std::norm(spectra[ch][std::clamp(centre, 0, bins_ - 1)]);
-            }
-            const double peak = static_cast<double>(window_.at(0.0));
             double fitted = 0.0;
-            for (int ch = 0; ch < channels_; ++ch) {
-                fitted += std::norm(std::complex<double>(amplitude(j, ch))) * peak * peak;
-            }
+            withChannels(channels_, [&](auto channels) {
+                for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
+                     ++k) {
+                    const double direct = window_.at(k - partial.bins);
+                    for (int ch = 0; ch < channels; ++ch) {
+                        own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
+                    }
+                    residual += residuals[k];
+                }
+                // A fit that explains the bins with much more energy than they hold is two
+                // close partials cancelling each other, not a description of the sound.
+                for (int ch = 0; ch < channels; ++ch) {
+                    held += std::norm(spectra[ch][std::clamp(centre, 0, bins_ - 1)]);
+                }
+                const double peak = static_cast<double>(window_.at(0.0));
+                for (int ch = 0; ch < channels; ++ch) {
+                    fitted += std::norm(std::complex<double>(amplitude(j, ch))) * peak * peak;
+                }
+            });
             const bool plausible = fitted <= 4.0 * held;
             const double share = own > 0.0 && plausible ? residual / own : 1e30;
             partial.fitsWell = share <= kFitTolerance;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/ChannelCount.h"
 
 namespace brimo::timepitch {
 
@@ -130,14 +131,16 @@ void PartialAnalyzer::finishFrame(const std::complex<float>* const* spectra) {
     }
     mergeByFrequency(inverse_.data(), cur_->fitCount, inverse_.data() + cur_->fitCount,
                      count - cur_->fitCount, order_.data(), false);
-    for (int i = 0; i < count; ++i) {
-        const int j = order_[static_cast<std::size_t>(i)];
-        scratch_[static_cast<std::size_t>(i)] = cur_->partials[static_cast<std::size_t>(j)];
-        for (int c = 0; c < channels_; ++c) {
-            amplitudeScratch_[amplitudeIndex(i, c)] = cur_->amplitudes[amplitudeIndex(j, c)];
+    withChannels(channels_, [&](auto channels) {
+        for (int i = 0; i < count; ++i) {
+            const int j = order_[static_cast<std::size_t>(i)];
+            scratch_[static_cast<std::size_t>(i)] = cur_->partials[static_cast<std::size_t>(j)];
+            for (int c = 0; c < channels; ++c) {
+                amplitudeScratch_[amplitudeIndex(i, c)] = cur_->amplitudes[amplitudeIndex(j, c)];
+            }
+            inverse_[static_cast<std::size_t>(j)] = i;
         }
-        inverse_[static_cast<std::size_t>(j)] = i;
-    }
+    });
     cur_->partials.swap(scratch_);
     cur_->amplitudes.swap(amplitudeScratch_);
     for (int r = 0; r < cur_->regionCount; ++r) {

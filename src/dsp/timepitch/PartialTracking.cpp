@@ -211,13 +211,15 @@ void PartialAnalyzer::continueHidden() {
     // swallowed it) is looked for where it was.
     markOccupied();
     double loudest = 0.0;
-    for (int q = 0; q < prev_->count; ++q) {
-        double own = 0.0;
-        for (int c = 0; c < channels_; ++c) {
-            own += std::norm(prev_->amplitudes[amplitudeIndex(q, c)]);
+    withChannels(channels_, [&](auto channels) {
+        for (int q = 0; q < prev_->count; ++q) {
+            double own = 0.0;
+            for (int c = 0; c < channels; ++c) {
+                own += std::norm(prev_->amplitudes[amplitudeIndex(q, c)]);
+            }
+            loudest = std::max(loudest, own);
         }
-        loudest = std::max(loudest, own);
-    }
+    });
     for (int q = 0; q < prev_->count; ++q) {
         const Partial& previous = prev_->partials[static_cast<std::size_t>(q)];
         if (taken_[static_cast<std::size_t>(q)] != 0 || previous.misfits > kGraceFrames ||
@@ -263,14 +265,16 @@ void PartialAnalyzer::sortPartials() {
         std::sort(sorted, sorted + fitted, byFrequency);
     }
     std::copy(inverse_.begin(), inverse_.begin() + noise, sorted + fitted);
-    for (int i = 0; i < cur_->count; ++i) {
-        const auto j = static_cast<std::size_t>(merged_[static_cast<std::size_t>(i)]);
-        scratch_[static_cast<std::size_t>(i)] = cur_->partials[j];
-        for (int c = 0; c < channels_; ++c) {
-            amplitudeScratch_[amplitudeIndex(i, c)] =
-                cur_->amplitudes[amplitudeIndex(static_cast<int>(j), c)];
+    withChannels(channels_, [&](auto channels) {
+        for (int i = 0; i < cur_->count; ++i) {
+            const auto j = static_cast<std::size_t>(merged_[static_cast<std::size_t>(i)]);
+            scratch_[static_cast<std::size_t>(i)] = cur_->partials[j];
+            for (int c = 0; c < channels; ++c) {
+                amplitudeScratch_[amplitudeIndex(i, c)] =
+                    cur_->amplitudes[amplitudeIndex(static_cast<int>(j), c)];
+            }
         }
-    }
+    });
     // The scratch lists are as long as the frame's: they become them.
     cur_->partials.swap(scratch_);
     cur_->amplitudes.swap(amplitudeScratch_);
@@ -296,30 +300,33 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
     // A phase error turns into a frequency error inversely proportional to the hop; below an
     // eighth of the frame the measurements are averaged over about that span instead.
     const double gain = std::min(1.0, 8.0 * hop / frameSize_);
-    for (int j = 0; j < cur_->fitCount; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        const int before = partial.previous;
-        const double expected = kTwoPi * partial.bins * hop / frameSize_;
-        partial.advance = expected;
-        if (before < 0) {
-            continue;
+    withChannels(channels_, [&](auto channels) {
+        for (int j = 0; j < cur_->fitCount; ++j) {
+            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+            const int before = partial.previous;
+            const double expected = kTwoPi * partial.bins * hop / frameSize_;
+            partial.advance = expected;
+            if (before < 0) {
+                continue;
+            }
+            std::complex<double> cross;
+            for (int c = 0; c < channels; ++c) {
+                cross +=
+                    timesConjugate(amplitude(j, c), prev_->amplitudes[amplitudeIndex(before, c)]);
+            }
+            if (isZero(cross)) {
+                continue;
+            }
+            partial.advance = expected + wrapPhase(phaseOf(cross) - expected);
+            const double nu = partial.advance * binsPerRadian;
+            if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
+                const double then = prev_->partials[static_cast<std::size_t>(before)].bins;
+                const double was = partial.bins;
+                partial.bins = std::abs(nu - then) < 0.5 ? then + gain * (nu - then) : nu;
+                partial.moved = std::abs(partial.bins - was) > kRefitBins;
+            }
         }
-        std::complex<double> cross;
-        for (int c = 0; c < channels_; ++c) {
-            cross += timesConjugate(amplitude(j, c), prev_->amplitudes[amplitudeIndex(before, c)]);
-        }
-        if (isZero(cross)) {
-            continue;
-        }
-        partial.advance = expected + wrapPhase(phaseOf(cross) - expected);
-        const double nu = partial.advance * binsPerRadian;
-        if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
-            const double then = prev_->partials[static_cast<std::size_t>(before)].bins;
-            const double was = partial.bins;
-            partial.bins = std::abs(nu - then) < 0.5 ? then + gain * (nu - then) : nu;
-            partial.moved = std::abs(partial.bins - was) > kRefitBins;
-        }
-    }
+    });
 }
 
 }  // namespace brimo::timepitch

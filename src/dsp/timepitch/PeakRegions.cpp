@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "dsp/timepitch/AnalysisTuning.h"
+#include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
 
 namespace brimo::timepitch {
@@ -52,9 +53,11 @@ int PartialAnalyzer::previousOwner(int bin, bool attack) const {
     // (Close partials that beat look like attacks too, but they are followed as partials, so
     // their offsets do not restart.)
     double then = 0.0;
-    for (int c = 0; c < channels_; ++c) {
-        then += std::norm(prev_->spectra[spectrumIndex(c, bin)]);
-    }
+    withChannels(channels_, [&](auto channels) {
+        for (int c = 0; c < channels; ++c) {
+            then += std::norm(prev_->spectra[spectrumIndex(c, bin)]);
+        }
+    });
     if ((attack ? 1.5 : 4.0) * then < power_[static_cast<std::size_t>(bin)]) {
         return -1;
     }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/VectorLoops.h"
 
@@ -415,7 +416,7 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     const float cr = turn.real();
     const float ci = turn.imag();
     const auto n = static_cast<float>(frameSize_);
-    const int first = static_cast<int>(std::floor(shift)) - kTaperReach + 1;
+    const int first = static_cast<int>(analysis::floorOf(shift)) - kTaperReach + 1;
     static_assert(2 * kTaperReach == 8);
     // Bin k lands on k + first + t; outside the moved spectrum's margins it is dropped.
     const int base = start + first;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "dsp/timepitch/ChannelCount.h"
+
 namespace brimo::timepitch {
 
 namespace {
@@ -365,17 +367,27 @@ int TimePitchShifter::preciseAttack(const double* sums, int block, double level)
 }
 
 void TimePitchShifter::addEnergy(std::int64_t from, std::int64_t to) {
-    double* sums = energySums_.data() - base_;
-    for (std::int64_t t = from; t < to; ++t) {
-        double energy = 0.0;
-        for (int c = 0; c < channels_; ++c) {
-            // The first difference: attacks are broadband, and low tones beating against each
-            // other (which swing a plain energy by the beat) weigh little in it.
-            const double x = *at(input_, c, t) - (t > base_ ? *at(input_, c, t - 1) : 0.0F);
-            energy += x * x;
-        }
-        sums[t + 1] = sums[t] + energy;
+    if (from >= to) {
+        return;
     }
+    double* sums = energySums_.data() - base_;
+    const float* x[PartialAnalyzer::kMaxChannels];
+    for (int c = 0; c < channels_; ++c) {
+        x[c] = at(input_, c, from);
+    }
+    withChannels(channels_, [&](auto channels) {
+        for (std::int64_t t = from; t < to; ++t) {
+            const std::ptrdiff_t i = t - from;
+            double energy = 0.0;
+            for (int c = 0; c < channels; ++c) {
+                // The first difference: attacks are broadband, and low tones beating against
+                // each other (which swing a plain energy by the beat) weigh little in it.
+                const double d = x[c][i] - (t > base_ ? x[c][i - 1] : 0.0F);
+                energy += d * d;
+            }
+            sums[t + 1] = sums[t] + energy;
+        }
+    });
 }
 
 void TimePitchShifter::prepareFades(int hop) {
