@@ -1,3 +1,5 @@
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -5,10 +7,137 @@
 #include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
 #include "dsp/timepitch/SymmetricSolve.h"
+#include "dsp/timepitch/VectorLoops.h"
 
 namespace brimo::timepitch {
 
 using namespace analysis;
+
+namespace {
+
+// The stereo loops below in AVX2, four doubles to a register: a bin's two channels' real and
+// imaginary parts side by side, (re₀, im₀, re₁, im₁), so that each partial's four sums of a bin
+// are one product and one addition. The target leaves out FMA on purpose: every product is
+// rounded before it is added, as in the plain loops, and each sum takes the same terms in the
+// same order, so both give the same bits.
+
+// A stereo bin's spectra (or a partial's amplitudes) as (re₀, im₀, re₁, im₁).
+__attribute__((target("avx2"))) inline __m256d stereoBin(const std::complex<float>* left,
+                                                         const std::complex<float>* right) {
+    const __m128i l = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(left));
+    const __m128i r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(right));
+    return _mm256_cvtps_pd(_mm_castsi128_ps(_mm_unpacklo_epi64(l, r)));
+}
+
+// ((re₀² + im₀²) + (re₁² + im₁²)) of the lanes, the plain loops' order.
+__attribute__((target("avx2"))) inline double stereoPower(__m256d d) {
+    const __m256d squares = _mm256_mul_pd(d, d);
+    const __m256d pairs = _mm256_hadd_pd(squares, squares);
+    return _mm_cvtsd_f64(
+        _mm_add_sd(_mm256_castpd256_pd128(pairs), _mm256_extractf128_pd(pairs, 1)));
+}
+
+// The normal equations of a stereo group without mirror images, as fitClusterApart() forms
+// them: `gram` (n×n) whole, and each partial's right-hand sides as (B₀, C₀, B₁, C₁).
+__attribute__((target("avx2"))) void apartStereoAvx2(const WindowTransform& window,
+                                                     const Partial* partials, int n, int lo, int hi,
+                                                     const std::complex<float>* const* spectra,
+                                                     double* gram, double (*rhs)[4]) {
+    // Rows of sixteen, so that a row's four-lane steps never reach the next row; the lanes
+    // above the diagonal collect what is thrown away.
+    alignas(32) double rows[kMaxCluster * kMaxCluster];
+    // The window at each partial near the bin, zero for every other: a lane of a partial out of
+    // reach adds zero, which leaves its sum as it is.
+    alignas(32) double b[kMaxCluster] = {};
+    const int width = (n + 3) & ~3;
+    const __m256d zero = _mm256_setzero_pd();
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < width; l += 4) {
+            _mm256_store_pd(rows + j * kMaxCluster + l, zero);
+        }
+        _mm256_storeu_pd(rhs[j], zero);
+    }
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        while (from < n && partials[from].bins <= k - kReach) {
+            b[from++] = 0.0;
+        }
+        to = std::max(to, from);
+        while (to < n && partials[to].bins < k + kReach) {
+            ++to;
+        }
+        for (int j = from; j < to; ++j) {
+            b[j] = static_cast<double>(window.at(k - partials[j].bins));
+        }
+        const __m256d x = stereoBin(spectra[0] + k, spectra[1] + k);
+        const int start = from & ~3;
+        for (int j = from; j < to; ++j) {
+            const __m256d bj = _mm256_set1_pd(b[j]);
+            _mm256_storeu_pd(rhs[j], _mm256_add_pd(_mm256_loadu_pd(rhs[j]), _mm256_mul_pd(x, bj)));
+            double* row = rows + j * kMaxCluster;
+            for (int l = start; l <= j; l += 4) {
+                _mm256_store_pd(row + l, _mm256_add_pd(_mm256_load_pd(row + l),
+                                                       _mm256_mul_pd(bj, _mm256_load_pd(b + l))));
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l <= j; ++l) {
+            gram[j * n + l] = rows[j * kMaxCluster + l];
+            gram[l * n + j] = rows[j * kMaxCluster + l];
+        }
+    }
+}
+
+// What clusterResiduals() leaves in each bin of a stereo group without mirror images, for the
+// partials' amplitudes `amplitudes` (partial after partial, channel by channel).
+__attribute__((target("avx2"))) void residualsStereoAvx2(
+    const WindowTransform& window, const Partial* partials, const std::complex<float>* amplitudes,
+    int n, int lo, int hi, const std::complex<float>* const* spectra, double* out) {
+    __m256d z[kMaxCluster];
+    for (int j = 0; j < n; ++j) {
+        z[j] = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+    }
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        while (from < n && partials[from].bins <= k - kReach) {
+            ++from;
+        }
+        to = std::max(to, from);
+        while (to < n && partials[to].bins < k + kReach) {
+            ++to;
+        }
+        __m256d model = _mm256_setzero_pd();
+        for (int l = from; l < to; ++l) {
+            const auto direct = static_cast<double>(window.at(k - partials[l].bins));
+            model = _mm256_add_pd(model, _mm256_mul_pd(z[l], _mm256_set1_pd(direct)));
+        }
+        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), model));
+    }
+}
+
+// fitSingle() for a stereo partial without mirror images: the amplitudes of both channels, as
+// (re₀, im₀, re₁, im₁), into `out`.
+__attribute__((target("avx2"))) void singleStereoAvx2(const WindowTransform& window, double nu,
+                                                      int lo, int hi,
+                                                      const std::complex<float>* const* spectra,
+                                                      std::complex<float>* out) {
+    double gram = 0.0;
+    __m256d rhs = _mm256_setzero_pd();
+    for (int k = lo; k <= hi; ++k) {
+        const float b = window.at(k - nu);
+        gram += static_cast<double>(b) * b;
+        rhs = _mm256_add_pd(rhs, _mm256_mul_pd(stereoBin(spectra[0] + k, spectra[1] + k),
+                                               _mm256_set1_pd(static_cast<double>(b))));
+    }
+    gram += 1e-9 * gram + 1e-30;
+    _mm_storeu_ps(reinterpret_cast<float*>(out),
+                  _mm256_cvtpd_ps(_mm256_div_pd(rhs, _mm256_set1_pd(gram))));
+}
+
+}  // namespace
 
 int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
     int end = first + 1;
@@ -26,6 +155,10 @@ int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
 
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                     bool onlyChanged) {
+    if (!onlyChanged) {
+        // Every frame's fits start here: the loops are chosen once per frame.
+        vectorFits_ = channels_ == 2 && vectorLoopsEnabled();
+    }
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
@@ -60,15 +193,33 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     // whole arrays cost more than their fits.
     double gramB[kMaxCluster * kMaxCluster];
     double gramC[kMaxCluster * kMaxCluster];
+    // Away from DC and the Nyquist frequency (nearly every group) no partial has mirror
+    // images in the group's bins, so B and C are the same and one system serves both parts.
+    const bool apart = !nearEdge(lo, first, last) && !nearEdge(hi, first, last);
+    if (apart && vectorFits_) {
+        double sides[kMaxCluster][4];
+        apartStereoAvx2(window_, &cur_->partials[static_cast<std::size_t>(first)], n, lo, hi,
+                        spectra, gramB, sides);
+        solveSymmetricFour(gramB, n, sides);
+        ++fits_;
+        for (int j = 0; j < n; ++j) {
+            Partial& partial =
+                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
+            partial.fitGroup = fits_;
+            partial.groupSize = n;
+            std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first + j, 0)];
+            z[0] = {static_cast<float>(sides[j][0]), static_cast<float>(sides[j][1])};
+            z[1] = {static_cast<float>(sides[j][2]), static_cast<float>(sides[j][3])};
+        }
+        return;
+    }
     // Every channel's right-hand sides for B, then those for C.
     double rhs[2 * kMaxChannels * kMaxCluster];
     double* rhsB = rhs;
     double* rhsC = rhs + static_cast<std::ptrdiff_t>(channels_) * n;
     std::fill_n(gramB, n * n, 0.0);
     std::fill_n(rhs, 2 * channels_ * n, 0.0);
-    // Away from DC and the Nyquist frequency (nearly every group) no partial has mirror
-    // images in the group's bins, so B and C are the same and one system serves both parts.
-    if (!nearEdge(lo, first, last) && !nearEdge(hi, first, last)) {
+    if (apart) {
         fitClusterApart(spectra, first, n, lo, hi, gramB, rhsB, rhsC);
         solveSymmetric(gramB, n, rhs, 2 * channels_);
         storeFit(first, n, rhsB, rhsC);
@@ -172,6 +323,13 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     const int lo = std::max(0, centre - kLobe);
     const int hi = std::min(bins_ - 1, centre + kLobe);
     const bool images = nearEdge(lo, index, index + 1) || nearEdge(hi, index, index + 1);
+    if (!images && vectorFits_) {
+        ++fits_;
+        partial.fitGroup = fits_;
+        partial.groupSize = 1;
+        singleStereoAvx2(window_, nu, lo, hi, spectra, &cur_->amplitudes[amplitudeIndex(index, 0)]);
+        return;
+    }
     double gramB = 0.0;
     double gramC = 0.0;
     double rhsB[kMaxChannels] = {};
@@ -472,7 +630,13 @@ const double* PartialAnalyzer::keptResiduals(int first, int n) {
 
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                        int lo, int hi, double* out) const {
-    if (n > 1 && (nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n))) {
+    const bool images = nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n);
+    if (!images && vectorFits_) {
+        residualsStereoAvx2(window_, &cur_->partials[static_cast<std::size_t>(first)],
+                            &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo, hi, spectra, out);
+        return;
+    }
+    if (n > 1 && images) {
         int from = 0;
         int to = 0;
         for (int k = lo; k <= hi; ++k) {
@@ -512,7 +676,6 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
         }
         // One partial: what models() and residualPower() do, without looking for neighbours.
         const double nu = cur_->partials[static_cast<std::size_t>(first)].bins;
-        const bool images = nearEdge(lo, first, first + 1) || nearEdge(hi, first, first + 1);
         const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first, 0)];
         for (int k = lo; k <= hi; ++k) {
             const bool reaches = k - nu > -kReach && k - nu < kReach;

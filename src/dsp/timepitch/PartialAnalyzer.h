@@ -210,6 +210,7 @@ class PartialAnalyzer {
     double largestOffset_ = 0.0;
     int sinceSolved_ = 0;               // samples since close partials were last solved for
     std::int64_t fits_ = 0;             // fits so far: each one's number marks its partials
+    bool vectorFits_ = false;           // stereo fits run their AVX2 loops
     std::vector<char> taken_;           // per previous partial
     std::vector<std::int32_t> order_;   // scratch: partials by frequency
     std::vector<Partial> scratch_;      // scratch: fitted partials while sorting

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -129,6 +130,34 @@ TEST(SymmetricSolve, SolvesBandedSystemsForEveryRightHandSide) {
     solveSymmetric(a, kN, rhs, 2);
     for (int i = 0; i < 2 * kN; ++i) {
         EXPECT_NEAR(rhs[i], x[i / kN][i % kN], 1e-7) << i;
+    }
+}
+
+TEST(SymmetricSolve, SolvesFourSidesSideBySideToTheBitAsOneAfterAnother) {
+    // Two bands that do not touch (rows that start late) and sides of very different sizes.
+    constexpr int kN = 6;
+    double a[kN * kN] = {};
+    for (int i = 0; i < kN; ++i) {
+        for (int j = 0; j < kN; ++j) {
+            const bool sameBand = (i < 3) == (j < 3);
+            a[i * kN + j] = !sameBand ? 0.0 : i == j ? 3.0 + 0.1 * i : 1.0 / (1 + i + j);
+        }
+    }
+    double apart[4 * kN];
+    double sideBySide[kN][4];
+    for (int r = 0; r < 4; ++r) {
+        for (int i = 0; i < kN; ++i) {
+            apart[r * kN + i] = sideBySide[i][r] = std::sin(1.0 + 7 * r + i) * std::pow(1e3, r);
+        }
+    }
+    double factored[kN * kN];
+    std::copy(a, a + kN * kN, factored);
+    solveSymmetric(factored, kN, apart, 4);
+    solveSymmetricFour(a, kN, sideBySide);
+    for (int r = 0; r < 4; ++r) {
+        for (int i = 0; i < kN; ++i) {
+            EXPECT_EQ(sideBySide[i][r], apart[r * kN + i]) << "side " << r << " row " << i;
+        }
     }
 }
 
