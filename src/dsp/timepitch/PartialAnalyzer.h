@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <complex>
 #include <cstdint>
 #include <vector>
@@ -210,7 +211,6 @@ class PartialAnalyzer {
     double largestOffset_ = 0.0;
     int sinceSolved_ = 0;               // samples since close partials were last solved for
     std::int64_t fits_ = 0;             // fits so far: each one's number marks its partials
-    bool vectorFits_ = false;           // stereo fits run their AVX2 loops
     std::vector<char> taken_;           // per previous partial
     std::vector<std::int32_t> order_;   // scratch: partials by frequency
     std::vector<Partial> scratch_;      // scratch: fitted partials while sorting
@@ -226,6 +226,15 @@ class PartialAnalyzer {
     };
     std::vector<Occupancy> occupied_;
     std::int64_t occupancyStamp_ = 0;
+
+    // The fits' AVX2 loops (stereo only), chosen every frame, and the window's table out to
+    // kReach bins (with its next step) for their lookups: copied from window_ for the frame size
+    // it was taken at, and used only when it gives window_'s values.
+    bool vectorFits_ = false;
+    static constexpr int kFitTableSize = 8 * 1024 + 2;
+    alignas(32) std::array<float, kFitTableSize> fitTable_{};
+    int fitTableFrame_ = 0;
+    bool fitTableHolds_ = false;
 };
 
 }  // namespace brimo::timepitch
