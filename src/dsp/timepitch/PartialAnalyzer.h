@@ -230,10 +230,10 @@ class PartialAnalyzer {
     // The fits' AVX2 loops (stereo only), chosen every frame, and the window's table out to
     // kReach bins (with its next step) for their lookups: copied from window_ for the frame size
     // it was taken at, and used only when it gives window_'s values.
-    bool vectorFits_ = false;
     static constexpr int kFitTableSize = 8 * 1024 + 2;
-    alignas(32) std::array<float, kFitTableSize> fitTable_{};
+    std::array<float, kFitTableSize> fitTable_{};
     int fitTableFrame_ = 0;
+    bool vectorFits_ = false;
     bool fitTableHolds_ = false;
 };
 
