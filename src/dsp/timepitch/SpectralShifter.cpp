@@ -150,11 +150,9 @@ __attribute__((target("avx2,fma"))) float turnAvx2(const float* re, const float*
 // moved bins from y on. Every moved bin takes its products in the order convolveAvx2 takes
 // them, so the two give the same bits. `taps` has eight zeros on each side of the eight taps.
 // Returns false when the region is too faint to move.
-__attribute__((target("avx2,fma"))) bool moveShortPairAvx2(const float* const* re,
-                                                           const float* const* im,
-                                                           float* const* yRe, float* const* yIm,
-                                                           int length, float cr, float ci,
-                                                           float floor, const float* taps) {
+__attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
+    const float* const* re, const float* const* im, float* const* yRe, float* const* yIm,
+    int length, float cr, float ci, float floor, const float* taps) {
     const __m256 r = _mm256_set1_ps(cr);
     const __m256 i = _mm256_set1_ps(ci);
     const __m256 inside = _mm256_castsi256_ps(
@@ -267,7 +265,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     const bool avx2 = vectorLoopsEnabled();
     convolve_ = avx2 ? convolveAvx2 : convolvePlain;
     turn_ = avx2 ? turnAvx2 : turnPlain;
-    moveShortPair_ = avx2 ? moveShortPairAvx2 : nullptr;
+    pairLoops_ = avx2;
     fold_ = avx2 ? foldAvx2 : foldPlain;
     regionStride_ = bins_ + 2 * kRegionPad;
     const auto regionRoom =
@@ -394,6 +392,10 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
         moveRegion(0, bins_, 0.0, 0.0, floor);
         return;
     }
+    if (pairLoops_ && channels_ == 2) {
+        moveRegionPairs(analyzer, ratio, floor);
+        return;
+    }
     const double top = kTopOfBand * (bins_ - 1);
     for (int r = 0; r < count; ++r) {
         const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
@@ -404,6 +406,47 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
                        r == count - 1 ? bins_ : analyzer.regionEnd(r), (ratio - 1.0) * partial.bins,
                        partial.offset, floor);
         }
+    }
+}
+
+__attribute__((target("avx2,fma"))) void SpectralShifter::moveRegionPairs(
+    const PartialAnalyzer& analyzer, double ratio, float floor) {
+    static_assert(2 * kTaperReach == 8);
+    const int count = analyzer.regionCount();
+    const double top = kTopOfBand * (bins_ - 1);
+    const auto n = static_cast<float>(frameSize_);
+    // The taps of a short region's move, with eight zeros on each side.
+    alignas(32) float taps[24] = {};
+    const float* re[2];
+    const float* im[2];
+    float* yRe[2];
+    float* yIm[2];
+    for (int r = 0; r < count; ++r) {
+        const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
+        // As moveRegions() and moveRegion() take them.
+        if (!(ratio * partial.bins < top)) {
+            continue;
+        }
+        const int start = r == 0 ? 0 : analyzer.regionStart(r);
+        const int end = r == count - 1 ? bins_ : analyzer.regionEnd(r);
+        const double shift = (ratio - 1.0) * partial.bins;
+        const int length = end - start;
+        const int first = static_cast<int>(analysis::floorOf(shift)) - kTaperReach + 1;
+        const int base = start + first;
+        // What lands past bins_ + margin_ falls in the slack, which nothing reads.
+        if (length > kShortRegion || base < -margin_ || base + 16 > bins_ + margin_ + kBlockSlack) {
+            moveRegion(start, end, shift, partial.offset, floor);
+            continue;
+        }
+        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
+        taper_.eightTapsInline(first, shift, n, taps + 8);
+        for (int c = 0; c < 2; ++c) {
+            re[c] = residualRe(c) + start;
+            im[c] = residualIm(c) + start;
+            yRe[c] = movedRe(c) + base;
+            yIm[c] = movedIm(c) + base;
+        }
+        moveShortPairAvx2(re, im, yRe, yIm, length, turn.real(), turn.imag(), floor, taps);
     }
 }
 
@@ -420,17 +463,6 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     static_assert(2 * kTaperReach == 8);
     // Bin k lands on k + first + t; outside the moved spectrum's margins it is dropped.
     const int base = start + first;
-    if (moveShortPair_ != nullptr && channels_ == 2 && length <= kShortRegion && base >= -margin_ &&
-        base + 16 <= bins_ + margin_ + kBlockSlack) {
-        // What lands past bins_ + margin_ falls in the slack, which nothing reads.
-        taper_.eightTaps(first, shift, n, paddedTaps_ + 8);
-        const float* re[2] = {residualRe(0) + start, residualRe(1) + start};
-        const float* im[2] = {residualIm(0) + start, residualIm(1) + start};
-        float* yRe[2] = {movedRe(0) + base, movedRe(1) + base};
-        float* yIm[2] = {movedIm(0) + base, movedIm(1) + base};
-        moveShortPair_(re, im, yRe, yIm, length, cr, ci, floor, paddedTaps_);
-        return;
-    }
     // Turned in the same pass that sums the region's energy; a region too faint to move (rare)
     // wastes the turn.
     float energy = 0.0F;
