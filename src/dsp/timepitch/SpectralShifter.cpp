@@ -206,25 +206,30 @@ __attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
 }
 
 // Bins [0, count) of the moved spectrum interleaved into the inverse transform's input, every
-// odd bin negated; returns how many bins it did (it leaves a tail for the caller).
-int foldPlain(const float* re, const float* im, float* y, int count) {
+// odd bin negated, and cleared for the next frame in the same pass; returns how many bins it
+// did (it leaves a tail for the caller).
+int foldPlain(float* re, float* im, float* y, int count) {
     int k = 0;
     for (; k + 2 <= count; k += 2) {
         y[2 * k] = re[k];
         y[2 * k + 1] = im[k];
         y[2 * k + 2] = -re[k + 1];
         y[2 * k + 3] = -im[k + 1];
+        re[k] = re[k + 1] = 0.0F;
+        im[k] = im[k + 1] = 0.0F;
     }
     return k;
 }
 
-__attribute__((target("avx2,fma"))) int foldAvx2(const float* re, const float* im, float* y,
-                                                 int count) {
+__attribute__((target("avx2,fma"))) int foldAvx2(float* re, float* im, float* y, int count) {
     const __m256 odd = _mm256_setr_ps(0.0F, 0.0F, -0.0F, -0.0F, 0.0F, 0.0F, -0.0F, -0.0F);
+    const __m256 zero = _mm256_setzero_ps();
     int k = 0;
     for (; k + 8 <= count; k += 8) {
         const __m256 a = _mm256_loadu_ps(re + k);
         const __m256 b = _mm256_loadu_ps(im + k);
+        _mm256_storeu_ps(re + k, zero);
+        _mm256_storeu_ps(im + k, zero);
         // Bins 0, 1, 4, 5 and 2, 3, 6, 7, each as (re, im).
         const __m256 low = _mm256_unpacklo_ps(a, b);
         const __m256 high = _mm256_unpackhi_ps(a, b);
@@ -233,6 +238,25 @@ __attribute__((target("avx2,fma"))) int foldAvx2(const float* re, const float* i
                          _mm256_xor_ps(_mm256_permute2f128_ps(low, high, 0x31), odd));
     }
     return k;
+}
+
+// out[n] = d[n]·w[n] − x[n] for n in [0, count): the inverse's samples with the windows
+// divided out (in double precision), less the input.
+void finishPlain(const float* d, const double* w, const float* x, float* out, int count) {
+    for (int n = 0; n < count; ++n) {
+        out[n] = static_cast<float>(d[n] * w[n]) - x[n];
+    }
+}
+
+__attribute__((target("avx2,fma"))) void finishAvx2(const float* d, const double* w, const float* x,
+                                                    float* out, int count) {
+    int n = 0;
+    for (; n + 4 <= count; n += 4) {
+        const __m256d product =
+            _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(d + n)), _mm256_loadu_pd(w + n));
+        _mm_storeu_ps(out + n, _mm_sub_ps(_mm256_cvtpd_ps(product), _mm_loadu_ps(x + n)));
+    }
+    finishPlain(d + n, w + n, x + n, out + n, count - n);
 }
 
 }  // namespace
@@ -267,6 +291,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     turn_ = avx2 ? turnAvx2 : turnPlain;
     pairLoops_ = avx2;
     fold_ = avx2 ? foldAvx2 : foldPlain;
+    finish_ = avx2 ? finishAvx2 : finishPlain;
     regionStride_ = bins_ + 2 * kRegionPad;
     const auto regionRoom =
         static_cast<std::size_t>(regionStride_) * static_cast<std::size_t>(channels);
@@ -286,20 +311,15 @@ bool SpectralShifter::correction(const std::complex<float>* const* spectra,
     if (!moves) {
         return false;
     }
-    std::fill(movedRe_.begin(), movedRe_.end(), 0.0F);
-    std::fill(movedIm_.begin(), movedIm_.end(), 0.0F);
+    // The moved spectrum is clear here: prepare() clears it, and every fold after.
     takeOutModels(spectra, analyzer);
     addPartials(analyzer, ratio);
     moveRegions(analyzer, ratio, kResidualFloor * analyzer.loudestPower());
     for (int c = 0; c < channels_; ++c) {
         foldIntoSpectrum(c);
         const float* d = fft_.inverse() + frameSize_ / 2;
-        const float* x = input[c];
-        float* y = out[c];
-        const double* inverse = inverseWindow_.data() + maxHop_;
-        for (int n = -before; n < after; ++n) {
-            y[n] = static_cast<float>(d[n] * inverse[n]) - x[n];
-        }
+        finish_(d - before, inverseWindow_.data() + maxHop_ - before, input[c] - before,
+                out[c] - before, before + after);
     }
     return true;
 }
@@ -500,22 +520,31 @@ void SpectralShifter::foldIntoSpectrum(int channel) {
     // above the Nyquist bin is the mirror image of the other side. Phases relative to the frame
     // centre become phases relative to its first sample by (−1)^k.
     std::complex<float>* y = fft_.inverseInput();
-    const float* re = movedRe(channel);
-    const float* im = movedIm(channel);
+    float* re = movedRe(channel);
+    float* im = movedIm(channel);
     const int half = bins_ - 1;
+    // Read before the fold clears them.
+    const float dc = re[0];
+    const float nyquist = re[half];
     // The sign per bin taken in the same pass (negation is exact, so the sums below come out
     // the same with their signs turned).
-    int k = fold_(re, im, reinterpret_cast<float*>(y), half + 1);
-    for (; k <= half; ++k) {
+    const int folded = fold_(re, im, reinterpret_cast<float*>(y), half + 1);
+    for (int k = folded; k <= half; ++k) {
         y[k] = k % 2 == 0 ? std::complex<float>(re[k], im[k]) : std::complex<float>(-re[k], -im[k]);
     }
     const auto sign = [](int bin) { return bin % 2 == 0 ? 1.0F : -1.0F; };
-    y[0] = {2.0F * re[0], 0.0F};
-    y[half] = {sign(half) * (2.0F * re[half]), 0.0F};
-    for (k = 1; k <= margin_ && k < half; ++k) {
+    y[0] = {2.0F * dc, 0.0F};
+    y[half] = {sign(half) * (2.0F * nyquist), 0.0F};
+    for (int k = 1; k <= margin_ && k < half; ++k) {
         y[k] += sign(k) * std::complex<float>(re[-k], -im[-k]);
         y[half - k] += sign(half - k) * std::complex<float>(re[half + k], -im[half + k]);
     }
+    // What the fold did not clear: the margins, the tail and the slack after it.
+    const int rest = bins_ + margin_ + kBlockSlack - folded;
+    std::fill_n(re - margin_, margin_, 0.0F);
+    std::fill_n(im - margin_, margin_, 0.0F);
+    std::fill_n(re + folded, rest, 0.0F);
+    std::fill_n(im + folded, rest, 0.0F);
 }
 
 }  // namespace brimo::timepitch

@@ -47,7 +47,7 @@ class SpectralShifter {
     void moveRegion(int start, int end, double shift, double offset, float floor);
     // Adds values[c]·kernel(k − centre) to every channel's moved spectrum.
     void scatter(double centre, const std::complex<float>* values, const WindowTransform& kernel);
-    // Turns a channel's moved spectrum into the inverse FFT's input.
+    // Turns a channel's moved spectrum into the inverse FFT's input and clears it.
     void foldIntoSpectrum(int channel);
     [[nodiscard]] float* residualRe(int c) { return residualRe_.data() + c * bins_; }
     [[nodiscard]] float* residualIm(int c) { return residualIm_.data() + c * bins_; }
@@ -96,9 +96,11 @@ class SpectralShifter {
     // processor has the loops for it.
     static constexpr int kShortRegion = 8;
     bool pairLoops_ = false;
-    // Interleaves the moved spectrum into the inverse's input, odd bins negated; returns the
-    // bins it did.
-    int (*fold_)(const float*, const float*, float*, int) = nullptr;
+    // Interleaves the moved spectrum into the inverse's input, odd bins negated, clearing it;
+    // returns the bins it did.
+    int (*fold_)(float*, float*, float*, int) = nullptr;
+    // out = inverse · window divisor − input over the frame's span.
+    void (*finish_)(const float*, const double*, const float*, float*, int) = nullptr;
     RealFft fft_;
 };
 
