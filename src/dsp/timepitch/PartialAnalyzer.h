@@ -179,6 +179,7 @@ class PartialAnalyzer {
     int bins_ = 0;
     int channels_ = 0;
     int maxPartials_ = 0;
+    bool vectorLoops_ = false;  // the AVX2 loops, chosen when prepared
 
     std::vector<float> power_;
     std::vector<double> binResidual_;  // scratch: what a group's fit leaves in each bin
