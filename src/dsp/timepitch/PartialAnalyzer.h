@@ -96,6 +96,10 @@ class PartialAnalyzer {
     // Peak tracking (PartialTracking.cpp): peaks to partials, followed from the previous frame.
     void findPeaks(const std::complex<float>* const* spectra);
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
+    // A peak's frequency from its shape, and from its phase advance (which also tells noise).
+    [[nodiscard]] double frequencyFromShape(int k) const;
+    void frequencyFromPhase(Partial& partial, const std::complex<float>* const* spectra,
+                            int hop) const;
     // Marks the peaks that have many other peaks around them.
     void markCrowded();
     void matchPrevious();
