@@ -5,6 +5,7 @@
 
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
+#include "dsp/timepitch/VectorLoops.h"
 
 namespace brimo::timepitch {
 
@@ -15,6 +16,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     bins_ = frameSize / 2 + 1;
     channels_ = std::clamp(channels, 1, kMaxChannels);
     maxPartials_ = maxPartials;
+    vectorLoops_ = vectorLoopsEnabled();
     window_.prepare(frameSize, kHann, 40);
     const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);

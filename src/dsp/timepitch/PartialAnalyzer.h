@@ -97,6 +97,10 @@ class PartialAnalyzer {
     // Peak tracking (PartialTracking.cpp): peaks to partials, followed from the previous frame.
     void findPeaks(const std::complex<float>* const* spectra);
     void estimateFrequencies(const std::complex<float>* const* spectra, int hop);
+    // A peak's frequency from its shape, and from its phase advance (which also tells noise).
+    [[nodiscard]] double frequencyFromShape(int k) const;
+    void frequencyFromPhase(Partial& partial, const std::complex<float>* const* spectra,
+                            int hop) const;
     // Marks the peaks that have many other peaks around them.
     void markCrowded();
     void matchPrevious();
@@ -180,6 +184,7 @@ class PartialAnalyzer {
     int bins_ = 0;
     int channels_ = 0;
     int maxPartials_ = 0;
+    bool vectorLoops_ = false;  // the AVX2 loops, chosen when prepared
 
     std::vector<float> power_;
     std::vector<double> binResidual_;  // scratch: what a group's fit leaves in each bin

@@ -1,6 +1,9 @@
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
@@ -10,18 +13,216 @@ namespace brimo::timepitch {
 
 using namespace analysis;
 
-void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
-    float loudest = 0.0F;
-    withChannels(channels_, [&](auto channels) {
-        for (int k = 0; k < bins_; ++k) {
+namespace {
+
+// Each bin's power summed over the channels into power[k] for k in [from, bins); returns the
+// loudest. The plain loop, and the tail of the vector one.
+float powerPlain(const std::complex<float>* const* spectra, int channels, int from, int bins,
+                 float* power, float loudest) {
+    withChannels(channels, [&](auto count) {
+        for (int k = from; k < bins; ++k) {
             float p = 0.0F;
-            for (int c = 0; c < channels; ++c) {
+            for (int c = 0; c < count; ++c) {
                 p += std::norm(spectra[c][k]);
             }
-            power_[static_cast<std::size_t>(k)] = p;
+            power[k] = p;
             loudest = std::max(loudest, p);
         }
     });
+    return loudest;
+}
+
+// The same sums eight bins at a time: re² + im² as one horizontal add (the same two products
+// and one sum, the operands swapped), channels added in order; no fused products, so the bits
+// are the plain loop's.
+__attribute__((target("avx2"))) float powerAvx2(const std::complex<float>* const* spectra,
+                                                int channels, int bins, float* power) {
+    __m256 loudest = _mm256_setzero_ps();
+    int k = 0;
+    for (; k + 8 <= bins; k += 8) {
+        __m256 sum = _mm256_setzero_ps();
+        for (int c = 0; c < channels; ++c) {
+            const auto* z = reinterpret_cast<const float*>(spectra[c] + k);
+            const __m256 lo = _mm256_loadu_ps(z);
+            const __m256 hi = _mm256_loadu_ps(z + 8);
+            // Bins 0 1 4 5 2 3 6 7: put in order once all channels are in.
+            const __m256 norms = _mm256_hadd_ps(_mm256_mul_ps(lo, lo), _mm256_mul_ps(hi, hi));
+            sum = c == 0 ? norms : _mm256_add_ps(sum, norms);
+        }
+        sum = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(sum), 0xD8));
+        _mm256_storeu_ps(power + k, sum);
+        // A bin whose power is not a number is passed over, as std::max passes it over.
+        loudest = _mm256_max_ps(sum, loudest);
+    }
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, loudest);
+    float most = 0.0F;
+    for (const float lane : lanes) {
+        most = std::max(most, lane);
+    }
+    return powerPlain(spectra, channels, k, bins, power, most);
+}
+
+inline bool isPeak(const float* p, int k, float floor) {
+    return p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1] &&
+           p[k] > (1.0F + kPeakProminence) * std::min(p[k - 1], p[k + 1]);
+}
+
+// The bins k in [from, to) that hold peaks, in order, into bins[found…]; returns the new count.
+int peaksPlain(const float* p, int from, int to, float floor, std::int32_t* bins, int found) {
+    for (int k = from; k < to; ++k) {
+        if (isPeak(p, k, floor)) {
+            bins[found++] = k;
+        }
+    }
+    return found;
+}
+
+// The same tests eight bins at a time (a bin beside one that is not a number is no peak on
+// either: every comparison with it is false).
+__attribute__((target("avx2"))) int peaksAvx2(const float* p, int from, int to, float floor,
+                                              std::int32_t* bins) {
+    const __m256 least = _mm256_set1_ps(floor);
+    const __m256 prominence = _mm256_set1_ps(1.0F + kPeakProminence);
+    int found = 0;
+    int k = from;
+    for (; k + 8 <= to; k += 8) {
+        const __m256 here = _mm256_loadu_ps(p + k);
+        const __m256 below = _mm256_loadu_ps(p + k - 1);
+        const __m256 above = _mm256_loadu_ps(p + k + 1);
+        const __m256 lower = _mm256_mul_ps(prominence, _mm256_min_ps(below, above));
+        const __m256 peak = _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(here, least, _CMP_GT_OQ),
+                                                        _mm256_cmp_ps(here, below, _CMP_GT_OQ)),
+                                          _mm256_and_ps(_mm256_cmp_ps(here, above, _CMP_GE_OQ),
+                                                        _mm256_cmp_ps(here, lower, _CMP_GT_OQ)));
+        auto mask = static_cast<unsigned>(_mm256_movemask_ps(peak));
+        while (mask != 0) {
+            bins[found++] = k + __builtin_ctz(mask);
+            mask &= mask - 1;
+        }
+    }
+    return peaksPlain(p, k, to, floor, bins, found);
+}
+
+// Four bins of one spectrum as their real and imaginary parts, in double precision.
+__attribute__((target("avx2"))) inline void gatherBins(const std::complex<float>* s, const int* k,
+                                                       __m256d& re, __m256d& im) {
+    const auto at = [s](int bin) { return reinterpret_cast<const double*>(s + bin); };
+    const __m128d low = _mm_loadh_pd(_mm_load_sd(at(k[0])), at(k[1]));
+    const __m128d high = _mm_loadh_pd(_mm_load_sd(at(k[2])), at(k[3]));
+    const __m256 parts = _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_set_m128d(high, low)),
+                                                  _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    re = _mm256_cvtps_pd(_mm256_castps256_ps128(parts));
+    im = _mm256_cvtps_pd(_mm256_extractf128_ps(parts, 1));
+}
+
+// PartialAnalyzer::frequencyFromPhase() and the phase advance for four peaks at a time, with
+// phaseOf() and wrapPhase() operation for operation (no fused products: AVX2 alone), so the
+// same bits. Each peak's shape frequency is in its bins. Returns how many peaks it did.
+__attribute__((target("avx2"))) int phaseFrequenciesAvx2(Partial* partials, int count,
+                                                         const std::complex<float>* const* spectra,
+                                                         const std::complex<float>* previous,
+                                                         int bins, int channels, int hop,
+                                                         int frameSize) {
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d sqrt3 = _mm256_set1_pd(std::numbers::sqrt3);
+    const __m256d tanPiOver12 = _mm256_set1_pd(2.0 - std::numbers::sqrt3);
+    const __m256d twoPi = _mm256_set1_pd(kTwoPi);
+    const __m256d hops = _mm256_set1_pd(static_cast<double>(hop));
+    const __m256d frame = _mm256_set1_pd(static_cast<double>(frameSize));
+    const __m256d binsPerRadian = _mm256_set1_pd(frameSize / (kTwoPi * hop));
+    int j = 0;
+    for (; j + 4 <= count; j += 4) {
+        Partial* four = partials + j;
+        const int k[4] = {four[0].peakBin, four[1].peakBin, four[2].peakBin, four[3].peakBin};
+        __m256d crossRe = zero;
+        __m256d crossIm = zero;
+        for (int c = 0; c < channels; ++c) {
+            __m256d ar;
+            __m256d ai;
+            __m256d br;
+            __m256d bi;
+            gatherBins(spectra[c], k, ar, ai);
+            gatherBins(previous + static_cast<std::ptrdiff_t>(c) * bins, k, br, bi);
+            crossRe =
+                _mm256_add_pd(crossRe, _mm256_add_pd(_mm256_mul_pd(ar, br), _mm256_mul_pd(ai, bi)));
+            crossIm =
+                _mm256_add_pd(crossIm, _mm256_sub_pd(_mm256_mul_pd(ai, br), _mm256_mul_pd(ar, bi)));
+        }
+        // phaseOf(cross)
+        const __m256d x = _mm256_andnot_pd(sign, crossRe);
+        const __m256d y = _mm256_andnot_pd(sign, crossIm);
+        const __m256d steep = _mm256_cmp_pd(y, x, _CMP_GT_OQ);
+        const __m256d t =
+            _mm256_div_pd(_mm256_blendv_pd(y, x, steep), _mm256_blendv_pd(x, y, steep));
+        const __m256d reduced = _mm256_cmp_pd(t, tanPiOver12, _CMP_GT_OQ);
+        const __m256d u = _mm256_blendv_pd(
+            t, _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(t, sqrt3), one), _mm256_add_pd(t, sqrt3)),
+            reduced);
+        const __m256d u2 = _mm256_mul_pd(u, u);
+        __m256d series = _mm256_set1_pd(1.0 / 15.0);
+        for (const double c :
+             {1.0 / 13.0, 1.0 / 11.0, 1.0 / 9.0, 1.0 / 7.0, 1.0 / 5.0, 1.0 / 3.0}) {
+            series = _mm256_sub_pd(_mm256_set1_pd(c), _mm256_mul_pd(u2, series));
+        }
+        __m256d angle =
+            _mm256_add_pd(_mm256_mul_pd(u, _mm256_sub_pd(one, _mm256_mul_pd(u2, series))),
+                          _mm256_and_pd(reduced, _mm256_set1_pd(std::numbers::pi / 6.0)));
+        angle = _mm256_blendv_pd(
+            angle, _mm256_sub_pd(_mm256_set1_pd(std::numbers::pi / 2.0), angle), steep);
+        angle = _mm256_blendv_pd(angle, _mm256_sub_pd(_mm256_set1_pd(std::numbers::pi), angle),
+                                 _mm256_cmp_pd(crossRe, zero, _CMP_LT_OQ));
+        angle = _mm256_blendv_pd(angle, _mm256_xor_pd(angle, sign),
+                                 _mm256_cmp_pd(crossIm, zero, _CMP_LT_OQ));
+        // nu = k + wrapPhase(angle − expected)·binsPerRadian; floorOf() is a truncation, and
+        // values beyond 2^52 are whole, which the rounding keeps.
+        const __m256d bin =
+            _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k)));
+        const __m256d expected =
+            _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(twoPi, bin), hops), frame);
+        const __m256d phase = _mm256_sub_pd(angle, expected);
+        const __m256d turns = _mm256_add_pd(_mm256_div_pd(phase, twoPi), _mm256_set1_pd(0.5));
+        const __m256d whole = _mm256_round_pd(turns, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256d floor = _mm256_blendv_pd(whole, _mm256_sub_pd(whole, one),
+                                               _mm256_cmp_pd(whole, turns, _CMP_GT_OQ));
+        const __m256d wrapped = _mm256_sub_pd(phase, _mm256_mul_pd(twoPi, floor));
+        const __m256d nu = _mm256_add_pd(bin, _mm256_mul_pd(wrapped, binsPerRadian));
+        const __m256d shape =
+            _mm256_setr_pd(four[0].bins, four[1].bins, four[2].bins, four[3].bins);
+        const __m256d measured = _mm256_cmp_pd(_mm256_or_pd(crossRe, crossIm), zero, _CMP_NEQ_UQ);
+        const __m256d near = _mm256_and_pd(
+            measured,
+            _mm256_cmp_pd(_mm256_andnot_pd(sign, _mm256_sub_pd(nu, bin)), one, _CMP_LE_OQ));
+        const __m256d frequency = _mm256_blendv_pd(shape, nu, near);
+        const __m256d advance =
+            _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(twoPi, frequency), hops), frame);
+        const int noisy =
+            _mm256_movemask_pd(_mm256_cmp_pd(_mm256_andnot_pd(sign, _mm256_sub_pd(nu, shape)),
+                                             _mm256_set1_pd(kTonalAgreement), _CMP_GT_OQ));
+        const int measuredLanes = _mm256_movemask_pd(measured);
+        alignas(32) double frequencies[4];
+        alignas(32) double advances[4];
+        _mm256_store_pd(frequencies, frequency);
+        _mm256_store_pd(advances, advance);
+        for (int l = 0; l < 4; ++l) {
+            four[l].bins = frequencies[l];
+            four[l].advance = advances[l];
+            if ((measuredLanes >> l & 1) != 0) {
+                four[l].isNoise = (noisy >> l & 1) != 0;
+            }
+        }
+    }
+    return j;
+}
+
+}  // namespace
+
+void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
+    const float loudest = vectorLoops_
+                              ? powerAvx2(spectra, channels_, bins_, power_.data())
+                              : powerPlain(spectra, channels_, 0, bins_, power_.data(), 0.0F);
     loudest_ = loudest;
     // −140 dBFS for a sinusoid: below the noise of any real source.
     const double quarter = 1e-7 * frameSize_ / 4.0;
@@ -29,14 +230,9 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
         std::max(static_cast<double>(loudest) * kRelativeFloor, channels_ * quarter * quarter));
     // Room is kept for partials without peaks of their own; beyond it the weakest peaks go.
     const int maxPeaks = maxPartials_ * 2 / 3;
-    int found = 0;
     const float* p = power_.data();
-    for (int k = 2; k < bins_ - 3; ++k) {
-        if (p[k] > floor && p[k] > p[k - 1] && p[k] >= p[k + 1] &&
-            p[k] > (1.0F + kPeakProminence) * std::min(p[k - 1], p[k + 1])) {
-            peakBins_[static_cast<std::size_t>(found++)] = k;
-        }
-    }
+    int found = vectorLoops_ ? peaksAvx2(p, 2, bins_ - 3, floor, peakBins_.data())
+                             : peaksPlain(p, 2, bins_ - 3, floor, peakBins_.data(), 0);
     if (found > maxPeaks) {
         const auto first = peakBins_.begin();
         std::nth_element(first, first + maxPeaks, first + found,
@@ -52,42 +248,59 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
 }
 
 void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
-    const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+    // From the shape of each peak first; then, with AVX2, four peaks' phase advances at a time.
     for (int j = 0; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        const int k = partial.peakBin;
-        // From the shape of the peak: a parabola through the logarithms of its power (two
-        // logarithms, of the neighbours' ratios to the peak, in single precision as the power
-        // itself). A peak is at least as strong as its neighbours, so the ratios are at most one;
-        // taken at least as the least normal number, they stay finite next to a bin of no
-        // power, however loud the peak.
-        const float* p = power_.data() + k;
-        constexpr float kLeast = std::numeric_limits<float>::min();
-        const float below = std::log(std::max(p[-1] / p[0], kLeast));
-        const float above = std::log(std::max(p[1] / p[0], kLeast));
-        const auto curvature = static_cast<double>(below + above);
-        const double fromShape =
-            k + (curvature < 0.0 ? 0.5 * static_cast<double>(below - above) / curvature : 0.0);
-        partial.bins = fromShape;
-        // From the phase advance of the peak bin since the previous frame: exact for a steady
-        // partial that dominates its bin. Where the two disagree, the peak is noise.
+        partial.bins = frequencyFromShape(partial.peakBin);
+    }
+    int done = 0;
+    if (hasPrevious_ && vectorLoops_) {
+        done = phaseFrequenciesAvx2(cur_->partials.data(), cur_->count, spectra,
+                                    prev_->spectra.data(), bins_, channels_, hop, frameSize_);
+    }
+    for (int j = done; j < cur_->count; ++j) {
+        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         if (hasPrevious_) {
-            std::complex<double> cross;
-            withChannels(channels_, [&](auto channels) {
-                for (int ch = 0; ch < channels; ++ch) {
-                    cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
-                }
-            });
-            if (!isZero(cross)) {
-                const double expected = kTwoPi * k * hop / frameSize_;
-                const double nu = k + wrapPhase(phaseOf(cross) - expected) * binsPerRadian;
-                if (std::abs(nu - k) <= 1.0) {
-                    partial.bins = nu;
-                }
-                partial.isNoise = std::abs(nu - fromShape) > kTonalAgreement;
-            }
+            frequencyFromPhase(partial, spectra, hop);
         }
         partial.advance = kTwoPi * partial.bins * hop / frameSize_;
+    }
+}
+
+double PartialAnalyzer::frequencyFromShape(int k) const {
+    // A parabola through the logarithms of the peak's power (two logarithms, of the neighbours'
+    // ratios to the peak, in single precision as the power itself). A peak is at least as strong
+    // as its neighbours, so the ratios are at most one; taken at least as the least normal
+    // number, they stay finite next to a bin of no power, however loud the peak.
+    const float* p = power_.data() + k;
+    constexpr float kLeast = std::numeric_limits<float>::min();
+    const float below = std::log(std::max(p[-1] / p[0], kLeast));
+    const float above = std::log(std::max(p[1] / p[0], kLeast));
+    const auto curvature = static_cast<double>(below + above);
+    return k + (curvature < 0.0 ? 0.5 * static_cast<double>(below - above) / curvature : 0.0);
+}
+
+void PartialAnalyzer::frequencyFromPhase(Partial& partial,
+                                         const std::complex<float>* const* spectra, int hop) const {
+    // The phase advance of the peak bin since the previous frame is exact for a steady partial
+    // that dominates its bin. Where it and the shape (in partial.bins) disagree, the peak is
+    // noise.
+    const int k = partial.peakBin;
+    const double fromShape = partial.bins;
+    std::complex<double> cross;
+    withChannels(channels_, [&](auto channels) {
+        for (int ch = 0; ch < channels; ++ch) {
+            cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
+        }
+    });
+    if (!isZero(cross)) {
+        const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+        const double expected = kTwoPi * k * hop / frameSize_;
+        const double nu = k + wrapPhase(phaseOf(cross) - expected) * binsPerRadian;
+        if (std::abs(nu - k) <= 1.0) {
+            partial.bins = nu;
+        }
+        partial.isNoise = std::abs(nu - fromShape) > kTonalAgreement;
     }
 }
 

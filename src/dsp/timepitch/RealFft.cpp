@@ -1,12 +1,14 @@
 #include "dsp/timepitch/RealFft.h"
 
 #include <fftw3.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 
 #include "dsp/timepitch/MeasuredPlans.h"
+#include "dsp/timepitch/VectorLoops.h"
 
 namespace brimo::timepitch {
 
@@ -26,6 +28,42 @@ void* planOf(Plan plan) {
     static const bool kept = fftwf_import_wisdom_from_string(kMeasuredPlans) != 0;
     void* measured = kept ? plan(FFTW_MEASURE | FFTW_WISDOM_ONLY) : nullptr;
     return measured != nullptr ? measured : plan(FFTW_ESTIMATE);
+}
+
+void multiplyPlain(const float* x, const float* window, float* y, int count) {
+    for (int i = 0; i < count; ++i) {
+        y[i] = x[i] * window[i];
+    }
+}
+
+__attribute__((target("avx2,fma"))) void multiplyAvx2(const float* x, const float* window, float* y,
+                                                      int count) {
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        _mm256_storeu_ps(y + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), _mm256_loadu_ps(window + i)));
+    }
+    for (; i < count; ++i) {
+        y[i] = x[i] * window[i];
+    }
+}
+
+// `bins` interleaved bins from x to y, odd ones negated (exact: only the signs turn).
+void copyCentredPlain(const float* x, float* y, int bins) {
+    for (int k = 0; k < bins; ++k) {
+        const float sign = k % 2 == 0 ? 1.0F : -1.0F;
+        y[2 * k] = sign * x[2 * k];
+        y[2 * k + 1] = sign * x[2 * k + 1];
+    }
+}
+
+__attribute__((target("avx2,fma"))) void copyCentredAvx2(const float* x, float* y, int bins) {
+    // Four bins a register, the second and fourth negated.
+    const __m256 odd = _mm256_setr_ps(0.0F, 0.0F, -0.0F, -0.0F, 0.0F, 0.0F, -0.0F, -0.0F);
+    int k = 0;
+    for (; k + 4 <= bins; k += 4) {
+        _mm256_storeu_ps(y + 2 * k, _mm256_xor_ps(_mm256_loadu_ps(x + 2 * k), odd));
+    }
+    copyCentredPlain(x + 2 * k, y + 2 * k, bins - k);
 }
 
 }  // namespace
@@ -73,11 +111,22 @@ void RealFft::prepare(int size) {
         return static_cast<void*>(fftwf_plan_dft_c2r_1d(size, inverseInput, inverseOutput_, flags));
     });
     std::fill_n(inverseInput_, bins, std::complex<float>{});
+    const bool avx2 = vectorLoopsEnabled();
+    multiply_ = avx2 ? multiplyAvx2 : multiplyPlain;
+    copyCentred_ = avx2 ? copyCentredAvx2 : copyCentredPlain;
 }
 
 void RealFft::forward(std::complex<float>* spectrum) {
     fftwf_execute(static_cast<fftwf_plan>(plan_));
     std::memcpy(spectrum, output_, sizeof(fftwf_complex) * static_cast<std::size_t>(size_ / 2 + 1));
+}
+
+void RealFft::forwardCentred(const float* x, const float* window, std::complex<float>* spectrum) {
+    multiply_(x, window, input_, size_);
+    fftwf_execute(static_cast<fftwf_plan>(plan_));
+    // Starts at an even bin, so the blocks of four keep the pattern.
+    copyCentred_(static_cast<const float*>(output_), reinterpret_cast<float*>(spectrum),
+                 size_ / 2 + 1);
 }
 
 const float* RealFft::inverse() {

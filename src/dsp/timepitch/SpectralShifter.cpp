@@ -150,11 +150,9 @@ __attribute__((target("avx2,fma"))) float turnAvx2(const float* re, const float*
 // moved bins from y on. Every moved bin takes its products in the order convolveAvx2 takes
 // them, so the two give the same bits. `taps` has eight zeros on each side of the eight taps.
 // Returns false when the region is too faint to move.
-__attribute__((target("avx2,fma"))) bool moveShortPairAvx2(const float* const* re,
-                                                           const float* const* im,
-                                                           float* const* yRe, float* const* yIm,
-                                                           int length, float cr, float ci,
-                                                           float floor, const float* taps) {
+__attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
+    const float* const* re, const float* const* im, float* const* yRe, float* const* yIm,
+    int length, float cr, float ci, float floor, const float* taps) {
     const __m256 r = _mm256_set1_ps(cr);
     const __m256 i = _mm256_set1_ps(ci);
     const __m256 inside = _mm256_castsi256_ps(
@@ -208,25 +206,30 @@ __attribute__((target("avx2,fma"))) bool moveShortPairAvx2(const float* const* r
 }
 
 // Bins [0, count) of the moved spectrum interleaved into the inverse transform's input, every
-// odd bin negated; returns how many bins it did (it leaves a tail for the caller).
-int foldPlain(const float* re, const float* im, float* y, int count) {
+// odd bin negated, and cleared for the next frame in the same pass; returns how many bins it
+// did (it leaves a tail for the caller).
+int foldPlain(float* re, float* im, float* y, int count) {
     int k = 0;
     for (; k + 2 <= count; k += 2) {
         y[2 * k] = re[k];
         y[2 * k + 1] = im[k];
         y[2 * k + 2] = -re[k + 1];
         y[2 * k + 3] = -im[k + 1];
+        re[k] = re[k + 1] = 0.0F;
+        im[k] = im[k + 1] = 0.0F;
     }
     return k;
 }
 
-__attribute__((target("avx2,fma"))) int foldAvx2(const float* re, const float* im, float* y,
-                                                 int count) {
+__attribute__((target("avx2,fma"))) int foldAvx2(float* re, float* im, float* y, int count) {
     const __m256 odd = _mm256_setr_ps(0.0F, 0.0F, -0.0F, -0.0F, 0.0F, 0.0F, -0.0F, -0.0F);
+    const __m256 zero = _mm256_setzero_ps();
     int k = 0;
     for (; k + 8 <= count; k += 8) {
         const __m256 a = _mm256_loadu_ps(re + k);
         const __m256 b = _mm256_loadu_ps(im + k);
+        _mm256_storeu_ps(re + k, zero);
+        _mm256_storeu_ps(im + k, zero);
         // Bins 0, 1, 4, 5 and 2, 3, 6, 7, each as (re, im).
         const __m256 low = _mm256_unpacklo_ps(a, b);
         const __m256 high = _mm256_unpackhi_ps(a, b);
@@ -235,6 +238,25 @@ __attribute__((target("avx2,fma"))) int foldAvx2(const float* re, const float* i
                          _mm256_xor_ps(_mm256_permute2f128_ps(low, high, 0x31), odd));
     }
     return k;
+}
+
+// out[n] = d[n]·w[n] − x[n] for n in [0, count): the inverse's samples with the windows
+// divided out (in double precision), less the input.
+void finishPlain(const float* d, const double* w, const float* x, float* out, int count) {
+    for (int n = 0; n < count; ++n) {
+        out[n] = static_cast<float>(d[n] * w[n]) - x[n];
+    }
+}
+
+__attribute__((target("avx2,fma"))) void finishAvx2(const float* d, const double* w, const float* x,
+                                                    float* out, int count) {
+    int n = 0;
+    for (; n + 4 <= count; n += 4) {
+        const __m256d product =
+            _mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(d + n)), _mm256_loadu_pd(w + n));
+        _mm_storeu_ps(out + n, _mm_sub_ps(_mm256_cvtpd_ps(product), _mm_loadu_ps(x + n)));
+    }
+    finishPlain(d + n, w + n, x + n, out + n, count - n);
 }
 
 }  // namespace
@@ -267,8 +289,9 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     const bool avx2 = vectorLoopsEnabled();
     convolve_ = avx2 ? convolveAvx2 : convolvePlain;
     turn_ = avx2 ? turnAvx2 : turnPlain;
-    moveShortPair_ = avx2 ? moveShortPairAvx2 : nullptr;
+    pairLoops_ = avx2;
     fold_ = avx2 ? foldAvx2 : foldPlain;
+    finish_ = avx2 ? finishAvx2 : finishPlain;
     regionStride_ = bins_ + 2 * kRegionPad;
     const auto regionRoom =
         static_cast<std::size_t>(regionStride_) * static_cast<std::size_t>(channels);
@@ -288,20 +311,15 @@ bool SpectralShifter::correction(const std::complex<float>* const* spectra,
     if (!moves) {
         return false;
     }
-    std::fill(movedRe_.begin(), movedRe_.end(), 0.0F);
-    std::fill(movedIm_.begin(), movedIm_.end(), 0.0F);
+    // The moved spectrum is clear here: prepare() clears it, and every fold after.
     takeOutModels(spectra, analyzer);
     addPartials(analyzer, ratio);
     moveRegions(analyzer, ratio, kResidualFloor * analyzer.loudestPower());
     for (int c = 0; c < channels_; ++c) {
         foldIntoSpectrum(c);
         const float* d = fft_.inverse() + frameSize_ / 2;
-        const float* x = input[c];
-        float* y = out[c];
-        const double* inverse = inverseWindow_.data() + maxHop_;
-        for (int n = -before; n < after; ++n) {
-            y[n] = static_cast<float>(d[n] * inverse[n]) - x[n];
-        }
+        finish_(d - before, inverseWindow_.data() + maxHop_ - before, input[c] - before,
+                out[c] - before, before + after);
     }
     return true;
 }
@@ -394,6 +412,10 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
         moveRegion(0, bins_, 0.0, 0.0, floor);
         return;
     }
+    if (pairLoops_ && channels_ == 2) {
+        moveRegionPairs(analyzer, ratio, floor);
+        return;
+    }
     const double top = kTopOfBand * (bins_ - 1);
     for (int r = 0; r < count; ++r) {
         const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
@@ -404,6 +426,47 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
                        r == count - 1 ? bins_ : analyzer.regionEnd(r), (ratio - 1.0) * partial.bins,
                        partial.offset, floor);
         }
+    }
+}
+
+__attribute__((target("avx2,fma"))) void SpectralShifter::moveRegionPairs(
+    const PartialAnalyzer& analyzer, double ratio, float floor) {
+    static_assert(2 * kTaperReach == 8);
+    const int count = analyzer.regionCount();
+    const double top = kTopOfBand * (bins_ - 1);
+    const auto n = static_cast<float>(frameSize_);
+    // The taps of a short region's move, with eight zeros on each side.
+    alignas(32) float taps[24] = {};
+    const float* re[2];
+    const float* im[2];
+    float* yRe[2];
+    float* yIm[2];
+    for (int r = 0; r < count; ++r) {
+        const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
+        // As moveRegions() and moveRegion() take them.
+        if (!(ratio * partial.bins < top)) {
+            continue;
+        }
+        const int start = r == 0 ? 0 : analyzer.regionStart(r);
+        const int end = r == count - 1 ? bins_ : analyzer.regionEnd(r);
+        const double shift = (ratio - 1.0) * partial.bins;
+        const int length = end - start;
+        const int first = static_cast<int>(analysis::floorOf(shift)) - kTaperReach + 1;
+        const int base = start + first;
+        // What lands past bins_ + margin_ falls in the slack, which nothing reads.
+        if (length > kShortRegion || base < -margin_ || base + 16 > bins_ + margin_ + kBlockSlack) {
+            moveRegion(start, end, shift, partial.offset, floor);
+            continue;
+        }
+        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
+        taper_.eightTapsInline(first, shift, n, taps + 8);
+        for (int c = 0; c < 2; ++c) {
+            re[c] = residualRe(c) + start;
+            im[c] = residualIm(c) + start;
+            yRe[c] = movedRe(c) + base;
+            yIm[c] = movedIm(c) + base;
+        }
+        moveShortPairAvx2(re, im, yRe, yIm, length, turn.real(), turn.imag(), floor, taps);
     }
 }
 
@@ -420,17 +483,6 @@ void SpectralShifter::moveRegion(int start, int end, double shift, double offset
     static_assert(2 * kTaperReach == 8);
     // Bin k lands on k + first + t; outside the moved spectrum's margins it is dropped.
     const int base = start + first;
-    if (moveShortPair_ != nullptr && channels_ == 2 && length <= kShortRegion && base >= -margin_ &&
-        base + 16 <= bins_ + margin_ + kBlockSlack) {
-        // What lands past bins_ + margin_ falls in the slack, which nothing reads.
-        taper_.eightTaps(first, shift, n, paddedTaps_ + 8);
-        const float* re[2] = {residualRe(0) + start, residualRe(1) + start};
-        const float* im[2] = {residualIm(0) + start, residualIm(1) + start};
-        float* yRe[2] = {movedRe(0) + base, movedRe(1) + base};
-        float* yIm[2] = {movedIm(0) + base, movedIm(1) + base};
-        moveShortPair_(re, im, yRe, yIm, length, cr, ci, floor, paddedTaps_);
-        return;
-    }
     // Turned in the same pass that sums the region's energy; a region too faint to move (rare)
     // wastes the turn.
     float energy = 0.0F;
@@ -468,22 +520,31 @@ void SpectralShifter::foldIntoSpectrum(int channel) {
     // above the Nyquist bin is the mirror image of the other side. Phases relative to the frame
     // centre become phases relative to its first sample by (−1)^k.
     std::complex<float>* y = fft_.inverseInput();
-    const float* re = movedRe(channel);
-    const float* im = movedIm(channel);
+    float* re = movedRe(channel);
+    float* im = movedIm(channel);
     const int half = bins_ - 1;
+    // Read before the fold clears them.
+    const float dc = re[0];
+    const float nyquist = re[half];
     // The sign per bin taken in the same pass (negation is exact, so the sums below come out
     // the same with their signs turned).
-    int k = fold_(re, im, reinterpret_cast<float*>(y), half + 1);
-    for (; k <= half; ++k) {
+    const int folded = fold_(re, im, reinterpret_cast<float*>(y), half + 1);
+    for (int k = folded; k <= half; ++k) {
         y[k] = k % 2 == 0 ? std::complex<float>(re[k], im[k]) : std::complex<float>(-re[k], -im[k]);
     }
     const auto sign = [](int bin) { return bin % 2 == 0 ? 1.0F : -1.0F; };
-    y[0] = {2.0F * re[0], 0.0F};
-    y[half] = {sign(half) * (2.0F * re[half]), 0.0F};
-    for (k = 1; k <= margin_ && k < half; ++k) {
+    y[0] = {2.0F * dc, 0.0F};
+    y[half] = {sign(half) * (2.0F * nyquist), 0.0F};
+    for (int k = 1; k <= margin_ && k < half; ++k) {
         y[k] += sign(k) * std::complex<float>(re[-k], -im[-k]);
         y[half - k] += sign(half - k) * std::complex<float>(re[half + k], -im[half + k]);
     }
+    // What the fold did not clear: the margins, the tail and the slack after it.
+    const int rest = bins_ + margin_ + kBlockSlack - folded;
+    std::fill_n(re - margin_, margin_, 0.0F);
+    std::fill_n(im - margin_, margin_, 0.0F);
+    std::fill_n(re + folded, rest, 0.0F);
+    std::fill_n(im + folded, rest, 0.0F);
 }
 
 }  // namespace brimo::timepitch

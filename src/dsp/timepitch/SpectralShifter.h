@@ -38,11 +38,16 @@ class SpectralShifter {
     void takeOutModels(const std::complex<float>* const* spectra, const PartialAnalyzer& analyzer);
     void addPartials(const PartialAnalyzer& analyzer, double ratio);
     void moveRegions(const PartialAnalyzer& analyzer, double ratio, float floor);
+    // moveRegions() for two channels on the AVX2 + FMA loops: regions of up to kShortRegion
+    // bins moved in registers in one pass, without a call per region, the others by
+    // moveRegion(); the same to the bit.
+    __attribute__((target("avx2,fma"))) void moveRegionPairs(const PartialAnalyzer& analyzer,
+                                                             double ratio, float floor);
     // Moves bins [start, end) of the residual by `shift` bins, turning them by `offset`.
     void moveRegion(int start, int end, double shift, double offset, float floor);
     // Adds values[c]·kernel(k − centre) to every channel's moved spectrum.
     void scatter(double centre, const std::complex<float>* values, const WindowTransform& kernel);
-    // Turns a channel's moved spectrum into the inverse FFT's input.
+    // Turns a channel's moved spectrum into the inverse FFT's input and clears it.
     void foldIntoSpectrum(int channel);
     [[nodiscard]] float* residualRe(int c) { return residualRe_.data() + c * bins_; }
     [[nodiscard]] float* residualIm(int c) { return residualIm_.data() + c * bins_; }
@@ -87,16 +92,15 @@ class SpectralShifter {
                       const float*) = nullptr;
     // Turns a region's bins by its phase offset into the scratch, summing their power.
     float (*turn_)(const float*, const float*, float*, float*, int, float, float, float) = nullptr;
-    // A stereo region of up to kShortRegion bins moved in registers, the same to the bit; null
-    // where the processor has no version of it.
+    // Stereo regions of up to kShortRegion bins move through moveRegionPairs() where the
+    // processor has the loops for it.
     static constexpr int kShortRegion = 8;
-    bool (*moveShortPair_)(const float* const*, const float* const*, float* const*, float* const*,
-                           int, float, float, float, const float*) = nullptr;
-    // Interleaves the moved spectrum into the inverse's input, odd bins negated; returns the
-    // bins it did.
-    int (*fold_)(const float*, const float*, float*, int) = nullptr;
-    // The taps of a short region's move, with eight zeros on each side.
-    float paddedTaps_[24] = {};
+    bool pairLoops_ = false;
+    // Interleaves the moved spectrum into the inverse's input, odd bins negated, clearing it;
+    // returns the bins it did.
+    int (*fold_)(float*, float*, float*, int) = nullptr;
+    // out = inverse · window divisor − input over the frame's span.
+    void (*finish_)(const float*, const double*, const float*, float*, int) = nullptr;
     RealFft fft_;
 };
 

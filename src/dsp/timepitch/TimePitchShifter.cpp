@@ -303,19 +303,11 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
 void TimePitchShifter::analyseFrame(std::int64_t centre) {
     const int bins = frameSize_ / 2 + 1;
     for (int c = 0; c < channels_; ++c) {
-        const float* x = at(input_, c, centre - frameSize_ / 2);
-        float* in = fft_.input();
-        for (int i = 0; i < frameSize_; ++i) {
-            in[i] = x[i] * window_[static_cast<std::size_t>(i)];
-        }
-        // Straight into the analyzer's record of the frame, which keeps it for the next one.
+        // Straight into the analyzer's record of the frame, which keeps it for the next one,
+        // with phases relative to the frame centre rather than its first sample.
         auto* spectrum = analyzer_.nextSpectra() + static_cast<std::ptrdiff_t>(bins) * c;
         spectraPointers_[static_cast<std::size_t>(c)] = spectrum;
-        fft_.forward(spectrum);
-        // Phases relative to the frame centre rather than its first sample.
-        for (int k = 1; k < bins; k += 2) {
-            spectrum[k] = -spectrum[k];
-        }
+        fft_.forwardCentred(at(input_, c, centre - frameSize_ / 2), window_.data(), spectrum);
     }
 }
 
