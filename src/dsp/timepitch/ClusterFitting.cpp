@@ -272,6 +272,12 @@ __attribute__((target("avx2"))) void singleStereoAvx2(const float* table, double
                   _mm256_cvtpd_ps(_mm256_div_pd(rhs, _mm256_set1_pd(gram))));
 }
 
+// windowRow() for the eight bins from `first`, for the plain loops.
+__attribute__((target("avx2"))) void eightBinsAvx2(const float* table, int first, double nu,
+                                                   float* out) {
+    windowRow(table, first, nu, 1, out);
+}
+
 // Whether windowRow() from `table` gives what `window` gives, for a few partials' rows.
 __attribute__((target("avx2"))) bool rowsMatch(const WindowTransform& window, const float* table) {
     for (const double nu : {100.0, 100.3, 517.77, 1023.5001}) {
@@ -872,8 +878,11 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
         partial.hasFitted = previous != nullptr && previous->hasFitted;
         partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
         // Not fitted: no amplitude for the next frame to measure a phase advance against.
-        std::fill_n(cur_->amplitudes.begin() + static_cast<std::ptrdiff_t>(amplitudeIndex(j, 0)),
-                    channels_, std::complex<float>{});
+        withChannels(channels_, [&](auto channels) {
+            for (int ch = 0; ch < channels; ++ch) {
+                cur_->amplitudes[amplitudeIndex(j, ch)] = {};
+            }
+        });
     }
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
@@ -900,10 +909,16 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             double own = 0.0;
             double held = 0.0;
             double fitted = 0.0;
+            float lobe[8];
+            const bool rowed = vectorFits_ && partial.bins >= 0.0;
+            if (rowed) {
+                eightBinsAvx2(fitTable_.data(), centre - kLobe, partial.bins, lobe);
+            }
             withChannels(channels_, [&](auto channels) {
                 for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
                      ++k) {
-                    const double direct = window_.at(k - partial.bins);
+                    const double direct =
+                        rowed ? lobe[k - centre + kLobe] : window_.at(k - partial.bins);
                     for (int ch = 0; ch < channels; ++ch) {
                         own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
                     }
