@@ -1,3 +1,5 @@
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -5,10 +7,287 @@
 #include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
 #include "dsp/timepitch/SymmetricSolve.h"
+#include "dsp/timepitch/VectorLoops.h"
 
 namespace brimo::timepitch {
 
 using namespace analysis;
+
+namespace {
+
+// The stereo loops below in AVX2, four doubles to a register: a bin's two channels' real and
+// imaginary parts side by side, (re₀, im₀, re₁, im₁), so that each partial's four sums of a bin
+// are one product and one addition. The target leaves out FMA on purpose: every product is
+// rounded before it is added, as in the plain loops, and each sum takes the same terms in the
+// same order, so both give the same bits.
+
+// A stereo bin's spectra (or a partial's amplitudes) as (re₀, im₀, re₁, im₁).
+__attribute__((target("avx2"))) inline __m256d stereoBin(const std::complex<float>* left,
+                                                         const std::complex<float>* right) {
+    const __m128i l = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(left));
+    const __m128i r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(right));
+    return _mm256_cvtps_pd(_mm_castsi128_ps(_mm_unpacklo_epi64(l, r)));
+}
+
+// ((re₀² + im₀²) + (re₁² + im₁²)) of the lanes, the plain loops' order.
+__attribute__((target("avx2"))) inline double stereoPower(__m256d d) {
+    const __m256d squares = _mm256_mul_pd(d, d);
+    const __m256d pairs = _mm256_hadd_pd(squares, squares);
+    return _mm_cvtsd_f64(
+        _mm_add_sd(_mm256_castpd256_pd128(pairs), _mm256_extractf128_pd(pairs, 1)));
+}
+
+// The window table's steps per bin (WindowTransform's), checked where the copy is made.
+constexpr int kTableSteps = 1024;
+// Each partial's window values in the loops below: the sixteen bins within kReach of it.
+constexpr int kRowBins = 2 * kReach;
+
+// The first bin within kReach of a partial at `nu` (not negative), by the test nearby() makes.
+inline int rowStart(double nu) {
+    return static_cast<int>(nu) - kReach + 1;
+}
+
+// Whether the partials from `partials` are in order of frequency and not below DC, as the
+// window rows take them (each row then holds every bin in which nearby() finds its partial).
+inline bool rowsHold(const Partial* partials, int n) {
+    if (!(partials[0].bins >= 0.0)) {
+        return false;
+    }
+    for (int j = 1; j < n; ++j) {
+        if (!(partials[j - 1].bins <= partials[j].bins)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// at(first + t − nu) for t = 0 … 8·blocks − 1 into out, as WindowTransform::at() computes it
+// from `table` (its values out to kReach bins): distances in double precision, the
+// interpolation in single, a product and a sum rather than a fused step.
+__attribute__((target("avx2"))) inline void windowRow(const float* table, int first, double nu,
+                                                      int blocks, float* out) {
+    const __m256d moved = _mm256_set1_pd(nu);
+    const __m256d steps = _mm256_set1_pd(kTableSteps);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    // The last step the table holds with its next: any farther distance (a tap beyond the
+    // reach, which the loops never read) stays inside the table.
+    const __m256i last = _mm256_set1_epi32(kReach * kTableSteps);
+    for (int block = 0; block < blocks; ++block) {
+        __m128i whole[2];
+        __m128 fraction[2];
+        for (int half = 0; half < 2; ++half) {
+            const __m128i bin = _mm_add_epi32(_mm_set1_epi32(first + 8 * block + 4 * half),
+                                              _mm_set_epi32(3, 2, 1, 0));
+            const __m256d bins = _mm256_sub_pd(_mm256_cvtepi32_pd(bin), moved);
+            const __m256d d = _mm256_mul_pd(_mm256_andnot_pd(sign, bins), steps);
+            whole[half] = _mm256_cvttpd_epi32(d);
+            fraction[half] = _mm256_cvtpd_ps(_mm256_sub_pd(d, _mm256_cvtepi32_pd(whole[half])));
+        }
+        const __m256i i = _mm256_min_epu32(_mm256_set_m128i(whole[1], whole[0]), last);
+        const __m256 f = _mm256_set_m128(fraction[1], fraction[0]);
+        const __m256 a = _mm256_i32gather_ps(table, i, 4);
+        const __m256 b = _mm256_i32gather_ps(table + 1, i, 4);
+        _mm256_storeu_ps(out + 8 * block, _mm256_add_ps(a, _mm256_mul_ps(f, _mm256_sub_ps(b, a))));
+    }
+}
+
+// Every partial's window row, and the bin it starts at.
+__attribute__((target("avx2"))) inline void windowRows(const float* table, const Partial* partials,
+                                                       int n, float (*rows)[kRowBins],
+                                                       int* starts) {
+    for (int j = 0; j < n; ++j) {
+        starts[j] = rowStart(partials[j].bins);
+        windowRow(table, starts[j], partials[j].bins, kRowBins / 8, rows[j]);
+    }
+}
+
+// The normal equations of a stereo group without mirror images, as fitClusterApart() forms
+// them: `gram` (n×n) whole, and each partial's right-hand sides as (B₀, C₀, B₁, C₁).
+__attribute__((target("avx2"))) void apartStereoAvx2(const float* table, const Partial* partials,
+                                                     int n, int lo, int hi,
+                                                     const std::complex<float>* const* spectra,
+                                                     double* gram, double (*rhs)[4]) {
+    float window[kMaxCluster][kRowBins];
+    int starts[kMaxCluster];
+    windowRows(table, partials, n, window, starts);
+    // Rows of sixteen, so that a row's four-lane steps never reach the next row; the lanes
+    // above the diagonal collect what is thrown away.
+    alignas(32) double rows[kMaxCluster * kMaxCluster];
+    // The window at each partial near the bin, zero for every other: a lane of a partial out of
+    // reach adds zero, which leaves its sum as it is.
+    alignas(32) double b[kMaxCluster] = {};
+    const int width = (n + 3) & ~3;
+    const __m256d zero = _mm256_setzero_pd();
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < width; l += 4) {
+            _mm256_store_pd(rows + j * kMaxCluster + l, zero);
+        }
+        _mm256_storeu_pd(rhs[j], zero);
+    }
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        while (from < n && partials[from].bins <= k - kReach) {
+            b[from++] = 0.0;
+        }
+        to = std::max(to, from);
+        while (to < n && partials[to].bins < k + kReach) {
+            ++to;
+        }
+        for (int j = from; j < to; ++j) {
+            b[j] = static_cast<double>(window[j][k - starts[j]]);
+        }
+        const __m256d x = stereoBin(spectra[0] + k, spectra[1] + k);
+        const int start = from & ~3;
+        for (int j = from; j < to; ++j) {
+            const __m256d bj = _mm256_set1_pd(b[j]);
+            _mm256_storeu_pd(rhs[j], _mm256_add_pd(_mm256_loadu_pd(rhs[j]), _mm256_mul_pd(x, bj)));
+            double* row = rows + j * kMaxCluster;
+            for (int l = start; l <= j; l += 4) {
+                _mm256_store_pd(row + l, _mm256_add_pd(_mm256_load_pd(row + l),
+                                                       _mm256_mul_pd(bj, _mm256_load_pd(b + l))));
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l <= j; ++l) {
+            gram[j * n + l] = rows[j * kMaxCluster + l];
+            gram[l * n + j] = rows[j * kMaxCluster + l];
+        }
+    }
+}
+
+// The most bins a group's residuals are taken over at once in the loops below (a group of
+// kMaxCluster partials less than kClusterGap apart spans fewer).
+constexpr int kMostResidualBins = 96;
+
+// The last bin within kReach of a partial at `nu` whose row starts at `start`, by the test
+// nearby() makes.
+inline int rowEnd(double nu, int start) {
+    const int end = start + kRowBins - 1;
+    return nu > end - kReach ? end : end - 1;
+}
+
+// What clusterResiduals() leaves in each bin [lo, hi] (at most kMostResidualBins) of a stereo
+// group without mirror images, for the partials' amplitudes `amplitudes` (partial after partial,
+// channel by channel). Partial by partial: each bin's model still sums its partials in order.
+__attribute__((target("avx2"))) void residualsStereoAvx2(
+    const float* table, const Partial* partials, const std::complex<float>* amplitudes, int n,
+    int lo, int hi, const std::complex<float>* const* spectra, double* out) {
+    alignas(32) double model[kMostResidualBins][4];
+    const __m256d zero = _mm256_setzero_pd();
+    for (int k = lo; k <= hi; ++k) {
+        _mm256_store_pd(model[k - lo], zero);
+    }
+    for (int j = 0; j < n; ++j) {
+        const double nu = partials[j].bins;
+        const int start = rowStart(nu);
+        float window[kRowBins];
+        windowRow(table, start, nu, kRowBins / 8, window);
+        const __m256d z = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        const int end = std::min(hi, rowEnd(nu, start));
+        for (int k = std::max(lo, start); k <= end; ++k) {
+            const __m256d direct = _mm256_set1_pd(static_cast<double>(window[k - start]));
+            double* sum = model[k - lo];
+            _mm256_store_pd(sum, _mm256_add_pd(_mm256_load_pd(sum), _mm256_mul_pd(z, direct)));
+        }
+    }
+    for (int k = lo; k <= hi; ++k) {
+        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k),
+                                           _mm256_load_pd(model[k - lo])));
+    }
+}
+
+// The most partials and bins of the groups apartFewStereoAvx2() takes.
+constexpr int kFewPartials = 4;
+constexpr int kFewBins = 32;
+
+// apartStereoAvx2() for the most common groups, of up to four partials over at most 32 bins,
+// with each partial's normal-matrix row and right-hand sides in registers. Bin by bin, every
+// partial's window values side by side (zero where a partial is out of reach: its lanes add
+// zero) make each row's four sums one product and one addition; each lane still sums the same
+// products in order of bin. The full rows are formed, not the lower half mirrored: a product
+// and its transpose are the same, so the two halves are too. The right-hand sides are summed
+// partial by partial over the bins in reach only (a zero weight would turn an infinite
+// spectrum into NaN where the plain loops leave it out).
+__attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, const Partial* partials,
+                                                        int n, int lo, int hi,
+                                                        const std::complex<float>* const* spectra,
+                                                        double* gram, double (*rhs)[4]) {
+    alignas(32) double weights[kFewBins][kFewPartials];
+    alignas(32) double spectrum[kFewBins][4];
+    const __m256d zero = _mm256_setzero_pd();
+    for (int k = lo; k <= hi; ++k) {
+        _mm256_store_pd(weights[k - lo], zero);
+        _mm256_store_pd(spectrum[k - lo], stereoBin(spectra[0] + k, spectra[1] + k));
+    }
+    for (int j = 0; j < n; ++j) {
+        const double nu = partials[j].bins;
+        const int start = rowStart(nu);
+        float window[kRowBins];
+        windowRow(table, start, nu, kRowBins / 8, window);
+        const int end = std::min(hi, rowEnd(nu, start));
+        __m256d sides = zero;
+        for (int k = std::max(lo, start); k <= end; ++k) {
+            const auto w = static_cast<double>(window[k - start]);
+            weights[k - lo][j] = w;
+            sides = _mm256_add_pd(
+                sides, _mm256_mul_pd(_mm256_load_pd(spectrum[k - lo]), _mm256_set1_pd(w)));
+        }
+        _mm256_storeu_pd(rhs[j], sides);
+    }
+    __m256d rows[kFewPartials] = {zero, zero, zero, zero};
+    for (int k = 0; k <= hi - lo; ++k) {
+        const __m256d b = _mm256_load_pd(weights[k]);
+        for (int j = 0; j < kFewPartials; ++j) {
+            rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(&weights[k][j]), b));
+        }
+    }
+    alignas(32) double row[kFewPartials];
+    for (int j = 0; j < n; ++j) {
+        _mm256_store_pd(row, rows[j]);
+        for (int l = 0; l < n; ++l) {
+            gram[j * n + l] = row[l];
+        }
+    }
+}
+
+// fitSingle() for a stereo partial without mirror images over the bins [lo, lo + 7] at most:
+// the amplitudes of both channels, as (re₀, im₀, re₁, im₁), into `out`.
+__attribute__((target("avx2"))) void singleStereoAvx2(const float* table, double nu, int lo, int hi,
+                                                      const std::complex<float>* const* spectra,
+                                                      std::complex<float>* out) {
+    float window[8];
+    windowRow(table, lo, nu, 1, window);
+    double gram = 0.0;
+    __m256d rhs = _mm256_setzero_pd();
+    for (int k = lo; k <= hi; ++k) {
+        const float b = window[k - lo];
+        gram += static_cast<double>(b) * b;
+        rhs = _mm256_add_pd(rhs, _mm256_mul_pd(stereoBin(spectra[0] + k, spectra[1] + k),
+                                               _mm256_set1_pd(static_cast<double>(b))));
+    }
+    gram += 1e-9 * gram + 1e-30;
+    _mm_storeu_ps(reinterpret_cast<float*>(out),
+                  _mm256_cvtpd_ps(_mm256_div_pd(rhs, _mm256_set1_pd(gram))));
+}
+
+// Whether windowRow() from `table` gives what `window` gives, for a few partials' rows.
+__attribute__((target("avx2"))) bool rowsMatch(const WindowTransform& window, const float* table) {
+    for (const double nu : {100.0, 100.3, 517.77, 1023.5001}) {
+        float row[kRowBins];
+        const int start = rowStart(nu);
+        windowRow(table, start, nu, kRowBins / 8, row);
+        for (int t = 0; t < kRowBins; ++t) {
+            if (row[t] != window.at(start + t - nu)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
     int end = first + 1;
@@ -26,6 +305,21 @@ int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
 
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                     bool onlyChanged) {
+    static_assert(kFitTableSize == kReach * kTableSteps + 2);
+    if (!onlyChanged) {
+        // Every frame's fits start here: the loops are chosen once per frame, and the window's
+        // table is copied once per frame size.
+        vectorFits_ = channels_ == 2 && vectorLoopsEnabled();
+        if (vectorFits_ && fitTableFrame_ != frameSize_) {
+            for (int i = 0; i < kFitTableSize; ++i) {
+                fitTable_[static_cast<std::size_t>(i)] =
+                    window_.at(static_cast<double>(i) / kTableSteps);
+            }
+            fitTableFrame_ = frameSize_;
+            fitTableHolds_ = rowsMatch(window_, fitTable_.data());
+        }
+        vectorFits_ = vectorFits_ && fitTableHolds_;
+    }
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
@@ -60,15 +354,37 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     // whole arrays cost more than their fits.
     double gramB[kMaxCluster * kMaxCluster];
     double gramC[kMaxCluster * kMaxCluster];
+    // Away from DC and the Nyquist frequency (nearly every group) no partial has mirror
+    // images in the group's bins, so B and C are the same and one system serves both parts.
+    const bool apart = !nearEdge(lo, first, last) && !nearEdge(hi, first, last);
+    const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
+    if (apart && vectorFits_ && rowsHold(group, n)) {
+        double sides[kMaxCluster][4];
+        if (n <= kFewPartials && hi - lo < kFewBins) {
+            apartFewStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides);
+        } else {
+            apartStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides);
+        }
+        solveSymmetricFour(gramB, n, sides);
+        ++fits_;
+        for (int j = 0; j < n; ++j) {
+            Partial& partial =
+                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
+            partial.fitGroup = fits_;
+            partial.groupSize = n;
+            std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first + j, 0)];
+            z[0] = {static_cast<float>(sides[j][0]), static_cast<float>(sides[j][1])};
+            z[1] = {static_cast<float>(sides[j][2]), static_cast<float>(sides[j][3])};
+        }
+        return;
+    }
     // Every channel's right-hand sides for B, then those for C.
     double rhs[2 * kMaxChannels * kMaxCluster];
     double* rhsB = rhs;
     double* rhsC = rhs + static_cast<std::ptrdiff_t>(channels_) * n;
     std::fill_n(gramB, n * n, 0.0);
     std::fill_n(rhs, 2 * channels_ * n, 0.0);
-    // Away from DC and the Nyquist frequency (nearly every group) no partial has mirror
-    // images in the group's bins, so B and C are the same and one system serves both parts.
-    if (!nearEdge(lo, first, last) && !nearEdge(hi, first, last)) {
+    if (apart) {
         fitClusterApart(spectra, first, n, lo, hi, gramB, rhsB, rhsC);
         solveSymmetric(gramB, n, rhs, 2 * channels_);
         storeFit(first, n, rhsB, rhsC);
@@ -172,6 +488,14 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     const int lo = std::max(0, centre - kLobe);
     const int hi = std::min(bins_ - 1, centre + kLobe);
     const bool images = nearEdge(lo, index, index + 1) || nearEdge(hi, index, index + 1);
+    if (!images && vectorFits_ && nu >= 0.0 && hi - lo < 8) {
+        ++fits_;
+        partial.fitGroup = fits_;
+        partial.groupSize = 1;
+        singleStereoAvx2(fitTable_.data(), nu, lo, hi, spectra,
+                         &cur_->amplitudes[amplitudeIndex(index, 0)]);
+        return;
+    }
     double gramB = 0.0;
     double gramC = 0.0;
     double rhsB[kMaxChannels] = {};
@@ -472,7 +796,14 @@ const double* PartialAnalyzer::keptResiduals(int first, int n) {
 
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                        int lo, int hi, double* out) const {
-    if (n > 1 && (nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n))) {
+    const bool images = nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n);
+    const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
+    if (!images && vectorFits_ && hi - lo < kMostResidualBins && rowsHold(group, n)) {
+        residualsStereoAvx2(fitTable_.data(), group, &cur_->amplitudes[amplitudeIndex(first, 0)], n,
+                            lo, hi, spectra, out);
+        return;
+    }
+    if (n > 1 && images) {
         int from = 0;
         int to = 0;
         for (int k = lo; k <= hi; ++k) {
@@ -512,7 +843,6 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
         }
         // One partial: what models() and residualPower() do, without looking for neighbours.
         const double nu = cur_->partials[static_cast<std::size_t>(first)].bins;
-        const bool images = nearEdge(lo, first, first + 1) || nearEdge(hi, first, first + 1);
         const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first, 0)];
         for (int k = lo; k <= hi; ++k) {
             const bool reaches = k - nu > -kReach && k - nu < kReach;

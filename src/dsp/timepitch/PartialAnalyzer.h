@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <complex>
 #include <cstdint>
 #include <vector>
@@ -230,6 +231,15 @@ class PartialAnalyzer {
     };
     std::vector<Occupancy> occupied_;
     std::int64_t occupancyStamp_ = 0;
+
+    // The fits' AVX2 loops (stereo only), chosen every frame, and the window's table out to
+    // kReach bins (with its next step) for their lookups: copied from window_ for the frame size
+    // it was taken at, and used only when it gives window_'s values.
+    static constexpr int kFitTableSize = 8 * 1024 + 2;
+    std::array<float, kFitTableSize> fitTable_{};
+    int fitTableFrame_ = 0;
+    bool vectorFits_ = false;
+    bool fitTableHolds_ = false;
 };
 
 }  // namespace brimo::timepitch

@@ -5,13 +5,16 @@
 
 namespace brimo::timepitch {
 
-void solveSymmetric(double* a, int n, double* rhs, int count) {
+namespace {
+
+// Factors `a` in place (its lower triangle) after adding the ridge; start[i] is the first
+// non-zero entry of row i.
+void factor(double* a, int n, int* start) {
     double trace = 0.0;
     for (int i = 0; i < n; ++i) {
         trace += a[i * n + i];
     }
     const double ridge = 1e-9 * trace / n + 1e-30;
-    int start[32];
     for (int i = 0; i < n; ++i) {
         a[i * n + i] += ridge;
         start[i] = i;
@@ -40,6 +43,13 @@ void solveSymmetric(double* a, int n, double* rhs, int count) {
             a[i * n + j] = s / d;
         }
     }
+}
+
+}  // namespace
+
+void solveSymmetric(double* a, int n, double* rhs, int count) {
+    int start[kLargestSystem];
+    factor(a, n, start);
     for (int r = 0; r < count; ++r) {
         double* b = rhs + static_cast<std::ptrdiff_t>(r) * n;
         for (int i = 0; i < n; ++i) {
@@ -57,6 +67,36 @@ void solveSymmetric(double* a, int n, double* rhs, int count) {
                 }
             }
             b[i] = s / a[i * n + i];
+        }
+    }
+}
+
+void solveSymmetricFour(double* a, int n, double (*rhs)[4]) {
+    int start[kLargestSystem];
+    factor(a, n, start);
+    // The four sides in step, each lane as solveSymmetric() takes it.
+    for (int i = 0; i < n; ++i) {
+        double s[4] = {rhs[i][0], rhs[i][1], rhs[i][2], rhs[i][3]};
+        for (int k = start[i]; k < i; ++k) {
+            for (int r = 0; r < 4; ++r) {
+                s[r] -= a[i * n + k] * rhs[k][r];
+            }
+        }
+        for (int r = 0; r < 4; ++r) {
+            rhs[i][r] = s[r] / a[i * n + i];
+        }
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        double s[4] = {rhs[i][0], rhs[i][1], rhs[i][2], rhs[i][3]};
+        for (int k = i + 1; k < n; ++k) {
+            if (start[k] <= i) {
+                for (int r = 0; r < 4; ++r) {
+                    s[r] -= a[k * n + i] * rhs[k][r];
+                }
+            }
+        }
+        for (int r = 0; r < 4; ++r) {
+            rhs[i][r] = s[r] / a[i * n + i];
         }
     }
 }
