@@ -240,6 +240,31 @@ __attribute__((target("avx2,fma"))) int foldAvx2(float* re, float* im, float* y,
     return k;
 }
 
+// The interleaved bins z[0 … count) split into their real and imaginary parts.
+void splitPlain(const float* z, float* re, float* im, int count) {
+    for (int k = 0; k < count; ++k) {
+        re[k] = z[2 * k];
+        im[k] = z[2 * k + 1];
+    }
+}
+
+__attribute__((target("avx2,fma"))) void splitAvx2(const float* z, float* re, float* im,
+                                                   int count) {
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m256 a = _mm256_loadu_ps(z + 2 * k);
+        const __m256 b = _mm256_loadu_ps(z + 2 * k + 8);
+        // Bins 0, 1, 4, 5, 2, 3, 6, 7 within each shuffle, put in order by one permute.
+        const __m256 r = _mm256_shuffle_ps(a, b, 0x88);
+        const __m256 i = _mm256_shuffle_ps(a, b, 0xDD);
+        _mm256_storeu_ps(re + k,
+                         _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(r), 0xD8)));
+        _mm256_storeu_ps(im + k,
+                         _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(i), 0xD8)));
+    }
+    splitPlain(z + 2 * k, re + k, im + k, count - k);
+}
+
 // out[n] = d[n]·w[n] − x[n] for n in [0, count): the inverse's samples with the windows
 // divided out (in double precision), less the input.
 void finishPlain(const float* d, const double* w, const float* x, float* out, int count) {
@@ -292,6 +317,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     pairLoops_ = avx2;
     fold_ = avx2 ? foldAvx2 : foldPlain;
     finish_ = avx2 ? finishAvx2 : finishPlain;
+    split_ = avx2 ? splitAvx2 : splitPlain;
     regionStride_ = bins_ + 2 * kRegionPad;
     const auto regionRoom =
         static_cast<std::size_t>(regionStride_) * static_cast<std::size_t>(channels);
@@ -329,10 +355,7 @@ void SpectralShifter::takeOutModels(const std::complex<float>* const* spectra,
     for (int c = 0; c < channels_; ++c) {
         float* re = residualRe(c);
         float* im = residualIm(c);
-        for (int k = 0; k < bins_; ++k) {
-            re[k] = spectra[c][k].real();
-            im[k] = spectra[c][k].imag();
-        }
+        split_(reinterpret_cast<const float*>(spectra[c]), re, im, bins_);
         // DC and the Nyquist bin are shared between the two sides of the spectrum; moved as
         // one side, they count half.
         re[0] *= 0.5F;

@@ -101,6 +101,8 @@ class SpectralShifter {
     int (*fold_)(float*, float*, float*, int) = nullptr;
     // out = inverse · window divisor − input over the frame's span.
     void (*finish_)(const float*, const double*, const float*, float*, int) = nullptr;
+    // Splits a frame's spectrum into the residual's real and imaginary parts.
+    void (*split_)(const float*, float*, float*, int) = nullptr;
     RealFft fft_;
 };
 
