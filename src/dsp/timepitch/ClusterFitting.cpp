@@ -65,8 +65,9 @@ inline bool rowsHold(const Partial* partials, int n) {
 // from `table` (its values out to kReach bins): distances in double precision, the
 // interpolation in single, a product and a sum rather than a fused step.
 __attribute__((target("avx2"))) inline void windowRow(const float* table, int first, double nu,
-                                                      int blocks, float* out) {
+                                                      int blocks, float* out, double step = 0.0) {
     const __m256d moved = _mm256_set1_pd(nu);
+    const __m256d stepped = _mm256_set1_pd(step);
     const __m256d steps = _mm256_set1_pd(kTableSteps);
     const __m256d sign = _mm256_set1_pd(-0.0);
     // The last step the table holds with its next: any farther distance (a tap beyond the
@@ -78,7 +79,9 @@ __attribute__((target("avx2"))) inline void windowRow(const float* table, int fi
         for (int half = 0; half < 2; ++half) {
             const __m128i bin = _mm_add_epi32(_mm_set1_epi32(first + 8 * block + 4 * half),
                                               _mm_set_epi32(3, 2, 1, 0));
-            const __m256d bins = _mm256_sub_pd(_mm256_cvtepi32_pd(bin), moved);
+            // A distance plus zero is the distance (a negative zero's size is zero either way).
+            const __m256d bins =
+                _mm256_add_pd(_mm256_sub_pd(_mm256_cvtepi32_pd(bin), moved), stepped);
             const __m256d d = _mm256_mul_pd(_mm256_andnot_pd(sign, bins), steps);
             whole[half] = _mm256_cvttpd_epi32(d);
             fraction[half] = _mm256_cvtpd_ps(_mm256_sub_pd(d, _mm256_cvtepi32_pd(whole[half])));
@@ -276,6 +279,117 @@ __attribute__((target("avx2"))) void singleStereoAvx2(const float* table, double
 __attribute__((target("avx2"))) void eightBinsAvx2(const float* table, int first, double nu,
                                                    float* out) {
     windowRow(table, first, nu, 1, out);
+}
+
+// The window's slope at first + t − nu for t = 0 … 15, as WindowTransform::slope() takes it:
+// the difference of the values two table steps either side, in single precision, over their
+// distance in double.
+constexpr double kSlopeStep = 2.0 / kTableSteps;
+
+__attribute__((target("avx2"))) inline void slopeRow(const float* table, int first, double nu,
+                                                     double* out) {
+    float above[kRowBins];
+    float below[kRowBins];
+    windowRow(table, first, nu, kRowBins / 8, above, kSlopeStep);
+    windowRow(table, first, nu, kRowBins / 8, below, -kSlopeStep);
+    const __m256d width = _mm256_set1_pd(2.0 * kSlopeStep);
+    for (int t = 0; t < kRowBins; t += 4) {
+        const __m128 difference = _mm_sub_ps(_mm_loadu_ps(above + t), _mm_loadu_ps(below + t));
+        const __m128 slope = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(difference), width));
+        _mm256_storeu_pd(out + t, _mm256_cvtps_pd(slope));
+    }
+}
+
+// The most partials of a run stepFrequenciesStereoAvx2() takes.
+constexpr int kFewRun = 4;
+
+// What stepFrequencies() sums over the bins [lo, hi] (at most 16, every one within kReach of
+// every partial of the run) for a stereo group of `n` partials without mirror images whose
+// run of `m` partials from `run` is stepped: the normal matrix (m×m, whole: its halves are the
+// same products), the gradient and the residual and own energies. The same terms in the same
+// order as the plain loops, the run's partials side by side in four lanes.
+__attribute__((target("avx2"))) void stepFrequenciesStereoAvx2(
+    const float* table, const Partial* partials, const std::complex<float>* amplitudes, int n,
+    int run, int m, int lo, int hi, const std::complex<float>* const* spectra, double* normal,
+    double* gradient, double& residualEnergy, double& ownEnergy) {
+    alignas(32) double model[kRowBins][4];
+    const __m256d zero = _mm256_setzero_pd();
+    for (int k = lo; k <= hi; ++k) {
+        _mm256_store_pd(model[k - lo], zero);
+    }
+    for (int j = 0; j < n; ++j) {
+        const double nu = partials[j].bins;
+        const int start = rowStart(nu);
+        float window[kRowBins];
+        windowRow(table, start, nu, kRowBins / 8, window);
+        const __m256d z = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        const int end = std::min(hi, rowEnd(nu, start));
+        for (int k = std::max(lo, start); k <= end; ++k) {
+            const __m256d direct = _mm256_set1_pd(static_cast<double>(window[k - start]));
+            double* sum = model[k - lo];
+            _mm256_store_pd(sum, _mm256_add_pd(_mm256_load_pd(sum), _mm256_mul_pd(z, direct)));
+        }
+    }
+    // Each run partial's slope over the bins, and its amplitudes negated, lane by partial.
+    alignas(32) double slopes[kRowBins][kFewRun] = {};
+    alignas(32) double re[2][kFewRun] = {};
+    alignas(32) double im[2][kFewRun] = {};
+    for (int j = 0; j < m; ++j) {
+        double row[kRowBins];
+        slopeRow(table, lo, partials[run + j].bins, row);
+        for (int k = lo; k <= hi; ++k) {
+            slopes[k - lo][j] = row[k - lo];
+        }
+        for (int ch = 0; ch < 2; ++ch) {
+            const std::complex<float> z = amplitudes[2 * (run + j) + ch];
+            re[ch][j] = -static_cast<double>(z.real());
+            im[ch][j] = -static_cast<double>(z.imag());
+        }
+    }
+    __m256d rows[kFewRun] = {zero, zero, zero, zero};
+    __m256d sums = zero;
+    for (int k = lo; k <= hi; ++k) {
+        const __m256d x = stereoBin(spectra[0] + k, spectra[1] + k);
+        const __m256d r = _mm256_sub_pd(x, _mm256_load_pd(model[k - lo]));
+        alignas(32) double rPower[4];
+        alignas(32) double xPower[4];
+        alignas(32) double residual[4];
+        const __m256d rSquares = _mm256_mul_pd(r, r);
+        const __m256d xSquares = _mm256_mul_pd(x, x);
+        _mm256_store_pd(rPower, _mm256_hadd_pd(rSquares, rSquares));
+        _mm256_store_pd(xPower, _mm256_hadd_pd(xSquares, xSquares));
+        _mm256_store_pd(residual, r);
+        const __m256d slope = _mm256_load_pd(slopes[k - lo]);
+        for (int ch = 0; ch < 2; ++ch) {
+            residualEnergy += rPower[2 * ch];
+            ownEnergy += xPower[2 * ch];
+            const __m256d dr = _mm256_mul_pd(_mm256_load_pd(re[ch]), slope);
+            const __m256d di = _mm256_mul_pd(_mm256_load_pd(im[ch]), slope);
+            sums = _mm256_add_pd(
+                sums, _mm256_add_pd(_mm256_mul_pd(dr, _mm256_set1_pd(residual[2 * ch])),
+                                    _mm256_mul_pd(di, _mm256_set1_pd(residual[2 * ch + 1]))));
+            alignas(32) double drs[kFewRun];
+            alignas(32) double dis[kFewRun];
+            _mm256_store_pd(drs, dr);
+            _mm256_store_pd(dis, di);
+            for (int j = 0; j < m; ++j) {
+                rows[j] = _mm256_add_pd(rows[j],
+                                        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(drs[j]), dr),
+                                                      _mm256_mul_pd(_mm256_set1_pd(dis[j]), di)));
+            }
+        }
+    }
+    alignas(32) double lanes[kFewRun];
+    _mm256_store_pd(lanes, sums);
+    for (int j = 0; j < m; ++j) {
+        gradient[j] = lanes[j];
+    }
+    for (int j = 0; j < m; ++j) {
+        _mm256_store_pd(lanes, rows[j]);
+        for (int l = 0; l < m; ++l) {
+            normal[j * m + l] = lanes[l];
+        }
+    }
 }
 
 // Whether windowRow() from `table` gives what `window` gives, for a few partials' rows.
@@ -634,7 +748,7 @@ void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* sp
 
 double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
                                         int runFirst, int runEnd) {
-    const int lo =
+    int lo =
         std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(runFirst)].bins) - kLobe);
     const int hi = std::min(
         bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins) + kLobe);
@@ -650,6 +764,18 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
     int to = 0;
     std::complex<double> model[kMaxChannels];
     double slope[kMaxCluster];
+    // The vector loops take short runs whose every slope lies within the copied table.
+    const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
+    const double inside = kReach - 2.0 * kSlopeStep;
+    if (vectorFits_ && m <= kFewRun && hi - lo < kRowBins && rowsHold(group, n) &&
+        !nearEdge(lo, first, first + n) && !nearEdge(hi, first, first + n) &&
+        hi - cur_->partials[static_cast<std::size_t>(runFirst)].bins < inside &&
+        cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins - lo < inside) {
+        stepFrequenciesStereoAvx2(fitTable_.data(), group,
+                                  &cur_->amplitudes[amplitudeIndex(first, 0)], n, runFirst - first,
+                                  m, lo, hi, spectra, normal, gradient, residualEnergy, ownEnergy);
+        lo = hi + 1;
+    }
     for (int k = lo; k <= hi; ++k) {
         models(first, n, k, from, to, model);
         // The window's slope is the same for every channel; the real parts of the conjugate
