@@ -392,14 +392,20 @@ __attribute__((target("avx2"))) void stepFrequenciesStereoAvx2(
     }
 }
 
-// Whether windowRow() from `table` gives what `window` gives, for a few partials' rows.
+// Whether windowRow() and slopeRow() from `table` give what `window` gives, for a few
+// partials' rows.
 __attribute__((target("avx2"))) bool rowsMatch(const WindowTransform& window, const float* table) {
     for (const double nu : {100.0, 100.3, 517.77, 1023.5001}) {
         float row[kRowBins];
         const int start = rowStart(nu);
         windowRow(table, start, nu, kRowBins / 8, row);
+        double slopes[kRowBins];
+        slopeRow(table, start, nu, slopes);
         for (int t = 0; t < kRowBins; ++t) {
-            if (row[t] != window.at(start + t - nu)) {
+            // Slopes are taken only where both their values lie within the table.
+            const bool sloped = t > 0 && t < kRowBins - 1;
+            if (row[t] != window.at(start + t - nu) ||
+                (sloped && slopes[t] != static_cast<double>(window.slope(start + t - nu)))) {
                 return false;
             }
         }
@@ -774,7 +780,7 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
         stepFrequenciesStereoAvx2(fitTable_.data(), group,
                                   &cur_->amplitudes[amplitudeIndex(first, 0)], n, runFirst - first,
                                   m, lo, hi, spectra, normal, gradient, residualEnergy, ownEnergy);
-        lo = hi + 1;
+        lo = hi + 1;  // nothing left for the plain loop
     }
     for (int k = lo; k <= hi; ++k) {
         models(first, n, k, from, to, model);
