@@ -119,10 +119,10 @@ __attribute__((target("avx2"))) void apartStereoAvx2(const float* table, const P
     // The window at each partial near the bin, zero for every other: a lane of a partial out of
     // reach adds zero, which leaves its sum as it is.
     alignas(32) double b[kMaxCluster] = {};
-    const int width = (n + 3) & ~3;
     const __m256d zero = _mm256_setzero_pd();
     for (int j = 0; j < n; ++j) {
-        for (int l = 0; l < width; l += 4) {
+        // Four lanes a step: up to n rounded up to a multiple of four.
+        for (int l = 0; l < n; l += 4) {
             _mm256_store_pd(rows + j * kMaxCluster + l, zero);
         }
         _mm256_storeu_pd(rhs[j], zero);
@@ -240,10 +240,11 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
         _mm256_storeu_pd(rhs[j], sides);
     }
     __m256d rows[kFewPartials] = {zero, zero, zero, zero};
-    for (int k = 0; k <= hi - lo; ++k) {
-        const __m256d b = _mm256_load_pd(weights[k]);
+    for (int k = lo; k <= hi; ++k) {
+        const double* bin = weights[k - lo];
+        const __m256d b = _mm256_load_pd(bin);
         for (int j = 0; j < kFewPartials; ++j) {
-            rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(&weights[k][j]), b));
+            rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(bin + j), b));
         }
     }
     alignas(32) double row[kFewPartials];
