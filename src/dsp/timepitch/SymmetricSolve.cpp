@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace brimo::timepitch {
 
 namespace {
 
 // Factors `a` in place (its lower triangle) after adding the ridge; start[i] is the first
-// non-zero entry of row i.
-void factor(double* a, int n, int* start) {
+// non-zero entry of row i. `Size` is n, or any int.
+template <typename Size>
+void factorOf(double* a, Size n, int* start) {
     double trace = 0.0;
     for (int i = 0; i < n; ++i) {
         trace += a[i * n + i];
@@ -45,6 +47,24 @@ void factor(double* a, int n, int* start) {
     }
 }
 
+// The small systems (most groups hold two to four partials) with their size fixed, so that
+// the loops unroll; the same operations in the same order.
+void factor(double* a, int n, int* start) {
+    switch (n) {
+        case 2:
+            factorOf(a, std::integral_constant<int, 2>{}, start);
+            return;
+        case 3:
+            factorOf(a, std::integral_constant<int, 3>{}, start);
+            return;
+        case 4:
+            factorOf(a, std::integral_constant<int, 4>{}, start);
+            return;
+        default:
+            factorOf(a, n, start);
+    }
+}
+
 }  // namespace
 
 void solveSymmetric(double* a, int n, double* rhs, int count) {
@@ -71,9 +91,11 @@ void solveSymmetric(double* a, int n, double* rhs, int count) {
     }
 }
 
-void solveSymmetricFour(double* a, int n, double (*rhs)[4]) {
-    int start[kLargestSystem];
-    factor(a, n, start);
+namespace {
+
+// The substitutions of solveSymmetricFour(), `Size` as in factorOf().
+template <typename Size>
+void substituteFour(const double* a, Size n, const int* start, double (*rhs)[4]) {
     // The four sides in step, each lane as solveSymmetric() takes it.
     for (int i = 0; i < n; ++i) {
         double s[4] = {rhs[i][0], rhs[i][1], rhs[i][2], rhs[i][3]};
@@ -98,6 +120,26 @@ void solveSymmetricFour(double* a, int n, double (*rhs)[4]) {
         for (int r = 0; r < 4; ++r) {
             rhs[i][r] = s[r] / a[i * n + i];
         }
+    }
+}
+
+}  // namespace
+
+void solveSymmetricFour(double* a, int n, double (*rhs)[4]) {
+    int start[kLargestSystem];
+    factor(a, n, start);
+    switch (n) {
+        case 2:
+            substituteFour(a, std::integral_constant<int, 2>{}, start, rhs);
+            return;
+        case 3:
+            substituteFour(a, std::integral_constant<int, 3>{}, start, rhs);
+            return;
+        case 4:
+            substituteFour(a, std::integral_constant<int, 4>{}, start, rhs);
+            return;
+        default:
+            substituteFour(a, n, start, rhs);
     }
 }
 

@@ -137,29 +137,40 @@ TEST(SymmetricSolve, SolvesBandedSystemsForEveryRightHandSide) {
 }
 
 TEST(SymmetricSolve, SolvesFourSidesSideBySideToTheBitAsOneAfterAnother) {
-    // Two bands that do not touch (rows that start late) and sides of very different sizes.
-    constexpr int kN = 6;
-    double a[kN * kN] = {};
-    for (int i = 0; i < kN; ++i) {
-        for (int j = 0; j < kN; ++j) {
-            const bool sameBand = (i < 3) == (j < 3);
-            a[i * kN + j] = !sameBand ? 0.0 : i == j ? 3.0 + 0.1 * i : 1.0 / (1 + i + j);
+    // The small sizes the solver unrolls and a larger one, in two bands that do not touch (rows
+    // that start late), with sides of very different sizes; each solution also solves its system.
+    for (const int n : {2, 3, 4, 6}) {
+        double a[36] = {};
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                const bool sameBand = (2 * i < n) == (2 * j < n) || n < 4;
+                a[i * n + j] = !sameBand ? 0.0 : i == j ? 3.0 + 0.1 * i : 1.0 / (1 + i + j);
+            }
         }
-    }
-    double apart[4 * kN];
-    double sideBySide[kN][4];
-    for (int r = 0; r < 4; ++r) {
-        for (int i = 0; i < kN; ++i) {
-            apart[r * kN + i] = sideBySide[i][r] = std::sin(1.0 + 7 * r + i) * std::pow(1e3, r);
+        double apart[24];
+        double sideBySide[6][4];
+        for (int r = 0; r < 4; ++r) {
+            for (int i = 0; i < n; ++i) {
+                apart[r * n + i] = sideBySide[i][r] = std::sin(1.0 + 7 * r + i) * std::pow(1e3, r);
+            }
         }
-    }
-    double factored[kN * kN];
-    std::copy(a, a + kN * kN, factored);
-    solveSymmetric(factored, kN, apart, 4);
-    solveSymmetricFour(a, kN, sideBySide);
-    for (int r = 0; r < 4; ++r) {
-        for (int i = 0; i < kN; ++i) {
-            EXPECT_EQ(sideBySide[i][r], apart[r * kN + i]) << "side " << r << " row " << i;
+        double original[36];
+        double factored[36];
+        std::copy(a, a + n * n, original);
+        std::copy(a, a + n * n, factored);
+        solveSymmetric(factored, n, apart, 4);
+        solveSymmetricFour(a, n, sideBySide);
+        for (int r = 0; r < 4; ++r) {
+            for (int i = 0; i < n; ++i) {
+                EXPECT_EQ(sideBySide[i][r], apart[r * n + i])
+                    << n << ": side " << r << " row " << i;
+                double side = 0.0;
+                for (int j = 0; j < n; ++j) {
+                    side += original[i * n + j] * apart[r * n + j];
+                }
+                EXPECT_NEAR(side, std::sin(1.0 + 7 * r + i) * std::pow(1e3, r),
+                            1e-6 * std::pow(1e3, r));
+            }
         }
     }
 }
