@@ -179,23 +179,45 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
     int lo, int hi, const std::complex<float>* const* spectra, double* out) {
     alignas(32) double model[kMostResidualBins][4];
     const __m256d zero = _mm256_setzero_pd();
-    for (int k = lo; k <= hi; ++k) {
-        _mm256_store_pd(model[k - lo], zero);
-    }
     for (int j = 0; j < n; ++j) {
         const double nu = partials[j].bins;
         const int start = rowStart(nu);
-        float window[kRowBins];
-        windowRow(table, start, nu, kRowBins / 8, window);
-        const __m256d z = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        // Only the bins of [lo, hi] the row reaches.
+        const int first = std::max(lo, start);
         const int end = std::min(hi, rowEnd(nu, start));
-        for (int k = std::max(lo, start); k <= end; ++k) {
-            const __m256d direct = _mm256_set1_pd(static_cast<double>(window[k - start]));
+        float window[kRowBins];
+        windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+        const __m256d z = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        if (j == 0) {
+            // The first partial sets every bin: its product, or zero out of its reach. A zero
+            // model's sign cannot show in the power it leaves.
+            for (int k = lo; k <= hi; ++k) {
+                _mm256_store_pd(
+                    model[k - lo],
+                    k < first || k > end
+                        ? zero
+                        : _mm256_mul_pd(z, _mm256_set1_pd(static_cast<double>(window[k - first]))));
+            }
+            continue;
+        }
+        for (int k = first; k <= end; ++k) {
+            const __m256d direct = _mm256_set1_pd(static_cast<double>(window[k - first]));
             double* sum = model[k - lo];
             _mm256_store_pd(sum, _mm256_add_pd(_mm256_load_pd(sum), _mm256_mul_pd(z, direct)));
         }
     }
-    for (int k = lo; k <= hi; ++k) {
+    // Two bins a step: ((re₀² + im₀²) + (re₁² + im₁²)) of each, the plain loops' order.
+    int k = lo;
+    for (; k < hi; k += 2) {
+        const __m256d d0 =
+            _mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), _mm256_load_pd(model[k - lo]));
+        const __m256d d1 = _mm256_sub_pd(stereoBin(spectra[0] + k + 1, spectra[1] + k + 1),
+                                         _mm256_load_pd(model[k + 1 - lo]));
+        const __m256d pairs = _mm256_hadd_pd(_mm256_mul_pd(d0, d0), _mm256_mul_pd(d1, d1));
+        _mm_storeu_pd(out + k,
+                      _mm_add_pd(_mm256_castpd256_pd128(pairs), _mm256_extractf128_pd(pairs, 1)));
+    }
+    if (k == hi) {
         out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k),
                                            _mm256_load_pd(model[k - lo])));
     }
@@ -227,12 +249,13 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
     for (int j = 0; j < n; ++j) {
         const double nu = partials[j].bins;
         const int start = rowStart(nu);
-        float window[kRowBins];
-        windowRow(table, start, nu, kRowBins / 8, window);
+        const int first = std::max(lo, start);
         const int end = std::min(hi, rowEnd(nu, start));
+        float window[kRowBins];
+        windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
         __m256d sides = zero;
-        for (int k = std::max(lo, start); k <= end; ++k) {
-            const auto w = static_cast<double>(window[k - start]);
+        for (int k = first; k <= end; ++k) {
+            const auto w = static_cast<double>(window[k - first]);
             weights[k - lo][j] = w;
             sides = _mm256_add_pd(
                 sides, _mm256_mul_pd(_mm256_load_pd(spectrum[k - lo]), _mm256_set1_pd(w)));
@@ -321,12 +344,13 @@ __attribute__((target("avx2"))) void stepFrequenciesStereoAvx2(
     for (int j = 0; j < n; ++j) {
         const double nu = partials[j].bins;
         const int start = rowStart(nu);
-        float window[kRowBins];
-        windowRow(table, start, nu, kRowBins / 8, window);
-        const __m256d z = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        const int first = std::max(lo, start);
         const int end = std::min(hi, rowEnd(nu, start));
-        for (int k = std::max(lo, start); k <= end; ++k) {
-            const __m256d direct = _mm256_set1_pd(static_cast<double>(window[k - start]));
+        float window[kRowBins];
+        windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+        const __m256d z = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        for (int k = first; k <= end; ++k) {
+            const __m256d direct = _mm256_set1_pd(static_cast<double>(window[k - first]));
             double* sum = model[k - lo];
             _mm256_store_pd(sum, _mm256_add_pd(_mm256_load_pd(sum), _mm256_mul_pd(z, direct)));
         }
