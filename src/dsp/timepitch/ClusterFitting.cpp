@@ -223,6 +223,74 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
     }
 }
 
+// A group's window values with their mirror images, bin by bin (from its first), for
+// imagesStereoAvx2(): b for the real parts, c for the imaginary ones, zero for every partial
+// outside [from, to) of the bin.
+struct ImageBins {
+    float b[kMostResidualBins][kMaxCluster];
+    float c[kMostResidualBins][kMaxCluster];
+    int from[kMostResidualBins];
+    int to[kMostResidualBins];
+};
+
+// fitCluster()'s sums for a stereo group with mirror images over the bins [lo, hi]: both normal
+// matrices whole and the right-hand sides in its layout (every channel's for the real parts,
+// then those for the imaginary ones). As apartStereoAvx2(), a bin's two channels side by side
+// and the rows four lanes a step; the same products in the same order.
+__attribute__((target("avx2"))) void imagesStereoAvx2(const ImageBins& bins, int n, int lo, int hi,
+                                                      const std::complex<float>* const* spectra,
+                                                      double* gramB, double* gramC, double* rhsB,
+                                                      double* rhsC) {
+    alignas(32) double rowsB[kMaxCluster * kMaxCluster];
+    alignas(32) double rowsC[kMaxCluster * kMaxCluster];
+    alignas(32) double sides[kMaxCluster][4];
+    const __m256d zero = _mm256_setzero_pd();
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l < n; l += 4) {
+            _mm256_store_pd(rowsB + j * kMaxCluster + l, zero);
+            _mm256_store_pd(rowsC + j * kMaxCluster + l, zero);
+        }
+        _mm256_store_pd(sides[j], zero);
+    }
+    for (int k = lo; k <= hi; ++k) {
+        const float* b = bins.b[k - lo];
+        const float* c = bins.c[k - lo];
+        const int from = bins.from[k - lo];
+        const int to = bins.to[k - lo];
+        const __m256d x = stereoBin(spectra[0] + k, spectra[1] + k);
+        const int start = from & ~3;
+        for (int j = from; j < to; ++j) {
+            const auto bj = static_cast<double>(b[j]);
+            const auto cj = static_cast<double>(c[j]);
+            _mm256_store_pd(sides[j],
+                            _mm256_add_pd(_mm256_load_pd(sides[j]),
+                                          _mm256_mul_pd(x, _mm256_set_pd(cj, bj, cj, bj))));
+            double* rowB = rowsB + j * kMaxCluster;
+            double* rowC = rowsC + j * kMaxCluster;
+            for (int l = start; l <= j; l += 4) {
+                _mm256_store_pd(rowB + l,
+                                _mm256_add_pd(_mm256_load_pd(rowB + l),
+                                              _mm256_mul_pd(_mm256_set1_pd(bj),
+                                                            _mm256_cvtps_pd(_mm_loadu_ps(b + l)))));
+                _mm256_store_pd(rowC + l,
+                                _mm256_add_pd(_mm256_load_pd(rowC + l),
+                                              _mm256_mul_pd(_mm256_set1_pd(cj),
+                                                            _mm256_cvtps_pd(_mm_loadu_ps(c + l)))));
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        for (int l = 0; l <= j; ++l) {
+            gramB[j * n + l] = gramB[l * n + j] = rowsB[j * kMaxCluster + l];
+            gramC[j * n + l] = gramC[l * n + j] = rowsC[j * kMaxCluster + l];
+        }
+        for (int ch = 0; ch < 2; ++ch) {
+            rhsB[ch * n + j] = sides[j][2 * ch];
+            rhsC[ch * n + j] = sides[j][2 * ch + 1];
+        }
+    }
+}
+
 // The most partials and bins of the groups apartFewStereoAvx2() takes.
 constexpr int kFewPartials = 4;
 constexpr int kFewBins = 32;
@@ -542,6 +610,37 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
         return;
     }
     std::fill_n(gramC, n * n, 0.0);
+    if (vectorFits_ && hi - lo < kMostResidualBins) {
+        // Each bin's window values with their images, zero for the partials out of reach, for
+        // the vector loops to sum.
+        ImageBins bins;  // NOLINT(cppcoreguidelines-pro-type-member-init): each bin set below
+        int from = 0;
+        int to = 0;
+        for (int k = lo; k <= hi; ++k) {
+            nearby(first, n, k, from, to);
+            const bool images = nearEdge(k, first + from, first + to);
+            float* b = bins.b[k - lo];
+            float* c = bins.c[k - lo];
+            std::fill_n(b, kMaxCluster, 0.0F);
+            std::fill_n(c, kMaxCluster, 0.0F);
+            for (int j = from; j < to; ++j) {
+                const double nu =
+                    cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
+                        .bins;
+                const float direct = window_.at(k - nu);
+                const float mirror = images ? mirrorAt(k, nu) : 0.0F;
+                b[j] = direct + mirror;
+                c[j] = direct - mirror;
+            }
+            bins.from[k - lo] = from;
+            bins.to[k - lo] = to;
+        }
+        imagesStereoAvx2(bins, n, lo, hi, spectra, gramB, gramC, rhsB, rhsC);
+        solveSymmetric(gramB, n, rhsB, channels_);
+        solveSymmetric(gramC, n, rhsC, channels_);
+        storeFit(first, n, rhsB, rhsC);
+        return;
+    }
     float b[kMaxCluster];
     float c[kMaxCluster];
     int from = 0;

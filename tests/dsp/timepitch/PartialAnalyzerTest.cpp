@@ -246,17 +246,17 @@ TEST(PartialAnalyzer, KeepsEveryAmplitudeWithItsPartialWhenAnotherIsFound) {
 }
 
 TEST(PartialAnalyzer, FitsStereoGroupsWithTheVectorLoopsToTheBitAsWithThePlainOnes) {
-    // Every kind of group: with mirror images next to DC, singles, a pair, a triple and a run of
-    // six within each other's lobes (more than the loops keep in registers); the channels hold
-    // them at different levels and phases. On the engine's grid, a sixth of a frame, so that
-    // close partials' frequencies are solved every third frame; compared also right after such a
-    // frame, before the amplitudes' single precision hides a frequency's last bits.
+    // Every kind of group: a single and a pair with mirror images next to DC, singles, a pair, a
+    // triple and a run of six within each other's lobes (more than the loops keep in registers);
+    // the channels hold them at different levels and phases. On the engine's grid, a sixth of a
+    // frame, so that close partials' frequencies are solved every third frame; compared also right
+    // after such a frame, before the amplitudes' single precision hides a frequency's last bits.
     if (!processorHasVectorLoops()) {
         GTEST_SKIP() << "no AVX2 here";
     }
-    std::vector<Sinusoid> left = {{2.6, 0.2, 0.3},   {120.0, 0.3, 0.0},  {240.3, 0.2, 1.0},
-                                  {242.5, 0.1, 2.0}, {600.2, 0.1, -1.0}, {602.4, 0.08, 0.5},
-                                  {604.7, 0.05, 2.5}};
+    std::vector<Sinusoid> left = {{2.6, 0.2, 0.3},    {6.3, 0.1, 1.2},   {120.0, 0.3, 0.0},
+                                  {240.3, 0.2, 1.0},  {242.5, 0.1, 2.0}, {600.2, 0.1, -1.0},
+                                  {602.4, 0.08, 0.5}, {604.7, 0.05, 2.5}};
     for (int j = 0; j < 6; ++j) {
         left.push_back({800.0 + 2.2 * j + 0.1 * (j % 2), 0.02 * (j + 1), 0.4 * j});
     }
