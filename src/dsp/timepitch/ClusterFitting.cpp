@@ -585,12 +585,8 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
             apartStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides);
         }
         solveSymmetricFour(gramB, n, sides);
-        ++fits_;
+        markFitted(first, n);
         for (int j = 0; j < n; ++j) {
-            Partial& partial =
-                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
-            partial.fitGroup = fits_;
-            partial.groupSize = n;
             std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first + j, 0)];
             z[0] = {static_cast<float>(sides[j][0]), static_cast<float>(sides[j][1])};
             z[1] = {static_cast<float>(sides[j][2]), static_cast<float>(sides[j][3])};
@@ -714,13 +710,19 @@ void PartialAnalyzer::fitClusterApart(const std::complex<float>* const* spectra,
     }
 }
 
-void PartialAnalyzer::storeFit(int first, int n, const double* rhsB, const double* rhsC) {
+void PartialAnalyzer::markFitted(int first, int n) {
     ++fits_;
     for (int j = 0; j < n; ++j) {
         Partial& partial =
             cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
         partial.fitGroup = fits_;
         partial.groupSize = n;
+    }
+}
+
+void PartialAnalyzer::storeFit(int first, int n, const double* rhsB, const double* rhsC) {
+    markFitted(first, n);
+    for (int j = 0; j < n; ++j) {
         withChannels(channels_, [&](auto channels) {
             for (int ch = 0; ch < channels; ++ch) {
                 cur_->amplitudes[amplitudeIndex(first + j, ch)] = {
@@ -739,9 +741,7 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     const int hi = std::min(bins_ - 1, centre + kLobe);
     const bool images = nearEdge(lo, index, index + 1) || nearEdge(hi, index, index + 1);
     if (!images && vectorFits_ && nu >= 0.0 && hi - lo < 8) {
-        ++fits_;
-        partial.fitGroup = fits_;
-        partial.groupSize = 1;
+        markFitted(index, 1);
         singleStereoAvx2(fitTable_.data(), nu, lo, hi, spectra,
                          &cur_->amplitudes[amplitudeIndex(index, 0)]);
         return;
@@ -767,9 +767,7 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     });
     gramB += 1e-9 * gramB + 1e-30;
     gramC += 1e-9 * gramC + 1e-30;
-    ++fits_;
-    partial.fitGroup = fits_;
-    partial.groupSize = 1;
+    markFitted(index, 1);
     for (int ch = 0; ch < channels_; ++ch) {
         cur_->amplitudes[amplitudeIndex(index, ch)] = {static_cast<float>(rhsB[ch] / gramB),
                                                        static_cast<float>(rhsC[ch] / gramC)};

@@ -131,6 +131,8 @@ class PartialAnalyzer {
     // The normal equations of a group without mirror images, the same for both parts.
     void fitClusterApart(const std::complex<float>* const* spectra, int first, int n, int lo,
                          int hi, double* gram, double* rhsB, double* rhsC) const;
+    // Counts a fit and marks the `n` partials from `first` as fitted together in it.
+    void markFitted(int first, int n);
     // Keeps a group's solved amplitudes and marks its partials as fitted together.
     void storeFit(int first, int n, const double* rhsB, const double* rhsC);
     void fitSingle(const std::complex<float>* const* spectra, int index);

@@ -177,8 +177,9 @@ __attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
     __m256 im1Low = _mm256_loadu_ps(yIm[1]);
     __m256 im1High = _mm256_loadu_ps(yIm[1] + 8);
     // Bin j lands on j + t through tap t: the taps placed from lane j on, last bin first so
-    // each moved bin sums its taps from the first.
-    for (int j = length - 1; j >= 0; --j) {
+    // each moved bin sums its taps from the first. Unrolled by the length, so every address
+    // below is a constant offset.
+    const auto add = [&](int j) __attribute__((always_inline, target("avx2,fma"))) {
         const __m256 wLow = _mm256_loadu_ps(taps + 8 - j);
         const __m256 wHigh = _mm256_loadu_ps(taps + 16 - j);
         const __m256 a = _mm256_broadcast_ss(&x[0][j]);
@@ -193,6 +194,34 @@ __attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
         const __m256 d = _mm256_broadcast_ss(&x[3][j]);
         im1Low = _mm256_fmadd_ps(d, wLow, im1Low);
         im1High = _mm256_fmadd_ps(d, wHigh, im1High);
+    };
+    switch (length) {
+        case 8:
+            add(7);
+            [[fallthrough]];
+        case 7:
+            add(6);
+            [[fallthrough]];
+        case 6:
+            add(5);
+            [[fallthrough]];
+        case 5:
+            add(4);
+            [[fallthrough]];
+        case 4:
+            add(3);
+            [[fallthrough]];
+        case 3:
+            add(2);
+            [[fallthrough]];
+        case 2:
+            add(1);
+            [[fallthrough]];
+        case 1:
+            add(0);
+            [[fallthrough]];
+        default:
+            break;
     }
     _mm256_storeu_ps(yRe[0], re0Low);
     _mm256_storeu_ps(yRe[0] + 8, re0High);
@@ -455,6 +484,8 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
 __attribute__((target("avx2,fma"))) void SpectralShifter::moveRegionPairs(
     const PartialAnalyzer& analyzer, double ratio, float floor) {
     static_assert(2 * kTaperReach == 8);
+    // moveShortPairAvx2() unrolls up to eight bins.
+    static_assert(kShortRegion == 8);
     const int count = analyzer.regionCount();
     const double top = kTopOfBand * (bins_ - 1);
     const auto n = static_cast<float>(frameSize_);
