@@ -133,16 +133,10 @@ void PartialAnalyzer::finishFrame(const std::complex<float>* const* spectra) {
     }
     mergeByFrequency(inverse_.data(), cur_->fitCount, inverse_.data() + cur_->fitCount,
                      count - cur_->fitCount, order_.data(), false);
-    withChannels(channels_, [&](auto channels) {
-        for (int i = 0; i < count; ++i) {
-            const int j = order_[static_cast<std::size_t>(i)];
-            scratch_[static_cast<std::size_t>(i)] = cur_->partials[static_cast<std::size_t>(j)];
-            for (int c = 0; c < channels; ++c) {
-                amplitudeScratch_[amplitudeIndex(i, c)] = cur_->amplitudes[amplitudeIndex(j, c)];
-            }
-            inverse_[static_cast<std::size_t>(j)] = i;
-        }
-    });
+    movePartials(order_.data(), count);
+    for (int i = 0; i < count; ++i) {
+        inverse_[static_cast<std::size_t>(order_[static_cast<std::size_t>(i)])] = i;
+    }
     cur_->partials.swap(scratch_);
     cur_->amplitudes.swap(amplitudeScratch_);
     for (int r = 0; r < cur_->regionCount; ++r) {

@@ -111,6 +111,9 @@ class PartialAnalyzer {
     void markOccupied();
     void markOccupied(double bins);
     void sortPartials();
+    // Lays the frame's partials and their amplitudes out in the scratch lists in `order` (the
+    // first `count` of them); the caller swaps the lists.
+    void movePartials(const std::int32_t* order, int count);
     // Merges two lists of partial indices, each in order of frequency (or of peak bin), into
     // `out`.
     void mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b, int bCount,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -456,16 +457,20 @@ void PartialAnalyzer::sortPartials() {
     // few runs already in order (peaks, then followed or found ones), so merging is enough.
     int fitted = 0;
     int noise = 0;
-    for (int j = 0; j < cur_->count; ++j) {
-        if (cur_->partials[static_cast<std::size_t>(j)].isNoise) {
-            inverse_[static_cast<std::size_t>(noise++)] = j;
+    const int count = cur_->count;
+    const Partial* partials = cur_->partials.data();
+    // Through plain pointers: stores through the lists' own would make every pass reload them.
+    std::int32_t* noisy = inverse_.data();
+    std::int32_t* toFit = order_.data();
+    for (int j = 0; j < count; ++j) {
+        if (partials[j].isNoise) {
+            noisy[noise++] = j;
         } else {
-            order_[static_cast<std::size_t>(fitted++)] = j;
+            toFit[fitted++] = j;
         }
     }
-    const auto byFrequency = [this](std::int32_t a, std::int32_t b) {
-        return cur_->partials[static_cast<std::size_t>(a)].bins <
-               cur_->partials[static_cast<std::size_t>(b)].bins;
+    const auto byFrequency = [partials](std::int32_t a, std::int32_t b) {
+        return partials[a].bins < partials[b].bins;
     };
     const auto first = order_.begin();
     const auto end = first + fitted;
@@ -478,33 +483,49 @@ void PartialAnalyzer::sortPartials() {
         std::sort(sorted, sorted + fitted, byFrequency);
     }
     std::copy(inverse_.begin(), inverse_.begin() + noise, sorted + fitted);
-    withChannels(channels_, [&](auto channels) {
-        for (int i = 0; i < cur_->count; ++i) {
-            const auto j = static_cast<std::size_t>(merged_[static_cast<std::size_t>(i)]);
-            scratch_[static_cast<std::size_t>(i)] = cur_->partials[j];
-            for (int c = 0; c < channels; ++c) {
-                amplitudeScratch_[amplitudeIndex(i, c)] =
-                    cur_->amplitudes[amplitudeIndex(static_cast<int>(j), c)];
-            }
-        }
-    });
+    movePartials(merged_.data(), count);
     // The scratch lists are as long as the frame's: they become them.
     cur_->partials.swap(scratch_);
     cur_->amplitudes.swap(amplitudeScratch_);
     cur_->fitCount = fitted;
 }
 
+void PartialAnalyzer::movePartials(const std::int32_t* order, int count) {
+    // A partial's amplitudes lie side by side, one per channel: they move as one block.
+    const Partial* partials = cur_->partials.data();
+    const std::complex<float>* amplitudes = cur_->amplitudes.data();
+    Partial* to = scratch_.data();
+    std::complex<float>* amplitudesTo = amplitudeScratch_.data();
+    withChannels(channels_, [&](auto channels) {
+        const auto block = sizeof(std::complex<float>) * static_cast<std::size_t>(channels);
+        for (int i = 0; i < count; ++i) {
+            const std::int32_t j = order[i];
+            to[i] = partials[j];
+            std::memcpy(amplitudesTo + static_cast<std::size_t>(i) * channels,
+                        amplitudes + static_cast<std::size_t>(j) * channels, block);
+        }
+    });
+}
+
 void PartialAnalyzer::mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b,
                                        int bCount, std::int32_t* out, bool byPeak) const {
-    const auto key = [this, byPeak](std::int32_t j) {
-        const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        return byPeak ? static_cast<double>(partial.peakBin) : partial.bins;
+    const auto mergeBy = [&](auto less) {
+        std::merge(a, a + aCount, b, b + bCount, out, less);
+        // Frequencies stay within a bin of their peaks, so rarely the two orders differ.
+        if (!std::is_sorted(out, out + aCount + bCount, less)) {
+            std::sort(out, out + aCount + bCount, less);
+        }
     };
-    const auto less = [&key](std::int32_t x, std::int32_t y) { return key(x) < key(y); };
-    std::merge(a, a + aCount, b, b + bCount, out, less);
-    // Frequencies stay within a bin of their peaks, so rarely the two orders differ.
-    if (!std::is_sorted(out, out + aCount + bCount, less)) {
-        std::sort(out, out + aCount + bCount, less);
+    // The key chosen once, not in every comparison.
+    const Partial* partials = cur_->partials.data();
+    if (byPeak) {
+        mergeBy([partials](std::int32_t x, std::int32_t y) {
+            return partials[x].peakBin < partials[y].peakBin;
+        });
+    } else {
+        mergeBy([partials](std::int32_t x, std::int32_t y) {
+            return partials[x].bins < partials[y].bins;
+        });
     }
 }
 

@@ -158,12 +158,20 @@ __attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
     const __m256 inside = _mm256_castsi256_ps(
         _mm256_cmpgt_epi32(_mm256_set1_epi32(length), _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0)));
     alignas(32) float x[4][8];
-    float energy = 0.0F;
+    __m256 power[2];
     for (int c = 0; c < 2; ++c) {
-        const __m256 power =
-            turnBlock(_mm256_loadu_ps(re[c]), _mm256_loadu_ps(im[c]), r, i, x[2 * c], x[2 * c + 1]);
-        energy += sumOf(_mm256_and_ps(power, inside));
+        power[c] = _mm256_and_ps(
+            turnBlock(_mm256_loadu_ps(re[c]), _mm256_loadu_ps(im[c]), r, i, x[2 * c], x[2 * c + 1]),
+            inside);
     }
+    // Both channels' sums as sumOf() takes each, side by side in the two halves of a register;
+    // the first channel's sum then the second's, as a running sum from zero would add them (a
+    // sum of squares is never −0, so starting from zero changes nothing).
+    const __m256 halves = _mm256_add_ps(_mm256_permute2f128_ps(power[0], power[1], 0x20),
+                                        _mm256_permute2f128_ps(power[0], power[1], 0x31));
+    const __m256 pairs = _mm256_add_ps(halves, _mm256_permute_ps(halves, 0xEE));
+    const __m256 sums = _mm256_add_ps(pairs, _mm256_permute_ps(pairs, 1));
+    const float energy = _mm256_cvtss_f32(sums) + _mm_cvtss_f32(_mm256_extractf128_ps(sums, 1));
     if (energy <= floor * static_cast<float>(length)) {
         return false;
     }
@@ -177,8 +185,9 @@ __attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
     __m256 im1Low = _mm256_loadu_ps(yIm[1]);
     __m256 im1High = _mm256_loadu_ps(yIm[1] + 8);
     // Bin j lands on j + t through tap t: the taps placed from lane j on, last bin first so
-    // each moved bin sums its taps from the first.
-    for (int j = length - 1; j >= 0; --j) {
+    // each moved bin sums its taps from the first. Unrolled by the length, so every address
+    // below is a constant offset.
+    const auto add = [&](int j) __attribute__((always_inline, target("avx2,fma"))) {
         const __m256 wLow = _mm256_loadu_ps(taps + 8 - j);
         const __m256 wHigh = _mm256_loadu_ps(taps + 16 - j);
         const __m256 a = _mm256_broadcast_ss(&x[0][j]);
@@ -193,6 +202,34 @@ __attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
         const __m256 d = _mm256_broadcast_ss(&x[3][j]);
         im1Low = _mm256_fmadd_ps(d, wLow, im1Low);
         im1High = _mm256_fmadd_ps(d, wHigh, im1High);
+    };
+    switch (length) {
+        case 8:
+            add(7);
+            [[fallthrough]];
+        case 7:
+            add(6);
+            [[fallthrough]];
+        case 6:
+            add(5);
+            [[fallthrough]];
+        case 5:
+            add(4);
+            [[fallthrough]];
+        case 4:
+            add(3);
+            [[fallthrough]];
+        case 3:
+            add(2);
+            [[fallthrough]];
+        case 2:
+            add(1);
+            [[fallthrough]];
+        case 1:
+            add(0);
+            [[fallthrough]];
+        default:
+            break;
     }
     _mm256_storeu_ps(yRe[0], re0Low);
     _mm256_storeu_ps(yRe[0] + 8, re0High);
@@ -455,6 +492,8 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
 __attribute__((target("avx2,fma"))) void SpectralShifter::moveRegionPairs(
     const PartialAnalyzer& analyzer, double ratio, float floor) {
     static_assert(2 * kTaperReach == 8);
+    // moveShortPairAvx2() unrolls up to eight bins.
+    static_assert(kShortRegion == 8);
     const int count = analyzer.regionCount();
     const double top = kTopOfBand * (bins_ - 1);
     const auto n = static_cast<float>(frameSize_);
