@@ -158,12 +158,20 @@ __attribute__((target("avx2,fma"))) inline bool moveShortPairAvx2(
     const __m256 inside = _mm256_castsi256_ps(
         _mm256_cmpgt_epi32(_mm256_set1_epi32(length), _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0)));
     alignas(32) float x[4][8];
-    float energy = 0.0F;
+    __m256 power[2];
     for (int c = 0; c < 2; ++c) {
-        const __m256 power =
-            turnBlock(_mm256_loadu_ps(re[c]), _mm256_loadu_ps(im[c]), r, i, x[2 * c], x[2 * c + 1]);
-        energy += sumOf(_mm256_and_ps(power, inside));
+        power[c] = _mm256_and_ps(
+            turnBlock(_mm256_loadu_ps(re[c]), _mm256_loadu_ps(im[c]), r, i, x[2 * c], x[2 * c + 1]),
+            inside);
     }
+    // Both channels' sums as sumOf() takes each, side by side in the two halves of a register;
+    // the first channel's sum then the second's, as a running sum from zero would add them (a
+    // sum of squares is never −0, so starting from zero changes nothing).
+    const __m256 halves = _mm256_add_ps(_mm256_permute2f128_ps(power[0], power[1], 0x20),
+                                        _mm256_permute2f128_ps(power[0], power[1], 0x31));
+    const __m256 pairs = _mm256_add_ps(halves, _mm256_permute_ps(halves, 0xEE));
+    const __m256 sums = _mm256_add_ps(pairs, _mm256_permute_ps(pairs, 1));
+    const float energy = _mm256_cvtss_f32(sums) + _mm_cvtss_f32(_mm256_extractf128_ps(sums, 1));
     if (energy <= floor * static_cast<float>(length)) {
         return false;
     }
