@@ -309,17 +309,16 @@ void PartialAnalyzer::markCrowded() {
     // Noise has peaks every few bins; close partials of music, whose peaks merge and so look
     // like noise too, have far fewer around them. The peaks are in order of their bins, so the
     // peaks within reach of each one form a window that only moves up.
+    const int count = cur_->count;
+    Partial* partials = cur_->partials.data();
     int below = 0;
     int above = 0;
-    for (int j = 0; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        while (cur_->partials[static_cast<std::size_t>(below)].peakBin <
-               partial.peakBin - kCrowdReach) {
+    for (int j = 0; j < count; ++j) {
+        Partial& partial = partials[j];
+        while (partials[below].peakBin < partial.peakBin - kCrowdReach) {
             ++below;
         }
-        while (above + 1 < cur_->count &&
-               cur_->partials[static_cast<std::size_t>(above) + 1].peakBin <=
-                   partial.peakBin + kCrowdReach) {
+        while (above + 1 < count && partials[above + 1].peakBin <= partial.peakBin + kCrowdReach) {
             ++above;
         }
         partial.isCrowded = above - below >= kCrowdPeaks;
@@ -329,20 +328,27 @@ void PartialAnalyzer::markCrowded() {
 void PartialAnalyzer::matchPrevious() {
     // Both lists are in frequency order; each current partial takes the nearest free previous
     // one within a bin, which follows any partial that glides by less than a bin per frame.
-    std::fill(taken_.begin(), taken_.begin() + prev_->count, 0);
+    // Through plain pointers: the flags' byte stores would otherwise make every step reload
+    // the lists.
+    const int count = cur_->count;
+    Partial* partials = cur_->partials.data();
+    const int previousCount = prev_->count;
+    const Partial* previousPartials = prev_->partials.data();
+    char* taken = taken_.data();
+    std::fill(taken, taken + previousCount, 0);
     int i = 0;
     int lastTaken = -1;
-    for (int j = 0; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+    for (int j = 0; j < count; ++j) {
+        Partial& partial = partials[j];
         const double nu = partial.bins;
-        while (i < prev_->count && prev_->partials[static_cast<std::size_t>(i)].bins < nu - 1.0) {
+        while (i < previousCount && previousPartials[i].bins < nu - 1.0) {
             ++i;
         }
         int best = -1;
         double bestDistance = 1.0;
-        for (int t = std::max(i, lastTaken + 1); t < prev_->count; ++t) {
-            const double d = std::abs(prev_->partials[static_cast<std::size_t>(t)].bins - nu);
-            if (prev_->partials[static_cast<std::size_t>(t)].bins > nu + 1.0) {
+        for (int t = std::max(i, lastTaken + 1); t < previousCount; ++t) {
+            const double d = std::abs(previousPartials[t].bins - nu);
+            if (previousPartials[t].bins > nu + 1.0) {
                 break;
             }
             if (d < bestDistance) {
@@ -353,7 +359,7 @@ void PartialAnalyzer::matchPrevious() {
         partial.previous = best;
         if (best >= 0) {
             lastTaken = best;
-            taken_[static_cast<std::size_t>(best)] = 1;
+            taken[best] = 1;
         }
     }
     // Among many peaks (noise has one every few bins) a peak is fitted only when its shape and
@@ -362,11 +368,10 @@ void PartialAnalyzer::matchPrevious() {
     // A followed partial starts from where it was: the peak of a lobe shared with a close
     // neighbour says little about either, and the phase advance corrects a glide.
     markCrowded();
-    for (int j = 0; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        const Partial* previous = partial.previous >= 0
-                                      ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
-                                      : nullptr;
+    for (int j = 0; j < count; ++j) {
+        Partial& partial = partials[j];
+        const Partial* previous =
+            partial.previous >= 0 ? &previousPartials[partial.previous] : nullptr;
         const bool explained =
             previous != nullptr && previous->hasFitted && previous->misfits <= kGraceFrames;
         const bool steady = !partial.isNoise && previous != nullptr && !previous->isNoise;
