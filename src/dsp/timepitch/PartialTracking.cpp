@@ -9,6 +9,7 @@
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/PartialAnalyzer.h"
+#include "dsp/timepitch/VectorMath.h"
 
 namespace brimo::timepitch {
 
@@ -218,6 +219,50 @@ __attribute__((target("avx2"))) int phaseFrequenciesAvx2(Partial* partials, int 
     return j;
 }
 
+// PartialAnalyzer::frequencyFromShape() for eight peaks at a time, whose bins are bins[0…count),
+// into their partials; returns how many it did. The same ratios, sums and quotient; the
+// logarithms are vectormath's, so a frequency may differ from the plain loops' in its last
+// bits.
+__attribute__((target("avx2,fma"))) int shapeFrequenciesAvx2(Partial* partials, int count,
+                                                             const float* power,
+                                                             const std::int32_t* bins) {
+    const __m256 least = _mm256_set1_ps(std::numeric_limits<float>::min());
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d half = _mm256_set1_pd(0.5);
+    int j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bins + j));
+        const __m256 peak = _mm256_i32gather_ps(power, k, 4);
+        const __m256 lower = _mm256_i32gather_ps(power - 1, k, 4);
+        const __m256 upper = _mm256_i32gather_ps(power + 1, k, 4);
+        // A peak and its neighbours are numbers (a comparison with one that is not fails the
+        // peak test), so the ratios are in [0, 1].
+        const __m256 below =
+            vectormath::logPositive(_mm256_max_ps(least, _mm256_div_ps(lower, peak)));
+        const __m256 above =
+            vectormath::logPositive(_mm256_max_ps(least, _mm256_div_ps(upper, peak)));
+        const __m256 sum = _mm256_add_ps(below, above);
+        const __m256 difference = _mm256_sub_ps(below, above);
+        alignas(32) double frequencies[8];
+        for (int h = 0; h < 2; ++h) {
+            const __m256d curvature = _mm256_cvtps_pd(h == 0 ? _mm256_castps256_ps128(sum)
+                                                             : _mm256_extractf128_ps(sum, 1));
+            const __m256d spread = _mm256_cvtps_pd(h == 0 ? _mm256_castps256_ps128(difference)
+                                                          : _mm256_extractf128_ps(difference, 1));
+            const __m256d step =
+                _mm256_and_pd(_mm256_cmp_pd(curvature, zero, _CMP_LT_OQ),
+                              _mm256_div_pd(_mm256_mul_pd(half, spread), curvature));
+            const __m256d bin = _mm256_cvtepi32_pd(h == 0 ? _mm256_castsi256_si128(k)
+                                                          : _mm256_extracti128_si256(k, 1));
+            _mm256_store_pd(frequencies + 4 * h, _mm256_add_pd(bin, step));
+        }
+        for (int l = 0; l < 8; ++l) {
+            partials[j + l].bins = frequencies[l];
+        }
+    }
+    return j;
+}
+
 }  // namespace
 
 void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
@@ -249,8 +294,15 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
 }
 
 void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
-    // From the shape of each peak first; then, with AVX2, four peaks' phase advances at a time.
-    for (int j = 0; j < cur_->count; ++j) {
+    // From the shape of each peak first, eight at a time with AVX2 (the peaks' bins are still
+    // in peakBins_, in the partials' order); then, with AVX2, four peaks' phase advances at a
+    // time.
+    int shaped = 0;
+    if (vectorLoops_) {
+        shaped = shapeFrequenciesAvx2(cur_->partials.data(), cur_->count, power_.data(),
+                                      peakBins_.data());
+    }
+    for (int j = shaped; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         partial.bins = frequencyFromShape(partial.peakBin);
     }

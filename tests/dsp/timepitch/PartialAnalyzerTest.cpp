@@ -342,10 +342,11 @@ TEST(PartialAnalyzer, RegionsCoverTheBandAndEachHoldsItsPeak) {
 }
 
 TEST(PartialAnalyzer, FindsWithThePlainLoopsTheSamePartialsAsWithTheVectorLoops) {
-    // The peak search, the bins' power and the phase advances run eight and four at a time
-    // with AVX2. Three channels (not the stereo the engine's loops are fixed for) of tones in
-    // noise, whose peaks reach into both ends and whose count is no multiple of four: every
-    // partial the same, to the bit.
+    // The peak search, the bins' power, the peaks' shapes and the phase advances run eight and
+    // four at a time with AVX2. Three channels (not the stereo the engine's loops are fixed
+    // for) of tones in noise, whose peaks reach into both ends and whose count is no multiple
+    // of eight: every partial the same, but for the last bits of a frequency taken from the
+    // shape, whose logarithms round on their own on the two loops.
     if (!processorHasVectorLoops()) {
         GTEST_SKIP() << "no AVX2 here: the plain loops are what every other test runs";
     }
@@ -380,8 +381,20 @@ TEST(PartialAnalyzer, FindsWithThePlainLoopsTheSamePartialsAsWithTheVectorLoops)
         return found;
     };
     const auto vector = run(false);
+    const auto plain = run(true);
     EXPECT_GT(vector.size(), 400U);
-    EXPECT_EQ(run(true), vector);
+    ASSERT_EQ(plain.size(), vector.size());
+    int mismatches = 0;
+    for (std::size_t j = 0; j < vector.size(); ++j) {
+        const auto& [bins, isNoise, advance] = vector[j];
+        const auto& [plainBins, plainIsNoise, plainAdvance] = plain[j];
+        if ((isNoise != plainIsNoise || std::abs(bins - plainBins) > 1e-6 ||
+             std::abs(advance - plainAdvance) > 1e-6) &&
+            mismatches++ < 5) {
+            ADD_FAILURE() << "partial " << j << ": " << bins << " against " << plainBins;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST(PartialAnalyzer, FindsNothingInSilenceNorInAnImpulseKeepsALoneBinFiniteAndForgetsAllOnReset) {
