@@ -70,6 +70,8 @@ class PartialAnalyzer {
     [[nodiscard]] int regionOwner(int region) const {
         return cur_->regionOwners[static_cast<std::size_t>(region)];
     }
+    // Every region's owner, regionCount() of them.
+    [[nodiscard]] const std::int32_t* regionOwners() const { return cur_->regionOwners.data(); }
     // While set, every phase offset also moves back towards zero by at most `share` of its
     // partial's own phase advance (a pitch off by that share) or `floorRadians` per sample of
     // the hop, whichever is more: how the output returns to the input before the shift is

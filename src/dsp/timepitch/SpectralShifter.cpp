@@ -9,6 +9,7 @@
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/VectorLoops.h"
+#include "dsp/timepitch/VectorMath.h"
 
 namespace brimo::timepitch {
 
@@ -321,6 +322,37 @@ __attribute__((target("avx2,fma"))) void finishAvx2(const float* d, const double
     finishPlain(d + n, w + n, x + n, out + n, count - n);
 }
 
+// The turns e^{i·offset} of eight phase offsets, as std::polar(1, offset) gives them.
+void turnsPlain(const float* offsets, float* cosines, float* sines) {
+    for (int l = 0; l < 8; ++l) {
+        const auto turn = std::polar(1.0F, offsets[l]);
+        cosines[l] = turn.real();
+        sines[l] = turn.imag();
+    }
+}
+
+// The same in one pass; offsets out of vectormath's reach (never, for wrapped ones) go to the
+// library.
+__attribute__((target("avx2,fma"))) inline void turnsInline(__m256 offsets, float* cosines,
+                                                            float* sines) {
+    if (!vectormath::allWithinReach(offsets)) {
+        alignas(32) float each[8];
+        _mm256_store_ps(each, offsets);
+        turnsPlain(each, cosines, sines);
+        return;
+    }
+    __m256 s;
+    __m256 c;
+    vectormath::sinCosWithinReach(offsets, s, c);
+    _mm256_storeu_ps(cosines, c);
+    _mm256_storeu_ps(sines, s);
+}
+
+__attribute__((target("avx2,fma"))) void turnsAvx2(const float* offsets, float* cosines,
+                                                   float* sines) {
+    turnsInline(_mm256_loadu_ps(offsets), cosines, sines);
+}
+
 }  // namespace
 
 void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
@@ -355,6 +387,7 @@ void SpectralShifter::prepare(int frameSize, int channels, int maxHop) {
     fold_ = avx2 ? foldAvx2 : foldPlain;
     finish_ = avx2 ? finishAvx2 : finishPlain;
     split_ = avx2 ? splitAvx2 : splitPlain;
+    turns_ = avx2 ? turnsAvx2 : turnsPlain;
     regionStride_ = bins_ + 2 * kRegionPad;
     const auto regionRoom =
         static_cast<std::size_t>(regionStride_) * static_cast<std::size_t>(channels);
@@ -450,18 +483,38 @@ void SpectralShifter::addPartials(const PartialAnalyzer& analyzer, double ratio)
     const int count = analyzer.partialCount();
     const double top = kTopOfBand * (bins_ - 1);
     std::complex<float> values[PartialAnalyzer::kMaxChannels];
+    // The partials to add go eight at a time, for their turns to be taken together.
+    int pending[8];
+    alignas(32) float offsets[8] = {};
+    alignas(32) float cosines[8];
+    alignas(32) float sines[8];
+    int waiting = 0;
+    const auto add = [&] {
+        turns_(offsets, cosines, sines);
+        for (int l = 0; l < waiting; ++l) {
+            const int j = pending[l];
+            const std::complex<float> turn{cosines[l], sines[l]};
+            for (int c = 0; c < channels_; ++c) {
+                values[c] = analyzer.amplitude(j, c) * turn;
+            }
+            scatter(ratio * analyzer.partial(j).bins, values, product_);
+        }
+        waiting = 0;
+    };
     for (int j = 0; j < count; ++j) {
         const Partial& partial = analyzer.partial(j);
-        const double shifted = ratio * partial.bins;
         // A copy that would land above the band is dropped.
-        if (!partial.isShifted || shifted >= top) {
+        if (!partial.isShifted || ratio * partial.bins >= top) {
             continue;
         }
-        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
-        for (int c = 0; c < channels_; ++c) {
-            values[c] = analyzer.amplitude(j, c) * turn;
+        pending[waiting] = j;
+        offsets[waiting] = static_cast<float>(partial.offset);
+        if (++waiting == 8) {
+            add();
         }
-        scatter(shifted, values, product_);
+    }
+    if (waiting > 0) {
+        add();
     }
 }
 
@@ -469,7 +522,7 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
     const int count = analyzer.regionCount();
     if (count == 0) {
         // Not one peak (an impulse, digital silence): nothing with a pitch, kept as it is.
-        moveRegion(0, bins_, 0.0, 0.0, floor);
+        moveRegion(0, bins_, 0.0, 1.0F, 0.0F, floor);
         return;
     }
     if (pairLoops_ && channels_ == 2) {
@@ -477,14 +530,27 @@ void SpectralShifter::moveRegions(const PartialAnalyzer& analyzer, double ratio,
         return;
     }
     const double top = kTopOfBand * (bins_ - 1);
+    alignas(32) float offsets[8];
+    alignas(32) float cosines[8];
+    alignas(32) float sines[8];
     for (int r = 0; r < count; ++r) {
+        const int lane = r % 8;
+        if (lane == 0) {
+            for (int l = 0; l < 8; ++l) {
+                offsets[l] =
+                    r + l < count
+                        ? static_cast<float>(analyzer.partial(analyzer.regionOwner(r + l)).offset)
+                        : 0.0F;
+            }
+            turns_(offsets, cosines, sines);
+        }
         const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
         // A region that would land above the band is dropped.
         if (ratio * partial.bins < top) {
             // The first region reaches down to DC, the last one up to the Nyquist bin.
             moveRegion(r == 0 ? 0 : analyzer.regionStart(r),
                        r == count - 1 ? bins_ : analyzer.regionEnd(r), (ratio - 1.0) * partial.bins,
-                       partial.offset, floor);
+                       cosines[lane], sines[lane], floor);
         }
     }
 }
@@ -503,7 +569,31 @@ __attribute__((target("avx2,fma"))) void SpectralShifter::moveRegionPairs(
     const float* im[2];
     float* yRe[2];
     float* yIm[2];
+    // The turns eight regions at a time (those of regions dropped among them), their owners'
+    // offsets gathered; lanes past the last region take partial 0's.
+    const std::int32_t* owners = analyzer.regionOwners();
+    static_assert(sizeof(Partial) % sizeof(double) == 0);
+    const __m256i stride = _mm256_set1_epi32(sizeof(Partial) / sizeof(double));
+    const double* offsets = &analyzer.partial(0).offset;
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    alignas(32) float cosines[8];
+    alignas(32) float sines[8];
     for (int r = 0; r < count; ++r) {
+        const int lane = r % 8;
+        if (lane == 0) {
+            const __m256i which = _mm256_mullo_epi32(
+                _mm256_maskload_epi32(owners + r,
+                                      _mm256_cmpgt_epi32(_mm256_set1_epi32(count - r), lanes)),
+                stride);
+            // The masked form: the plain one starts from a register GCC calls uninitialised.
+            const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+            const __m256d low = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), offsets,
+                                                         _mm256_castsi256_si128(which), all, 8);
+            const __m256d high = _mm256_mask_i32gather_pd(
+                _mm256_setzero_pd(), offsets, _mm256_extracti128_si256(which, 1), all, 8);
+            turnsInline(_mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low)), cosines,
+                        sines);
+        }
         const Partial& partial = analyzer.partial(analyzer.regionOwner(r));
         // As moveRegions() and moveRegion() take them.
         if (!(ratio * partial.bins < top)) {
@@ -517,10 +607,9 @@ __attribute__((target("avx2,fma"))) void SpectralShifter::moveRegionPairs(
         const int base = start + first;
         // What lands past bins_ + margin_ falls in the slack, which nothing reads.
         if (length > kShortRegion || base < -margin_ || base + 16 > bins_ + margin_ + kBlockSlack) {
-            moveRegion(start, end, shift, partial.offset, floor);
+            moveRegion(start, end, shift, cosines[lane], sines[lane], floor);
             continue;
         }
-        const auto turn = std::polar(1.0F, static_cast<float>(partial.offset));
         taper_.eightTapsInline(first, shift, n, taps + 8);
         for (int c = 0; c < 2; ++c) {
             re[c] = residualRe(c) + start;
@@ -528,18 +617,16 @@ __attribute__((target("avx2,fma"))) void SpectralShifter::moveRegionPairs(
             yRe[c] = movedRe(c) + base;
             yIm[c] = movedIm(c) + base;
         }
-        moveShortPairAvx2(re, im, yRe, yIm, length, turn.real(), turn.imag(), floor, taps);
+        moveShortPairAvx2(re, im, yRe, yIm, length, cosines[lane], sines[lane], floor, taps);
     }
 }
 
-void SpectralShifter::moveRegion(int start, int end, double shift, double offset, float floor) {
+void SpectralShifter::moveRegion(int start, int end, double shift, float cr, float ci,
+                                 float floor) {
     // Every bin of the region moves by the same shift, so the kernel taps are the same for all
     // of them: whole-bin offsets `first` … first + 2·reach − 1 from the bin. The taper's
     // transform is real, so the region is turned by its offset once and the taps stay real.
     const int length = end - start;
-    const auto turn = std::polar(1.0F, static_cast<float>(offset));
-    const float cr = turn.real();
-    const float ci = turn.imag();
     const auto n = static_cast<float>(frameSize_);
     const int first = static_cast<int>(analysis::floorOf(shift)) - kTaperReach + 1;
     static_assert(2 * kTaperReach == 8);

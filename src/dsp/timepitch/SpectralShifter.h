@@ -43,8 +43,8 @@ class SpectralShifter {
     // moveRegion(); the same to the bit.
     __attribute__((target("avx2,fma"))) void moveRegionPairs(const PartialAnalyzer& analyzer,
                                                              double ratio, float floor);
-    // Moves bins [start, end) of the residual by `shift` bins, turning them by `offset`.
-    void moveRegion(int start, int end, double shift, double offset, float floor);
+    // Moves bins [start, end) of the residual by `shift` bins, turning them by cr + i·ci.
+    void moveRegion(int start, int end, double shift, float cr, float ci, float floor);
     // Adds values[c]·kernel(k − centre) to every channel's moved spectrum.
     void scatter(double centre, const std::complex<float>* values, const WindowTransform& kernel);
     // Turns a channel's moved spectrum into the inverse FFT's input and clears it.
@@ -103,6 +103,8 @@ class SpectralShifter {
     void (*finish_)(const float*, const double*, const float*, float*, int) = nullptr;
     // Splits a frame's spectrum into the residual's real and imaginary parts.
     void (*split_)(const float*, float*, float*, int) = nullptr;
+    // The turns of eight phase offsets, their cosines and sines.
+    void (*turns_)(const float*, float*, float*) = nullptr;
     RealFft fft_;
 };
 
