@@ -278,11 +278,14 @@ void TimePitchShifter::makeRoom(std::int64_t keepFrom, std::int64_t end) {
     const std::int64_t shift = keepFrom - base_;
     const auto kept = static_cast<std::size_t>(capacity_ - shift);
     for (int c = 0; c < channels_; ++c) {
-        for (auto* buffer : {&input_, &correction_}) {
-            float* start = buffer->data() + static_cast<std::ptrdiff_t>(c) * capacity_;
-            std::memmove(start, start + shift, kept * sizeof(float));
-            std::fill(start + kept, start + capacity_, 0.0F);
-        }
+        // The input's free part is pulled into before anything reads it. The correction's is
+        // not always made before it is heard: entering the shift, the output may start before
+        // the last frame skipped while the shift was off, where it must add nothing.
+        float* input = input_.data() + static_cast<std::ptrdiff_t>(c) * capacity_;
+        std::memmove(input, input + shift, kept * sizeof(float));
+        float* correction = correction_.data() + static_cast<std::ptrdiff_t>(c) * capacity_;
+        std::memmove(correction, correction + shift, kept * sizeof(float));
+        std::fill(correction + kept, correction + capacity_, 0.0F);
     }
     std::memmove(frameRate_.data(), frameRate_.data() + shift, kept * sizeof(float));
     // Running sums restart at the new base so they keep their precision.

@@ -299,6 +299,37 @@ TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
     }
 }
 
+// Renders shorter than the smallest hop put the next frame past their end, so the output may
+// re-enter the shift before the first frame made since: what it adds there must be nothing, not
+// what the buffers held from the last shifted stretch. Both phases of 32-frame renders against
+// 64-frame hops; right after re-entering, the output is still the input but for the first fade's
+// start.
+TEST(TimePitchShifter, ReenteringTheShiftWithShortRendersAddsNothingStaleBeforeItsFirstFrame) {
+    constexpr std::uint32_t kShort = 32;
+    const double amplitude = 0.5;
+    const auto input = tone(440.0, 2.0, amplitude);
+    const auto renders = [](double seconds) {
+        return static_cast<std::size_t>(seconds * kRate) / kShort;
+    };
+    for (const std::size_t reentry : {renders(1.6), renders(1.6) + 1}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setOverlap(32.0F);
+        Signal signal{{input}};
+        std::vector<float> out(renders(1.8) * kShort);
+        for (std::size_t r = 0; r < renders(1.8); ++r) {
+            // Shifted, then left (wound back and faded out well before 1.6 s), then again.
+            shifter.setPitchCents(r < renders(0.3) || r >= reentry ? kTo432 : 0.0F);
+            float* pointer = out.data() + r * kShort;
+            ASSERT_TRUE(shifter.render(kShort, &pointer, signal.source()));
+        }
+        const std::size_t from = reentry * kShort;
+        for (std::size_t i = from - kShort; i < from + kShort; ++i) {
+            ASSERT_NEAR(out[i], input[i], i < from ? 0.0 : 0.01) << "re-entering at " << from;
+        }
+    }
+}
+
 // At 0 cents a clock trim only resamples, its pitch moving with it; a tempo beyond any clock
 // trim is a real change, whose pitch is taken back. Crossing between the two either way is
 // continuous.
