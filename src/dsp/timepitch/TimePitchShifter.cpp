@@ -102,6 +102,9 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     energySums_.assign(static_cast<std::size_t>(capacity_ + 1), 0.0);
     rise_.reserve(static_cast<std::size_t>(maxHop_) + 1);
     fall_.reserve(static_cast<std::size_t>(maxHop_) + 1);
+    // Renders of the largest slice all give one hop (the engine's: 512 frames at 48 kHz), whose
+    // fades are taken here rather than in the first render.
+    prepareFades(static_cast<int>(hopAfter(maxFrames_)));
     pending_.assign(static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_), 0.0F);
     fresh_.assign(2 * static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_),
                   0.0F);
@@ -113,6 +116,8 @@ void TimePitchShifter::reset() {
     std::fill(correction_.begin(), correction_.end(), 0.0F);
     std::fill(frameRate_.begin(), frameRate_.end(), 1.0F);
     std::fill(energySums_.begin(), energySums_.end(), 0.0);
+    // The sums of the zeros kept before the first pull are those zeros.
+    energySummed_ = true;
     tempo_.reset();
     analyzer_.reset();
     base_ = -frameSize_;
@@ -137,13 +142,16 @@ int TimePitchShifter::largestHop() const {
     return std::clamp(static_cast<int>(std::lround(frameSize_ / overlap)), kMinHop, maxHop_);
 }
 
-std::int64_t TimePitchShifter::nextCentre(std::int64_t end) const {
-    const std::int64_t gap = end - lastCentre_;
+std::int64_t TimePitchShifter::hopAfter(std::int64_t gap) const {
     if (gap <= kMinHop) {
-        return lastCentre_ + kMinHop;
+        return kMinHop;
     }
     const std::int64_t hops = (gap + largestHop() - 1) / largestHop();
-    return lastCentre_ + (gap + hops - 1) / hops;
+    return (gap + hops - 1) / hops;
+}
+
+std::int64_t TimePitchShifter::nextCentre(std::int64_t end) const {
+    return lastCentre_ + hopAfter(end - lastCentre_);
 }
 
 bool TimePitchShifter::render(std::uint32_t frames, float* const* output, SourcePull source) {
@@ -220,8 +228,11 @@ void TimePitchShifter::switchMode(bool wantDry) {
         analyzer_.reset();
         hasPending_ = false;
         lastRatio_ = 1.0;
-        energySums_[0] = 0.0;
-        addEnergy(base_, inputEnd_);
+        if (!energySummed_) {
+            energySums_[0] = 0.0;
+            addEnergy(base_, inputEnd_);
+            energySummed_ = true;
+        }
     } else if (mode_ == Mode::fading) {
         wetStep_ = static_cast<float>(1.0 / (kFadeSeconds * sampleRate_));
     }
@@ -295,6 +306,8 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
         // Nothing reads the energy while the shift is off; re-entering sums what is kept.
         if (mode_ != Mode::dry) {
             addEnergy(inputEnd_, inputEnd_ + frames);
+        } else {
+            energySummed_ = false;
         }
         inputEnd_ += frames;
     }

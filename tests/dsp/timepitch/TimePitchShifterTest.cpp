@@ -400,6 +400,36 @@ TEST(TimePitchShifter, RendersWithThePlainLoopsWhatItRendersWithTheVectorLoops) 
     }
 }
 
+// What prepare() takes once for the frame size (the fits' table of the window, the fades of the
+// hop) must be taken anew when the rate changes it: a shifter used at 48 kHz and prepared again
+// for 44.1 kHz renders, to the bit, what one prepared only for 44.1 kHz renders, and the other
+// way round. Stereo, as only stereo fits use the table.
+TEST(TimePitchShifter, PreparedForAnotherRateRendersWhatAShifterPreparedOnlyForItRenders) {
+    auto left = tone(220.0, 0.6, 0.3);
+    const auto fifth = tone(329.6, 0.6, 0.2);
+    auto right = tone(246.9, 0.6, 0.3);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] += fifth[i];
+        right[i] += 0.5F * fifth[i];
+    }
+    const auto render = [&](TimePitchShifter& shifter, double rate) {
+        shifter.prepare(rate, 2, kBlock);
+        shifter.setOverlap(32.0F);
+        shifter.setPitchCents(kTo432);
+        Signal signal{{left, right}};
+        return renderAll(shifter, signal, 0.5);
+    };
+    for (const auto& [first, then] : {std::pair{48000.0, 44100.0}, std::pair{44100.0, 48000.0}}) {
+        TimePitchShifter fresh;
+        const auto expected = render(fresh, then);
+        TimePitchShifter used;
+        render(used, first);
+        ASSERT_NE(used.frameSize(), fresh.frameSize());
+        const auto got = render(used, then);
+        EXPECT_TRUE(got == expected) << first << " Hz, then " << then << " Hz";
+    }
+}
+
 TEST(TimePitchShifter, ClampsParametersToTheirRangesAndIgnoresNaN) {
     TimePitchShifter shifter;
     shifter.setPitchCents(-5000.0F);
