@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 namespace brimo::bench {
@@ -40,6 +42,46 @@ struct ClickSpread {
     double preEchoDb = 0.0;
 };
 ClickSpread clickSpread(const std::vector<float>& y, const std::vector<long>& positions, long lag);
+
+// A run's slice times (in render order) summed up: all slices together, the stream's first slice
+// (the first render after prepare(), which also pulls the look-ahead) and the slices after it,
+// the steady state. Quantiles are the value at that share of the sorted times, rounded down.
+struct SliceFigures {
+    double median = 0.0;
+    double p99 = 0.0;
+    double worst = 0.0;
+    double first = 0.0;
+    double steadyMedian = 0.0;
+    double steadyWorst = 0.0;
+
+    [[nodiscard]] double spread() const { return median > 0.0 ? worst / median : 0.0; }
+    [[nodiscard]] double steadySpread() const {
+        return steadyMedian > 0.0 ? steadyWorst / steadyMedian : 0.0;
+    }
+};
+
+inline SliceFigures sliceFigures(const std::vector<double>& times) {
+    SliceFigures figures;
+    if (times.empty()) {
+        return figures;
+    }
+    const auto at = [](const std::vector<double>& sorted, double share) {
+        return sorted[static_cast<std::size_t>(share * static_cast<double>(sorted.size() - 1))];
+    };
+    std::vector<double> sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    figures.median = at(sorted, 0.5);
+    figures.p99 = at(sorted, 0.99);
+    figures.worst = sorted.back();
+    figures.first = times.front();
+    if (times.size() > 1) {
+        std::vector<double> steady(times.begin() + 1, times.end());
+        std::sort(steady.begin(), steady.end());
+        figures.steadyMedian = at(steady, 0.5);
+        figures.steadyWorst = steady.back();
+    }
+    return figures;
+}
 
 double rms(const std::vector<float>& y, long from, long count);
 double toDb(double energyRatio);

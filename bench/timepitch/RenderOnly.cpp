@@ -5,10 +5,10 @@
 //
 // Arguments: the input's name (as bench_timepitch prints it), seconds, cents (432 Hz by
 // default), tempo and runs. One run prints the output's sum and a hash of its bits. With more than
-// one run it prints the 512-frame slices' thread CPU time as JSON (median, p99, worst), each slice
-// the least over the runs: the input and the shifter are deterministic, so what a slice costs above
-// its least is the shared machine's (preemption, interrupts, another build's cache misses), not the
-// shifter's.
+// one run it prints the 512-frame slices' thread CPU time as JSON (median, p99, worst, and apart
+// the first slice and the worst of the steady slices after it), each slice the least over the
+// runs: the input and the shifter are deterministic, so what a slice costs above its least is the
+// shared machine's (preemption, interrupts, another build's cache misses), not the shifter's.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Inputs.h"
+#include "Measures.h"
 #include "Signals.h"
 #include "dsp/timepitch/TimePitchShifter.h"
 
@@ -101,15 +102,14 @@ int main(int argc, char** argv) {
     for (const double t : least) {
         total += t;
     }
-    std::sort(least.begin(), least.end());
-    const auto ms = [&](double q) {
-        return 1e3 * least[static_cast<std::size_t>(q * static_cast<double>(count - 1))];
-    };
+    const SliceFigures slices = sliceFigures(least);
     std::printf(
         "{\"input\": \"%s\", \"cents\": %g, \"rate\": %g, \"runs\": %d, "
         "\"checksum\": %g, \"cpu percent\": %.3f, \"slice ms\": {\"median\": %.3f, "
-        "\"p99\": %.3f, \"worst\": %.3f, \"worst / median\": %.2f}}\n",
-        name.c_str(), cents, rate, runs, sum, 100.0 * total / (count * kBlock / kRate), ms(0.5),
-        ms(0.99), ms(1.0), ms(1.0) / ms(0.5));
+        "\"p99\": %.3f, \"worst\": %.3f, \"worst / median\": %.2f}, \"first slice ms\": %.3f, "
+        "\"steady worst ms\": %.3f, \"steady worst / median\": %.2f}\n",
+        name.c_str(), cents, rate, runs, sum, 100.0 * total / (count * kBlock / kRate),
+        1e3 * slices.median, 1e3 * slices.p99, 1e3 * slices.worst, slices.spread(),
+        1e3 * slices.first, 1e3 * slices.steadyWorst, slices.steadySpread());
     return 0;
 }

@@ -186,14 +186,6 @@ struct Timing {
     std::vector<double> slices;
 };
 
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
-}
-
 std::string quoted(const std::string& text) {
     return '"' + text + '"';
 }
@@ -362,7 +354,8 @@ int main(int argc, char** argv) {
 
     std::printf(
         "\nCPU (%% of one core, median of %d) and 512-frame slices (ms: median, p99, worst, "
-        "worst/median, each slice's least over the runs), 10 s per input\n",
+        "worst/median; then the first slice ms, and the steady worst ms and steady worst/median "
+        "of the slices after it; each slice's least over the runs), 10 s per input\n",
         repetitions);
     std::printf("%-20s", "input");
     for (const auto& s : runners) {
@@ -373,6 +366,9 @@ int main(int argc, char** argv) {
     std::string worstInput;
     double worstSlice = 0.0;
     double worstSpread = 0.0;
+    double worstFirst = 0.0;
+    double worstSteady = 0.0;
+    double worstSteadySpread = 0.0;
     double worstPassthrough = 0.0;
     double realCpu = 0.0;
     bool firstEntry = true;
@@ -388,30 +384,35 @@ int main(int argc, char** argv) {
         for (std::size_t s = 0; s < runners.size(); ++s) {
             const auto& t = timing[i][s];
             const double c = median(t.cpu);
-            const double mid = percentile(t.slices, 0.5);
-            const double worst = percentile(t.slices, 1.0);
+            const SliceFigures slices = sliceFigures(t.slices);
             std::printf(" %14.3f%%", 100.0 * c);
             json += std::string(firstEntry ? "" : ", ") + "{\"input\": " + quoted(inputs[i].name) +
                     ", \"shifter\": " + quoted(runners[s]->name()) +
                     ", \"cpu_seconds_per_second\": " + number(c) +
                     ", \"vs_r2_default\": " + number(median(t.vsR2)) +
-                    ", \"slice_median_ms\": " + number(1e3 * mid) +
-                    ", \"slice_p99_ms\": " + number(1e3 * percentile(t.slices, 0.99)) +
-                    ", \"slice_worst_ms\": " + number(1e3 * worst) +
-                    ", \"worst_over_median\": " + number(mid > 0.0 ? worst / mid : 0.0) + "}";
+                    ", \"slice_median_ms\": " + number(1e3 * slices.median) +
+                    ", \"slice_p99_ms\": " + number(1e3 * slices.p99) +
+                    ", \"slice_worst_ms\": " + number(1e3 * slices.worst) +
+                    ", \"worst_over_median\": " + number(slices.spread()) +
+                    ", \"first_slice_ms\": " + number(1e3 * slices.first) +
+                    ", \"steady_worst_ms\": " + number(1e3 * slices.steadyWorst) +
+                    ", \"steady_worst_over_median\": " + number(slices.steadySpread()) + "}";
             firstEntry = false;
         }
         const auto& t = timing[i][0];
-        const double mid = percentile(t.slices, 0.5);
-        const double worst = percentile(t.slices, 1.0);
-        std::printf("   %.3f %.3f %.3f %.2f\n", 1e3 * mid, 1e3 * percentile(t.slices, 0.99),
-                    1e3 * worst, mid > 0.0 ? worst / mid : 0.0);
+        const SliceFigures slices = sliceFigures(t.slices);
+        std::printf("   %.3f %.3f %.3f %.2f | first %.3f | steady %.3f %.2f\n", 1e3 * slices.median,
+                    1e3 * slices.p99, 1e3 * slices.worst, slices.spread(), 1e3 * slices.first,
+                    1e3 * slices.steadyWorst, slices.steadySpread());
         if (median(t.cpu) > worstCpu) {
             worstCpu = median(t.cpu);
             worstInput = inputs[i].name;
         }
-        worstSlice = std::max(worstSlice, worst);
-        worstSpread = std::max(worstSpread, mid > 0.0 ? worst / mid : 0.0);
+        worstSlice = std::max(worstSlice, slices.worst);
+        worstSpread = std::max(worstSpread, slices.spread());
+        worstFirst = std::max(worstFirst, slices.first);
+        worstSteady = std::max(worstSteady, slices.steadyWorst);
+        worstSteadySpread = std::max(worstSteadySpread, slices.steadySpread());
         worstPassthrough = std::max(worstPassthrough, median(timing[i][1].cpu));
         if (inputs[i].name == "real music") {
             realCpu = median(t.cpu);
@@ -421,15 +422,20 @@ int main(int argc, char** argv) {
     std::snprintf(summary, sizeof summary,
                   "ours ov32: real music %.2f %% of a core (goal 1), worst input %s at %.2f %% "
                   "(goal 2), worst slice %.3f ms (goal 1), worst/median %.2f (goal 3); "
+                  "first slice %.3f ms, steady worst %.3f ms, steady worst/median %.2f; "
                   "0 cents worst %.3f %% (goal 0.3)",
                   100.0 * realCpu, worstInput.c_str(), 100.0 * worstCpu, 1e3 * worstSlice,
-                  worstSpread, 100.0 * worstPassthrough);
+                  worstSpread, 1e3 * worstFirst, 1e3 * worstSteady, worstSteadySpread,
+                  100.0 * worstPassthrough);
     std::printf("%s\n", summary);
     json += "], \"summary\": {\"real_music_cpu_seconds_per_second\": " + number(realCpu) +
             ", \"worst_input\": " + quoted(worstInput) +
             ", \"worst_input_cpu_seconds_per_second\": " + number(worstCpu) +
             ", \"worst_slice_ms\": " + number(1e3 * worstSlice) +
             ", \"worst_over_median\": " + number(worstSpread) +
+            ", \"first_slice_ms\": " + number(1e3 * worstFirst) +
+            ", \"steady_worst_ms\": " + number(1e3 * worstSteady) +
+            ", \"steady_worst_over_median\": " + number(worstSteadySpread) +
             ", \"passthrough_worst_cpu_seconds_per_second\": " + number(worstPassthrough) +
             ", \"text\": " + quoted(summary) + "}}\n";
     std::ofstream(jsonPath) << json;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "audio/engine/AudioEngineService.h"
 
@@ -23,21 +24,29 @@ void zeroBuffers(hal::AudioBufferList* data) {
 }
 
 // Volume may push samples past full scale; the device gets them clamped. A NaN from anywhere
-// upstream becomes silence instead of reaching the speakers.
+// upstream becomes silence instead of reaching the speakers. Without branches, so the loops
+// that call it run four samples at a time.
 float clampSample(float x) {
-    if (std::isnan(x)) {
-        return 0.0F;
+    const float clamped = std::max(std::min(x, 1.0F), -1.0F);
+    return std::isnan(x) ? 0.0F : clamped;
+}
+
+// The two channels of one slice, scaled and clamped, into the device's interleaved frames.
+void interleaveClamped(const float* left, const float* right, float gain, hal::UInt32 frames,
+                       float* device) {
+    for (hal::UInt32 j = 0; j < frames; ++j) {
+        device[2 * j] = clampSample(left[j] * gain);
+        device[2 * j + 1] = clampSample(right[j] * gain);
     }
-    return std::max(std::min(x, 1.0F), -1.0F);
 }
 
 // A sample that is no number (or an infinite one) from the capture side would poison the
 // time-pitch unit's state and the level's smoothing for good; it is heard as silence instead.
+// Every sample is stored, kept or not, so the loop runs four samples at a time.
 void silenceNonFinite(float* samples, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
-        if (!std::isfinite(samples[i])) {
-            samples[i] = 0.0F;
-        }
+        const float x = samples[i];
+        samples[i] = std::abs(x) <= std::numeric_limits<float>::max() ? x : 0.0F;
     }
 }
 
@@ -166,16 +175,19 @@ hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags*
     for (hal::UInt32 done = 0; done < frames;) {
         const hal::UInt32 slice = std::min(frames - done, RenderScratch::kTimePitchSliceFrames);
         const std::int64_t wanted = 2 * static_cast<std::int64_t>(slice);
-        std::fill_n(feed, wanted, 0.0F);
         const std::int64_t got = ring->read(feed, wanted);
         ranShort = ranShort || got < wanted;
         if (canWrite) {
-            for (hal::UInt32 j = 0; j < slice; ++j) {
-                const std::int64_t i = 2 * static_cast<std::int64_t>(j);
-                const bool present = i + 1 < got;
-                left[done + j] = present ? feed[i] : 0.0F;
-                right[done + j] = present ? feed[i + 1] : 0.0F;
+            // Whole frames read; what a short read left out (a half frame too) is silence.
+            const std::int64_t present = std::max<std::int64_t>(got, 0) / 2;
+            float* l = left + done;
+            float* r = right + done;
+            for (std::int64_t j = 0; j < present; ++j) {
+                l[j] = feed[2 * j];
+                r[j] = feed[2 * j + 1];
             }
+            std::fill(l + present, l + slice, 0.0F);
+            std::fill(r + present, r + slice, 0.0F);
         }
         done += slice;
     }
@@ -219,10 +231,8 @@ hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal
         if (device != nullptr) {
             const hal::UInt32 writable =
                 done < deviceFrames ? std::min(slice, deviceFrames - done) : 0;
-            for (hal::UInt32 j = 0; j < writable; ++j) {
-                device[2 * (done + j)] = clampSample(scratch_.left[j] * gain);
-                device[2 * (done + j) + 1] = clampSample(scratch_.right[j] * gain);
-            }
+            interleaveClamped(scratch_.left.data(), scratch_.right.data(), gain, writable,
+                              device + 2 * static_cast<std::ptrdiff_t>(done));
         }
         done += slice;
         sliceTime.mSampleTime += slice;

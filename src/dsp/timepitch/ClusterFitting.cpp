@@ -522,23 +522,22 @@ int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
     return end;
 }
 
+void PartialAnalyzer::prepareFits() {
+    static_assert(kFitTableSize == kReach * kTableSteps + 2);
+    // The window's table for the fits' lookups depends on the frame size alone: taken here, off
+    // the real-time thread, and the vector loops run only where it gives window_'s own values.
+    vectorFits_ = channels_ == 2 && vectorLoops_;
+    if (vectorFits_) {
+        for (int i = 0; i < kFitTableSize; ++i) {
+            fitTable_[static_cast<std::size_t>(i)] =
+                window_.at(static_cast<double>(i) / kTableSteps);
+        }
+        vectorFits_ = rowsMatch(window_, fitTable_.data());
+    }
+}
+
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                     bool onlyChanged) {
-    static_assert(kFitTableSize == kReach * kTableSteps + 2);
-    if (!onlyChanged) {
-        // Every frame's fits start here: the loops are chosen once per frame, and the window's
-        // table is copied once per frame size.
-        vectorFits_ = channels_ == 2 && vectorLoopsEnabled();
-        if (vectorFits_ && fitTableFrame_ != frameSize_) {
-            for (int i = 0; i < kFitTableSize; ++i) {
-                fitTable_[static_cast<std::size_t>(i)] =
-                    window_.at(static_cast<double>(i) / kTableSteps);
-            }
-            fitTableFrame_ = frameSize_;
-            fitTableHolds_ = rowsMatch(window_, fitTable_.data());
-        }
-        vectorFits_ = vectorFits_ && fitTableHolds_;
-    }
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];

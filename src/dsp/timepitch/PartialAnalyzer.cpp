@@ -18,6 +18,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     maxPartials_ = maxPartials;
     vectorLoops_ = vectorLoopsEnabled();
     window_.prepare(frameSize, kHann, 40);
+    prepareFits();
     const auto partials = static_cast<std::size_t>(maxPartials);
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
     binResidual_.assign(static_cast<std::size_t>(bins_), 0.0);

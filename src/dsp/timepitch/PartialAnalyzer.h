@@ -125,6 +125,8 @@ class PartialAnalyzer {
     void refineFromPhaseAdvance(int hop, bool updateFrequencies);
 
     // Cluster fitting (ClusterFitting.cpp): amplitudes and close frequencies by least squares.
+    // Chooses the fits' loops and takes their table of the window, once window_ is prepared.
+    void prepareFits();
     // Fits every group, or only those with a partial that moved or whose members were not
     // fitted together.
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
@@ -192,6 +194,9 @@ class PartialAnalyzer {
     int channels_ = 0;
     int maxPartials_ = 0;
     bool vectorLoops_ = false;  // the AVX2 loops, chosen when prepared
+    // The fits' AVX2 loops (stereo only), set by prepareFits() where fitTable_ gives window_'s
+    // values.
+    bool vectorFits_ = false;
 
     std::vector<float> power_;
     std::vector<double> binResidual_;  // scratch: what a group's fit leaves in each bin
@@ -239,14 +244,10 @@ class PartialAnalyzer {
     std::vector<Occupancy> occupied_;
     std::int64_t occupancyStamp_ = 0;
 
-    // The fits' AVX2 loops (stereo only), chosen every frame, and the window's table out to
-    // kReach bins (with its next step) for their lookups: copied from window_ for the frame size
-    // it was taken at, and used only when it gives window_'s values.
+    // The window's table out to kReach bins (with its next step) for the fits' vector lookups,
+    // taken by prepareFits().
     static constexpr int kFitTableSize = 8 * 1024 + 2;
     std::array<float, kFitTableSize> fitTable_{};
-    int fitTableFrame_ = 0;
-    bool vectorFits_ = false;
-    bool fitTableHolds_ = false;
 };
 
 }  // namespace brimo::timepitch

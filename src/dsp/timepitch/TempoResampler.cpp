@@ -334,7 +334,9 @@ float TempoResampler::kernel(double x) const {
 
 void TempoResampler::pullUntil(std::int64_t end, SourcePull source) {
     if (end - base_ > capacity_) {
-        // Keep what the kernel can still reach behind the read position.
+        // Keep what the kernel can still reach behind the read position. What lies past the kept
+        // part is not cleared: the pulls below clear every slice before the source fills it, and
+        // nothing reads past what was pulled.
         const auto reach = static_cast<std::int64_t>(std::ceil(kZeroCrossings * kMaxRate)) + 2;
         const std::int64_t keepFrom = whole_ - reach;
         const std::int64_t shift = keepFrom - base_;
@@ -342,7 +344,6 @@ void TempoResampler::pullUntil(std::int64_t end, SourcePull source) {
         for (int c = 0; c < channels_; ++c) {
             float* start = history_.data() + static_cast<std::ptrdiff_t>(c) * capacity_;
             std::memmove(start, start + shift, kept * sizeof(float));
-            std::fill(start + kept, start + capacity_, 0.0F);
         }
         base_ = keepFrom;
     }

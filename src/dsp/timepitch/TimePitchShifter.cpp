@@ -102,6 +102,9 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     energySums_.assign(static_cast<std::size_t>(capacity_ + 1), 0.0);
     rise_.reserve(static_cast<std::size_t>(maxHop_) + 1);
     fall_.reserve(static_cast<std::size_t>(maxHop_) + 1);
+    // Renders of the largest slice all give one hop (the engine's: 512 frames at 48 kHz), whose
+    // fades are taken here rather than in the first render.
+    prepareFades(static_cast<int>(hopAfter(maxFrames_)));
     pending_.assign(static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_), 0.0F);
     fresh_.assign(2 * static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_),
                   0.0F);
@@ -113,6 +116,8 @@ void TimePitchShifter::reset() {
     std::fill(correction_.begin(), correction_.end(), 0.0F);
     std::fill(frameRate_.begin(), frameRate_.end(), 1.0F);
     std::fill(energySums_.begin(), energySums_.end(), 0.0);
+    // The sums of the zeros kept before the first pull are those zeros.
+    energySummed_ = true;
     tempo_.reset();
     analyzer_.reset();
     base_ = -frameSize_;
@@ -137,13 +142,16 @@ int TimePitchShifter::largestHop() const {
     return std::clamp(static_cast<int>(std::lround(frameSize_ / overlap)), kMinHop, maxHop_);
 }
 
-std::int64_t TimePitchShifter::nextCentre(std::int64_t end) const {
-    const std::int64_t gap = end - lastCentre_;
+std::int64_t TimePitchShifter::hopAfter(std::int64_t gap) const {
     if (gap <= kMinHop) {
-        return lastCentre_ + kMinHop;
+        return kMinHop;
     }
     const std::int64_t hops = (gap + largestHop() - 1) / largestHop();
-    return lastCentre_ + (gap + hops - 1) / hops;
+    return (gap + hops - 1) / hops;
+}
+
+std::int64_t TimePitchShifter::nextCentre(std::int64_t end) const {
+    return lastCentre_ + hopAfter(end - lastCentre_);
 }
 
 bool TimePitchShifter::render(std::uint32_t frames, float* const* output, SourcePull source) {
@@ -220,8 +228,11 @@ void TimePitchShifter::switchMode(bool wantDry) {
         analyzer_.reset();
         hasPending_ = false;
         lastRatio_ = 1.0;
-        energySums_[0] = 0.0;
-        addEnergy(base_, inputEnd_);
+        if (!energySummed_) {
+            energySums_[0] = 0.0;
+            addEnergy(base_, inputEnd_);
+            energySummed_ = true;
+        }
     } else if (mode_ == Mode::fading) {
         wetStep_ = static_cast<float>(1.0 / (kFadeSeconds * sampleRate_));
     }
@@ -267,11 +278,14 @@ void TimePitchShifter::makeRoom(std::int64_t keepFrom, std::int64_t end) {
     const std::int64_t shift = keepFrom - base_;
     const auto kept = static_cast<std::size_t>(capacity_ - shift);
     for (int c = 0; c < channels_; ++c) {
-        for (auto* buffer : {&input_, &correction_}) {
-            float* start = buffer->data() + static_cast<std::ptrdiff_t>(c) * capacity_;
-            std::memmove(start, start + shift, kept * sizeof(float));
-            std::fill(start + kept, start + capacity_, 0.0F);
-        }
+        // The input's free part is pulled into before anything reads it. The correction's is
+        // not always made before it is heard: entering the shift, the output may start before
+        // the last frame skipped while the shift was off, where it must add nothing.
+        float* input = input_.data() + static_cast<std::ptrdiff_t>(c) * capacity_;
+        std::memmove(input, input + shift, kept * sizeof(float));
+        float* correction = correction_.data() + static_cast<std::ptrdiff_t>(c) * capacity_;
+        std::memmove(correction, correction + shift, kept * sizeof(float));
+        std::fill(correction + kept, correction + capacity_, 0.0F);
     }
     std::memmove(frameRate_.data(), frameRate_.data() + shift, kept * sizeof(float));
     // Running sums restart at the new base so they keep their precision.
@@ -295,6 +309,8 @@ void TimePitchShifter::pullUntil(std::int64_t end, SourcePull source) {
         // Nothing reads the energy while the shift is off; re-entering sums what is kept.
         if (mode_ != Mode::dry) {
             addEnergy(inputEnd_, inputEnd_ + frames);
+        } else {
+            energySummed_ = false;
         }
         inputEnd_ += frames;
     }

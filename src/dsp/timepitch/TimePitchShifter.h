@@ -88,6 +88,8 @@ class TimePitchShifter {
     // Where the next frame goes for output up to `end`: on it, when it is at least kMinHop
     // away, with the frames before it spread evenly at most a hop apart.
     [[nodiscard]] std::int64_t nextCentre(std::int64_t end) const;
+    // The hop to the next frame when output is wanted `gap` frames past the last one.
+    [[nodiscard]] std::int64_t hopAfter(std::int64_t gap) const;
     void processFrame(std::int64_t centre, double pitchRatio, bool jointFit, SourcePull source);
     // Moves the frame grid on and pulls what it needs without analysing: the shift is off.
     void skipFrame(std::int64_t centre, SourcePull source);
@@ -139,6 +141,9 @@ class TimePitchShifter {
     // Energy of all channels summed from base_ up to each frame (capacity_ + 1 entries), so any
     // stretch's energy is one subtraction.
     std::vector<double> energySums_;
+    // Whether energySums_ hold every input frame pulled; pulls while the shift is off leave them
+    // behind.
+    bool energySummed_ = true;
     double renderRate_ = 1.0;  // the tempo of the render under way
     std::int64_t base_ = 0;
     std::int64_t inputEnd_ = 0;

@@ -299,6 +299,37 @@ TEST(TimePitchShifter, LeavesAndReentersZeroCentsDuringTheGlideContinuously) {
     }
 }
 
+// Renders shorter than the smallest hop put the next frame past their end, so the output may
+// re-enter the shift before the first frame made since: what it adds there must be nothing, not
+// what the buffers held from the last shifted stretch. Both phases of 32-frame renders against
+// 64-frame hops; right after re-entering, the output is still the input but for the first fade's
+// start.
+TEST(TimePitchShifter, ReenteringTheShiftWithShortRendersAddsNothingStaleBeforeItsFirstFrame) {
+    constexpr std::uint32_t kShort = 32;
+    const double amplitude = 0.5;
+    const auto input = tone(440.0, 2.0, amplitude);
+    const auto renders = [](double seconds) {
+        return static_cast<std::size_t>(seconds * kRate) / kShort;
+    };
+    for (const std::size_t reentry : {renders(1.6), renders(1.6) + 1}) {
+        TimePitchShifter shifter;
+        shifter.prepare(kRate, 1, kBlock);
+        shifter.setOverlap(32.0F);
+        Signal signal{{input}};
+        std::vector<float> out(renders(1.8) * kShort);
+        for (std::size_t r = 0; r < renders(1.8); ++r) {
+            // Shifted, then left (wound back and faded out well before 1.6 s), then again.
+            shifter.setPitchCents(r < renders(0.3) || r >= reentry ? kTo432 : 0.0F);
+            float* pointer = out.data() + r * kShort;
+            ASSERT_TRUE(shifter.render(kShort, &pointer, signal.source()));
+        }
+        const std::size_t from = reentry * kShort;
+        for (std::size_t i = from - kShort; i < from + kShort; ++i) {
+            ASSERT_NEAR(out[i], input[i], i < from ? 0.0 : 0.01) << "re-entering at " << from;
+        }
+    }
+}
+
 // At 0 cents a clock trim only resamples, its pitch moving with it; a tempo beyond any clock
 // trim is a real change, whose pitch is taken back. Crossing between the two either way is
 // continuous.
@@ -397,6 +428,36 @@ TEST(TimePitchShifter, RendersWithThePlainLoopsWhatItRendersWithTheVectorLoops) 
             10.0 * std::log10(error / energy(vector[c], 0, vector[c].size()) + 1e-30);
         EXPECT_LT(energyDb, -125.0) << "channel " << c;
         EXPECT_LT(largest, 2e-6) << "channel " << c;
+    }
+}
+
+// What prepare() takes once for the frame size (the fits' table of the window, the fades of the
+// hop) must be taken anew when the rate changes it: a shifter used at 48 kHz and prepared again
+// for 44.1 kHz renders, to the bit, what one prepared only for 44.1 kHz renders, and the other
+// way round. Stereo, as only stereo fits use the table.
+TEST(TimePitchShifter, PreparedForAnotherRateRendersWhatAShifterPreparedOnlyForItRenders) {
+    auto left = tone(220.0, 0.6, 0.3);
+    const auto fifth = tone(329.6, 0.6, 0.2);
+    auto right = tone(246.9, 0.6, 0.3);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] += fifth[i];
+        right[i] += 0.5F * fifth[i];
+    }
+    const auto render = [&](TimePitchShifter& shifter, double rate) {
+        shifter.prepare(rate, 2, kBlock);
+        shifter.setOverlap(32.0F);
+        shifter.setPitchCents(kTo432);
+        Signal signal{{left, right}};
+        return renderAll(shifter, signal, 0.5);
+    };
+    for (const auto& [first, then] : {std::pair{48000.0, 44100.0}, std::pair{44100.0, 48000.0}}) {
+        TimePitchShifter fresh;
+        const auto expected = render(fresh, then);
+        TimePitchShifter used;
+        render(used, first);
+        ASSERT_NE(used.frameSize(), fresh.frameSize());
+        const auto got = render(used, then);
+        EXPECT_TRUE(got == expected) << first << " Hz, then " << then << " Hz";
     }
 }
 
