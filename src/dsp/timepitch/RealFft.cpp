@@ -111,6 +111,9 @@ void RealFft::prepare(int size) {
         return static_cast<void*>(fftwf_plan_dft_c2r_1d(size, inverseInput, inverseOutput_, flags));
     });
     std::fill_n(inverseInput_, bins, std::complex<float>{});
+    // Touch the outputs here so the first render does not take their page faults.
+    std::fill_n(reinterpret_cast<std::complex<float>*>(output), bins, std::complex<float>{});
+    std::memset(inverseOutput_, 0, sizeof(float) * static_cast<std::size_t>(size));
     const bool avx2 = vectorLoopsEnabled();
     multiply_ = avx2 ? multiplyAvx2 : multiplyPlain;
     copyCentred_ = avx2 ? copyCentredAvx2 : copyCentredPlain;
