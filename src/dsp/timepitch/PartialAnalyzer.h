@@ -176,7 +176,7 @@ class PartialAnalyzer {
 
     // Regions (PeakRegions.cpp): the bins each peak owns, this frame and the one before.
     // Leaves faint peaks to their neighbours' regions where those move them by nearly their
-    // own shift at the pitch `ratio`.
+    // own shift at the pitch `ratio`; the faint peaks kept are noise peaks.
     void leaveFaintPeaksToNeighbours(double ratio);
     void findRegions();
     // The previous frame's peak whose region held `bin`, when the bin was already sounding
