@@ -22,6 +22,12 @@ inline constexpr int kMaxCluster = 16;
 inline constexpr int kReach = 8;
 // A peak this far below the loudest one in the frame is left alone: its own level is its error.
 inline constexpr double kRelativeFloor = 1e-10;
+// A peak this far below the loudest one (as far down as hidden partials are followed) needs no
+// region of its own where the regions around it move its bins within kNeighbourMiss bins of
+// their own shift: what is left of its error is that small a mistuning, 60 dB down. Where it
+// keeps a region, it is moved with it rather than fitted.
+inline constexpr double kFaintPeak = 1e-6;
+inline constexpr double kNeighbourMiss = 0.25;
 // A peak stands at least this share above the lower of its neighbours: an impulse's flat
 // spectrum has ripples of the transform's rounding only (some 1e-6), which are no peaks, and
 // whether they show would otherwise depend on the FFT's plan.

@@ -55,6 +55,7 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
     findPeaks(spectra);
     estimateFrequencies(spectra, hop);
     matchPrevious();
+    leaveFaintPeaksToNeighbours(ratioNow);
     continueHidden();
     fitAmplitudes(spectra, jointFit);
     refineFromPhaseAdvance(hop, true);

@@ -175,6 +175,9 @@ class PartialAnalyzer {
                                        int bin, int& from, int& to) const;
 
     // Regions (PeakRegions.cpp): the bins each peak owns, this frame and the one before.
+    // Leaves faint peaks to their neighbours' regions where those move them by nearly their
+    // own shift at the pitch `ratio`; the faint peaks kept are noise peaks.
+    void leaveFaintPeaksToNeighbours(double ratio);
     void findRegions();
     // The previous frame's peak whose region held `bin`, when the bin was already sounding
     // (and, in a frame with an attack, has not grown much since).

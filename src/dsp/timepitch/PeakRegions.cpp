@@ -9,6 +9,36 @@ namespace brimo::timepitch {
 
 using namespace analysis;
 
+void PartialAnalyzer::leaveFaintPeaksToNeighbours(double ratio) {
+    // A region moves all its bins by its owner's shift, (ratio − 1) × the owner's bin, so a bin
+    // d bins from its owner lands |ratio − 1| × d bins off its own shift. A faint peak goes when
+    // the peak kept below it and the next one above are close enough for that to stay within
+    // kNeighbourMiss over all the bins between them, which those two then own: runs of faint
+    // peaks thin out to owners that far apart, and at large shifts none go. The first and the
+    // last peak always stay, so the outermost regions reach no further than they did. Faint
+    // peaks that stay are moved with their regions, not fitted: a fit's gain is lost 60 dB down.
+    const double slope = std::abs(ratio - 1.0);
+    const auto faint = static_cast<float>(static_cast<double>(loudest_) * kFaintPeak);
+    const float* p = power_.data();
+    Partial* partials = cur_->partials.data();
+    const int count = cur_->count;
+    int kept = 0;
+    for (int j = 0; j < count; ++j) {
+        const bool isFaint = p[partials[j].peakBin] < faint;
+        const bool leave =
+            isFaint && kept > 0 && j + 1 < count &&
+            slope * (partials[j + 1].peakBin - partials[kept - 1].peakBin) <= kNeighbourMiss;
+        if (!leave) {
+            if (kept != j) {
+                partials[kept] = partials[j];
+            }
+            partials[kept].isNoise = partials[kept].isNoise || isFaint;
+            ++kept;
+        }
+    }
+    cur_->count = kept;
+}
+
 void PartialAnalyzer::findRegions() {
     // Each peak owns the bins down to the lowest point between it and its neighbours; the
     // peaks among the fitted partials and the noise peaks are each in order already.

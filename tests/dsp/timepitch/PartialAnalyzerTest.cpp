@@ -341,6 +341,42 @@ TEST(PartialAnalyzer, RegionsCoverTheBandAndEachHoldsItsPeak) {
     }
 }
 
+// A peak 65 dB below the loudest between two louder ones: at the 432 Hz shift their regions move
+// its bins within a quarter bin of its own shift, so it needs none of its own; at a fifth down,
+// or far from any other peak, it keeps one.
+TEST(PartialAnalyzer, LeavesAFaintPeakToItsNeighboursOnlyWhereTheyMoveItAsItsOwnShiftWould) {
+    const double faint = 0.5 * std::pow(10.0, -65.0 / 20.0);
+    const std::vector<Sinusoid> sines = {{100.0, 0.5, 0.0},
+                                         {105.3, faint, 1.0},
+                                         {110.0, 0.5, 2.0},
+                                         {600.3, faint, 0.5},
+                                         {900.0, 0.5, 1.5}};
+    const auto ownsRegion = [](const PartialAnalyzer& analyzer, int lo, int hi) {
+        for (int r = 0; r < analyzer.regionCount(); ++r) {
+            const int bin = analyzer.partial(analyzer.regionOwner(r)).peakBin;
+            if (bin >= lo && bin <= hi) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const double cents : {-31.766653, -700.0}) {
+        const double ratio = std::exp2(cents / 1200.0);
+        PartialAnalyzer analyzer;
+        analyzer.prepare(kFrame, 1, 768);
+        for (int f = 0; f < 4; ++f) {
+            const auto spectrum = spectrumAt(sines, 4000 + static_cast<long>(f) * kHop);
+            const std::complex<float>* channels[1] = {spectrum.data()};
+            analyzer.analyze(channels, kHop, ratio, ratio, true);
+        }
+        EXPECT_EQ(ownsRegion(analyzer, 103, 108), cents < -100.0) << cents;
+        EXPECT_TRUE(ownsRegion(analyzer, 599, 601)) << cents;
+        for (const int loud : {100, 110, 900}) {
+            EXPECT_TRUE(ownsRegion(analyzer, loud, loud)) << cents << " " << loud;
+        }
+    }
+}
+
 TEST(PartialAnalyzer, FindsWithThePlainLoopsTheSamePartialsAsWithTheVectorLoops) {
     // The peak search, the bins' power, the peaks' shapes and the phase advances run eight and
     // four at a time with AVX2. Three channels (not the stereo the engine's loops are fixed

@@ -203,6 +203,31 @@ TEST(TimePitchShifter, MovesWhatItCannotResolveIntoPartialsToo) {
     }
 }
 
+// Sounds far below the loudest are moved by their own shift too: one between two louder tones
+// (within the regions around it) and one far from any other.
+TEST(TimePitchShifter, MovesFaintTonesByTheirOwnShiftBesideLouderOnesAndFarFromThem) {
+    const double ratio = std::exp2(kTo432 / 1200.0);
+    const double faint = 0.25 * std::pow(10.0, -65.0 / 20.0);
+    std::vector<float> input(static_cast<std::size_t>(1.5 * kRate), 0.0F);
+    for (const auto& [hz, amplitude] :
+         {std::pair{1000.0, 0.25}, std::pair{2000.0, 0.25}, std::pair{2075.0, faint},
+          std::pair{2150.0, 0.25}, std::pair{6000.0, faint}, std::pair{9000.0, 0.25}}) {
+        const auto part = tone(hz, 1.5, amplitude);
+        for (std::size_t i = 0; i < input.size(); ++i) {
+            input[i] += part[i];
+        }
+    }
+    const auto out = shifted(kTo432, {input}, 1.5, 32.0F)[0];
+    const std::size_t from = 24000;
+    for (const double hz : {2075.0, 6000.0}) {
+        const double moved = bandEnergy(out, from, hz * ratio - 6.0, hz * ratio + 6.0);
+        const double left = bandEnergy(out, from, hz - 6.0, hz + 6.0);
+        const double wanted = bandEnergy(input, from, hz - 6.0, hz + 6.0);
+        EXPECT_LT(left, 0.1 * moved) << hz;
+        EXPECT_NEAR(10.0 * std::log10(moved / wanted), 0.0, 1.0) << hz;
+    }
+}
+
 // A lone impulse has no pitch: it must come out where it went in, not smeared or lost.
 TEST(TimePitchShifter, KeepsAClickWhereItWas) {
     for (const float overlap : {8.0F, 32.0F}) {
