@@ -171,15 +171,69 @@ inline int rowEnd(double nu, int start) {
     return nu > end - kReach ? end : end - 1;
 }
 
+// The model a bin's residual is taken against in residualRun(), bin by bin.
+struct NoModel {  // out of every partial's reach: the model is zero
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int /*k*/) const {
+        return _mm256_setzero_pd();
+    }
+};
+struct SummedModel {  // what the partials summed into `model` (by bin, from lo) put there
+    const double (*model)[4];
+    int lo;
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int k) const {
+        return _mm256_load_pd(model[k - lo]);
+    }
+};
+// The summed model plus one more partial's product, added last as the partial-by-partial loop
+// adds it; with no summed model (a group of one), the product alone.
+template <bool kSummed>
+struct ModelWithLast {
+    const double (*model)[4];
+    int lo;
+    const float* window;  // the last partial's window values, from bin `first`
+    int first;
+    __m256d z;
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int k) const {
+        const __m256d product =
+            _mm256_mul_pd(z, _mm256_set1_pd(static_cast<double>(window[k - first])));
+        if constexpr (kSummed) {
+            return _mm256_add_pd(_mm256_load_pd(model[k - lo]), product);
+        }
+        return product;
+    }
+};
+
+// ((re₀² + im₀²) + (re₁² + im₁²)) of each bin [from, to] less its model, the plain loops'
+// order; two bins a step.
+template <typename Model>
+__attribute__((target("avx2"))) inline void residualRun(int from, int to,
+                                                        const std::complex<float>* const* spectra,
+                                                        const Model& modelOf, double* out) {
+    int k = from;
+    for (; k < to; k += 2) {
+        const __m256d d0 = _mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), modelOf(k));
+        const __m256d d1 =
+            _mm256_sub_pd(stereoBin(spectra[0] + k + 1, spectra[1] + k + 1), modelOf(k + 1));
+        const __m256d pairs = _mm256_hadd_pd(_mm256_mul_pd(d0, d0), _mm256_mul_pd(d1, d1));
+        _mm_storeu_pd(out + k,
+                      _mm_add_pd(_mm256_castpd256_pd128(pairs), _mm256_extractf128_pd(pairs, 1)));
+    }
+    if (k == to) {
+        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), modelOf(k)));
+    }
+}
+
 // What clusterResiduals() leaves in each bin [lo, hi] (at most kMostResidualBins) of a stereo
 // group without mirror images, for the partials' amplitudes `amplitudes` (partial after partial,
 // channel by channel). Partial by partial: each bin's model still sums its partials in order.
+// The last partial's products are not stored but added as each bin's residual is taken, and a
+// lone partial's model is never stored at all.
 __attribute__((target("avx2"))) void residualsStereoAvx2(
     const float* table, const Partial* partials, const std::complex<float>* amplitudes, int n,
     int lo, int hi, const std::complex<float>* const* spectra, double* out) {
     alignas(32) double model[kMostResidualBins][4];
     const __m256d zero = _mm256_setzero_pd();
-    for (int j = 0; j < n; ++j) {
+    for (int j = 0; j < n - 1; ++j) {
         const double nu = partials[j].bins;
         const int start = rowStart(nu);
         // Only the bins of [lo, hi] the row reaches.
@@ -191,12 +245,16 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
         if (j == 0) {
             // The first partial sets every bin: its product, or zero out of its reach. A zero
             // model's sign cannot show in the power it leaves.
-            for (int k = lo; k <= hi; ++k) {
+            for (int k = lo; k < first; ++k) {
+                _mm256_store_pd(model[k - lo], zero);
+            }
+            for (int k = first; k <= end; ++k) {
                 _mm256_store_pd(
                     model[k - lo],
-                    k < first || k > end
-                        ? zero
-                        : _mm256_mul_pd(z, _mm256_set1_pd(static_cast<double>(window[k - first]))));
+                    _mm256_mul_pd(z, _mm256_set1_pd(static_cast<double>(window[k - first]))));
+            }
+            for (int k = std::max(first, end + 1); k <= hi; ++k) {
+                _mm256_store_pd(model[k - lo], zero);
             }
             continue;
         }
@@ -206,21 +264,24 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
             _mm256_store_pd(sum, _mm256_add_pd(_mm256_load_pd(sum), _mm256_mul_pd(z, direct)));
         }
     }
-    // Two bins a step: ((re₀² + im₀²) + (re₁² + im₁²)) of each, the plain loops' order.
-    int k = lo;
-    for (; k < hi; k += 2) {
-        const __m256d d0 =
-            _mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), _mm256_load_pd(model[k - lo]));
-        const __m256d d1 = _mm256_sub_pd(stereoBin(spectra[0] + k + 1, spectra[1] + k + 1),
-                                         _mm256_load_pd(model[k + 1 - lo]));
-        const __m256d pairs = _mm256_hadd_pd(_mm256_mul_pd(d0, d0), _mm256_mul_pd(d1, d1));
-        _mm_storeu_pd(out + k,
-                      _mm_add_pd(_mm256_castpd256_pd128(pairs), _mm256_extractf128_pd(pairs, 1)));
+    const int last = n - 1;
+    const double nu = partials[last].bins;
+    const int start = rowStart(nu);
+    const int first = std::max(lo, start);
+    const int end = std::min(hi, rowEnd(nu, start));
+    float window[kRowBins];
+    windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+    const __m256d z = stereoBin(amplitudes + 2 * last, amplitudes + 2 * last + 1);
+    if (last == 0) {
+        residualRun(lo, first - 1, spectra, NoModel{}, out);
+        residualRun(first, end, spectra, ModelWithLast<false>{model, lo, window, first, z}, out);
+        residualRun(std::max(first, end + 1), hi, spectra, NoModel{}, out);
+        return;
     }
-    if (k == hi) {
-        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k),
-                                           _mm256_load_pd(model[k - lo])));
-    }
+    const SummedModel summed{model, lo};
+    residualRun(lo, first - 1, spectra, summed, out);
+    residualRun(first, end, spectra, ModelWithLast<true>{model, lo, window, first, z}, out);
+    residualRun(std::max(first, end + 1), hi, spectra, summed, out);
 }
 
 // A group's window values with their mirror images, bin by bin (from its first), for
@@ -338,12 +399,27 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
             rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(bin + j), b));
         }
     }
-    alignas(32) double row[kFewPartials];
-    for (int j = 0; j < n; ++j) {
-        _mm256_store_pd(row, rows[j]);
-        for (int l = 0; l < n; ++l) {
-            gram[j * n + l] = row[l];
-        }
+    // Each row's first n lanes, stored straight from its register (through memory, the rows
+    // were kept on the stack bin after bin and copied a call at a time).
+    switch (n) {
+        case 4:
+            for (int j = 0; j < 4; ++j) {
+                _mm256_storeu_pd(gram + 4 * j, rows[j]);
+            }
+            return;
+        case 3:
+            for (int j = 0; j < 3; ++j) {
+                _mm_storeu_pd(gram + 3 * j, _mm256_castpd256_pd128(rows[j]));
+                _mm_store_sd(gram + 3 * j + 2, _mm256_extractf128_pd(rows[j], 1));
+            }
+            return;
+        case 2:
+            for (int j = 0; j < 2; ++j) {
+                _mm_storeu_pd(gram + 2 * j, _mm256_castpd256_pd128(rows[j]));
+            }
+            return;
+        default:
+            _mm_store_sd(gram, _mm256_castpd256_pd128(rows[0]));
     }
 }
 
