@@ -284,6 +284,51 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
     residualRun(std::max(first, end + 1), hi, spectra, summed, out);
 }
 
+// The window transform's mirror images of a partial at `nu` in `bin`, at −ν and N − ν for a
+// frame of N = `image` samples: mirrorAt(), for the loops to take inline.
+inline float mirrorOf(const WindowTransform& window, double image, int bin, double nu) {
+    if (bin + nu >= 3 * kReach && bin + nu - image <= -3 * kReach) {
+        return 0.0F;
+    }
+    return window.at(bin + nu) + window.at(bin + nu - image);
+}
+
+// What residualPower() leaves in each bin [lo, hi] of a stereo group with mirror images (next to
+// DC or the Nyquist frequency): bin by bin, the partials near it found and their window values
+// and images looked up as models() finds and looks them up, each partial's four products added
+// side by side in order.
+__attribute__((target("avx2"))) void imagesResidualsStereoAvx2(
+    const WindowTransform& window, int frameSize, const Partial* partials,
+    const std::complex<float>* amplitudes, int n, int lo, int hi,
+    const std::complex<float>* const* spectra, double* out) {
+    const double image = frameSize;
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        while (from < n && partials[from].bins <= k - kReach) {
+            ++from;
+        }
+        to = std::max(to, from);
+        while (to < n && partials[to].bins < k + kReach) {
+            ++to;
+        }
+        const bool images = from < to && (k + partials[from].bins < 3 * kReach ||
+                                          k + partials[to - 1].bins - frameSize > -3 * kReach);
+        __m256d model = _mm256_setzero_pd();
+        for (int j = from; j < to; ++j) {
+            const double nu = partials[j].bins;
+            const auto direct = static_cast<double>(window.at(k - nu));
+            const auto mirror = images ? static_cast<double>(mirrorOf(window, image, k, nu)) : 0.0;
+            const double b = direct + mirror;
+            const double c = direct - mirror;
+            model = _mm256_add_pd(
+                model, _mm256_mul_pd(stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1),
+                                     _mm256_set_pd(c, b, c, b)));
+        }
+        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), model));
+    }
+}
+
 // A group's window values with their mirror images, bin by bin (from its first), for
 // imagesStereoAvx2(): b for the real parts, c for the imaginary ones, zero for every partial
 // outside [from, to) of the bin.
@@ -699,7 +744,7 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
                     cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
                         .bins;
                 const float direct = window_.at(k - nu);
-                const float mirror = images ? mirrorAt(k, nu) : 0.0F;
+                const float mirror = images ? mirrorOf(window_, frameSize_, k, nu) : 0.0F;
                 b[j] = direct + mirror;
                 c[j] = direct - mirror;
             }
@@ -874,11 +919,7 @@ float PartialAnalyzer::mirrorAt(int bin, double nu) const {
     // The images at −ν and N − ν matter only near DC and the Nyquist frequency; there, out to
     // 24 bins, where the window's side lobes fall below the fit's own error (a low partial's
     // image taken only to 8 bins left its level and phase wrong by −70 dB, frame after frame).
-    const double image = frameSize_;
-    if (bin + nu >= 3 * kReach && bin + nu - image <= -3 * kReach) {
-        return 0.0F;
-    }
-    return window_.at(bin + nu) + window_.at(bin + nu - image);
+    return mirrorOf(window_, frameSize_, bin, nu);
 }
 
 void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
@@ -1136,6 +1177,12 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
     if (!images && vectorFits_ && hi - lo < kMostResidualBins && rowsHold(group, n)) {
         residualsStereoAvx2(fitTable_.data(), group, &cur_->amplitudes[amplitudeIndex(first, 0)], n,
                             lo, hi, spectra, out);
+        return;
+    }
+    if (n > 1 && images && vectorFits_) {
+        imagesResidualsStereoAvx2(window_, frameSize_, group,
+                                  &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo, hi, spectra,
+                                  out);
         return;
     }
     if (n > 1 && images) {
