@@ -73,15 +73,20 @@ __attribute__((target("avx2"))) inline void windowRow(const float* table, int fi
     // The last step the table holds with its next: any farther distance (a tap beyond the
     // reach, which the loops never read) stays inside the table.
     const __m256i last = _mm256_set1_epi32(kReach * kTableSteps);
+    // Whole bins are exact in double precision, and so are their sums: the first bin plus a
+    // lane's offset is the lane's bin.
+    const __m256d base = _mm256_set1_pd(static_cast<double>(first));
+    const __m256d lanes = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
     for (int block = 0; block < blocks; ++block) {
         __m128i whole[2];
         __m128 fraction[2];
         for (int half = 0; half < 2; ++half) {
-            const __m128i bin = _mm_add_epi32(_mm_set1_epi32(first + 8 * block + 4 * half),
-                                              _mm_set_epi32(3, 2, 1, 0));
-            // A distance plus zero is the distance (a negative zero's size is zero either way).
-            const __m256d bins =
-                _mm256_add_pd(_mm256_sub_pd(_mm256_cvtepi32_pd(bin), moved), stepped);
+            const __m256d bin = _mm256_add_pd(
+                _mm256_add_pd(base, _mm256_set1_pd(static_cast<double>(8 * block + 4 * half))),
+                lanes);
+            // Without a step no zero is added: a negative zero's size is zero either way.
+            const __m256d moves = _mm256_sub_pd(bin, moved);
+            const __m256d bins = step == 0.0 ? moves : _mm256_add_pd(moves, stepped);
             const __m256d d = _mm256_mul_pd(_mm256_andnot_pd(sign, bins), steps);
             whole[half] = _mm256_cvttpd_epi32(d);
             fraction[half] = _mm256_cvtpd_ps(_mm256_sub_pd(d, _mm256_cvtepi32_pd(whole[half])));
