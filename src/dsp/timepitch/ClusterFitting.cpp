@@ -414,11 +414,12 @@ constexpr int kFewBins = 32;
 // and its transpose are the same, so the two halves are too. The right-hand sides are summed
 // partial by partial over the bins in reach only (a zero weight would turn an infinite
 // spectrum into NaN where the plain loops leave it out).
+// The weights are left in `weights` (by bin, from lo) for fewResidualsStereoAvx2().
 __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, const Partial* partials,
                                                         int n, int lo, int hi,
                                                         const std::complex<float>* const* spectra,
-                                                        double* gram, double (*rhs)[4]) {
-    alignas(32) double weights[kFewBins][kFewPartials];
+                                                        double* gram, double (*rhs)[4],
+                                                        double (*weights)[kFewPartials]) {
     alignas(32) double spectrum[kFewBins][4];
     const __m256d zero = _mm256_setzero_pd();
     for (int k = lo; k <= hi; ++k) {
@@ -473,11 +474,53 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
     }
 }
 
+// The model of a bin from apartFewStereoAvx2()'s weights: each partial's product added in
+// order, a partial out of the bin's reach with a zero weight.
+struct FewModel {
+    const double (*weights)[kFewPartials];
+    const __m256d* z;
+    int n;
+    int lo;
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int k) const {
+        const double* w = weights[k - lo];
+        __m256d model = _mm256_mul_pd(z[0], _mm256_set1_pd(w[0]));
+        for (int j = 1; j < n; ++j) {
+            model = _mm256_add_pd(model, _mm256_mul_pd(z[j], _mm256_set1_pd(w[j])));
+        }
+        return model;
+    }
+};
+
+// What residualsStereoAvx2() leaves in each bin [lo, hi] of a group whose sums
+// apartFewStereoAvx2() formed, from its weights and the group's new amplitudes. A zero weight's
+// product is a zero, which leaves a bin's power as it is where the plain loops leave the partial
+// out, as long as every amplitude is finite: false, and nothing taken, where one is not.
+__attribute__((target("avx2"))) bool fewResidualsStereoAvx2(
+    const double (*weights)[kFewPartials], const std::complex<float>* amplitudes, int n, int lo,
+    int hi, const std::complex<float>* const* spectra, double* out) {
+    __m256d z[kFewPartials];
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d infinity = _mm256_set1_pd(HUGE_VAL);
+    __m256d finite = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    for (int j = 0; j < n; ++j) {
+        z[j] = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        finite = _mm256_and_pd(finite,
+                               _mm256_cmp_pd(_mm256_andnot_pd(sign, z[j]), infinity, _CMP_LT_OQ));
+    }
+    if (_mm256_movemask_pd(finite) != 0xF) {
+        return false;
+    }
+    residualRun(lo, hi, spectra, FewModel{weights, z, n, lo}, out);
+    return true;
+}
+
 // fitSingle() for a stereo partial without mirror images over the bins [lo, lo + 7] at most:
 // the amplitudes of both channels, as (re₀, im₀, re₁, im₁), into `out`.
+// With `residuals`, also what residualsStereoAvx2() leaves in each of the bins for the new
+// amplitudes, from the same window values.
 __attribute__((target("avx2"))) void singleStereoAvx2(const float* table, double nu, int lo, int hi,
                                                       const std::complex<float>* const* spectra,
-                                                      std::complex<float>* out) {
+                                                      std::complex<float>* out, double* residuals) {
     float window[8];
     windowRow(table, lo, nu, 1, window);
     double gram = 0.0;
@@ -491,6 +534,10 @@ __attribute__((target("avx2"))) void singleStereoAvx2(const float* table, double
     gram += 1e-9 * gram + 1e-30;
     _mm_storeu_ps(reinterpret_cast<float*>(out),
                   _mm256_cvtpd_ps(_mm256_div_pd(rhs, _mm256_set1_pd(gram))));
+    if (residuals != nullptr) {
+        const ModelWithLast<false> model{nullptr, lo, window, lo, stereoBin(out, out + 1)};
+        residualRun(lo, hi, spectra, model, residuals);
+    }
 }
 
 // windowRow() for the eight bins from `first`, for the plain loops.
@@ -653,6 +700,11 @@ void PartialAnalyzer::prepareFits() {
     // The window's table for the fits' lookups depends on the frame size alone: taken here, off
     // the real-time thread, and the vector loops run only where it gives window_'s own values.
     vectorFits_ = channels_ == 2 && vectorLoops_;
+    // As keptPower_: groups' spans are apart and each keeps its lobes' few bins beyond them.
+    freshPower_.assign(static_cast<std::size_t>(bins_) + 8 * static_cast<std::size_t>(maxPartials_),
+                       0.0);
+    fresh_.assign(static_cast<std::size_t>(maxPartials_), {});
+    freshCount_ = 0;
     if (vectorFits_) {
         for (int i = 0; i < kFitTableSize; ++i) {
             fitTable_[static_cast<std::size_t>(i)] =
@@ -664,6 +716,9 @@ void PartialAnalyzer::prepareFits() {
 
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                     bool onlyChanged) {
+    freshCount_ = 0;
+    freshUsed_ = 0;
+    keepFresh_ = onlyChanged;
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
@@ -678,6 +733,7 @@ void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, b
         }
         first = end;
     }
+    keepFresh_ = false;
 }
 
 void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
@@ -704,8 +760,10 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
     if (apart && vectorFits_ && rowsHold(group, n)) {
         double sides[kMaxCluster][4];
-        if (n <= kFewPartials && hi - lo < kFewBins) {
-            apartFewStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides);
+        alignas(32) double weights[kFewBins][kFewPartials];
+        const bool few = n <= kFewPartials && hi - lo < kFewBins;
+        if (few) {
+            apartFewStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides, weights);
         } else {
             apartStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides);
         }
@@ -715,6 +773,16 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
             std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first + j, 0)];
             z[0] = {static_cast<float>(sides[j][0]), static_cast<float>(sides[j][1])};
             z[1] = {static_cast<float>(sides[j][2]), static_cast<float>(sides[j][3])};
+        }
+        // The judgement of the new fit needs its residuals, which its weights give cheaply.
+        if (few && keepFresh_) {
+            double* residuals = keepFreshResiduals(first, lo, hi);
+            if (residuals != nullptr &&
+                !fewResidualsStereoAvx2(weights, &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo,
+                                        hi, spectra, residuals)) {
+                --freshCount_;
+                freshUsed_ -= hi - lo + 1;
+            }
         }
         return;
     }
@@ -868,7 +936,8 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     if (!images && vectorFits_ && nu >= 0.0 && hi - lo < 8) {
         markFitted(index, 1);
         singleStereoAvx2(fitTable_.data(), nu, lo, hi, spectra,
-                         &cur_->amplitudes[amplitudeIndex(index, 0)]);
+                         &cur_->amplitudes[amplitudeIndex(index, 0)],
+                         keepFresh_ ? keepFreshResiduals(index, lo, hi) : nullptr);
         return;
     }
     double gramB = 0.0;
@@ -1175,6 +1244,45 @@ const double* PartialAnalyzer::keptResiduals(int first, int n) {
     return kept.fit == lead.fitGroup ? keptPower_.data() + kept.start - kept.lo : nullptr;
 }
 
+double* PartialAnalyzer::keepFreshResiduals(int first, int lo, int hi) {
+    const int length = hi - lo + 1;
+    if (freshUsed_ + length > static_cast<int>(freshPower_.size()) ||
+        freshCount_ >= static_cast<int>(fresh_.size())) {
+        return nullptr;
+    }
+    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+    fresh_[static_cast<std::size_t>(freshCount_++)] = {lead.fitGroup, lead.bins, first, lo, hi,
+                                                       freshUsed_};
+    double* out = freshPower_.data() + freshUsed_ - lo;
+    freshUsed_ += length;
+    return out;
+}
+
+const double* PartialAnalyzer::freshResiduals(int first, int n, int lo, int hi) {
+    // Groups come in order in both walks.
+    while (freshCursor_ < freshCount_ &&
+           fresh_[static_cast<std::size_t>(freshCursor_)].first < first) {
+        ++freshCursor_;
+    }
+    if (freshCursor_ == freshCount_) {
+        return nullptr;
+    }
+    const FreshResiduals& fresh = fresh_[static_cast<std::size_t>(freshCursor_)];
+    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+    // The same partials (a fit marks exactly its own), at the frequencies and over the bins
+    // they were fitted at and over.
+    if (fresh.first != first || fresh.fit != lead.fitGroup || lead.groupSize != n ||
+        fresh.leadBins != lead.bins || fresh.lo != lo || fresh.hi != hi) {
+        return nullptr;
+    }
+    for (int j = first + 1; j < first + n; ++j) {
+        if (cur_->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
+            return nullptr;
+        }
+    }
+    return freshPower_.data() + fresh.start - fresh.lo;
+}
+
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                        int lo, int hi, double* out) const {
     const bool images = nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n);
@@ -1249,6 +1357,7 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
     keptCursor_ = 0;
+    freshCursor_ = 0;
     for (int j = cur_->fitCount; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         const Partial* previous = partial.previous >= 0
@@ -1271,16 +1380,17 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
         // Every partial's lobe lies within the group's span; each bin's residual is taken once,
         // here or, for a group whose fit stayed as it was, already while looking for hidden
         // partials (a span that holds this one).
-        const double* residuals = keptResiduals(first, n);
+        // Or, for a group refitted since, while it was.
+        const int lo =
+            std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
+        const int hi = std::min(
+            bins_ - 1, nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
+        const double* residuals = freshResiduals(first, n, lo, hi);
         if (residuals == nullptr) {
-            clusterResiduals(
-                spectra, first, n,
-                std::max(0,
-                         nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe),
-                std::min(
-                    bins_ - 1,
-                    nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe),
-                binResidual_.data());
+            residuals = keptResiduals(first, n);
+        }
+        if (residuals == nullptr) {
+            clusterResiduals(spectra, first, n, lo, hi, binResidual_.data());
             residuals = binResidual_.data();
         }
         for (int j = first; j < end; ++j) {
