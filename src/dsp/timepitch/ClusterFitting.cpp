@@ -1358,22 +1358,23 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
     keptCursor_ = 0;
     freshCursor_ = 0;
-    for (int j = cur_->fitCount; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        const Partial* previous = partial.previous >= 0
-                                      ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
+    withChannels(channels_, [&](auto channels) {
+        for (int j = cur_->fitCount; j < cur_->count; ++j) {
+            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+            const Partial* previous =
+                partial.previous >= 0 ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
                                       : nullptr;
-        partial.fitsWell = false;
-        partial.isShifted = false;
-        partial.hasFitted = previous != nullptr && previous->hasFitted;
-        partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
-        // Not fitted: no amplitude for the next frame to measure a phase advance against.
-        withChannels(channels_, [&](auto channels) {
+            partial.fitsWell = false;
+            partial.isShifted = false;
+            partial.hasFitted = previous != nullptr && previous->hasFitted;
+            partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
+            // Not fitted: no amplitude for the next frame to measure a phase advance against.
             for (int ch = 0; ch < channels; ++ch) {
                 cur_->amplitudes[amplitudeIndex(j, ch)] = {};
             }
-        });
-    }
+        }
+    });
+    const double peak = static_cast<double>(window_.at(0.0));
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
@@ -1420,7 +1421,6 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
                 for (int ch = 0; ch < channels; ++ch) {
                     held += std::norm(spectra[ch][std::clamp(centre, 0, bins_ - 1)]);
                 }
-                const double peak = static_cast<double>(window_.at(0.0));
                 for (int ch = 0; ch < channels; ++ch) {
                     fitted += std::norm(std::complex<double>(amplitude(j, ch))) * peak * peak;
                 }
