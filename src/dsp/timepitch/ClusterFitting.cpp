@@ -442,6 +442,19 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
         }
         _mm256_storeu_pd(rhs[j], sides);
     }
+    if (n == 2) {
+        // A pair's whole matrix in one register, (w₀·w₀, w₀·w₁, w₁·w₀, w₁·w₁) a bin: its rows'
+        // products, each lane summed in order of bin as below.
+        __m256d pair = zero;
+        for (int k = lo; k <= hi; ++k) {
+            const __m256d across =
+                _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(weights[k - lo]));
+            const __m256d down = _mm256_permute4x64_pd(across, 0x50);
+            pair = _mm256_add_pd(pair, _mm256_mul_pd(down, across));
+        }
+        _mm256_storeu_pd(gram, pair);
+        return;
+    }
     __m256d rows[kFewPartials] = {zero, zero, zero, zero};
     for (int k = lo; k <= hi; ++k) {
         const double* bin = weights[k - lo];
@@ -462,11 +475,6 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
             for (int j = 0; j < 3; ++j) {
                 _mm_storeu_pd(gram + 3 * j, _mm256_castpd256_pd128(rows[j]));
                 _mm_store_sd(gram + 3 * j + 2, _mm256_extractf128_pd(rows[j], 1));
-            }
-            return;
-        case 2:
-            for (int j = 0; j < 2; ++j) {
-                _mm_storeu_pd(gram + 2 * j, _mm256_castpd256_pd128(rows[j]));
             }
             return;
         default:
