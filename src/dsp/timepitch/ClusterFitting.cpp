@@ -406,6 +406,20 @@ __attribute__((target("avx2"))) void imagesStereoAvx2(const ImageBins& bins, int
 constexpr int kFewPartials = 4;
 constexpr int kFewBins = 32;
 
+// The first `kRows` rows of a few-partial group's normal matrix, four lanes each, from its
+// weights (by bin, from lo): each lane's products summed in order of bin.
+template <int kRows>
+__attribute__((target("avx2"))) inline void fewRows(const double (*weights)[kFewPartials], int lo,
+                                                    int hi, __m256d* rows) {
+    for (int k = lo; k <= hi; ++k) {
+        const double* bin = weights[k - lo];
+        const __m256d b = _mm256_load_pd(bin);
+        for (int j = 0; j < kRows; ++j) {
+            rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(bin + j), b));
+        }
+    }
+}
+
 // apartStereoAvx2() for the most common groups, of up to four partials over at most 32 bins,
 // with each partial's normal-matrix row and right-hand sides in registers. Bin by bin, every
 // partial's window values side by side (zero where a partial is out of reach: its lanes add
@@ -456,12 +470,10 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
         return;
     }
     __m256d rows[kFewPartials] = {zero, zero, zero, zero};
-    for (int k = lo; k <= hi; ++k) {
-        const double* bin = weights[k - lo];
-        const __m256d b = _mm256_load_pd(bin);
-        for (int j = 0; j < kFewPartials; ++j) {
-            rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(bin + j), b));
-        }
+    if (n == 3) {
+        fewRows<3>(weights, lo, hi, rows);
+    } else {
+        fewRows<kFewPartials>(weights, lo, hi, rows);
     }
     // Each row's first n lanes, stored straight from its register (through memory, the rows
     // were kept on the stack bin after bin and copied a call at a time).
@@ -1173,19 +1185,30 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
         int bestBin = -1;
         double unexplained = 0.0;
         double held = 0.0;
-        for (int k = lo - 1; k <= hi + 1; ++k) {
-            unexplained += residuals[k];
-            held += power_[static_cast<std::size_t>(k)];
+        if (lo > hi) {
+            // A group beyond the band's edge (frequency steps may take it there): no bin to
+            // search, so no partial to add.
+            first = end;
+            continue;
         }
+        // The sums over [lo − 1, hi + 1] in order of bin, their inner bins in the same walk as
+        // the search.
+        unexplained += residuals[lo - 1];
+        held += power_[static_cast<std::size_t>(lo - 1)];
         for (int k = lo; k <= hi; ++k) {
-            // A local maximum of the unexplained power.
             const double at = residuals[k];
-            if (at > residuals[k - 1] && at >= residuals[k + 1] &&
-                at >= kDiscoverShare * power_[static_cast<std::size_t>(k)] && at > best) {
+            const double power = power_[static_cast<std::size_t>(k)];
+            unexplained += at;
+            held += power;
+            // A local maximum of the unexplained power.
+            if (at > residuals[k - 1] && at >= residuals[k + 1] && at >= kDiscoverShare * power &&
+                at > best) {
                 best = at;
                 bestBin = k;
             }
         }
+        unexplained += residuals[hi + 1];
+        held += power_[static_cast<std::size_t>(hi + 1)];
         // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
         // explains has a partial missing.
         if (bestBin > 0 && unexplained <= kNoiseShare * held) {
