@@ -1194,7 +1194,7 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
         // The sums over [lo − 1, hi + 1] in order of bin, their inner bins in the same walk as
         // the search.
         unexplained += residuals[lo - 1];
-        held += power_[static_cast<std::size_t>(lo - 1)];
+        held += power_[static_cast<std::size_t>(lo) - 1];
         for (int k = lo; k <= hi; ++k) {
             const double at = residuals[k];
             const double power = power_[static_cast<std::size_t>(k)];
@@ -1208,7 +1208,7 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
             }
         }
         unexplained += residuals[hi + 1];
-        held += power_[static_cast<std::size_t>(hi + 1)];
+        held += power_[static_cast<std::size_t>(hi) + 1];
         // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
         // explains has a partial missing.
         if (bestBin > 0 && unexplained <= kNoiseShare * held) {
