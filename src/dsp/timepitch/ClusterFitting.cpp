@@ -73,15 +73,20 @@ __attribute__((target("avx2"))) inline void windowRow(const float* table, int fi
     // The last step the table holds with its next: any farther distance (a tap beyond the
     // reach, which the loops never read) stays inside the table.
     const __m256i last = _mm256_set1_epi32(kReach * kTableSteps);
+    // Whole bins are exact in double precision, and so are their sums: the first bin plus a
+    // lane's offset is the lane's bin.
+    const __m256d base = _mm256_set1_pd(static_cast<double>(first));
+    const __m256d lanes = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
     for (int block = 0; block < blocks; ++block) {
         __m128i whole[2];
         __m128 fraction[2];
         for (int half = 0; half < 2; ++half) {
-            const __m128i bin = _mm_add_epi32(_mm_set1_epi32(first + 8 * block + 4 * half),
-                                              _mm_set_epi32(3, 2, 1, 0));
-            // A distance plus zero is the distance (a negative zero's size is zero either way).
-            const __m256d bins =
-                _mm256_add_pd(_mm256_sub_pd(_mm256_cvtepi32_pd(bin), moved), stepped);
+            const __m256d bin = _mm256_add_pd(
+                _mm256_add_pd(base, _mm256_set1_pd(static_cast<double>(8 * block + 4 * half))),
+                lanes);
+            // Without a step no zero is added: a negative zero's size is zero either way.
+            const __m256d moves = _mm256_sub_pd(bin, moved);
+            const __m256d bins = step == 0.0 ? moves : _mm256_add_pd(moves, stepped);
             const __m256d d = _mm256_mul_pd(_mm256_andnot_pd(sign, bins), steps);
             whole[half] = _mm256_cvttpd_epi32(d);
             fraction[half] = _mm256_cvtpd_ps(_mm256_sub_pd(d, _mm256_cvtepi32_pd(whole[half])));
@@ -171,15 +176,69 @@ inline int rowEnd(double nu, int start) {
     return nu > end - kReach ? end : end - 1;
 }
 
+// The model a bin's residual is taken against in residualRun(), bin by bin.
+struct NoModel {  // out of every partial's reach: the model is zero
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int /*k*/) const {
+        return _mm256_setzero_pd();
+    }
+};
+struct SummedModel {  // what the partials summed into `model` (by bin, from lo) put there
+    const double (*model)[4];
+    int lo;
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int k) const {
+        return _mm256_load_pd(model[k - lo]);
+    }
+};
+// The summed model plus one more partial's product, added last as the partial-by-partial loop
+// adds it; with no summed model (a group of one), the product alone.
+template <bool kSummed>
+struct ModelWithLast {
+    const double (*model)[4];
+    int lo;
+    const float* window;  // the last partial's window values, from bin `first`
+    int first;
+    __m256d z;
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int k) const {
+        const __m256d product =
+            _mm256_mul_pd(z, _mm256_set1_pd(static_cast<double>(window[k - first])));
+        if constexpr (kSummed) {
+            return _mm256_add_pd(_mm256_load_pd(model[k - lo]), product);
+        }
+        return product;
+    }
+};
+
+// ((re₀² + im₀²) + (re₁² + im₁²)) of each bin [from, to] less its model, the plain loops'
+// order; two bins a step.
+template <typename Model>
+__attribute__((target("avx2"))) inline void residualRun(int from, int to,
+                                                        const std::complex<float>* const* spectra,
+                                                        const Model& modelOf, double* out) {
+    int k = from;
+    for (; k < to; k += 2) {
+        const __m256d d0 = _mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), modelOf(k));
+        const __m256d d1 =
+            _mm256_sub_pd(stereoBin(spectra[0] + k + 1, spectra[1] + k + 1), modelOf(k + 1));
+        const __m256d pairs = _mm256_hadd_pd(_mm256_mul_pd(d0, d0), _mm256_mul_pd(d1, d1));
+        _mm_storeu_pd(out + k,
+                      _mm_add_pd(_mm256_castpd256_pd128(pairs), _mm256_extractf128_pd(pairs, 1)));
+    }
+    if (k == to) {
+        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), modelOf(k)));
+    }
+}
+
 // What clusterResiduals() leaves in each bin [lo, hi] (at most kMostResidualBins) of a stereo
 // group without mirror images, for the partials' amplitudes `amplitudes` (partial after partial,
 // channel by channel). Partial by partial: each bin's model still sums its partials in order.
+// The last partial's products are not stored but added as each bin's residual is taken, and a
+// lone partial's model is never stored at all.
 __attribute__((target("avx2"))) void residualsStereoAvx2(
     const float* table, const Partial* partials, const std::complex<float>* amplitudes, int n,
     int lo, int hi, const std::complex<float>* const* spectra, double* out) {
     alignas(32) double model[kMostResidualBins][4];
     const __m256d zero = _mm256_setzero_pd();
-    for (int j = 0; j < n; ++j) {
+    for (int j = 0; j < n - 1; ++j) {
         const double nu = partials[j].bins;
         const int start = rowStart(nu);
         // Only the bins of [lo, hi] the row reaches.
@@ -191,12 +250,16 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
         if (j == 0) {
             // The first partial sets every bin: its product, or zero out of its reach. A zero
             // model's sign cannot show in the power it leaves.
-            for (int k = lo; k <= hi; ++k) {
+            for (int k = lo; k < first; ++k) {
+                _mm256_store_pd(model[k - lo], zero);
+            }
+            for (int k = first; k <= end; ++k) {
                 _mm256_store_pd(
                     model[k - lo],
-                    k < first || k > end
-                        ? zero
-                        : _mm256_mul_pd(z, _mm256_set1_pd(static_cast<double>(window[k - first]))));
+                    _mm256_mul_pd(z, _mm256_set1_pd(static_cast<double>(window[k - first]))));
+            }
+            for (int k = std::max(first, end + 1); k <= hi; ++k) {
+                _mm256_store_pd(model[k - lo], zero);
             }
             continue;
         }
@@ -206,20 +269,68 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
             _mm256_store_pd(sum, _mm256_add_pd(_mm256_load_pd(sum), _mm256_mul_pd(z, direct)));
         }
     }
-    // Two bins a step: ((re₀² + im₀²) + (re₁² + im₁²)) of each, the plain loops' order.
-    int k = lo;
-    for (; k < hi; k += 2) {
-        const __m256d d0 =
-            _mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), _mm256_load_pd(model[k - lo]));
-        const __m256d d1 = _mm256_sub_pd(stereoBin(spectra[0] + k + 1, spectra[1] + k + 1),
-                                         _mm256_load_pd(model[k + 1 - lo]));
-        const __m256d pairs = _mm256_hadd_pd(_mm256_mul_pd(d0, d0), _mm256_mul_pd(d1, d1));
-        _mm_storeu_pd(out + k,
-                      _mm_add_pd(_mm256_castpd256_pd128(pairs), _mm256_extractf128_pd(pairs, 1)));
+    const int last = n - 1;
+    const double nu = partials[last].bins;
+    const int start = rowStart(nu);
+    const int first = std::max(lo, start);
+    const int end = std::min(hi, rowEnd(nu, start));
+    float window[kRowBins];
+    windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+    const __m256d z = stereoBin(amplitudes + 2 * last, amplitudes + 2 * last + 1);
+    if (last == 0) {
+        residualRun(lo, first - 1, spectra, NoModel{}, out);
+        residualRun(first, end, spectra, ModelWithLast<false>{model, lo, window, first, z}, out);
+        residualRun(std::max(first, end + 1), hi, spectra, NoModel{}, out);
+        return;
     }
-    if (k == hi) {
-        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k),
-                                           _mm256_load_pd(model[k - lo])));
+    const SummedModel summed{model, lo};
+    residualRun(lo, first - 1, spectra, summed, out);
+    residualRun(first, end, spectra, ModelWithLast<true>{model, lo, window, first, z}, out);
+    residualRun(std::max(first, end + 1), hi, spectra, summed, out);
+}
+
+// The window transform's mirror images of a partial at `nu` in `bin`, at −ν and N − ν for a
+// frame of N = `image` samples: mirrorAt(), for the loops to take inline.
+inline float mirrorOf(const WindowTransform& window, double image, int bin, double nu) {
+    if (bin + nu >= 3 * kReach && bin + nu - image <= -3 * kReach) {
+        return 0.0F;
+    }
+    return window.at(bin + nu) + window.at(bin + nu - image);
+}
+
+// What residualPower() leaves in each bin [lo, hi] of a stereo group with mirror images (next to
+// DC or the Nyquist frequency): bin by bin, the partials near it found and their window values
+// and images looked up as models() finds and looks them up, each partial's four products added
+// side by side in order.
+__attribute__((target("avx2"))) void imagesResidualsStereoAvx2(
+    const WindowTransform& window, int frameSize, const Partial* partials,
+    const std::complex<float>* amplitudes, int n, int lo, int hi,
+    const std::complex<float>* const* spectra, double* out) {
+    const double image = frameSize;
+    int from = 0;
+    int to = 0;
+    for (int k = lo; k <= hi; ++k) {
+        while (from < n && partials[from].bins <= k - kReach) {
+            ++from;
+        }
+        to = std::max(to, from);
+        while (to < n && partials[to].bins < k + kReach) {
+            ++to;
+        }
+        const bool images = from < to && (k + partials[from].bins < 3 * kReach ||
+                                          k + partials[to - 1].bins - frameSize > -3 * kReach);
+        __m256d model = _mm256_setzero_pd();
+        for (int j = from; j < to; ++j) {
+            const double nu = partials[j].bins;
+            const auto direct = static_cast<double>(window.at(k - nu));
+            const auto mirror = images ? static_cast<double>(mirrorOf(window, image, k, nu)) : 0.0;
+            const double b = direct + mirror;
+            const double c = direct - mirror;
+            model = _mm256_add_pd(
+                model, _mm256_mul_pd(stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1),
+                                     _mm256_set_pd(c, b, c, b)));
+        }
+        out[k] = stereoPower(_mm256_sub_pd(stereoBin(spectra[0] + k, spectra[1] + k), model));
     }
 }
 
@@ -295,6 +406,20 @@ __attribute__((target("avx2"))) void imagesStereoAvx2(const ImageBins& bins, int
 constexpr int kFewPartials = 4;
 constexpr int kFewBins = 32;
 
+// The first `kRows` rows of a few-partial group's normal matrix, four lanes each, from its
+// weights (by bin, from lo): each lane's products summed in order of bin.
+template <int kRows>
+__attribute__((target("avx2"))) inline void fewRows(const double (*weights)[kFewPartials], int lo,
+                                                    int hi, __m256d* rows) {
+    for (int k = lo; k <= hi; ++k) {
+        const double* bin = weights[k - lo];
+        const __m256d b = _mm256_load_pd(bin);
+        for (int j = 0; j < kRows; ++j) {
+            rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(bin + j), b));
+        }
+    }
+}
+
 // apartStereoAvx2() for the most common groups, of up to four partials over at most 32 bins,
 // with each partial's normal-matrix row and right-hand sides in registers. Bin by bin, every
 // partial's window values side by side (zero where a partial is out of reach: its lanes add
@@ -303,11 +428,12 @@ constexpr int kFewBins = 32;
 // and its transpose are the same, so the two halves are too. The right-hand sides are summed
 // partial by partial over the bins in reach only (a zero weight would turn an infinite
 // spectrum into NaN where the plain loops leave it out).
+// The weights are left in `weights` (by bin, from lo) for fewResidualsStereoAvx2().
 __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, const Partial* partials,
                                                         int n, int lo, int hi,
                                                         const std::complex<float>* const* spectra,
-                                                        double* gram, double (*rhs)[4]) {
-    alignas(32) double weights[kFewBins][kFewPartials];
+                                                        double* gram, double (*rhs)[4],
+                                                        double (*weights)[kFewPartials]) {
     alignas(32) double spectrum[kFewBins][4];
     const __m256d zero = _mm256_setzero_pd();
     for (int k = lo; k <= hi; ++k) {
@@ -330,28 +456,91 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
         }
         _mm256_storeu_pd(rhs[j], sides);
     }
+    if (n == 2) {
+        // A pair's whole matrix in one register, (w₀·w₀, w₀·w₁, w₁·w₀, w₁·w₁) a bin: its rows'
+        // products, each lane summed in order of bin as below.
+        __m256d pair = zero;
+        for (int k = lo; k <= hi; ++k) {
+            const __m256d across =
+                _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(weights[k - lo]));
+            const __m256d down = _mm256_permute4x64_pd(across, 0x50);
+            pair = _mm256_add_pd(pair, _mm256_mul_pd(down, across));
+        }
+        _mm256_storeu_pd(gram, pair);
+        return;
+    }
     __m256d rows[kFewPartials] = {zero, zero, zero, zero};
-    for (int k = lo; k <= hi; ++k) {
-        const double* bin = weights[k - lo];
-        const __m256d b = _mm256_load_pd(bin);
-        for (int j = 0; j < kFewPartials; ++j) {
-            rows[j] = _mm256_add_pd(rows[j], _mm256_mul_pd(_mm256_broadcast_sd(bin + j), b));
-        }
+    if (n == 3) {
+        fewRows<3>(weights, lo, hi, rows);
+    } else {
+        fewRows<kFewPartials>(weights, lo, hi, rows);
     }
-    alignas(32) double row[kFewPartials];
+    // Each row's first n lanes, stored straight from its register (through memory, the rows
+    // were kept on the stack bin after bin and copied a call at a time).
+    switch (n) {
+        case 4:
+            for (int j = 0; j < 4; ++j) {
+                _mm256_storeu_pd(gram + 4 * j, rows[j]);
+            }
+            return;
+        case 3:
+            for (int j = 0; j < 3; ++j) {
+                _mm_storeu_pd(gram + 3 * j, _mm256_castpd256_pd128(rows[j]));
+                _mm_store_sd(gram + 3 * j + 2, _mm256_extractf128_pd(rows[j], 1));
+            }
+            return;
+        default:
+            _mm_store_sd(gram, _mm256_castpd256_pd128(rows[0]));
+    }
+}
+
+// The model of a bin from apartFewStereoAvx2()'s weights: each partial's product added in
+// order, a partial out of the bin's reach with a zero weight.
+struct FewModel {
+    const double (*weights)[kFewPartials];
+    const __m256d* z;
+    int n;
+    int lo;
+    [[nodiscard]] __attribute__((target("avx2"))) __m256d operator()(int k) const {
+        const double* w = weights[k - lo];
+        __m256d model = _mm256_mul_pd(z[0], _mm256_set1_pd(w[0]));
+        for (int j = 1; j < n; ++j) {
+            model = _mm256_add_pd(model, _mm256_mul_pd(z[j], _mm256_set1_pd(w[j])));
+        }
+        return model;
+    }
+};
+
+// What residualsStereoAvx2() leaves in each bin [lo, hi] of a group whose sums
+// apartFewStereoAvx2() formed, from its weights and the group's new amplitudes. A zero weight's
+// product is a zero, which leaves a bin's power as it is where the plain loops leave the partial
+// out, as long as every amplitude is finite: false, and nothing taken, where one is not.
+__attribute__((target("avx2"))) bool fewResidualsStereoAvx2(
+    const double (*weights)[kFewPartials], const std::complex<float>* amplitudes, int n, int lo,
+    int hi, const std::complex<float>* const* spectra, double* out) {
+    __m256d z[kFewPartials];
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d infinity = _mm256_set1_pd(HUGE_VAL);
+    __m256d finite = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
     for (int j = 0; j < n; ++j) {
-        _mm256_store_pd(row, rows[j]);
-        for (int l = 0; l < n; ++l) {
-            gram[j * n + l] = row[l];
-        }
+        z[j] = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
+        finite = _mm256_and_pd(finite,
+                               _mm256_cmp_pd(_mm256_andnot_pd(sign, z[j]), infinity, _CMP_LT_OQ));
     }
+    if (_mm256_movemask_pd(finite) != 0xF) {
+        return false;
+    }
+    residualRun(lo, hi, spectra, FewModel{weights, z, n, lo}, out);
+    return true;
 }
 
 // fitSingle() for a stereo partial without mirror images over the bins [lo, lo + 7] at most:
 // the amplitudes of both channels, as (re₀, im₀, re₁, im₁), into `out`.
+// With `residuals`, also what residualsStereoAvx2() leaves in each of the bins for the new
+// amplitudes, from the same window values.
 __attribute__((target("avx2"))) void singleStereoAvx2(const float* table, double nu, int lo, int hi,
                                                       const std::complex<float>* const* spectra,
-                                                      std::complex<float>* out) {
+                                                      std::complex<float>* out, double* residuals) {
     float window[8];
     windowRow(table, lo, nu, 1, window);
     double gram = 0.0;
@@ -365,6 +554,10 @@ __attribute__((target("avx2"))) void singleStereoAvx2(const float* table, double
     gram += 1e-9 * gram + 1e-30;
     _mm_storeu_ps(reinterpret_cast<float*>(out),
                   _mm256_cvtpd_ps(_mm256_div_pd(rhs, _mm256_set1_pd(gram))));
+    if (residuals != nullptr) {
+        const ModelWithLast<false> model{nullptr, lo, window, lo, stereoBin(out, out + 1)};
+        residualRun(lo, hi, spectra, model, residuals);
+    }
 }
 
 // windowRow() for the eight bins from `first`, for the plain loops.
@@ -527,6 +720,11 @@ void PartialAnalyzer::prepareFits() {
     // The window's table for the fits' lookups depends on the frame size alone: taken here, off
     // the real-time thread, and the vector loops run only where it gives window_'s own values.
     vectorFits_ = channels_ == 2 && vectorLoops_;
+    // As keptPower_: groups' spans are apart and each keeps its lobes' few bins beyond them.
+    freshPower_.assign(static_cast<std::size_t>(bins_) + 8 * static_cast<std::size_t>(maxPartials_),
+                       0.0);
+    fresh_.assign(static_cast<std::size_t>(maxPartials_), {});
+    freshCount_ = 0;
     if (vectorFits_) {
         for (int i = 0; i < kFitTableSize; ++i) {
             fitTable_[static_cast<std::size_t>(i)] =
@@ -538,6 +736,9 @@ void PartialAnalyzer::prepareFits() {
 
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                     bool onlyChanged) {
+    freshCount_ = 0;
+    freshUsed_ = 0;
+    keepFresh_ = onlyChanged;
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
@@ -552,6 +753,7 @@ void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, b
         }
         first = end;
     }
+    keepFresh_ = false;
 }
 
 void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
@@ -578,8 +780,10 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
     if (apart && vectorFits_ && rowsHold(group, n)) {
         double sides[kMaxCluster][4];
-        if (n <= kFewPartials && hi - lo < kFewBins) {
-            apartFewStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides);
+        alignas(32) double weights[kFewBins][kFewPartials];
+        const bool few = n <= kFewPartials && hi - lo < kFewBins;
+        if (few) {
+            apartFewStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides, weights);
         } else {
             apartStereoAvx2(fitTable_.data(), group, n, lo, hi, spectra, gramB, sides);
         }
@@ -589,6 +793,16 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
             std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first + j, 0)];
             z[0] = {static_cast<float>(sides[j][0]), static_cast<float>(sides[j][1])};
             z[1] = {static_cast<float>(sides[j][2]), static_cast<float>(sides[j][3])};
+        }
+        // The judgement of the new fit needs its residuals, which its weights give cheaply.
+        if (few && keepFresh_) {
+            double* residuals = keepFreshResiduals(first, lo, hi);
+            if (residuals != nullptr &&
+                !fewResidualsStereoAvx2(weights, &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo,
+                                        hi, spectra, residuals)) {
+                --freshCount_;
+                freshUsed_ -= hi - lo + 1;
+            }
         }
         return;
     }
@@ -623,7 +837,7 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
                     cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
                         .bins;
                 const float direct = window_.at(k - nu);
-                const float mirror = images ? mirrorAt(k, nu) : 0.0F;
+                const float mirror = images ? mirrorOf(window_, frameSize_, k, nu) : 0.0F;
                 b[j] = direct + mirror;
                 c[j] = direct - mirror;
             }
@@ -742,7 +956,8 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     if (!images && vectorFits_ && nu >= 0.0 && hi - lo < 8) {
         markFitted(index, 1);
         singleStereoAvx2(fitTable_.data(), nu, lo, hi, spectra,
-                         &cur_->amplitudes[amplitudeIndex(index, 0)]);
+                         &cur_->amplitudes[amplitudeIndex(index, 0)],
+                         keepFresh_ ? keepFreshResiduals(index, lo, hi) : nullptr);
         return;
     }
     double gramB = 0.0;
@@ -798,11 +1013,7 @@ float PartialAnalyzer::mirrorAt(int bin, double nu) const {
     // The images at −ν and N − ν matter only near DC and the Nyquist frequency; there, out to
     // 24 bins, where the window's side lobes fall below the fit's own error (a low partial's
     // image taken only to 8 bins left its level and phase wrong by −70 dB, frame after frame).
-    const double image = frameSize_;
-    if (bin + nu >= 3 * kReach && bin + nu - image <= -3 * kReach) {
-        return 0.0F;
-    }
-    return window_.at(bin + nu) + window_.at(bin + nu - image);
+    return mirrorOf(window_, frameSize_, bin, nu);
 }
 
 void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
@@ -974,19 +1185,30 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
         int bestBin = -1;
         double unexplained = 0.0;
         double held = 0.0;
-        for (int k = lo - 1; k <= hi + 1; ++k) {
-            unexplained += residuals[k];
-            held += power_[static_cast<std::size_t>(k)];
+        if (lo > hi) {
+            // A group beyond the band's edge (frequency steps may take it there): no bin to
+            // search, so no partial to add.
+            first = end;
+            continue;
         }
+        // The sums over [lo − 1, hi + 1] in order of bin, their inner bins in the same walk as
+        // the search.
+        unexplained += residuals[lo - 1];
+        held += power_[static_cast<std::size_t>(lo) - 1];
         for (int k = lo; k <= hi; ++k) {
-            // A local maximum of the unexplained power.
             const double at = residuals[k];
-            if (at > residuals[k - 1] && at >= residuals[k + 1] &&
-                at >= kDiscoverShare * power_[static_cast<std::size_t>(k)] && at > best) {
+            const double power = power_[static_cast<std::size_t>(k)];
+            unexplained += at;
+            held += power;
+            // A local maximum of the unexplained power.
+            if (at > residuals[k - 1] && at >= residuals[k + 1] && at >= kDiscoverShare * power &&
+                at > best) {
                 best = at;
                 bestBin = k;
             }
         }
+        unexplained += residuals[hi + 1];
+        held += power_[static_cast<std::size_t>(hi) + 1];
         // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
         // explains has a partial missing.
         if (bestBin > 0 && unexplained <= kNoiseShare * held) {
@@ -1053,6 +1275,45 @@ const double* PartialAnalyzer::keptResiduals(int first, int n) {
     return kept.fit == lead.fitGroup ? keptPower_.data() + kept.start - kept.lo : nullptr;
 }
 
+double* PartialAnalyzer::keepFreshResiduals(int first, int lo, int hi) {
+    const int length = hi - lo + 1;
+    if (freshUsed_ + length > static_cast<int>(freshPower_.size()) ||
+        freshCount_ >= static_cast<int>(fresh_.size())) {
+        return nullptr;
+    }
+    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+    fresh_[static_cast<std::size_t>(freshCount_++)] = {lead.fitGroup, lead.bins, first, lo, hi,
+                                                       freshUsed_};
+    double* out = freshPower_.data() + freshUsed_ - lo;
+    freshUsed_ += length;
+    return out;
+}
+
+const double* PartialAnalyzer::freshResiduals(int first, int n, int lo, int hi) {
+    // Groups come in order in both walks.
+    while (freshCursor_ < freshCount_ &&
+           fresh_[static_cast<std::size_t>(freshCursor_)].first < first) {
+        ++freshCursor_;
+    }
+    if (freshCursor_ == freshCount_) {
+        return nullptr;
+    }
+    const FreshResiduals& fresh = fresh_[static_cast<std::size_t>(freshCursor_)];
+    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+    // The same partials (a fit marks exactly its own), at the frequencies and over the bins
+    // they were fitted at and over.
+    if (fresh.first != first || fresh.fit != lead.fitGroup || lead.groupSize != n ||
+        fresh.leadBins != lead.bins || fresh.lo != lo || fresh.hi != hi) {
+        return nullptr;
+    }
+    for (int j = first + 1; j < first + n; ++j) {
+        if (cur_->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
+            return nullptr;
+        }
+    }
+    return freshPower_.data() + fresh.start - fresh.lo;
+}
+
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                        int lo, int hi, double* out) const {
     const bool images = nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n);
@@ -1060,6 +1321,12 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
     if (!images && vectorFits_ && hi - lo < kMostResidualBins && rowsHold(group, n)) {
         residualsStereoAvx2(fitTable_.data(), group, &cur_->amplitudes[amplitudeIndex(first, 0)], n,
                             lo, hi, spectra, out);
+        return;
+    }
+    if (n > 1 && images && vectorFits_) {
+        imagesResidualsStereoAvx2(window_, frameSize_, group,
+                                  &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo, hi, spectra,
+                                  out);
         return;
     }
     if (n > 1 && images) {
@@ -1121,38 +1388,41 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
     keptCursor_ = 0;
-    for (int j = cur_->fitCount; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        const Partial* previous = partial.previous >= 0
-                                      ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
+    freshCursor_ = 0;
+    withChannels(channels_, [&](auto channels) {
+        for (int j = cur_->fitCount; j < cur_->count; ++j) {
+            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+            const Partial* previous =
+                partial.previous >= 0 ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
                                       : nullptr;
-        partial.fitsWell = false;
-        partial.isShifted = false;
-        partial.hasFitted = previous != nullptr && previous->hasFitted;
-        partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
-        // Not fitted: no amplitude for the next frame to measure a phase advance against.
-        withChannels(channels_, [&](auto channels) {
+            partial.fitsWell = false;
+            partial.isShifted = false;
+            partial.hasFitted = previous != nullptr && previous->hasFitted;
+            partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
+            // Not fitted: no amplitude for the next frame to measure a phase advance against.
             for (int ch = 0; ch < channels; ++ch) {
                 cur_->amplitudes[amplitudeIndex(j, ch)] = {};
             }
-        });
-    }
+        }
+    });
+    const double peak = static_cast<double>(window_.at(0.0));
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
         // Every partial's lobe lies within the group's span; each bin's residual is taken once,
         // here or, for a group whose fit stayed as it was, already while looking for hidden
         // partials (a span that holds this one).
-        const double* residuals = keptResiduals(first, n);
+        // Or, for a group refitted since, while it was.
+        const int lo =
+            std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
+        const int hi = std::min(
+            bins_ - 1, nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
+        const double* residuals = freshResiduals(first, n, lo, hi);
         if (residuals == nullptr) {
-            clusterResiduals(
-                spectra, first, n,
-                std::max(0,
-                         nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe),
-                std::min(
-                    bins_ - 1,
-                    nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe),
-                binResidual_.data());
+            residuals = keptResiduals(first, n);
+        }
+        if (residuals == nullptr) {
+            clusterResiduals(spectra, first, n, lo, hi, binResidual_.data());
             residuals = binResidual_.data();
         }
         for (int j = first; j < end; ++j) {
@@ -1182,7 +1452,6 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
                 for (int ch = 0; ch < channels; ++ch) {
                     held += std::norm(spectra[ch][std::clamp(centre, 0, bins_ - 1)]);
                 }
-                const double peak = static_cast<double>(window_.at(0.0));
                 for (int ch = 0; ch < channels; ++ch) {
                     fitted += std::norm(std::complex<double>(amplitude(j, ch))) * peak * peak;
                 }

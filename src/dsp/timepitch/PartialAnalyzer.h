@@ -155,6 +155,12 @@ class PartialAnalyzer {
     [[nodiscard]] double* keepResiduals(int first, int n, int lo, int hi);
     // The residuals kept for the group from `first`, by bin, or null when its fit changed since.
     [[nodiscard]] const double* keptResiduals(int first, int n);
+    // Where the group from `first`, just refitted while fitAmplitudes() fits only the changed
+    // groups, keeps the residuals of its new fit (by bin, from lo), for judgeFit(); null when
+    // there is no room.
+    [[nodiscard]] double* keepFreshResiduals(int first, int lo, int hi);
+    // The residuals kept for the group from `first` over [lo, hi] as it was refitted, or null.
+    [[nodiscard]] const double* freshResiduals(int first, int n, int lo, int hi);
     void solveCloseFrequencies(const std::complex<float>* const* spectra);
     // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
     // of `n` partials from `first`, unless their fit is already close enough; returns the share
@@ -217,6 +223,22 @@ class PartialAnalyzer {
     int keptCount_ = 0;
     int keptUsed_ = 0;  // bins of keptPower_ in use
     int keptCursor_ = 0;
+    // The residuals of the groups the changed-only fitAmplitudes() refitted on the vector loops,
+    // taken while their fits' window values and spectra are at hand, group after group.
+    struct FreshResiduals {
+        std::int64_t fit = -1;
+        double leadBins = 0.0;
+        int first = 0;
+        int lo = 0;
+        int hi = 0;
+        int start = 0;  // its first bin's place in freshPower_
+    };
+    std::vector<double> freshPower_;
+    std::vector<FreshResiduals> fresh_;
+    int freshCount_ = 0;
+    int freshUsed_ = 0;  // bins of freshPower_ in use
+    int freshCursor_ = 0;
+    bool keepFresh_ = false;              // while fitAmplitudes() refits only the changed groups
     std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
     float loudest_ = 0.0F;
 
