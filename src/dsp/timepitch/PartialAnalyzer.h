@@ -214,7 +214,11 @@ class PartialAnalyzer {
     int keptCount_ = 0;
     int keptUsed_ = 0;  // bins of keptPower_ in use
     int keptCursor_ = 0;
-    std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
+    // Scratch: every peak's bin, from peakBins(), with room on both sides for the crowding
+    // marks' vector loop to read past the ends.
+    static constexpr int kPeakBinsRoom = 16;
+    std::vector<std::int32_t> peakBins_;
+    [[nodiscard]] std::int32_t* peakBins() { return peakBins_.data() + kPeakBinsRoom; }
     float loudest_ = 0.0F;
 
     // The frame being analysed and the one before it; swapped at the start of every frame.

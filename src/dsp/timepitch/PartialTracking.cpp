@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <type_traits>
 
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
@@ -263,6 +264,84 @@ __attribute__((target("avx2,fma"))) int shapeFrequenciesAvx2(Partial* partials, 
     return j;
 }
 
+// PartialAnalyzer::markCrowded() for eight peaks at a time. A peak j has at least kCrowdPeaks
+// others within kCrowdReach bins exactly when one of the runs of kCrowdPeaks + 1 peaks that
+// hold it, starting at j - kCrowdPeaks … j, lies within reach on both sides; the peaks' bins
+// rise, so that is the window test of the plain loop. `bins` reads kCrowdPeaks + 1 entries
+// before the list and 2 · kCrowdPeaks + 2 after its last peak, which hold bins out of reach.
+__attribute__((target("avx2"))) void crowdedAvx2(Partial* partials, int count,
+                                                 const std::int32_t* bins) {
+    const __m256i reach = _mm256_set1_epi32(kCrowdReach);
+    const __m256i one = _mm256_set1_epi32(1);
+    for (int j = 0; j < count; j += 8) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bins + j));
+        // first > lowest - 1 and last < highest + 1: within reach of the peak.
+        const __m256i lowest = _mm256_sub_epi32(_mm256_sub_epi32(here, reach), one);
+        const __m256i highest = _mm256_add_epi32(_mm256_add_epi32(here, reach), one);
+        __m256i crowded = _mm256_setzero_si256();
+        for (int o = 0; o <= kCrowdPeaks; ++o) {
+            const __m256i first =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bins + j - o));
+            const __m256i last =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bins + j - o + kCrowdPeaks));
+            crowded = _mm256_or_si256(crowded, _mm256_and_si256(_mm256_cmpgt_epi32(first, lowest),
+                                                                _mm256_cmpgt_epi32(highest, last)));
+        }
+        const auto mask = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(crowded)));
+        const int lanes = std::min(8, count - j);
+        for (int l = 0; l < lanes; ++l) {
+            partials[j + l].isCrowded = (mask >> l & 1U) != 0;
+        }
+    }
+}
+
+// std::merge of the index lists a and b by key(), ties taken from a first, into out; returns
+// whether out is in order, as std::is_sorted would find it. One pass: each key is read once,
+// and the order is checked on the keys at hand.
+template <typename Key>
+bool mergeInOrder(const std::int32_t* a, int aCount, const std::int32_t* b, int bCount,
+                  std::int32_t* out, Key key) {
+    using Value = decltype(key(0));
+    static_assert(std::numeric_limits<Value>::has_infinity || std::is_integral_v<Value>);
+    // Below every key, so the first one taken is in order (whatever it is, as for is_sorted).
+    Value last = std::numeric_limits<Value>::has_infinity ? -std::numeric_limits<Value>::infinity()
+                                                          : std::numeric_limits<Value>::lowest();
+    bool inOrder = true;
+    const auto take = [&](std::int32_t index, Value at) {
+        inOrder &= !(at < last);
+        last = at;
+        *out++ = index;
+    };
+    int i = 0;
+    int j = 0;
+    if (aCount > 0 && bCount > 0) {
+        Value fromA = key(a[0]);
+        Value fromB = key(b[0]);
+        for (;;) {
+            if (fromB < fromA) {
+                take(b[j], fromB);
+                if (++j == bCount) {
+                    break;
+                }
+                fromB = key(b[j]);
+            } else {
+                take(a[i], fromA);
+                if (++i == aCount) {
+                    break;
+                }
+                fromA = key(a[i]);
+            }
+        }
+    }
+    for (; i < aCount; ++i) {
+        take(a[i], key(a[i]));
+    }
+    for (; j < bCount; ++j) {
+        take(b[j], key(b[j]));
+    }
+    return inOrder;
+}
+
 }  // namespace
 
 void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
@@ -277,30 +356,29 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
     // Room is kept for partials without peaks of their own; beyond it the weakest peaks go.
     const int maxPeaks = maxPartials_ * 2 / 3;
     const float* p = power_.data();
-    int found = vectorLoops_ ? peaksAvx2(p, 2, bins_ - 3, floor, peakBins_.data())
-                             : peaksPlain(p, 2, bins_ - 3, floor, peakBins_.data(), 0);
+    std::int32_t* peaks = peakBins();
+    int found = vectorLoops_ ? peaksAvx2(p, 2, bins_ - 3, floor, peaks)
+                             : peaksPlain(p, 2, bins_ - 3, floor, peaks, 0);
     if (found > maxPeaks) {
-        const auto first = peakBins_.begin();
-        std::nth_element(first, first + maxPeaks, first + found,
+        std::nth_element(peaks, peaks + maxPeaks, peaks + found,
                          [p](int a, int b) { return p[a] > p[b]; });
         found = maxPeaks;
-        std::sort(first, first + found);
+        std::sort(peaks, peaks + found);
     }
     for (int j = 0; j < found; ++j) {
-        cur_->partials[static_cast<std::size_t>(j)] =
-            Partial{.peakBin = peakBins_[static_cast<std::size_t>(j)]};
+        cur_->partials[static_cast<std::size_t>(j)] = Partial{.peakBin = peaks[j]};
     }
     cur_->count = found;
 }
 
 void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
     // From the shape of each peak first, eight at a time with AVX2 (the peaks' bins are still
-    // in peakBins_, in the partials' order); then, with AVX2, four peaks' phase advances at a
+    // in peakBins(), in the partials' order); then, with AVX2, four peaks' phase advances at a
     // time.
     int shaped = 0;
     if (vectorLoops_) {
-        shaped = shapeFrequenciesAvx2(cur_->partials.data(), cur_->count, power_.data(),
-                                      peakBins_.data());
+        shaped =
+            shapeFrequenciesAvx2(cur_->partials.data(), cur_->count, power_.data(), peakBins());
     }
     for (int j = shaped; j < cur_->count; ++j) {
         Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
@@ -363,6 +441,16 @@ void PartialAnalyzer::markCrowded() {
     // peaks within reach of each one form a window that only moves up.
     const int count = cur_->count;
     Partial* partials = cur_->partials.data();
+    if (vectorLoops_) {
+        // The peaks' bins are still in peakBins(), in the partials' order; the entries around
+        // them read as out of reach.
+        std::int32_t* bins = peakBins();
+        std::fill(bins - kPeakBinsRoom, bins, std::numeric_limits<std::int32_t>::min() / 2);
+        std::fill(bins + count, bins + count + kPeakBinsRoom,
+                  std::numeric_limits<std::int32_t>::max() / 2);
+        crowdedAvx2(partials, count, bins);
+        return;
+    }
     int below = 0;
     int above = 0;
     for (int j = 0; j < count; ++j) {
@@ -566,23 +654,19 @@ void PartialAnalyzer::movePartials(const std::int32_t* order, int count) {
 
 void PartialAnalyzer::mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b,
                                        int bCount, std::int32_t* out, bool byPeak) const {
-    const auto mergeBy = [&](auto less) {
-        std::merge(a, a + aCount, b, b + bCount, out, less);
-        // Frequencies stay within a bin of their peaks, so rarely the two orders differ.
-        if (!std::is_sorted(out, out + aCount + bCount, less)) {
-            std::sort(out, out + aCount + bCount, less);
+    const auto mergeBy = [&](auto key) {
+        if (!mergeInOrder(a, aCount, b, bCount, out, key)) {
+            // Frequencies stay within a bin of their peaks, so rarely the two orders differ.
+            std::sort(out, out + aCount + bCount,
+                      [key](std::int32_t x, std::int32_t y) { return key(x) < key(y); });
         }
     };
     // The key chosen once, not in every comparison.
     const Partial* partials = cur_->partials.data();
     if (byPeak) {
-        mergeBy([partials](std::int32_t x, std::int32_t y) {
-            return partials[x].peakBin < partials[y].peakBin;
-        });
+        mergeBy([partials](std::int32_t x) { return partials[x].peakBin; });
     } else {
-        mergeBy([partials](std::int32_t x, std::int32_t y) {
-            return partials[x].bins < partials[y].bins;
-        });
+        mergeBy([partials](std::int32_t x) { return partials[x].bins; });
     }
 }
 
