@@ -295,6 +295,27 @@ __attribute__((target("avx2"))) void crowdedAvx2(Partial* partials, int count,
     }
 }
 
+// PartialAnalyzer::movePartials() for stereo: each partial (a whole number of vectors) and its
+// two amplitudes in whole vectors, not piece by piece.
+static_assert(sizeof(Partial) == 64);
+__attribute__((target("avx2"))) void moveStereoAvx2(const Partial* partials,
+                                                    const std::complex<float>* amplitudes,
+                                                    const std::int32_t* order, int count,
+                                                    Partial* to,
+                                                    std::complex<float>* amplitudesTo) {
+#pragma GCC unroll 4
+    for (int i = 0; i < count; ++i) {
+        const auto* from = reinterpret_cast<const __m256i*>(partials + order[i]);
+        auto* into = reinterpret_cast<__m256i*>(to + i);
+        const __m256i low = _mm256_loadu_si256(from);
+        const __m256i high = _mm256_loadu_si256(from + 1);
+        _mm256_storeu_si256(into, low);
+        _mm256_storeu_si256(into + 1, high);
+        _mm_storeu_ps(reinterpret_cast<float*>(amplitudesTo + 2 * i),
+                      _mm_loadu_ps(reinterpret_cast<const float*>(amplitudes + 2 * order[i])));
+    }
+}
+
 // std::merge of the index lists a and b by key(), ties taken from a first, into out; returns
 // whether out is in order, as std::is_sorted would find it. One pass: each key is read once,
 // and the order is checked on the keys at hand.
@@ -641,6 +662,10 @@ void PartialAnalyzer::movePartials(const std::int32_t* order, int count) {
     const std::complex<float>* amplitudes = cur_->amplitudes.data();
     Partial* to = scratch_.data();
     std::complex<float>* amplitudesTo = amplitudeScratch_.data();
+    if (vectorLoops_ && channels_ == 2) {
+        moveStereoAvx2(partials, amplitudes, order, count, to, amplitudesTo);
+        return;
+    }
     withChannels(channels_, [&](auto channels) {
         const auto block = sizeof(std::complex<float>) * static_cast<std::size_t>(channels);
         for (int i = 0; i < count; ++i) {
