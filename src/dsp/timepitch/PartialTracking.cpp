@@ -119,6 +119,46 @@ __attribute__((target("avx2"))) inline void gatherBins(const std::complex<float>
     im = _mm256_cvtps_pd(_mm256_extractf128_ps(parts, 1));
 }
 
+// phaseOf() of four values at a time, operation for operation (no fused products: AVX2 alone),
+// so the same bits.
+__attribute__((target("avx2"))) inline __m256d phaseOfAvx2(__m256d re, __m256d im) {
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d sqrt3 = _mm256_set1_pd(std::numbers::sqrt3);
+    const __m256d x = _mm256_andnot_pd(sign, re);
+    const __m256d y = _mm256_andnot_pd(sign, im);
+    const __m256d steep = _mm256_cmp_pd(y, x, _CMP_GT_OQ);
+    const __m256d t = _mm256_div_pd(_mm256_blendv_pd(y, x, steep), _mm256_blendv_pd(x, y, steep));
+    const __m256d reduced = _mm256_cmp_pd(t, _mm256_set1_pd(2.0 - std::numbers::sqrt3), _CMP_GT_OQ);
+    const __m256d u = _mm256_blendv_pd(
+        t, _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(t, sqrt3), one), _mm256_add_pd(t, sqrt3)),
+        reduced);
+    const __m256d u2 = _mm256_mul_pd(u, u);
+    __m256d series = _mm256_set1_pd(1.0 / 15.0);
+    for (const double c : {1.0 / 13.0, 1.0 / 11.0, 1.0 / 9.0, 1.0 / 7.0, 1.0 / 5.0, 1.0 / 3.0}) {
+        series = _mm256_sub_pd(_mm256_set1_pd(c), _mm256_mul_pd(u2, series));
+    }
+    __m256d angle = _mm256_add_pd(_mm256_mul_pd(u, _mm256_sub_pd(one, _mm256_mul_pd(u2, series))),
+                                  _mm256_and_pd(reduced, _mm256_set1_pd(std::numbers::pi / 6.0)));
+    angle = _mm256_blendv_pd(angle, _mm256_sub_pd(_mm256_set1_pd(std::numbers::pi / 2.0), angle),
+                             steep);
+    angle = _mm256_blendv_pd(angle, _mm256_sub_pd(_mm256_set1_pd(std::numbers::pi), angle),
+                             _mm256_cmp_pd(re, zero, _CMP_LT_OQ));
+    return _mm256_blendv_pd(angle, _mm256_xor_pd(angle, sign), _mm256_cmp_pd(im, zero, _CMP_LT_OQ));
+}
+
+// wrapPhase() of four values at a time, the same bits: floorOf() is a truncation, and values
+// beyond 2^52 are whole, which the rounding keeps.
+__attribute__((target("avx2"))) inline __m256d wrapPhaseAvx2(__m256d phase) {
+    const __m256d twoPi = _mm256_set1_pd(kTwoPi);
+    const __m256d turns = _mm256_add_pd(_mm256_div_pd(phase, twoPi), _mm256_set1_pd(0.5));
+    const __m256d whole = _mm256_round_pd(turns, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    const __m256d floor = _mm256_blendv_pd(whole, _mm256_sub_pd(whole, _mm256_set1_pd(1.0)),
+                                           _mm256_cmp_pd(whole, turns, _CMP_GT_OQ));
+    return _mm256_sub_pd(phase, _mm256_mul_pd(twoPi, floor));
+}
+
 // PartialAnalyzer::frequencyFromPhase() and the phase advance for four peaks at a time, with
 // phaseOf() and wrapPhase() operation for operation (no fused products: AVX2 alone), so the
 // same bits. Each peak's shape frequency is in its bins. Returns how many peaks it did.
@@ -130,8 +170,6 @@ __attribute__((target("avx2"))) int phaseFrequenciesAvx2(Partial* partials, int 
     const __m256d zero = _mm256_setzero_pd();
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d sign = _mm256_set1_pd(-0.0);
-    const __m256d sqrt3 = _mm256_set1_pd(std::numbers::sqrt3);
-    const __m256d tanPiOver12 = _mm256_set1_pd(2.0 - std::numbers::sqrt3);
     const __m256d twoPi = _mm256_set1_pd(kTwoPi);
     const __m256d hops = _mm256_set1_pd(static_cast<double>(hop));
     const __m256d frame = _mm256_set1_pd(static_cast<double>(frameSize));
@@ -154,43 +192,13 @@ __attribute__((target("avx2"))) int phaseFrequenciesAvx2(Partial* partials, int 
             crossIm =
                 _mm256_add_pd(crossIm, _mm256_sub_pd(_mm256_mul_pd(ai, br), _mm256_mul_pd(ar, bi)));
         }
-        // phaseOf(cross)
-        const __m256d x = _mm256_andnot_pd(sign, crossRe);
-        const __m256d y = _mm256_andnot_pd(sign, crossIm);
-        const __m256d steep = _mm256_cmp_pd(y, x, _CMP_GT_OQ);
-        const __m256d t =
-            _mm256_div_pd(_mm256_blendv_pd(y, x, steep), _mm256_blendv_pd(x, y, steep));
-        const __m256d reduced = _mm256_cmp_pd(t, tanPiOver12, _CMP_GT_OQ);
-        const __m256d u = _mm256_blendv_pd(
-            t, _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(t, sqrt3), one), _mm256_add_pd(t, sqrt3)),
-            reduced);
-        const __m256d u2 = _mm256_mul_pd(u, u);
-        __m256d series = _mm256_set1_pd(1.0 / 15.0);
-        for (const double c :
-             {1.0 / 13.0, 1.0 / 11.0, 1.0 / 9.0, 1.0 / 7.0, 1.0 / 5.0, 1.0 / 3.0}) {
-            series = _mm256_sub_pd(_mm256_set1_pd(c), _mm256_mul_pd(u2, series));
-        }
-        __m256d angle =
-            _mm256_add_pd(_mm256_mul_pd(u, _mm256_sub_pd(one, _mm256_mul_pd(u2, series))),
-                          _mm256_and_pd(reduced, _mm256_set1_pd(std::numbers::pi / 6.0)));
-        angle = _mm256_blendv_pd(
-            angle, _mm256_sub_pd(_mm256_set1_pd(std::numbers::pi / 2.0), angle), steep);
-        angle = _mm256_blendv_pd(angle, _mm256_sub_pd(_mm256_set1_pd(std::numbers::pi), angle),
-                                 _mm256_cmp_pd(crossRe, zero, _CMP_LT_OQ));
-        angle = _mm256_blendv_pd(angle, _mm256_xor_pd(angle, sign),
-                                 _mm256_cmp_pd(crossIm, zero, _CMP_LT_OQ));
-        // nu = k + wrapPhase(angle − expected)·binsPerRadian; floorOf() is a truncation, and
-        // values beyond 2^52 are whole, which the rounding keeps.
+        // nu = k + wrapPhase(phaseOf(cross) − expected)·binsPerRadian
         const __m256d bin =
             _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k)));
         const __m256d expected =
             _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(twoPi, bin), hops), frame);
-        const __m256d phase = _mm256_sub_pd(angle, expected);
-        const __m256d turns = _mm256_add_pd(_mm256_div_pd(phase, twoPi), _mm256_set1_pd(0.5));
-        const __m256d whole = _mm256_round_pd(turns, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        const __m256d floor = _mm256_blendv_pd(whole, _mm256_sub_pd(whole, one),
-                                               _mm256_cmp_pd(whole, turns, _CMP_GT_OQ));
-        const __m256d wrapped = _mm256_sub_pd(phase, _mm256_mul_pd(twoPi, floor));
+        const __m256d wrapped =
+            wrapPhaseAvx2(_mm256_sub_pd(phaseOfAvx2(crossRe, crossIm), expected));
         const __m256d nu = _mm256_add_pd(bin, _mm256_mul_pd(wrapped, binsPerRadian));
         const __m256d shape =
             _mm256_setr_pd(four[0].bins, four[1].bins, four[2].bins, four[3].bins);
@@ -214,6 +222,111 @@ __attribute__((target("avx2"))) int phaseFrequenciesAvx2(Partial* partials, int 
             four[l].advance = advances[l];
             if ((measuredLanes >> l & 1) != 0) {
                 four[l].isNoise = (noisy >> l & 1) != 0;
+            }
+        }
+    }
+    return j;
+}
+
+// timesConjugate() of four pairs (parts of a and b, in single precision) added to re and im.
+__attribute__((target("avx2"))) inline void addTimesConjugate(__m128 ar, __m128 ai, __m128 br,
+                                                              __m128 bi, __m256d& re, __m256d& im) {
+    const __m256d a = _mm256_cvtps_pd(ar);
+    const __m256d b = _mm256_cvtps_pd(ai);
+    const __m256d c = _mm256_cvtps_pd(br);
+    const __m256d d = _mm256_cvtps_pd(bi);
+    re = _mm256_add_pd(re, _mm256_add_pd(_mm256_mul_pd(a, c), _mm256_mul_pd(b, d)));
+    im = _mm256_add_pd(im, _mm256_sub_pd(_mm256_mul_pd(b, c), _mm256_mul_pd(a, d)));
+}
+
+// PartialAnalyzer::refineFromPhaseAdvance() for four fitted partials of a stereo frame at a
+// time, operation for operation as the plain loop (products and sums in its order, no fused
+// ones), so the same bits. Returns how many partials it did.
+__attribute__((target("avx2"))) int refineStereoAvx2(Partial* partials, int count,
+                                                     const std::complex<float>* amplitudes,
+                                                     const Partial* previous,
+                                                     const std::complex<float>* previousAmplitudes,
+                                                     int hop, int frameSize, double gain,
+                                                     bool updateFrequencies) {
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m256d twoPi = _mm256_set1_pd(kTwoPi);
+    const __m256d hops = _mm256_set1_pd(static_cast<double>(hop));
+    const __m256d frame = _mm256_set1_pd(static_cast<double>(frameSize));
+    const __m256d binsPerRadian = _mm256_set1_pd(frameSize / (kTwoPi * hop));
+    const auto amplitudesOf = [](const std::complex<float>* at) {
+        return _mm_loadu_ps(reinterpret_cast<const float*>(at));
+    };
+    int j = 0;
+    for (; j + 4 <= count; j += 4) {
+        Partial* four = partials + j;
+        const __m128i before =
+            _mm_setr_epi32(four[0].previous, four[1].previous, four[2].previous, four[3].previous);
+        // A new partial reads the first previous one's amplitudes, which it does not use.
+        alignas(16) std::int32_t from[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(from),
+                        _mm_max_epi32(before, _mm_setzero_si128()));
+        // Each partial's two amplitudes, then channel by channel and part by part across the
+        // four partials.
+        __m128 re0 = amplitudesOf(amplitudes + 2 * j);
+        __m128 im0 = amplitudesOf(amplitudes + 2 * j + 2);
+        __m128 re1 = amplitudesOf(amplitudes + 2 * j + 4);
+        __m128 im1 = amplitudesOf(amplitudes + 2 * j + 6);
+        _MM_TRANSPOSE4_PS(re0, im0, re1, im1);
+        __m128 thenRe0 = amplitudesOf(previousAmplitudes + 2 * from[0]);
+        __m128 thenIm0 = amplitudesOf(previousAmplitudes + 2 * from[1]);
+        __m128 thenRe1 = amplitudesOf(previousAmplitudes + 2 * from[2]);
+        __m128 thenIm1 = amplitudesOf(previousAmplitudes + 2 * from[3]);
+        _MM_TRANSPOSE4_PS(thenRe0, thenIm0, thenRe1, thenIm1);
+        // cross = Σ timesConjugate(now, then), from zero.
+        __m256d crossRe = zero;
+        __m256d crossIm = zero;
+        addTimesConjugate(re0, im0, thenRe0, thenIm0, crossRe, crossIm);
+        addTimesConjugate(re1, im1, thenRe1, thenIm1, crossRe, crossIm);
+        const __m256d followed =
+            _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_cmpgt_epi32(before, _mm_set1_epi32(-1))));
+        const __m256d measured =
+            _mm256_and_pd(followed, _mm256_or_pd(_mm256_cmp_pd(crossRe, zero, _CMP_NEQ_UQ),
+                                                 _mm256_cmp_pd(crossIm, zero, _CMP_NEQ_UQ)));
+        const __m256d bins = _mm256_setr_pd(four[0].bins, four[1].bins, four[2].bins, four[3].bins);
+        const __m256d expected =
+            _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(twoPi, bins), hops), frame);
+        const __m256d advance = _mm256_blendv_pd(
+            expected,
+            _mm256_add_pd(expected,
+                          wrapPhaseAvx2(_mm256_sub_pd(phaseOfAvx2(crossRe, crossIm), expected))),
+            measured);
+        alignas(32) double advances[4];
+        _mm256_store_pd(advances, advance);
+        for (int l = 0; l < 4; ++l) {
+            four[l].advance = advances[l];
+        }
+        if (!updateFrequencies) {
+            continue;
+        }
+        const __m256d nu = _mm256_mul_pd(advance, binsPerRadian);
+        const auto update = static_cast<unsigned>(_mm256_movemask_pd(_mm256_and_pd(
+            measured,
+            _mm256_cmp_pd(_mm256_andnot_pd(sign, _mm256_sub_pd(nu, bins)), half, _CMP_LT_OQ))));
+        if (update == 0) {
+            continue;
+        }
+        const __m256d then = _mm256_setr_pd(previous[from[0]].bins, previous[from[1]].bins,
+                                            previous[from[2]].bins, previous[from[3]].bins);
+        const __m256d fromThen = _mm256_sub_pd(nu, then);
+        const __m256d moved =
+            _mm256_blendv_pd(nu, _mm256_add_pd(then, _mm256_mul_pd(_mm256_set1_pd(gain), fromThen)),
+                             _mm256_cmp_pd(_mm256_andnot_pd(sign, fromThen), half, _CMP_LT_OQ));
+        const auto far = static_cast<unsigned>(
+            _mm256_movemask_pd(_mm256_cmp_pd(_mm256_andnot_pd(sign, _mm256_sub_pd(moved, bins)),
+                                             _mm256_set1_pd(kRefitBins), _CMP_GT_OQ)));
+        alignas(32) double frequencies[4];
+        _mm256_store_pd(frequencies, moved);
+        for (int l = 0; l < 4; ++l) {
+            if ((update >> l & 1U) != 0) {
+                four[l].bins = frequencies[l];
+                four[l].moved = (far >> l & 1U) != 0;
             }
         }
     }
@@ -700,8 +813,14 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
     // A phase error turns into a frequency error inversely proportional to the hop; below an
     // eighth of the frame the measurements are averaged over about that span instead.
     const double gain = std::min(1.0, 8.0 * hop / frameSize_);
+    int done = 0;
+    if (vectorLoops_ && channels_ == 2) {
+        done = refineStereoAvx2(cur_->partials.data(), cur_->fitCount, cur_->amplitudes.data(),
+                                prev_->partials.data(), prev_->amplitudes.data(), hop, frameSize_,
+                                gain, updateFrequencies);
+    }
     withChannels(channels_, [&](auto channels) {
-        for (int j = 0; j < cur_->fitCount; ++j) {
+        for (int j = done; j < cur_->fitCount; ++j) {
             Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
             const int before = partial.previous;
             const double expected = kTwoPi * partial.bins * hop / frameSize_;
