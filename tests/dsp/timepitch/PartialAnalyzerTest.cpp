@@ -416,7 +416,7 @@ TEST(PartialAnalyzer, TracksStereoGlidesOnsetsAndNoiseWithTheVectorLoopsAsWithTh
         std::vector<std::int32_t> owners;
         double largestOffset = 0.0;
     };
-    const auto run = [kCrowded, kSparse](bool plain) {
+    const auto run = [](bool plain) {
         const PinnedLoops pinned(plain);
         auto analyzer = std::make_unique<PartialAnalyzer>();
         analyzer->prepare(kFrame, 2, 768);
@@ -464,10 +464,10 @@ TEST(PartialAnalyzer, TracksStereoGlidesOnsetsAndNoiseWithTheVectorLoopsAsWithTh
                 for (std::size_t k = kBins / 2; k < spectrum.size(); ++k) {
                     spectrum[k] += noise(0.5F);
                 }
-                for (int k = 0; f >= 9 && k <= analysis::kCrowdPeaks; ++k) {
-                    spectrum[static_cast<std::size_t>(kCrowded + 2 * k)] += noise(0.2F) + 0.3F;
+                for (std::size_t k = 0; f >= 9 && k <= analysis::kCrowdPeaks; ++k) {
+                    spectrum[static_cast<std::size_t>(kCrowded) + 2 * k] += noise(0.2F) + 0.3F;
                     if (k < analysis::kCrowdPeaks) {
-                        spectrum[static_cast<std::size_t>(kSparse + 2 * k)] += noise(0.2F) + 0.3F;
+                        spectrum[static_cast<std::size_t>(kSparse) + 2 * k] += noise(0.2F) + 0.3F;
                     }
                 }
                 spectra.push_back(std::move(spectrum));
