@@ -247,6 +247,9 @@ class PartialAnalyzer {
     };
     std::vector<Occupancy> occupied_;
     std::int64_t occupancyStamp_ = 0;
+    // markOccupied(bins) on the entries `occupied`, the last one at `lastEntry`: the stores
+    // through them would otherwise make every step of a marking reload the list and the stamp.
+    static void occupy(Occupancy* occupied, int lastEntry, std::int64_t stamp, double bins);
 
     // The window's table out to kReach bins (with its next step) for the fits' vector lookups,
     // taken by prepareFits().

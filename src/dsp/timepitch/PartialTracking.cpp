@@ -656,26 +656,34 @@ void PartialAnalyzer::matchPrevious() {
     }
 }
 
-void PartialAnalyzer::markOccupied() {
-    ++occupancyStamp_;
-    for (int j = 0; j < cur_->count; ++j) {
-        markOccupied(cur_->partials[static_cast<std::size_t>(j)].bins);
-    }
-}
-
-void PartialAnalyzer::markOccupied(double bins) {
+inline void PartialAnalyzer::occupy(Occupancy* occupied, int lastEntry, std::int64_t stamp,
+                                    double bins) {
     // Bin b's entry is at b + 1; partials outside the band share the two end entries, which
     // no partial being added looks at.
     // Frequencies are hardly ever negative: truncation is their floor, without the library's.
     const int whole = bins >= 0.0 ? static_cast<int>(bins) : static_cast<int>(std::floor(bins));
-    const auto index = static_cast<std::size_t>(std::clamp(whole + 1, 0, bins_ + 1));
-    Occupancy& entry = occupied_[index];
-    if (entry.stamp != occupancyStamp_) {
-        entry = {occupancyStamp_, bins, bins};
+    Occupancy& entry = occupied[std::clamp(whole + 1, 0, lastEntry)];
+    if (entry.stamp != stamp) {
+        entry = {stamp, bins, bins};
     } else {
         entry.lowest = std::min(entry.lowest, bins);
         entry.highest = std::max(entry.highest, bins);
     }
+}
+
+void PartialAnalyzer::markOccupied() {
+    const std::int64_t stamp = ++occupancyStamp_;
+    Occupancy* occupied = occupied_.data();
+    const int lastEntry = bins_ + 1;
+    const Partial* partials = cur_->partials.data();
+    const int count = cur_->count;
+    for (int j = 0; j < count; ++j) {
+        occupy(occupied, lastEntry, stamp, partials[j].bins);
+    }
+}
+
+void PartialAnalyzer::markOccupied(double bins) {
+    occupy(occupied_.data(), bins_ + 1, occupancyStamp_, bins);
 }
 
 void PartialAnalyzer::addPartial(double bins, std::int32_t previous) {
