@@ -610,6 +610,12 @@ void PartialAnalyzer::matchPrevious() {
     const Partial* previousPartials = prev_->partials.data();
     char* taken = taken_.data();
     std::fill(taken, taken + previousCount, 0);
+    // Among many peaks (noise has one every few bins) a peak is fitted only when its shape and
+    // phase advance agreed in this frame and the one before, or the fit explained it lately;
+    // elsewhere every peak is (close partials of music merge into peaks that look like noise).
+    // A followed partial starts from where it was: the peak of a lobe shared with a close
+    // neighbour says little about either, and the phase advance corrects a glide.
+    markCrowded();
     int i = 0;
     int lastTaken = -1;
     for (int j = 0; j < count; ++j) {
@@ -618,34 +624,28 @@ void PartialAnalyzer::matchPrevious() {
         while (i < previousCount && previousPartials[i].bins < nu - 1.0) {
             ++i;
         }
+        // The previous ones rise: past the first at or above nu, each is farther than the one
+        // before (and one more than a bin above is never nearer than a bin).
         int best = -1;
         double bestDistance = 1.0;
         for (int t = std::max(i, lastTaken + 1); t < previousCount; ++t) {
-            const double d = std::abs(previousPartials[t].bins - nu);
-            if (previousPartials[t].bins > nu + 1.0) {
-                break;
-            }
+            const double then = previousPartials[t].bins;
+            const double d = std::abs(then - nu);
             if (d < bestDistance) {
                 bestDistance = d;
                 best = t;
             }
+            if (then >= nu) {
+                break;
+            }
         }
         partial.previous = best;
+        const Partial* previous = nullptr;
         if (best >= 0) {
             lastTaken = best;
             taken[best] = 1;
+            previous = &previousPartials[best];
         }
-    }
-    // Among many peaks (noise has one every few bins) a peak is fitted only when its shape and
-    // phase advance agreed in this frame and the one before, or the fit explained it lately;
-    // elsewhere every peak is (close partials of music merge into peaks that look like noise).
-    // A followed partial starts from where it was: the peak of a lobe shared with a close
-    // neighbour says little about either, and the phase advance corrects a glide.
-    markCrowded();
-    for (int j = 0; j < count; ++j) {
-        Partial& partial = partials[j];
-        const Partial* previous =
-            partial.previous >= 0 ? &previousPartials[partial.previous] : nullptr;
         const bool explained =
             previous != nullptr && previous->hasFitted && previous->misfits <= kGraceFrames;
         const bool steady = !partial.isNoise && previous != nullptr && !previous->isNoise;
