@@ -25,7 +25,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     // Groups' spans are apart and each keeps its lobes' few bins beyond them.
     keptPower_.assign(static_cast<std::size_t>(bins_) + 8 * partials, 0.0);
     kept_.assign(partials, {});
-    peakBins_.assign(static_cast<std::size_t>(bins_), 0);
+    peakBins_.assign(static_cast<std::size_t>(bins_) + 2 * kPeakBinsRoom, 0);
     for (PartialFrame& frame : frames_) {
         frame.prepare(maxPartials, channels_, bins_);
     }

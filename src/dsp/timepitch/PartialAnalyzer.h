@@ -238,8 +238,12 @@ class PartialAnalyzer {
     int freshCount_ = 0;
     int freshUsed_ = 0;  // bins of freshPower_ in use
     int freshCursor_ = 0;
-    bool keepFresh_ = false;              // while fitAmplitudes() refits only the changed groups
-    std::vector<std::int32_t> peakBins_;  // scratch: every peak's bin
+    bool keepFresh_ = false;  // while fitAmplitudes() refits only the changed groups
+    // Scratch: every peak's bin, from peakBins(), with room on both sides for the crowding
+    // marks' vector loop to read past the ends.
+    static constexpr int kPeakBinsRoom = 16;
+    std::vector<std::int32_t> peakBins_;
+    [[nodiscard]] std::int32_t* peakBins() { return peakBins_.data() + kPeakBinsRoom; }
     float loudest_ = 0.0F;
 
     // The frame being analysed and the one before it; swapped at the start of every frame.
@@ -268,6 +272,9 @@ class PartialAnalyzer {
     };
     std::vector<Occupancy> occupied_;
     std::int64_t occupancyStamp_ = 0;
+    // markOccupied(bins) on the entries `occupied`, the last one at `lastEntry`: the stores
+    // through them would otherwise make every step of a marking reload the list and the stamp.
+    static void occupy(Occupancy* occupied, int lastEntry, std::int64_t stamp, double bins);
 
     // The window's table out to kReach bins (with its next step) for the fits' vector lookups,
     // taken by prepareFits().
