@@ -22,8 +22,13 @@ void PartialAnalyzer::leaveFaintPeaksToNeighbours(double ratio) {
     const float* p = power_.data();
     Partial* partials = cur_->partials.data();
     const int count = cur_->count;
+    // Most frames of loud, dense sound have no faint peak: the loud ones before the first faint
+    // one stay where they are.
     int kept = 0;
-    for (int j = 0; j < count; ++j) {
+    while (kept < count && !(p[partials[kept].peakBin] < faint)) {
+        ++kept;
+    }
+    for (int j = kept; j < count; ++j) {
         const bool isFaint = p[partials[j].peakBin] < faint;
         const bool leave =
             isFaint && kept > 0 && j + 1 < count &&
@@ -32,7 +37,9 @@ void PartialAnalyzer::leaveFaintPeaksToNeighbours(double ratio) {
             if (kept != j) {
                 partials[kept] = partials[j];
             }
-            partials[kept].isNoise = partials[kept].isNoise || isFaint;
+            if (isFaint) {
+                partials[kept].isNoise = true;
+            }
             ++kept;
         }
     }
