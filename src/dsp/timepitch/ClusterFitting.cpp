@@ -720,11 +720,7 @@ void PartialAnalyzer::prepareFits() {
     // The window's table for the fits' lookups depends on the frame size alone: taken here, off
     // the real-time thread, and the vector loops run only where it gives window_'s own values.
     vectorFits_ = channels_ == 2 && vectorLoops_;
-    // As keptPower_: groups' spans are apart and each keeps its lobes' few bins beyond them.
-    freshPower_.assign(static_cast<std::size_t>(bins_) + 8 * static_cast<std::size_t>(maxPartials_),
-                       0.0);
-    fresh_.assign(static_cast<std::size_t>(maxPartials_), {});
-    freshCount_ = 0;
+    fresh_.prepare(bins_, maxPartials_);
     if (vectorFits_) {
         for (int i = 0; i < kFitTableSize; ++i) {
             fitTable_[static_cast<std::size_t>(i)] =
@@ -736,8 +732,7 @@ void PartialAnalyzer::prepareFits() {
 
 void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                     bool onlyChanged) {
-    freshCount_ = 0;
-    freshUsed_ = 0;
+    fresh_.clear();
     keepFresh_ = onlyChanged;
     for (int first = 0; first < cur_->fitCount;) {
         const int end = clusterEnd(first, jointFit);
@@ -800,8 +795,7 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
             if (residuals != nullptr &&
                 !fewResidualsStereoAvx2(weights, &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo,
                                         hi, spectra, residuals)) {
-                --freshCount_;
-                freshUsed_ -= hi - lo + 1;
+                fresh_.dropLast();
             }
         }
         return;
@@ -1169,8 +1163,7 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
     // partial is taken to hide there (close partials that never showed peaks of their own).
     const int known = cur_->fitCount;
     const int before = cur_->count;
-    keptCount_ = 0;
-    keptUsed_ = 0;
+    kept_.clear();
     markOccupied();
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
@@ -1242,15 +1235,12 @@ double* PartialAnalyzer::keepResiduals(int first, int n, int lo, int hi) {
         const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
         whole = partial.fitGroup == lead.fitGroup && !partial.moved;
     }
-    const int length = hi - lo + 1;
-    if (!whole || keptUsed_ + length > static_cast<int>(keptPower_.size()) ||
-        keptCount_ >= static_cast<int>(kept_.size())) {
-        return binResidual_.data();
-    }
-    kept_[static_cast<std::size_t>(keptCount_++)] = {lead.fitGroup, lead.bins, lo, keptUsed_};
-    double* out = keptPower_.data() + keptUsed_ - lo;
-    keptUsed_ += length;
-    return out;
+    double* out =
+        whole
+            ? kept_.take(
+                  {.fit = lead.fitGroup, .leadBins = lead.bins, .first = first, .lo = lo, .hi = hi})
+            : nullptr;
+    return out != nullptr ? out : binResidual_.data();
 }
 
 const double* PartialAnalyzer::keptResiduals(int first, int n) {
@@ -1264,41 +1254,33 @@ const double* PartialAnalyzer::keptResiduals(int first, int n) {
         }
     }
     // Groups come in order of frequency in both walks.
-    while (keptCursor_ < keptCount_ &&
-           kept_[static_cast<std::size_t>(keptCursor_)].leadBins < lead.bins) {
-        ++keptCursor_;
+    while (kept_.cursor < kept_.count &&
+           kept_.entries[static_cast<std::size_t>(kept_.cursor)].leadBins < lead.bins) {
+        ++kept_.cursor;
     }
-    if (keptCursor_ == keptCount_) {
+    if (kept_.cursor == kept_.count) {
         return nullptr;
     }
-    const KeptResiduals& kept = kept_[static_cast<std::size_t>(keptCursor_)];
-    return kept.fit == lead.fitGroup ? keptPower_.data() + kept.start - kept.lo : nullptr;
+    const ResidualStore::Entry& kept = kept_.entries[static_cast<std::size_t>(kept_.cursor)];
+    return kept.fit == lead.fitGroup ? kept_.residuals(kept) : nullptr;
 }
 
 double* PartialAnalyzer::keepFreshResiduals(int first, int lo, int hi) {
-    const int length = hi - lo + 1;
-    if (freshUsed_ + length > static_cast<int>(freshPower_.size()) ||
-        freshCount_ >= static_cast<int>(fresh_.size())) {
-        return nullptr;
-    }
     const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
-    fresh_[static_cast<std::size_t>(freshCount_++)] = {lead.fitGroup, lead.bins, first, lo, hi,
-                                                       freshUsed_};
-    double* out = freshPower_.data() + freshUsed_ - lo;
-    freshUsed_ += length;
-    return out;
+    return fresh_.take(
+        {.fit = lead.fitGroup, .leadBins = lead.bins, .first = first, .lo = lo, .hi = hi});
 }
 
 const double* PartialAnalyzer::freshResiduals(int first, int n, int lo, int hi) {
     // Groups come in order in both walks.
-    while (freshCursor_ < freshCount_ &&
-           fresh_[static_cast<std::size_t>(freshCursor_)].first < first) {
-        ++freshCursor_;
+    while (fresh_.cursor < fresh_.count &&
+           fresh_.entries[static_cast<std::size_t>(fresh_.cursor)].first < first) {
+        ++fresh_.cursor;
     }
-    if (freshCursor_ == freshCount_) {
+    if (fresh_.cursor == fresh_.count) {
         return nullptr;
     }
-    const FreshResiduals& fresh = fresh_[static_cast<std::size_t>(freshCursor_)];
+    const ResidualStore::Entry& fresh = fresh_.entries[static_cast<std::size_t>(fresh_.cursor)];
     const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
     // The same partials (a fit marks exactly its own), at the frequencies and over the bins
     // they were fitted at and over.
@@ -1311,7 +1293,7 @@ const double* PartialAnalyzer::freshResiduals(int first, int n, int lo, int hi) 
             return nullptr;
         }
     }
-    return freshPower_.data() + fresh.start - fresh.lo;
+    return fresh_.residuals(fresh);
 }
 
 void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
@@ -1387,8 +1369,8 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
 }
 
 void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
-    keptCursor_ = 0;
-    freshCursor_ = 0;
+    kept_.cursor = 0;
+    fresh_.cursor = 0;
     withChannels(channels_, [&](auto channels) {
         for (int j = cur_->fitCount; j < cur_->count; ++j) {
             Partial& partial = cur_->partials[static_cast<std::size_t>(j)];

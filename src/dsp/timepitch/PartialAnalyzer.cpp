@@ -23,8 +23,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     power_.assign(static_cast<std::size_t>(bins_), 0.0F);
     binResidual_.assign(static_cast<std::size_t>(bins_), 0.0);
     // Groups' spans are apart and each keeps its lobes' few bins beyond them.
-    keptPower_.assign(static_cast<std::size_t>(bins_) + 8 * partials, 0.0);
-    kept_.assign(partials, {});
+    kept_.prepare(bins_, maxPartials);
     peakBins_.assign(static_cast<std::size_t>(bins_) + 2 * kPeakBinsRoom, 0);
     for (PartialFrame& frame : frames_) {
         frame.prepare(maxPartials, channels_, bins_);
@@ -51,7 +50,7 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
                               double ratioBefore, double ratioNow, bool jointFit,
                               double onsetFromCentre) {
     std::swap(cur_, prev_);
-    keptCount_ = 0;
+    kept_.clear();
     findPeaks(spectra);
     estimateFrequencies(spectra, hop);
     matchPrevious();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsp/timepitch/PartialFrame.h"
+#include "dsp/timepitch/ResidualStore.h"
 #include "dsp/timepitch/WindowTransform.h"
 
 namespace brimo::timepitch {
@@ -212,32 +213,10 @@ class PartialAnalyzer {
     // Each group's residuals as discoverHidden() found them, group after group, and which fit
     // and bins they are of: a group that judgeFit() finds with the same fit (no member added,
     // none moved) leaves the same residuals.
-    struct KeptResiduals {
-        std::int64_t fit = -1;
-        double leadBins = 0.0;
-        int lo = 0;
-        int start = 0;  // its first bin's place in keptPower_
-    };
-    std::vector<double> keptPower_;
-    std::vector<KeptResiduals> kept_;
-    int keptCount_ = 0;
-    int keptUsed_ = 0;  // bins of keptPower_ in use
-    int keptCursor_ = 0;
+    ResidualStore kept_;
     // The residuals of the groups the changed-only fitAmplitudes() refitted on the vector loops,
     // taken while their fits' window values and spectra are at hand, group after group.
-    struct FreshResiduals {
-        std::int64_t fit = -1;
-        double leadBins = 0.0;
-        int first = 0;
-        int lo = 0;
-        int hi = 0;
-        int start = 0;  // its first bin's place in freshPower_
-    };
-    std::vector<double> freshPower_;
-    std::vector<FreshResiduals> fresh_;
-    int freshCount_ = 0;
-    int freshUsed_ = 0;  // bins of freshPower_ in use
-    int freshCursor_ = 0;
+    ResidualStore fresh_;
     bool keepFresh_ = false;  // while fitAmplitudes() refits only the changed groups
     // Scratch: every peak's bin, from peakBins(), with room on both sides for the crowding
     // marks' vector loop to read past the ends.
