@@ -39,6 +39,10 @@ constexpr int kMinHop = 64;
 // 3 dB better, all far below hearing (a tone's distortion −111 against −107 dB, chords within
 // 0.4 dB). Below it, the overlap sets a coarser grid, for less work.
 constexpr float kFinestOverlap = 6.0F;
+// What prepare()'s warm-up renders at: the 432 Hz shift at a 100 ppm clock trim, as the engine
+// runs it.
+constexpr float kWarmUpCents = -31.766653F;
+constexpr float kWarmUpRate = 1.0001F;
 
 // The analysis frame: about 64 ms, the longest whose look-ahead keeps the whole chain under
 // 50 ms, rounded down to a size of only factors 2 and 3 so the FFT stays fast.
@@ -109,6 +113,46 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
     fresh_.assign(2 * static_cast<std::size_t>(maxHop_) * static_cast<std::size_t>(channels_),
                   0.0F);
     reset();
+    warmUp();
+    reset();
+}
+
+void TimePitchShifter::warmUp() {
+    // A chord that starts at once over a little noise, shifted at a clock-trimmed tempo: it takes
+    // every step a stream's first renders take (the look-ahead through the resampler, a fresh
+    // analysis at an attack, fits, regions, synthesis), so those renders fault in no code or data
+    // page and find the FFT plans and tables warm. reset() then forgets all of it.
+    struct Chord {
+        double step = 0.0;
+        int channels = 0;
+        std::int64_t position = 0;
+        std::uint32_t noise = 1;
+        static void pull(void* context, float* const* out, std::uint32_t frames) {
+            auto* self = static_cast<Chord*>(context);
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                const double t = self->step * static_cast<double>(self->position + i);
+                self->noise = self->noise * 1664525U + 1013904223U;
+                const double hiss = 1e-3 * (static_cast<double>(self->noise >> 8U) / 16777216.0);
+                const double chord = 0.2 * std::sin(220.0 * t) + 0.1 * std::sin(277.2 * t) +
+                                     0.05 * std::sin(1650.0 * t) + hiss;
+                for (int c = 0; c < self->channels; ++c) {
+                    out[c][i] = static_cast<float>(chord);
+                }
+            }
+            self->position += frames;
+        }
+    };
+    Chord chord{kTwoPi / sampleRate_, channels_};
+    std::vector<float> scratch(static_cast<std::size_t>(channels_) * maxFrames_);
+    float* out[PartialAnalyzer::kMaxChannels];
+    for (int c = 0; c < channels_; ++c) {
+        out[c] = scratch.data() + static_cast<std::ptrdiff_t>(c) * maxFrames_;
+    }
+    // Past the first frame and the look-ahead, into frames that follow partials from the last.
+    const std::int64_t frames = 2 * static_cast<std::int64_t>(frameSize_);
+    for (std::int64_t done = 0; done < frames; done += maxFrames_) {
+        renderWith(maxFrames_, out, {&Chord::pull, &chord}, kWarmUpCents, kWarmUpRate, true);
+    }
 }
 
 void TimePitchShifter::reset() {
@@ -158,12 +202,16 @@ bool TimePitchShifter::render(std::uint32_t frames, float* const* output, Source
     if (frames > maxFrames_ || frameSize_ == 0) {
         return false;
     }
-    const float cents = pitchCents();
+    renderWith(frames, output, source, pitchCents(), rate(), peakLocking());
+    return true;
+}
+
+void TimePitchShifter::renderWith(std::uint32_t frames, float* const* output, SourcePull source,
+                                  float cents, float rate, bool jointFit) {
     const double pitchRatio = std::exp2(static_cast<double>(cents) / 1200.0);
     renderRate_ =
-        std::clamp(static_cast<double>(rate()), TempoResampler::kMinRate, TempoResampler::kMaxRate);
+        std::clamp(static_cast<double>(rate), TempoResampler::kMinRate, TempoResampler::kMaxRate);
     switchMode(cents == 0.0F && std::abs(renderRate_ - 1.0) <= kTrimRange);
-    const bool jointFit = peakLocking();
     const std::int64_t end = readPosition_ + frames;
     // Output is final up to the centre of the last frame analysed.
     while (lastCentre_ < end) {
@@ -210,7 +258,6 @@ bool TimePitchShifter::render(std::uint32_t frames, float* const* output, Source
         mode_ = Mode::fading;
         wetStep_ = static_cast<float>(-1.0 / (kFadeSeconds * sampleRate_));
     }
-    return true;
 }
 
 void TimePitchShifter::switchMode(bool wantDry) {

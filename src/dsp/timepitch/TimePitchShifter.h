@@ -41,9 +41,10 @@ namespace brimo::timepitch {
 // up to TempoResampler::kMaxRate (8); higher ones act as 8. Above 1.03 the band narrows to
 // half the sample rate over 0.97 × rate (see TempoResampler).
 //
-// prepare() takes all memory. The setters may be called from any thread at any time; render()
-// reads them once per call and glides into new values without clicks. render() allocates
-// nothing, locks nothing and makes no system calls.
+// prepare() takes all memory, and renders a few frames of a test sound once (then forgets them),
+// so that a stream's first render costs what any other does. The setters may be called from any
+// thread at any time; render() reads them once per call and glides into new values without clicks.
+// render() allocates nothing, locks nothing and makes no system calls.
 class TimePitchShifter {
   public:
     static constexpr float kMinCents = -2400.0F;
@@ -88,6 +89,11 @@ class TimePitchShifter {
     // Where the next frame goes for output up to `end`: on it, when it is at least kMinHop
     // away, with the frames before it spread evenly at most a hop apart.
     [[nodiscard]] std::int64_t nextCentre(std::int64_t end) const;
+    void renderWith(std::uint32_t frames, float* const* output, SourcePull source, float cents,
+                    float rate, bool jointFit);
+    // Renders a short test sound once, so a stream's first renders take no page fault and no
+    // cold first use.
+    void warmUp();
     // The hop to the next frame when output is wanted `gap` frames past the last one.
     [[nodiscard]] std::int64_t hopAfter(std::int64_t gap) const;
     void processFrame(std::int64_t centre, double pitchRatio, bool jointFit, SourcePull source);

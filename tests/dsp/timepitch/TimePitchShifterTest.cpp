@@ -486,6 +486,52 @@ TEST(TimePitchShifter, PreparedForAnotherRateRendersWhatAShifterPreparedOnlyForI
     }
 }
 
+// prepare() warms the shifter up with a sound of its own and relies on reset() to forget it:
+// whatever a stream leaves behind (partials, phase offsets, energy sums, the resampler's
+// history, a glide out of the shift) must be gone, and the parameters set must stay as set.
+TEST(TimePitchShifter, AfterResetRendersWhatAFreshlyPreparedShifterRenders) {
+    auto left = tone(220.0, 0.8, 0.3);
+    const auto high = tone(1318.5, 0.8, 0.1);
+    auto right = tone(246.9, 0.8, 0.3);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] += high[i];
+        right[i] -= high[i];
+    }
+    const auto stream = [&](TimePitchShifter& shifter) {
+        shifter.setPitchCents(kTo432);
+        Signal signal{{left, right}};
+        // The shift, a glide out of it, and back in.
+        return renderAll(shifter, signal, 0.75, [&](std::size_t block) {
+            if (block == blockAt(0.3)) {
+                shifter.setPitchCents(0.0F);
+            } else if (block == blockAt(0.5)) {
+                shifter.setPitchCents(-100.0F);
+            }
+        });
+    };
+    TimePitchShifter fresh;
+    fresh.setOverlap(32.0F);
+    fresh.setRate(1.0002F);
+    fresh.setPeakLocking(false);
+    fresh.setPitchCents(kTo432);
+    fresh.prepare(kRate, 2, kBlock);
+    EXPECT_EQ(fresh.overlap(), 32.0F);
+    EXPECT_EQ(fresh.rate(), 1.0002F);
+    EXPECT_FALSE(fresh.peakLocking());
+    EXPECT_EQ(fresh.pitchCents(), kTo432);
+    const auto expected = stream(fresh);
+    TimePitchShifter used;
+    used.setOverlap(32.0F);
+    used.setRate(1.0002F);
+    used.setPeakLocking(false);
+    used.prepare(kRate, 2, kBlock);
+    for (int round = 0; round < 2; ++round) {
+        const auto got = stream(used);
+        EXPECT_TRUE(got == expected) << "round " << round;
+        used.reset();
+    }
+}
+
 TEST(TimePitchShifter, ClampsParametersToTheirRangesAndIgnoresNaN) {
     TimePitchShifter shifter;
     shifter.setPitchCents(-5000.0F);
