@@ -118,10 +118,11 @@ void TimePitchShifter::prepare(double sampleRate, int channels, std::uint32_t ma
 }
 
 void TimePitchShifter::warmUp() {
-    // A chord that starts at once over a little noise, shifted at a clock-trimmed tempo: it takes
-    // every step a stream's first renders take (the look-ahead through the resampler, a fresh
-    // analysis at an attack, fits, regions, synthesis), so those renders fault in no code or data
-    // page and find the FFT plans and tables warm. reset() then forgets all of it.
+    // A chord with two partials 6 Hz apart that starts at once over noise about 20 dB down,
+    // shifted at a clock-trimmed tempo: it takes every step a stream's first renders take (the
+    // look-ahead through the resampler, a fresh analysis at an attack, single and joint fits,
+    // noise peaks and their regions, synthesis), so those renders fault in no code or data page
+    // and find the FFT plans and tables warm. reset() then forgets all of it.
     struct Chord {
         double step = 0.0;
         int channels = 0;
@@ -132,9 +133,11 @@ void TimePitchShifter::warmUp() {
             for (std::uint32_t i = 0; i < frames; ++i) {
                 const double t = self->step * static_cast<double>(self->position + i);
                 self->noise = self->noise * 1664525U + 1013904223U;
-                const double hiss = 1e-3 * (static_cast<double>(self->noise >> 8U) / 16777216.0);
-                const double chord = 0.2 * std::sin(220.0 * t) + 0.1 * std::sin(277.2 * t) +
-                                     0.05 * std::sin(1650.0 * t) + hiss;
+                const double hiss =
+                    0.1 * (static_cast<double>(self->noise >> 8U) / 16777216.0 - 0.5);
+                const double chord = 0.2 * std::sin(220.0 * t) + 0.1 * std::sin(440.0 * t) +
+                                     0.08 * std::sin(446.0 * t) + 0.05 * std::sin(1650.0 * t) +
+                                     hiss;
                 for (int c = 0; c < self->channels; ++c) {
                     out[c][i] = static_cast<float>(chord);
                 }
