@@ -15,42 +15,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "Inputs.h"
 #include "Measures.h"
 #include "Signals.h"
+#include "StereoPull.h"
 #include "dsp/timepitch/TimePitchShifter.h"
-
-namespace {
-
-struct Source {
-    const brimo::bench::Stereo* audio;
-    long position;
-
-    static void pull(void* context, float* const* channels, std::uint32_t frames) {
-        auto* self = static_cast<Source*>(context);
-        for (std::size_t c = 0; c < 2; ++c) {
-            const auto& from = (*self->audio)[c];
-            for (std::uint32_t i = 0; i < frames; ++i) {
-                const auto at = static_cast<std::size_t>(self->position + i);
-                channels[c][i] = at < from.size() ? from[at] : 0.0F;
-            }
-        }
-        self->position += frames;
-    }
-};
-
-// The calling thread's CPU time, in seconds.
-double sliceClock() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace brimo::bench;
@@ -75,14 +47,14 @@ int main(int argc, char** argv) {
         shifter.setOverlap(32.0F);
         shifter.setRate(static_cast<float>(rate));
         shifter.setPitchCents(static_cast<float>(cents));
-        Source source{&audio, 0};
+        StereoPull source{&audio, 0};
         std::vector<float> left(kBlock);
         std::vector<float> right(kBlock);
         for (std::size_t k = 0; k < count; ++k) {
             float* out[2] = {left.data(), right.data()};
-            const double before = sliceClock();
-            shifter.render(kBlock, out, {&Source::pull, &source});
-            least[k] = std::min(least[k], sliceClock() - before);
+            const double before = threadCpuSeconds();
+            shifter.render(kBlock, out, source.source());
+            least[k] = std::min(least[k], threadCpuSeconds() - before);
             for (std::size_t i = 0; i < kBlock; ++i) {
                 sum += std::abs(left[i]) + std::abs(right[i]);
                 for (const float v : {left[i], right[i]}) {

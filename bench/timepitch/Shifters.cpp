@@ -5,23 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 
+#include "StereoPull.h"
 #include "dsp/timepitch/TimePitchShifter.h"
 
 namespace brimo::bench {
-
-double processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-double threadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
 
 namespace {
 
@@ -69,13 +57,13 @@ class OurShifter final : public Shifter {
         shifter.setOverlap(overlap_);
         shifter.setRate(rate_);
         shifter.setPitchCents(passthrough_ ? 0.0F : static_cast<float>(cents));
-        Source source{&input, 0};
+        StereoPull source{&input, 0};
         long priming = 0;
         const double started = processCpuSeconds();
         for (long at = 0; at + kBlock <= frames; at += kBlock) {
             float* out[2] = {produced[0].data() + at, produced[1].data() + at};
             const double before = threadCpuSeconds();
-            shifter.render(kBlock, out, {&Source::pull, &source});
+            shifter.render(kBlock, out, source.source());
             slices.push_back(threadCpuSeconds() - before);
             // The source must already hold every frame pulled so far.
             priming = std::max(priming, source.position - (at + kBlock));
@@ -96,24 +84,6 @@ class OurShifter final : public Shifter {
     }
 
   private:
-    struct Source {
-        const Stereo* input;
-        long position;
-        static void pull(void* context, float* const* channels, std::uint32_t frames) {
-            auto* self = static_cast<Source*>(context);
-            const auto& in = *self->input;
-            const long size = static_cast<long>(in[0].size());
-            for (int c = 0; c < 2; ++c) {
-                for (std::uint32_t i = 0; i < frames; ++i) {
-                    const long at = self->position + static_cast<long>(i);
-                    channels[c][i] =
-                        at < size ? in[static_cast<std::size_t>(c)][static_cast<std::size_t>(at)]
-                                  : 0.0F;
-                }
-            }
-            self->position += frames;
-        }
-    };
     float overlap_;
     float rate_;
     bool passthrough_;

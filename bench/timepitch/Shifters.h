@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "CpuClocks.h"
+
 namespace brimo::bench {
 
 // Stereo audio, one vector per channel.
@@ -20,11 +22,6 @@ struct Rendered {
     // Thread CPU time of each 512-frame block: pushing it in and taking out what is ready.
     std::vector<double> sliceSeconds;
 };
-
-// Process CPU time so far, in seconds.
-double processCpuSeconds();
-// The calling thread's CPU time so far, in seconds.
-double threadCpuSeconds();
 
 // One pitch shifter under test, run at a fixed pitch and tempo 1.0.
 class Shifter {

@@ -15,43 +15,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "Inputs.h"
 #include "Shifters.h"
 #include "Signals.h"
+#include "StereoPull.h"
 #include "dsp/timepitch/TimePitchShifter.h"
 
 namespace {
 
 using brimo::bench::Stereo;
+using brimo::bench::StereoPull;
+using brimo::bench::threadCpuSeconds;
 
 constexpr int kSlices = 48;
-
-struct Source {
-    const Stereo* audio;
-    long position;
-
-    static void pull(void* context, float* const* channels, std::uint32_t frames) {
-        auto* self = static_cast<Source*>(context);
-        for (std::size_t c = 0; c < 2; ++c) {
-            const auto& from = (*self->audio)[c];
-            for (std::uint32_t i = 0; i < frames; ++i) {
-                const auto at = static_cast<std::size_t>(self->position + i);
-                channels[c][i] = at < from.size() ? from[at] : 0.0F;
-            }
-        }
-        self->position += frames;
-    }
-};
-
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
 
 long pageFaults() {
     rusage usage{};
@@ -71,20 +50,20 @@ int runOnce(const std::string& name) {
     std::vector<double> slices;
     slices.reserve(kSlices);
     brimo::timepitch::TimePitchShifter shifter;
-    const double prepareStart = threadSeconds();
+    const double prepareStart = threadCpuSeconds();
     shifter.prepare(brimo::bench::kRate, 2, brimo::bench::kBlock);
-    const double prepareSeconds = threadSeconds() - prepareStart;
+    const double prepareSeconds = threadCpuSeconds() - prepareStart;
     shifter.setOverlap(32.0F);
     shifter.setRate(1.0001F);
     shifter.setPitchCents(static_cast<float>(1200.0 * std::log2(432.0 / 440.0)));
-    Source source{&audio, 0};
+    StereoPull source{&audio, 0};
     long firstFaults = 0;
     for (int k = 0; k < kSlices; ++k) {
         float* out[2] = {left.data(), right.data()};
         const long faults = pageFaults();
-        const double before = threadSeconds();
-        shifter.render(brimo::bench::kBlock, out, {&Source::pull, &source});
-        slices.push_back(threadSeconds() - before);
+        const double before = threadCpuSeconds();
+        shifter.render(brimo::bench::kBlock, out, source.source());
+        slices.push_back(threadCpuSeconds() - before);
         if (k == 0) {
             firstFaults = pageFaults() - faults;
         }

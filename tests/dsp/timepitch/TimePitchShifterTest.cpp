@@ -175,6 +175,20 @@ double toneFrequency(const std::vector<float>& y, std::size_t from, std::size_t 
     return 0.5 * (lo + hi);
 }
 
+// Two voices a whole tone apart (220 Hz left, 246.9 Hz right, 0.3 each) sharing a third
+// partial, heard `share` times as loud on the right: stereo material for the joint fits.
+std::vector<std::vector<float>> twoVoices(double seconds, double sharedHz, double sharedAmplitude,
+                                          float share) {
+    auto left = tone(220.0, seconds, 0.3);
+    const auto shared = tone(sharedHz, seconds, sharedAmplitude);
+    auto right = tone(246.9, seconds, 0.3);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] += shared[i];
+        right[i] += share * shared[i];
+    }
+    return {left, right};
+}
+
 TEST(TimePitchShifter, MovesAToneToTheRequestedPitchAtItsLevel) {
     for (const auto& [cents, hz] : {std::pair{kTo432, 440.0}, std::pair{700.0F, 300.0}}) {
         const auto out = shifted(cents, {tone(hz, 1.2)}, 1.2)[0];
@@ -461,18 +475,12 @@ TEST(TimePitchShifter, RendersWithThePlainLoopsWhatItRendersWithTheVectorLoops) 
 // for 44.1 kHz renders, to the bit, what one prepared only for 44.1 kHz renders, and the other
 // way round. Stereo, as only stereo fits use the table.
 TEST(TimePitchShifter, PreparedForAnotherRateRendersWhatAShifterPreparedOnlyForItRenders) {
-    auto left = tone(220.0, 0.6, 0.3);
-    const auto fifth = tone(329.6, 0.6, 0.2);
-    auto right = tone(246.9, 0.6, 0.3);
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        left[i] += fifth[i];
-        right[i] += 0.5F * fifth[i];
-    }
+    const auto voices = twoVoices(0.6, 329.6, 0.2, 0.5F);
     const auto render = [&](TimePitchShifter& shifter, double rate) {
         shifter.prepare(rate, 2, kBlock);
         shifter.setOverlap(32.0F);
         shifter.setPitchCents(kTo432);
-        Signal signal{{left, right}};
+        Signal signal{voices};
         return renderAll(shifter, signal, 0.5);
     };
     for (const auto& [first, then] : {std::pair{48000.0, 44100.0}, std::pair{44100.0, 48000.0}}) {
@@ -490,16 +498,10 @@ TEST(TimePitchShifter, PreparedForAnotherRateRendersWhatAShifterPreparedOnlyForI
 // whatever a stream leaves behind (partials, phase offsets, energy sums, the resampler's
 // history, a glide out of the shift) must be gone, and the parameters set must stay as set.
 TEST(TimePitchShifter, AfterResetRendersWhatAFreshlyPreparedShifterRenders) {
-    auto left = tone(220.0, 0.8, 0.3);
-    const auto high = tone(1318.5, 0.8, 0.1);
-    auto right = tone(246.9, 0.8, 0.3);
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        left[i] += high[i];
-        right[i] -= high[i];
-    }
+    const auto voices = twoVoices(0.8, 1318.5, 0.1, -1.0F);
     const auto stream = [&](TimePitchShifter& shifter) {
         shifter.setPitchCents(kTo432);
-        Signal signal{{left, right}};
+        Signal signal{voices};
         // The shift, a glide out of it, and back in.
         return renderAll(shifter, signal, 0.75, [&](std::size_t block) {
             if (block == blockAt(0.3)) {
@@ -509,22 +511,22 @@ TEST(TimePitchShifter, AfterResetRendersWhatAFreshlyPreparedShifterRenders) {
             }
         });
     };
+    const auto prepared = [](TimePitchShifter& shifter) {
+        shifter.setOverlap(32.0F);
+        shifter.setRate(1.0002F);
+        shifter.setPeakLocking(false);
+        shifter.setPitchCents(kTo432);
+        shifter.prepare(kRate, 2, kBlock);
+    };
     TimePitchShifter fresh;
-    fresh.setOverlap(32.0F);
-    fresh.setRate(1.0002F);
-    fresh.setPeakLocking(false);
-    fresh.setPitchCents(kTo432);
-    fresh.prepare(kRate, 2, kBlock);
+    prepared(fresh);
     EXPECT_EQ(fresh.overlap(), 32.0F);
     EXPECT_EQ(fresh.rate(), 1.0002F);
     EXPECT_FALSE(fresh.peakLocking());
     EXPECT_EQ(fresh.pitchCents(), kTo432);
     const auto expected = stream(fresh);
     TimePitchShifter used;
-    used.setOverlap(32.0F);
-    used.setRate(1.0002F);
-    used.setPeakLocking(false);
-    used.prepare(kRate, 2, kBlock);
+    prepared(used);
     for (int round = 0; round < 2; ++round) {
         const auto got = stream(used);
         EXPECT_TRUE(got == expected) << "round " << round;
