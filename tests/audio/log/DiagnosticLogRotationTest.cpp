@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <latch>
 #include <map>
@@ -174,6 +176,40 @@ TEST(DiagnosticLogRotation, ThreadsAndASecondInstanceAcrossManyRotationsKeepEver
     // The retired file was full: nothing was cut away before the bound.
     EXPECT_GT(sizeOrZero(previous), kBound - longestLine);
     EXPECT_LE(sizeOrZero(previous), kBound + longestLine);
+}
+
+// Another instance holds the file's lock while it appends, here while it retires the full
+// file: our line waits and then goes to the new file, leaving the retired one as it was. An
+// instance that keeps the lock (stopped in a debugger) delays a line only briefly.
+TEST(DiagnosticLogRotation, WaitsForASecondInstanceMidAppendButNotForAStoppedOne) {
+    TemporaryDirectory documents;
+    constexpr std::uintmax_t kBound = 1024;
+    const fs::path file = documents.path() / kLogName;
+    const fs::path previous = documents.path() / (std::string(kLogName) + ".1");
+    const std::string full(kBound - 10, 'x');
+    writeFileText(file, full + "\n");
+    DiagnosticLog log("AudioEngine", folder(documents.path()), kBound);
+    testing::internal::CaptureStdout();
+
+    const int other = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    std::thread waiting([&] { log.debugLog("waited"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it reach the lock
+    fs::rename(file, previous);
+    writeFileText(file, "other instance\n");
+    ::close(other);
+    waiting.join();
+    const std::string waited = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(readFileText(previous), full + "\n");
+    EXPECT_EQ(readFileText(file), "other instance\n" + waited);
+
+    testing::internal::CaptureStdout();
+    const int stopped = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_EQ(::flock(stopped, LOCK_EX), 0);
+    log.debugLog("not held up");
+    const std::string notHeldUp = testing::internal::GetCapturedStdout();
+    ::close(stopped);
+    EXPECT_EQ(readFileText(file), "other instance\n" + waited + notHeldUp);
 }
 
 TEST(DiagnosticLogRotation, AFullFileThatCannotBeRenamedIsStartedAgainWithTheLine) {
