@@ -1,13 +1,10 @@
 #include "audio/log/DiagnosticLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
+#include "audio/log/RotatingLogFile.h"
 #include "platform/paths/UserDirectories.h"
 
 namespace brimo::audio {
@@ -18,26 +15,6 @@ namespace {
 std::mutex& appendLock() {
     static std::mutex lock;
     return lock;
-}
-
-void appendToFile(const std::filesystem::path& path, std::string_view bytes) {
-    // O_APPEND moves to the end on every write; O_CREAT makes a deleted file appear again.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return;
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
 }
 
 }  // namespace
@@ -51,10 +28,12 @@ std::string isoTimestampNow() {
     return {text.data(), length};
 }
 
-DiagnosticLog::DiagnosticLog(const std::string& tag, DirectoryLookup documentsDirectory)
+DiagnosticLog::DiagnosticLog(const std::string& tag, DirectoryLookup documentsDirectory,
+                             std::uintmax_t maxFileBytes)
     : tagPart_("] [" + tag + "] "),
       documentsDirectory_(documentsDirectory ? std::move(documentsDirectory)
-                                             : DirectoryLookup(&paths::documentsDirectory)) {}
+                                             : DirectoryLookup(&paths::documentsDirectory)),
+      maxFileBytes_(maxFileBytes) {}
 
 std::filesystem::path DiagnosticLog::filePath() {
     std::call_once(pathOnce_, [this] {
@@ -84,7 +63,7 @@ void DiagnosticLog::debugLog(std::string_view message) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
     if (!path.empty()) {
-        appendToFile(path, line);
+        appendLineWithinBound(path, line, maxFileBytes_);
     }
 }
 

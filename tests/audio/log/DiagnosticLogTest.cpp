@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <regex>
@@ -9,11 +10,13 @@
 #include "audio/log/DiagnosticLog.h"
 #include "support/FileText.h"
 #include "support/TemporaryDirectory.h"
+#include "support/WithoutFileOverride.h"
 
 using brimo::audio::DiagnosticLog;
 using brimo::testing::readFileText;
 using brimo::testing::ScopedEnvironment;
 using brimo::testing::TemporaryDirectory;
+using brimo::testing::WithoutFileOverride;
 
 namespace {
 
@@ -84,15 +87,30 @@ TEST(DiagnosticLog, LinesFromManyThreadsStayWhole) {
 TEST(DiagnosticLog, AMissingOrUnusableFolderOnlyLosesTheFileCopy) {
     TemporaryDirectory root;
     std::ofstream(root.path() / "not-a-folder") << "plain file";
-    for (const auto& place :
-         {root.path() / "missing", root.path() / "not-a-folder", std::filesystem::path()}) {
+    // A folder where the file should be, and a FIFO nobody reads (which must not stall us).
+    std::filesystem::create_directories(root.path() / "folder-named-like-the-file" /
+                                        DiagnosticLog::kFileName / "kept");
+    std::filesystem::create_directories(root.path() / "fifo");
+    ASSERT_EQ(::mkfifo((root.path() / "fifo" / DiagnosticLog::kFileName).c_str(), 0600), 0);
+    std::filesystem::create_directories(root.path() / "read-only");
+    std::filesystem::permissions(root.path() / "read-only", std::filesystem::perms::owner_read |
+                                                                std::filesystem::perms::owner_exec);
+    const WithoutFileOverride obeyPermissions;
+    for (const auto& place : {root.path() / "missing", root.path() / "not-a-folder",
+                              root.path() / "folder-named-like-the-file", root.path() / "fifo",
+                              root.path() / "read-only", std::filesystem::path()}) {
         DiagnosticLog engine("AudioEngine", folder(place));
         testing::internal::CaptureStdout();
         engine.debugLog("still echoed");
         EXPECT_NE(testing::internal::GetCapturedStdout().find("] [AudioEngine] still echoed\n"),
-                  std::string::npos);
+                  std::string::npos)
+            << place;
     }
     EXPECT_FALSE(std::filesystem::exists(root.path() / "missing"));
+    EXPECT_TRUE(std::filesystem::is_empty(root.path() / "read-only"));
+    EXPECT_TRUE(std::filesystem::is_directory(root.path() / "folder-named-like-the-file" /
+                                              DiagnosticLog::kFileName / "kept"));
+    std::filesystem::permissions(root.path() / "read-only", std::filesystem::perms::owner_all);
 }
 
 TEST(DiagnosticLog, FindsTheDocumentsFolderOfTheUsersHome) {
