@@ -165,11 +165,12 @@ void AuthService::signInWithGoogle() {
     }
     googleLog(std::string(kInfo) + "Auth URL created: " + *url);
     googleLog(std::string(kInfo) + "Opening browser for authentication...");
-    presentGoogleAuthSession(*url, [weak = weak_from_this()](browser::SessionOutcome outcome) {
-        if (auto self = weak.lock()) {
-            self->receiveGoogleCallback(outcome);
-        }
-    });
+    presentGoogleAuthSession(*url,
+                             [weak = weak_from_this()](const browser::SessionOutcome& outcome) {
+                                 if (auto self = weak.lock()) {
+                                     self->receiveGoogleCallback(outcome);
+                                 }
+                             });
 }
 
 void AuthService::presentGoogleAuthSession(const std::string& url, CallbackCompletion completion) {
