@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -106,6 +107,16 @@ bool installUserDesktopEntry(const DesktopEntry& entry, const UserEntryInstallat
     const auto print = console::orStandardOutput(how.print);
     const auto run = how.run ? how.run : process::runProgram;
     if (how.applicationsFolder.empty()) {
+        return false;
+    }
+    // A line break would end the value and start a key of its own.
+    const auto hasControl = [](const std::string& text) {
+        return std::any_of(text.begin(), text.end(),
+                           [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+    };
+    if (hasControl(entry.executable.string()) || hasControl(entry.callbackScheme) ||
+        hasControl(entry.desktopId)) {
+        print("Not registering for Google sign-in: the executable's path has a control character");
         return false;
     }
     const auto path = how.applicationsFolder / (entry.desktopId + ".desktop");

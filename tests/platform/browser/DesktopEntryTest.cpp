@@ -65,6 +65,12 @@ TEST(DesktopEntryTest, InstalledOnceRegisteredAndNeverThroughALink) {
     ASSERT_TRUE(installUserDesktopEntry(moved, how));
     EXPECT_EQ(testing::readFileText(path), moved.text());
     EXPECT_EQ(ran.size(), 4U);
+
+    // A path that would smuggle a key of its own into the entry is not written.
+    const DesktopEntry injected{entry.desktopId, "/tmp/x\nExec=/tmp/evil", entry.callbackScheme};
+    EXPECT_FALSE(installUserDesktopEntry(injected, how));
+    EXPECT_EQ(testing::readFileText(path), moved.text());
+    EXPECT_EQ(ran.size(), 4U);
 }
 
 TEST(DesktopEntryTest, OnlyAnInstalledPrefixCountsAsInstalled) {
