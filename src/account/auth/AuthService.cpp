@@ -1,7 +1,10 @@
 #include "account/auth/AuthService.h"
 
+#include <chrono>
 #include <mutex>
 #include <utility>
+
+#include "platform/browser/BrowserAuthenticationSession.h"
 
 namespace brimo::account {
 namespace {
@@ -40,7 +43,18 @@ std::shared_ptr<AuthService> AuthService::shared(dispatch::MainQueue& mainQueue)
 
 AuthService::AuthService(Options options)
     : mainQueue_(*options.mainQueue),
-      api_(options.api ? std::move(options.api) : APIService::shared(*options.mainQueue)) {}
+      api_(options.api ? std::move(options.api) : APIService::shared(*options.mainQueue)),
+      authSession_(options.authSession
+                       ? std::move(options.authSession)
+                       : browser::BrowserAuthenticationSession::create(
+                             {options.mainQueue, {}, std::chrono::minutes(10), options.print})),
+      google_(options.google ? std::move(*options.google) : GoogleConfiguration::builtIn()),
+      tokenTransportOptions_(std::move(options.tokenTransport)),
+      random_(options.random ? std::move(options.random)
+                             : pkce::RandomSource(&pkce::systemRandomBytes)),
+      print_(console::orStandardOutput(std::move(options.print))) {}
+
+AuthService::~AuthService() = default;
 
 void AuthService::checkAuthStatus(std::function<void()> done) {
     if (!api_->loadToken()) {

@@ -1,6 +1,7 @@
 #include "account/http/HttpTransport.h"
 
 #include <curl/curl.h>
+#include <curl/header.h>
 
 #include <algorithm>
 #include <array>
@@ -114,7 +115,14 @@ HttpOutcome outcomeOf(CURLcode code, Exchange& exchange) {
     if (status <= 0) {
         return NotHttpResponse{};
     }
-    return HttpResponse{static_cast<int>(status), std::move(exchange.received)};
+    HttpResponse response{static_cast<int>(status), std::move(exchange.received), {}};
+    // -1: the last request of the exchange, the only one since redirects are not followed.
+    curl_header* previous = nullptr;
+    while (curl_header* header = curl_easy_nextheader(exchange.easy, CURLH_HEADER, -1, previous)) {
+        response.headers.emplace_back(header->name, header->value);
+        previous = header;
+    }
+    return response;
 }
 
 }  // namespace

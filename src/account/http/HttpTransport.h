@@ -25,6 +25,8 @@ struct HttpRequest {
 struct HttpResponse {
     int statusCode = 0;
     std::string body;
+    // The final answer's header fields, in the order they came.
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // The peer answered, but not in HTTP.

@@ -3,17 +3,19 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
+#include "platform/browser/DesktopEntry.h"
 #include "platform/hal/TimePitchUnit.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
 #include "platform/paths/UserDirectories.h"
 
 namespace brimo::ui {
 
-BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, argv) {
+BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv, browser::InstanceLaunch launch)
+    : application_(argc, argv), launch_(std::move(launch)) {
     QGuiApplication::setApplicationName(QStringLiteral("Brimolavetrix"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Brimola Vetrix"));
     QGuiApplication::setOrganizationDomain(QStringLiteral("brimolavetrix.com"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.brimolavetrix.Brimolavetrix"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(BRIMO_DESKTOP_ID));
     // The views draw every control themselves; the plain style keeps them cheap and the same on
     // every desktop.
     QQuickStyle::setStyle(QStringLiteral("Basic"));
@@ -45,6 +47,7 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
     versionCheckAdapter_ =
         std::make_unique<VersionCheckAdapter>(account::VersionCheckService::shared(mainQueue_));
     accountLinksAdapter_ = std::make_unique<AccountLinksAdapter>();
+    connectSignInHandOff();
 
     QObject::connect(&quitSignals_, &QuitSignals::quitRequested, &application_,
                      [] { QGuiApplication::quit(); });
@@ -73,6 +76,11 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv) : application_(argc, 
 }
 
 BrimolavetrixApp::~BrimolavetrixApp() {
+    // No link reaches the account service from here on.
+    if (launch_.relay) {
+        launch_.relay->setTarget({});
+    }
+    launch_.channel.reset();
     // The window goes first, then the manager; the engine's units stop before the backend goes.
     engine_.reset();
     accountLinksAdapter_.reset();
@@ -86,6 +94,37 @@ BrimolavetrixApp::~BrimolavetrixApp() {
     }
     audioManager_.reset();
     backend_.reset();
+}
+
+void BrimolavetrixApp::connectSignInHandOff() {
+    const std::weak_ptr<account::AuthService> service = account::AuthService::shared(mainQueue_);
+    if (launch_.relay) {
+        launch_.relay->setTarget([service, queue = &mainQueue_](std::string link) {
+            queue->post([service, link = std::move(link)] {
+                if (auto auth = service.lock()) {
+                    auth->handOverURL(link);
+                }
+            });
+        });
+    }
+    // With no sign-in waiting, a link on the command line is ignored (and said so).
+    if (launch_.link) {
+        mainQueue_.post([service, link = *launch_.link] {
+            if (auto auth = service.lock()) {
+                auth->handOverURL(link);
+            }
+        });
+    }
+    // Run from a build tree, the browser finds this executable through an entry of the user's
+    // own; an installed package ships the system-wide one.
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error && !browser::isInstalledExecutable(executable)) {
+        const auto auth = service.lock();
+        browser::installUserDesktopEntry(
+            {BRIMO_DESKTOP_ID, executable, account::schemeOf(auth->googleRedirectURI())},
+            {browser::userApplicationsFolder(), {}, {}});
+    }
 }
 
 int BrimolavetrixApp::run() {

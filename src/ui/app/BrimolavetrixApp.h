@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "audio/manager/AudioManager.h"
+#include "platform/browser/InstanceLaunch.h"
 #include "platform/hal/AudioHardwareBackend.h"
 #include "ui/account/adapters/AccountLinksAdapter.h"
 #include "ui/account/adapters/AuthServiceAdapter.h"
@@ -22,7 +23,9 @@ namespace brimo::ui {
 // audio manager of the process, and the window with the main screen.
 class BrimolavetrixApp {
   public:
-    BrimolavetrixApp(int& argc, char** argv);
+    // `launch`: this process's place on the single-instance channel (the instance's end, if it
+    // holds it) and the link it was started with.
+    BrimolavetrixApp(int& argc, char** argv, browser::InstanceLaunch launch = {});
     ~BrimolavetrixApp();
     BrimolavetrixApp(const BrimolavetrixApp&) = delete;
     BrimolavetrixApp& operator=(const BrimolavetrixApp&) = delete;
@@ -36,6 +39,9 @@ class BrimolavetrixApp {
 
   private:
     void aboutToQuit();
+    // Google sign-in's way back: the desktop entry for the callback scheme, and links from the
+    // channel or the command line to the account service.
+    void connectSignInHandOff();
 
     QGuiApplication application_;
     // Declared before everything that posts to it, so it is destroyed last.
@@ -49,6 +55,7 @@ class BrimolavetrixApp {
     std::unique_ptr<AuthServiceAdapter> authServiceAdapter_;
     std::unique_ptr<VersionCheckAdapter> versionCheckAdapter_;
     std::unique_ptr<AccountLinksAdapter> accountLinksAdapter_;
+    browser::InstanceLaunch launch_;
     QuitSignals quitSignals_;
     std::unique_ptr<QQmlApplicationEngine> engine_;
 };

@@ -1,5 +1,6 @@
 #include <malloc.h>
 
+#include "platform/browser/InstanceLaunch.h"
 #include "ui/app/BrimolavetrixApp.h"
 
 namespace {
@@ -19,6 +20,17 @@ void keepPictureSizedBuffers() {
 
 int main(int argc, char** argv) {
     keepPictureSizedBuffers();
-    brimo::ui::BrimolavetrixApp app(argc, argv);
+    // Started by the browser's redirect to the sign-in callback while the window runs: the link
+    // goes to the window, and this process is done before it opens anything of its own.
+    auto launch =
+        brimo::browser::launchInstance(brimo::browser::SingleInstanceChannel::defaultFolder(),
+                                       brimo::browser::linkArgument(argc, argv));
+    if (launch.handedOver) {
+        return 0;
+    }
+    if (launch.isRefused) {
+        return 1;
+    }
+    brimo::ui::BrimolavetrixApp app(argc, argv, std::move(launch));
     return app.run();
 }

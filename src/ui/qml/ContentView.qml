@@ -383,13 +383,6 @@ Item {
         }
     }
 
-    WindowControls {
-        anchors.top: parent.top
-        anchors.right: parent.right
-        anchors.margins: 10
-        window: root.Window.window
-    }
-
     // Above everything: the account's settings panel and sign-in overlay.
     Item {
         id: accountLayer
@@ -406,6 +399,27 @@ Item {
                 mainScreen: root
                 onWindowMoveRequested: if (root.Window.window) root.Window.window.startSystemMove()
             }
+        }
+    }
+
+    // A popup of its own, above every other (the sign-in overlay, the panels, the alerts): a
+    // modal popup takes every press outside itself, and the window has no other way to be
+    // closed or minimised with the mouse.
+    Popup {
+        id: windowControlsLayer
+        parent: root.Overlay.overlay
+        z: 1000
+        x: parent ? parent.width - width - 10 : 0
+        y: 10
+        padding: 0
+        modal: false
+        focus: false
+        closePolicy: Popup.NoAutoClose
+        background: null
+        visible: root.Window.window !== null
+        contentItem: WindowControls {
+            objectName: "windowControls"
+            window: root.Window.window
         }
     }
 

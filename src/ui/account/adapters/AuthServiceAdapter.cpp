@@ -6,8 +6,8 @@
 namespace brimo::ui {
 
 AuthServiceAdapter::AuthServiceAdapter(std::shared_ptr<account::AuthService> service,
-                                       GoogleSignIn googleSignIn, QObject* parent)
-    : QObject(parent), service_(std::move(service)), googleSignIn_(std::move(googleSignIn)) {
+                                       QObject* parent)
+    : QObject(parent), service_(std::move(service)) {
     subscriptions_.push_back(service_->isAuthenticated().subscribe([this](bool value) {
         if (value != isAuthenticated_) {
             isAuthenticated_ = value;
@@ -18,6 +18,12 @@ AuthServiceAdapter::AuthServiceAdapter(std::shared_ptr<account::AuthService> ser
         if (value != isLoading_) {
             isLoading_ = value;
             Q_EMIT isLoadingChanged();
+        }
+    }));
+    subscriptions_.push_back(service_->isWaitingForBrowser().subscribe([this](bool value) {
+        if (value != isWaitingForBrowser_) {
+            isWaitingForBrowser_ = value;
+            Q_EMIT isWaitingForBrowserChanged();
         }
     }));
     subscriptions_.push_back(
@@ -63,12 +69,11 @@ void AuthServiceAdapter::forgotPassword(const QString& email) {
 }
 
 void AuthServiceAdapter::signInWithGoogle() {
-    if (googleSignIn_) {
-        googleSignIn_(*service_);
-        return;
-    }
-    // Without the browser flow the button still answers, in the overlay's error banner.
-    service_->error() = std::optional<std::string>("Google sign-in is not available yet");
+    service_->signInWithGoogle();
+}
+
+void AuthServiceAdapter::cancelGoogleSignIn() {
+    service_->cancelGoogleSignIn();
 }
 
 void AuthServiceAdapter::logout() {

@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,13 +25,12 @@ class AuthServiceAdapter : public QObject {
     Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged)
     // The last failure's text; empty while there is none.
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
+    // Google sign-in waits for the browser: the progress panel offers "Cancel".
+    Q_PROPERTY(bool isWaitingForBrowser READ isWaitingForBrowser NOTIFY isWaitingForBrowserChanged)
 
   public:
-    // Starts the Google sign-in flow of the account service; none until it is wired in.
-    using GoogleSignIn = std::function<void(account::AuthService& service)>;
-
     explicit AuthServiceAdapter(std::shared_ptr<account::AuthService> service,
-                                GoogleSignIn googleSignIn = {}, QObject* parent = nullptr);
+                                QObject* parent = nullptr);
     ~AuthServiceAdapter() override;
     AuthServiceAdapter(const AuthServiceAdapter&) = delete;
     AuthServiceAdapter& operator=(const AuthServiceAdapter&) = delete;
@@ -43,6 +41,7 @@ class AuthServiceAdapter : public QObject {
     [[nodiscard]] bool isLoading() const { return isLoading_; }
     [[nodiscard]] bool hasError() const { return hasError_; }
     [[nodiscard]] QString error() const { return error_; }
+    [[nodiscard]] bool isWaitingForBrowser() const { return isWaitingForBrowser_; }
 
     // Results arrive as emailChecked, loginFinished, registerFinished, forgotPasswordFinished.
     Q_INVOKABLE void checkEmail(const QString& email);
@@ -50,6 +49,7 @@ class AuthServiceAdapter : public QObject {
     Q_INVOKABLE void registerAccount(const QString& email, const QString& password);
     Q_INVOKABLE void forgotPassword(const QString& email);
     Q_INVOKABLE void signInWithGoogle();
+    Q_INVOKABLE void cancelGoogleSignIn();
     Q_INVOKABLE void logout();
 
     account::AuthService& service() { return *service_; }
@@ -58,6 +58,7 @@ class AuthServiceAdapter : public QObject {
     void isAuthenticatedChanged();
     void isLoadingChanged();
     void errorChanged();
+    void isWaitingForBrowserChanged();
     void emailChecked(bool exists);
     void loginFinished(bool success);
     void registerFinished(bool success);
@@ -68,12 +69,12 @@ class AuthServiceAdapter : public QObject {
     account::AuthService::BoolCompletion completion(void (AuthServiceAdapter::*finished)(bool));
 
     std::shared_ptr<account::AuthService> service_;
-    GoogleSignIn googleSignIn_;
     std::vector<observable::Subscription> subscriptions_;
 
     bool isAuthenticated_ = false;
     bool isLoading_ = false;
     bool hasError_ = false;
+    bool isWaitingForBrowser_ = false;
     QString error_;
 };
 

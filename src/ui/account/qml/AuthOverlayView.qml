@@ -524,5 +524,7 @@ Item {
         anchors.fill: parent
         blurSource: scene
         visible: overlay.isLoading
+        offersCancel: overlay.authService.isWaitingForBrowser
+        onCancelRequested: overlay.authService.cancelGoogleSignIn()
     }
 }

@@ -3,12 +3,16 @@ import Qt5Compat.GraphicalEffects
 import Brimolavetrix
 
 // While an account operation runs: a dark layer that takes every click, and a small glass
-// plate with a spinner and "Please wait...".
+// plate with a spinner and "Please wait...". While Google's page is open in the browser the
+// plate offers "Cancel": a browser never says that its tab was closed.
 Item {
     id: progress
 
     // What the plate's glass blurs.
     property Item blurSource: null
+    property bool offersCancel: false
+
+    signal cancelRequested
 
     Rectangle {
         anchors.fill: parent
@@ -59,10 +63,21 @@ Item {
                 scale: 1.3
             }
             Text {
+                anchors.horizontalCenter: parent.horizontalCenter
                 text: "Please wait..."
                 color: Theme.white(0.6)
                 font.pixelSize: 12
                 font.weight: Font.Medium
+            }
+            TextButton {
+                id: cancelButton
+                objectName: "progressCancelButton"
+                anchors.horizontalCenter: parent.horizontalCenter
+                visible: progress.offersCancel
+                text: "Cancel"
+                fontSize: 12
+                textColor: Theme.white(0.6)
+                onClicked: progress.cancelRequested()
             }
         }
     }

@@ -6,6 +6,7 @@
 #include "account/api/APIService.h"
 #include "account/auth/AuthService.h"
 #include "account/update/VersionCheckService.h"
+#include "platform/browser/BrowserAuthenticationSession.h"
 #include "platform/secrets/MemorySecretStore.h"
 
 namespace brimo::testing {
@@ -28,6 +29,7 @@ void AccountTestSystem::tearDown() {
     links_.reset();
     versionCheck_.reset();
     auth_.reset();
+    authService_.reset();
 }
 
 bool AccountTestSystem::start(const QVariantMap& options) {
@@ -56,7 +58,18 @@ bool AccountTestSystem::start(const QVariantMap& options) {
     account::AuthService::Options auth;
     auth.mainQueue = &mainQueue_;
     auth.api = apiService;
-    auth_ = std::make_unique<ui::AuthServiceAdapter>(account::AuthService::create(std::move(auth)));
+    // The browser only records the page; a test hands the redirect over itself.
+    signInPages_.clear();
+    auth.authSession = browser::BrowserAuthenticationSession::create(
+        {&mainQueue_,
+         [this](const std::string& url) -> std::optional<std::string> {
+             signInPages_.append(QString::fromStdString(url));
+             return std::nullopt;
+         },
+         std::chrono::minutes(10), [](std::string_view /*line*/) {}});
+    auth.print = [](std::string_view /*line*/) {};
+    authService_ = account::AuthService::create(std::move(auth));
+    auth_ = std::make_unique<ui::AuthServiceAdapter>(authService_);
 
     account::VersionCheckService::Options check;
     check.mainQueue = &mainQueue_;
@@ -78,6 +91,10 @@ bool AccountTestSystem::start(const QVariantMap& options) {
     }
     Q_EMIT restarted();
     return true;
+}
+
+bool AccountTestSystem::handOver(const QString& url) {
+    return authService_ && authService_->handOverURL(url.toStdString());
 }
 
 QString AccountTestSystem::freshAddress() {

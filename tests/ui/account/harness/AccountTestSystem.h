@@ -6,6 +6,7 @@
 #include <QVariantMap>
 #include <memory>
 
+#include "account/auth/AuthService.h"
 #include "platform/secrets/SecretStore.h"
 #include "ui/account/adapters/AccountLinksAdapter.h"
 #include "ui/account/adapters/AuthServiceAdapter.h"
@@ -49,6 +50,12 @@ class AccountTestSystem : public QObject {
     Q_INVOKABLE void stopService();
     Q_INVOKABLE void holdRequests() { proxy_.hold(); }
     Q_INVOKABLE void releaseRequests() { proxy_.release(); }
+    // A link as a second start of the application hands it over (the browser's redirect).
+    Q_INVOKABLE bool handOver(const QString& url);
+    // The Google sign-in page the "browser" was sent to last; empty before any.
+    Q_INVOKABLE QString lastSignInPage() const {
+        return signInPages_.value(signInPages_.size() - 1);
+    }
 
     [[nodiscard]] QObject* authService() const { return auth_.get(); }
     [[nodiscard]] QObject* versionCheck() const { return versionCheck_.get(); }
@@ -73,6 +80,8 @@ class AccountTestSystem : public QObject {
     QString screenshotDir_;
     int addresses_ = 0;
     QStringList openedUrls_;
+    QStringList signInPages_;
+    std::shared_ptr<account::AuthService> authService_;
     std::shared_ptr<secrets::SecretStore> tokens_;
     std::unique_ptr<ui::AuthServiceAdapter> auth_;
     std::unique_ptr<ui::VersionCheckAdapter> versionCheck_;

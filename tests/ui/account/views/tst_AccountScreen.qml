@@ -106,6 +106,35 @@ Item {
             compare(view.isPowerButtonUsable, false)
         }
 
+        function test_the_window_controls_stay_above_the_overlay_and_its_panels() {
+            const view = makeScreen()
+            const signIn = accountOf(view).signInLayer
+            tryCompare(signIn, "opened", true, 3000)
+            const controls = findNamed(stage.Window.window.contentItem, "windowControls")
+            verify(controls !== null)
+            // The real window stays open: the controls act on a stand-in.
+            const window = { "minimised": 0, "closed": 0,
+                             "showMinimized": function () { this.minimised += 1 },
+                             "close": function () { this.closed += 1 } }
+            controls.window = window
+            const minimise = controls.mapToItem(stage, 10, 10)
+            const close = controls.mapToItem(stage, controls.width - 10, 10)
+            waitForRendering(stage)
+            mouseClick(stage, minimise.x, minimise.y)
+            compare(window.minimised, 1)
+            // Over the progress panel of a request the service holds.
+            AccountSystem.holdRequests()
+            auth.checkEmail(AccountSystem.freshAddress())
+            tryCompare(AccountSystem, "heldCount", 1, 20000)
+            tryCompare(signIn.overlay.progressPanel, "visible", true, 3000)
+            waitForRendering(stage)
+            mouseClick(stage, close.x, close.y)
+            compare(window.closed, 1)
+            screenshot(view, "screen-signed-out-controls-above-progress")
+            AccountSystem.releaseRequests()
+            tryCompare(auth, "isLoading", false, 20000)
+        }
+
         function test_a_session_restored_at_start_removes_the_overlay() {
             const first = makeScreen()
             signIn(first)

@@ -245,12 +245,47 @@ Item {
             screenshot(overlay, "overlay-register-network-error")
         }
 
-        function test_google_button_answers_in_the_banner() {
+        function test_google_sign_in_offers_cancel_and_shows_each_end_in_the_banner() {
             const overlay = makeOverlay()
+            const cancel = findNamed(overlay.progressPanel, "progressCancelButton")
             mouseClick(overlay.googleButton)
-            tryCompare(auth, "hasError", true, 20000)
+            tryCompare(auth, "isWaitingForBrowser", true, 3000)
+            verify(AccountSystem.lastSignInPage().indexOf("code_challenge_method=S256") > 0)
+            verify(overlay.progressPanel.visible)
+            compare(overlay.card.enabled, false)
+            verify(cancel.visible)
+            screenshot(overlay, "overlay-google-waiting-for-browser")
+            mouseClick(cancel)
+            tryCompare(auth, "isLoading", false, 3000)
+            compare(auth.error, "Google sign-in was cancelled.")
             verify(overlay.errorBanner.visible)
+            verify(!overlay.progressPanel.visible)
+            screenshot(overlay, "overlay-google-cancelled")
+
+            // Google sends the user back with an error instead of a code.
+            mouseClick(overlay.googleButton)
+            tryCompare(auth, "isWaitingForBrowser", true, 3000)
+            compare(auth.hasError, false)
+            const redirect = decodeURIComponent(
+                AccountSystem.lastSignInPage().match(/redirect_uri=([^&]*)/)[1])
+            verify(!AccountSystem.handOver("https://elsewhere.example/oauth2callback?code=x"))
+            verify(auth.isWaitingForBrowser)
+            verify(AccountSystem.handOver(redirect + "?error=access_denied"))
+            tryCompare(auth, "isLoading", false, 3000)
+            compare(auth.error, "Failed to get authorization code")
+            verify(!cancel.visible)
             screenshot(overlay, "overlay-google-error")
+        }
+
+        function findNamed(item, name) {
+            if (item.objectName === name)
+                return item
+            for (let i = 0; i < item.children.length; ++i) {
+                const found = findNamed(item.children[i], name)
+                if (found)
+                    return found
+            }
+            return null
         }
     }
 }
