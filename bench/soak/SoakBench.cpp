@@ -1,12 +1,13 @@
 // The whole application core (audio manager, device service, engine) on a private audio
 // server for N minutes, with recorded music played into "Brimola Vetrix" and the real sink
-// ("speakers") recorded from its monitor, the machine's other core kept busy. Dropouts are
-// found by comparing the recording with the music (GlitchDetector.h), after the detector
-// proved itself on injected faults; those already in "Brimola Vetrix"'s own monitor (the
-// player or the server starved, not us) are told apart. JSON on standard output:
+// ("speakers") recorded from its monitor, on an idle machine unless asked for load. Dropouts
+// are found by comparing the recording with the music (GlitchDetector.h), after the detector
+// proved itself on injected faults, and told apart by cause (DropoutCauses.h): already in
+// "Brimola Vetrix"'s own monitor, ours (a counter of the engine or its streams moved just
+// before), or the server's on the way out. JSON on standard output:
 //   tests/integration/audio-servers/audio-servers run pipewire
 //       build/release/bench/soak/bench_soak --minutes 10 --pitch 432   (one command line)
-// Options: --minutes M (10), --pitch 440|432 (440: passthrough), --load N busy processes (1),
+// Options: --minutes M (10), --pitch 440|432 (440: passthrough), --load N busy processes (0),
 // --music FILE (what ffmpeg can decode; default the Debian package fb-music-high's tune),
 // --validate-only, --save-recording FILE (raw mono 32-bit float), --calibrate SECONDS (no soak:
 // the detector on that much music shifted offline as the engine shifts it, where every dropout
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -34,6 +36,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "DropoutCauses.h"
 #include "GlitchDetector.h"
 #include "GlitchValidation.h"
 #include "MonitorRecorder.h"
@@ -71,7 +74,7 @@ constexpr const char* kDefaultMusic = "/usr/share/games/frozen-bubble/snd/frozen
 struct Options {
     double minutes = 10.0;
     double pitch = 440.0;
-    int load = 1;
+    int load = 0;
     std::string music = kDefaultMusic;
     bool validateOnly = false;
     double calibrateSeconds = 0.0;  // > 0: only the detector's false alarms at the pitch
@@ -447,6 +450,7 @@ int run(const Options& options) {
     const double expectedSeconds = options.minutes * 60.0 + 10.0;
     bench::MonitorRecorder heard("speakers", rate, expectedSeconds);
     bench::MonitorRecorder captured("brimola_vetrix", rate, expectedSeconds);
+    const auto recordingStarted = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(300ms);
     ChildProcess player(
         {"pacat", "--playback", "--device=brimola_vetrix", "--format=float32le", "--channels=2",
@@ -479,10 +483,34 @@ int run(const Options& options) {
     nlohmann::json timeline = nlohmann::json::array();
     std::vector<double> captureLatency;
     std::vector<double> playbackLatency;
+    // Every move of a counter of ours, looked at every 10 ms, on the recordings' clock.
+    std::vector<bench::EngineEvent> events;
+    auto lastStreams = streamsBefore;
+    auto lastRender = manager->audioEngine().renderStats();
+    auto noteEvents = [&] {
+        const double at =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - recordingStarted)
+                .count();
+        const auto streams = backend->statistics();
+        const auto render = manager->audioEngine().renderStats();
+        auto moved = [&](std::uint64_t before, std::uint64_t now, const char* what) {
+            if (now > before && events.size() < 10000) {
+                events.push_back({at, what});
+            }
+        };
+        moved(lastStreams.playbackUnderruns, streams.playbackUnderruns, "playback_underrun");
+        moved(lastStreams.captureOverruns, streams.captureOverruns, "capture_overrun");
+        moved(lastStreams.captureHoleFrames, streams.captureHoleFrames, "capture_hole");
+        moved(lastRender.underruns, render.underruns, "ring_underrun");
+        moved(lastRender.overruns, render.overruns, "ring_overrun");
+        moved(lastRender.lagDrops, render.lagDrops, "lag_drop");
+        lastStreams = streams;
+        lastRender = render;
+        return false;
+    };
     const auto soak = std::chrono::duration<double>(options.minutes * 60.0);
     while (std::chrono::steady_clock::now() - started < soak) {
-        pumpUntil(
-            mainQueue, [] { return false; }, 10s);
+        pumpUntil(mainQueue, noteEvents, 10s);
         const auto now = std::chrono::steady_clock::now();
         const double span = std::chrono::duration<double>(now - lastSample).count();
         lastSample = now;
@@ -551,24 +579,27 @@ int run(const Options& options) {
     const auto report = bench::detectGlitches(heardMusic, recording, rate, heardOptions);
     result["detector_step_ms"] = heardOptions.stepMs;
     const auto inputReport = bench::detectGlitches(reference, input, rate);
-    // Both recordings start together; the engine's latency (well under a second) separates
-    // the same moment in the two.
-    auto inInput = [&](const bench::Glitch& glitch) {
-        return std::any_of(inputReport.glitches.begin(), inputReport.glitches.end(),
-                           [&](const bench::Glitch& early) {
-                               const double lead = glitch.atSeconds - early.atSeconds;
-                               return lead > -0.25 && lead < 1.0;
-                           });
-    };
     nlohmann::json glitches = nlohmann::json::array();
     std::size_t ours = 0;
+    std::map<std::string, std::size_t> byCause{{"input", 0}, {"ours", 0}, {"server", 0}};
     for (const auto& glitch : report.glitches) {
-        const bool before = inInput(glitch);
-        ours += before ? 0 : 1;
+        const auto cause = bench::dropoutCause(glitch, inputReport.glitches, events);
+        ours += cause == bench::DropoutCause::input ? 0 : 1;
+        ++byCause[bench::causeName(cause)];
+        nlohmann::json near = nlohmann::json::array();
+        for (const auto& event : bench::eventsNear(events, glitch.atSeconds)) {
+            near.push_back({{"at_s", event.atSeconds}, {"kind", event.kind}});
+        }
         glitches.push_back({{"at_s", glitch.atSeconds},
                             {"kind", glitch.kind},
                             {"size_ms", glitch.sizeMs},
-                            {"already_in_input", before}});
+                            {"already_in_input", cause == bench::DropoutCause::input},
+                            {"cause", bench::causeName(cause)},
+                            {"engine_events", near}});
+    }
+    nlohmann::json engineEvents = nlohmann::json::array();
+    for (const auto& event : events) {
+        engineEvents.push_back({{"at_s", event.atSeconds}, {"kind", event.kind}});
     }
     nlohmann::json inputGlitches = nlohmann::json::array();
     for (const auto& glitch : inputReport.glitches) {
@@ -589,8 +620,11 @@ int run(const Options& options) {
     result["recording_validation"] = bench::validateOnRecording(
         heardMusic, recording, static_cast<double>(arrived - recording.begin()) / rate + 1.0, rate,
         heardOptions);
-    // Dropouts the engine made: heard on the speakers, not already in what reached it.
+    // Dropouts heard on the speakers and not already in what reached the engine (ours and the
+    // server's way out), then split by cause beside the engine's own counts.
     result["dropouts"] = ours;
+    result["dropouts_by_cause"] = byCause;
+    result["engine_events"] = engineEvents;
     result["dropouts_per_minute"] =
         report.judgedSeconds > 0 ? 60.0 * static_cast<double>(ours) / report.judgedSeconds : 0.0;
     result["dropouts_heard"] = report.glitches.size();

@@ -107,7 +107,9 @@ class PulseBackendFaults : public PulseBackendTest {
 
 // A suspend (`pactl suspend-sink`, as an idle-suspend does) of "Brimola Vetrix" while sound
 // plays into it, and its resume: a capture alive across it hears the sound again, not zeros
-// for good (PipeWire leaves a capture stream made before a suspend deaf after it).
+// for good (the second the user may wait is judged through the engine, AppAudioRecovery).
+// PipeWire's node runs again at once (its streams are linked), so its state may never read
+// suspended, but the suspend leaves a capture stream's link paused.
 TEST_F(PulseBackendFaults, CaptureHearsTheDeviceAgainAfterASuspendAndResume) {
     Recorder recorder(48000 * 30);
     HalUnit captureUnit(brimola, recorder, 48000.0);
@@ -119,34 +121,23 @@ TEST_F(PulseBackendFaults, CaptureHearsTheDeviceAgainAfterASuspendAndResume) {
     ASSERT_EQ(player.start(), noErr);
     std::this_thread::sleep_for(500ms);
     pactl({"suspend-sink", "brimola_vetrix", "1"});
-    const bool suspended = eventually(
-        [] {
-            const std::string sinks = pactl({"list", "short", "sinks"});
-            const auto line = sinks.find("brimola_vetrix");
-            return line != std::string::npos &&
-                   sinks.substr(line, sinks.find('\n', line) - line).find("SUSPENDED") !=
-                       std::string::npos;
-        },
-        3s);
-    if (!suspended) {
-        // PipeWire sometimes keeps a device with linked streams running despite the request.
-        pactl({"suspend-sink", "brimola_vetrix", "0"});
-        GTEST_SKIP() << "the server did not suspend the device";
-    }
     std::this_thread::sleep_for(500ms);
     pactl({"suspend-sink", "brimola_vetrix", "0"});
-    std::this_thread::sleep_for(500ms);
     const std::size_t mark = recorder.recordedFrames();
-    const bool heard = eventually(
-        [&] {
-            const auto samples = recorder.samples();
-            return std::any_of(samples.begin() + static_cast<std::ptrdiff_t>(mark), samples.end(),
-                               [](float sample) { return std::fabs(sample) >= 0.1F; });
-        },
-        8s);
-    EXPECT_TRUE(heard) << "the capture stayed deaf after the resume ("
-                       << recorder.recordedFrames() - mark << " frames since, "
-                       << backend->statistics().captureReconnects << " reconnections)";
+    // Long enough for one stream made deaf by the resume itself and made again once more.
+    std::this_thread::sleep_for(2500ms);
+    const auto samples = recorder.samples();
+    const auto heardAt =
+        std::find_if(samples.begin() + static_cast<std::ptrdiff_t>(mark), samples.end(),
+                     [](float sample) { return std::fabs(sample) >= 0.1F; });
+    ASSERT_NE(heardAt, samples.end())
+        << "the capture stayed deaf after the resume (" << samples.size() - mark
+        << " frames since, " << backend->statistics().captureReconnects << " reconnections)";
+    std::printf(
+        "heard again %.0f ms after the resume (%llu reconnections, %llu relinks)\n",
+        static_cast<double>(heardAt - (samples.begin() + static_cast<std::ptrdiff_t>(mark))) / 48.0,
+        static_cast<unsigned long long>(backend->statistics().captureReconnects),
+        static_cast<unsigned long long>(backend->statistics().captureRelinks));
     EXPECT_EQ(backend->statistics().killedStreams, 0U) << "the capture was ended, not resumed";
 }
 

@@ -3,7 +3,9 @@
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/mainloop-api.h>
+#include <pulse/rtclock.h>
 #include <pulse/stream.h>
+#include <pulse/subscribe.h>
 #include <pulse/timeval.h>
 #include <sched.h>
 
@@ -23,6 +25,9 @@ constexpr pa_usec_t kDeafnessCheckMicros = 1'000'000;
 constexpr int kDeafnessChecks = 5;
 constexpr int kMostResumeReconnects = 4;
 constexpr double kStartUpSeconds = 0.5;
+// A new record stream is reconfigured by the server a few times as it is linked; later changes
+// are the server's doing, not its start.
+constexpr pa_usec_t kCaptureSettleMicros = 500'000;
 
 // How often a playback stream looks whether it has been steady long enough to shrink: a
 // quarter of the spell, between a quarter of a second and five seconds.
@@ -189,6 +194,26 @@ struct SessionCallbacks {
         pa_stream_set_suspended_callback(stream, nullptr, nullptr);
     }
 
+    // PipeWire's PulseAudio server announces a suspend of the capture's source neither in the
+    // source's state (the node is running again at once, its streams being linked) nor to the
+    // stream; but the suspend unlinks the stream for good (its link stays paused), and the only
+    // sign of it is a change of our own source output. So a change of it after its start is
+    // taken for a suspend, and the stream is made again once the server has settled.
+    static void serverEvent(pa_context* /*context*/, pa_subscription_event_type_t type,
+                            uint32_t index, void* userdata) {
+        auto& self = *static_cast<DeviceIOSession*>(userdata);
+        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        if (facility != PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT ||
+            kind != PA_SUBSCRIPTION_EVENT_CHANGE || self.closing_ || self.capture_ == nullptr ||
+            index != pa_stream_get_index(self.capture_) ||
+            pa_rtclock_now() - self.captureConnectedAt_ < kCaptureSettleMicros) {
+            return;
+        }
+        self.counters_.captureRelinks.fetch_add(1, std::memory_order_relaxed);
+        self.scheduleResumeReconnect();
+    }
+
     // The server's own word that the capture's source was suspended or resumed; the control
     // connection's view may sample a short suspend on either side and miss it.
     static void captureSuspended(pa_stream* stream, void* userdata) {
@@ -246,6 +271,11 @@ OSStatus DeviceIOSession::connect() {
         return kAudioHardwareNotRunningError;
     }
     if (!plan_.captureSource.empty()) {
+        pa_context_set_subscribe_callback(context_, &SessionCallbacks::serverEvent, this);
+        if (pa_operation* operation = pa_context_subscribe(
+                context_, PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT, nullptr, nullptr)) {
+            pa_operation_unref(operation);
+        }
         if (const OSStatus status = connectCapture(); status != noErr) {
             return status;
         }
@@ -293,6 +323,7 @@ OSStatus DeviceIOSession::connectCapture() {
         0) {
         return statusForError(pa_context_errno(context_));
     }
+    captureConnectedAt_ = pa_rtclock_now();
     return noErr;
 }
 
@@ -446,6 +477,7 @@ void DeviceIOSession::close() {
         }
         if (context_ != nullptr) {
             pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_set_subscribe_callback(context_, nullptr, nullptr);
             pa_context_disconnect(context_);
             pa_context_unref(context_);
             context_ = nullptr;

@@ -112,6 +112,7 @@ class DeviceIOSession {
     bool listeningForSound_ = false;
     std::uint64_t framesSinceReconnect_ = 0;
     std::uint64_t framesSinceSound_ = 0;
+    std::uint64_t captureConnectedAt_ = 0;  // microseconds, the server library's clock
     Float64 captureSampleTime_ = 0.0;
     Float64 playbackSampleTime_ = 0.0;
     UInt32 playbackCycles_ = 0;          // the current target

@@ -22,6 +22,8 @@ struct IOCounters {
     std::atomic<std::uint64_t> captureOverruns{0};
     // Record streams made again after their source resumed from a suspend.
     std::atomic<std::uint64_t> captureReconnects{0};
+    // Changes the server made to a running record stream (on PipeWire, a suspend unlinking it).
+    std::atomic<std::uint64_t> captureRelinks{0};
     // Streams the server ended on its own (device removed, server gone, stream killed).
     std::atomic<std::uint64_t> killedStreams{0};
     // Session threads that got (or were refused) real-time scheduling.
@@ -41,6 +43,7 @@ struct IOStatistics {
     std::uint32_t largestPlaybackCycles = 0;
     std::uint64_t captureOverruns = 0;
     std::uint64_t captureReconnects = 0;
+    std::uint64_t captureRelinks = 0;
     std::uint64_t killedStreams = 0;
     std::uint64_t realtimeThreads = 0;
     std::uint64_t ordinaryThreads = 0;

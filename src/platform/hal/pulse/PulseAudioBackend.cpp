@@ -98,6 +98,7 @@ IOStatistics PulseAudioBackend::statistics() const {
     statistics.playbackBufferGrowths = counters_.playbackBufferGrowths.load();
     statistics.largestPlaybackCycles = counters_.largestPlaybackCycles.load();
     statistics.captureReconnects = counters_.captureReconnects.load();
+    statistics.captureRelinks = counters_.captureRelinks.load();
     statistics.killedStreams = counters_.killedStreams.load();
     statistics.realtimeThreads = counters_.realtimeThreads.load();
     statistics.ordinaryThreads = counters_.ordinaryThreads.load();
