@@ -23,6 +23,7 @@
 #include "mail/MaildirMailSender.h"
 #include "mail/SmtpMailSender.h"
 #include "store/AccountStore.h"
+#include "support/PrintableText.h"
 #include "support/Redaction.h"
 
 namespace {
@@ -38,10 +39,13 @@ defaults, then the JSON file (--config or BRIMO_SERVER_CONFIG), then BRIMO_SERVE
 variables, then these options. SIGTERM or SIGINT stops it cleanly.
 )";
 
+// Error texts may carry outside text (a request's path, a mail server's answer): its control
+// characters are escaped, so no line on the operator's terminal can be forged or recoloured.
 void errorLine(const std::string& text) {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
-    std::cerr << "brimo-server: " << text << std::endl;  // NOLINT(performance-avoid-endl)
+    std::cerr << "brimo-server: " << printable(text)
+              << std::endl;  // NOLINT(performance-avoid-endl)
 }
 
 struct Arguments {
@@ -95,7 +99,8 @@ std::optional<int> parseArguments(int argc, char** argv, Arguments& out) {
                 return 2;
             }
         } else {
-            errorLine("unknown option " + arg + "\n" + kUsage);
+            errorLine("unknown option " + arg);
+            std::cerr << kUsage;
             return 2;
         }
     }
