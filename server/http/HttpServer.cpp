@@ -183,6 +183,10 @@ struct HttpServerCallbacks {
         if (server.config_.tls.enabled()) {
             MHD_add_response_header(response, "Strict-Transport-Security", "max-age=31536000");
         }
+        if (exchange.refusal) {
+            // What follows a refused request is not worth reading.
+            MHD_add_response_header(response, "Connection", "close");
+        }
         for (const auto& [name, value] : reply.headers) {
             MHD_add_response_header(response, name.c_str(), value.c_str());
         }
@@ -266,19 +270,23 @@ struct HttpServerCallbacks {
         }
         if (*uploadSize > 0) {
             auto& body = exchange->request.body;
-            if (body.size() + *uploadSize > server.config_.bodyLimitBytes) {
-                // A chunked body past the limit: answered at once, the rest never read.
+            // A chunked body past the limit is read on but not kept (the library cannot
+            // answer in the middle of a body), within the request's deadline, then refused.
+            if (exchange->refusal || body.size() + *uploadSize > server.config_.bodyLimitBytes) {
+                if (!exchange->refusal) {
+                    body = std::string();
+                    exchange->refusal = errorReply(413);
+                }
                 *uploadSize = 0;
-                body.clear();
-                exchange->refusal = errorReply(413);
-                return send(server, connection, *exchange, *exchange->refusal);
+                return MHD_YES;
             }
             body.append(uploadData, *uploadSize);
             *uploadSize = 0;
             return MHD_YES;
         }
         if (exchange->refusal) {
-            return MHD_YES;  // already answered
+            return exchange->status == 0 ? send(server, connection, *exchange, *exchange->refusal)
+                                         : MHD_YES;
         }
         if (exchange->dispatched) {  // resumed: the worker's answer is ready
             std::unique_lock lock(exchange->mutex);

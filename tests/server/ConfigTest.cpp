@@ -67,6 +67,18 @@ TEST(ConfigTest, UnsafeOrBrokenSettingsAreRefusedWithTheirName) {
     EXPECT_TRUE(refused(R"({"threads": "many"})", "\"threads\" has the wrong type"));
     EXPECT_TRUE(refused(R"({"smtp": ["x"]})", "\"smtp\" must be an object"));
     EXPECT_TRUE(refused(R"({"listen": )", "is not a JSON object"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "http://accounts.example.org"})", "must be https://"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "http://10.0.0.1:8432"})", "must be https://"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "ftp://accounts.example.org"})", "http(s) address"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "accounts.example.org"})", "http(s) address"));
+    EXPECT_TRUE(refused(R"({"connections": {"requestSeconds": 0}})", "must be positive"));
+    for (const char* url : {"https://accounts.example.org", "http://127.0.0.1:8432",
+                            "http://[::1]:8432", "http://localhost"}) {
+        brimo::testing::writeFileText(dir.path() / "links.json",
+                                      std::string(R"({"publicUrl": ")") + url + "\"}");
+        EXPECT_NO_THROW(validateServerConfig(loadServerConfig(dir.path() / "links.json", {})))
+            << url;
+    }
     brimo::testing::writeFileText(
         dir.path() / "tls.json",
         R"({"listen": "0.0.0.0:8443", "tls": {"certificate": "c.pem", "key": "k.pem"}})");
