@@ -3,6 +3,7 @@
 
 #include "config/ServerConfig.h"
 #include "support/FileText.h"
+#include "support/PrintableText.h"
 #include "support/Redaction.h"
 #include "support/TemporaryDirectory.h"
 
@@ -92,6 +93,12 @@ TEST(ConfigTest, LoggedAddressesLoseTheirPasswords) {
               "postgresql:///accounts?host=/run&password=***&user=x");
     EXPECT_EQ(redactedUrl("smtps://user@mail.example.org"), "smtps://user@mail.example.org");
     EXPECT_EQ(redactedUrl("/var/lib/brimo/accounts.sqlite"), "/var/lib/brimo/accounts.sqlite");
+}
+
+TEST(ConfigTest, ErrorLinesShowOutsideControlCharactersAsEscapes) {
+    EXPECT_EQ(printable("GET /\x1b[2J\r\nforged\x7f\xc2\x9b\xc3\xa9"),
+              R"(GET /\x1b[2J\x0d\x0aforged\x7f\u009b)"
+              "\xc3\xa9");  // é stays
 }
 
 TEST(ConfigTest, LoopbackIsTheWhole127NetworkAndV6One) {
