@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -198,6 +199,13 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // The connection limit (1000 by default) must fit the descriptors allowed: the soft
+    // limit is often 1024, the hard one far above.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     Arguments args;
