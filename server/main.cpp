@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include "mail/MaildirMailSender.h"
 #include "mail/SmtpMailSender.h"
 #include "store/AccountStore.h"
+#include "support/PrintableText.h"
 #include "support/Redaction.h"
 
 namespace {
@@ -38,10 +40,13 @@ defaults, then the JSON file (--config or BRIMO_SERVER_CONFIG), then BRIMO_SERVE
 variables, then these options. SIGTERM or SIGINT stops it cleanly.
 )";
 
+// Error texts may carry outside text (a request's path, a mail server's answer): its control
+// characters are escaped, so no line on the operator's terminal can be forged or recoloured.
 void errorLine(const std::string& text) {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
-    std::cerr << "brimo-server: " << text << std::endl;  // NOLINT(performance-avoid-endl)
+    std::cerr << "brimo-server: " << printable(text)
+              << std::endl;  // NOLINT(performance-avoid-endl)
 }
 
 struct Arguments {
@@ -95,7 +100,8 @@ std::optional<int> parseArguments(int argc, char** argv, Arguments& out) {
                 return 2;
             }
         } else {
-            errorLine("unknown option " + arg + "\n" + kUsage);
+            errorLine("unknown option " + arg);
+            std::cerr << kUsage;
             return 2;
         }
     }
@@ -193,6 +199,13 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // The connection limit (1000 by default) must fit the descriptors allowed: the soft
+    // limit is often 1024, the hard one far above.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     Arguments args;

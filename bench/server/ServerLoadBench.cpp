@@ -1,8 +1,11 @@
 // Load on the account service over loopback: logins and user/me, on SQLite and on PostgreSQL,
-// at 1, 8 and 64 concurrent keep-alive clients; the argon2id cost measured on its own.
+// at 1, 8, 64 and 256 concurrent keep-alive clients; the argon2id cost measured on its own.
 // Starts the real executable (and, for PostgreSQL, a private cluster) and prints JSON.
 //
-//   bench_server [--seconds S] [--clients 1,8,64] [--stores sqlite,postgresql]
+//   bench_server [--seconds S] [--clients 1,8,64,256] [--stores sqlite,postgresql]
+//                [--server PATH] [--threads N]
+// --server measures another build of the service (an older one, for a before-and-after);
+// --threads sets its worker threads (default: the service's own default).
 #include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
@@ -61,20 +64,24 @@ int runCommand(const std::vector<std::string>& args) {
 
 class ServiceProcess {
   public:
-    ServiceProcess(const std::filesystem::path& dir, const std::string& database) {
-        std::ofstream(dir / "bench.json")
-            << json{{"listen", "127.0.0.1:0"},
-                    {"database", database},
-                    {"maildir", (dir / "mail").string()},
-                    {"accessLog", "off"},
-                    {"threads", 96},
-                    {"databasePoolSize", 8},
-                    {"passwordHashing", {{"opsLimit", kOpsLimit}, {"memLimitKiB", kMemLimitKiB}}},
-                    {"rateLimit", {{"perClient", 0}, {"perAddress", 0}}}}
-                   .dump();
+    ServiceProcess(const std::filesystem::path& dir, const std::string& database,
+                   const std::string& executable, unsigned threads) {
+        json settings{{"listen", "127.0.0.1:0"},
+                      {"database", database},
+                      {"maildir", (dir / "mail").string()},
+                      {"accessLog", "off"},
+                      {"databasePoolSize", 8},
+                      // Every benchmark client comes from 127.0.0.1.
+                      {"connections", {{"perClient", 0}}},
+                      {"passwordHashing", {{"opsLimit", kOpsLimit}, {"memLimitKiB", kMemLimitKiB}}},
+                      {"rateLimit", {{"perClient", 0}, {"perAddress", 0}}}};
+        if (threads > 0) {
+            settings["threads"] = threads;
+        }
+        std::ofstream(dir / "bench.json") << settings.dump();
         const std::string out = (dir / "stdout.txt").string();
         const std::string config = (dir / "bench.json").string();
-        std::vector<char*> argv{const_cast<char*>(BRIMO_SERVER_EXECUTABLE),
+        std::vector<char*> argv{const_cast<char*>(executable.c_str()),
                                 const_cast<char*>("--config"), const_cast<char*>(config.c_str()),
                                 nullptr};
         posix_spawn_file_actions_t actions;
@@ -222,7 +229,9 @@ std::vector<unsigned> parseList(const std::string& text) {
 
 int main(int argc, char** argv) try {
     double seconds = 3;
-    std::vector<unsigned> clientCounts{1, 8, 64};
+    std::vector<unsigned> clientCounts{1, 8, 64, 256};
+    std::string executable = BRIMO_SERVER_EXECUTABLE;
+    unsigned threads = 0;
     std::vector<std::string> stores{"sqlite", "postgresql"};
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
@@ -230,6 +239,10 @@ int main(int argc, char** argv) try {
             seconds = std::stod(argv[i + 1]);
         } else if (arg == "--clients") {
             clientCounts = parseList(argv[i + 1]);
+        } else if (arg == "--server") {
+            executable = argv[i + 1];
+        } else if (arg == "--threads") {
+            threads = static_cast<unsigned>(std::stoul(argv[i + 1]));
         } else if (arg == "--stores") {
             stores.clear();
             std::stringstream in(argv[i + 1]);
@@ -242,10 +255,9 @@ int main(int argc, char** argv) try {
     if (sodium_init() < 0) {
         return 1;
     }
-    json report{{"benchmark", "server"},
-                {"cores", std::thread::hardware_concurrency()},
-                {"secondsPerCell", seconds},
-                {"argon2", argonCost()},
+    json report{{"benchmark", "server"},     {"server", executable},
+                {"threads", threads},        {"cores", std::thread::hardware_concurrency()},
+                {"secondsPerCell", seconds}, {"argon2", argonCost()},
                 {"results", json::array()}};
     const unsigned maxClients = *std::max_element(clientCounts.begin(), clientCounts.end());
 
@@ -269,7 +281,7 @@ int main(int argc, char** argv) try {
             database.erase(database.find_last_not_of("\r\n") + 1);
         }
         {
-            ServiceProcess service(dir, database);
+            ServiceProcess service(dir, database, executable, threads);
             // One account and one session per client.
             std::vector<std::string> tokens;
             httplib::Client setup("127.0.0.1", service.port());

@@ -1,9 +1,11 @@
 #include "config/ServerConfig.h"
 
 #include <arpa/inet.h>
+#include <curl/curl.h>
 
 #include <charconv>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -102,6 +104,12 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
     read(root, "sessionDays", config.sessionDays, "");
     read(root, "resetLinkMinutes", config.resetLinkMinutes, "");
 
+    const json& connections = section(root, "connections");
+    read(connections, "limit", config.http.connections, "connections.");
+    read(connections, "perClient", config.http.connectionsPerClient, "connections.");
+    read(connections, "requestSeconds", config.http.requestSeconds, "connections.");
+    read(connections, "idleSeconds", config.http.idleSeconds, "connections.");
+
     const json& tls = section(root, "tls");
     readPath(tls, "certificate", config.tls.certificate, base, "tls.");
     readPath(tls, "key", config.tls.key, base, "tls.");
@@ -195,6 +203,32 @@ void applyEnvironment(ServerConfig& config, const std::map<std::string, std::str
     }
 }
 
+// Reset links carry a token that signs in: over plain HTTP only to this machine.
+void checkPublicUrl(const std::string& url) {
+    const std::unique_ptr<CURLU, void (*)(CURLU*)> parsed(curl_url(), &curl_url_cleanup);
+    char* scheme = nullptr;
+    char* host = nullptr;
+    const bool valid = parsed &&
+                       curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+                       curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+                       curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK;
+    std::string schemeText = scheme != nullptr ? scheme : "";
+    std::string hostText = host != nullptr ? host : "";
+    curl_free(scheme);
+    curl_free(host);
+    if (!valid || (schemeText != "https" && schemeText != "http")) {
+        throw ConfigError("configuration: \"publicUrl\" must be an http(s) address");
+    }
+    if (hostText.size() >= 2 && hostText.front() == '[' && hostText.back() == ']') {
+        hostText = hostText.substr(1, hostText.size() - 2);
+    }
+    if (schemeText == "http" && !isLoopbackHost(hostText)) {
+        throw ConfigError(
+            "configuration: \"publicUrl\" must be https:// (reset links sign in; "
+            "plain http:// is allowed for loopback only)");
+    }
+}
+
 }  // namespace
 
 std::string ServerConfig::origin(int port) const {
@@ -279,6 +313,14 @@ void validateServerConfig(const ServerConfig& config) {
     if (!config.tls.enabled() && !isLoopbackHost(config.listenHost)) {
         throw ConfigError("configuration: plain HTTP is served on loopback only; listening on " +
                           config.listenHost + " needs tls.certificate and tls.key");
+    }
+    if (!config.publicUrl.empty()) {
+        checkPublicUrl(config.publicUrl);
+    }
+    if (config.http.connections == 0 || config.http.requestSeconds == 0 ||
+        config.http.idleSeconds == 0) {
+        throw ConfigError(
+            "configuration: connections.limit, requestSeconds and idleSeconds must be positive");
     }
     if (config.threads < 2) {
         throw ConfigError("configuration: \"threads\" must be at least 2");

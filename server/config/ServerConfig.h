@@ -50,6 +50,17 @@ struct RateLimits {
     unsigned perAddressWindowSeconds = 900;
 };
 
+// What the connection layer allows one request and one client (server/README.md says why).
+struct HttpLimits {
+    std::size_t requestLineBytes = 8 * 1024;  // the request target; 414 beyond
+    std::size_t headerBytes = 16 * 1024;      // all header lines together; 431 beyond
+    unsigned headerCount = 64;                // 431 beyond
+    unsigned connections = 1000;              // open at once, from everyone
+    unsigned connectionsPerClient = 64;       // open at once from one address; 0: no limit
+    unsigned requestSeconds = 20;             // for a whole request to arrive
+    unsigned idleSeconds = 15;                // of silence on an open connection
+};
+
 struct ServerConfig {
     std::string listenHost = "127.0.0.1";
     int listenPort = 8432;
@@ -63,7 +74,8 @@ struct ServerConfig {
     PasswordHashing hashing;
     RateLimits rateLimits;
     std::size_t bodyLimitBytes = 64 * 1024;
-    unsigned threads = 64;
+    unsigned threads = 16;  // the worker pool for handlers that touch the store
+    HttpLimits http;
     unsigned databasePoolSize = 8;
     unsigned sessionDays = 30;
     unsigned resetLinkMinutes = 60;
@@ -85,7 +97,8 @@ ServerConfig loadServerConfig(const std::optional<std::filesystem::path>& file,
 // The process environment as a map, for loadServerConfig.
 std::map<std::string, std::string> processEnvironment();
 
-// Refuses what would run unsafely: plain HTTP beyond loopback, a half TLS pair, no store.
+// Refuses what would run unsafely: plain HTTP beyond loopback (listening, or in the reset
+// links' public address), a half TLS pair, no store.
 void validateServerConfig(const ServerConfig& config);
 
 bool isLoopbackHost(const std::string& host);

@@ -96,5 +96,25 @@ TEST_F(VersionCheckServiceTest, OutcomesOfLaterChecks) {
     EXPECT_EQ(printed.lines().back(), "Current: 1.9.9, Remote: 1.9.9, Update Available: false");
 }
 
+TEST_F(VersionCheckServiceTest, AServersTextsReachTheConsoleWithTheirControlsEscaped) {
+    // A hostile server's version and error texts: a screen clear, a title change, a forged line.
+    routes.set("/api/app/version",
+               ScriptedHttpServer::json(200, versionAnswer(R"(2.0\u001b[2J\u001b]0;pwned\u0007)",
+                                                           "https://example.org/dl")));
+    ScriptedHttpServer server(routes.script());
+    auto service = makeVersionCheck(server.baseURL(), "1.0");
+    ASSERT_TRUE(testing::runMainQueueUntil(
+        queue, [&] { return service->updateStatus().value() == UpdateStatus::updateAvailable(); }));
+    EXPECT_EQ(printed.lines().back(),
+              R"(Current: 1.0, Remote: 2.0\x1b[2J\x1b]0;pwned\x07, Update Available: true)");
+
+    routes.set("/api/app/version",
+               ScriptedHttpServer::json(400, R"({"error":"no\u001b[31m\nCurrent: 9\u009b"})"));
+    check(*service);
+    EXPECT_EQ(
+        printed.lines().back(),
+        R"(Error checking for updates: APIError.serverError("no\x1b[31m\nCurrent: 9\u009b"))");
+}
+
 }  // namespace
 }  // namespace brimo::account

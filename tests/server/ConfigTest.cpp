@@ -3,6 +3,7 @@
 
 #include "config/ServerConfig.h"
 #include "support/FileText.h"
+#include "support/PrintableText.h"
 #include "support/Redaction.h"
 #include "support/TemporaryDirectory.h"
 
@@ -67,6 +68,18 @@ TEST(ConfigTest, UnsafeOrBrokenSettingsAreRefusedWithTheirName) {
     EXPECT_TRUE(refused(R"({"threads": "many"})", "\"threads\" has the wrong type"));
     EXPECT_TRUE(refused(R"({"smtp": ["x"]})", "\"smtp\" must be an object"));
     EXPECT_TRUE(refused(R"({"listen": )", "is not a JSON object"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "http://accounts.example.org"})", "must be https://"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "http://10.0.0.1:8432"})", "must be https://"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "ftp://accounts.example.org"})", "http(s) address"));
+    EXPECT_TRUE(refused(R"({"publicUrl": "accounts.example.org"})", "http(s) address"));
+    EXPECT_TRUE(refused(R"({"connections": {"requestSeconds": 0}})", "must be positive"));
+    for (const char* url : {"https://accounts.example.org", "http://127.0.0.1:8432",
+                            "http://[::1]:8432", "http://localhost"}) {
+        brimo::testing::writeFileText(dir.path() / "links.json",
+                                      std::string(R"({"publicUrl": ")") + url + "\"}");
+        EXPECT_NO_THROW(validateServerConfig(loadServerConfig(dir.path() / "links.json", {})))
+            << url;
+    }
     brimo::testing::writeFileText(
         dir.path() / "tls.json",
         R"({"listen": "0.0.0.0:8443", "tls": {"certificate": "c.pem", "key": "k.pem"}})");
@@ -80,6 +93,12 @@ TEST(ConfigTest, LoggedAddressesLoseTheirPasswords) {
               "postgresql:///accounts?host=/run&password=***&user=x");
     EXPECT_EQ(redactedUrl("smtps://user@mail.example.org"), "smtps://user@mail.example.org");
     EXPECT_EQ(redactedUrl("/var/lib/brimo/accounts.sqlite"), "/var/lib/brimo/accounts.sqlite");
+}
+
+TEST(ConfigTest, ErrorLinesShowOutsideControlCharactersAsEscapes) {
+    EXPECT_EQ(printable("GET /\x1b[2J\r\nforged\x7f\xc2\x9b\xc3\xa9"),
+              R"(GET /\x1b[2J\x0d\x0aforged\x7f\u009b)"
+              "\xc3\xa9");  // é stays
 }
 
 TEST(ConfigTest, LoopbackIsTheWhole127NetworkAndV6One) {

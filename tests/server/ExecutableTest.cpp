@@ -162,6 +162,9 @@ TEST(ExecutableTest, ServesHttpsWithAConfiguredCertificate) {
         auto version = client.Get("/api/app/version");
         EXPECT_EQ(version ? version->status : 0, status)
             << ca << httplib::to_string(version.error());
+        if (version) {  // browsers opening a reset link keep to HTTPS from then on
+            EXPECT_EQ(version->get_header_value("Strict-Transport-Security"), "max-age=31536000");
+        }
     }
     EXPECT_EQ(server.terminate(), 0);
 }
@@ -170,11 +173,16 @@ TEST(ExecutableTest, RefusesToStartOnSettingsThatAreUnsafeOrUnusable) {
     brimo::testing::TemporaryDirectory dir;
     const auto holder = brimo::testing::LoopbackSocket::bound();  // a port another program holds
     const std::string held = "127.0.0.1:" + std::to_string(holder.port());
+    // Reset links sign in: a plain address for them only on this machine.
+    brimo::testing::writeFileText(
+        dir.path() / "plain-links.json",
+        R"({"listen": "127.0.0.1:0", "publicUrl": "http://accounts.example.org"})");
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> refusals = {
         {{"--listen", "0.0.0.0:0", "--database", "a.sqlite"},
          1,
          "plain HTTP is served on loopback only"},
         {{"--config", "missing.json"}, 1, "cannot read missing.json"},
+        {{"--config", "plain-links.json"}, 1, "\"publicUrl\" must be https://"},
         {{"--frobnicate"}, 2, ""},
         {{"--listen", held, "--database", "b.sqlite", "--maildir", "mail"},
          1,

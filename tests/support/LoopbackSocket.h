@@ -41,9 +41,17 @@ class LoopbackSocket {
 
     // Connected to `port`; with `wait` false the handshake is only begun (poll fd() for
     // POLLOUT to see it complete).
-    static LoopbackSocket connectedTo(int port, bool wait = true) {
+    // `from` picks another loopback source address (127.0.0.2…), a client of its own to a
+    // server that limits connections per address.
+    static LoopbackSocket connectedTo(int port, bool wait = true,
+                                      std::uint32_t from = INADDR_LOOPBACK) {
         LoopbackSocket socket(
             ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0));
+        if (from != INADDR_LOOPBACK) {
+            sockaddr_in source = loopback(0);
+            source.sin_addr.s_addr = htonl(from);
+            (void)::bind(socket.fd_, reinterpret_cast<sockaddr*>(&source), sizeof source);
+        }
         sockaddr_in address = loopback(port);
         (void)::connect(socket.fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         return socket;

@@ -1,9 +1,12 @@
 #include "account/api/APIError.h"
 
+#include "platform/console/ConsoleOutput.h"
+
 namespace brimo::account {
 namespace {
 
-// Console lines quote texts the way a debugger shows them, so a line break cannot forge one.
+// Console lines quote texts the way a debugger shows them, so a line break cannot forge one
+// and an escape sequence cannot reach the terminal.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
@@ -27,7 +30,8 @@ std::string quoted(const std::string& text) {
                 out += c;
         }
     }
-    return out + "\"";
+    // Every other control character (ESC above all) as a visible escape.
+    return console::printable(out) + "\"";
 }
 
 }  // namespace

@@ -67,7 +67,8 @@ void VersionCheckService::apply(const VersionResponse& answer) {
     const bool isNewer = isNewerVersion(answer.version, currentVersion_.value());
     isUpdateAvailable_ = isNewer;
     updateStatus_ = isNewer ? UpdateStatus::updateAvailable() : UpdateStatus::upToDate();
-    print_("Current: " + currentVersion_.value() + ", Remote: " + answer.version +
+    print_("Current: " + currentVersion_.value() +
+           ", Remote: " + console::printable(answer.version) +
            ", Update Available: " + (isNewer ? "true" : "false"));
 }
 

@@ -50,6 +50,7 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
     config_.listenHost = "127.0.0.1";
     config_.listenPort = 0;
     config_.threads = 16;
+    config_.http = tweaks.http;
     config_.maildir = maildir();
     config_.accessLog = accessLogPath().string();
     config_.hashing = PasswordHashing{crypto_pwhash_OPSLIMIT_MIN, 8, 2};

@@ -43,6 +43,7 @@ class PostgresDatabase {
 struct ServiceTweaks {
     RateLimits rateLimits{0, 60, 0, 900};  // off unless a test turns them on
     std::optional<SmtpSettings> smtp;      // maildir when absent
+    HttpLimits http;
 };
 
 // The whole service in process on a free loopback port, on "sqlite" or "postgresql", with a

@@ -1,0 +1,121 @@
+#include "http/ApiRoutes.h"
+
+#include "http/JsonRequest.h"
+#include "http/ResetPage.h"
+
+namespace brimo::server {
+namespace {
+
+constexpr const char* kHtml = "text/html; charset=utf-8";
+constexpr const char* kPageSecurityPolicy =
+    "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; frame-ancestors 'none'";
+
+HttpReply page(int status, const std::string& html) {
+    HttpReply reply{status, kHtml, html, {}};
+    reply.headers = {{"Content-Security-Policy", kPageSecurityPolicy},
+                     {"Referrer-Policy", "no-referrer"},
+                     {"X-Frame-Options", "DENY"}};
+    return reply;
+}
+
+// The handlers that take a JSON object, with the fields it must carry.
+using EmailHandler = Reply (AccountService::*)(const std::string&, const std::string&);
+using CredentialHandler = Reply (AccountService::*)(const std::string&, const std::string&,
+                                                    const std::string&);
+
+HttpHandler emailRoute(AccountService& accounts, EmailHandler handler) {
+    return [&accounts, handler](const HttpRequest& req) {
+        auto body = parseJsonObject(req.header("Content-Type"), req.body);
+        if (auto* reply = std::get_if<Reply>(&body)) {
+            return jsonReply(*reply);
+        }
+        auto email = stringField(std::get<nlohmann::json>(body), "email");
+        if (auto* reply = std::get_if<Reply>(&email)) {
+            return jsonReply(*reply);
+        }
+        return jsonReply((accounts.*handler)(std::get<std::string>(email), req.client));
+    };
+}
+
+HttpHandler credentialRoute(AccountService& accounts, CredentialHandler handler) {
+    return [&accounts, handler](const HttpRequest& req) {
+        auto body = parseJsonObject(req.header("Content-Type"), req.body);
+        if (auto* reply = std::get_if<Reply>(&body)) {
+            return jsonReply(*reply);
+        }
+        const auto& object = std::get<nlohmann::json>(body);
+        auto email = stringField(object, "email");
+        if (auto* reply = std::get_if<Reply>(&email)) {
+            return jsonReply(*reply);
+        }
+        auto password = stringField(object, "password");
+        if (auto* reply = std::get_if<Reply>(&password)) {
+            return jsonReply(*reply);
+        }
+        return jsonReply((accounts.*handler)(std::get<std::string>(email),
+                                             std::get<std::string>(password), req.client));
+    };
+}
+
+HttpReply showResetPage(AccountService& accounts, const HttpRequest& req) {
+    const std::string token = req.param("token");
+    // Opening the page does not use the link up: mail scanners open links too.
+    if (!accounts.isResetLinkValid(token)) {
+        return page(400, resetInvalidPage());
+    }
+    return page(200, resetFormPage(token, ""));
+}
+
+HttpReply submitResetPage(AccountService& accounts, const HttpRequest& req) {
+    const std::string token = req.param("token");
+    if (auto limited = accounts.limitClient(req.client)) {
+        auto reply = page(429, resetFormPage(token, texts::kTooManyAttempts));
+        reply.headers.emplace_back("Retry-After", std::to_string(limited->retryAfterSeconds));
+        return reply;
+    }
+    const std::string password = req.param("password");
+    if (password != req.param("confirm")) {
+        return page(400, resetFormPage(token, "The two passwords do not match."));
+    }
+    if (auto problem = accounts.resetPassword(token, password)) {
+        if (*problem == texts::kResetLinkInvalid) {
+            return page(400, resetInvalidPage());
+        }
+        return page(400, resetFormPage(token, *problem));
+    }
+    return page(200, resetDonePage());
+}
+
+}  // namespace
+
+std::vector<Route> apiRoutes(AccountService& accounts) {
+    AccountService* a = &accounts;
+    return {
+        {"POST", "/api/auth/check-email", emailRoute(accounts, &AccountService::checkEmail)},
+        {"POST", "/api/auth/forgot-password",
+         emailRoute(accounts, &AccountService::forgotPassword)},
+        {"POST", "/api/auth/login", credentialRoute(accounts, &AccountService::login)},
+        {"POST", "/api/auth/register", credentialRoute(accounts, &AccountService::registerAccount)},
+        {"POST", "/api/auth/google",
+         [](const HttpRequest&) {
+             return jsonReply(Reply{501, errorBody(texts::kGoogleUnavailable), 0});
+         },
+         true},
+        {"GET", "/api/user/me",
+         [a](const HttpRequest& req) {
+             return jsonReply(a->currentUser(req.header("Authorization")));
+         }},
+        {"GET", "/api/app/version", [a](const HttpRequest&) { return jsonReply(a->version()); },
+         true},
+        {"GET", "/api/health",
+         [](const HttpRequest&) {
+             return jsonReply(Reply{200, {{"status", "ok"}}, 0});
+         },
+         true},
+        {"GET", "/reset-password", [a](const HttpRequest& req) { return showResetPage(*a, req); }},
+        {"POST", "/reset-password",
+         [a](const HttpRequest& req) { return submitResetPage(*a, req); }},
+    };
+}
+
+}  // namespace brimo::server
