@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 
 // A stand-in guard: records what it reads, its session, and that it saw the end.
 fs::path writeStandIn(const fs::path& folder) {
-    const auto program = folder / "guard";
+    auto program = folder / "guard";
     std::ofstream(program) << "#!/bin/sh\n"
                            << "ps -o sid= -p $$ | tr -d ' ' > '" << (folder / "session").string()
                            << "'\n"
