@@ -68,8 +68,8 @@ void sendPage(httplib::Response& res, int status, const std::string& html) {
 }  // namespace
 
 ApiServer::ApiServer(AccountService& accounts, const ServerConfig& config, AccessLog& accessLog,
-                     ErrorLog errorLog)
-    : accounts_(accounts), config_(config), accessLog_(accessLog), errorLog_(std::move(errorLog)) {
+                     ErrorLog errorLog, GoogleSignIn& google)
+    : accounts_(accounts), google_(google), config_(config), accessLog_(accessLog), errorLog_(std::move(errorLog)) {
     if (config_.tls.enabled()) {
         auto secure = std::make_unique<httplib::SSLServer>(config_.tls.certificate.c_str(),
                                                            config_.tls.key.c_str());
@@ -237,8 +237,16 @@ void ApiServer::addRoutes() {
     h.Post("/api/auth/forgot-password", emailRoute(&AccountService::forgotPassword));
     h.Post("/api/auth/login", credentialRoute(&AccountService::login));
     h.Post("/api/auth/register", credentialRoute(&AccountService::registerAccount));
-    h.Post("/api/auth/google", [](const httplib::Request&, httplib::Response& res) {
-        send(res, Reply{501, errorBody(texts::kGoogleUnavailable), 0});
+    h.Post("/api/auth/google", [this](const httplib::Request& req, httplib::Response& res) {
+        auto body = parseJsonObject(req.get_header_value("Content-Type"), req.body);
+        if (auto* reply = std::get_if<Reply>(&body)) {
+            return send(res, *reply);
+        }
+        auto idToken = stringField(std::get<nlohmann::json>(body), "idToken");
+        if (auto* reply = std::get_if<Reply>(&idToken)) {
+            return send(res, *reply);
+        }
+        send(res, google_.signIn(std::get<std::string>(idToken), req.remote_addr));
     });
     h.Get("/api/user/me", [this](const httplib::Request& req, httplib::Response& res) {
         send(res, accounts_.currentUser(req.get_header_value("Authorization")));

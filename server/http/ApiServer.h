@@ -7,6 +7,7 @@
 
 #include "accounts/AccountService.h"
 #include "config/ServerConfig.h"
+#include "google/GoogleSignIn.h"
 #include "http/AccessLog.h"
 
 namespace httplib {
@@ -23,7 +24,7 @@ class ApiServer {
 
     // HTTPS when the configuration names a certificate and key.
     ApiServer(AccountService& accounts, const ServerConfig& config, AccessLog& accessLog,
-              ErrorLog errorLog);
+              ErrorLog errorLog, GoogleSignIn& google);
     ~ApiServer();
     ApiServer(const ApiServer&) = delete;
     ApiServer& operator=(const ApiServer&) = delete;
@@ -39,6 +40,7 @@ class ApiServer {
     void addRoutes();
 
     AccountService& accounts_;
+    GoogleSignIn& google_;
     const ServerConfig& config_;
     AccessLog& accessLog_;
     ErrorLog errorLog_;
