@@ -32,8 +32,8 @@ std::int64_t cacheLifetimeSeconds(std::string_view cacheControl) {
     while (!cacheControl.empty()) {
         const auto comma = cacheControl.find(',');
         const std::string directive = lowered(trimmed(cacheControl.substr(0, comma)));
-        cacheControl = comma == std::string_view::npos ? std::string_view()
-                                                       : cacheControl.substr(comma + 1);
+        cacheControl =
+            comma == std::string_view::npos ? std::string_view() : cacheControl.substr(comma + 1);
         if (directive == "no-store" || directive == "no-cache") {
             return 0;
         }
@@ -44,8 +44,8 @@ std::int64_t cacheLifetimeSeconds(std::string_view cacheControl) {
                 value = value.substr(1, value.size() - 2);
             }
             std::int64_t seconds = 0;
-            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(),
-                                                      seconds);
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), seconds);
             if (error == std::errc() && end == value.data() + value.size() && seconds >= 0) {
                 maxAge = seconds;
             }

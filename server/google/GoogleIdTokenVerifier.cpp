@@ -65,8 +65,8 @@ std::variant<GoogleIdentity, TokenRefusal> GoogleIdTokenVerifier::verify(
         return refuse("the token is larger than " + std::to_string(kMaxTokenBytes) + " bytes");
     }
     const auto firstDot = token.find('.');
-    const auto secondDot = firstDot == std::string_view::npos ? firstDot
-                                                              : token.find('.', firstDot + 1);
+    const auto secondDot =
+        firstDot == std::string_view::npos ? firstDot : token.find('.', firstDot + 1);
     if (secondDot == std::string_view::npos ||
         token.find('.', secondDot + 1) != std::string_view::npos) {
         return refuse("the token does not have three parts");

@@ -13,7 +13,7 @@ double systemNow() {
 }  // namespace
 
 GoogleSignIn::GoogleSignIn(AccountService& accounts, const GoogleSettings& settings, Log log,
-                           Clock clock)
+                           const Clock& clock)
     : accounts_(accounts),
       enabled_(!settings.clientId.empty()),
       log_(std::move(log)),

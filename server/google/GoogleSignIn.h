@@ -27,7 +27,7 @@ class GoogleSignIn {
     // The key set is fetched over HTTPS from settings.jwksUrl. `log` receives why a token was
     // refused or the keys could not be had, never a token.
     GoogleSignIn(AccountService& accounts, const GoogleSettings& settings, Log log,
-                 Clock clock = {});
+                 const Clock& clock = {});
 
     Reply signIn(const std::string& idToken, const std::string& client);
 

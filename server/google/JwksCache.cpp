@@ -28,9 +28,8 @@ void JwksCache::refresh(double now) {
         throw KeysUnavailable("the provider's key set at " + url_ + " is not a JSON Web Key Set");
     }
     keys_ = std::move(keys);
-    freshUntil_ =
-        now + static_cast<double>(std::min(cacheLifetimeSeconds(document.cacheControl),
-                                           kLongestLifetimeSeconds));
+    freshUntil_ = now + static_cast<double>(std::min(cacheLifetimeSeconds(document.cacheControl),
+                                                     kLongestLifetimeSeconds));
 }
 
 PublicKey JwksCache::find(const std::string& keyId) {

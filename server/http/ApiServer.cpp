@@ -69,7 +69,11 @@ void sendPage(httplib::Response& res, int status, const std::string& html) {
 
 ApiServer::ApiServer(AccountService& accounts, const ServerConfig& config, AccessLog& accessLog,
                      ErrorLog errorLog, GoogleSignIn& google)
-    : accounts_(accounts), google_(google), config_(config), accessLog_(accessLog), errorLog_(std::move(errorLog)) {
+    : accounts_(accounts),
+      google_(google),
+      config_(config),
+      accessLog_(accessLog),
+      errorLog_(std::move(errorLog)) {
     if (config_.tls.enabled()) {
         auto secure = std::make_unique<httplib::SSLServer>(config_.tls.certificate.c_str(),
                                                            config_.tls.key.c_str());
@@ -242,7 +246,9 @@ void ApiServer::addRoutes() {
         if (auto* reply = std::get_if<Reply>(&body)) {
             return send(res, *reply);
         }
-        auto idToken = stringField(std::get<nlohmann::json>(body), "idToken");
+        // The verifier has its own size limit, answered like every other refusal.
+        auto idToken =
+            stringField(std::get<nlohmann::json>(body), "idToken", config_.bodyLimitBytes);
         if (auto* reply = std::get_if<Reply>(&idToken)) {
             return send(res, *reply);
         }

@@ -10,7 +10,7 @@ namespace brimo::server {
 
 struct UserRecord {
     std::string id;
-    std::string email;  // normalised
+    std::string email;         // normalised
     std::string passwordHash;  // empty for an account made through Google: no password matches
     bool emailVerified = false;
     std::string authProvider = "email";

@@ -81,9 +81,9 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
                                                  [this] { return now_.load(); });
     config_.google = tweaks.google;
     google_ = std::make_unique<GoogleSignIn>(*accounts_, config_.google, report, [this] {
-        const double real = std::chrono::duration<double>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count();
+        const double real =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         return real + (now_.load() - kStart);
     });
     server_ = std::make_unique<ApiServer>(*accounts_, config_, *accessLog_, report, *google_);

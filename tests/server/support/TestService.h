@@ -45,8 +45,8 @@ struct ServiceTweaks {
     std::optional<SmtpSettings> smtp;      // maildir when absent
     // Google sign-in's client ID and key set; by default an address nothing answers on, so no
     // test reaches Google.
-    GoogleSettings google{"test-client.apps.googleusercontent.com", "https://127.0.0.1:1/certs",
-                          {}};
+    GoogleSettings google{
+        "test-client.apps.googleusercontent.com", "https://127.0.0.1:1/certs", {}};
 };
 
 // The whole service in process on a free loopback port, on "sqlite" or "postgresql", with a
