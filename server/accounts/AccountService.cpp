@@ -154,7 +154,8 @@ Reply AccountService::registerAccount(const std::string& email, const std::strin
 Reply AccountService::signInWithGoogle(const std::string& verifiedEmail) {
     const auto address = normalizedEmailAddress(verifiedEmail);
     if (!address) {
-        return failure(401, texts::kSessionInvalid);
+        // Google's addresses fit the form; one that does not is no address we could serve.
+        return failure(401, texts::kGoogleRefused);
     }
     // Two tries: a concurrent first sign-in of the same address may create the account between
     // the look-up and the insert.

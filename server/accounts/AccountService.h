@@ -40,6 +40,9 @@ inline constexpr const char* kGoogleAccount =
     "This account signs in with Google. Use \"Continue with Google\", or reset the password to "
     "set one.";
 inline constexpr const char* kGoogleUnavailable = "Google sign-in is not available yet.";
+inline constexpr const char* kGoogleRefused = "Google sign-in failed. Please try again.";
+inline constexpr const char* kGoogleKeysUnavailable =
+    "Google sign-in is unavailable right now. Please try again later.";
 inline constexpr const char* kUnavailable =
     "The service is temporarily unavailable. Please try again later.";
 }  // namespace texts

@@ -12,12 +12,6 @@
 
 namespace brimo::server {
 
-namespace texts {
-inline constexpr const char* kGoogleRefused = "Google sign-in failed. Please try again.";
-inline constexpr const char* kGoogleKeysUnavailable =
-    "Google sign-in is unavailable right now. Please try again later.";
-}  // namespace texts
-
 // "POST /api/auth/google": verifies the ID token and signs its verified address in.
 class GoogleSignIn {
   public:

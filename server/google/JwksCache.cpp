@@ -15,8 +15,12 @@ unsigned JwksCache::fetches() const {
 }
 
 void JwksCache::refresh(double now) {
+    if (lastFetchFailed_ && now - *lastFetch_ < static_cast<double>(kRetryAfterFailureSeconds)) {
+        throw KeysUnavailable("the provider's keys could not be fetched a moment ago");
+    }
     ++fetches_;
     lastFetch_ = now;
+    lastFetchFailed_ = true;
     FetchedDocument document;
     try {
         document = fetch_(url_);
@@ -27,6 +31,7 @@ void JwksCache::refresh(double now) {
     if (!keys) {
         throw KeysUnavailable("the provider's key set at " + url_ + " is not a JSON Web Key Set");
     }
+    lastFetchFailed_ = false;
     keys_ = std::move(keys);
     freshUntil_ = now + static_cast<double>(std::min(cacheLifetimeSeconds(document.cacheControl),
                                                      kLongestLifetimeSeconds));

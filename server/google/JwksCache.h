@@ -19,7 +19,9 @@ struct KeysUnavailable : std::runtime_error {
 
 // The provider's key set, kept as long as its Cache-Control allows and fetched again when that
 // has passed. A key ID it does not know fetches the set again, at most once a minute, so
-// tokens with made-up key IDs cannot make the service flood the provider.
+// tokens with made-up key IDs cannot make the service flood the provider. After a failed fetch
+// it waits a few seconds before trying again, answering at once meanwhile: requests do not
+// queue behind a provider that is down.
 class JwksCache {
   public:
     using Fetch = std::function<FetchedDocument(const std::string& url)>;  // throws FetchFailed
@@ -27,6 +29,7 @@ class JwksCache {
 
     static constexpr std::int64_t kUnknownKeyRefetchSeconds = 60;
     static constexpr std::int64_t kLongestLifetimeSeconds = 24 * 3600;
+    static constexpr std::int64_t kRetryAfterFailureSeconds = 10;
 
     JwksCache(std::string url, Fetch fetch, Clock clock);
 
@@ -47,6 +50,7 @@ class JwksCache {
     std::optional<JsonWebKeySet> keys_;
     double freshUntil_ = 0;
     std::optional<double> lastFetch_;
+    bool lastFetchFailed_ = false;
     unsigned fetches_ = 0;
 };
 

@@ -178,6 +178,54 @@ TEST(GoogleTokenTest, OnlyGooglesOwnTokensForThisClientAreTakenWithinTheLeeway) 
     }
 }
 
+// The provider's own authorization-code flow, as the application runs it: its ID token signs
+// in; a wrong verifier, a reused code or items out of order get nothing.
+TEST(GoogleTokenTest, TheProvidersCodeFlowWithPkceIssuesATokenTheServiceTakes) {
+    OAuthProvider provider(kClientId);
+    TestService service("sqlite", trusting(provider));
+    // RFC 7636, appendix B.
+    const std::string verifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
+    const std::string challenge = "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM";
+    const std::string redirect = httplib::detail::encode_query_param(provider.redirectUri());
+    const std::string items = "client_id=" + std::string(kClientId) + "&redirect_uri=" + redirect +
+                              "&response_type=code&scope=openid%20email%20profile"
+                              "&code_challenge=" +
+                              challenge + "&code_challenge_method=S256&access_type=offline";
+    auto c = provider.client();
+    auto code = [&c](const std::string& query) {
+        auto res = c->Get("/authorize?" + query);
+        if (!res || res->status != 302) {
+            return std::string();
+        }
+        const std::string location = res->get_header_value("Location");
+        const auto at = location.find("?code=");
+        return at == std::string::npos
+                   ? std::string()
+                   : httplib::detail::decode_url(
+                         location.substr(at + 6, location.find('&', at) - at - 6), true);
+    };
+    auto exchange = [&c, &provider](const std::string& authorizationCode,
+                                    const std::string& codeVerifier) {
+        return c->Post("/token", httplib::Params{{"code", authorizationCode},
+                                                 {"code_verifier", codeVerifier},
+                                                 {"redirect_uri", provider.redirectUri()},
+                                                 {"grant_type", "authorization_code"},
+                                                 {"client_id", kClientId}});
+    };
+    EXPECT_TRUE(code("response_type=code&" + items).empty()) << "items out of order";
+
+    const std::string first = code(items);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(statusOf(exchange(first, verifier.substr(1) + "A")), 400);
+    const std::string second = code(items);
+    auto tokens = exchange(second, verifier);
+    ASSERT_EQ(statusOf(tokens), 200);
+    EXPECT_EQ(statusOf(exchange(second, verifier)), 400) << "a code is good once";
+    const auto idToken = bodyOf(tokens)["id_token"].get<std::string>();
+    EXPECT_EQ(statusOf(signIn(service, idToken)), 200);
+    expectNoSecretIn(service, provider);
+}
+
 TEST(GoogleKeySetTest, AnUnknownKeyIdFetchesTheKeySetAgainAtMostOnceAMinute) {
     OAuthProvider provider(kClientId);
     TestService service("sqlite", trusting(provider));
@@ -251,6 +299,12 @@ TEST(GoogleKeySetTest, KeysThatCannotBeFetchedOverTrustedHttpsAnswer503) {
         EXPECT_EQ(statusOf(res), 503);
         EXPECT_EQ(bodyOf(res)["error"], texts::kGoogleKeysUnavailable);
         EXPECT_FALSE(accountExists(service, provider.email()));
+        // A provider that is down is not asked again for a few seconds.
+        EXPECT_EQ(statusOf(signIn(service, token)), 503);
+        EXPECT_EQ(service.google().keySetFetches(), 1U);
+        service.advanceClock(11);
+        EXPECT_EQ(statusOf(signIn(service, token)), 503);
+        EXPECT_EQ(service.google().keySetFetches(), 2U);
         ASSERT_FALSE(service.errors().empty());
         EXPECT_TRUE(service.errors().back().starts_with("Google sign-in: "))
             << service.errors().back();

@@ -24,6 +24,15 @@ OAuthProvider::OAuthProvider(const std::string& clientId) {
     origin_ = about.at("origin").get<std::string>();
     port_ = about.at("port").get<int>();
     authority_ = about.at("ca").get<std::string>();
+    redirectUri_ = about.at("redirectUri").get<std::string>();
+}
+
+std::unique_ptr<httplib::SSLClient> OAuthProvider::client() const {
+    auto c = std::make_unique<httplib::SSLClient>("127.0.0.1", port_);
+    c->set_ca_cert_path(authority_.c_str());
+    c->enable_server_certificate_verification(true);
+    c->set_read_timeout(20);
+    return c;
 }
 
 OAuthProvider::~OAuthProvider() {
@@ -31,11 +40,8 @@ OAuthProvider::~OAuthProvider() {
 }
 
 nlohmann::json OAuthProvider::call(const std::string& path, const nlohmann::json& body, bool post) {
-    httplib::SSLClient client("127.0.0.1", port_);
-    client.set_ca_cert_path(authority_.c_str());
-    client.enable_server_certificate_verification(true);
-    client.set_read_timeout(20);
-    auto res = post ? client.Post(path, body.dump(), "application/json") : client.Get(path);
+    auto c = client();
+    auto res = post ? c->Post(path, body.dump(), "application/json") : c->Get(path);
     if (!res || res->status != 200) {
         throw std::runtime_error("the OAuth provider did not answer " + path);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <httplib.h>
+
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -32,6 +34,9 @@ class OAuthProvider {
     std::string currentKeyId();
     // How often its key set was fetched.
     unsigned jwksFetches();
+    // A client that trusts its authority, for its own endpoints.
+    [[nodiscard]] std::unique_ptr<httplib::SSLClient> client() const;
+    [[nodiscard]] std::string redirectUri() const { return redirectUri_; }
     // Every secret it handed out (codes, tokens).
     [[nodiscard]] std::vector<std::string> issuedSecrets() const;
 
@@ -43,6 +48,7 @@ class OAuthProvider {
     std::string origin_;
     int port_ = 0;
     std::filesystem::path authority_;
+    std::string redirectUri_;
 };
 
 }  // namespace brimo::server::testing
