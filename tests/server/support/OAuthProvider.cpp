@@ -39,7 +39,8 @@ OAuthProvider::~OAuthProvider() {
     process_->terminate();
 }
 
-nlohmann::json OAuthProvider::call(const std::string& path, const nlohmann::json& body, bool post) {
+nlohmann::json OAuthProvider::call(const std::string& path, const nlohmann::json& body,
+                                   bool post) const {
     auto c = client();
     auto res = post ? c->Post(path, body.dump(), "application/json") : c->Get(path);
     if (!res || res->status != 200) {
@@ -48,25 +49,25 @@ nlohmann::json OAuthProvider::call(const std::string& path, const nlohmann::json
     return nlohmann::json::parse(res->body);
 }
 
-std::string OAuthProvider::mint(const nlohmann::json& spec) {
+std::string OAuthProvider::mint(const nlohmann::json& spec) const {
     return call("/control/mint", spec, true).at("id_token").get<std::string>();
 }
 
-std::string OAuthProvider::rotate(bool keepPrevious) {
+std::string OAuthProvider::rotate(bool keepPrevious) const {
     return call("/control/rotate", {{"keep_previous", keepPrevious}}, true)
         .at("kid")
         .get<std::string>();
 }
 
-void OAuthProvider::configure(const nlohmann::json& settings) {
-    call("/control/settings", settings, true);
+void OAuthProvider::configure(const nlohmann::json& settings) const {
+    (void)call("/control/settings", settings, true);
 }
 
-std::string OAuthProvider::currentKeyId() {
+std::string OAuthProvider::currentKeyId() const {
     return call("/control/state", {}, false).at("kid").get<std::string>();
 }
 
-unsigned OAuthProvider::jwksFetches() {
+unsigned OAuthProvider::jwksFetches() const {
     return call("/control/state", {}, false).at("jwks_fetches").get<unsigned>();
 }
 

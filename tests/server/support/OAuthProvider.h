@@ -26,14 +26,14 @@ class OAuthProvider {
 
     // An ID token shaped by `spec` (see the provider's README: claims, remove, alg, key, kid,
     // exp_in, iat_in, pad).
-    std::string mint(const nlohmann::json& spec = nlohmann::json::object());
+    [[nodiscard]] std::string mint(const nlohmann::json& spec = nlohmann::json::object()) const;
     // A new signing key; returns its key ID.
-    std::string rotate(bool keepPrevious);
-    void configure(const nlohmann::json& settings);
+    std::string rotate(bool keepPrevious) const;
+    void configure(const nlohmann::json& settings) const;
     // The ID of the key it signs with now.
-    std::string currentKeyId();
+    [[nodiscard]] std::string currentKeyId() const;
     // How often its key set was fetched.
-    unsigned jwksFetches();
+    [[nodiscard]] unsigned jwksFetches() const;
     // A client that trusts its authority, for its own endpoints.
     [[nodiscard]] std::unique_ptr<httplib::SSLClient> client() const;
     [[nodiscard]] std::string redirectUri() const { return redirectUri_; }
@@ -41,7 +41,8 @@ class OAuthProvider {
     [[nodiscard]] std::vector<std::string> issuedSecrets() const;
 
   private:
-    nlohmann::json call(const std::string& path, const nlohmann::json& body, bool post);
+    [[nodiscard]] nlohmann::json call(const std::string& path, const nlohmann::json& body,
+                                      bool post) const;
 
     brimo::testing::TemporaryDirectory directory_;
     std::unique_ptr<brimo::testing::ChildProcess> process_;
