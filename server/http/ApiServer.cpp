@@ -240,6 +240,9 @@ void ApiServer::addRoutes() {
     h.Post("/api/auth/google", [](const httplib::Request&, httplib::Response& res) {
         send(res, Reply{501, errorBody(texts::kGoogleUnavailable), 0});
     });
+    h.Post("/api/auth/logout", [this](const httplib::Request& req, httplib::Response& res) {
+        send(res, accounts_.logout(req.get_header_value("Authorization")));
+    });
     h.Get("/api/user/me", [this](const httplib::Request& req, httplib::Response& res) {
         send(res, accounts_.currentUser(req.get_header_value("Authorization")));
     });
