@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace brimo::server {
 
@@ -21,6 +23,34 @@ std::string clientNetwork(const std::string& remoteAddress) {
     std::fill(v6.begin() + 8, v6.end(), 0);
     ::inet_ntop(AF_INET6, v6.data(), text.data(), text.size());
     return std::string(text.data()) + "/64";
+}
+
+std::string clientAddress(const std::string& peer, const std::string& forwardedFor,
+                          const std::vector<std::string>& trustedProxies) {
+    auto trusted = [&](std::string_view address) {
+        return std::find(trustedProxies.begin(), trustedProxies.end(), address) !=
+               trustedProxies.end();
+    };
+    if (!trusted(peer)) {
+        return peer;
+    }
+    std::string_view rest(forwardedFor);
+    while (!rest.empty()) {
+        const auto comma = rest.rfind(',');
+        std::string_view entry = comma == std::string_view::npos ? rest : rest.substr(comma + 1);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(0, comma);
+        while (!entry.empty() && (entry.front() == ' ' || entry.front() == '\t')) {
+            entry.remove_prefix(1);
+        }
+        while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t')) {
+            entry.remove_suffix(1);
+        }
+        if (entry.empty() || trusted(entry)) {
+            continue;
+        }
+        return std::string(entry);
+    }
+    return peer;
 }
 
 }  // namespace brimo::server

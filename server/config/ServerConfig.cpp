@@ -127,6 +127,8 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
     read(hashing, "queueSeconds", config.hashing.queueSeconds, "passwordHashing.");
     read(hashing, "queueLimit", config.hashing.queueLimit, "passwordHashing.");
 
+    read(root, "trustedProxies", config.trustedProxies, "");
+
     const json& delivery = section(root, "mailDelivery");
     read(delivery, "firstRetrySeconds", config.mailDelivery.firstRetrySeconds, "mailDelivery.");
     read(delivery, "longestRetrySeconds", config.mailDelivery.longestRetrySeconds, "mailDelivery.");

@@ -85,6 +85,8 @@ struct ServerConfig {
     VersionInfo version;
     PasswordHashing hashing;
     RateLimits rateLimits;
+    // Proxies whose X-Forwarded-For names the client (addresses as the service sees them).
+    std::vector<std::string> trustedProxies;
     MailDelivery mailDelivery;
     std::size_t bodyLimitBytes = 64 * 1024;
     unsigned threads = 64;

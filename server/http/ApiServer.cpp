@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "accounts/ClientNetwork.h"
 #include "http/JsonRequest.h"
 #include "http/ResetPage.h"
 
@@ -151,6 +152,14 @@ void ApiServer::stop() {
 
 void ApiServer::addRoutes() {
     auto& h = *http_;
+    // The address the limits count a request under.
+    auto clientOf = [this](const httplib::Request& req) {
+        std::string forwarded;
+        for (std::size_t i = 0; i < req.get_header_value_count("X-Forwarded-For"); ++i) {
+            forwarded += (i == 0 ? "" : ",") + req.get_header_value("X-Forwarded-For", i);
+        }
+        return clientAddress(req.remote_addr, forwarded, config_.trustedProxies);
+    };
 
     h.set_pre_routing_handler([](const httplib::Request&, httplib::Response& res) {
         requestStart = std::chrono::steady_clock::now();
@@ -200,8 +209,8 @@ void ApiServer::addRoutes() {
     using EmailHandler = Reply (AccountService::*)(const std::string&, const std::string&);
     using CredentialHandler =
         Reply (AccountService::*)(const std::string&, const std::string&, const std::string&);
-    auto emailRoute = [this](EmailHandler handler) {
-        return [this, handler](const httplib::Request& req, httplib::Response& res) {
+    auto emailRoute = [this, clientOf](EmailHandler handler) {
+        return [this, handler, clientOf](const httplib::Request& req, httplib::Response& res) {
             auto body = parseJsonObject(req.get_header_value("Content-Type"), req.body);
             if (auto* reply = std::get_if<Reply>(&body)) {
                 return send(res, *reply);
@@ -210,11 +219,11 @@ void ApiServer::addRoutes() {
             if (auto* reply = std::get_if<Reply>(&email)) {
                 return send(res, *reply);
             }
-            send(res, (accounts_.*handler)(std::get<std::string>(email), req.remote_addr));
+            send(res, (accounts_.*handler)(std::get<std::string>(email), clientOf(req)));
         };
     };
-    auto credentialRoute = [this](CredentialHandler handler) {
-        return [this, handler](const httplib::Request& req, httplib::Response& res) {
+    auto credentialRoute = [this, clientOf](CredentialHandler handler) {
+        return [this, handler, clientOf](const httplib::Request& req, httplib::Response& res) {
             auto body = parseJsonObject(req.get_header_value("Content-Type"), req.body);
             if (auto* reply = std::get_if<Reply>(&body)) {
                 return send(res, *reply);
@@ -229,7 +238,7 @@ void ApiServer::addRoutes() {
                 return send(res, *reply);
             }
             send(res, (accounts_.*handler)(std::get<std::string>(email),
-                                           std::get<std::string>(password), req.remote_addr));
+                                           std::get<std::string>(password), clientOf(req)));
         };
     };
 
@@ -261,25 +270,26 @@ void ApiServer::addRoutes() {
         }
         sendPage(res, 200, resetFormPage(token, ""));
     });
-    h.Post("/reset-password", [this](const httplib::Request& req, httplib::Response& res) {
-        if (auto limited = accounts_.limitClient(req.remote_addr)) {
-            res.set_header("Retry-After", std::to_string(limited->retryAfterSeconds));
-            return sendPage(res, 429,
-                            resetFormPage(req.get_param_value("token"), texts::kTooManyAttempts));
-        }
-        const std::string token = req.get_param_value("token");
-        const std::string password = req.get_param_value("password");
-        if (password != req.get_param_value("confirm")) {
-            return sendPage(res, 400, resetFormPage(token, "The two passwords do not match."));
-        }
-        if (auto problem = accounts_.resetPassword(token, password)) {
-            if (*problem == texts::kResetLinkInvalid) {
-                return sendPage(res, 400, resetInvalidPage());
+    h.Post(
+        "/reset-password", [this, clientOf](const httplib::Request& req, httplib::Response& res) {
+            if (auto limited = accounts_.limitClient(clientOf(req))) {
+                res.set_header("Retry-After", std::to_string(limited->retryAfterSeconds));
+                return sendPage(
+                    res, 429, resetFormPage(req.get_param_value("token"), texts::kTooManyAttempts));
             }
-            return sendPage(res, 400, resetFormPage(token, *problem));
-        }
-        sendPage(res, 200, resetDonePage());
-    });
+            const std::string token = req.get_param_value("token");
+            const std::string password = req.get_param_value("password");
+            if (password != req.get_param_value("confirm")) {
+                return sendPage(res, 400, resetFormPage(token, "The two passwords do not match."));
+            }
+            if (auto problem = accounts_.resetPassword(token, password)) {
+                if (*problem == texts::kResetLinkInvalid) {
+                    return sendPage(res, 400, resetInvalidPage());
+                }
+                return sendPage(res, 400, resetFormPage(token, *problem));
+            }
+            sendPage(res, 200, resetDonePage());
+        });
 }
 
 }  // namespace brimo::server

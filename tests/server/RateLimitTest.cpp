@@ -117,6 +117,26 @@ TEST(RateLimitTest, ResetMailsAreLimitedPerAddressAndRequestsPerClient) {
     EXPECT_EQ(postFrom(service, "127.0.0.6", "/api/auth/forgot-password", forgot)->status, 200);
 }
 
+TEST(RateLimitTest, BehindATrustedProxyClientsAreCountedByTheAddressItForwards) {
+    ServiceTweaks tweaks;
+    tweaks.rateLimits = noRateLimits();
+    tweaks.rateLimits.perAddress = 2;
+    tweaks.trustedProxies = {"127.0.0.1"};
+    TestService service("sqlite", tweaks);
+    service.registerAccount("owner@example.com", "the real one");
+    auto loginVia = [&](const std::string& forwardedFor, const json& credentials) {
+        auto c = service.client();
+        return c.Post("/api/auth/login", {{"X-Forwarded-For", forwardedFor}}, credentials.dump(),
+                      "application/json");
+    };
+    // What a client writes into the header itself stands before what the proxy appends.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(loginVia("198.51.100.7, 203.0.113.9", kGuess)->status, 400);
+    }
+    EXPECT_EQ(loginVia("203.0.113.9", kOwner)->status, 429);
+    EXPECT_EQ(loginVia("198.51.100.7", kOwner)->status, 200);
+}
+
 TEST(RateLimiterTest, AFloodOfMadeUpKeysNeitherGrowsTheTableNorFreesASpentKey) {
     constexpr std::size_t kRoom = 100000;
     RateLimiter limiter(8, 1024, kRoom);  // one back every 128 s
@@ -158,6 +178,16 @@ TEST(ClientNetworkTest, IPv6CountsBySlash64AndMappedIPv4AsIPv4) {
     EXPECT_EQ(clientNetwork("::ffff:192.0.2.7"), "192.0.2.7");
     EXPECT_EQ(clientNetwork("192.0.2.7"), "192.0.2.7");
     EXPECT_NE(clientNetwork("192.0.2.7"), clientNetwork("192.0.2.8"));
+}
+
+TEST(ClientNetworkTest, OnlyATrustedProxyNamesTheClientAndOnlyByWhatItAppended) {
+    const std::vector<std::string> proxies{"10.0.0.1", "10.0.0.2"};
+    EXPECT_EQ(clientAddress("192.0.2.7", "198.51.100.1", proxies), "192.0.2.7");
+    EXPECT_EQ(clientAddress("10.0.0.1", "198.51.100.1", proxies), "198.51.100.1");
+    EXPECT_EQ(clientAddress("10.0.0.1", "6.6.6.6, 198.51.100.1 ,10.0.0.2", proxies),
+              "198.51.100.1");
+    EXPECT_EQ(clientAddress("10.0.0.1", "", proxies), "10.0.0.1");
+    EXPECT_EQ(clientAddress("10.0.0.1", " , 10.0.0.2", proxies), "10.0.0.1");
 }
 
 }  // namespace

@@ -51,6 +51,7 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
     config_.maildir = maildir();
     config_.accessLog = accessLogPath().string();
     config_.hashing = tweaks.hashing;
+    config_.trustedProxies = tweaks.trustedProxies;
     if (!tweaks.sharedDatabase.empty()) {
         config_.database = tweaks.sharedDatabase;
     } else if (backend == "postgresql") {

@@ -54,6 +54,7 @@ struct ServiceTweaks {
     // Replaces the password hasher (given the cheap settings the service would use).
     std::function<std::unique_ptr<PasswordHasher>(const PasswordHashing&)> hasher;
     PasswordHashing hashing{1, 8, 2};  // the cheapest argon2id cost libsodium allows
+    std::vector<std::string> trustedProxies;
 };
 
 // The whole service in process on a free loopback port, on "sqlite" or "postgresql", with a
