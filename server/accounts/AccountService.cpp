@@ -120,8 +120,9 @@ Reply AccountService::login(const std::string& email, const std::string& passwor
                             const std::string& client) {
     const std::string network = clientNetwork(client);
     const auto address = normalizedEmailAddress(email);
-    // Not an address anyone could have registered: counted under the text as typed.
-    const std::string pair = address.value_or(email) + "\n" + network;
+    // Texts that are no address anyone could have registered share one key per client, so a
+    // key is never longer than an address.
+    const std::string pair = address.value_or("") + "\n" + network;
     if (auto limited = limitLoginFailures(pair, network)) {
         return *limited;
     }

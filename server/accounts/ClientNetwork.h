@@ -13,7 +13,8 @@ std::string clientNetwork(const std::string& remoteAddress);
 // The client's address of a request that came from `peer`. When the peer is one of
 // `trustedProxies`, the client is the last address in the X-Forwarded-For value (all such
 // headers joined by commas) that is not itself a trusted proxy; addresses a client wrote there
-// itself stand before it and are never taken. From any other peer the header is ignored.
+// itself stand before it and are never taken; an entry that is no address gives the peer.
+// From any other peer the header is ignored.
 std::string clientAddress(const std::string& peer, const std::string& forwardedFor,
                           const std::vector<std::string>& trustedProxies);
 

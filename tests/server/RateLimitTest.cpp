@@ -135,6 +135,14 @@ TEST(RateLimitTest, BehindATrustedProxyClientsAreCountedByTheAddressItForwards) 
     }
     EXPECT_EQ(loginVia("203.0.113.9", kOwner)->status, 429);
     EXPECT_EQ(loginVia("198.51.100.7", kOwner)->status, 200);
+    // Texts that are no address share one key per client: a table of made-up long keys
+    // cannot be grown by them.
+    for (int i = 0; i < 2; ++i) {
+        const json junk = {{"email", std::to_string(i) + std::string(900, 'x')}, {"password", "p"}};
+        EXPECT_EQ(loginVia("192.0.2.50", junk)->status, 400);
+    }
+    EXPECT_EQ(loginVia("192.0.2.50", {{"email", "not an address"}, {"password", "p"}})->status,
+              429);
 }
 
 TEST(RateLimiterTest, AFloodOfMadeUpKeysNeitherGrowsTheTableNorFreesASpentKey) {
@@ -188,6 +196,8 @@ TEST(ClientNetworkTest, OnlyATrustedProxyNamesTheClientAndOnlyByWhatItAppended) 
               "198.51.100.1");
     EXPECT_EQ(clientAddress("10.0.0.1", "", proxies), "10.0.0.1");
     EXPECT_EQ(clientAddress("10.0.0.1", " , 10.0.0.2", proxies), "10.0.0.1");
+    EXPECT_EQ(clientAddress("10.0.0.1", "198.51.100.1, " + std::string(5000, 'x'), proxies),
+              "10.0.0.1");
 }
 
 }  // namespace
