@@ -73,7 +73,7 @@ struct Outbox {
             log.push_back(line);
         };
     }
-    void queue(const std::string& message) {
+    void queue(const std::string& message) const {
         static int n = 0;
         UserRecord user{
             "u" + std::to_string(++n), std::to_string(n) + "@example.com", "h", false, "email", 0};
