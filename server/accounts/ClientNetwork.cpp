@@ -50,7 +50,7 @@ std::string clientAddress(const std::string& peer, const std::string& forwardedF
         }
         // Anything but an address (a proxy that passed on what a client wrote) counts as the
         // proxy itself rather than as a key the client chose.
-        const std::string address(entry);
+        std::string address(entry);
         std::array<unsigned char, 16> parsed{};
         if (::inet_pton(AF_INET, address.c_str(), parsed.data()) != 1 &&
             ::inet_pton(AF_INET6, address.c_str(), parsed.data()) != 1) {
