@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,22 @@ constexpr int kPowerButtonY = 312;
 constexpr int kGoogleTextBelowTop = 20;
 constexpr int kFieldAboveButtonBottom = 89;
 constexpr const char* kGoogleEmail = "google.user@example.org";
+
+// A value as a URL carries it: "4/…" codes travel as "4%2F…".
+std::string percentEncoded(const std::string& value) {
+    std::string encoded;
+    for (const char c : value) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.' || c == '_' ||
+            c == '~') {
+            encoded += c;
+        } else {
+            std::array<char, 4> escape{};
+            std::snprintf(escape.data(), escape.size(), "%%%02X", static_cast<unsigned char>(c));
+            encoded += escape.data();
+        }
+    }
+    return encoded;
+}
 
 int serviceCount(const std::string& query) {
     const auto result = process::runProgram(
@@ -122,15 +140,14 @@ class GoogleEndToEndTest : public PrivateAudioServerTest {
 
     // The provider's control endpoint, over its test authority.
     void controlProvider(const std::string& path, const std::string& body) const {
-        const auto about = readFileText(provider_ / "provider.json");
+        static const std::string post =
+            "set -e; about=$(python3 -c 'import json,sys; a=json.load(open(sys.argv[1])); "
+            "print(a[\"origin\"], a[\"ca\"])' \"$1\"); set -- $about \"$2\" \"$3\"; "
+            "curl -sS --fail --noproxy '*' --cacert \"$2\" -H 'Content-Type: application/json' "
+            "--data \"$4\" \"$1$3\"";
         const auto result = process::runProgram(
-            {"sh", "-c",
-             "origin=$(python3 -c 'import json,sys; a=json.load(open(sys.argv[1])); "
-             "print(a[\"origin\"] + \" \" + a[\"ca\"])' \"$1\") && set -- $origin \"$2\" \"$3\" && "
-             "curl -sS --fail --noproxy '*' --cacert \"$2\" -H 'Content-Type: application/json' "
-             "--data \"$4\" \"$1$3\"",
-             "sh", (provider_ / "provider.json").string(), path, body});
-        ASSERT_EQ(result.exitStatus, 0) << result.output << about;
+            {"sh", "-c", post, "sh", (provider_ / "provider.json").string(), path, body});
+        ASSERT_EQ(result.exitStatus, 0) << result.output;
     }
     [[nodiscard]] std::size_t recorded(const std::string& prefix) const {
         std::istringstream lines(readFileText(record_));
@@ -253,6 +270,8 @@ TEST_F(GoogleEndToEndTest, AnErrorCallbackShowsItsBannerThenGoogleSignsInAndTheP
             for (const auto& [kind, value] : secrets) {
                 EXPECT_EQ(text.find(value), std::string::npos)
                     << "the " << kind << " is in " << entry.path();
+                EXPECT_EQ(text.find(percentEncoded(value)), std::string::npos)
+                    << "the " << kind << " is in " << entry.path() << ", percent-encoded";
             }
         }
     }
