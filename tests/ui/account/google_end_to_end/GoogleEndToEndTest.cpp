@@ -33,6 +33,8 @@ constexpr int kPowerButtonY = 312;
 // above the lower edge of its primary button.
 constexpr int kGoogleTextBelowTop = 20;
 constexpr int kFieldAboveButtonBottom = 89;
+// "Cancel" on the progress panel.
+constexpr int kCancelY = 344;
 constexpr const char* kGoogleEmail = "google.user@example.org";
 
 // A value as a URL carries it: "4/…" codes travel as "4%2F…".
@@ -217,7 +219,8 @@ TEST_F(GoogleEndToEndTest, AnErrorCallbackShowsItsBannerThenGoogleSignsInAndTheP
     const auto cleared = waitForCard([](const CardLayout& c) { return !c.goldEnabled; });
     ASSERT_TRUE(cleared.has_value());
 
-    // Google agrees this time; the redirect is held while the progress panel shows.
+    // "Cancel" on the progress panel (the redirect held meanwhile) ends the attempt with its
+    // banner; the redirect, arriving after all, changes nothing.
     controlProvider("/control/settings", "{}");
     { std::ofstream(hold_) << ""; }
     clickGoogle(*cleared);
@@ -226,8 +229,23 @@ TEST_F(GoogleEndToEndTest, AnErrorCallbackShowsItsBannerThenGoogleSignsInAndTheP
     ASSERT_TRUE(windowShows([](const WindowPicture& p) { return !cardLayout(p); }))
         << "no progress panel";
     screenshot("progress-cancel");
+    session_.click(210, kCancelY);
+    const auto cancelled =
+        waitForCard([&](const CardLayout& c) { return c.googleTop > email->googleTop + 20; });
+    ASSERT_TRUE(cancelled.has_value()) << "no banner after Cancel\n" << app().output();
+    screenshot("cancelled");
+    EXPECT_TRUE(app().waitFor("Auth session error: Google sign-in was cancelled.", kStep));
     std::filesystem::remove(hold_);
     ASSERT_TRUE(eventually([&] { return recorded("handed over: 0") == 2; }, kStep))
+        << readFileText(record_);
+    ASSERT_TRUE(
+        app().waitFor("Ignored a link handed over while no Google sign-in was waiting", kStep))
+        << app().output();
+    EXPECT_EQ(googleUsers(), 0);
+
+    // Google agrees this time.
+    clickGoogle(*cancelled);
+    ASSERT_TRUE(eventually([&] { return recorded("handed over: 0") == 3; }, kStep))
         << readFileText(record_);
     ASSERT_TRUE(eventually([&] { return googleUsers() == 1; }, kStep))
         << "no account for the Google user\n"
