@@ -123,6 +123,11 @@ int serve(const ServerConfig& config) {
     MailQueue mail(std::move(sender),
                    [](const std::string& why) { errorLine("a reset mail was not sent: " + why); });
     std::cout << "mail: " << mail.description() << "\n";
+    std::cout << "google sign-in: "
+              << (config.google.clientId.empty()
+                      ? std::string("off")
+                      : "client " + config.google.clientId + ", keys " + config.google.jwksUrl)
+              << "\n";
 
     PasswordHasher hasher(config.hashing);
     AccessLog accessLog(config.accessLog);
@@ -135,7 +140,8 @@ int serve(const ServerConfig& config) {
     options.version = config.version;
 
     AccountService accounts(*store, hasher, mail, options);
-    ApiServer server(accounts, config, accessLog, errorLine);
+    GoogleSignIn google(accounts, config.google, errorLine);
+    ApiServer server(accounts, config, accessLog, errorLine, google);
     // The port is known only after binding (port 0 picks one), and the links need it.
     const int port = server.bind();
     const std::string origin = config.origin(port);

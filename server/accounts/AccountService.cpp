@@ -108,6 +108,10 @@ Reply AccountService::login(const std::string& email, const std::string& passwor
         hasher_.verifyDecoy(password);
         return failure(400, texts::kWrongCredentials);
     }
+    if (user->passwordHash.empty()) {
+        // Created through Google: there is no password to match.
+        return failure(400, texts::kGoogleAccount);
+    }
     if (!hasher_.verify(user->passwordHash, password)) {
         return failure(400, texts::kWrongCredentials);
     }
@@ -145,6 +149,35 @@ Reply AccountService::registerAccount(const std::string& email, const std::strin
         return failure(409, texts::kAddressTaken);
     }
     return signedIn(user, true);
+}
+
+Reply AccountService::signInWithGoogle(const std::string& verifiedEmail) {
+    const auto address = normalizedEmailAddress(verifiedEmail);
+    if (!address) {
+        // Google's addresses fit the form; one that does not is no address we could serve.
+        return failure(401, texts::kGoogleRefused);
+    }
+    // Two tries: a concurrent first sign-in of the same address may create the account between
+    // the look-up and the insert.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (auto user = store_.findUserByEmail(*address)) {
+            if (!user->emailVerified) {
+                store_.markEmailVerified(user->id);
+                user->emailVerified = true;
+            }
+            return signedIn(*user, false);
+        }
+        UserRecord user;
+        user.id = newUuid();
+        user.email = *address;
+        user.emailVerified = true;
+        user.authProvider = "google";
+        user.createdAt = now();
+        if (store_.createUser(user)) {
+            return signedIn(user, true);
+        }
+    }
+    return failure(503, texts::kUnavailable);
 }
 
 Reply AccountService::signedIn(const UserRecord& user, bool isNewUser) {

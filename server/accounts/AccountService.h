@@ -36,7 +36,13 @@ inline constexpr const char* kResetLinkInvalid =
 inline constexpr const char* kPasswordChanged = "Your password has been changed.";
 inline constexpr const char* kMailUnavailable =
     "The reset mail cannot be sent right now. Please try again later.";
+inline constexpr const char* kGoogleAccount =
+    "This account signs in with Google. Use \"Continue with Google\", or reset the password to "
+    "set one.";
 inline constexpr const char* kGoogleUnavailable = "Google sign-in is not available yet.";
+inline constexpr const char* kGoogleRefused = "Google sign-in failed. Please try again.";
+inline constexpr const char* kGoogleKeysUnavailable =
+    "Google sign-in is unavailable right now. Please try again later.";
 inline constexpr const char* kUnavailable =
     "The service is temporarily unavailable. Please try again later.";
 }  // namespace texts
@@ -63,6 +69,9 @@ class AccountService {
     Reply registerAccount(const std::string& email, const std::string& password,
                           const std::string& client);
     Reply forgotPassword(const std::string& email, const std::string& client);
+    // Signs in the owner of an address Google has verified: its account, or a new one without
+    // a password. The caller has checked the ID token.
+    Reply signInWithGoogle(const std::string& verifiedEmail);
     // `authorization` is the request's Authorization header, possibly empty.
     Reply currentUser(const std::string& authorization);
     [[nodiscard]] Reply version() const;

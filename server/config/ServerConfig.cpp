@@ -128,6 +128,11 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
     read(version, "downloadUrl", config.version.downloadUrl, "version.");
     read(version, "forceUpdate", config.version.forceUpdate, "version.");
 
+    const json& google = section(root, "google");
+    read(google, "clientId", config.google.clientId, "google.");
+    read(google, "jwksUrl", config.google.jwksUrl, "google.");
+    readPath(google, "caFile", config.google.caFile, base, "google.");
+
     const json& hashing = section(root, "passwordHashing");
     read(hashing, "opsLimit", config.hashing.opsLimit, "passwordHashing.");
     read(hashing, "memLimitKiB", config.hashing.memLimitKiB, "passwordHashing.");
@@ -188,6 +193,15 @@ void applyEnvironment(ServerConfig& config, const std::map<std::string, std::str
     }
     if (const auto* v = get("BRIMO_SERVER_SMTP_FROM")) {
         config.smtp.from = *v;
+    }
+    if (const auto* v = get("BRIMO_SERVER_GOOGLE_CLIENT_ID")) {
+        config.google.clientId = *v;
+    }
+    if (const auto* v = get("BRIMO_SERVER_GOOGLE_JWKS_URL")) {
+        config.google.jwksUrl = *v;
+    }
+    if (const auto* v = get("BRIMO_SERVER_GOOGLE_CA_FILE")) {
+        config.google.caFile = *v;
     }
     if (const auto* v = get("BRIMO_SERVER_VERSION")) {
         config.version.version = *v;
@@ -330,6 +344,10 @@ void validateServerConfig(const ServerConfig& config) {
     }
     if (config.sessionDays == 0 || config.resetLinkMinutes == 0) {
         throw ConfigError("configuration: session and reset-link lifetimes must be positive");
+    }
+    // The keys decide who may sign in: they come over an authenticated connection only.
+    if (!config.google.clientId.empty() && !config.google.jwksUrl.starts_with("https://")) {
+        throw ConfigError("configuration: \"google.jwksUrl\" must be an https:// address");
     }
     if (config.databasePoolSize == 0) {
         throw ConfigError("configuration: \"databasePoolSize\" must be at least 1");

@@ -42,6 +42,14 @@ struct PasswordHashing {
     unsigned concurrency = 0;  // hashes computed at once; 0 means one per core
 };
 
+// Google sign-in: ID tokens are accepted for this client ID, checked against the key set at
+// jwksUrl (HTTPS only). An empty client ID turns the endpoint off.
+struct GoogleSettings {
+    std::string clientId = BRIMO_GOOGLE_CLIENT_ID;
+    std::string jwksUrl = "https://www.googleapis.com/oauth2/v3/certs";
+    std::filesystem::path caFile;  // empty: the system's CA store
+};
+
 // Buckets refill evenly over the window; 0 turns a limit off.
 struct RateLimits {
     unsigned perClient = 30;
@@ -73,6 +81,7 @@ struct ServerConfig {
     VersionInfo version;
     PasswordHashing hashing;
     RateLimits rateLimits;
+    GoogleSettings google;
     std::size_t bodyLimitBytes = 64 * 1024;
     unsigned threads = 16;  // the worker pool for handlers that touch the store
     HttpLimits http;

@@ -5,7 +5,7 @@
 namespace brimo::server {
 
 ApiServer::ApiServer(AccountService& accounts, const ServerConfig& config, AccessLog& accessLog,
-                     ErrorLog errorLog)
-    : http_(apiRoutes(accounts), config, accessLog, std::move(errorLog)) {}
+                     ErrorLog errorLog, GoogleSignIn& google)
+    : http_(apiRoutes(accounts, google), config, accessLog, std::move(errorLog)) {}
 
 }  // namespace brimo::server

@@ -5,6 +5,7 @@
 
 #include "accounts/AccountService.h"
 #include "config/ServerConfig.h"
+#include "google/GoogleSignIn.h"
 #include "http/AccessLog.h"
 #include "http/HttpServer.h"
 
@@ -18,7 +19,7 @@ class ApiServer {
 
     // HTTPS when the configuration names a certificate and key.
     ApiServer(AccountService& accounts, const ServerConfig& config, AccessLog& accessLog,
-              ErrorLog errorLog);
+              ErrorLog errorLog, GoogleSignIn& google);
 
     // Binds the configured address (port 0: any free port) and returns the port.
     int bind() { return http_.bind(); }

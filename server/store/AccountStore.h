@@ -10,8 +10,8 @@ namespace brimo::server {
 
 struct UserRecord {
     std::string id;
-    std::string email;  // normalised
-    std::string passwordHash;
+    std::string email;         // normalised
+    std::string passwordHash;  // empty for an account made through Google: no password matches
     bool emailVerified = false;
     std::string authProvider = "email";
     std::int64_t createdAt = 0;  // Unix seconds
@@ -37,6 +37,7 @@ class AccountStore {
     virtual bool createUser(const UserRecord& user) = 0;
     virtual std::optional<UserRecord> findUserByEmail(const std::string& email) = 0;
     virtual void updatePasswordHash(const std::string& userId, const std::string& hash) = 0;
+    virtual void markEmailVerified(const std::string& userId) = 0;
 
     virtual void createSession(const std::string& tokenHash, const std::string& userId,
                                std::int64_t now, std::int64_t expiresAt) = 0;

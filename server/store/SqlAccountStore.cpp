@@ -113,6 +113,12 @@ void SqlAccountStore::updatePasswordHash(const std::string& userId, const std::s
     });
 }
 
+void SqlAccountStore::markEmailVerified(const std::string& userId) {
+    transact(Access::write, [&](SqlTransaction& t) {
+        t.run("UPDATE users SET email_verified = $1 WHERE id = $2", {true, userId});
+    });
+}
+
 void SqlAccountStore::createSession(const std::string& tokenHash, const std::string& userId,
                                     std::int64_t now, std::int64_t expiresAt) {
     insertToken("sessions", tokenHash, userId, now, expiresAt);

@@ -59,6 +59,7 @@ class SqlAccountStore : public AccountStore {
     bool createUser(const UserRecord& user) override;
     std::optional<UserRecord> findUserByEmail(const std::string& email) override;
     void updatePasswordHash(const std::string& userId, const std::string& hash) override;
+    void markEmailVerified(const std::string& userId) override;
     void createSession(const std::string& tokenHash, const std::string& userId, std::int64_t now,
                        std::int64_t expiresAt) override;
     std::optional<UserRecord> findSessionUser(const std::string& tokenHash,

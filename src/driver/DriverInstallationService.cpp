@@ -1,5 +1,7 @@
 #include "driver/DriverInstallationService.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <mutex>
 #include <system_error>
@@ -23,6 +25,28 @@ constexpr const char* kUnknownErrorMessage = "Unknown error during installation"
 
 std::optional<std::string> quoted(const std::filesystem::path& path) {
     return privileged::shellQuoted(path.string());
+}
+
+std::filesystem::path ownExecutable() {
+    std::error_code error;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : executable;
+}
+
+// The first symbolic link inside a bundle, if any: a link would let the copy reach files
+// the bundle's owner chose.
+std::optional<std::filesystem::path> firstLinkIn(const std::filesystem::path& bundle) {
+    std::error_code error;
+    if (std::filesystem::is_symlink(bundle, error)) {
+        return bundle;
+    }
+    for (std::filesystem::recursive_directory_iterator it(bundle, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->is_symlink(error)) {
+            return it->path();
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -59,7 +83,24 @@ DriverInstallationService::DriverInstallationService(Options options)
                              : [] { return detectAudioServer(userRuntimeDirectory()); }),
       restarter_(options.restarter ? std::move(options.restarter)
                                    : std::make_shared<SystemdUserRestarter>()),
-      print_(console::orStandardOutput(std::move(options.print))) {}
+      print_(console::orStandardOutput(std::move(options.print))),
+      deviceInstaller_(options.deviceInstaller ? std::move(*options.deviceInstaller)
+                                               : findDeviceInstaller(ownExecutable())) {}
+
+std::filesystem::path DriverInstallationService::findDeviceInstaller(
+    const std::filesystem::path& executable) {
+    if (executable.empty()) {
+        return {};
+    }
+    auto path = (executable.parent_path() / BRIMO_DEVICE_INSTALLER_FROM_BINDIR).lexically_normal();
+    struct stat status {};
+    // Only a program no user can change is worth asking an administrator for.
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != 0 ||
+        (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (status.st_mode & S_IXUSR) == 0) {
+        return {};
+    }
+    return path;
+}
 
 std::filesystem::path DriverInstallationService::installedBundlePath() const {
     return halPluginsPath_ / (std::string(kDriverName) + ".driver");
@@ -139,8 +180,13 @@ std::optional<std::string> DriverInstallationService::installationCommand(
     }
     // Remove any previous copy (errors discarded), then copy, then activate; each step only
     // after the previous one succeeded, so the command's status is that of the first failure.
-    std::string command = "rm -rf " + *quotedDestination + " 2>/dev/null; mkdir -p " +
-                          *quotedFolder + " && cp -R " + *quotedSource + " " + *quotedDestination;
+    // cp -R copies a link as a link; one that appeared in the source while the prompt was open
+    // makes the whole copy go.
+    std::string command = "umask 022; rm -rf " + *quotedDestination + " 2>/dev/null; mkdir -p " +
+                          *quotedFolder + " && cp -R -P " + *quotedSource + " " +
+                          *quotedDestination + " && { [ -z \"$(find " + *quotedDestination +
+                          " -type l)\" ] || { rm -rf " + *quotedDestination +
+                          "; echo 'refused: a symbolic link in the driver bundle' >&2; false; }; }";
     for (const auto& server : servers) {
         const auto folder = configurationRoot / server.folderInConfigurationRoot;
         const auto quotedConfigurationFolder = quoted(folder);
@@ -149,8 +195,8 @@ std::optional<std::string> DriverInstallationService::installationCommand(
         if (!quotedConfigurationFolder || !quotedFile || !quotedTarget) {
             return std::nullopt;
         }
-        command += " && mkdir -p " + *quotedConfigurationFolder + " && cp -f " + *quotedFile + " " +
-                   *quotedTarget;
+        command += " && mkdir -p " + *quotedConfigurationFolder + " && rm -f " + *quotedTarget +
+                   " && install -m 0644 " + *quotedFile + " " + *quotedTarget;
     }
     return command;
 }
@@ -173,6 +219,24 @@ void DriverInstallationService::installDriver(Completion completion) {
     print_("📦 Installing driver from: " + source->string());
     print_("📍 Installing driver to: " + destination.string());
 
+    if (!deviceInstaller_.empty()) {
+        if (!privilegedRunner_->isAvailable()) {
+            print_(std::string("❌ ") + kCommandCreationMessage);
+            fail(kCommandCreationMessage, completion);
+            return;
+        }
+        // The installed step takes no path: it installs the package's own files.
+        finishInstallation(privilegedRunner_->runProgram({deviceInstaller_.string()}),
+                           detectAudioServer_(), std::move(completion));
+        return;
+    }
+    if (const auto link = firstLinkIn(*source)) {
+        print_("❌ Refused: " + link->string() + " is a symbolic link");
+        print_(std::string("❌ ") + kCommandCreationMessage);
+        fail(kCommandCreationMessage, completion);
+        return;
+    }
+
     const AudioServerKind server = detectAudioServer_();
     const auto command =
         installationCommand(*source, destination, configurationRoot_, configurationsFor(server));
@@ -182,7 +246,11 @@ void DriverInstallationService::installDriver(Completion completion) {
         return;
     }
 
-    const privileged::PrivilegedResult result = privilegedRunner_->run(*command);
+    finishInstallation(privilegedRunner_->run(*command), server, std::move(completion));
+}
+
+void DriverInstallationService::finishInstallation(const privileged::PrivilegedResult& result,
+                                                   AudioServerKind server, Completion completion) {
     if (!result.succeeded) {
         const std::string message = result.errorMessage.value_or(kUnknownErrorMessage);
         print_("❌ Installation failed: " + message);

@@ -49,6 +49,10 @@ class DriverInstallationService : public std::enable_shared_from_this<DriverInst
         std::shared_ptr<AudioServerRestarter> restarter;
         // Standard output unless given.
         console::LineWriter print;
+        // The installed administrator step (libexec/brimolavetrix/brimolavetrix-install-device
+        // beside the executable's prefix, root-owned) unless given; an empty path means none,
+        // and the privileged shell command is used instead (a build tree).
+        std::optional<std::filesystem::path> deviceInstaller;
     };
 
     // Makes a service and runs the first detection.
@@ -77,9 +81,16 @@ class DriverInstallationService : public std::enable_shared_from_this<DriverInst
 
     [[nodiscard]] std::filesystem::path installedBundlePath() const;
 
+    // The installed administrator step beside `executable`'s prefix if it is there and only
+    // root can change it; empty otherwise.
+    [[nodiscard]] static std::filesystem::path findDeviceInstaller(
+        const std::filesystem::path& executable);
+
     // The shell command that installs `source` as `destination` and activates the bundle's
     // configuration for each of `servers` under `configurationRoot`, every path quoted for the
-    // shell; nothing when a path cannot be quoted.
+    // shell; nothing when a path cannot be quoted. It runs under umask 022, copies no link (a
+    // link found in the copy removes the copy and fails) and replaces drop-ins rather than
+    // writing through whatever lies at their place.
     [[nodiscard]] static std::optional<std::string> installationCommand(
         const std::filesystem::path& source, const std::filesystem::path& destination,
         const std::filesystem::path& configurationRoot,
@@ -89,6 +100,8 @@ class DriverInstallationService : public std::enable_shared_from_this<DriverInst
     explicit DriverInstallationService(Options options);
 
     void fail(const std::string& message, const Completion& completion);
+    void finishInstallation(const privileged::PrivilegedResult& result, AudioServerKind server,
+                            Completion completion);
 
     dispatch::MainQueue& mainQueue_;
     std::shared_ptr<privileged::PrivilegedRunner> privilegedRunner_;
@@ -98,6 +111,7 @@ class DriverInstallationService : public std::enable_shared_from_this<DriverInst
     std::function<AudioServerKind()> detectAudioServer_;
     std::shared_ptr<AudioServerRestarter> restarter_;
     console::LineWriter print_;
+    std::filesystem::path deviceInstaller_;
 
     observable::Published<bool> isDriverInstalled_{false};
     observable::Published<InstallationStatus> installationStatus_{

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <optional>
@@ -54,6 +55,7 @@ class DriverInstallationTest : public ::testing::Test {
         options.detectAudioServer = [this] { return server_; };
         options.restarter = restarter_;
         options.print = console_.writer();
+        options.deviceInstaller = deviceInstaller_;
         return DriverInstallationService::create(std::move(options));
     }
 
@@ -77,6 +79,7 @@ class DriverInstallationTest : public ::testing::Test {
     std::shared_ptr<brimo::testing::RecordingRestarter> restarter_ =
         std::make_shared<brimo::testing::RecordingRestarter>();
     AudioServerKind server_ = AudioServerKind::pipewire;
+    fs::path deviceInstaller_;  // none: the build tree's privileged command
     brimo::observable::Subscription statusSubscription_;
     std::vector<InstallationStatus> statuses_;
 };
@@ -223,4 +226,71 @@ TEST_F(DriverInstallationTest, EveryFailureHasItsOwnMessage) {
     fs::remove_all(resources_);
     EXPECT_EQ(failureOf(Behaviour::runAsCurrentUser),
               "❌ Could not find bundled driver in app resources");
+}
+
+// With the installed step, the prompt is for that program alone: no path, no shell, and the
+// progress lines stay as they were.
+TEST_F(DriverInstallationTest, TheInstalledStepIsAskedForByItselfWithNothingFromTheCaller) {
+    deviceInstaller_ = "/usr/libexec/brimolavetrix/brimolavetrix-install-device";
+    auto service = makeService(Behaviour::succeedWithoutRunning);
+    console_.take();
+    CompletionRecord done;
+    service->installDriver(done.callback());
+    EXPECT_EQ(runner_->commands(), (Lines{deviceInstaller_.string()}));
+    const fs::path source = resources_ / "AudioDriver" / "Brimolavetrix.driver";
+    EXPECT_EQ(console_.take(), (Lines{"📦 Installing driver from: " + source.string(),
+                                      "📍 Installing driver to: " + installed().string(),
+                                      "✅ Driver installed successfully"}));
+    EXPECT_EQ(restarter_->restarts, (std::vector<AudioServerKind>{AudioServerKind::pipewire}));
+}
+
+// Only a root-owned program nobody else can change counts as the installed step.
+TEST_F(DriverInstallationTest, AnInstalledStepThatAUserCouldChangeIsNotUsed) {
+    const fs::path prefix = root_.path() / "prefix";
+    const fs::path helper = prefix / "libexec/brimolavetrix/brimolavetrix-install-device";
+    fs::create_directories(helper.parent_path());
+    std::ofstream(helper) << "#!/bin/sh\n";
+    fs::permissions(helper, static_cast<fs::perms>(0755));
+    const fs::path executable = prefix / "bin" / "brimolavetrix";
+    const bool isRoot = ::geteuid() == 0;
+    EXPECT_EQ(DriverInstallationService::findDeviceInstaller(executable),
+              isRoot ? helper : fs::path());
+    fs::permissions(helper, static_cast<fs::perms>(0775));
+    EXPECT_EQ(DriverInstallationService::findDeviceInstaller(executable), fs::path());
+    fs::remove(helper);
+    EXPECT_EQ(DriverInstallationService::findDeviceInstaller(executable), fs::path());
+}
+
+// The build tree's command: no link is copied, the modes do not depend on the caller's umask,
+// and a link planted at a drop-in's place is replaced, not written through.
+TEST_F(DriverInstallationTest, TheBuildTreeCommandCopiesNoLinkAndSetsItsOwnModes) {
+    const fs::path source = resources_ / "AudioDriver" / "Brimolavetrix.driver";
+    const fs::path secret = root_.path() / "secret";
+    std::ofstream(secret) << "not for the bundle\n";
+    fs::create_symlink(secret, source / "Contents" / "extra");
+    {
+        auto service = makeService();
+        CompletionRecord done;
+        service->installDriver(done.callback());
+        EXPECT_EQ(done.message, "Failed to create pkexec command");
+        EXPECT_TRUE(runner_->commands().empty());
+    }
+    fs::remove(source / "Contents" / "extra");
+
+    const fs::path dropIn = etc_ / "pipewire/pipewire.conf.d/brimolavetrix.conf";
+    fs::create_directories(dropIn.parent_path());
+    fs::create_symlink(secret, dropIn);
+    const mode_t previous = ::umask(0);
+    auto service = makeService();
+    CompletionRecord done;
+    service->installDriver(done.callback());
+    ::umask(previous);
+    ASSERT_EQ(runner_->commands().size(), 1U);
+    EXPECT_FALSE(fs::is_symlink(dropIn));
+    EXPECT_EQ(brimo::testing::readFileText(secret), "not for the bundle\n");
+    for (const auto& entry : fs::recursive_directory_iterator(installed())) {
+        const auto mode = entry.status().permissions() & fs::perms::all;
+        EXPECT_EQ(mode, static_cast<fs::perms>(entry.is_directory() ? 0755 : 0644)) << entry.path();
+    }
+    EXPECT_EQ(fs::status(dropIn).permissions() & fs::perms::all, static_cast<fs::perms>(0644));
 }

@@ -85,9 +85,12 @@ TEST_P(BadInputTest, MalformedOversizedAndMisdirectedRequestsGetNamedErrors) {
     EXPECT_TRUE(answeredCleanly(c.Delete("/api/user/me")));
     EXPECT_TRUE(answeredCleanly(c.Get("/api/../../etc/passwd")));
     EXPECT_TRUE(answeredCleanly(c.Get("/%ff%fe")));
+    // Not a token at all: refused before any key is fetched.
     auto google = service.post("/api/auth/google", {{"idToken", "eyJ..."}});
-    EXPECT_EQ(google->status, 501);
-    EXPECT_EQ(bodyOf(google)["error"], "Google sign-in is not available yet.");
+    EXPECT_EQ(google->status, 401);
+    EXPECT_EQ(bodyOf(google)["error"], "Google sign-in failed. Please try again.");
+    EXPECT_EQ(service.post("/api/auth/google", {{"token", "eyJ..."}})->status, 400);
+    EXPECT_EQ(service.google().keySetFetches(), 0U);
 }
 
 TEST_P(BadInputTest, BrokenHttpIsRefusedAndServingGoesOn) {

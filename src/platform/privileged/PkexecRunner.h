@@ -7,12 +7,15 @@
 namespace brimo::privileged {
 
 // polkit's pkexec: asks the desktop's authentication agent for an administrator's consent,
-// then runs `/bin/sh -c <command>` as root. The command goes to pkexec as one argument, with no
-// shell in front of pkexec, so only the command's own words need quoting.
+// then runs `/bin/sh -c <command>` (or one program) as root. The command goes to pkexec as one
+// argument, with no shell in front of pkexec, so only the command's own words need quoting.
+// pkexec is named by its absolute path: a PATH of the user's choosing never picks it.
 class PkexecRunner final : public PrivilegedRunner {
   public:
-    // `program` is "pkexec" on the PATH unless a test names a stand-in.
-    explicit PkexecRunner(std::string program = "pkexec");
+    static constexpr const char* kPkexecPath = "/usr/bin/pkexec";
+
+    // `program` is the system's pkexec unless a test names a stand-in (an absolute path).
+    explicit PkexecRunner(std::string program = kPkexecPath);
 
     [[nodiscard]] bool isAvailable() const override;
 
@@ -20,12 +23,11 @@ class PkexecRunner final : public PrivilegedRunner {
     // their standard-error text as the message.
     PrivilegedResult run(const std::string& shellCommand) override;
 
+    // pkexec picks the polkit action whose exec.path annotation names the program.
+    PrivilegedResult runProgram(const std::vector<std::string>& arguments) override;
+
   private:
     std::string program_;
 };
-
-// The full path of an executable found the way the shell would (a name with a slash is taken
-// as it is); empty when there is none.
-std::string findExecutable(const std::string& program);
 
 }  // namespace brimo::privileged

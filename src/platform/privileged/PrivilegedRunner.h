@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brimo::privileged {
 
@@ -33,6 +34,10 @@ class PrivilegedRunner {
 
     // Success means the user agreed and the command exited with status 0.
     virtual PrivilegedResult run(const std::string& shellCommand) = 0;
+
+    // Runs one program (an absolute path) with its arguments, no shell in between; success as
+    // for run().
+    virtual PrivilegedResult runProgram(const std::vector<std::string>& arguments) = 0;
 };
 
 }  // namespace brimo::privileged

@@ -6,9 +6,22 @@ namespace brimo::privileged {
 
 PrivilegedResult StandInPrivilegedRunner::run(const std::string& shellCommand) {
     commands_.push_back(shellCommand);
+    return answer({"/bin/sh", "-c", shellCommand});
+}
+
+PrivilegedResult StandInPrivilegedRunner::runProgram(const std::vector<std::string>& arguments) {
+    std::string words;
+    for (const auto& argument : arguments) {
+        words += (words.empty() ? "" : " ") + argument;
+    }
+    commands_.push_back(words);
+    return answer(arguments);
+}
+
+PrivilegedResult StandInPrivilegedRunner::answer(const std::vector<std::string>& arguments) const {
     switch (behaviour_) {
         case Behaviour::runAsCurrentUser: {
-            const auto result = process::runProgram({"/bin/sh", "-c", shellCommand});
+            const auto result = process::runProgram(arguments);
             if (result.exitStatus == 0) {
                 return {true, std::nullopt};
             }

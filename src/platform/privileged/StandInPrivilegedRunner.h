@@ -26,10 +26,14 @@ class StandInPrivilegedRunner final : public PrivilegedRunner {
 
     [[nodiscard]] bool isAvailable() const override { return behaviour_ != Behaviour::unavailable; }
     PrivilegedResult run(const std::string& shellCommand) override;
+    // Remembered as its words joined by spaces.
+    PrivilegedResult runProgram(const std::vector<std::string>& arguments) override;
 
     [[nodiscard]] const std::vector<std::string>& commands() const { return commands_; }
 
   private:
+    [[nodiscard]] PrivilegedResult answer(const std::vector<std::string>& arguments) const;
+
     Behaviour behaviour_;
     std::optional<std::string> refusalMessage_;
     std::vector<std::string> commands_;

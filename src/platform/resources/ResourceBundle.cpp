@@ -8,14 +8,21 @@ namespace brimo::resources {
 ResourceBundle ResourceBundle::main() {
     std::error_code error;
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        auto installed =
-            executable.parent_path().parent_path() / "share" / "brimolavetrix" / "resources";
+    return forExecutable(error ? std::filesystem::path() : executable,
+                         BRIMO_INSTALLED_RESOURCES_FROM_BINDIR, BRIMO_SOURCE_RESOURCES_DIR);
+}
+
+ResourceBundle ResourceBundle::forExecutable(const std::filesystem::path& executable,
+                                             const std::filesystem::path& installedFromBinDir,
+                                             const std::filesystem::path& sourceResources) {
+    if (!executable.empty()) {
+        std::error_code error;
+        auto installed = (executable.parent_path() / installedFromBinDir).lexically_normal();
         if (std::filesystem::is_directory(installed, error)) {
             return ResourceBundle(std::move(installed));
         }
     }
-    return ResourceBundle(BRIMO_SOURCE_RESOURCES_DIR);
+    return ResourceBundle(sourceResources);
 }
 
 std::optional<std::filesystem::path> ResourceBundle::pathForResource(

@@ -12,10 +12,17 @@ class ResourceBundle {
   public:
     explicit ResourceBundle(std::filesystem::path root) : root_(std::move(root)) {}
 
-    // The application's own resources: the installed data folder beside the executable
-    // (<prefix>/share/brimolavetrix/resources) when there is one, else the resources folder of
-    // the source tree the program was built from.
+    // The application's own resources: the installed data folder relative to the executable
+    // (<prefix>/share/brimolavetrix/resources from <prefix>/bin) when there is one, else the
+    // resources folder of the source tree the program was built from.
     static ResourceBundle main();
+
+    // The same choice for any executable: the folder `installedFromBinDir` away from the
+    // executable's own folder when it exists (an installed or relocated prefix keeps the two
+    // at the same distance), else `sourceResources`.
+    static ResourceBundle forExecutable(const std::filesystem::path& executable,
+                                        const std::filesystem::path& installedFromBinDir,
+                                        const std::filesystem::path& sourceResources);
 
     // root/subfolder/name.extension if something exists there.
     [[nodiscard]] std::optional<std::filesystem::path> pathForResource(

@@ -38,6 +38,16 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv, browser::InstanceLaun
             stateDirectory.empty() ? stateDirectory : stateDirectory / "brimolavetrix",
             [log = appLog_.get()](std::string_view line) { log->debugLog(line); }});
     outputRestorer_->restoreAfterStart();
+    // If this process ends without its quit, the guard does what the quit would have done.
+    crashGuard_ = CrashGuard::start(CrashGuard::program());
+    if (crashGuard_) {
+        guardedOutput_ = audioManager_->selectedOutputDevice().subscribe(
+            [guard = crashGuard_.get()](const std::optional<audio::AudioDevice>& device) {
+                guard->reportOutput(device ? device->uid : std::string());
+            });
+    } else {
+        appLog_->debugLog("⚠️ [GUARD] The output guard did not start");
+    }
     audioManagerAdapter_ = std::make_unique<AudioManagerAdapter>(audioManager_);
     desktopAdapter_ = std::make_unique<DesktopAdapter>();
     // Taking the shared account service restores the session; the update checker's first check
@@ -135,6 +145,9 @@ void BrimolavetrixApp::aboutToQuit() {
     // However the application ends (window, Ctrl+Q, a signal, the session), sound that reaches
     // the virtual device would go nowhere once it is gone.
     outputRestorer_->handBackBeforeQuit(audioManager_->selectedOutputDevice().value());
+    if (crashGuard_) {
+        crashGuard_->cleanQuit();
+    }
 }
 
 }  // namespace brimo::ui

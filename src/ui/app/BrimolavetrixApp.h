@@ -14,6 +14,7 @@
 #include "ui/adapters/DesktopAdapter.h"
 #include "ui/app/QuitSignals.h"
 #include "ui/dispatch/QtMainQueue.h"
+#include "ui/lifecycle/CrashGuard.h"
 #include "ui/lifecycle/SystemOutputRestorer.h"
 
 namespace brimo::ui {
@@ -52,6 +53,8 @@ class BrimolavetrixApp {
     std::unique_ptr<DesktopAdapter> desktopAdapter_;
     std::unique_ptr<audio::DiagnosticLog> appLog_;
     std::unique_ptr<SystemOutputRestorer> outputRestorer_;
+    std::unique_ptr<CrashGuard> crashGuard_;
+    observable::Subscription guardedOutput_;
     std::unique_ptr<AuthServiceAdapter> authServiceAdapter_;
     std::unique_ptr<VersionCheckAdapter> versionCheckAdapter_;
     std::unique_ptr<AccountLinksAdapter> accountLinksAdapter_;

@@ -80,7 +80,14 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
     options.rateLimits = tweaks.rateLimits;
     accounts_ = std::make_unique<AccountService>(*store_, *hasher_, *mail_, options,
                                                  [this] { return now_.load(); });
-    server_ = std::make_unique<ApiServer>(*accounts_, config_, *accessLog_, report);
+    config_.google = tweaks.google;
+    google_ = std::make_unique<GoogleSignIn>(*accounts_, config_.google, report, [this] {
+        const double real =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        return real + (now_.load() - kStart);
+    });
+    server_ = std::make_unique<ApiServer>(*accounts_, config_, *accessLog_, report, *google_);
     port_ = server_->bind();
     accounts_->setResetLinkBase(origin());
     serving_ = std::thread([this] { server_->run(); });

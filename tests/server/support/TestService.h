@@ -44,6 +44,10 @@ struct ServiceTweaks {
     RateLimits rateLimits{0, 60, 0, 900};  // off unless a test turns them on
     std::optional<SmtpSettings> smtp;      // maildir when absent
     HttpLimits http;
+    // Google sign-in's client ID and key set; by default an address nothing answers on, so no
+    // test reaches Google.
+    GoogleSettings google{
+        "test-client.apps.googleusercontent.com", "https://127.0.0.1:1/certs", {}};
 };
 
 // The whole service in process on a free loopback port, on "sqlite" or "postgresql", with a
@@ -70,7 +74,10 @@ class TestService {
     std::string registerAccount(const std::string& email, const std::string& password) const;
     std::optional<std::string> login(const std::string& email, const std::string& password) const;
 
+    // Moves the service's clock; Google sign-in's clock (real time, as the provider's tokens
+    // carry it) moves with it.
     void advanceClock(double seconds) { now_.store(now_.load() + seconds); }
+    [[nodiscard]] GoogleSignIn& google() { return *google_; }
     [[nodiscard]] AccountStore& store() { return *store_; }
     [[nodiscard]] const std::string& database() const { return config_.database; }
     [[nodiscard]] std::filesystem::path maildir() const { return directory_.path() / "mail"; }
@@ -84,12 +91,14 @@ class TestService {
     brimo::testing::TemporaryDirectory directory_;
     std::unique_ptr<PostgresDatabase> postgres_;
     ServerConfig config_;
-    std::atomic<double> now_{1.8e9};
+    static constexpr double kStart = 1.8e9;
+    std::atomic<double> now_{kStart};
     std::unique_ptr<AccountStore> store_;
     std::unique_ptr<PasswordHasher> hasher_;
     std::unique_ptr<MailQueue> mail_;
     std::unique_ptr<AccessLog> accessLog_;
     std::unique_ptr<AccountService> accounts_;
+    std::unique_ptr<GoogleSignIn> google_;
     std::unique_ptr<ApiServer> server_;
     int port_ = 0;
     std::thread serving_;
