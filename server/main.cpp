@@ -20,7 +20,7 @@
 #include "config/ServerConfig.h"
 #include "http/AccessLog.h"
 #include "http/ApiServer.h"
-#include "mail/MailQueue.h"
+#include "mail/MailOutbox.h"
 #include "mail/MaildirMailSender.h"
 #include "mail/SmtpMailSender.h"
 #include "store/AccountStore.h"
@@ -120,8 +120,8 @@ int serve(const ServerConfig& config) {
     } else {
         sender = std::make_unique<MaildirMailSender>(config.maildir);
     }
-    MailQueue mail(std::move(sender),
-                   [](const std::string& why) { errorLine("a reset mail was not sent: " + why); });
+    // Mails queued before a stop or a crash are sent from here on.
+    MailOutbox mail(*store, std::move(sender), errorLine, config.mailDelivery);
     std::cout << "mail: " << mail.description() << "\n";
     std::cout << "google sign-in: "
               << (config.google.clientId.empty()
@@ -186,6 +186,7 @@ int serve(const ServerConfig& config) {
     signalWaiter.join();
     sweepWake.notify_all();
     sweeper.join();
+    mail.stop();  // at most mailDelivery.shutdownSeconds
     if (!served) {
         errorLine("serving stopped with an error");
         return 1;

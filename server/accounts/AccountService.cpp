@@ -1,8 +1,10 @@
 #include "accounts/AccountService.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
+#include "accounts/ClientNetwork.h"
 #include "accounts/EmailAddress.h"
 #include "accounts/PasswordRules.h"
 #include "accounts/SecureToken.h"
@@ -51,32 +53,56 @@ nlohmann::json profileJson(const UserRecord& user) {
                           {"authProvider", user.authProvider}};
 }
 
-AccountService::AccountService(AccountStore& store, PasswordHasher& hasher, MailQueue& mail,
+AccountService::AccountService(AccountStore& store, PasswordHasher& hasher, MailOutbox& mail,
                                Options options, Clock clock)
     : store_(store),
       hasher_(hasher),
       mail_(mail),
       options_(std::move(options)),
       clock_(clock ? std::move(clock) : Clock(systemNow)),
-      perClient_(options_.rateLimits.perClient, options_.rateLimits.perClientWindowSeconds),
-      perAddress_(options_.rateLimits.perAddress, options_.rateLimits.perAddressWindowSeconds) {}
+      requestsPerClient_(options_.rateLimits.perClient, options_.rateLimits.perClientWindowSeconds),
+      failuresPerPair_(options_.rateLimits.perAddress, options_.rateLimits.perAddressWindowSeconds),
+      failuresPerClient_(options_.rateLimits.failuresPerClient,
+                         options_.rateLimits.failuresPerClientWindowSeconds),
+      mailsPerAddress_(options_.rateLimits.mailsPerAddress,
+                       options_.rateLimits.mailsPerAddressWindowSeconds) {}
 
 std::int64_t AccountService::now() const {
     return static_cast<std::int64_t>(std::floor(clock_()));
 }
 
+std::int64_t AccountService::sessionExpiry(std::int64_t t) const {
+    return t + (static_cast<std::int64_t>(options_.sessionDays) * kSecondsPerDay);
+}
+
+Reply AccountService::busy() const {
+    return Reply{503, errorBody(texts::kBusy), hasher_.secondsToWorkOff()};
+}
+
 std::optional<Reply> AccountService::limitClient(const std::string& client) {
-    if (const unsigned wait = perClient_.acquire(client, clock_()); wait > 0) {
+    if (const unsigned wait = requestsPerClient_.acquire(clientNetwork(client), clock_());
+        wait > 0) {
         return Reply{429, errorBody(texts::kTooManyAttempts), wait};
     }
     return std::nullopt;
 }
 
-std::optional<Reply> AccountService::limitAddress(const std::string& address) {
-    if (const unsigned wait = perAddress_.acquire(address, clock_()); wait > 0) {
+std::optional<Reply> AccountService::limitLoginFailures(const std::string& pair,
+                                                        const std::string& network) {
+    const double t = clock_();
+    const unsigned wait =
+        std::max(failuresPerPair_.wait(pair, t), failuresPerClient_.wait(network, t));
+    if (wait > 0) {
         return Reply{429, errorBody(texts::kTooManyAttempts), wait};
     }
     return std::nullopt;
+}
+
+Reply AccountService::wrongCredentials(const std::string& pair, const std::string& network) {
+    const double t = clock_();
+    failuresPerPair_.spend(pair, t);
+    failuresPerClient_.spend(network, t);
+    return failure(400, texts::kWrongCredentials);
 }
 
 Reply AccountService::checkEmail(const std::string& email, const std::string& client) {
@@ -92,33 +118,47 @@ Reply AccountService::checkEmail(const std::string& email, const std::string& cl
 
 Reply AccountService::login(const std::string& email, const std::string& password,
                             const std::string& client) {
-    if (auto limited = limitClient(client)) {
-        return *limited;
-    }
+    const std::string network = clientNetwork(client);
     const auto address = normalizedEmailAddress(email);
-    if (!address) {
-        // Not an address anyone could have registered: the same answer as a wrong password.
-        return failure(400, texts::kWrongCredentials);
-    }
-    if (auto limited = limitAddress(*address)) {
+    // Texts that are no address anyone could have registered share one key per client, so a
+    // key is never longer than an address.
+    const std::string pair = address.value_or("") + "\n" + network;
+    if (auto limited = limitLoginFailures(pair, network)) {
         return *limited;
+    }
+    if (!address) {
+        return wrongCredentials(pair, network);
+    }
+    auto admission = hasher_.admit();
+    if (!admission) {
+        return busy();
     }
     const auto user = store_.findUserByEmail(*address);
     if (!user) {
         hasher_.verifyDecoy(password);
-        return failure(400, texts::kWrongCredentials);
+        return wrongCredentials(pair, network);
     }
     if (user->passwordHash.empty()) {
         // Created through Google: there is no password to match.
         return failure(400, texts::kGoogleAccount);
     }
     if (!hasher_.verify(user->passwordHash, password)) {
+        return wrongCredentials(pair, network);
+    }
+    std::optional<std::string> rehash;
+    if (hasher_.needsRehash(user->passwordHash)) {
+        rehash = hasher_.hash(password);
+    }
+    const std::string token = newSecureToken();
+    const std::int64_t t = now();
+    // A reset that committed while the password was checked has ended every session: the
+    // old password opens none.
+    if (!store_.createSessionIfPasswordIs(sha256Hex(token), user->id, user->passwordHash, rehash, t,
+                                          sessionExpiry(t))) {
         return failure(400, texts::kWrongCredentials);
     }
-    if (hasher_.needsRehash(user->passwordHash)) {
-        store_.updatePasswordHash(user->id, hasher_.hash(password));
-    }
-    return signedIn(*user, false);
+    failuresPerPair_.forget(pair);
+    return signedIn(*user, token, false);
 }
 
 Reply AccountService::registerAccount(const std::string& email, const std::string& password,
@@ -133,12 +173,13 @@ Reply AccountService::registerAccount(const std::string& email, const std::strin
     if (auto problem = newPasswordProblem(password)) {
         return failure(400, *problem);
     }
-    if (auto limited = limitAddress(*address)) {
-        return *limited;
-    }
     // Checked first so a taken address costs no hash; the insert still decides a race.
     if (store_.findUserByEmail(*address)) {
         return failure(409, texts::kAddressTaken);
+    }
+    auto admission = hasher_.admit();
+    if (!admission) {
+        return busy();
     }
     UserRecord user;
     user.id = newUuid();
@@ -148,10 +189,18 @@ Reply AccountService::registerAccount(const std::string& email, const std::strin
     if (!store_.createUser(user)) {
         return failure(409, texts::kAddressTaken);
     }
-    return signedIn(user, true);
+    const std::string token = newSecureToken();
+    store_.createSession(sha256Hex(token), user.id, user.createdAt, sessionExpiry(user.createdAt));
+    return signedIn(user, token, true);
 }
 
 Reply AccountService::signInWithGoogle(const std::string& verifiedEmail) {
+    auto withNewSession = [this](const UserRecord& user, bool isNewUser) {
+        const std::string token = newSecureToken();
+        const std::int64_t t = now();
+        store_.createSession(sha256Hex(token), user.id, t, sessionExpiry(t));
+        return signedIn(user, token, isNewUser);
+    };
     const auto address = normalizedEmailAddress(verifiedEmail);
     if (!address) {
         // Google's addresses fit the form; one that does not is no address we could serve.
@@ -165,7 +214,7 @@ Reply AccountService::signInWithGoogle(const std::string& verifiedEmail) {
                 store_.markEmailVerified(user->id);
                 user->emailVerified = true;
             }
-            return signedIn(*user, false);
+            return withNewSession(*user, false);
         }
         UserRecord user;
         user.id = newUuid();
@@ -174,17 +223,13 @@ Reply AccountService::signInWithGoogle(const std::string& verifiedEmail) {
         user.authProvider = "google";
         user.createdAt = now();
         if (store_.createUser(user)) {
-            return signedIn(user, true);
+            return withNewSession(user, true);
         }
     }
     return failure(503, texts::kUnavailable);
 }
 
-Reply AccountService::signedIn(const UserRecord& user, bool isNewUser) {
-    const std::string token = newSecureToken();
-    const std::int64_t t = now();
-    store_.createSession(sha256Hex(token), user.id, t,
-                         t + (static_cast<std::int64_t>(options_.sessionDays) * kSecondsPerDay));
+Reply AccountService::signedIn(const UserRecord& user, const std::string& token, bool isNewUser) {
     return Reply{200, {{"token", token}, {"user", profileJson(user)}, {"isNewUser", isNewUser}}, 0};
 }
 
@@ -196,19 +241,21 @@ Reply AccountService::forgotPassword(const std::string& email, const std::string
     if (!address) {
         return failure(400, texts::kInvalidEmail);
     }
-    if (auto limited = limitAddress(*address)) {
-        return *limited;
-    }
     if (const auto user = store_.findUserByEmail(*address)) {
+        // Counted only where a mail goes: made-up addresses take no room in this table. A
+        // spent budget means the owner has recent links in their inbox.
+        if (const unsigned wait = mailsPerAddress_.acquire(*address, clock_()); wait > 0) {
+            return Reply{429, errorBody(texts::kTooManyAttempts), wait};
+        }
         const std::string token = newSecureToken();
         const std::int64_t t = now();
-        store_.createResetLink(sha256Hex(token), user->id, t,
-                               t + (static_cast<std::int64_t>(options_.resetLinkMinutes) * 60));
         const std::string link = options_.resetLinkBase + "/reset-password?token=" + token;
-        if (!mail_.enqueue(
-                resetMail(options_.mailFrom, user->email, link, options_.resetLinkMinutes, t))) {
-            return failure(503, texts::kMailUnavailable);
-        }
+        const Mail mail =
+            resetMail(options_.mailFrom, user->email, link, options_.resetLinkMinutes, t);
+        store_.createResetLink(sha256Hex(token), user->id, t,
+                               t + (static_cast<std::int64_t>(options_.resetLinkMinutes) * 60),
+                               mail.recipient, mail.message);
+        mail_.wake();
     }
     return Reply{200, {{"message", texts::kResetSent}}, 0};
 }
@@ -223,6 +270,14 @@ Reply AccountService::currentUser(const std::string& authorization) {
         return failure(401, texts::kSessionInvalid);
     }
     return Reply{200, {{"user", profileJson(*user)}}, 0};
+}
+
+Reply AccountService::logout(const std::string& authorization) {
+    const auto token = bearerToken(authorization);
+    if (!token || !looksLikeSecureToken(*token) || !store_.deleteSession(sha256Hex(*token))) {
+        return failure(401, texts::kSessionInvalid);
+    }
+    return Reply{200, {{"message", texts::kSignedOut}}, 0};
 }
 
 Reply AccountService::version() const {

@@ -9,12 +9,12 @@
 #include "accounts/PasswordHasher.h"
 #include "accounts/RateLimiter.h"
 #include "config/ServerConfig.h"
-#include "mail/MailQueue.h"
+#include "mail/MailOutbox.h"
 #include "store/AccountStore.h"
 
 namespace brimo::server {
 
-// An answer of the API: status, JSON body and, for 429, the seconds to wait.
+// An answer of the API: status, JSON body and, for 429 and 503, the seconds to wait.
 struct Reply {
     int status = 200;
     nlohmann::json body;
@@ -34,11 +34,12 @@ inline constexpr const char* kResetSent =
 inline constexpr const char* kResetLinkInvalid =
     "This link has expired or was already used. Ask for a new one from the app.";
 inline constexpr const char* kPasswordChanged = "Your password has been changed.";
-inline constexpr const char* kMailUnavailable =
-    "The reset mail cannot be sent right now. Please try again later.";
 inline constexpr const char* kGoogleAccount =
     "This account signs in with Google. Use \"Continue with Google\", or reset the password to "
     "set one.";
+inline constexpr const char* kSignedOut = "You are signed out.";
+inline constexpr const char* kBusy =
+    "The service is busy right now. Please try again in a few seconds.";
 inline constexpr const char* kGoogleUnavailable = "Google sign-in is not available yet.";
 inline constexpr const char* kGoogleRefused = "Google sign-in failed. Please try again.";
 inline constexpr const char* kGoogleKeysUnavailable =
@@ -49,6 +50,11 @@ inline constexpr const char* kUnavailable =
 
 // The account operations behind the endpoints, free of HTTP: arguments are the request's
 // fields, `client` its remote address (for the rate limits).
+//
+// Limits: guessing is stopped by counting failed logins, per address and client network and
+// per client network, and checked before the password is: a client that has not failed is
+// never refused for another's failures. The endpoints that answer about or mail an address
+// count every request per client; reset mails are counted per address.
 class AccountService {
   public:
     struct Options {
@@ -61,7 +67,7 @@ class AccountService {
     };
     using Clock = std::function<double()>;  // seconds since the Unix epoch
 
-    AccountService(AccountStore& store, PasswordHasher& hasher, MailQueue& mail, Options options,
+    AccountService(AccountStore& store, PasswordHasher& hasher, MailOutbox& mail, Options options,
                    Clock clock = {});
 
     Reply checkEmail(const std::string& email, const std::string& client);
@@ -74,6 +80,8 @@ class AccountService {
     Reply signInWithGoogle(const std::string& verifiedEmail);
     // `authorization` is the request's Authorization header, possibly empty.
     Reply currentUser(const std::string& authorization);
+    // Ends the session of the Authorization header's token.
+    Reply logout(const std::string& authorization);
     [[nodiscard]] Reply version() const;
 
     // The reset page: whether a link can still be used, and using it (the problem's text, or
@@ -86,21 +94,27 @@ class AccountService {
     // Set once before serving: the origin is known only after the port is bound.
     void setResetLinkBase(std::string base) { options_.resetLinkBase = std::move(base); }
 
-    // Takes one attempt from the client's budget: the 429 answer when it is spent.
+    // Takes one request from the client's budget: the 429 answer when it is spent.
     std::optional<Reply> limitClient(const std::string& client);
 
   private:
     [[nodiscard]] std::int64_t now() const;
-    std::optional<Reply> limitAddress(const std::string& address);
-    Reply signedIn(const UserRecord& user, bool isNewUser);
+    [[nodiscard]] std::int64_t sessionExpiry(std::int64_t t) const;
+    // The 429 answer when the client's or the pair's failed logins are spent.
+    std::optional<Reply> limitLoginFailures(const std::string& pair, const std::string& network);
+    Reply wrongCredentials(const std::string& pair, const std::string& network);
+    Reply signedIn(const UserRecord& user, const std::string& token, bool isNewUser);
+    Reply busy() const;
 
     AccountStore& store_;
     PasswordHasher& hasher_;
-    MailQueue& mail_;
+    MailOutbox& mail_;
     Options options_;
     Clock clock_;
-    RateLimiter perClient_;
-    RateLimiter perAddress_;
+    RateLimiter requestsPerClient_;
+    RateLimiter failuresPerPair_;
+    RateLimiter failuresPerClient_;
+    RateLimiter mailsPerAddress_;
 };
 
 nlohmann::json errorBody(const std::string& text);

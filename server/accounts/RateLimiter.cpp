@@ -8,40 +8,84 @@ namespace brimo::server {
 RateLimiter::RateLimiter(unsigned capacity, unsigned windowSeconds, std::size_t maximumKeys)
     : capacity_(capacity),
       refillPerSecond_(windowSeconds == 0 ? 0.0 : capacity / static_cast<double>(windowSeconds)),
-      maximumKeys_(maximumKeys) {}
+      maximumKeys_(std::max<std::size_t>(1, maximumKeys)) {}
 
-unsigned RateLimiter::acquire(const std::string& key, double now) {
-    if (capacity_ <= 0 || refillPerSecond_ <= 0) {
-        return 0;
-    }
-    std::lock_guard lock(mutex_);
-    auto it = buckets_.find(key);
-    if (it == buckets_.end()) {
-        if (buckets_.size() >= maximumKeys_) {
-            prune(now);
-        }
-        it = buckets_.emplace(key, Bucket{capacity_, now}).first;
-    }
-    Bucket& bucket = it->second;
-    const double elapsed = std::max(0.0, now - bucket.updated);
-    bucket.tokens = std::min(capacity_, bucket.tokens + (elapsed * refillPerSecond_));
-    bucket.updated = std::max(bucket.updated, now);
-    if (bucket.tokens >= 1.0) {
-        bucket.tokens -= 1.0;
-        return 0;
-    }
-    const double wait = (1.0 - bucket.tokens) / refillPerSecond_;
+double RateLimiter::level(const Bucket& bucket, double now) const {
+    return std::min(capacity_, bucket.score + (now * refillPerSecond_));
+}
+
+unsigned RateLimiter::secondsUntilOne(double tokens) const {
+    const double wait = (1.0 - tokens) / refillPerSecond_;
     return std::max(1U, static_cast<unsigned>(std::ceil(wait)));
 }
 
-void RateLimiter::prune(double now) {
-    std::erase_if(buckets_, [&](const auto& entry) {
-        const Bucket& b = entry.second;
-        return b.tokens + ((now - b.updated) * refillPerSecond_) >= capacity_;
-    });
-    if (buckets_.size() >= maximumKeys_) {
-        buckets_.clear();
+void RateLimiter::store(const std::string& key, Table::iterator found, double tokens, double now) {
+    const double score = tokens - (now * refillPerSecond_);
+    if (found != buckets_.end()) {
+        byScore_.erase(found->second.order);
+        found->second.score = score;
+        found->second.order = byScore_.emplace(score, &found->first).first;
+        return;
     }
+    if (buckets_.size() >= maximumKeys_) {
+        const auto fullest = std::prev(byScore_.end());
+        const auto evicted = buckets_.find(*fullest->second);
+        byScore_.erase(fullest);
+        buckets_.erase(evicted);
+    }
+    auto inserted = buckets_.emplace(key, Bucket{score, {}}).first;
+    inserted->second.order = byScore_.emplace(score, &inserted->first).first;
+}
+
+unsigned RateLimiter::acquire(const std::string& key, double now) {
+    if (!enabled()) {
+        return 0;
+    }
+    std::lock_guard lock(mutex_);
+    const auto found = buckets_.find(key);
+    const double tokens = found == buckets_.end() ? capacity_ : level(found->second, now);
+    if (tokens < 1.0) {
+        return secondsUntilOne(tokens);
+    }
+    store(key, found, tokens - 1.0, now);
+    return 0;
+}
+
+unsigned RateLimiter::wait(const std::string& key, double now) {
+    if (!enabled()) {
+        return 0;
+    }
+    std::lock_guard lock(mutex_);
+    const auto found = buckets_.find(key);
+    if (found == buckets_.end()) {
+        return 0;
+    }
+    const double tokens = level(found->second, now);
+    return tokens >= 1.0 ? 0 : secondsUntilOne(tokens);
+}
+
+void RateLimiter::spend(const std::string& key, double now) {
+    if (!enabled()) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    const auto found = buckets_.find(key);
+    const double tokens = found == buckets_.end() ? capacity_ : level(found->second, now);
+    store(key, found, std::max(0.0, tokens - 1.0), now);
+}
+
+void RateLimiter::forget(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    const auto found = buckets_.find(key);
+    if (found != buckets_.end()) {
+        byScore_.erase(found->second.order);
+        buckets_.erase(found);
+    }
+}
+
+std::size_t RateLimiter::size() {
+    std::lock_guard lock(mutex_);
+    return buckets_.size();
 }
 
 }  // namespace brimo::server

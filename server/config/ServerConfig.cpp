@@ -137,12 +137,28 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
     read(hashing, "opsLimit", config.hashing.opsLimit, "passwordHashing.");
     read(hashing, "memLimitKiB", config.hashing.memLimitKiB, "passwordHashing.");
     read(hashing, "concurrency", config.hashing.concurrency, "passwordHashing.");
+    read(hashing, "queueSeconds", config.hashing.queueSeconds, "passwordHashing.");
+    read(hashing, "queueLimit", config.hashing.queueLimit, "passwordHashing.");
+
+    read(root, "trustedProxies", config.trustedProxies, "");
+
+    const json& delivery = section(root, "mailDelivery");
+    read(delivery, "firstRetrySeconds", config.mailDelivery.firstRetrySeconds, "mailDelivery.");
+    read(delivery, "longestRetrySeconds", config.mailDelivery.longestRetrySeconds, "mailDelivery.");
+    read(delivery, "attempts", config.mailDelivery.attempts, "mailDelivery.");
+    read(delivery, "shutdownSeconds", config.mailDelivery.shutdownSeconds, "mailDelivery.");
 
     const json& limits = section(root, "rateLimit");
     read(limits, "perClient", config.rateLimits.perClient, "rateLimit.");
     read(limits, "perClientWindowSeconds", config.rateLimits.perClientWindowSeconds, "rateLimit.");
     read(limits, "perAddress", config.rateLimits.perAddress, "rateLimit.");
     read(limits, "perAddressWindowSeconds", config.rateLimits.perAddressWindowSeconds,
+         "rateLimit.");
+    read(limits, "failuresPerClient", config.rateLimits.failuresPerClient, "rateLimit.");
+    read(limits, "failuresPerClientWindowSeconds", config.rateLimits.failuresPerClientWindowSeconds,
+         "rateLimit.");
+    read(limits, "mailsPerAddress", config.rateLimits.mailsPerAddress, "rateLimit.");
+    read(limits, "mailsPerAddressWindowSeconds", config.rateLimits.mailsPerAddressWindowSeconds,
          "rateLimit.");
 }
 
@@ -351,6 +367,14 @@ void validateServerConfig(const ServerConfig& config) {
     }
     if (config.databasePoolSize == 0) {
         throw ConfigError("configuration: \"databasePoolSize\" must be at least 1");
+    }
+    if (config.mailDelivery.attempts == 0 || config.mailDelivery.firstRetrySeconds == 0) {
+        throw ConfigError(
+            "configuration: \"mailDelivery.attempts\" and \"mailDelivery.firstRetrySeconds\" "
+            "must be at least 1");
+    }
+    if (!(config.hashing.queueSeconds > 0)) {
+        throw ConfigError("configuration: \"passwordHashing.queueSeconds\" must be positive");
     }
 }
 

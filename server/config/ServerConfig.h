@@ -40,6 +40,10 @@ struct PasswordHashing {
     std::uint64_t opsLimit = 2;
     std::size_t memLimitKiB = 65536;
     unsigned concurrency = 0;  // hashes computed at once; 0 means one per core
+    // Logins and registrations are refused (503) while those admitted would take longer than
+    // this to work off; queueLimit, when not 0, fixes their number instead.
+    double queueSeconds = 2.0;
+    std::size_t queueLimit = 0;
 };
 
 // Google sign-in: ID tokens are accepted for this client ID, checked against the key set at
@@ -50,12 +54,31 @@ struct GoogleSettings {
     std::filesystem::path caFile;  // empty: the system's CA store
 };
 
-// Buckets refill evenly over the window; 0 turns a limit off.
+// How the outbox sends: a failed mail is tried again after firstSeconds, doubling up to
+// longestSeconds, `attempts` times in all; a stop waits for mails that are due at most
+// shutdownSeconds.
+struct MailDelivery {
+    unsigned firstRetrySeconds = 5;
+    unsigned longestRetrySeconds = 600;
+    unsigned attempts = 8;
+    unsigned shutdownSeconds = 5;
+};
+
+// Buckets refill evenly over the window; 0 turns a limit off. A client is its network (an
+// IPv4 address, an IPv6 /64).
 struct RateLimits {
+    // Requests per client to the endpoints that answer about or mail an address.
     unsigned perClient = 30;
     unsigned perClientWindowSeconds = 60;
+    // Failed logins for one address from one client.
     unsigned perAddress = 10;
     unsigned perAddressWindowSeconds = 900;
+    // Failed logins from one client, whatever the addresses.
+    unsigned failuresPerClient = 50;
+    unsigned failuresPerClientWindowSeconds = 900;
+    // Reset mails to one address.
+    unsigned mailsPerAddress = 3;
+    unsigned mailsPerAddressWindowSeconds = 3600;
 };
 
 // What the connection layer allows one request and one client (server/README.md says why).
@@ -82,6 +105,9 @@ struct ServerConfig {
     PasswordHashing hashing;
     RateLimits rateLimits;
     GoogleSettings google;
+    // Proxies whose X-Forwarded-For names the client (addresses as the service sees them).
+    std::vector<std::string> trustedProxies;
+    MailDelivery mailDelivery;
     std::size_t bodyLimitBytes = 64 * 1024;
     unsigned threads = 16;  // the worker pool for handlers that touch the store
     HttpLimits http;

@@ -1,5 +1,11 @@
 #include "http/ApiRoutes.h"
 
+#include <strings.h>
+
+#include <memory>
+#include <utility>
+
+#include "accounts/ClientNetwork.h"
 #include "http/JsonRequest.h"
 #include "http/ResetPage.h"
 
@@ -9,6 +15,19 @@ namespace {
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kPageSecurityPolicy =
     "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; frame-ancestors 'none'";
+
+using Proxies = std::shared_ptr<const std::vector<std::string>>;
+
+// The address the limits count a request under.
+std::string clientOf(const HttpRequest& req, const Proxies& trustedProxies) {
+    std::string forwarded;
+    for (const auto& [name, value] : req.headers) {
+        if (::strcasecmp(name.c_str(), "X-Forwarded-For") == 0) {
+            forwarded += (forwarded.empty() ? "" : ",") + value;
+        }
+    }
+    return clientAddress(req.client, forwarded, *trustedProxies);
+}
 
 HttpReply page(int status, const std::string& html) {
     HttpReply reply{status, kHtml, html, {}};
@@ -23,8 +42,8 @@ using EmailHandler = Reply (AccountService::*)(const std::string&, const std::st
 using CredentialHandler = Reply (AccountService::*)(const std::string&, const std::string&,
                                                     const std::string&);
 
-HttpHandler emailRoute(AccountService& accounts, EmailHandler handler) {
-    return [&accounts, handler](const HttpRequest& req) {
+HttpHandler emailRoute(AccountService& accounts, EmailHandler handler, const Proxies& proxies) {
+    return [&accounts, handler, proxies](const HttpRequest& req) {
         auto body = parseJsonObject(req.header("Content-Type"), req.body);
         if (auto* reply = std::get_if<Reply>(&body)) {
             return jsonReply(*reply);
@@ -33,12 +52,13 @@ HttpHandler emailRoute(AccountService& accounts, EmailHandler handler) {
         if (auto* reply = std::get_if<Reply>(&email)) {
             return jsonReply(*reply);
         }
-        return jsonReply((accounts.*handler)(std::get<std::string>(email), req.client));
+        return jsonReply((accounts.*handler)(std::get<std::string>(email), clientOf(req, proxies)));
     };
 }
 
-HttpHandler credentialRoute(AccountService& accounts, CredentialHandler handler) {
-    return [&accounts, handler](const HttpRequest& req) {
+HttpHandler credentialRoute(AccountService& accounts, CredentialHandler handler,
+                            const Proxies& proxies) {
+    return [&accounts, handler, proxies](const HttpRequest& req) {
         auto body = parseJsonObject(req.header("Content-Type"), req.body);
         if (auto* reply = std::get_if<Reply>(&body)) {
             return jsonReply(*reply);
@@ -52,8 +72,8 @@ HttpHandler credentialRoute(AccountService& accounts, CredentialHandler handler)
         if (auto* reply = std::get_if<Reply>(&password)) {
             return jsonReply(*reply);
         }
-        return jsonReply((accounts.*handler)(std::get<std::string>(email),
-                                             std::get<std::string>(password), req.client));
+        return jsonReply((accounts.*handler)(
+            std::get<std::string>(email), std::get<std::string>(password), clientOf(req, proxies)));
     };
 }
 
@@ -66,9 +86,10 @@ HttpReply showResetPage(AccountService& accounts, const HttpRequest& req) {
     return page(200, resetFormPage(token, ""));
 }
 
-HttpReply submitResetPage(AccountService& accounts, const HttpRequest& req) {
+HttpReply submitResetPage(AccountService& accounts, const HttpRequest& req,
+                          const Proxies& proxies) {
     const std::string token = req.param("token");
-    if (auto limited = accounts.limitClient(req.client)) {
+    if (auto limited = accounts.limitClient(clientOf(req, proxies))) {
         auto reply = page(429, resetFormPage(token, texts::kTooManyAttempts));
         reply.headers.emplace_back("Retry-After", std::to_string(limited->retryAfterSeconds));
         return reply;
@@ -86,7 +107,7 @@ HttpReply submitResetPage(AccountService& accounts, const HttpRequest& req) {
     return page(200, resetDonePage());
 }
 
-HttpReply signInWithGoogle(GoogleSignIn& google, const HttpRequest& req) {
+HttpReply signInWithGoogle(GoogleSignIn& google, const HttpRequest& req, const Proxies& proxies) {
     auto body = parseJsonObject(req.header("Content-Type"), req.body);
     if (auto* reply = std::get_if<Reply>(&body)) {
         return jsonReply(*reply);
@@ -96,22 +117,31 @@ HttpReply signInWithGoogle(GoogleSignIn& google, const HttpRequest& req) {
     if (auto* reply = std::get_if<Reply>(&idToken)) {
         return jsonReply(*reply);
     }
-    return jsonReply(google.signIn(std::get<std::string>(idToken), req.client));
+    return jsonReply(google.signIn(std::get<std::string>(idToken), clientOf(req, proxies)));
 }
 
 }  // namespace
 
-std::vector<Route> apiRoutes(AccountService& accounts, GoogleSignIn& google) {
+std::vector<Route> apiRoutes(AccountService& accounts, GoogleSignIn& google,
+                             std::vector<std::string> trustedProxies) {
     AccountService* a = &accounts;
+    const auto proxies =
+        std::make_shared<const std::vector<std::string>>(std::move(trustedProxies));
     return {
-        {"POST", "/api/auth/check-email", emailRoute(accounts, &AccountService::checkEmail)},
+        {"POST", "/api/auth/check-email",
+         emailRoute(accounts, &AccountService::checkEmail, proxies)},
         {"POST", "/api/auth/forgot-password",
-         emailRoute(accounts, &AccountService::forgotPassword)},
-        {"POST", "/api/auth/login", credentialRoute(accounts, &AccountService::login)},
-        {"POST", "/api/auth/register", credentialRoute(accounts, &AccountService::registerAccount)},
+         emailRoute(accounts, &AccountService::forgotPassword, proxies)},
+        {"POST", "/api/auth/login", credentialRoute(accounts, &AccountService::login, proxies)},
+        {"POST", "/api/auth/register",
+         credentialRoute(accounts, &AccountService::registerAccount, proxies)},
         // Not quick: verifying a token may fetch the provider's keys.
         {"POST", "/api/auth/google",
-         [&google](const HttpRequest& req) { return signInWithGoogle(google, req); }},
+         [&google, proxies](const HttpRequest& req) {
+             return signInWithGoogle(google, req, proxies);
+         }},
+        {"POST", "/api/auth/logout",
+         [a](const HttpRequest& req) { return jsonReply(a->logout(req.header("Authorization"))); }},
         {"GET", "/api/user/me",
          [a](const HttpRequest& req) {
              return jsonReply(a->currentUser(req.header("Authorization")));
@@ -125,7 +155,7 @@ std::vector<Route> apiRoutes(AccountService& accounts, GoogleSignIn& google) {
          true},
         {"GET", "/reset-password", [a](const HttpRequest& req) { return showResetPage(*a, req); }},
         {"POST", "/reset-password",
-         [a](const HttpRequest& req) { return submitResetPage(*a, req); }},
+         [a, proxies](const HttpRequest& req) { return submitResetPage(*a, req, proxies); }},
     };
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "accounts/AccountService.h"
@@ -9,7 +10,9 @@
 namespace brimo::server {
 
 // The service's route table: the API under "/api" and the reset page. A new endpoint is one
-// more line here.
-std::vector<Route> apiRoutes(AccountService& accounts, GoogleSignIn& google);
+// more line here. Behind one of `trustedProxies` the limits count the client that the proxy
+// names in X-Forwarded-For.
+std::vector<Route> apiRoutes(AccountService& accounts, GoogleSignIn& google,
+                             std::vector<std::string> trustedProxies);
 
 }  // namespace brimo::server

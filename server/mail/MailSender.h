@@ -18,6 +18,9 @@ class MailSender {
     virtual void send(const Mail& mail) = 0;
     // What the start-up line says about where mail goes (no credentials).
     [[nodiscard]] virtual std::string description() const = 0;
+    // Cuts off a delivery under way, and every later one (at shutdown): they throw. Safe from
+    // any thread.
+    virtual void abort() {}
 };
 
 }  // namespace brimo::server

@@ -27,6 +27,11 @@ std::size_t readPayload(char* buffer, std::size_t size, std::size_t count, void*
     return n;
 }
 
+// libcurl asks this while it works: a non-zero answer ends the transfer.
+int abortWhenAsked(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(user)->load() ? 1 : 0;
+}
+
 }  // namespace
 
 std::string envelopeAddress(const std::string& from) {
@@ -83,7 +88,13 @@ void SmtpMailSender::send(const Mail& mail) {
     curl_easy_setopt(h, CURLOPT_TIMEOUT, 60L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error.data());
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abortWhenAsked);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &aborted_);
 
+    if (aborted_) {
+        throw std::runtime_error("smtp: stopped before sending");
+    }
     const CURLcode rc = curl_easy_perform(h);
     if (rc != CURLE_OK) {
         const std::string detail = error[0] != '\0' ? error.data() : curl_easy_strerror(rc);

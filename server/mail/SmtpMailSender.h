@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "config/ServerConfig.h"
 #include "mail/MailSender.h"
 
@@ -12,9 +14,11 @@ class SmtpMailSender final : public MailSender {
     explicit SmtpMailSender(SmtpSettings settings);
     void send(const Mail& mail) override;
     [[nodiscard]] std::string description() const override;
+    void abort() override { aborted_ = true; }
 
   private:
     SmtpSettings settings_;
+    std::atomic<bool> aborted_{false};
 };
 
 // The address inside a From value ("Name <a@b>" gives "a@b").

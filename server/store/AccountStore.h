@@ -17,6 +17,14 @@ struct UserRecord {
     std::int64_t createdAt = 0;  // Unix seconds
 };
 
+// A mail waiting in the outbox, claimed by one sender.
+struct QueuedMail {
+    std::int64_t id = 0;
+    std::string recipient;
+    std::string message;
+    int attempts = 0;  // this one included
+};
+
 // The store could not be reached or failed; the request answers 503 and nothing is changed.
 struct StoreUnavailable : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -41,12 +49,25 @@ class AccountStore {
 
     virtual void createSession(const std::string& tokenHash, const std::string& userId,
                                std::int64_t now, std::int64_t expiresAt) = 0;
+    // In one transaction, and only while the account's hash is still `verifiedHash` (a reset
+    // may have committed while the password was being checked): replaces the hash with
+    // `newHash` when one is given, and creates the session. False, with nothing changed,
+    // when the hash has changed meanwhile.
+    virtual bool createSessionIfPasswordIs(const std::string& tokenHash, const std::string& userId,
+                                           const std::string& verifiedHash,
+                                           const std::optional<std::string>& newHash,
+                                           std::int64_t now, std::int64_t expiresAt) = 0;
+    // Ends a session; false when there was none.
+    virtual bool deleteSession(const std::string& tokenHash) = 0;
     // The session's user, when the session exists and has not expired at `now`.
     virtual std::optional<UserRecord> findSessionUser(const std::string& tokenHash,
                                                       std::int64_t now) = 0;
 
+    // The link and the mail that carries it, in one transaction: the mail waits in the outbox
+    // until a sender claims it.
     virtual void createResetLink(const std::string& tokenHash, const std::string& userId,
-                                 std::int64_t now, std::int64_t expiresAt) = 0;
+                                 std::int64_t now, std::int64_t expiresAt,
+                                 const std::string& recipient, const std::string& message) = 0;
     // True when the link exists and has not expired, without using it.
     virtual bool isResetLinkValid(const std::string& tokenHash, std::int64_t now) = 0;
     // In one transaction: uses the link up (single use), sets the new hash, marks the address
@@ -55,8 +76,21 @@ class AccountStore {
     virtual bool resetPassword(const std::string& tokenHash, const std::string& newHash,
                                std::int64_t now) = 0;
 
-    // Removes expired sessions and links.
+    // Removes expired sessions and links, and outbox records done with for a day.
     virtual void deleteExpired(std::int64_t now) = 0;
+
+    // The outbox. Claims the oldest mail that is due at `now` and not claimed by another
+    // sender, for this sender until `claimUntil` (after which another may take it: a sender
+    // that died leaves its claims behind). Concurrent senders never claim the same mail.
+    virtual std::optional<QueuedMail> claimMail(std::int64_t now, std::int64_t claimUntil) = 0;
+    // Sent: the message (it carries a link) is dropped and the record kept as sent.
+    virtual void markMailSent(std::int64_t id) = 0;
+    // Not sent this time: released, due again at `at`.
+    virtual void retryMail(std::int64_t id, std::int64_t at) = 0;
+    // Not sent, and no further attempt: the message is dropped.
+    virtual void giveUpMail(std::int64_t id) = 0;
+    // Mails queued and not yet sent or given up.
+    virtual std::int64_t queuedMailCount() = 0;
 };
 
 // The store for a database setting: "postgresql://…" / "postgres://…" (libpq connection URL),

@@ -84,7 +84,8 @@ class Lease {
 
 PostgresAccountStore::PostgresAccountStore(std::string url, unsigned poolSize)
     : url_(std::move(url)), unopened_(poolSize == 0 ? 1 : poolSize) {
-    migrate(SqlTypes{"BOOLEAN", "FALSE", "BIGINT"});
+    migrate(
+        SqlTypes{"BOOLEAN", "FALSE", "BIGINT", "BIGSERIAL PRIMARY KEY", " FOR UPDATE SKIP LOCKED"});
 }
 
 PostgresAccountStore::~PostgresAccountStore() = default;

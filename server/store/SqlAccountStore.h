@@ -48,6 +48,8 @@ struct SqlTypes {
     std::string_view boolean;       // with its false value as a default
     std::string_view booleanFalse;  //
     std::string_view integer;       // 64 bits
+    std::string_view serialKey;     // an integer primary key the database numbers itself
+    std::string_view skipLocked;    // row locks skipped by a claiming SELECT, where supported
 };
 
 // The accounts, sessions and reset links in SQL, written once for every database: a store
@@ -62,14 +64,25 @@ class SqlAccountStore : public AccountStore {
     void markEmailVerified(const std::string& userId) override;
     void createSession(const std::string& tokenHash, const std::string& userId, std::int64_t now,
                        std::int64_t expiresAt) override;
+    bool createSessionIfPasswordIs(const std::string& tokenHash, const std::string& userId,
+                                   const std::string& verifiedHash,
+                                   const std::optional<std::string>& newHash, std::int64_t now,
+                                   std::int64_t expiresAt) override;
+    bool deleteSession(const std::string& tokenHash) override;
     std::optional<UserRecord> findSessionUser(const std::string& tokenHash,
                                               std::int64_t now) override;
     void createResetLink(const std::string& tokenHash, const std::string& userId, std::int64_t now,
-                         std::int64_t expiresAt) override;
+                         std::int64_t expiresAt, const std::string& recipient,
+                         const std::string& message) override;
     bool isResetLinkValid(const std::string& tokenHash, std::int64_t now) override;
     bool resetPassword(const std::string& tokenHash, const std::string& newHash,
                        std::int64_t now) override;
     void deleteExpired(std::int64_t now) override;
+    std::optional<QueuedMail> claimMail(std::int64_t now, std::int64_t claimUntil) override;
+    void markMailSent(std::int64_t id) override;
+    void retryMail(std::int64_t id, std::int64_t at) override;
+    void giveUpMail(std::int64_t id) override;
+    std::int64_t queuedMailCount() override;
 
   protected:
     // `migrate` transactions must exclude every other migration of the same database.
@@ -85,8 +98,11 @@ class SqlAccountStore : public AccountStore {
 
   private:
     // Sessions and reset links are the same record in two tables.
-    void insertToken(std::string_view table, const std::string& tokenHash,
-                     const std::string& userId, std::int64_t now, std::int64_t expiresAt);
+    static void insertToken(SqlTransaction& t, std::string_view table, const std::string& tokenHash,
+                            const std::string& userId, std::int64_t now, std::int64_t expiresAt);
+
+    // The claiming statement's locking clause, from the types migrate() was given.
+    std::string skipLocked_;
 };
 
 }  // namespace brimo::server

@@ -147,7 +147,7 @@ SqliteAccountStore::SqliteAccountStore(const std::filesystem::path& file) {
         executeScript(db_,
                       "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
                       "PRAGMA foreign_keys=ON;");
-        migrate(SqlTypes{"INTEGER", "0", "INTEGER"});
+        migrate(SqlTypes{"INTEGER", "0", "INTEGER", "INTEGER PRIMARY KEY AUTOINCREMENT", ""});
     } catch (...) {
         sqlite3_close(db_);
         throw;

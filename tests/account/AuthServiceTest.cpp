@@ -90,7 +90,7 @@ TEST_F(AuthServiceTest, SigningInStoresTheTokenAndFailuresShowTheirText) {
               (std::vector<bool>{false, true, false, true, false, true, false, true, false}));
 }
 
-TEST_F(AuthServiceTest, ForgotPasswordAndLogout) {
+TEST_F(AuthServiceTest, ForgotPasswordAndLogoutWhileSignedOut) {
     routes.set("/api/auth/forgot-password",
                ScriptedHttpServer::json(200, R"({"message":"Check your inbox."})"));
     ScriptedHttpServer server(routes.script());
@@ -102,19 +102,48 @@ TEST_F(AuthServiceTest, ForgotPasswordAndLogout) {
     EXPECT_FALSE(run([&](auto done) { service->forgotPassword("ada@example.org", done); }));
     EXPECT_EQ(service->error().value(), "Too many attempts. Try again later.");
 
-    // Signed out already: harmless. Signed in: everything goes, nothing is sent.
+    // Signed out already: harmless, and nothing is sent.
+    const auto before = server.requests().size();
     service->logout();
     EXPECT_FALSE(service->isAuthenticated().value());
-    service->handleAuthResponse(AuthResponse{"secret-token-x", {"u", "e", true, "google"}, true});
-    EXPECT_TRUE(service->isAuthenticated().value());
-    const auto sent = server.requests().size();
+    queue.runUntilIdle();
+    EXPECT_EQ(server.requests().size(), before);
+}
+
+TEST_F(AuthServiceTest, LogoutSignsOutAtOnceAndThenAsksTheServiceToEndTheSession) {
+    // The service never answers: signing out here waits for nothing.
+    routes.set("/api/auth/logout", ScriptedHttpServer::held());
+    routes.set("/api/auth/check-email", ScriptedHttpServer::json(200, R"({"exists":true})"));
+    ScriptedHttpServer server(routes.script());
+    auto service = makeAuth(server.baseURL());
+    service->handleAuthResponse(AuthResponse{"secret-token-x", {"u", "e", true, "email"}, false});
+    std::vector<bool> signedIn;
+    auto watch =
+        service->isAuthenticated().subscribe([&](bool value) { signedIn.push_back(value); });
     service->logout();
-    EXPECT_FALSE(service->isAuthenticated().value());
+    EXPECT_EQ(signedIn, (std::vector<bool>{true, false}));  // at once, before any answer
     EXPECT_FALSE(service->user().value().has_value());
     EXPECT_FALSE(tokens->load(APIService::keychainService, APIService::tokenKey).has_value());
-    EXPECT_EQ(service->error().value(), "Too many attempts. Try again later.");
+    EXPECT_FALSE(service->isLoading().value());
+    EXPECT_FALSE(service->error().value().has_value());
+    ASSERT_TRUE(testing::runMainQueueUntil(queue, [&] { return !server.requests().empty(); }));
+    const auto request = server.requests().at(0);
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.target, "/api/auth/logout");
+    EXPECT_EQ(request.header("authorization"), "Bearer secret-token-x");
+    // Other requests go on meanwhile.
+    EXPECT_TRUE(run([&](auto done) { service->checkEmail("ada@example.org", done); }));
+
+    // A 401 to it (the session had ended already) deletes no token stored since.
+    routes.set("/api/auth/logout", ScriptedHttpServer::json(401, R"({"error":"expired"})"));
+    service->handleAuthResponse(AuthResponse{"secret-token-y", {"u", "e", true, "email"}, false});
+    service->logout();
+    service->handleAuthResponse(AuthResponse{"secret-token-z", {"u", "e", true, "email"}, false});
+    ASSERT_TRUE(testing::runMainQueueUntil(queue, [&] { return server.requests().size() >= 3; }));
+    EXPECT_TRUE(run([&](auto done) { service->checkEmail("ada@example.org", done); }));
     queue.runUntilIdle();
-    EXPECT_EQ(server.requests().size(), sent);
+    EXPECT_EQ(tokens->load(APIService::keychainService, APIService::tokenKey), "secret-token-z");
+    EXPECT_TRUE(service->isAuthenticated().value());
 }
 
 }  // namespace

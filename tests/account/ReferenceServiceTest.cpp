@@ -52,7 +52,19 @@ TEST_F(ReferenceServiceTest, AnAccountIsMadeUsedRestoredAndSignedOut) {
         testing::runMainQueueUntil(queue, [&] { return restarted->isAuthenticated().value(); }));
     EXPECT_EQ(restarted->user().value(), auth->user().value());
 
+    // Signing out ends the session at the service too: the token no longer opens anything.
+    const std::string token = *tokens->load(APIService::keychainService, APIService::tokenKey);
     restarted->logout();
+    httplib::Client raw(baseURL.substr(0, baseURL.size() - 4));
+    auto statusOfMe = [&] {
+        auto me = raw.Get("/api/user/me", {{"Authorization", "Bearer " + token}});
+        return me ? me->status : 0;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (statusOfMe() == 200 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(statusOfMe(), 401);
     EXPECT_TRUE(run([&](auto done) { restarted->checkEmail("ada.lovelace@example.org", done); }));
     EXPECT_FALSE(run([&](auto done) { restarted->login(email, "wrong password", done); }));
     ASSERT_TRUE(restarted->error().value().has_value());

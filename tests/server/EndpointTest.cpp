@@ -45,7 +45,7 @@ TEST_P(EndpointTest, RegisterAndEachLoginSignInAndTheirTokensOpenUserMe) {
     // The schema is created once and found again: a second store on the same database migrates
     // nothing and sees the account, its password hashed.
     auto reopened = openAccountStore(service.database(), 1);
-    EXPECT_EQ(reopened->schemaVersion(), 1);
+    EXPECT_EQ(reopened->schemaVersion(), 2);
     const auto stored = reopened->findUserByEmail("ada.lovelace+tune@example.org");
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->passwordHash.starts_with("$argon2id$"));

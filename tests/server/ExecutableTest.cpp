@@ -60,7 +60,7 @@ TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     for (const std::string& line :
          {"mail: maildir " + (dir.path() / "state/mail").string(),
           "database: sqlite " + (dir.path() / "state/accounts.sqlite").string() +
-              " (schema version 1)"}) {
+              " (schema version 2)"}) {
         EXPECT_NE(server.output().find(line), std::string::npos) << server.output();
     }
 

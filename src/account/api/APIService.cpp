@@ -162,6 +162,22 @@ APIService::RequestID APIService::send(std::string_view path, std::string_view m
     return transport_.send(request, std::move(onOutcome));
 }
 
+void APIService::sendIgnoringAnswer(std::string_view path, std::string_view method,
+                                    const std::string& token) {
+    auto address = checkServiceAddress(baseURL_ + std::string(path));
+    if (std::holds_alternative<RequestError>(address)) {
+        return;
+    }
+    http::HttpRequest request;
+    request.url = std::get<ServiceAddress>(address).url;
+    request.method = std::string(method);
+    request.headers.emplace_back("Content-Type", "application/json");
+    if (isSendableInHeader(token)) {
+        request.headers.emplace_back("Authorization", "Bearer " + token);
+    }
+    transport_.send(request, [](const http::HttpOutcome&) {});
+}
+
 void APIService::cancel(RequestID id) {
     if (id != 0) {
         transport_.cancel(id);

@@ -75,6 +75,12 @@ class APIService {
         return send(path, method, encodeRecord(body), decoding(std::move(completion)));
     }
 
+    // Sends a request without a body, with `token` as its bearer, and looks at nothing that
+    // comes back: no completion, and a 401 deletes no stored token (one stored since may be a
+    // new session's). For telling the service something on the way out. Safe from any thread.
+    void sendIgnoringAnswer(std::string_view path, std::string_view method,
+                            const std::string& token);
+
     // Ends the request: its completion receives the "cancelled" transport error unless the
     // answer had already arrived.
     void cancel(RequestID id);

@@ -161,9 +161,15 @@ void AuthService::handleAuthResponse(const AuthResponse& response) {
 }
 
 void AuthService::logout() {
+    const auto token = api_->loadToken();
     api_->deleteToken();
     isAuthenticated_ = false;
     user_ = std::nullopt;
+    // The service ends the session too, best effort: signing out here has happened already
+    // and waits for nothing, whether the service answers or not.
+    if (token) {
+        api_->sendIgnoringAnswer("/auth/logout", "POST", *token);
+    }
 }
 
 void AuthService::fail(const RequestError& failure) {

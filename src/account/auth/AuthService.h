@@ -81,7 +81,8 @@ class AuthService : public std::enable_shared_from_this<AuthService> {
     void forgotPassword(const std::string& email, BoolCompletion completion = {});
     // Completion of every sign-in: stores the token, sets the user, signs in.
     void handleAuthResponse(const AuthResponse& response);
-    // Signs out: forgets the token and the user. Sends nothing.
+    // Signs out: forgets the token and the user at once, then asks the service to end the
+    // session without waiting for its answer.
     void logout();
 
     // Google sign-in (authorization code with PKCE through the browser). The outcome shows in

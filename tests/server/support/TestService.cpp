@@ -1,7 +1,5 @@
 #include "support/TestService.h"
 
-#include <sodium.h>
-
 #include <chrono>
 #include <pqxx/pqxx>
 #include <regex>
@@ -53,15 +51,19 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
     config_.http = tweaks.http;
     config_.maildir = maildir();
     config_.accessLog = accessLogPath().string();
-    config_.hashing = PasswordHashing{crypto_pwhash_OPSLIMIT_MIN, 8, 2};
-    if (backend == "postgresql") {
+    config_.hashing = tweaks.hashing;
+    config_.trustedProxies = tweaks.trustedProxies;
+    if (!tweaks.sharedDatabase.empty()) {
+        config_.database = tweaks.sharedDatabase;
+    } else if (backend == "postgresql") {
         postgres_ = std::make_unique<PostgresDatabase>();
         config_.database = postgres_->url();
     } else {
         config_.database = (directory_.path() / "accounts.sqlite").string();
     }
     store_ = openAccountStore(config_.database, 4);
-    hasher_ = std::make_unique<PasswordHasher>(config_.hashing);
+    hasher_ = tweaks.hasher ? tweaks.hasher(config_.hashing)
+                            : std::make_unique<PasswordHasher>(config_.hashing);
     std::unique_ptr<MailSender> sender;
     if (tweaks.smtp) {
         sender = std::make_unique<SmtpMailSender>(*tweaks.smtp);
@@ -72,7 +74,10 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
         std::lock_guard lock(errorsMutex_);
         errors_.push_back(text);
     };
-    mail_ = std::make_unique<MailQueue>(std::move(sender), report);
+    MailDelivery delivery;
+    delivery.firstRetrySeconds = 1;
+    delivery.attempts = 3;
+    mail_ = std::make_unique<MailOutbox>(*store_, std::move(sender), report, delivery);
     accessLog_ = std::make_unique<AccessLog>(config_.accessLog);
 
     AccountService::Options options;
@@ -106,6 +111,7 @@ TestService::TestService(const std::string& backend, ServiceTweaks tweaks) {
 TestService::~TestService() {
     server_->stop();
     serving_.join();
+    mail_->stop();
 }
 
 std::vector<std::string> TestService::errors() const {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -16,7 +17,7 @@
 #include "config/ServerConfig.h"
 #include "http/AccessLog.h"
 #include "http/ApiServer.h"
-#include "mail/MailQueue.h"
+#include "mail/MailOutbox.h"
 #include "store/AccountStore.h"
 #include "support/FileText.h"
 #include "support/TemporaryDirectory.h"
@@ -40,14 +41,25 @@ class PostgresDatabase {
     std::string url_;
 };
 
+// Every limit off, for tests to turn on one by one.
+inline RateLimits noRateLimits() {
+    return RateLimits{0, 60, 0, 900, 0, 900, 0, 3600};
+}
+
 struct ServiceTweaks {
-    RateLimits rateLimits{0, 60, 0, 900};  // off unless a test turns them on
-    std::optional<SmtpSettings> smtp;      // maildir when absent
+    RateLimits rateLimits = noRateLimits();
+    std::optional<SmtpSettings> smtp;  // maildir when absent
     HttpLimits http;
     // Google sign-in's client ID and key set; by default an address nothing answers on, so no
     // test reaches Google.
     GoogleSettings google{
         "test-client.apps.googleusercontent.com", "https://127.0.0.1:1/certs", {}};
+    // A database URL (or SQLite path) another service already uses, instead of a fresh one.
+    std::string sharedDatabase;
+    // Replaces the password hasher (given the cheap settings the service would use).
+    std::function<std::unique_ptr<PasswordHasher>(const PasswordHashing&)> hasher;
+    PasswordHashing hashing{1, 8, 2};  // the cheapest argon2id cost libsodium allows
+    std::vector<std::string> trustedProxies;
 };
 
 // The whole service in process on a free loopback port, on "sqlite" or "postgresql", with a
@@ -79,6 +91,7 @@ class TestService {
     void advanceClock(double seconds) { now_.store(now_.load() + seconds); }
     [[nodiscard]] GoogleSignIn& google() { return *google_; }
     [[nodiscard]] AccountStore& store() { return *store_; }
+    [[nodiscard]] AccountService& accounts() { return *accounts_; }
     [[nodiscard]] const std::string& database() const { return config_.database; }
     [[nodiscard]] std::filesystem::path maildir() const { return directory_.path() / "mail"; }
     [[nodiscard]] std::filesystem::path accessLogPath() const {
@@ -95,7 +108,7 @@ class TestService {
     std::atomic<double> now_{kStart};
     std::unique_ptr<AccountStore> store_;
     std::unique_ptr<PasswordHasher> hasher_;
-    std::unique_ptr<MailQueue> mail_;
+    std::unique_ptr<MailOutbox> mail_;
     std::unique_ptr<AccessLog> accessLog_;
     std::unique_ptr<AccountService> accounts_;
     std::unique_ptr<GoogleSignIn> google_;
