@@ -89,7 +89,7 @@ class GoogleSignInTest : public testing::AccountClientTest {
              },
              minutes(10), printed.writer()});
         options.google = GoogleConfiguration{kClientID, "https://accounts.example/o/auth",
-                                             server_->baseURL() + "/token"};
+                                             server_->baseURL() + "/token", std::nullopt};
         options.tokenTransport = tls;
         options.random = std::move(random);
         options.print = printed.writer();

@@ -4,10 +4,6 @@
 
 namespace brimo::account {
 
-GoogleConfiguration GoogleConfiguration::builtIn() {
-    return {BRIMO_GOOGLE_CLIENT_ID, BRIMO_GOOGLE_AUTH_URL, BRIMO_GOOGLE_TOKEN_URL};
-}
-
 std::string googleRedirectURIFor(const std::string& clientID) {
     const std::string_view suffix = kGoogleClientIDSuffix;
     std::string identifier = clientID;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace brimo::account {
@@ -10,6 +12,8 @@ struct GoogleConfiguration {
     std::string clientID;
     std::string authorizationEndpoint;
     std::string tokenEndpoint;
+    // The authorities the token request trusts; the system's store when none.
+    std::optional<std::filesystem::path> tokenCAFile;
 
     // What the build was configured with (BRIMO_GOOGLE_* cache variables).
     static GoogleConfiguration builtIn();

@@ -245,6 +245,9 @@ void AuthService::exchangeCodeForTokens(const std::string& code) {
 
     if (!tokenTransport_) {
         auto options = tokenTransportOptions_;
+        if (!options.caFile) {
+            options.caFile = google_.tokenCAFile;
+        }
         // The whole exchange, as Google's token request is given: 60 seconds.
         options.resourceTimeout = std::chrono::seconds(60);
         tokenTransport_ = std::make_unique<http::HttpTransport>(std::move(options));
