@@ -6,6 +6,7 @@ namespace brimo::server {
 
 ApiServer::ApiServer(AccountService& accounts, const ServerConfig& config, AccessLog& accessLog,
                      ErrorLog errorLog, GoogleSignIn& google)
-    : http_(apiRoutes(accounts, google, config.trustedProxies), config, accessLog, std::move(errorLog)) {}
+    : http_(apiRoutes(accounts, google, config.trustedProxies), config, accessLog,
+            std::move(errorLog)) {}
 
 }  // namespace brimo::server
