@@ -7,7 +7,7 @@
 #include "dsp/timepitch/PartialFrame.h"
 #include "dsp/timepitch/WindowTransform.h"
 
-// The cluster fits' stereo loops in AVX2, for the cluster fits to call where its plain loops would
+// The cluster fits' stereo loops in AVX2, for ClusterFitter to call where its plain loops would
 // do the same sums: each takes the same terms in the same order, so both give the same bits.
 namespace brimo::timepitch::fitkernels {
 

@@ -5,7 +5,7 @@
 
 #include "dsp/timepitch/PartialFrame.h"
 
-// The peak tracking's loops in AVX2, each beside its plain twin where the two are functions: the
+// The peak tracker's loops in AVX2, each beside its plain twin where the two are functions: the
 // vector loops take the plain ones for their tails, so each sum is written out once there.
 namespace brimo::timepitch::peakkernels {
 
@@ -28,7 +28,7 @@ int peaksPlain(const float* p, int from, int to, float floor, std::int32_t* bins
 __attribute__((target("avx2"))) int peaksAvx2(const float* p, int from, int to, float floor,
                                               std::int32_t* bins);
 
-// PartialAnalyzer::frequencyFromPhase() and the phase advance for four peaks at a time, with
+// PeakTracker::frequencyFromPhase() and the phase advance for four peaks at a time, with
 // phaseOf() and wrapPhase() operation for operation (no fused products: AVX2 alone), so the
 // same bits. Each peak's shape frequency is in its bins. Returns how many peaks it did.
 __attribute__((target("avx2"))) int phaseFrequenciesAvx2(Partial* partials, int count,
@@ -37,7 +37,7 @@ __attribute__((target("avx2"))) int phaseFrequenciesAvx2(Partial* partials, int 
                                                          int bins, int channels, int hop,
                                                          int frameSize);
 
-// PartialAnalyzer::refineFromPhaseAdvance() for four fitted partials of a stereo frame at a
+// PeakTracker::refineFromPhaseAdvance() for four fitted partials of a stereo frame at a
 // time, operation for operation as the plain loop (products and sums in its order, no fused
 // ones), so the same bits. Returns how many partials it did.
 __attribute__((target("avx2"))) int refineStereoAvx2(Partial* partials, int count,
@@ -47,7 +47,7 @@ __attribute__((target("avx2"))) int refineStereoAvx2(Partial* partials, int coun
                                                      int hop, int frameSize, double gain,
                                                      bool updateFrequencies);
 
-// PartialAnalyzer::frequencyFromShape() for eight peaks at a time, whose bins are bins[0…count),
+// PeakTracker::frequencyFromShape() for eight peaks at a time, whose bins are bins[0…count),
 // into their partials; returns how many it did. The same ratios, sums and quotient; the
 // logarithms are vectormath's, so a frequency may differ from the plain loops' in its last
 // bits.
@@ -55,7 +55,7 @@ __attribute__((target("avx2,fma"))) int shapeFrequenciesAvx2(Partial* partials, 
                                                              const float* power,
                                                              const std::int32_t* bins);
 
-// PartialAnalyzer::markCrowded() for eight peaks at a time. A peak j has at least kCrowdPeaks
+// PeakTracker::markCrowded() for eight peaks at a time. A peak j has at least kCrowdPeaks
 // others within kCrowdReach bins exactly when one of the runs of kCrowdPeaks + 1 peaks that
 // hold it, starting at j - kCrowdPeaks … j, lies within reach on both sides; the peaks' bins
 // rise, so that is the window test of the plain loop. `bins` reads kCrowdPeaks + 1 entries
@@ -63,7 +63,7 @@ __attribute__((target("avx2,fma"))) int shapeFrequenciesAvx2(Partial* partials, 
 __attribute__((target("avx2"))) void crowdedAvx2(Partial* partials, int count,
                                                  const std::int32_t* bins);
 
-// PartialAnalyzer::movePartials() for stereo: each partial (a whole number of vectors) and its
+// PeakTracker::movePartials() for stereo: each partial (a whole number of vectors) and its
 // two amplitudes in whole vectors, not piece by piece.
 __attribute__((target("avx2"))) void moveStereoAvx2(const Partial* partials,
                                                     const std::complex<float>* amplitudes,

@@ -1,10 +1,11 @@
+#include "dsp/timepitch/ClusterFitter.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/ClusterFitterKernels.h"
-#include "dsp/timepitch/PartialAnalyzer.h"
 #include "dsp/timepitch/SymmetricSolve.h"
 
 namespace brimo::timepitch {
@@ -12,45 +13,48 @@ namespace brimo::timepitch {
 using namespace analysis;
 using namespace fitkernels;
 
-int PartialAnalyzer::clusterEnd(int first, bool jointFit) const {
+int ClusterFitter::clusterEnd(int first, bool jointFit) const {
     int end = first + 1;
     if (!jointFit) {
         return end;
     }
-    while (end < cur_->fitCount && end - first < kMaxCluster &&
-           cur_->partials[static_cast<std::size_t>(end)].bins -
-                   cur_->partials[static_cast<std::size_t>(end - 1)].bins <
+    while (end < state_.cur->fitCount && end - first < kMaxCluster &&
+           state_.cur->partials[static_cast<std::size_t>(end)].bins -
+                   state_.cur->partials[static_cast<std::size_t>(end - 1)].bins <
                kClusterGap) {
         ++end;
     }
     return end;
 }
 
-void PartialAnalyzer::prepareFits() {
+void ClusterFitter::prepare() {
+    binResidual_.assign(static_cast<std::size_t>(state_.bins), 0.0);
+    kept_.prepare(state_.bins, state_.maxPartials);
     static_assert(kFitTableSize == kReach * kTableSteps + 2);
     // The window's table for the fits' lookups depends on the frame size alone: taken here, off
-    // the real-time thread, and the vector loops run only where it gives window_'s own values.
-    vectorFits_ = channels_ == 2 && vectorLoops_;
-    fresh_.prepare(bins_, maxPartials_);
+    // the real-time thread, and the vector loops run only where it gives the window's own
+    // values.
+    vectorFits_ = state_.channels == 2 && state_.vectorLoops;
+    fresh_.prepare(state_.bins, state_.maxPartials);
     if (vectorFits_) {
         for (int i = 0; i < kFitTableSize; ++i) {
             fitTable_[static_cast<std::size_t>(i)] =
-                window_.at(static_cast<double>(i) / kTableSteps);
+                state_.window.at(static_cast<double>(i) / kTableSteps);
         }
-        vectorFits_ = rowsMatch(window_, fitTable_.data());
+        vectorFits_ = rowsMatch(state_.window, fitTable_.data());
     }
 }
 
-void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
-                                    bool onlyChanged) {
+void ClusterFitter::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                                  bool onlyChanged) {
     fresh_.clear();
     keepFresh_ = onlyChanged;
-    for (int first = 0; first < cur_->fitCount;) {
+    for (int first = 0; first < state_.cur->fitCount;) {
         const int end = clusterEnd(first, jointFit);
-        const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+        const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
         bool changed = !onlyChanged || lead.groupSize != end - first;
         for (int j = first; j < end; ++j) {
-            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+            Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
             changed = changed || partial.moved || partial.fitGroup != lead.fitGroup;
             partial.moved = false;
         }
@@ -62,16 +66,17 @@ void PartialAnalyzer::fitAmplitudes(const std::complex<float>* const* spectra, b
     keepFresh_ = false;
 }
 
-void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
+void ClusterFitter::fitCluster(const std::complex<float>* const* spectra, int first, int last) {
     const int n = last - first;
     if (n == 1) {
         fitSingle(spectra, first);
         return;
     }
     const int lo =
-        std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
-    const int hi = std::min(
-        bins_ - 1, nearestBin(cur_->partials[static_cast<std::size_t>(last - 1)].bins) + kLobe);
+        std::max(0, nearestBin(state_.cur->partials[static_cast<std::size_t>(first)].bins) - kLobe);
+    const int hi =
+        std::min(state_.bins - 1,
+                 nearestBin(state_.cur->partials[static_cast<std::size_t>(last - 1)].bins) + kLobe);
 
     // Real and imaginary parts of the data decouple: Re X = Σ x_j·B_j and Im X = Σ y_j·C_j,
     // with B and C the window transform at the partial plus or minus its mirror images. Only
@@ -83,7 +88,7 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
     // Away from DC and the Nyquist frequency (nearly every group) no partial has mirror
     // images in the group's bins, so B and C are the same and one system serves both parts.
     const bool apart = !nearEdge(lo, first, last) && !nearEdge(hi, first, last);
-    const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
+    const Partial* group = &state_.cur->partials[static_cast<std::size_t>(first)];
     if (apart && vectorFits_ && rowsHold(group, n)) {
         double sides[kMaxCluster][4];
         alignas(32) double weights[kFewBins][kFewPartials];
@@ -96,7 +101,7 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
         solveSymmetricFour(gramB, n, sides);
         markFitted(first, n);
         for (int j = 0; j < n; ++j) {
-            std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first + j, 0)];
+            std::complex<float>* z = &state_.cur->amplitudes[state_.amplitudeIndex(first + j, 0)];
             z[0] = {static_cast<float>(sides[j][0]), static_cast<float>(sides[j][1])};
             z[1] = {static_cast<float>(sides[j][2]), static_cast<float>(sides[j][3])};
         }
@@ -104,22 +109,23 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
         if (few && keepFresh_) {
             double* residuals = keepFreshResiduals(first, lo, hi);
             if (residuals != nullptr &&
-                !fewResidualsStereoAvx2(weights, &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo,
-                                        hi, spectra, residuals)) {
+                !fewResidualsStereoAvx2(weights,
+                                        &state_.cur->amplitudes[state_.amplitudeIndex(first, 0)], n,
+                                        lo, hi, spectra, residuals)) {
                 fresh_.dropLast();
             }
         }
         return;
     }
     // Every channel's right-hand sides for B, then those for C.
-    double rhs[2 * kMaxChannels * kMaxCluster];
+    double rhs[2 * AnalysisState::kMaxChannels * kMaxCluster];
     double* rhsB = rhs;
-    double* rhsC = rhs + static_cast<std::ptrdiff_t>(channels_) * n;
+    double* rhsC = rhs + static_cast<std::ptrdiff_t>(state_.channels) * n;
     std::fill_n(gramB, n * n, 0.0);
-    std::fill_n(rhs, 2 * channels_ * n, 0.0);
+    std::fill_n(rhs, 2 * state_.channels * n, 0.0);
     if (apart) {
         fitClusterApart(spectra, first, n, lo, hi, gramB, rhsB, rhsC);
-        solveSymmetric(gramB, n, rhs, 2 * channels_);
+        solveSymmetric(gramB, n, rhs, 2 * state_.channels);
         storeFit(first, n, rhsB, rhsC);
         return;
     }
@@ -139,10 +145,12 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
             std::fill_n(c, kMaxCluster, 0.0F);
             for (int j = from; j < to; ++j) {
                 const double nu =
-                    cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
+                    state_.cur
+                        ->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
                         .bins;
-                const float direct = window_.at(k - nu);
-                const float mirror = images ? mirrorOf(window_, frameSize_, k, nu) : 0.0F;
+                const float direct = state_.window.at(k - nu);
+                const float mirror =
+                    images ? mirrorOf(state_.window, state_.frameSize, k, nu) : 0.0F;
                 b[j] = direct + mirror;
                 c[j] = direct - mirror;
             }
@@ -150,8 +158,8 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
             bins.to[k - lo] = to;
         }
         imagesStereoAvx2(bins, n, lo, hi, spectra, gramB, gramC, rhsB, rhsC);
-        solveSymmetric(gramB, n, rhsB, channels_);
-        solveSymmetric(gramC, n, rhsC, channels_);
+        solveSymmetric(gramB, n, rhsB, state_.channels);
+        solveSymmetric(gramC, n, rhsC, state_.channels);
         storeFit(first, n, rhsB, rhsC);
         return;
     }
@@ -164,8 +172,9 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
         const bool images = nearEdge(k, first + from, first + to);
         for (int j = from; j < to; ++j) {
             const double nu =
-                cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)].bins;
-            const float direct = window_.at(k - nu);
+                state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
+                    .bins;
+            const float direct = state_.window.at(k - nu);
             const float mirror = images ? mirrorAt(k, nu) : 0.0F;
             b[j] = direct + mirror;
             c[j] = direct - mirror;
@@ -175,7 +184,7 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
                 gramB[j * n + l] += static_cast<double>(b[j]) * b[l];
                 gramC[j * n + l] += static_cast<double>(c[j]) * c[l];
             }
-            for (int ch = 0; ch < channels_; ++ch) {
+            for (int ch = 0; ch < state_.channels; ++ch) {
                 const std::complex<float> x = spectra[ch][k];
                 rhsB[ch * n + j] += static_cast<double>(x.real()) * b[j];
                 rhsC[ch * n + j] += static_cast<double>(x.imag()) * c[j];
@@ -188,25 +197,26 @@ void PartialAnalyzer::fitCluster(const std::complex<float>* const* spectra, int 
             gramC[l * n + j] = gramC[j * n + l];
         }
     }
-    solveSymmetric(gramB, n, rhsB, channels_);
-    solveSymmetric(gramC, n, rhsC, channels_);
+    solveSymmetric(gramB, n, rhsB, state_.channels);
+    solveSymmetric(gramC, n, rhsC, state_.channels);
     storeFit(first, n, rhsB, rhsC);
 }
 
-void PartialAnalyzer::fitClusterApart(const std::complex<float>* const* spectra, int first, int n,
-                                      int lo, int hi, double* gram, double* rhsB,
-                                      double* rhsC) const {
+void ClusterFitter::fitClusterApart(const std::complex<float>* const* spectra, int first, int n,
+                                    int lo, int hi, double* gram, double* rhsB,
+                                    double* rhsC) const {
     // As fitCluster without images: one window value per partial and bin.
-    withChannels(channels_, [&](auto channels) {
+    withChannels(state_.channels, [&](auto channels) {
         float b[kMaxCluster];
         int from = 0;
         int to = 0;
         for (int k = lo; k <= hi; ++k) {
             nearby(first, n, k, from, to);
             for (int j = from; j < to; ++j) {
-                b[j] = window_.at(
+                b[j] = state_.window.at(
                     k -
-                    cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
+                    state_.cur
+                        ->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
                         .bins);
             }
             for (int j = from; j < to; ++j) {
@@ -228,50 +238,50 @@ void PartialAnalyzer::fitClusterApart(const std::complex<float>* const* spectra,
     }
 }
 
-void PartialAnalyzer::markFitted(int first, int n) {
+void ClusterFitter::markFitted(int first, int n) {
     ++fits_;
     for (int j = 0; j < n; ++j) {
         Partial& partial =
-            cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
+            state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)];
         partial.fitGroup = fits_;
         partial.groupSize = n;
     }
 }
 
-void PartialAnalyzer::storeFit(int first, int n, const double* rhsB, const double* rhsC) {
+void ClusterFitter::storeFit(int first, int n, const double* rhsB, const double* rhsC) {
     markFitted(first, n);
     for (int j = 0; j < n; ++j) {
-        withChannels(channels_, [&](auto channels) {
+        withChannels(state_.channels, [&](auto channels) {
             for (int ch = 0; ch < channels; ++ch) {
-                cur_->amplitudes[amplitudeIndex(first + j, ch)] = {
+                state_.cur->amplitudes[state_.amplitudeIndex(first + j, ch)] = {
                     static_cast<float>(rhsB[ch * n + j]), static_cast<float>(rhsC[ch * n + j])};
             }
         });
     }
 }
 
-void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int index) {
+void ClusterFitter::fitSingle(const std::complex<float>* const* spectra, int index) {
     // The general fit for one partial: a 1×1 system per part, with the same ridge.
-    Partial& partial = cur_->partials[static_cast<std::size_t>(index)];
+    Partial& partial = state_.cur->partials[static_cast<std::size_t>(index)];
     const double nu = partial.bins;
     const int centre = nearestBin(nu);
     const int lo = std::max(0, centre - kLobe);
-    const int hi = std::min(bins_ - 1, centre + kLobe);
+    const int hi = std::min(state_.bins - 1, centre + kLobe);
     const bool images = nearEdge(lo, index, index + 1) || nearEdge(hi, index, index + 1);
     if (!images && vectorFits_ && nu >= 0.0 && hi - lo < 8) {
         markFitted(index, 1);
         singleStereoAvx2(fitTable_.data(), nu, lo, hi, spectra,
-                         &cur_->amplitudes[amplitudeIndex(index, 0)],
+                         &state_.cur->amplitudes[state_.amplitudeIndex(index, 0)],
                          keepFresh_ ? keepFreshResiduals(index, lo, hi) : nullptr);
         return;
     }
     double gramB = 0.0;
     double gramC = 0.0;
-    double rhsB[kMaxChannels] = {};
-    double rhsC[kMaxChannels] = {};
-    withChannels(channels_, [&](auto channels) {
+    double rhsB[AnalysisState::kMaxChannels] = {};
+    double rhsC[AnalysisState::kMaxChannels] = {};
+    withChannels(state_.channels, [&](auto channels) {
         for (int k = lo; k <= hi; ++k) {
-            const float direct = window_.at(k - nu);
+            const float direct = state_.window.at(k - nu);
             const float mirror = images ? mirrorAt(k, nu) : 0.0F;
             const float b = direct + mirror;
             const float c = direct - mirror;
@@ -287,54 +297,56 @@ void PartialAnalyzer::fitSingle(const std::complex<float>* const* spectra, int i
     gramB += 1e-9 * gramB + 1e-30;
     gramC += 1e-9 * gramC + 1e-30;
     markFitted(index, 1);
-    for (int ch = 0; ch < channels_; ++ch) {
-        cur_->amplitudes[amplitudeIndex(index, ch)] = {static_cast<float>(rhsB[ch] / gramB),
-                                                       static_cast<float>(rhsC[ch] / gramC)};
+    for (int ch = 0; ch < state_.channels; ++ch) {
+        state_.cur->amplitudes[state_.amplitudeIndex(index, ch)] = {
+            static_cast<float>(rhsB[ch] / gramB), static_cast<float>(rhsC[ch] / gramC)};
     }
 }
 
-bool PartialAnalyzer::nearEdge(int bin, int from, int to) const {
+bool ClusterFitter::nearEdge(int bin, int from, int to) const {
     // As mirrorAt: only partials this close to DC or the Nyquist frequency have images there.
     return from < to &&
-           (bin + cur_->partials[static_cast<std::size_t>(from)].bins < 3 * kReach ||
-            bin + cur_->partials[static_cast<std::size_t>(to) - 1].bins - frameSize_ > -3 * kReach);
+           (bin + state_.cur->partials[static_cast<std::size_t>(from)].bins < 3 * kReach ||
+            bin + state_.cur->partials[static_cast<std::size_t>(to) - 1].bins - state_.frameSize >
+                -3 * kReach);
 }
 
-void PartialAnalyzer::nearby(int first, int n, int bin, int& from, int& to) const {
+void ClusterFitter::nearby(int first, int n, int bin, int& from, int& to) const {
     while (from < n &&
-           cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(from)].bins <=
-               bin - kReach) {
+           state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(from)]
+                   .bins <= bin - kReach) {
         ++from;
     }
     to = std::max(to, from);
-    while (to < n &&
-           cur_->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(to)].bins <
-               bin + kReach) {
+    while (
+        to < n &&
+        state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(to)].bins <
+            bin + kReach) {
         ++to;
     }
 }
 
-float PartialAnalyzer::mirrorAt(int bin, double nu) const {
+float ClusterFitter::mirrorAt(int bin, double nu) const {
     // The images at −ν and N − ν matter only near DC and the Nyquist frequency; there, out to
     // 24 bins, where the window's side lobes fall below the fit's own error (a low partial's
     // image taken only to 8 bins left its level and phase wrong by −70 dB, frame after frame).
-    return mirrorOf(window_, frameSize_, bin, nu);
+    return mirrorOf(state_.window, state_.frameSize, bin, nu);
 }
 
-void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
-                             std::complex<double>* out) const {
+void ClusterFitter::models(int first, int n, int bin, int& from, int& to,
+                           std::complex<double>* out) const {
     nearby(first, n, bin, from, to);
     // z·direct + conj(z)·mirror, in real arithmetic (complex arithmetic does not vectorise);
     // the window lookups are shared by every channel.
     const bool images = nearEdge(bin, first + from, first + to);
-    withChannels(channels_, [&](auto channels) {
-        double re[kMaxChannels] = {};
-        double im[kMaxChannels] = {};
+    withChannels(state_.channels, [&](auto channels) {
+        double re[AnalysisState::kMaxChannels] = {};
+        double im[AnalysisState::kMaxChannels] = {};
         for (int l = first + from; l < first + to; ++l) {
-            const double nu = cur_->partials[static_cast<std::size_t>(l)].bins;
-            const auto direct = static_cast<double>(window_.at(bin - nu));
+            const double nu = state_.cur->partials[static_cast<std::size_t>(l)].bins;
+            const auto direct = static_cast<double>(state_.window.at(bin - nu));
             const auto mirror = images ? static_cast<double>(mirrorAt(bin, nu)) : 0.0;
-            const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
+            const std::complex<float>* z = &state_.cur->amplitudes[state_.amplitudeIndex(l, 0)];
             for (int ch = 0; ch < channels; ++ch) {
                 re[ch] += static_cast<double>(z[ch].real()) * (direct + mirror);
                 im[ch] += static_cast<double>(z[ch].imag()) * (direct - mirror);
@@ -346,29 +358,29 @@ void PartialAnalyzer::models(int first, int n, int bin, int& from, int& to,
     });
 }
 
-double PartialAnalyzer::residualPower(const std::complex<float>* const* spectra, int first, int n,
-                                      int bin, int& from, int& to) const {
-    std::complex<double> model[kMaxChannels];
+double ClusterFitter::residualPower(const std::complex<float>* const* spectra, int first, int n,
+                                    int bin, int& from, int& to) const {
+    std::complex<double> model[AnalysisState::kMaxChannels];
     models(first, n, bin, from, to, model);
     double residual = 0.0;
-    for (int ch = 0; ch < channels_; ++ch) {
+    for (int ch = 0; ch < state_.channels; ++ch) {
         residual += std::norm(std::complex<double>(spectra[ch][bin]) - model[ch]);
     }
     return residual;
 }
 
-void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* spectra) {
+void ClusterFitter::solveCloseFrequencies(const std::complex<float>* const* spectra) {
     // Partials within each other's main lobe bias each other's peaks and phase advances;
     // where such a run's fit leaves much unexplained, its frequencies are solved together with
     // the amplitudes (Gauss-Newton on the frequencies, the amplitudes refitted at every step).
     // Farther partials take part in the model only.
-    for (int first = 0; first < cur_->fitCount;) {
+    for (int first = 0; first < state_.cur->fitCount;) {
         const int end = clusterEnd(first, true);
         for (int run = first; run < end;) {
             int runEnd = run + 1;
             while (runEnd < end &&
-                   cur_->partials[static_cast<std::size_t>(runEnd)].bins -
-                           cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins <
+                   state_.cur->partials[static_cast<std::size_t>(runEnd)].bins -
+                           state_.cur->partials[static_cast<std::size_t>(runEnd - 1)].bins <
                        kLobeOverlap) {
                 ++runEnd;
             }
@@ -389,12 +401,13 @@ void PartialAnalyzer::solveCloseFrequencies(const std::complex<float>* const* sp
     }
 }
 
-double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
-                                        int runFirst, int runEnd) {
-    int lo =
-        std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(runFirst)].bins) - kLobe);
+double ClusterFitter::stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
+                                      int runFirst, int runEnd) {
+    int lo = std::max(
+        1, nearestBin(state_.cur->partials[static_cast<std::size_t>(runFirst)].bins) - kLobe);
     const int hi = std::min(
-        bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins) + kLobe);
+        state_.bins - 2,
+        nearestBin(state_.cur->partials[static_cast<std::size_t>(runEnd - 1)].bins) + kLobe);
     const int m = runEnd - runFirst;
     double normal[kMaxCluster * kMaxCluster];
     double gradient[kMaxCluster];
@@ -405,18 +418,18 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
     double ownEnergy = 0.0;
     int from = 0;
     int to = 0;
-    std::complex<double> model[kMaxChannels];
+    std::complex<double> model[AnalysisState::kMaxChannels];
     double slope[kMaxCluster];
     // The vector loops take short runs whose every slope lies within the copied table.
-    const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
+    const Partial* group = &state_.cur->partials[static_cast<std::size_t>(first)];
     const double inside = kReach - 2.0 * kSlopeStep;
     if (vectorFits_ && m <= kFewRun && hi - lo < kRowBins && rowsHold(group, n) &&
         !nearEdge(lo, first, first + n) && !nearEdge(hi, first, first + n) &&
-        hi - cur_->partials[static_cast<std::size_t>(runFirst)].bins < inside &&
-        cur_->partials[static_cast<std::size_t>(runEnd - 1)].bins - lo < inside) {
-        stepFrequenciesStereoAvx2(fitTable_.data(), group,
-                                  &cur_->amplitudes[amplitudeIndex(first, 0)], n, runFirst - first,
-                                  m, lo, hi, spectra, normal, gradient, residualEnergy, ownEnergy);
+        hi - state_.cur->partials[static_cast<std::size_t>(runFirst)].bins < inside &&
+        state_.cur->partials[static_cast<std::size_t>(runEnd - 1)].bins - lo < inside) {
+        stepFrequenciesStereoAvx2(
+            fitTable_.data(), group, &state_.cur->amplitudes[state_.amplitudeIndex(first, 0)], n,
+            runFirst - first, m, lo, hi, spectra, normal, gradient, residualEnergy, ownEnergy);
         lo = hi + 1;  // nothing left for the plain loop
     }
     for (int k = lo; k <= hi; ++k) {
@@ -424,17 +437,19 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
         // The window's slope is the same for every channel; the real parts of the conjugate
         // products are taken in real arithmetic.
         for (int j = 0; j < m; ++j) {
-            slope[j] = static_cast<double>(window_.slope(
-                k - cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
+            slope[j] = static_cast<double>(state_.window.slope(
+                k - state_.cur
+                        ->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)]
                         .bins));
         }
-        withChannels(channels_, [&](auto channels) {
+        withChannels(state_.channels, [&](auto channels) {
             for (int ch = 0; ch < channels; ++ch) {
                 const std::complex<double> r = std::complex<double>(spectra[ch][k]) - model[ch];
                 residualEnergy += std::norm(r);
                 ownEnergy += std::norm(std::complex<double>(spectra[ch][k]));
                 for (int j = 0; j < m; ++j) {
-                    derivative[j] = -std::complex<double>(amplitude(runFirst + j, ch)) * slope[j];
+                    derivative[j] =
+                        -std::complex<double>(state_.amplitude(runFirst + j, ch)) * slope[j];
                 }
                 for (int j = 0; j < m; ++j) {
                     const double dr = derivative[j].real();
@@ -459,30 +474,31 @@ double PartialAnalyzer::stepFrequencies(const std::complex<float>* const* spectr
     solveSymmetric(normal, m, gradient, 1);
     for (int j = 0; j < m; ++j) {
         Partial& partial =
-            cur_->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)];
+            state_.cur->partials[static_cast<std::size_t>(runFirst) + static_cast<std::size_t>(j)];
         partial.bins += std::clamp(gradient[j], -kLargestFrequencyStep, kLargestFrequencyStep);
         partial.moved = true;
     }
     // Steps may reorder neighbours; the fit needs them in order.
-    std::sort(cur_->partials.begin() + runFirst, cur_->partials.begin() + runEnd,
+    std::sort(state_.cur->partials.begin() + runFirst, state_.cur->partials.begin() + runEnd,
               [](const Partial& a, const Partial& b) { return a.bins < b.bins; });
     return unexplained;
 }
 
-void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, bool jointFit) {
+void ClusterFitter::discoverHidden(const std::complex<float>* const* spectra, bool jointFit) {
     // Where the fit of a group of partials leaves a peak of unexplained power, one more
     // partial is taken to hide there (close partials that never showed peaks of their own).
-    const int known = cur_->fitCount;
-    const int before = cur_->count;
+    const int known = state_.cur->fitCount;
+    const int before = state_.cur->count;
     kept_.clear();
-    markOccupied();
+    tracker_.markOccupied();
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
-        const int lo =
-            std::max(1, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
+        const int lo = std::max(
+            1, nearestBin(state_.cur->partials[static_cast<std::size_t>(first)].bins) - kLobe);
         const int hi = std::min(
-            bins_ - 2, nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
+            state_.bins - 2,
+            nearestBin(state_.cur->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
         double* residuals = keepResiduals(first, n, lo - 1, hi + 1);
         clusterResiduals(spectra, first, n, lo - 1, hi + 1, residuals);
         double best = 0.0;
@@ -498,10 +514,10 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
         // The sums over [lo − 1, hi + 1] in order of bin, their inner bins in the same walk as
         // the search.
         unexplained += residuals[lo - 1];
-        held += power_[static_cast<std::size_t>(lo) - 1];
+        held += state_.power[static_cast<std::size_t>(lo) - 1];
         for (int k = lo; k <= hi; ++k) {
             const double at = residuals[k];
-            const double power = power_[static_cast<std::size_t>(k)];
+            const double power = state_.power[static_cast<std::size_t>(k)];
             unexplained += at;
             held += power;
             // A local maximum of the unexplained power.
@@ -512,20 +528,20 @@ void PartialAnalyzer::discoverHidden(const std::complex<float>* const* spectra, 
             }
         }
         unexplained += residuals[hi + 1];
-        held += power_[static_cast<std::size_t>(hi) + 1];
+        held += state_.power[static_cast<std::size_t>(hi) + 1];
         // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
         // explains has a partial missing.
         if (bestBin > 0 && unexplained <= kNoiseShare * held) {
-            addPartial(bestBin + unexplainedPeakOffset(residuals, bestBin), -1);
+            tracker_.addPartial(bestBin + unexplainedPeakOffset(residuals, bestBin), -1);
         }
         first = end;
     }
-    if (cur_->count > before) {
-        sortPartials();
+    if (state_.cur->count > before) {
+        tracker_.sortPartials();
     }
 }
 
-double PartialAnalyzer::unexplainedPeakOffset(const double* residuals, int bin) {
+double ClusterFitter::unexplainedPeakOffset(const double* residuals, int bin) {
     // A parabola through the logarithms of the unexplained power around its peak.
     double level[3];
     const double* around = residuals + bin - 1;
@@ -536,14 +552,14 @@ double PartialAnalyzer::unexplainedPeakOffset(const double* residuals, int bin) 
     return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
 }
 
-double* PartialAnalyzer::keepResiduals(int first, int n, int lo, int hi) {
-    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+double* ClusterFitter::keepResiduals(int first, int n, int lo, int hi) {
+    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
     // Only a group that is exactly one fit's, at the frequencies it was fitted at, and has no
     // mirror images in its bins (so that any narrower span takes the same path).
     bool whole =
         lead.groupSize == n && !nearEdge(lo, first, first + n) && !nearEdge(hi, first, first + n);
     for (int j = first; j < first + n && whole; ++j) {
-        const Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+        const Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
         whole = partial.fitGroup == lead.fitGroup && !partial.moved;
     }
     double* out =
@@ -554,13 +570,13 @@ double* PartialAnalyzer::keepResiduals(int first, int n, int lo, int hi) {
     return out != nullptr ? out : binResidual_.data();
 }
 
-const double* PartialAnalyzer::keptResiduals(int first, int n) {
-    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+const double* ClusterFitter::keptResiduals(int first, int n) {
+    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
     if (lead.groupSize != n) {
         return nullptr;
     }
     for (int j = first + 1; j < first + n; ++j) {
-        if (cur_->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
+        if (state_.cur->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
             return nullptr;
         }
     }
@@ -576,13 +592,13 @@ const double* PartialAnalyzer::keptResiduals(int first, int n) {
     return kept.fit == lead.fitGroup ? kept_.residuals(kept) : nullptr;
 }
 
-double* PartialAnalyzer::keepFreshResiduals(int first, int lo, int hi) {
-    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+double* ClusterFitter::keepFreshResiduals(int first, int lo, int hi) {
+    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
     return fresh_.take(
         {.fit = lead.fitGroup, .leadBins = lead.bins, .first = first, .lo = lo, .hi = hi});
 }
 
-const double* PartialAnalyzer::freshResiduals(int first, int n, int lo, int hi) {
+const double* ClusterFitter::freshResiduals(int first, int n, int lo, int hi) {
     // Groups come in order in both walks.
     while (fresh_.cursor < fresh_.count &&
            fresh_.entries[static_cast<std::size_t>(fresh_.cursor)].first < first) {
@@ -592,7 +608,7 @@ const double* PartialAnalyzer::freshResiduals(int first, int n, int lo, int hi) 
         return nullptr;
     }
     const ResidualStore::Entry& fresh = fresh_.entries[static_cast<std::size_t>(fresh_.cursor)];
-    const Partial& lead = cur_->partials[static_cast<std::size_t>(first)];
+    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
     // The same partials (a fit marks exactly its own), at the frequencies and over the bins
     // they were fitted at and over.
     if (fresh.first != first || fresh.fit != lead.fitGroup || lead.groupSize != n ||
@@ -600,26 +616,27 @@ const double* PartialAnalyzer::freshResiduals(int first, int n, int lo, int hi) 
         return nullptr;
     }
     for (int j = first + 1; j < first + n; ++j) {
-        if (cur_->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
+        if (state_.cur->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
             return nullptr;
         }
     }
     return fresh_.residuals(fresh);
 }
 
-void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
-                                       int lo, int hi, double* out) const {
+void ClusterFitter::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
+                                     int lo, int hi, double* out) const {
     const bool images = nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n);
-    const Partial* group = &cur_->partials[static_cast<std::size_t>(first)];
+    const Partial* group = &state_.cur->partials[static_cast<std::size_t>(first)];
     if (!images && vectorFits_ && hi - lo < kMostResidualBins && rowsHold(group, n)) {
-        residualsStereoAvx2(fitTable_.data(), group, &cur_->amplitudes[amplitudeIndex(first, 0)], n,
-                            lo, hi, spectra, out);
+        residualsStereoAvx2(fitTable_.data(), group,
+                            &state_.cur->amplitudes[state_.amplitudeIndex(first, 0)], n, lo, hi,
+                            spectra, out);
         return;
     }
     if (n > 1 && images && vectorFits_) {
-        imagesResidualsStereoAvx2(window_, frameSize_, group,
-                                  &cur_->amplitudes[amplitudeIndex(first, 0)], n, lo, hi, spectra,
-                                  out);
+        imagesResidualsStereoAvx2(state_.window, state_.frameSize, group,
+                                  &state_.cur->amplitudes[state_.amplitudeIndex(first, 0)], n, lo,
+                                  hi, spectra, out);
         return;
     }
     if (n > 1 && images) {
@@ -630,7 +647,7 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
         }
         return;
     }
-    withChannels(channels_, [&](auto channels) {
+    withChannels(state_.channels, [&](auto channels) {
         if (n > 1) {
             // What residualPower() does without mirror images, which no partial of the group
             // has in its bins away from DC and the Nyquist frequency.
@@ -639,12 +656,13 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
             for (int k = lo; k <= hi; ++k) {
                 nearby(first, n, k, from, to);
                 // Cleared whole: a fixed size is a few stores, a variable one a call.
-                double re[kMaxChannels] = {};
-                double im[kMaxChannels] = {};
+                double re[AnalysisState::kMaxChannels] = {};
+                double im[AnalysisState::kMaxChannels] = {};
                 for (int l = first + from; l < first + to; ++l) {
-                    const auto direct = static_cast<double>(
-                        window_.at(k - cur_->partials[static_cast<std::size_t>(l)].bins));
-                    const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(l, 0)];
+                    const auto direct = static_cast<double>(state_.window.at(
+                        k - state_.cur->partials[static_cast<std::size_t>(l)].bins));
+                    const std::complex<float>* z =
+                        &state_.cur->amplitudes[state_.amplitudeIndex(l, 0)];
                     for (int ch = 0; ch < channels; ++ch) {
                         re[ch] += static_cast<double>(z[ch].real()) * direct;
                         im[ch] += static_cast<double>(z[ch].imag()) * direct;
@@ -661,11 +679,11 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
             return;
         }
         // One partial: what models() and residualPower() do, without looking for neighbours.
-        const double nu = cur_->partials[static_cast<std::size_t>(first)].bins;
-        const std::complex<float>* z = &cur_->amplitudes[amplitudeIndex(first, 0)];
+        const double nu = state_.cur->partials[static_cast<std::size_t>(first)].bins;
+        const std::complex<float>* z = &state_.cur->amplitudes[state_.amplitudeIndex(first, 0)];
         for (int k = lo; k <= hi; ++k) {
             const bool reaches = k - nu > -kReach && k - nu < kReach;
-            const auto direct = reaches ? static_cast<double>(window_.at(k - nu)) : 0.0;
+            const auto direct = reaches ? static_cast<double>(state_.window.at(k - nu)) : 0.0;
             const auto mirror = reaches && images ? static_cast<double>(mirrorAt(k, nu)) : 0.0;
             double residual = 0.0;
             for (int ch = 0; ch < channels; ++ch) {
@@ -679,37 +697,39 @@ void PartialAnalyzer::clusterResiduals(const std::complex<float>* const* spectra
     });
 }
 
-void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
+void ClusterFitter::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
     kept_.cursor = 0;
     fresh_.cursor = 0;
-    withChannels(channels_, [&](auto channels) {
-        for (int j = cur_->fitCount; j < cur_->count; ++j) {
-            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+    withChannels(state_.channels, [&](auto channels) {
+        for (int j = state_.cur->fitCount; j < state_.cur->count; ++j) {
+            Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
             const Partial* previous =
-                partial.previous >= 0 ? &prev_->partials[static_cast<std::size_t>(partial.previous)]
-                                      : nullptr;
+                partial.previous >= 0
+                    ? &state_.prev->partials[static_cast<std::size_t>(partial.previous)]
+                    : nullptr;
             partial.fitsWell = false;
             partial.isShifted = false;
             partial.hasFitted = previous != nullptr && previous->hasFitted;
             partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
             // Not fitted: no amplitude for the next frame to measure a phase advance against.
             for (int ch = 0; ch < channels; ++ch) {
-                cur_->amplitudes[amplitudeIndex(j, ch)] = {};
+                state_.cur->amplitudes[state_.amplitudeIndex(j, ch)] = {};
             }
         }
     });
-    const double peak = static_cast<double>(window_.at(0.0));
-    for (int first = 0; first < cur_->fitCount;) {
+    const double peak = static_cast<double>(state_.window.at(0.0));
+    for (int first = 0; first < state_.cur->fitCount;) {
         const int end = clusterEnd(first, jointFit);
         const int n = end - first;
         // Every partial's lobe lies within the group's span; each bin's residual is taken once,
         // here or, for a group whose fit stayed as it was, already while looking for hidden
         // partials (a span that holds this one).
         // Or, for a group refitted since, while it was.
-        const int lo =
-            std::max(0, nearestBin(cur_->partials[static_cast<std::size_t>(first)].bins) - kLobe);
+        const int lo = std::max(
+            0, nearestBin(state_.cur->partials[static_cast<std::size_t>(first)].bins) - kLobe);
         const int hi = std::min(
-            bins_ - 1, nearestBin(cur_->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
+            state_.bins - 1,
+            nearestBin(state_.cur->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
         const double* residuals = freshResiduals(first, n, lo, hi);
         if (residuals == nullptr) {
             residuals = keptResiduals(first, n);
@@ -719,7 +739,7 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             residuals = binResidual_.data();
         }
         for (int j = first; j < end; ++j) {
-            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+            Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
             const int centre = nearestBin(partial.bins);
             double residual = 0.0;
             double own = 0.0;
@@ -730,23 +750,25 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             if (rowed) {
                 eightBinsAvx2(fitTable_.data(), centre - kLobe, partial.bins, lobe);
             }
-            withChannels(channels_, [&](auto channels) {
-                for (int k = std::max(0, centre - kLobe); k <= std::min(bins_ - 1, centre + kLobe);
-                     ++k) {
+            withChannels(state_.channels, [&](auto channels) {
+                for (int k = std::max(0, centre - kLobe);
+                     k <= std::min(state_.bins - 1, centre + kLobe); ++k) {
                     const double direct =
-                        rowed ? lobe[k - centre + kLobe] : window_.at(k - partial.bins);
+                        rowed ? lobe[k - centre + kLobe] : state_.window.at(k - partial.bins);
                     for (int ch = 0; ch < channels; ++ch) {
-                        own += std::norm(std::complex<double>(amplitude(j, ch))) * direct * direct;
+                        own += std::norm(std::complex<double>(state_.amplitude(j, ch))) * direct *
+                               direct;
                     }
                     residual += residuals[k];
                 }
                 // A fit that explains the bins with much more energy than they hold is two
                 // close partials cancelling each other, not a description of the sound.
                 for (int ch = 0; ch < channels; ++ch) {
-                    held += std::norm(spectra[ch][std::clamp(centre, 0, bins_ - 1)]);
+                    held += std::norm(spectra[ch][std::clamp(centre, 0, state_.bins - 1)]);
                 }
                 for (int ch = 0; ch < channels; ++ch) {
-                    fitted += std::norm(std::complex<double>(amplitude(j, ch))) * peak * peak;
+                    fitted +=
+                        std::norm(std::complex<double>(state_.amplitude(j, ch))) * peak * peak;
                 }
             });
             const bool plausible = fitted <= 4.0 * held;
@@ -755,13 +777,14 @@ void PartialAnalyzer::judgeFit(const std::complex<float>* const* spectra, bool j
             partial.hasFitted =
                 partial.fitsWell ||
                 (partial.previous >= 0 &&
-                 prev_->partials[static_cast<std::size_t>(partial.previous)].hasFitted);
+                 state_.prev->partials[static_cast<std::size_t>(partial.previous)].hasFitted);
             partial.isShifted = partial.fitsWell && partial.previous >= 0;
             partial.misfits =
                 partial.fitsWell
                     ? 0
                     : (partial.previous >= 0
-                           ? prev_->partials[static_cast<std::size_t>(partial.previous)].misfits
+                           ? state_.prev->partials[static_cast<std::size_t>(partial.previous)]
+                                 .misfits
                            : kGraceFrames) +
                           1;
         }

@@ -1,85 +1,50 @@
+#include "dsp/timepitch/PeakTracker.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <type_traits>
 
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
-#include "dsp/timepitch/PartialAnalyzer.h"
+#include "dsp/timepitch/PartialOrder.h"
 #include "dsp/timepitch/PeakTrackerKernels.h"
 
 namespace brimo::timepitch {
 
 using namespace analysis;
-using namespace peakkernels;
 
-namespace {
-
-// std::merge of the index lists a and b by key(), ties taken from a first, into out; returns
-// whether out is in order, as std::is_sorted would find it. One pass: each key is read once,
-// and the order is checked on the keys at hand.
-template <typename Key>
-bool mergeInOrder(const std::int32_t* a, int aCount, const std::int32_t* b, int bCount,
-                  std::int32_t* out, Key key) {
-    using Value = decltype(key(0));
-    static_assert(std::numeric_limits<Value>::has_infinity || std::is_integral_v<Value>);
-    // Below every key, so the first one taken is in order (whatever it is, as for is_sorted).
-    Value last = std::numeric_limits<Value>::has_infinity ? -std::numeric_limits<Value>::infinity()
-                                                          : std::numeric_limits<Value>::lowest();
-    bool inOrder = true;
-    const auto take = [&](std::int32_t index, Value at) {
-        inOrder &= !(at < last);
-        last = at;
-        *out++ = index;
-    };
-    int i = 0;
-    int j = 0;
-    if (aCount > 0 && bCount > 0) {
-        Value fromA = key(a[0]);
-        Value fromB = key(b[0]);
-        for (;;) {
-            if (fromB < fromA) {
-                take(b[j], fromB);
-                if (++j == bCount) {
-                    break;
-                }
-                fromB = key(b[j]);
-            } else {
-                take(a[i], fromA);
-                if (++i == aCount) {
-                    break;
-                }
-                fromA = key(a[i]);
-            }
-        }
-    }
-    for (; i < aCount; ++i) {
-        take(a[i], key(a[i]));
-    }
-    for (; j < bCount; ++j) {
-        take(b[j], key(b[j]));
-    }
-    return inOrder;
+void PeakTracker::prepare() {
+    const auto partials = static_cast<std::size_t>(state_.maxPartials);
+    const auto bins = static_cast<std::size_t>(state_.bins);
+    peakBins_.assign(bins + 2 * kPeakBinsRoom, 0);
+    taken_.assign(partials, 0);
+    order_.assign(partials, 0);
+    scratch_.assign(partials, {});
+    merged_.assign(partials, 0);
+    amplitudeScratch_.assign(partials * static_cast<std::size_t>(state_.channels), {});
+    inverse_.assign(partials, 0);
+    occupied_.assign(bins + 2, {});
 }
 
-}  // namespace
-
-void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
-    const float loudest = vectorLoops_
-                              ? powerAvx2(spectra, channels_, bins_, power_.data())
-                              : powerPlain(spectra, channels_, 0, bins_, power_.data(), 0.0F);
-    loudest_ = loudest;
+void PeakTracker::findPeaks(const std::complex<float>* const* spectra) {
+    const float loudest =
+        state_.vectorLoops
+            ? peakkernels::powerAvx2(spectra, state_.channels, state_.bins, state_.power.data())
+            : peakkernels::powerPlain(spectra, state_.channels, 0, state_.bins, state_.power.data(),
+                                      0.0F);
+    state_.loudest = loudest;
     // −140 dBFS for a sinusoid: below the noise of any real source.
-    const double quarter = 1e-7 * frameSize_ / 4.0;
-    const auto floor = static_cast<float>(
-        std::max(static_cast<double>(loudest) * kRelativeFloor, channels_ * quarter * quarter));
+    const double quarter = 1e-7 * state_.frameSize / 4.0;
+    const auto floor = static_cast<float>(std::max(static_cast<double>(loudest) * kRelativeFloor,
+                                                   state_.channels * quarter * quarter));
     // Room is kept for partials without peaks of their own; beyond it the weakest peaks go.
-    const int maxPeaks = maxPartials_ * 2 / 3;
-    const float* p = power_.data();
+    const int maxPeaks = state_.maxPartials * 2 / 3;
+    const float* p = state_.power.data();
     std::int32_t* peaks = peakBins();
-    int found = vectorLoops_ ? peaksAvx2(p, 2, bins_ - 3, floor, peaks)
-                             : peaksPlain(p, 2, bins_ - 3, floor, peaks, 0);
+    int found = state_.vectorLoops
+                    ? peakkernels::peaksAvx2(p, 2, state_.bins - 3, floor, peaks)
+                    : peakkernels::peaksPlain(p, 2, state_.bins - 3, floor, peaks, 0);
     if (found > maxPeaks) {
         std::nth_element(peaks, peaks + maxPeaks, peaks + found,
                          [p](int a, int b) { return p[a] > p[b]; });
@@ -87,44 +52,45 @@ void PartialAnalyzer::findPeaks(const std::complex<float>* const* spectra) {
         std::sort(peaks, peaks + found);
     }
     for (int j = 0; j < found; ++j) {
-        cur_->partials[static_cast<std::size_t>(j)] = Partial{.peakBin = peaks[j]};
+        state_.cur->partials[static_cast<std::size_t>(j)] = Partial{.peakBin = peaks[j]};
     }
-    cur_->count = found;
+    state_.cur->count = found;
 }
 
-void PartialAnalyzer::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
+void PeakTracker::estimateFrequencies(const std::complex<float>* const* spectra, int hop) {
     // From the shape of each peak first, eight at a time with AVX2 (the peaks' bins are still
     // in peakBins(), in the partials' order); then, with AVX2, four peaks' phase advances at a
     // time.
     int shaped = 0;
-    if (vectorLoops_) {
-        shaped =
-            shapeFrequenciesAvx2(cur_->partials.data(), cur_->count, power_.data(), peakBins());
+    if (state_.vectorLoops) {
+        shaped = peakkernels::shapeFrequenciesAvx2(state_.cur->partials.data(), state_.cur->count,
+                                                   state_.power.data(), peakBins());
     }
-    for (int j = shaped; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+    for (int j = shaped; j < state_.cur->count; ++j) {
+        Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
         partial.bins = frequencyFromShape(partial.peakBin);
     }
     int done = 0;
-    if (hasPrevious_ && vectorLoops_) {
-        done = phaseFrequenciesAvx2(cur_->partials.data(), cur_->count, spectra,
-                                    prev_->spectra.data(), bins_, channels_, hop, frameSize_);
+    if (state_.hasPrevious && state_.vectorLoops) {
+        done = peakkernels::phaseFrequenciesAvx2(state_.cur->partials.data(), state_.cur->count,
+                                                 spectra, state_.prev->spectra.data(), state_.bins,
+                                                 state_.channels, hop, state_.frameSize);
     }
-    for (int j = done; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
-        if (hasPrevious_) {
+    for (int j = done; j < state_.cur->count; ++j) {
+        Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
+        if (state_.hasPrevious) {
             frequencyFromPhase(partial, spectra, hop);
         }
-        partial.advance = kTwoPi * partial.bins * hop / frameSize_;
+        partial.advance = kTwoPi * partial.bins * hop / state_.frameSize;
     }
 }
 
-double PartialAnalyzer::frequencyFromShape(int k) const {
+double PeakTracker::frequencyFromShape(int k) const {
     // A parabola through the logarithms of the peak's power (two logarithms, of the neighbours'
     // ratios to the peak, in single precision as the power itself). A peak is at least as strong
     // as its neighbours, so the ratios are at most one; taken at least as the least normal
     // number, they stay finite next to a bin of no power, however loud the peak.
-    const float* p = power_.data() + k;
+    const float* p = state_.power.data() + k;
     constexpr float kLeast = std::numeric_limits<float>::min();
     const float below = std::log(std::max(p[-1] / p[0], kLeast));
     const float above = std::log(std::max(p[1] / p[0], kLeast));
@@ -132,22 +98,23 @@ double PartialAnalyzer::frequencyFromShape(int k) const {
     return k + (curvature < 0.0 ? 0.5 * static_cast<double>(below - above) / curvature : 0.0);
 }
 
-void PartialAnalyzer::frequencyFromPhase(Partial& partial,
-                                         const std::complex<float>* const* spectra, int hop) const {
+void PeakTracker::frequencyFromPhase(Partial& partial, const std::complex<float>* const* spectra,
+                                     int hop) const {
     // The phase advance of the peak bin since the previous frame is exact for a steady partial
     // that dominates its bin. Where it and the shape (in partial.bins) disagree, the peak is
     // noise.
     const int k = partial.peakBin;
     const double fromShape = partial.bins;
     std::complex<double> cross;
-    withChannels(channels_, [&](auto channels) {
+    withChannels(state_.channels, [&](auto channels) {
         for (int ch = 0; ch < channels; ++ch) {
-            cross += timesConjugate(spectra[ch][k], prev_->spectra[spectrumIndex(ch, k)]);
+            cross +=
+                timesConjugate(spectra[ch][k], state_.prev->spectra[state_.spectrumIndex(ch, k)]);
         }
     });
     if (!isZero(cross)) {
-        const double binsPerRadian = frameSize_ / (kTwoPi * hop);
-        const double expected = kTwoPi * k * hop / frameSize_;
+        const double binsPerRadian = state_.frameSize / (kTwoPi * hop);
+        const double expected = kTwoPi * k * hop / state_.frameSize;
         const double nu = k + wrapPhase(phaseOf(cross) - expected) * binsPerRadian;
         if (std::abs(nu - k) <= 1.0) {
             partial.bins = nu;
@@ -156,20 +123,20 @@ void PartialAnalyzer::frequencyFromPhase(Partial& partial,
     }
 }
 
-void PartialAnalyzer::markCrowded() {
+void PeakTracker::markCrowded() {
     // Noise has peaks every few bins; close partials of music, whose peaks merge and so look
     // like noise too, have far fewer around them. The peaks are in order of their bins, so the
     // peaks within reach of each one form a window that only moves up.
-    const int count = cur_->count;
-    Partial* partials = cur_->partials.data();
-    if (vectorLoops_) {
+    const int count = state_.cur->count;
+    Partial* partials = state_.cur->partials.data();
+    if (state_.vectorLoops) {
         // The peaks' bins are still in peakBins(), in the partials' order; the entries around
         // them read as out of reach.
         std::int32_t* bins = peakBins();
         std::fill(bins - kPeakBinsRoom, bins, std::numeric_limits<std::int32_t>::min() / 2);
         std::fill(bins + count, bins + count + kPeakBinsRoom,
                   std::numeric_limits<std::int32_t>::max() / 2);
-        crowdedAvx2(partials, count, bins);
+        peakkernels::crowdedAvx2(partials, count, bins);
         return;
     }
     int below = 0;
@@ -186,15 +153,15 @@ void PartialAnalyzer::markCrowded() {
     }
 }
 
-void PartialAnalyzer::matchPrevious() {
+void PeakTracker::matchPrevious() {
     // Both lists are in frequency order; each current partial takes the nearest free previous
     // one within a bin, which follows any partial that glides by less than a bin per frame.
     // Through plain pointers: the flags' byte stores would otherwise make every step reload
     // the lists.
-    const int count = cur_->count;
-    Partial* partials = cur_->partials.data();
-    const int previousCount = prev_->count;
-    const Partial* previousPartials = prev_->partials.data();
+    const int count = state_.cur->count;
+    Partial* partials = state_.cur->partials.data();
+    const int previousCount = state_.prev->count;
+    const Partial* previousPartials = state_.prev->partials.data();
     char* taken = taken_.data();
     std::fill(taken, taken + previousCount, 0);
     // Among many peaks (noise has one every few bins) a peak is fitted only when its shape and
@@ -243,8 +210,8 @@ void PartialAnalyzer::matchPrevious() {
     }
 }
 
-inline void PartialAnalyzer::occupy(Occupancy* occupied, int lastEntry, std::int64_t stamp,
-                                    double bins) {
+inline void PeakTracker::occupy(Occupancy* occupied, int lastEntry, std::int64_t stamp,
+                                double bins) {
     // Bin b's entry is at b + 1; partials outside the band share the two end entries, which
     // no partial being added looks at.
     // Frequencies are hardly ever negative: truncation is their floor, without the library's.
@@ -258,23 +225,23 @@ inline void PartialAnalyzer::occupy(Occupancy* occupied, int lastEntry, std::int
     }
 }
 
-void PartialAnalyzer::markOccupied() {
+void PeakTracker::markOccupied() {
     const std::int64_t stamp = ++occupancyStamp_;
     Occupancy* occupied = occupied_.data();
-    const int lastEntry = bins_ + 1;
-    const Partial* partials = cur_->partials.data();
-    const int count = cur_->count;
+    const int lastEntry = state_.bins + 1;
+    const Partial* partials = state_.cur->partials.data();
+    const int count = state_.cur->count;
     for (int j = 0; j < count; ++j) {
         occupy(occupied, lastEntry, stamp, partials[j].bins);
     }
 }
 
-void PartialAnalyzer::markOccupied(double bins) {
-    occupy(occupied_.data(), bins_ + 1, occupancyStamp_, bins);
+void PeakTracker::markOccupied(double bins) {
+    occupy(occupied_.data(), state_.bins + 1, occupancyStamp_, bins);
 }
 
-void PartialAnalyzer::addPartial(double bins, std::int32_t previous) {
-    if (cur_->count >= maxPartials_ || bins < 1.0 || bins > bins_ - 2.0) {
+void PeakTracker::addPartial(double bins, std::int32_t previous) {
+    if (state_.cur->count >= state_.maxPartials || bins < 1.0 || bins > state_.bins - 2.0) {
         return;
     }
     // Only partials in the same whole bin or the two beside it can lie within kSameBins (one
@@ -289,34 +256,34 @@ void PartialAnalyzer::addPartial(double bins, std::int32_t previous) {
         (above.stamp == occupancyStamp_ && above.lowest - bins < kSameBins)) {
         return;
     }
-    cur_->partials[static_cast<std::size_t>(cur_->count++)] =
+    state_.cur->partials[static_cast<std::size_t>(state_.cur->count++)] =
         Partial{.bins = bins, .previous = previous};
     markOccupied(bins);
 }
 
-void PartialAnalyzer::continueHidden() {
+void PeakTracker::continueHidden() {
     // A partial that the fit explained last frame but that has no peak now (a louder neighbour
     // swallowed it) is looked for where it was.
     markOccupied();
     double loudest = 0.0;
-    withChannels(channels_, [&](auto channels) {
-        for (int q = 0; q < prev_->count; ++q) {
+    withChannels(state_.channels, [&](auto channels) {
+        for (int q = 0; q < state_.prev->count; ++q) {
             double own = 0.0;
             for (int c = 0; c < channels; ++c) {
-                own += std::norm(prev_->amplitudes[amplitudeIndex(q, c)]);
+                own += std::norm(state_.prev->amplitudes[state_.amplitudeIndex(q, c)]);
             }
             loudest = std::max(loudest, own);
         }
     });
-    for (int q = 0; q < prev_->count; ++q) {
-        const Partial& previous = prev_->partials[static_cast<std::size_t>(q)];
+    for (int q = 0; q < state_.prev->count; ++q) {
+        const Partial& previous = state_.prev->partials[static_cast<std::size_t>(q)];
         if (taken_[static_cast<std::size_t>(q)] != 0 || previous.misfits > kGraceFrames ||
             !previous.hasFitted || (previous.age < kSettledFrames && !previous.fitsWell)) {
             continue;
         }
         double own = 0.0;
-        for (int c = 0; c < channels_; ++c) {
-            own += std::norm(prev_->amplitudes[amplitudeIndex(q, c)]);
+        for (int c = 0; c < state_.channels; ++c) {
+            own += std::norm(state_.prev->amplitudes[state_.amplitudeIndex(q, c)]);
         }
         if (own >= kHiddenFloor * loudest) {
             addPartial(previous.bins, q);
@@ -325,14 +292,14 @@ void PartialAnalyzer::continueHidden() {
     sortPartials();
 }
 
-void PartialAnalyzer::sortPartials() {
+void PeakTracker::sortPartials() {
     // Partials to fit first, in order of frequency; noise peaks after them. Their amplitudes go
     // with them, so groups whose members stay together keep their fits. The partials come as a
     // few runs already in order (peaks, then followed or found ones), so merging is enough.
     int fitted = 0;
     int noise = 0;
-    const int count = cur_->count;
-    const Partial* partials = cur_->partials.data();
+    const int count = state_.cur->count;
+    const Partial* partials = state_.cur->partials.data();
     // Through plain pointers: stores through the lists' own would make every pass reload them.
     std::int32_t* noisy = inverse_.data();
     std::int32_t* toFit = order_.data();
@@ -359,22 +326,22 @@ void PartialAnalyzer::sortPartials() {
     std::copy(inverse_.begin(), inverse_.begin() + noise, sorted + fitted);
     movePartials(merged_.data(), count);
     // The scratch lists are as long as the frame's: they become them.
-    cur_->partials.swap(scratch_);
-    cur_->amplitudes.swap(amplitudeScratch_);
-    cur_->fitCount = fitted;
+    state_.cur->partials.swap(scratch_);
+    state_.cur->amplitudes.swap(amplitudeScratch_);
+    state_.cur->fitCount = fitted;
 }
 
-void PartialAnalyzer::movePartials(const std::int32_t* order, int count) {
+void PeakTracker::movePartials(const std::int32_t* order, int count) {
     // A partial's amplitudes lie side by side, one per channel: they move as one block.
-    const Partial* partials = cur_->partials.data();
-    const std::complex<float>* amplitudes = cur_->amplitudes.data();
+    const Partial* partials = state_.cur->partials.data();
+    const std::complex<float>* amplitudes = state_.cur->amplitudes.data();
     Partial* to = scratch_.data();
     std::complex<float>* amplitudesTo = amplitudeScratch_.data();
-    if (vectorLoops_ && channels_ == 2) {
-        moveStereoAvx2(partials, amplitudes, order, count, to, amplitudesTo);
+    if (state_.vectorLoops && state_.channels == 2) {
+        peakkernels::moveStereoAvx2(partials, amplitudes, order, count, to, amplitudesTo);
         return;
     }
-    withChannels(channels_, [&](auto channels) {
+    withChannels(state_.channels, [&](auto channels) {
         const auto block = sizeof(std::complex<float>) * static_cast<std::size_t>(channels);
         for (int i = 0; i < count; ++i) {
             const std::int32_t j = order[i];
@@ -385,48 +352,31 @@ void PartialAnalyzer::movePartials(const std::int32_t* order, int count) {
     });
 }
 
-void PartialAnalyzer::mergeByFrequency(const std::int32_t* a, int aCount, const std::int32_t* b,
-                                       int bCount, std::int32_t* out, bool byPeak) const {
-    const auto mergeBy = [&](auto key) {
-        if (!mergeInOrder(a, aCount, b, bCount, out, key)) {
-            // Frequencies stay within a bin of their peaks, so rarely the two orders differ.
-            std::sort(out, out + aCount + bCount,
-                      [key](std::int32_t x, std::int32_t y) { return key(x) < key(y); });
-        }
-    };
-    // The key chosen once, not in every comparison.
-    const Partial* partials = cur_->partials.data();
-    if (byPeak) {
-        mergeBy([partials](std::int32_t x) { return partials[x].peakBin; });
-    } else {
-        mergeBy([partials](std::int32_t x) { return partials[x].bins; });
-    }
-}
-
-void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
-    const double binsPerRadian = frameSize_ / (kTwoPi * hop);
+void PeakTracker::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
+    const double binsPerRadian = state_.frameSize / (kTwoPi * hop);
     // A phase error turns into a frequency error inversely proportional to the hop; below an
     // eighth of the frame the measurements are averaged over about that span instead.
-    const double gain = std::min(1.0, 8.0 * hop / frameSize_);
+    const double gain = std::min(1.0, 8.0 * hop / state_.frameSize);
     int done = 0;
-    if (vectorLoops_ && channels_ == 2) {
-        done = refineStereoAvx2(cur_->partials.data(), cur_->fitCount, cur_->amplitudes.data(),
-                                prev_->partials.data(), prev_->amplitudes.data(), hop, frameSize_,
-                                gain, updateFrequencies);
+    if (state_.vectorLoops && state_.channels == 2) {
+        done = peakkernels::refineStereoAvx2(
+            state_.cur->partials.data(), state_.cur->fitCount, state_.cur->amplitudes.data(),
+            state_.prev->partials.data(), state_.prev->amplitudes.data(), hop, state_.frameSize,
+            gain, updateFrequencies);
     }
-    withChannels(channels_, [&](auto channels) {
-        for (int j = done; j < cur_->fitCount; ++j) {
-            Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+    withChannels(state_.channels, [&](auto channels) {
+        for (int j = done; j < state_.cur->fitCount; ++j) {
+            Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
             const int before = partial.previous;
-            const double expected = kTwoPi * partial.bins * hop / frameSize_;
+            const double expected = kTwoPi * partial.bins * hop / state_.frameSize;
             partial.advance = expected;
             if (before < 0) {
                 continue;
             }
             std::complex<double> cross;
             for (int c = 0; c < channels; ++c) {
-                cross +=
-                    timesConjugate(amplitude(j, c), prev_->amplitudes[amplitudeIndex(before, c)]);
+                cross += timesConjugate(state_.amplitude(j, c),
+                                        state_.prev->amplitudes[state_.amplitudeIndex(before, c)]);
             }
             if (isZero(cross)) {
                 continue;
@@ -434,13 +384,36 @@ void PartialAnalyzer::refineFromPhaseAdvance(int hop, bool updateFrequencies) {
             partial.advance = expected + wrapPhase(phaseOf(cross) - expected);
             const double nu = partial.advance * binsPerRadian;
             if (updateFrequencies && std::abs(nu - partial.bins) < 0.5) {
-                const double then = prev_->partials[static_cast<std::size_t>(before)].bins;
+                const double then = state_.prev->partials[static_cast<std::size_t>(before)].bins;
                 const double was = partial.bins;
                 partial.bins = std::abs(nu - then) < 0.5 ? then + gain * (nu - then) : nu;
                 partial.moved = std::abs(partial.bins - was) > kRefitBins;
             }
         }
     });
+}
+
+void PeakTracker::putInFrequencyOrder() {
+    PartialFrame& frame = *state_.cur;
+    // The fitted partials and the noise peaks are each in order already, so one merge puts
+    // them all in order.
+    const int count = frame.count;
+    for (int j = 0; j < count; ++j) {
+        inverse_[static_cast<std::size_t>(j)] = j;
+    }
+    mergeByFrequency(frame.partials.data(), inverse_.data(), frame.fitCount,
+                     inverse_.data() + frame.fitCount, count - frame.fitCount, order_.data(),
+                     false);
+    movePartials(order_.data(), count);
+    for (int i = 0; i < count; ++i) {
+        inverse_[static_cast<std::size_t>(order_[static_cast<std::size_t>(i)])] = i;
+    }
+    frame.partials.swap(scratch_);
+    frame.amplitudes.swap(amplitudeScratch_);
+    for (int r = 0; r < frame.regionCount; ++r) {
+        auto& owner = frame.regionOwners[static_cast<std::size_t>(r)];
+        owner = inverse_[static_cast<std::size_t>(owner)];
+    }
 }
 
 }  // namespace brimo::timepitch

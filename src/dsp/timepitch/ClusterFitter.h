@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+#include "dsp/timepitch/AnalysisState.h"
+#include "dsp/timepitch/PeakTracker.h"
+#include "dsp/timepitch/ResidualStore.h"
+
+namespace brimo::timepitch {
+
+// Fits each group of neighbouring partials to the frame's spectra by least squares: every
+// channel's complex amplitude, close partials' frequencies, partials hidden under a peak of
+// unexplained energy, and whether the fit explains each partial's bins.
+class ClusterFitter {
+  public:
+    // Hidden partials found go to `tracker`.
+    ClusterFitter(AnalysisState& state, PeakTracker& tracker) : state_(state), tracker_(tracker) {}
+
+    // Takes all memory for the state's sizes, chooses the fits' loops and takes their table of
+    // the window, once the state is prepared.
+    void prepare();
+    // Forgets the residuals kept from the previous frame.
+    void startFrame() { kept_.clear(); }
+
+    // Fits every group, or only those with a partial that moved or whose members were not
+    // fitted together.
+    void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
+                       bool onlyChanged = false);
+    void solveCloseFrequencies(const std::complex<float>* const* spectra);
+    void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
+    void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
+
+  private:
+    void fitCluster(const std::complex<float>* const* spectra, int first, int last);
+    // The normal equations of a group without mirror images, the same for both parts.
+    void fitClusterApart(const std::complex<float>* const* spectra, int first, int n, int lo,
+                         int hi, double* gram, double* rhsB, double* rhsC) const;
+    // Counts a fit and marks the `n` partials from `first` as fitted together in it.
+    void markFitted(int first, int n);
+    // Keeps a group's solved amplitudes and marks its partials as fitted together.
+    void storeFit(int first, int n, const double* rhsB, const double* rhsC);
+    void fitSingle(const std::complex<float>* const* spectra, int index);
+    // Whether any of the partials [from, to), in order of frequency, may have a mirror image in
+    // `bin`.
+    [[nodiscard]] bool nearEdge(int bin, int from, int to) const;
+    // Where, within half a bin of `bin`, the unexplained power in `residuals` (by bin) peaks.
+    [[nodiscard]] static double unexplainedPeakOffset(const double* residuals, int bin);
+    // The power the group of `n` partials from `first` leaves unexplained in each of the bins
+    // [lo, hi], into out[lo] … out[hi].
+    void clusterResiduals(const std::complex<float>* const* spectra, int first, int n, int lo,
+                          int hi, double* out) const;
+    // Where discoverHidden() keeps the residuals of the group from `first` (by bin, from lo),
+    // for judgeFit() to reuse while the group keeps that fit; binResidual_ when it cannot.
+    [[nodiscard]] double* keepResiduals(int first, int n, int lo, int hi);
+    // The residuals kept for the group from `first`, by bin, or null when its fit changed since.
+    [[nodiscard]] const double* keptResiduals(int first, int n);
+    // Where the group from `first`, just refitted while fitAmplitudes() fits only the changed
+    // groups, keeps the residuals of its new fit (by bin, from lo), for judgeFit(); null when
+    // there is no room.
+    [[nodiscard]] double* keepFreshResiduals(int first, int lo, int hi);
+    // The residuals kept for the group from `first` over [lo, hi] as it was refitted, or null.
+    [[nodiscard]] const double* freshResiduals(int first, int n, int lo, int hi);
+    // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
+    // of `n` partials from `first`, unless their fit is already close enough; returns the share
+    // of the run's bins' energy left unexplained before the step.
+    double stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
+                           int runFirst, int runEnd);
+    [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
+    // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
+    // partials near `bin`; bins must come in rising order.
+    void nearby(int first, int n, int bin, int& from, int& to) const;
+    // The window transform's mirror images of a partial at `nu` in `bin`.
+    [[nodiscard]] float mirrorAt(int bin, double nu) const;
+    // What the cluster's fitted partials put into `bin`, channel by channel.
+    void models(int first, int n, int bin, int& from, int& to, std::complex<double>* out) const;
+    // The power in `bin`, over the channels, that the cluster's partials leave unexplained.
+    [[nodiscard]] double residualPower(const std::complex<float>* const* spectra, int first, int n,
+                                       int bin, int& from, int& to) const;
+
+    AnalysisState& state_;
+    PeakTracker& tracker_;
+
+    // The fits' AVX2 loops (stereo only), set by prepare() where fitTable_ gives the window's
+    // values.
+    bool vectorFits_ = false;
+    std::int64_t fits_ = 0;            // fits so far: each one's number marks its partials
+    std::vector<double> binResidual_;  // scratch: what a group's fit leaves in each bin
+    // Each group's residuals as discoverHidden() found them, group after group, and which fit
+    // and bins they are of: a group that judgeFit() finds with the same fit (no member added,
+    // none moved) leaves the same residuals.
+    ResidualStore kept_;
+    // The residuals of the groups the changed-only fitAmplitudes() refitted on the vector loops,
+    // taken while their fits' window values and spectra are at hand, group after group.
+    ResidualStore fresh_;
+    bool keepFresh_ = false;  // while fitAmplitudes() refits only the changed groups
+
+    // The window's table out to kReach bins (with its next step) for the fits' vector lookups,
+    // taken by prepare().
+    static constexpr int kFitTableSize = 8 * 1024 + 2;
+    std::array<float, kFitTableSize> fitTable_{};
+};
+
+}  // namespace brimo::timepitch
