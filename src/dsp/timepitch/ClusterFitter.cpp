@@ -6,6 +6,7 @@
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/ChannelCount.h"
 #include "dsp/timepitch/ClusterFitterKernels.h"
+#include "dsp/timepitch/PartialReach.h"
 #include "dsp/timepitch/SymmetricSolve.h"
 
 namespace brimo::timepitch {
@@ -137,23 +138,11 @@ void ClusterFitter::fitCluster(const std::complex<float>* const* spectra, int fi
         int from = 0;
         int to = 0;
         for (int k = lo; k <= hi; ++k) {
-            nearby(first, n, k, from, to);
-            const bool images = nearEdge(k, first + from, first + to);
             float* b = bins.b[k - lo];
             float* c = bins.c[k - lo];
             std::fill_n(b, kMaxCluster, 0.0F);
             std::fill_n(c, kMaxCluster, 0.0F);
-            for (int j = from; j < to; ++j) {
-                const double nu =
-                    state_.cur
-                        ->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
-                        .bins;
-                const float direct = state_.window.at(k - nu);
-                const float mirror =
-                    images ? mirrorOf(state_.window, state_.frameSize, k, nu) : 0.0F;
-                b[j] = direct + mirror;
-                c[j] = direct - mirror;
-            }
+            imageRow(first, n, k, from, to, b, c);
             bins.from[k - lo] = from;
             bins.to[k - lo] = to;
         }
@@ -168,17 +157,7 @@ void ClusterFitter::fitCluster(const std::complex<float>* const* spectra, int fi
     int from = 0;
     int to = 0;
     for (int k = lo; k <= hi; ++k) {
-        nearby(first, n, k, from, to);
-        const bool images = nearEdge(k, first + from, first + to);
-        for (int j = from; j < to; ++j) {
-            const double nu =
-                state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
-                    .bins;
-            const float direct = state_.window.at(k - nu);
-            const float mirror = images ? mirrorAt(k, nu) : 0.0F;
-            b[j] = direct + mirror;
-            c[j] = direct - mirror;
-        }
+        imageRow(first, n, k, from, to, b, c);
         for (int j = from; j < to; ++j) {
             for (int l = from; l <= j; ++l) {
                 gramB[j * n + l] += static_cast<double>(b[j]) * b[l];
@@ -304,25 +283,25 @@ void ClusterFitter::fitSingle(const std::complex<float>* const* spectra, int ind
 }
 
 bool ClusterFitter::nearEdge(int bin, int from, int to) const {
-    // As mirrorAt: only partials this close to DC or the Nyquist frequency have images there.
-    return from < to &&
-           (bin + state_.cur->partials[static_cast<std::size_t>(from)].bins < 3 * kReach ||
-            bin + state_.cur->partials[static_cast<std::size_t>(to) - 1].bins - state_.frameSize >
-                -3 * kReach);
+    return mayHaveImages(state_.cur->partials.data(), from, to, bin, state_.frameSize);
 }
 
 void ClusterFitter::nearby(int first, int n, int bin, int& from, int& to) const {
-    while (from < n &&
-           state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(from)]
-                   .bins <= bin - kReach) {
-        ++from;
-    }
-    to = std::max(to, from);
-    while (
-        to < n &&
-        state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(to)].bins <
-            bin + kReach) {
-        ++to;
+    narrowToReach(&state_.cur->partials[static_cast<std::size_t>(first)], n, bin, from, to);
+}
+
+void ClusterFitter::imageRow(int first, int n, int bin, int& from, int& to, float* b,
+                             float* c) const {
+    nearby(first, n, bin, from, to);
+    const bool images = nearEdge(bin, first + from, first + to);
+    for (int j = from; j < to; ++j) {
+        const double nu =
+            state_.cur->partials[static_cast<std::size_t>(first) + static_cast<std::size_t>(j)]
+                .bins;
+        const float direct = state_.window.at(bin - nu);
+        const float mirror = images ? mirrorAt(bin, nu) : 0.0F;
+        b[j] = direct + mirror;
+        c[j] = direct - mirror;
     }
 }
 

@@ -72,6 +72,10 @@ class ClusterFitter {
     // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
     // partials near `bin`; bins must come in rising order.
     void nearby(int first, int n, int bin, int& from, int& to) const;
+    // Narrows [from, to) to the partials near `bin` as nearby() does, and puts each one's window
+    // value there with its mirror images added into b[j] (for the real parts) and taken off
+    // into c[j] (for the imaginary ones).
+    void imageRow(int first, int n, int bin, int& from, int& to, float* b, float* c) const;
     // The window transform's mirror images of a partial at `nu` in `bin`.
     [[nodiscard]] float mirrorAt(int bin, double nu) const;
     // What the cluster's fitted partials put into `bin`, channel by channel.

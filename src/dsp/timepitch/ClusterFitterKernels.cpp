@@ -249,15 +249,8 @@ __attribute__((target("avx2"))) void imagesResidualsStereoAvx2(
     int from = 0;
     int to = 0;
     for (int k = lo; k <= hi; ++k) {
-        while (from < n && partials[from].bins <= k - kReach) {
-            ++from;
-        }
-        to = std::max(to, from);
-        while (to < n && partials[to].bins < k + kReach) {
-            ++to;
-        }
-        const bool images = from < to && (k + partials[from].bins < 3 * kReach ||
-                                          k + partials[to - 1].bins - frameSize > -3 * kReach);
+        narrowToReach(partials, n, k, from, to);
+        const bool images = mayHaveImages(partials, from, to, k, frameSize);
         __m256d model = _mm256_setzero_pd();
         for (int j = from; j < to; ++j) {
             const double nu = partials[j].bins;

@@ -5,6 +5,7 @@
 
 #include "dsp/timepitch/AnalysisTuning.h"
 #include "dsp/timepitch/PartialFrame.h"
+#include "dsp/timepitch/PartialReach.h"
 #include "dsp/timepitch/WindowTransform.h"
 
 // The cluster fits' stereo loops in AVX2, for ClusterFitter to call where its plain loops would
@@ -14,11 +15,10 @@ namespace brimo::timepitch::fitkernels {
 // The window table's steps per bin (WindowTransform's), checked where the copy is made.
 inline constexpr int kTableSteps = 1024;
 
-// Each partial's window values in the loops below: the sixteen bins within analysis::kReach of it.
+// Each partial's window values in the loops below: the sixteen bins within kReach of it.
 inline constexpr int kRowBins = 2 * analysis::kReach;
 
-// The first bin within analysis::kReach of a partial at `nu` (not negative), by the test nearby()
-// makes.
+// The first bin within kReach of a partial at `nu` (not negative), by the test nearby() makes.
 inline int rowStart(double nu) {
     return static_cast<int>(nu) - analysis::kReach + 1;
 }
@@ -45,11 +45,11 @@ __attribute__((target("avx2"))) void apartStereoAvx2(const float* table, const P
                                                      double* gram, double (*rhs)[4]);
 
 // The most bins a group's residuals are taken over at once in the loops below (a group of
-// analysis::kMaxCluster partials less than analysis::kClusterGap apart spans fewer).
+// kMaxCluster partials less than kClusterGap apart spans fewer).
 inline constexpr int kMostResidualBins = 96;
 
-// The last bin within analysis::kReach of a partial at `nu` whose row starts at `start`, by the
-// test nearby() makes.
+// The last bin within kReach of a partial at `nu` whose row starts at `start`, by the test
+// nearby() makes.
 inline int rowEnd(double nu, int start) {
     const int end = start + kRowBins - 1;
     return nu > end - analysis::kReach ? end : end - 1;
@@ -63,15 +63,6 @@ inline int rowEnd(double nu, int start) {
 __attribute__((target("avx2"))) void residualsStereoAvx2(
     const float* table, const Partial* partials, const std::complex<float>* amplitudes, int n,
     int lo, int hi, const std::complex<float>* const* spectra, double* out);
-
-// The window transform's mirror images of a partial at `nu` in `bin`, at −ν and N − ν for a
-// frame of N = `image` samples: mirrorAt(), for the loops to take inline.
-inline float mirrorOf(const WindowTransform& window, double image, int bin, double nu) {
-    if (bin + nu >= 3 * analysis::kReach && bin + nu - image <= -3 * analysis::kReach) {
-        return 0.0F;
-    }
-    return window.at(bin + nu) + window.at(bin + nu - image);
-}
 
 // What residualPower() leaves in each bin [lo, hi] of a stereo group with mirror images (next to
 // DC or the Nyquist frequency): bin by bin, the partials near it found and their window values
@@ -146,11 +137,11 @@ inline constexpr double kSlopeStep = 2.0 / kTableSteps;
 // The most partials of a run stepFrequenciesStereoAvx2() takes.
 inline constexpr int kFewRun = 4;
 
-// What stepFrequencies() sums over the bins [lo, hi] (at most 16, every one within analysis::kReach
-// of every partial of the run) for a stereo group of `n` partials without mirror images whose run
-// of `m` partials from `run` is stepped: the normal matrix (m×m, whole: its halves are the same
-// products), the gradient and the residual and own energies. The same terms in the same order as
-// the plain loops, the run's partials side by side in four lanes.
+// What stepFrequencies() sums over the bins [lo, hi] (at most 16, every one within kReach of
+// every partial of the run) for a stereo group of `n` partials without mirror images whose
+// run of `m` partials from `run` is stepped: the normal matrix (m×m, whole: its halves are the
+// same products), the gradient and the residual and own energies. The same terms in the same
+// order as the plain loops, the run's partials side by side in four lanes.
 __attribute__((target("avx2"))) void stepFrequenciesStereoAvx2(
     const float* table, const Partial* partials, const std::complex<float>* amplitudes, int n,
     int run, int m, int lo, int hi, const std::complex<float>* const* spectra, double* normal,
