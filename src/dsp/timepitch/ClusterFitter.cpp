@@ -29,14 +29,12 @@ int ClusterFitter::clusterEnd(int first, bool jointFit) const {
 }
 
 void ClusterFitter::prepare() {
-    binResidual_.assign(static_cast<std::size_t>(state_.bins), 0.0);
-    kept_.prepare(state_.bins, state_.maxPartials);
+    residuals_.prepare();
     static_assert(kFitTableSize == kReach * kTableSteps + 2);
     // The window's table for the fits' lookups depends on the frame size alone: taken here, off
     // the real-time thread, and the vector loops run only where it gives the window's own
     // values.
     vectorFits_ = state_.channels == 2 && state_.vectorLoops;
-    fresh_.prepare(state_.bins, state_.maxPartials);
     if (vectorFits_) {
         for (int i = 0; i < kFitTableSize; ++i) {
             fitTable_[static_cast<std::size_t>(i)] =
@@ -48,7 +46,7 @@ void ClusterFitter::prepare() {
 
 void ClusterFitter::fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                                   bool onlyChanged) {
-    fresh_.clear();
+    residuals_.forgetRefit();
     keepFresh_ = onlyChanged;
     for (int first = 0; first < state_.cur->fitCount;) {
         const int end = clusterEnd(first, jointFit);
@@ -108,12 +106,12 @@ void ClusterFitter::fitCluster(const std::complex<float>* const* spectra, int fi
         }
         // The judgement of the new fit needs its residuals, which its weights give cheaply.
         if (few && keepFresh_) {
-            double* residuals = keepFreshResiduals(first, lo, hi);
+            double* residuals = residuals_.keepFromRefit(first, lo, hi);
             if (residuals != nullptr &&
                 !fewResidualsStereoAvx2(weights,
                                         &state_.cur->amplitudes[state_.amplitudeIndex(first, 0)], n,
                                         lo, hi, spectra, residuals)) {
-                fresh_.dropLast();
+                residuals_.dropLastRefit();
             }
         }
         return;
@@ -251,7 +249,7 @@ void ClusterFitter::fitSingle(const std::complex<float>* const* spectra, int ind
         markFitted(index, 1);
         singleStereoAvx2(fitTable_.data(), nu, lo, hi, spectra,
                          &state_.cur->amplitudes[state_.amplitudeIndex(index, 0)],
-                         keepFresh_ ? keepFreshResiduals(index, lo, hi) : nullptr);
+                         keepFresh_ ? residuals_.keepFromRefit(index, lo, hi) : nullptr);
         return;
     }
     double gramB = 0.0;
@@ -468,7 +466,7 @@ void ClusterFitter::discoverHidden(const std::complex<float>* const* spectra, bo
     // partial is taken to hide there (close partials that never showed peaks of their own).
     const int known = state_.cur->fitCount;
     const int before = state_.cur->count;
-    kept_.clear();
+    residuals_.forgetSearch();
     tracker_.markOccupied();
     for (int first = 0; first < known;) {
         const int end = clusterEnd(first, jointFit);
@@ -478,7 +476,7 @@ void ClusterFitter::discoverHidden(const std::complex<float>* const* spectra, bo
         const int hi = std::min(
             state_.bins - 2,
             nearestBin(state_.cur->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
-        double* residuals = keepResiduals(first, n, lo - 1, hi + 1);
+        double* residuals = residuals_.keepFromSearch(first, n, lo - 1, hi + 1);
         clusterResiduals(spectra, first, n, lo - 1, hi + 1, residuals);
         double best = 0.0;
         int bestBin = -1;
@@ -529,77 +527,6 @@ double ClusterFitter::unexplainedPeakOffset(const double* residuals, int bin) {
     }
     const double curvature = level[0] - 2.0 * level[1] + level[2];
     return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
-}
-
-double* ClusterFitter::keepResiduals(int first, int n, int lo, int hi) {
-    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
-    // Only a group that is exactly one fit's, at the frequencies it was fitted at, and has no
-    // mirror images in its bins (so that any narrower span takes the same path).
-    bool whole =
-        lead.groupSize == n && !nearEdge(lo, first, first + n) && !nearEdge(hi, first, first + n);
-    for (int j = first; j < first + n && whole; ++j) {
-        const Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
-        whole = partial.fitGroup == lead.fitGroup && !partial.moved;
-    }
-    double* out =
-        whole
-            ? kept_.take(
-                  {.fit = lead.fitGroup, .leadBins = lead.bins, .first = first, .lo = lo, .hi = hi})
-            : nullptr;
-    return out != nullptr ? out : binResidual_.data();
-}
-
-const double* ClusterFitter::keptResiduals(int first, int n) {
-    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
-    if (lead.groupSize != n) {
-        return nullptr;
-    }
-    for (int j = first + 1; j < first + n; ++j) {
-        if (state_.cur->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
-            return nullptr;
-        }
-    }
-    // Groups come in order of frequency in both walks.
-    while (kept_.cursor < kept_.count &&
-           kept_.entries[static_cast<std::size_t>(kept_.cursor)].leadBins < lead.bins) {
-        ++kept_.cursor;
-    }
-    if (kept_.cursor == kept_.count) {
-        return nullptr;
-    }
-    const ResidualStore::Entry& kept = kept_.entries[static_cast<std::size_t>(kept_.cursor)];
-    return kept.fit == lead.fitGroup ? kept_.residuals(kept) : nullptr;
-}
-
-double* ClusterFitter::keepFreshResiduals(int first, int lo, int hi) {
-    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
-    return fresh_.take(
-        {.fit = lead.fitGroup, .leadBins = lead.bins, .first = first, .lo = lo, .hi = hi});
-}
-
-const double* ClusterFitter::freshResiduals(int first, int n, int lo, int hi) {
-    // Groups come in order in both walks.
-    while (fresh_.cursor < fresh_.count &&
-           fresh_.entries[static_cast<std::size_t>(fresh_.cursor)].first < first) {
-        ++fresh_.cursor;
-    }
-    if (fresh_.cursor == fresh_.count) {
-        return nullptr;
-    }
-    const ResidualStore::Entry& fresh = fresh_.entries[static_cast<std::size_t>(fresh_.cursor)];
-    const Partial& lead = state_.cur->partials[static_cast<std::size_t>(first)];
-    // The same partials (a fit marks exactly its own), at the frequencies and over the bins
-    // they were fitted at and over.
-    if (fresh.first != first || fresh.fit != lead.fitGroup || lead.groupSize != n ||
-        fresh.leadBins != lead.bins || fresh.lo != lo || fresh.hi != hi) {
-        return nullptr;
-    }
-    for (int j = first + 1; j < first + n; ++j) {
-        if (state_.cur->partials[static_cast<std::size_t>(j)].fitGroup != lead.fitGroup) {
-            return nullptr;
-        }
-    }
-    return fresh_.residuals(fresh);
 }
 
 void ClusterFitter::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
@@ -677,8 +604,7 @@ void ClusterFitter::clusterResiduals(const std::complex<float>* const* spectra, 
 }
 
 void ClusterFitter::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
-    kept_.cursor = 0;
-    fresh_.cursor = 0;
+    residuals_.rewind();
     withChannels(state_.channels, [&](auto channels) {
         for (int j = state_.cur->fitCount; j < state_.cur->count; ++j) {
             Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
@@ -709,13 +635,14 @@ void ClusterFitter::judgeFit(const std::complex<float>* const* spectra, bool joi
         const int hi = std::min(
             state_.bins - 1,
             nearestBin(state_.cur->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
-        const double* residuals = freshResiduals(first, n, lo, hi);
+        const double* residuals = residuals_.fromRefit(first, n, lo, hi);
         if (residuals == nullptr) {
-            residuals = keptResiduals(first, n);
+            residuals = residuals_.fromSearch(first, n);
         }
         if (residuals == nullptr) {
-            clusterResiduals(spectra, first, n, lo, hi, binResidual_.data());
-            residuals = binResidual_.data();
+            double* scratch = residuals_.scratch();
+            clusterResiduals(spectra, first, n, lo, hi, scratch);
+            residuals = scratch;
         }
         for (int j = first; j < end; ++j) {
             Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];

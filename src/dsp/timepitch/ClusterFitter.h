@@ -7,7 +7,7 @@
 
 #include "dsp/timepitch/AnalysisState.h"
 #include "dsp/timepitch/PeakTracker.h"
-#include "dsp/timepitch/ResidualStore.h"
+#include "dsp/timepitch/ResidualMemory.h"
 
 namespace brimo::timepitch {
 
@@ -23,7 +23,7 @@ class ClusterFitter {
     // the window, once the state is prepared.
     void prepare();
     // Forgets the residuals kept from the previous frame.
-    void startFrame() { kept_.clear(); }
+    void startFrame() { residuals_.forgetSearch(); }
 
     // Fits every group, or only those with a partial that moved or whose members were not
     // fitted together.
@@ -52,17 +52,6 @@ class ClusterFitter {
     // [lo, hi], into out[lo] … out[hi].
     void clusterResiduals(const std::complex<float>* const* spectra, int first, int n, int lo,
                           int hi, double* out) const;
-    // Where discoverHidden() keeps the residuals of the group from `first` (by bin, from lo),
-    // for judgeFit() to reuse while the group keeps that fit; binResidual_ when it cannot.
-    [[nodiscard]] double* keepResiduals(int first, int n, int lo, int hi);
-    // The residuals kept for the group from `first`, by bin, or null when its fit changed since.
-    [[nodiscard]] const double* keptResiduals(int first, int n);
-    // Where the group from `first`, just refitted while fitAmplitudes() fits only the changed
-    // groups, keeps the residuals of its new fit (by bin, from lo), for judgeFit(); null when
-    // there is no room.
-    [[nodiscard]] double* keepFreshResiduals(int first, int lo, int hi);
-    // The residuals kept for the group from `first` over [lo, hi] as it was refitted, or null.
-    [[nodiscard]] const double* freshResiduals(int first, int n, int lo, int hi);
     // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
     // of `n` partials from `first`, unless their fit is already close enough; returns the share
     // of the run's bins' energy left unexplained before the step.
@@ -90,15 +79,9 @@ class ClusterFitter {
     // The fits' AVX2 loops (stereo only), set by prepare() where fitTable_ gives the window's
     // values.
     bool vectorFits_ = false;
-    std::int64_t fits_ = 0;            // fits so far: each one's number marks its partials
-    std::vector<double> binResidual_;  // scratch: what a group's fit leaves in each bin
-    // Each group's residuals as discoverHidden() found them, group after group, and which fit
-    // and bins they are of: a group that judgeFit() finds with the same fit (no member added,
-    // none moved) leaves the same residuals.
-    ResidualStore kept_;
-    // The residuals of the groups the changed-only fitAmplitudes() refitted on the vector loops,
-    // taken while their fits' window values and spectra are at hand, group after group.
-    ResidualStore fresh_;
+    std::int64_t fits_ = 0;  // fits so far: each one's number marks its partials
+    // Residuals kept between the walks over the groups.
+    ResidualMemory residuals_{state_};
     bool keepFresh_ = false;  // while fitAmplitudes() refits only the changed groups
 
     // The window's table out to kReach bins (with its next step) for the fits' vector lookups,
