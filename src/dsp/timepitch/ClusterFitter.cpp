@@ -29,7 +29,6 @@ int ClusterFitter::clusterEnd(int first, bool jointFit) const {
 }
 
 void ClusterFitter::prepare() {
-    residuals_.prepare();
     static_assert(kFitTableSize == kReach * kTableSteps + 2);
     // The window's table for the fits' lookups depends on the frame size alone: taken here, off
     // the real-time thread, and the vector loops run only where it gives the window's own
@@ -461,74 +460,6 @@ double ClusterFitter::stepFrequencies(const std::complex<float>* const* spectra,
     return unexplained;
 }
 
-void ClusterFitter::discoverHidden(const std::complex<float>* const* spectra, bool jointFit) {
-    // Where the fit of a group of partials leaves a peak of unexplained power, one more
-    // partial is taken to hide there (close partials that never showed peaks of their own).
-    const int known = state_.cur->fitCount;
-    const int before = state_.cur->count;
-    residuals_.forgetSearch();
-    tracker_.markOccupied();
-    for (int first = 0; first < known;) {
-        const int end = clusterEnd(first, jointFit);
-        const int n = end - first;
-        const int lo = std::max(
-            1, nearestBin(state_.cur->partials[static_cast<std::size_t>(first)].bins) - kLobe);
-        const int hi = std::min(
-            state_.bins - 2,
-            nearestBin(state_.cur->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
-        double* residuals = residuals_.keepFromSearch(first, n, lo - 1, hi + 1);
-        clusterResiduals(spectra, first, n, lo - 1, hi + 1, residuals);
-        double best = 0.0;
-        int bestBin = -1;
-        double unexplained = 0.0;
-        double held = 0.0;
-        if (lo > hi) {
-            // A group beyond the band's edge (frequency steps may take it there): no bin to
-            // search, so no partial to add.
-            first = end;
-            continue;
-        }
-        // The sums over [lo − 1, hi + 1] in order of bin, their inner bins in the same walk as
-        // the search.
-        unexplained += residuals[lo - 1];
-        held += state_.power[static_cast<std::size_t>(lo) - 1];
-        for (int k = lo; k <= hi; ++k) {
-            const double at = residuals[k];
-            const double power = state_.power[static_cast<std::size_t>(k)];
-            unexplained += at;
-            held += power;
-            // A local maximum of the unexplained power.
-            if (at > residuals[k - 1] && at >= residuals[k + 1] && at >= kDiscoverShare * power &&
-                at > best) {
-                best = at;
-                bestBin = k;
-            }
-        }
-        unexplained += residuals[hi + 1];
-        held += state_.power[static_cast<std::size_t>(hi) + 1];
-        // Noise leaves peaks of unexplained power everywhere; only a group the fit mostly
-        // explains has a partial missing.
-        if (bestBin > 0 && unexplained <= kNoiseShare * held) {
-            tracker_.addPartial(bestBin + unexplainedPeakOffset(residuals, bestBin), -1);
-        }
-        first = end;
-    }
-    if (state_.cur->count > before) {
-        tracker_.sortPartials();
-    }
-}
-
-double ClusterFitter::unexplainedPeakOffset(const double* residuals, int bin) {
-    // A parabola through the logarithms of the unexplained power around its peak.
-    double level[3];
-    const double* around = residuals + bin - 1;
-    for (int i = 0; i < 3; ++i) {
-        level[i] = std::log(around[i] + 1e-30);
-    }
-    const double curvature = level[0] - 2.0 * level[1] + level[2];
-    return curvature < 0.0 ? std::clamp(0.5 * (level[0] - level[2]) / curvature, -0.5, 0.5) : 0.0;
-}
-
 void ClusterFitter::clusterResiduals(const std::complex<float>* const* spectra, int first, int n,
                                      int lo, int hi, double* out) const {
     const bool images = nearEdge(lo, first, first + n) || nearEdge(hi, first, first + n);
@@ -601,101 +532,6 @@ void ClusterFitter::clusterResiduals(const std::complex<float>* const* spectra, 
             out[k] = residual;
         }
     });
-}
-
-void ClusterFitter::judgeFit(const std::complex<float>* const* spectra, bool jointFit) {
-    residuals_.rewind();
-    withChannels(state_.channels, [&](auto channels) {
-        for (int j = state_.cur->fitCount; j < state_.cur->count; ++j) {
-            Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
-            const Partial* previous =
-                partial.previous >= 0
-                    ? &state_.prev->partials[static_cast<std::size_t>(partial.previous)]
-                    : nullptr;
-            partial.fitsWell = false;
-            partial.isShifted = false;
-            partial.hasFitted = previous != nullptr && previous->hasFitted;
-            partial.misfits = (previous != nullptr ? previous->misfits : kGraceFrames) + 1;
-            // Not fitted: no amplitude for the next frame to measure a phase advance against.
-            for (int ch = 0; ch < channels; ++ch) {
-                state_.cur->amplitudes[state_.amplitudeIndex(j, ch)] = {};
-            }
-        }
-    });
-    const double peak = static_cast<double>(state_.window.at(0.0));
-    for (int first = 0; first < state_.cur->fitCount;) {
-        const int end = clusterEnd(first, jointFit);
-        const int n = end - first;
-        // Every partial's lobe lies within the group's span; each bin's residual is taken once,
-        // here or, for a group whose fit stayed as it was, already while looking for hidden
-        // partials (a span that holds this one).
-        // Or, for a group refitted since, while it was.
-        const int lo = std::max(
-            0, nearestBin(state_.cur->partials[static_cast<std::size_t>(first)].bins) - kLobe);
-        const int hi = std::min(
-            state_.bins - 1,
-            nearestBin(state_.cur->partials[static_cast<std::size_t>(end - 1)].bins) + kLobe);
-        const double* residuals = residuals_.fromRefit(first, n, lo, hi);
-        if (residuals == nullptr) {
-            residuals = residuals_.fromSearch(first, n);
-        }
-        if (residuals == nullptr) {
-            double* scratch = residuals_.scratch();
-            clusterResiduals(spectra, first, n, lo, hi, scratch);
-            residuals = scratch;
-        }
-        for (int j = first; j < end; ++j) {
-            Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
-            const int centre = nearestBin(partial.bins);
-            double residual = 0.0;
-            double own = 0.0;
-            double held = 0.0;
-            double fitted = 0.0;
-            float lobe[8];
-            const bool rowed = vectorFits_ && partial.bins >= 0.0;
-            if (rowed) {
-                eightBinsAvx2(fitTable_.data(), centre - kLobe, partial.bins, lobe);
-            }
-            withChannels(state_.channels, [&](auto channels) {
-                for (int k = std::max(0, centre - kLobe);
-                     k <= std::min(state_.bins - 1, centre + kLobe); ++k) {
-                    const double direct =
-                        rowed ? lobe[k - centre + kLobe] : state_.window.at(k - partial.bins);
-                    for (int ch = 0; ch < channels; ++ch) {
-                        own += std::norm(std::complex<double>(state_.amplitude(j, ch))) * direct *
-                               direct;
-                    }
-                    residual += residuals[k];
-                }
-                // A fit that explains the bins with much more energy than they hold is two
-                // close partials cancelling each other, not a description of the sound.
-                for (int ch = 0; ch < channels; ++ch) {
-                    held += std::norm(spectra[ch][std::clamp(centre, 0, state_.bins - 1)]);
-                }
-                for (int ch = 0; ch < channels; ++ch) {
-                    fitted +=
-                        std::norm(std::complex<double>(state_.amplitude(j, ch))) * peak * peak;
-                }
-            });
-            const bool plausible = fitted <= 4.0 * held;
-            const double share = own > 0.0 && plausible ? residual / own : 1e30;
-            partial.fitsWell = share <= kFitTolerance;
-            partial.hasFitted =
-                partial.fitsWell ||
-                (partial.previous >= 0 &&
-                 state_.prev->partials[static_cast<std::size_t>(partial.previous)].hasFitted);
-            partial.isShifted = partial.fitsWell && partial.previous >= 0;
-            partial.misfits =
-                partial.fitsWell
-                    ? 0
-                    : (partial.previous >= 0
-                           ? state_.prev->partials[static_cast<std::size_t>(partial.previous)]
-                                 .misfits
-                           : kGraceFrames) +
-                          1;
-        }
-        first = end;
-    }
 }
 
 }  // namespace brimo::timepitch

@@ -6,32 +6,38 @@
 #include <vector>
 
 #include "dsp/timepitch/AnalysisState.h"
-#include "dsp/timepitch/PeakTracker.h"
 #include "dsp/timepitch/ResidualMemory.h"
 
 namespace brimo::timepitch {
 
 // Fits each group of neighbouring partials to the frame's spectra by least squares: every
-// channel's complex amplitude, close partials' frequencies, partials hidden under a peak of
-// unexplained energy, and whether the fit explains each partial's bins.
+// channel's complex amplitude, and close partials' frequencies; and tells what a group's fit
+// leaves unexplained in its bins.
 class ClusterFitter {
   public:
-    // Hidden partials found go to `tracker`.
-    ClusterFitter(AnalysisState& state, PeakTracker& tracker) : state_(state), tracker_(tracker) {}
+    // The changed-only refit keeps its groups' residuals in `residuals`.
+    ClusterFitter(AnalysisState& state, ResidualMemory& residuals)
+        : state_(state), residuals_(residuals) {}
 
-    // Takes all memory for the state's sizes, chooses the fits' loops and takes their table of
-    // the window, once the state is prepared.
+    // Chooses the fits' loops and takes their table of the window, once the state is prepared.
     void prepare();
-    // Forgets the residuals kept from the previous frame.
-    void startFrame() { residuals_.forgetSearch(); }
 
     // Fits every group, or only those with a partial that moved or whose members were not
     // fitted together.
     void fitAmplitudes(const std::complex<float>* const* spectra, bool jointFit,
                        bool onlyChanged = false);
     void solveCloseFrequencies(const std::complex<float>* const* spectra);
-    void discoverHidden(const std::complex<float>* const* spectra, bool jointFit);
-    void judgeFit(const std::complex<float>* const* spectra, bool jointFit);
+
+    // The end of the group from `first`: the partials up to it are fitted together.
+    [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
+    // The power the group of `n` partials from `first` leaves unexplained in each of the bins
+    // [lo, hi], into out[lo] … out[hi].
+    void clusterResiduals(const std::complex<float>* const* spectra, int first, int n, int lo,
+                          int hi, double* out) const;
+    // The window's table for the AVX2 loops' lookups, or null where the plain loops run.
+    [[nodiscard]] const float* vectorTable() const {
+        return vectorFits_ ? fitTable_.data() : nullptr;
+    }
 
   private:
     void fitCluster(const std::complex<float>* const* spectra, int first, int last);
@@ -46,18 +52,11 @@ class ClusterFitter {
     // Whether any of the partials [from, to), in order of frequency, may have a mirror image in
     // `bin`.
     [[nodiscard]] bool nearEdge(int bin, int from, int to) const;
-    // Where, within half a bin of `bin`, the unexplained power in `residuals` (by bin) peaks.
-    [[nodiscard]] static double unexplainedPeakOffset(const double* residuals, int bin);
-    // The power the group of `n` partials from `first` leaves unexplained in each of the bins
-    // [lo, hi], into out[lo] … out[hi].
-    void clusterResiduals(const std::complex<float>* const* spectra, int first, int n, int lo,
-                          int hi, double* out) const;
     // One Gauss-Newton step on the frequencies of the partials [runFirst, runEnd) of the cluster
     // of `n` partials from `first`, unless their fit is already close enough; returns the share
     // of the run's bins' energy left unexplained before the step.
     double stepFrequencies(const std::complex<float>* const* spectra, int first, int n,
                            int runFirst, int runEnd);
-    [[nodiscard]] int clusterEnd(int first, bool jointFit) const;
     // Narrows [from, to) (indices within the cluster of `n` partials from `first`) to the
     // partials near `bin`; bins must come in rising order.
     void nearby(int first, int n, int bin, int& from, int& to) const;
@@ -74,14 +73,12 @@ class ClusterFitter {
                                        int bin, int& from, int& to) const;
 
     AnalysisState& state_;
-    PeakTracker& tracker_;
+    ResidualMemory& residuals_;
 
     // The fits' AVX2 loops (stereo only), set by prepare() where fitTable_ gives the window's
     // values.
     bool vectorFits_ = false;
-    std::int64_t fits_ = 0;  // fits so far: each one's number marks its partials
-    // Residuals kept between the walks over the groups.
-    ResidualMemory residuals_{state_};
+    std::int64_t fits_ = 0;   // fits so far: each one's number marks its partials
     bool keepFresh_ = false;  // while fitAmplitudes() refits only the changed groups
 
     // The window's table out to kReach bins (with its next step) for the fits' vector lookups,

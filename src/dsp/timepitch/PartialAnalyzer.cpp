@@ -24,6 +24,7 @@ void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
     }
     tracker_.prepare();
     regions_.prepare();
+    residuals_.prepare();
     fitter_.prepare();
     reset();
 }
@@ -40,7 +41,7 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
                               double ratioBefore, double ratioNow, bool jointFit,
                               double onsetFromCentre) {
     std::swap(state_.cur, state_.prev);
-    fitter_.startFrame();
+    residuals_.forgetSearch();
     tracker_.findPeaks(spectra);
     tracker_.estimateFrequencies(spectra, hop);
     tracker_.matchPrevious();
@@ -58,13 +59,13 @@ void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop
         fitter_.solveCloseFrequencies(spectra);
     }
     if (jointFit) {
-        fitter_.discoverHidden(spectra, jointFit);
+        hidden_.discoverHidden(spectra, jointFit);
     }
     regions_.findRegions();
     // Groups whose frequencies and members stayed put keep their amplitudes.
     fitter_.fitAmplitudes(spectra, jointFit, true);
     tracker_.refineFromPhaseAdvance(hop, false);
-    fitter_.judgeFit(spectra, jointFit);
+    judgement_.judgeFit(spectra, jointFit);
     advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre, hop);
     finishFrame(spectra);
 }

@@ -5,8 +5,11 @@
 
 #include "dsp/timepitch/AnalysisState.h"
 #include "dsp/timepitch/ClusterFitter.h"
+#include "dsp/timepitch/FitJudgement.h"
+#include "dsp/timepitch/HiddenPartialSearch.h"
 #include "dsp/timepitch/PeakTracker.h"
 #include "dsp/timepitch/RegionMap.h"
+#include "dsp/timepitch/ResidualMemory.h"
 
 namespace brimo::timepitch {
 
@@ -18,8 +21,8 @@ namespace brimo::timepitch {
 // frames where they did, or found where the fit leaves a peak of unexplained energy. A partial
 // is shifted only when it was already present in the previous frame and the fit explains its
 // bins; everything else is moved with the peak region it lies in. The stages (PeakTracker,
-// ClusterFitter, RegionMap) share the frames in an AnalysisState; this class runs them in turn
-// and carries each partial's phase offset on.
+// ClusterFitter, HiddenPartialSearch, FitJudgement, RegionMap) share the frames in an
+// AnalysisState; this class runs them in turn and carries each partial's phase offset on.
 class PartialAnalyzer {
   public:
     static constexpr int kMaxChannels = AnalysisState::kMaxChannels;
@@ -102,7 +105,10 @@ class PartialAnalyzer {
     AnalysisState state_;
     PeakTracker tracker_{state_};
     RegionMap regions_{state_};
-    ClusterFitter fitter_{state_, tracker_};
+    ResidualMemory residuals_{state_};  // kept between the walks over the fitted groups
+    ClusterFitter fitter_{state_, residuals_};
+    HiddenPartialSearch hidden_{state_, fitter_, tracker_, residuals_};
+    FitJudgement judgement_{state_, fitter_, residuals_};
 
     double unwindShare_ = 0.0;
     double unwindFloor_ = 0.0;
