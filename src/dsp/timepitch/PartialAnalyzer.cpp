@@ -12,79 +12,70 @@ namespace brimo::timepitch {
 using namespace analysis;
 
 void PartialAnalyzer::prepare(int frameSize, int channels, int maxPartials) {
-    frameSize_ = frameSize;
-    bins_ = frameSize / 2 + 1;
-    channels_ = std::clamp(channels, 1, kMaxChannels);
-    maxPartials_ = maxPartials;
-    vectorLoops_ = vectorLoopsEnabled();
-    window_.prepare(frameSize, kHann, 40);
-    prepareFits();
-    const auto partials = static_cast<std::size_t>(maxPartials);
-    power_.assign(static_cast<std::size_t>(bins_), 0.0F);
-    binResidual_.assign(static_cast<std::size_t>(bins_), 0.0);
-    // Groups' spans are apart and each keeps its lobes' few bins beyond them.
-    kept_.prepare(bins_, maxPartials);
-    peakBins_.assign(static_cast<std::size_t>(bins_) + 2 * kPeakBinsRoom, 0);
-    for (PartialFrame& frame : frames_) {
-        frame.prepare(maxPartials, channels_, bins_);
+    state_.frameSize = frameSize;
+    state_.bins = frameSize / 2 + 1;
+    state_.channels = std::clamp(channels, 1, kMaxChannels);
+    state_.maxPartials = maxPartials;
+    state_.vectorLoops = vectorLoopsEnabled();
+    state_.window.prepare(frameSize, kHann, 40);
+    state_.power.assign(static_cast<std::size_t>(state_.bins), 0.0F);
+    for (PartialFrame& frame : state_.frames) {
+        frame.prepare(maxPartials, state_.channels, state_.bins);
     }
-    taken_.assign(partials, 0);
-    order_.assign(partials, 0);
-    scratch_.assign(partials, {});
-    merged_.assign(partials, 0);
-    amplitudeScratch_.assign(partials * static_cast<std::size_t>(channels_), {});
-    inverse_.assign(partials, 0);
-    occupied_.assign(static_cast<std::size_t>(bins_) + 2, {});
+    tracker_.prepare();
+    regions_.prepare();
+    residuals_.prepare();
+    fitter_.prepare();
     reset();
 }
 
 void PartialAnalyzer::reset() {
-    cur_->clear();
-    prev_->clear();
+    state_.cur->clear();
+    state_.prev->clear();
     sinceSolved_ = 0;
     largestOffset_ = 0.0;
-    hasPrevious_ = false;
+    state_.hasPrevious = false;
 }
 
 void PartialAnalyzer::analyze(const std::complex<float>* const* spectra, int hop,
                               double ratioBefore, double ratioNow, bool jointFit,
                               double onsetFromCentre) {
-    std::swap(cur_, prev_);
-    kept_.clear();
-    findPeaks(spectra);
-    estimateFrequencies(spectra, hop);
-    matchPrevious();
-    leaveFaintPeaksToNeighbours(ratioNow);
-    continueHidden();
-    fitAmplitudes(spectra, jointFit);
-    refineFromPhaseAdvance(hop, true);
+    std::swap(state_.cur, state_.prev);
+    residuals_.forgetSearch();
+    tracker_.findPeaks(spectra);
+    tracker_.estimateFrequencies(spectra, hop);
+    tracker_.matchPrevious();
+    regions_.leaveFaintPeaksToNeighbours(ratioNow);
+    tracker_.continueHidden();
+    fitter_.fitAmplitudes(spectra, jointFit);
+    tracker_.refineFromPhaseAdvance(hop, true);
     // Close partials change slowly: solving for them once per half frame is enough, however
     // small the hop (every third frame on the finest grid; every other frame measured within
     // 0.2 dB on close chords and music, at 4 % more work; every frame no better, nor half the
     // spectrum in each frame).
     sinceSolved_ += hop;
-    if (jointFit && 2 * sinceSolved_ >= frameSize_) {
+    if (jointFit && 2 * sinceSolved_ >= state_.frameSize) {
         sinceSolved_ = 0;
-        solveCloseFrequencies(spectra);
+        fitter_.solveCloseFrequencies(spectra);
     }
     if (jointFit) {
-        discoverHidden(spectra, jointFit);
+        hidden_.discoverHidden(spectra, jointFit);
     }
-    findRegions();
+    regions_.findRegions();
     // Groups whose frequencies and members stayed put keep their amplitudes.
-    fitAmplitudes(spectra, jointFit, true);
-    refineFromPhaseAdvance(hop, false);
-    judgeFit(spectra, jointFit);
+    fitter_.fitAmplitudes(spectra, jointFit, true);
+    tracker_.refineFromPhaseAdvance(hop, false);
+    judgement_.judgeFit(spectra, jointFit);
     advanceOffsets(0.5 * (ratioBefore + ratioNow), ratioNow, onsetFromCentre, hop);
     finishFrame(spectra);
 }
 
 void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double onsetFromCentre,
                                      int hop) {
-    const double radiansPerBin = kTwoPi / frameSize_;
+    const double radiansPerBin = kTwoPi / state_.frameSize;
     largestOffset_ = 0.0;
-    for (int j = 0; j < cur_->count; ++j) {
-        Partial& partial = cur_->partials[static_cast<std::size_t>(j)];
+    for (int j = 0; j < state_.cur->count; ++j) {
+        Partial& partial = state_.cur->partials[static_cast<std::size_t>(j)];
         setOffset(partial, meanRatio, ratioNow, onsetFromCentre, radiansPerBin);
         if (unwindShare_ > 0.0) {
             const double step =
@@ -98,19 +89,19 @@ void PartialAnalyzer::advanceOffsets(double meanRatio, double ratioNow, double o
 void PartialAnalyzer::setOffset(Partial& partial, double meanRatio, double ratioNow,
                                 double onsetFromCentre, double radiansPerBin) const {
     if (partial.previous >= 0) {
-        const Partial& previous = prev_->partials[static_cast<std::size_t>(partial.previous)];
+        const Partial& previous = state_.prev->partials[static_cast<std::size_t>(partial.previous)];
         partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
         partial.age = previous.age + 1;
         return;
     }
     partial.age = 0;
     const int bin = partial.peakBin >= 0 ? partial.peakBin : nearestBin(partial.bins);
-    const int owner = previousOwner(bin, onsetFromCentre != 0.0);
+    const int owner = regions_.previousOwner(bin, onsetFromCentre != 0.0);
     if (owner >= 0) {
         // A partial that was already sounding under another one's peak (peaks of close
         // partials come and go as they beat) carries on with that peak's offset:
         // restarting it would undo the shift gathered so far.
-        const Partial& previous = prev_->partials[static_cast<std::size_t>(owner)];
+        const Partial& previous = state_.prev->partials[static_cast<std::size_t>(owner)];
         partial.offset = wrapPhase(previous.offset + (meanRatio - 1.0) * partial.advance);
     } else {
         partial.offset =
@@ -119,31 +110,14 @@ void PartialAnalyzer::setOffset(Partial& partial, double meanRatio, double ratio
 }
 
 void PartialAnalyzer::finishFrame(const std::complex<float>* const* spectra) {
-    for (int c = 0; c < channels_; ++c) {
-        std::complex<float>* kept = cur_->spectra.data() + spectrumIndex(c, 0);
+    for (int c = 0; c < state_.channels; ++c) {
+        std::complex<float>* kept = state_.cur->spectra.data() + state_.spectrumIndex(c, 0);
         if (spectra[c] != kept) {
-            std::copy(spectra[c], spectra[c] + bins_, kept);
+            std::copy(spectra[c], spectra[c] + state_.bins, kept);
         }
     }
-    hasPrevious_ = true;
-    // The fitted partials and the noise peaks are each in order already, so one merge puts
-    // them all in order.
-    const int count = cur_->count;
-    for (int j = 0; j < count; ++j) {
-        inverse_[static_cast<std::size_t>(j)] = j;
-    }
-    mergeByFrequency(inverse_.data(), cur_->fitCount, inverse_.data() + cur_->fitCount,
-                     count - cur_->fitCount, order_.data(), false);
-    movePartials(order_.data(), count);
-    for (int i = 0; i < count; ++i) {
-        inverse_[static_cast<std::size_t>(order_[static_cast<std::size_t>(i)])] = i;
-    }
-    cur_->partials.swap(scratch_);
-    cur_->amplitudes.swap(amplitudeScratch_);
-    for (int r = 0; r < cur_->regionCount; ++r) {
-        auto& owner = cur_->regionOwners[static_cast<std::size_t>(r)];
-        owner = inverse_[static_cast<std::size_t>(owner)];
-    }
+    state_.hasPrevious = true;
+    tracker_.putInFrequencyOrder();
 }
 
 }  // namespace brimo::timepitch
