@@ -497,6 +497,7 @@ int run(const Options& options) {
     double timePitchMs = 0.0;
     // Every move of a counter of ours, looked at every 10 ms, on the recordings' clock.
     std::vector<bench::EngineEvent> events;
+    std::vector<bench::EngineEvent> lateCalls;
     auto lastStreams = streamsBefore;
     auto lastRender = manager->audioEngine().renderStats();
     // Half a second apart, so the playback buffer's saw-tooth is sampled evenly.
@@ -537,6 +538,15 @@ int run(const Options& options) {
         moved(lastRender.underruns, render.underruns, "ring_underrun");
         moved(lastRender.overruns, render.overruns, "ring_overrun");
         moved(lastRender.lagDrops, render.lagDrops, "lag_drop");
+        // Late calls are evidence beside the dropouts, not a cause of their own: they are listed
+        // apart, so that a dropout is not put down to us for a late call of the server's.
+        auto late = [&](std::uint64_t before, std::uint64_t now, const char* what) {
+            if (now > before && lateCalls.size() < 2000) {
+                lateCalls.push_back({at, what});
+            }
+        };
+        late(lastStreams.latePlaybackCalls, streams.latePlaybackCalls, "late_playback_call");
+        late(lastStreams.lateCaptureCalls, streams.lateCaptureCalls, "late_capture_call");
         lastStreams = streams;
         lastRender = render;
         return false;
@@ -682,7 +692,18 @@ int run(const Options& options) {
         {"capture_hole_frames", streamsAfter.captureHoleFrames - streamsBefore.captureHoleFrames},
         {"playback_buffer_growths",
          streamsAfter.playbackBufferGrowths - streamsBefore.playbackBufferGrowths},
-        {"largest_playback_cycles", streamsAfter.largestPlaybackCycles}};
+        {"largest_playback_cycles", streamsAfter.largestPlaybackCycles},
+        {"late_playback_calls", streamsAfter.latePlaybackCalls - streamsBefore.latePlaybackCalls},
+        {"late_capture_calls", streamsAfter.lateCaptureCalls - streamsBefore.lateCaptureCalls},
+        {"longest_playback_gap_ms",
+         static_cast<double>(streamsAfter.longestPlaybackGapMicros) / 1e3},
+        {"longest_capture_gap_ms",
+         static_cast<double>(streamsAfter.longestCaptureGapMicros) / 1e3}};
+    nlohmann::json lateList = nlohmann::json::array();
+    for (const auto& call : lateCalls) {
+        lateList.push_back({{"at_s", call.atSeconds}, {"kind", call.kind}});
+    }
+    result["late_calls"] = lateList;
     result["timeline"] = timeline;
     writeJson(result);
     manager.reset();

@@ -104,6 +104,10 @@ IOStatistics PulseAudioBackend::statistics() const {
     statistics.ordinaryThreads = counters_.ordinaryThreads.load();
     statistics.callbacks = counters_.callbacks.load();
     statistics.largestCallbackFrames = counters_.largestCallbackFrames.load();
+    statistics.longestPlaybackGapMicros = counters_.longestPlaybackGapMicros.load();
+    statistics.longestCaptureGapMicros = counters_.longestCaptureGapMicros.load();
+    statistics.latePlaybackCalls = counters_.latePlaybackCalls.load();
+    statistics.lateCaptureCalls = counters_.lateCaptureCalls.load();
     return statistics;
 }
 
