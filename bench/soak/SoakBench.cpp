@@ -82,7 +82,8 @@ struct Options {
     double stepMs = 0.0;            // > 0: the detector's step, instead of the pitch's own
     double stepCorrelation = 0.0;   // > 0: the detector's match for steps, instead of its own
     double rate = 48000.0;
-    std::string saveRecording;  // raw mono 32-bit float, for a closer look
+    std::string saveRecording;    // raw mono 32-bit float, for a closer look
+    unsigned playbackCycles = 0;  // > 0: the playback buffer on either server, for a comparison
 };
 
 Options parse(int argc, char** argv) {
@@ -118,6 +119,9 @@ Options parse(int argc, char** argv) {
             ++i;
         } else if (name == "--rate") {
             options.rate = std::stod(value);
+            ++i;
+        } else if (name == "--playback-cycles") {
+            options.playbackCycles = static_cast<unsigned>(std::stoul(value));
             ++i;
         } else if (name == "--calibrate") {
             options.calibrateSeconds = std::stod(value);
@@ -356,7 +360,12 @@ int run(const Options& options) {
     std::ifstream(serverDir + "/.brimo-audio-servers") >> kind;
 
     dispatch::EventLoopMainQueue mainQueue;
-    auto backend = hal::pulse::PulseAudioBackend::create();
+    hal::pulse::PulseAudioBackendOptions backendOptions;
+    if (options.playbackCycles > 0) {
+        backendOptions.playbackCycles = options.playbackCycles;
+        backendOptions.playbackCyclesOnPipeWire = options.playbackCycles;
+    }
+    auto backend = hal::pulse::PulseAudioBackend::create(backendOptions);
     hal::ScopedAudioHardwareBackend installation(backend);
     const hal::AudioDeviceID brimola = deviceWithUid("brimola_vetrix");
     const hal::AudioDeviceID speakers = deviceWithUid("speakers");
@@ -483,11 +492,36 @@ int run(const Options& options) {
     nlohmann::json timeline = nlohmann::json::array();
     std::vector<double> captureLatency;
     std::vector<double> playbackLatency;
+    std::vector<double> ringLatency;
+    std::vector<double> endToEnd;
+    double timePitchMs = 0.0;
     // Every move of a counter of ours, looked at every 10 ms, on the recordings' clock.
     std::vector<bench::EngineEvent> events;
+    std::vector<bench::EngineEvent> lateCalls;
     auto lastStreams = streamsBefore;
     auto lastRender = manager->audioEngine().renderStats();
+    // Half a second apart, so the playback buffer's saw-tooth is sampled evenly.
+    auto sampleLatency = [&] {
+        const auto latencyIn = backend->latency(brimola);
+        const auto latencyOut = backend->latency(speakers);
+        if (latencyIn.valid && latencyOut.valid) {
+            // What a sound played into the device waits on its way to the speakers: in the
+            // capture stream, the ring buffer, the time-pitch unit and the playback stream.
+            const auto parts = manager->audioEngine().renderStats();
+            const double ringMs = 1e3 * static_cast<double>(parts.ringFillFrames) / rate;
+            const double unitMs = 1e3 * static_cast<double>(parts.timePitchLatencyFrames) / rate;
+            captureLatency.push_back(latencyIn.captureSeconds * 1e3);
+            playbackLatency.push_back(latencyOut.playbackSeconds * 1e3);
+            ringLatency.push_back(ringMs);
+            endToEnd.push_back(captureLatency.back() + ringMs + unitMs + playbackLatency.back());
+            timePitchMs = unitMs;
+        }
+    };
+    int latencyTicks = 0;
     auto noteEvents = [&] {
+        if (++latencyTicks % 50 == 0) {
+            sampleLatency();
+        }
         const double at =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - recordingStarted)
                 .count();
@@ -504,6 +538,15 @@ int run(const Options& options) {
         moved(lastRender.underruns, render.underruns, "ring_underrun");
         moved(lastRender.overruns, render.overruns, "ring_overrun");
         moved(lastRender.lagDrops, render.lagDrops, "lag_drop");
+        // Late calls are evidence beside the dropouts, not a cause of their own: they are listed
+        // apart, so that a dropout is not put down to us for a late call of the server's.
+        auto late = [&](std::uint64_t before, std::uint64_t now, const char* what) {
+            if (now > before && lateCalls.size() < 2000) {
+                lateCalls.push_back({at, what});
+            }
+        };
+        late(lastStreams.latePlaybackCalls, streams.latePlaybackCalls, "late_playback_call");
+        late(lastStreams.lateCaptureCalls, streams.lateCaptureCalls, "late_capture_call");
         lastStreams = streams;
         lastRender = render;
         return false;
@@ -532,12 +575,6 @@ int run(const Options& options) {
         sample["rss_kb"] = statusField("VmRSS");
         sample["threads"] = statusField("Threads");
         sample["fds"] = openFiles();
-        const auto latencyIn = backend->latency(brimola);
-        const auto latencyOut = backend->latency(speakers);
-        if (latencyIn.valid && latencyOut.valid) {
-            captureLatency.push_back(latencyIn.captureSeconds * 1e3);
-            playbackLatency.push_back(latencyOut.playbackSeconds * 1e3);
-        }
         const auto streams = backend->statistics();
         sample["playback_underruns"] = streams.playbackUnderruns;
         sample["capture_overruns"] = streams.captureOverruns;
@@ -637,7 +674,12 @@ int run(const Options& options) {
         {"playback_median", median(playbackLatency)},
         {"playback_max", playbackLatency.empty()
                              ? 0.0
-                             : *std::max_element(playbackLatency.begin(), playbackLatency.end())}};
+                             : *std::max_element(playbackLatency.begin(), playbackLatency.end())},
+        {"ring_median", median(ringLatency)},
+        {"time_pitch", timePitchMs},
+        {"end_to_end_median", median(endToEnd)},
+        {"end_to_end_max",
+         endToEnd.empty() ? 0.0 : *std::max_element(endToEnd.begin(), endToEnd.end())}};
     result["cpu_percent_mean"] =
         timeline.empty() ? 0.0 : cpuSum / static_cast<double>(timeline.size());
     result["server_cpu_percent_mean"] = serverCpuMean;
@@ -650,7 +692,18 @@ int run(const Options& options) {
         {"capture_hole_frames", streamsAfter.captureHoleFrames - streamsBefore.captureHoleFrames},
         {"playback_buffer_growths",
          streamsAfter.playbackBufferGrowths - streamsBefore.playbackBufferGrowths},
-        {"largest_playback_cycles", streamsAfter.largestPlaybackCycles}};
+        {"largest_playback_cycles", streamsAfter.largestPlaybackCycles},
+        {"late_playback_calls", streamsAfter.latePlaybackCalls - streamsBefore.latePlaybackCalls},
+        {"late_capture_calls", streamsAfter.lateCaptureCalls - streamsBefore.lateCaptureCalls},
+        {"longest_playback_gap_ms",
+         static_cast<double>(streamsAfter.longestPlaybackGapMicros) / 1e3},
+        {"longest_capture_gap_ms",
+         static_cast<double>(streamsAfter.longestCaptureGapMicros) / 1e3}};
+    nlohmann::json lateList = nlohmann::json::array();
+    for (const auto& call : lateCalls) {
+        lateList.push_back({{"at_s", call.atSeconds}, {"kind", call.kind}});
+    }
+    result["late_calls"] = lateList;
     result["timeline"] = timeline;
     writeJson(result);
     manager.reset();

@@ -228,7 +228,8 @@ void AudioEngineService::startSequence() {
     }
     // The time-pitch unit reads ahead of what it plays; that part of the lookahead lives in
     // the unit, so the ring buffer is held at the rest and the total stays at 100 ms.
-    const std::int64_t targetFill = prefill - timePitchLookaheadFrames(rate);
+    timePitchLatencyFrames_ = timePitchLookaheadFrames(rate);
+    const std::int64_t targetFill = prefill - timePitchLatencyFrames_;
     drift_.reset(rate, targetFill);
     resyncFillSamples_ = 2 * std::max<std::int64_t>(targetFill, 0);
     lagWatch_ = {static_cast<std::int64_t>(rate * kLagWindowSeconds),

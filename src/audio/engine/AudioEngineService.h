@@ -86,13 +86,19 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     // Blocks since the last start that the ring buffer could not serve whole (the playback side
     // got silence) or had to make room for by dropping the oldest audio.
     // Also the lags dropped at once because the tempo trim could not win them back quickly.
+    // With the audio waiting in the ring buffer as the playback side last saw it and the
+    // time-pitch unit's own read-ahead, which together are the engine's part of the latency.
     struct RenderStats {
         std::uint64_t underruns = 0;
         std::uint64_t overruns = 0;
         std::uint64_t lagDrops = 0;
+        std::int64_t ringFillFrames = 0;
+        std::int64_t timePitchLatencyFrames = 0;
     };
     [[nodiscard]] RenderStats renderStats() const {
-        return {underruns_.load(), overruns_.load(), lagDrops_.load()};
+        return {underruns_.load(), overruns_.load(), lagDrops_.load(),
+                ringFillSamples_.load(std::memory_order_relaxed) / 2,
+                timePitchLatencyFrames_.load(std::memory_order_relaxed)};
     }
 
   private:
@@ -178,6 +184,8 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::uint64_t> overruns_{0};
     std::atomic<std::uint64_t> lagDrops_{0};
+    std::atomic<std::int64_t> ringFillSamples_{0};         // written by the playback thread
+    std::atomic<std::int64_t> timePitchLatencyFrames_{0};  // set at start
     // Samples the ring buffer is brought back to when it overflows or lags: the drift target.
     std::atomic<std::int64_t> resyncFillSamples_{0};
     // The playback thread's watch for a lasting lag; set at start.

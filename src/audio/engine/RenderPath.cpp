@@ -241,7 +241,9 @@ hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal
     // Hold the lookahead against the two devices' clock drift by trimming the tempo.
     if (AudioRingBuffer* ring = liveRingBuffer_.load(std::memory_order_acquire)) {
         watchForLag(*ring, frames);
-        const double rate = drift_.update(ring->count() / 2, frames);
+        const std::int64_t fill = ring->count();
+        ringFillSamples_.store(fill, std::memory_order_relaxed);
+        const double rate = drift_.update(fill / 2, frames);
         hal::AudioUnitSetParameter(timePitch, hal::kNewTimePitchParam_Rate,
                                    hal::kAudioUnitScope_Global, 0, static_cast<float>(rate), 0);
     }

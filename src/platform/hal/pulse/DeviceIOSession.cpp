@@ -107,6 +107,8 @@ struct SessionCallbacks {
 
     static void readable(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
         auto& self = *static_cast<DeviceIOSession*>(userdata);
+        self.noteCallGap(self.lastCaptureCallMicros_, self.counters_.longestCaptureGapMicros,
+                         self.counters_.lateCaptureCalls);
         const std::size_t frameBytes = self.plan_.captureChannels * sizeof(float);
         while (true) {
             const void* data = nullptr;
@@ -324,6 +326,7 @@ OSStatus DeviceIOSession::connectCapture() {
         return statusForError(pa_context_errno(context_));
     }
     captureConnectedAt_ = pa_rtclock_now();
+    lastCaptureCallMicros_ = 0;  // a new stream's first call is not a late one
     return noErr;
 }
 
@@ -532,7 +535,27 @@ void DeviceIOSession::deliverSilence(UInt32 frames) {
     }
 }
 
+void DeviceIOSession::noteCallGap(std::uint64_t& lastCallMicros,
+                                  std::atomic<std::uint64_t>& longest,
+                                  std::atomic<std::uint64_t>& late) const {
+    const pa_usec_t now = pa_rtclock_now();
+    if (lastCallMicros != 0 && now > lastCallMicros) {
+        const std::uint64_t gap = now - lastCallMicros;
+        std::uint64_t known = longest.load(std::memory_order_relaxed);
+        while (gap > known &&
+               !longest.compare_exchange_weak(known, gap, std::memory_order_relaxed)) {
+        }
+        const double cycleMicros = 1e6 * plan_.cycleFrames / plan_.sampleRate;
+        if (static_cast<double>(gap) > 3.0 * cycleMicros) {
+            late.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    lastCallMicros = now;
+}
+
 void DeviceIOSession::fillPlayback(std::size_t bytes) {
+    noteCallGap(lastPlaybackCallMicros_, counters_.longestPlaybackGapMicros,
+                counters_.latePlaybackCalls);
     const std::size_t frameBytes = plan_.playbackChannels * sizeof(float);
     std::size_t frames = bytes / frameBytes;
     while (frames > 0) {

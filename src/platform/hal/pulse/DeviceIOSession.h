@@ -92,6 +92,8 @@ class DeviceIOSession {
     void deliverSilence(UInt32 frames);
     void fillPlayback(std::size_t bytes);
     void noteCallbackFrames(UInt32 frames);
+    void noteCallGap(std::uint64_t& lastCallMicros, std::atomic<std::uint64_t>& longest,
+                     std::atomic<std::uint64_t>& late) const;
 
     friend struct SessionCallbacks;
 
@@ -114,6 +116,9 @@ class DeviceIOSession {
     std::uint64_t framesSinceSound_ = 0;
     std::uint64_t captureConnectedAt_ = 0;  // microseconds, the server library's clock
     Float64 captureSampleTime_ = 0.0;
+    // The server library's clock at the last call of each stream (0: none yet).
+    std::uint64_t lastCaptureCallMicros_ = 0;
+    std::uint64_t lastPlaybackCallMicros_ = 0;
     Float64 playbackSampleTime_ = 0.0;
     UInt32 playbackCycles_ = 0;          // the current target
     Float64 playbackTargetSetAt_ = 0.0;  // in playback frames

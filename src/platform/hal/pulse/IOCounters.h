@@ -32,6 +32,13 @@ struct IOCounters {
     // Client callbacks made, and the most frames one of them was given or asked for.
     std::atomic<std::uint64_t> callbacks{0};
     std::atomic<std::uint32_t> largestCallbackFrames{0};
+    // How late the server's calls came: the longest time between two calls of one stream
+    // (the server asking for playback data, or handing over captured data), and how many came
+    // more than three cycles after the one before (a late wake-up, the server's or ours).
+    std::atomic<std::uint64_t> longestPlaybackGapMicros{0};
+    std::atomic<std::uint64_t> longestCaptureGapMicros{0};
+    std::atomic<std::uint64_t> latePlaybackCalls{0};
+    std::atomic<std::uint64_t> lateCaptureCalls{0};
 };
 
 struct IOStatistics {
@@ -49,6 +56,10 @@ struct IOStatistics {
     std::uint64_t ordinaryThreads = 0;
     std::uint64_t callbacks = 0;
     std::uint32_t largestCallbackFrames = 0;
+    std::uint64_t longestPlaybackGapMicros = 0;
+    std::uint64_t longestCaptureGapMicros = 0;
+    std::uint64_t latePlaybackCalls = 0;
+    std::uint64_t lateCaptureCalls = 0;
 };
 
 }  // namespace brimo::hal::pulse

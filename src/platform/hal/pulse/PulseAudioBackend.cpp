@@ -104,6 +104,10 @@ IOStatistics PulseAudioBackend::statistics() const {
     statistics.ordinaryThreads = counters_.ordinaryThreads.load();
     statistics.callbacks = counters_.callbacks.load();
     statistics.largestCallbackFrames = counters_.largestCallbackFrames.load();
+    statistics.longestPlaybackGapMicros = counters_.longestPlaybackGapMicros.load();
+    statistics.longestCaptureGapMicros = counters_.longestCaptureGapMicros.load();
+    statistics.latePlaybackCalls = counters_.latePlaybackCalls.load();
+    statistics.lateCaptureCalls = counters_.lateCaptureCalls.load();
     return statistics;
 }
 
@@ -214,10 +218,9 @@ OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& 
     plan.applicationName = options_.applicationName;
     plan.sampleRate = record->sampleRate;
     plan.cycleFrames = record->bufferFrameSize;
-    plan.playbackCycles = options_.playbackCycles;
-    plan.playbackCyclesMax = onPipeWire_.load(std::memory_order_relaxed)
-                                 ? options_.playbackCyclesMaxOnPipeWire
-                                 : options_.playbackCyclesMax;
+    const bool onPipeWire = onPipeWire_.load(std::memory_order_relaxed);
+    plan.playbackCycles = onPipeWire ? options_.playbackCyclesOnPipeWire : options_.playbackCycles;
+    plan.playbackCyclesMax = onPipeWire ? plan.playbackCycles : options_.playbackCyclesMax;
     plan.playbackShrinkAfterSeconds = options_.playbackShrinkAfterSeconds;
     plan.connectTimeout = options_.connectTimeout;
     plan.realtimePriority = options_.realtimePriority;

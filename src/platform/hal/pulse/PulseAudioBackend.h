@@ -39,11 +39,17 @@ struct PulseAudioBackendOptions {
     // After an underrun (a stall longer than the buffer) the target doubles, up to this many
     // cycles (16: about 171 ms at 48 kHz), and comes back down one cycle after each spell this
     // long without one. On PulseAudio a server whose own main thread was late once is late
-    // again under the same load, and only a larger buffer rides it out. On PipeWire it stays
-    // off (the second figure): PipeWire 0.3.65 keeps the buffer it granted first, and the
-    // extra audio a grown target asks for at once only drains the engine's ring buffer.
+    // again under the same load, and only a larger buffer rides it out.
     UInt32 playbackCyclesMax = 16;
-    UInt32 playbackCyclesMaxOnPipeWire = 4;
+    // PipeWire 0.3.65 keeps the buffer it granted first (a grown target only drains the
+    // engine's ring buffer), so there the buffer is asked for at the size it must have from the
+    // first connection and never changes. Its PulseAudio server takes the graph's quantum
+    // (1024 frames by default) out of the buffer at once: four cycles leave 19-33 ms queued,
+    // and a server thread 30 ms late empties them; six leave 26-60 ms and ride out 40 ms. More
+    // buys nothing: the server holds no more than its largest quantum (2048 frames by default)
+    // for a stream that lets it set the latency, and every stall of 45 ms ran dry at 8 and 12
+    // cycles alike, while each cycle adds to what the user hears late.
+    UInt32 playbackCyclesOnPipeWire = 6;
     double playbackShrinkAfterSeconds = 60.0;
     // SCHED_FIFO priority asked for each device I/O thread, where the system allows it (0: do
     // not ask). Below the audio servers' own threads, above everything ordinary.
