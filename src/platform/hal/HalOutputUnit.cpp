@@ -25,24 +25,24 @@ constexpr UInt32 kDefaultClientChannels = 2;
 // Scopes are global, input, output. The client sides (the only writable formats) are the
 // capture side's output and the playback side's input; callbacks may change while the unit
 // is initialized, only not while it runs.
-constexpr ScopeElements kGlobal0{kElement0, 0, 0};
 constexpr ScopeElements kBothSides{0, kElement0 | kElement1, kElement0 | kElement1};
 constexpr ScopeElements kClientSides{0, kElement0, kElement1};
 constexpr ScopeElements kDeviceSides{0, kElement1, kElement0};
-constexpr ScopeElements kInput0{0, kElement0, 0};
-constexpr ScopeElements kNone{};
 constexpr auto kProperties = std::to_array<UnitPropertySpec>({
     {kAudioUnitProperty_StreamFormat, kBothSides, kClientSides, sizeof(AudioStreamBasicDescription),
      false},
-    {kAudioUnitProperty_SampleRate, kBothSides, kNone, sizeof(Float64), false},
-    {kAudioUnitProperty_SetRenderCallback, kInput0, kInput0, sizeof(AURenderCallbackStruct), true},
-    {kAudioOutputUnitProperty_SetInputCallback, kGlobal0, kGlobal0, sizeof(AURenderCallbackStruct),
-     true},
+    {kAudioUnitProperty_SampleRate, kBothSides, kNowhere, sizeof(Float64), false},
+    {kAudioUnitProperty_SetRenderCallback, kInputElement0, kInputElement0,
+     sizeof(AURenderCallbackStruct), true},
+    {kAudioOutputUnitProperty_SetInputCallback, kGlobalElement0, kGlobalElement0,
+     sizeof(AURenderCallbackStruct), true},
     {kAudioOutputUnitProperty_EnableIO, kDeviceSides, kDeviceSides, sizeof(UInt32), false},
-    {kAudioOutputUnitProperty_HasIO, kDeviceSides, kNone, sizeof(UInt32), false},
-    {kAudioOutputUnitProperty_CurrentDevice, kGlobal0, kGlobal0, sizeof(AudioDeviceID), false},
-    {kAudioOutputUnitProperty_IsRunning, kGlobal0, kNone, sizeof(UInt32), false},
-    {kAudioUnitProperty_MaximumFramesPerSlice, kGlobal0, kGlobal0, sizeof(UInt32), false},
+    {kAudioOutputUnitProperty_HasIO, kDeviceSides, kNowhere, sizeof(UInt32), false},
+    {kAudioOutputUnitProperty_CurrentDevice, kGlobalElement0, kGlobalElement0,
+     sizeof(AudioDeviceID), false},
+    {kAudioOutputUnitProperty_IsRunning, kGlobalElement0, kNowhere, sizeof(UInt32), false},
+    {kAudioUnitProperty_MaximumFramesPerSlice, kGlobalElement0, kGlobalElement0, sizeof(UInt32),
+     false},
 });
 constexpr UnitPropertyTable kPropertyTable{kProperties};
 
@@ -214,7 +214,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
                 return setCurrentDevice(data);
             case kAudioOutputUnitProperty_EnableIO:
                 (element == kCaptureElement ? captureEnabled_ : playbackEnabled_) =
-                    valueOf<UInt32>(data) != 0;
+                    checkedPropertyValue<UInt32>(data) != 0;
                 return noErr;
             default:  // the table lets no other property through
                 return setMaximumFrames(data);
@@ -497,14 +497,6 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         return kPropertyTable.find(id, scope, element, spec);
     }
 
-    // A value the table has already checked for size.
-    template <typename T>
-    static T valueOf(const void* data) {
-        T value{};
-        std::memcpy(&value, data, sizeof(T));
-        return value;
-    }
-
     // The unit's client sides are the capture side's output and the playback side's input.
     static bool isClientSide(AudioUnitScope scope, AudioUnitElement element) {
         return (scope == kAudioUnitScope_Output && element == kCaptureElement) ||
@@ -569,7 +561,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
     }
 
     OSStatus setClientFormat(AudioUnitElement element, const void* data) {
-        const auto format = valueOf<AudioStreamBasicDescription>(data);
+        const auto format = checkedPropertyValue<AudioStreamBasicDescription>(data);
         if (!isSupportedFloatFormat(format)) {
             return kAudioUnitErr_FormatNotSupported;
         }
@@ -584,12 +576,12 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
             return kAudioUnitErr_CannotDoInCurrentContext;
         }
         (id == kAudioOutputUnitProperty_SetInputCallback ? inputCallback_ : renderCallback_) =
-            valueOf<AURenderCallbackStruct>(data);
+            checkedPropertyValue<AURenderCallbackStruct>(data);
         return noErr;
     }
 
     OSStatus setCurrentDevice(const void* data) {
-        const auto device = valueOf<AudioDeviceID>(data);
+        const auto device = checkedPropertyValue<AudioDeviceID>(data);
         DeviceIOFormat format;
         if (const OSStatus status = backend_->deviceIOFormat(device, format); status != noErr) {
             return status;
@@ -603,7 +595,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
     }
 
     OSStatus setMaximumFrames(const void* data) {
-        const auto value = valueOf<UInt32>(data);
+        const auto value = checkedPropertyValue<UInt32>(data);
         if (!isValidMaximumFrames(value)) {
             return kAudioUnitErr_InvalidPropertyValue;
         }

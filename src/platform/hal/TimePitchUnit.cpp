@@ -33,26 +33,18 @@ bool isSupported(const AudioStreamBasicDescription& f) {
 
 // Scopes are global, input, output; every property lives on element 0, and none may change
 // while the unit is initialized (render reads them without a lock).
-constexpr ScopeElements kGlobal{kElement0, 0, 0};
-constexpr ScopeElements kInput{0, kElement0, 0};
 constexpr ScopeElements kBothSides{0, kElement0, kElement0};
-constexpr ScopeElements kNone{};
 constexpr auto kProperties = std::to_array<UnitPropertySpec>({
     {kAudioUnitProperty_StreamFormat, kBothSides, kBothSides, sizeof(AudioStreamBasicDescription),
      false},
-    {kAudioUnitProperty_SampleRate, kBothSides, kNone, sizeof(Float64), false},
-    {kAudioUnitProperty_Latency, kGlobal, kNone, sizeof(Float64), false},
-    {kAudioUnitProperty_MaximumFramesPerSlice, kGlobal, kGlobal, sizeof(UInt32), false},
-    {kAudioUnitProperty_SetRenderCallback, kInput, kInput, sizeof(AURenderCallbackStruct), false},
+    {kAudioUnitProperty_SampleRate, kBothSides, kNowhere, sizeof(Float64), false},
+    {kAudioUnitProperty_Latency, kGlobalElement0, kNowhere, sizeof(Float64), false},
+    {kAudioUnitProperty_MaximumFramesPerSlice, kGlobalElement0, kGlobalElement0, sizeof(UInt32),
+     false},
+    {kAudioUnitProperty_SetRenderCallback, kInputElement0, kInputElement0,
+     sizeof(AURenderCallbackStruct), false},
 });
 constexpr UnitPropertyTable kPropertyTable{kProperties};
-
-template <typename T>
-T valueOf(const void* data) {
-    T value{};
-    std::memcpy(&value, data, sizeof(T));
-    return value;
-}
 
 class TimePitchUnit final : public AudioUnitImplementation {
   public:
@@ -93,7 +85,7 @@ class TimePitchUnit final : public AudioUnitImplementation {
         }
         switch (id) {
             case kAudioUnitProperty_StreamFormat: {
-                const auto format = valueOf<AudioStreamBasicDescription>(data);
+                const auto format = checkedPropertyValue<AudioStreamBasicDescription>(data);
                 if (!isSupported(format)) {
                     return kAudioUnitErr_FormatNotSupported;
                 }
@@ -101,7 +93,7 @@ class TimePitchUnit final : public AudioUnitImplementation {
                 return noErr;
             }
             case kAudioUnitProperty_MaximumFramesPerSlice: {
-                const auto value = valueOf<UInt32>(data);
+                const auto value = checkedPropertyValue<UInt32>(data);
                 if (!isValidMaximumFrames(value)) {
                     return kAudioUnitErr_InvalidPropertyValue;
                 }
@@ -109,7 +101,7 @@ class TimePitchUnit final : public AudioUnitImplementation {
                 return noErr;
             }
             default:  // the render callback, the only other writable property
-                callback_ = valueOf<AURenderCallbackStruct>(data);
+                callback_ = checkedPropertyValue<AURenderCallbackStruct>(data);
                 return noErr;
         }
     }

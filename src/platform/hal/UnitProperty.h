@@ -43,6 +43,14 @@ OSStatus writePropertyValue(const T& value, void* data, UInt32& size) {
     return noErr;
 }
 
+// A value from a write the table has let through: its size is already checked.
+template <typename T>
+T checkedPropertyValue(const void* data) {
+    T value{};
+    std::memcpy(&value, data, sizeof(T));
+    return value;
+}
+
 template <typename T>
 OSStatus setUnitProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
                          AudioUnitElement element, const T& value) {
@@ -62,6 +70,9 @@ using ScopeElements = std::array<UInt32, 3>;
 
 inline constexpr UInt32 kElement0 = 1U << 0U;
 inline constexpr UInt32 kElement1 = 1U << 1U;
+inline constexpr ScopeElements kGlobalElement0{kElement0, 0, 0};
+inline constexpr ScopeElements kInputElement0{0, kElement0, 0};
+inline constexpr ScopeElements kNowhere{};  // as the writable set: read-only
 
 struct UnitPropertySpec {
     AudioUnitPropertyID id = 0;
