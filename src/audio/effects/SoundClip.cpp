@@ -8,6 +8,8 @@
 #include <optional>
 
 #include "platform/hal/AudioObject.h"
+#include "platform/hal/StreamFormat.h"
+#include "platform/hal/UnitProperty.h"
 
 namespace brimo::audio {
 namespace {
@@ -38,13 +40,6 @@ std::optional<hal::AudioDeviceID> defaultOutputDevice() {
         return std::nullopt;
     }
     return device;
-}
-
-template <typename T>
-hal::OSStatus setProperty(hal::AudioUnit unit, hal::AudioUnitPropertyID id,
-                          hal::AudioUnitScope scope, hal::AudioUnitElement element,
-                          const T& value) {
-    return hal::AudioUnitSetProperty(unit, id, scope, element, &value, sizeof(T));
 }
 
 }  // namespace
@@ -118,24 +113,15 @@ bool SoundClip::startUnit(hal::AudioDeviceID device) {
         unit_ = nullptr;
         return false;
     }
-    const hal::UInt32 bytesPerFrame = 4 * channels_;
-    const hal::AudioStreamBasicDescription format{sampleRate_,
-                                                  hal::kAudioFormatLinearPCM,
-                                                  hal::kAudioFormatFlagsNativeFloatPacked,
-                                                  bytesPerFrame,
-                                                  1,
-                                                  bytesPerFrame,
-                                                  channels_,
-                                                  32,
-                                                  0};
+    const auto format = hal::floatStreamFormat(sampleRate_, channels_, true);
     const hal::AURenderCallbackStruct callback{&SoundClip::render, this};
     position_ = 0;
-    return setProperty(unit_, hal::kAudioOutputUnitProperty_CurrentDevice,
-                       hal::kAudioUnitScope_Global, 0, device) == hal::noErr &&
-           setProperty(unit_, hal::kAudioUnitProperty_StreamFormat, hal::kAudioUnitScope_Input, 0,
-                       format) == hal::noErr &&
-           setProperty(unit_, hal::kAudioUnitProperty_SetRenderCallback, hal::kAudioUnitScope_Input,
-                       0, callback) == hal::noErr &&
+    return hal::setUnitProperty(unit_, hal::kAudioOutputUnitProperty_CurrentDevice,
+                                hal::kAudioUnitScope_Global, 0, device) == hal::noErr &&
+           hal::setUnitProperty(unit_, hal::kAudioUnitProperty_StreamFormat,
+                                hal::kAudioUnitScope_Input, 0, format) == hal::noErr &&
+           hal::setUnitProperty(unit_, hal::kAudioUnitProperty_SetRenderCallback,
+                                hal::kAudioUnitScope_Input, 0, callback) == hal::noErr &&
            hal::AudioUnitInitialize(unit_) == hal::noErr &&
            hal::AudioOutputUnitStart(unit_) == hal::noErr;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/hal/SampleLayout.h"
 #include "platform/hal/TimePitchUnit.h"
 #include "platform/text/LogFormat.h"
 
@@ -40,7 +41,7 @@ bool isUsableSampleRate(double rate) {
 
 std::shared_ptr<AudioEngineService> AudioEngineService::create(Options options) {
     // Our own time-pitch unit is the one the engine finds; registering is once per process.
-    timepitch::registerTimePitchComponent();
+    hal::registerTimePitchComponent();
     return std::shared_ptr<AudioEngineService>(new AudioEngineService(std::move(options)));
 }
 
@@ -209,11 +210,12 @@ void AudioEngineService::startSequence() {
     disposeUnits();
 
     const auto half = static_cast<std::int64_t>(std::floor(rate * kRingSeconds));
-    inputRingBuffer_ = std::make_shared<AudioRingBuffer>(2 * half);
+    inputRingBuffer_ = std::make_shared<AudioRingBuffer>(hal::kStereoChannels * half);
     const auto prefill = static_cast<std::int64_t>(std::floor(rate * kLookaheadSeconds));
     scratch_.reserve(kMaxCaptureFrames);
     {
-        const std::vector<float> silence(2 * static_cast<std::size_t>(prefill), 0.0F);
+        const std::vector<float> silence(hal::kStereoChannels * static_cast<std::size_t>(prefill),
+                                         0.0F);
         inputRingBuffer_->write(silence);
     }
     underruns_ = 0;
@@ -231,9 +233,10 @@ void AudioEngineService::startSequence() {
     timePitchLatencyFrames_ = timePitchLookaheadFrames(rate);
     const std::int64_t targetFill = prefill - timePitchLatencyFrames_;
     drift_.reset(rate, targetFill);
-    resyncFillSamples_ = 2 * std::max<std::int64_t>(targetFill, 0);
+    resyncFillSamples_ = hal::kStereoChannels * std::max<std::int64_t>(targetFill, 0);
     lagWatch_ = {static_cast<std::int64_t>(rate * kLagWindowSeconds),
-                 2 * static_cast<std::int64_t>(rate * kLagThresholdSeconds), 0, 0};
+                 hal::kStereoChannels * static_cast<std::int64_t>(rate * kLagThresholdSeconds), 0,
+                 0};
     refilling_.store(false, std::memory_order_relaxed);
     readerStarted_.store(false, std::memory_order_relaxed);
     captureToppedUp_.store(false, std::memory_order_relaxed);

@@ -17,6 +17,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/hal/AudioUnit.h"
+#include "platform/hal/SampleLayout.h"
 #include "platform/observable/Published.h"
 #include "platform/observable/Subject.h"
 
@@ -97,7 +98,7 @@ class AudioEngineService : public std::enable_shared_from_this<AudioEngineServic
     };
     [[nodiscard]] RenderStats renderStats() const {
         return {underruns_.load(), overruns_.load(), lagDrops_.load(),
-                ringFillSamples_.load(std::memory_order_relaxed) / 2,
+                ringFillSamples_.load(std::memory_order_relaxed) / hal::kStereoChannels,
                 timePitchLatencyFrames_.load(std::memory_order_relaxed)};
     }
 

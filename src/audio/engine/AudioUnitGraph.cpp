@@ -3,6 +3,9 @@
 #include <vector>
 
 #include "audio/engine/AudioEngineService.h"
+#include "platform/hal/SampleLayout.h"
+#include "platform/hal/StreamFormat.h"
+#include "platform/hal/UnitProperty.h"
 #include "platform/text/LogFormat.h"
 
 namespace brimo::audio {
@@ -24,35 +27,12 @@ constexpr hal::UInt32 kTimePitchMaxFrames = 512;
 
 // Interleaved stereo floats in one buffer: what the devices exchange.
 hal::AudioStreamBasicDescription deviceSideFormat(double sampleRate) {
-    return {sampleRate,
-            hal::kAudioFormatLinearPCM,
-            hal::kAudioFormatFlagIsFloat | hal::kAudioFormatFlagIsPacked,
-            8,
-            1,
-            8,
-            2,
-            32,
-            0};
+    return hal::floatStreamFormat(sampleRate, hal::kStereoChannels, true);
 }
 
 // The same samples with one buffer per channel: what the time-pitch unit works on.
 hal::AudioStreamBasicDescription timePitchFormat(double sampleRate) {
-    return {sampleRate,
-            hal::kAudioFormatLinearPCM,
-            hal::kAudioFormatFlagIsFloat | hal::kAudioFormatFlagIsNonInterleaved,
-            4,
-            1,
-            4,
-            2,
-            32,
-            0};
-}
-
-template <typename T>
-hal::OSStatus setProperty(hal::AudioUnit unit, hal::AudioUnitPropertyID id,
-                          hal::AudioUnitScope scope, hal::AudioUnitElement element,
-                          const T& value) {
-    return hal::AudioUnitSetProperty(unit, id, scope, element, &value, sizeof(T));
+    return hal::floatStreamFormat(sampleRate, hal::kStereoChannels, false);
 }
 
 }  // namespace
@@ -71,25 +51,25 @@ bool AudioEngineService::createTimePitchUnit() {
         return false;
     }
     const auto format = timePitchFormat(sampleRate_);
-    if (auto status = setProperty(unit, hal::kAudioUnitProperty_StreamFormat,
-                                  hal::kAudioUnitScope_Input, 0, format);
+    if (auto status = hal::setUnitProperty(unit, hal::kAudioUnitProperty_StreamFormat,
+                                           hal::kAudioUnitScope_Input, 0, format);
         status != hal::noErr) {
         log("⚠️ [TIMEPITCH] Input format: " + formatStatus(status));
     }
-    if (auto status = setProperty(unit, hal::kAudioUnitProperty_StreamFormat,
-                                  hal::kAudioUnitScope_Output, 0, format);
+    if (auto status = hal::setUnitProperty(unit, hal::kAudioUnitProperty_StreamFormat,
+                                           hal::kAudioUnitScope_Output, 0, format);
         status != hal::noErr) {
         log("⚠️ [TIMEPITCH] Output format: " + formatStatus(status));
     }
     const hal::AURenderCallbackStruct feed{&AudioEngineService::timePitchInputProc, this};
-    if (auto status = setProperty(unit, hal::kAudioUnitProperty_SetRenderCallback,
-                                  hal::kAudioUnitScope_Input, 0, feed);
+    if (auto status = hal::setUnitProperty(unit, hal::kAudioUnitProperty_SetRenderCallback,
+                                           hal::kAudioUnitScope_Input, 0, feed);
         status != hal::noErr) {
         log("❌ [TIMEPITCH] Callback failed: " + formatStatus(status));
         return false;
     }
-    setProperty(unit, hal::kAudioUnitProperty_MaximumFramesPerSlice, hal::kAudioUnitScope_Global, 0,
-                kTimePitchMaxFrames);
+    hal::setUnitProperty(unit, hal::kAudioUnitProperty_MaximumFramesPerSlice,
+                         hal::kAudioUnitScope_Global, 0, kTimePitchMaxFrames);
     hal::AudioUnitSetParameter(unit, hal::kNewTimePitchParam_Pitch, hal::kAudioUnitScope_Global, 0,
                                pitchCents_, 0);
     hal::AudioUnitSetParameter(unit, hal::kNewTimePitchParam_Rate, hal::kAudioUnitScope_Global, 0,
@@ -118,19 +98,20 @@ bool AudioEngineService::createInputUnit(std::uint32_t deviceID) {
     if (created != hal::noErr || unit == nullptr) {
         return false;
     }
-    setProperty(unit, hal::kAudioOutputUnitProperty_EnableIO, hal::kAudioUnitScope_Input, 1,
-                hal::UInt32{1});
-    setProperty(unit, hal::kAudioOutputUnitProperty_EnableIO, hal::kAudioUnitScope_Output, 0,
-                hal::UInt32{0});
-    if (setProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice, hal::kAudioUnitScope_Global,
-                    0, hal::AudioDeviceID{deviceID}) != hal::noErr) {
+    hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_EnableIO, hal::kAudioUnitScope_Input,
+                         1, hal::UInt32{1});
+    hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_EnableIO, hal::kAudioUnitScope_Output,
+                         0, hal::UInt32{0});
+    if (hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice,
+                             hal::kAudioUnitScope_Global, 0,
+                             hal::AudioDeviceID{deviceID}) != hal::noErr) {
         return false;
     }
-    setProperty(unit, hal::kAudioUnitProperty_StreamFormat, hal::kAudioUnitScope_Output, 1,
-                deviceSideFormat(sampleRate_));
+    hal::setUnitProperty(unit, hal::kAudioUnitProperty_StreamFormat, hal::kAudioUnitScope_Output, 1,
+                         deviceSideFormat(sampleRate_));
     const hal::AURenderCallbackStruct capture{&AudioEngineService::inputCallback, this};
-    setProperty(unit, hal::kAudioOutputUnitProperty_SetInputCallback, hal::kAudioUnitScope_Global,
-                0, capture);
+    hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_SetInputCallback,
+                         hal::kAudioUnitScope_Global, 0, capture);
     if (hal::AudioUnitInitialize(unit) != hal::noErr) {
         return false;
     }
@@ -165,8 +146,9 @@ bool AudioEngineService::createOutputUnit(std::uint32_t deviceID) {
         log("❌ [OUTPUT_CREATE] Instance creation failed: " + formatStatus(created));
         return false;
     }
-    if (auto status = setProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice,
-                                  hal::kAudioUnitScope_Global, 0, hal::AudioDeviceID{deviceID});
+    if (auto status =
+            hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice,
+                                 hal::kAudioUnitScope_Global, 0, hal::AudioDeviceID{deviceID});
         status != hal::noErr) {
         log("❌ [OUTPUT_CREATE] Failed setting device ID: " + formatStatus(status) +
             " - Device may not support output");
@@ -175,8 +157,9 @@ bool AudioEngineService::createOutputUnit(std::uint32_t deviceID) {
     log("✅ [OUTPUT_CREATE] Device ID set successfully");
     log("🎵 [OUTPUT_CREATE] Setting format: " + formatDouble(engineRate) +
         " Hz, 2ch, 32-bit float interleaved");
-    if (auto status = setProperty(unit, hal::kAudioUnitProperty_StreamFormat,
-                                  hal::kAudioUnitScope_Input, 0, deviceSideFormat(engineRate));
+    if (auto status =
+            hal::setUnitProperty(unit, hal::kAudioUnitProperty_StreamFormat,
+                                 hal::kAudioUnitScope_Input, 0, deviceSideFormat(engineRate));
         status != hal::noErr) {
         log("❌ [OUTPUT_CREATE] Failed setting StreamFormat (Input Scope): " + formatStatus(status) +
             " - Format not supported by device");
@@ -184,8 +167,8 @@ bool AudioEngineService::createOutputUnit(std::uint32_t deviceID) {
     }
     log("✅ [OUTPUT_CREATE] StreamFormat set successfully");
     const hal::AURenderCallbackStruct play{&AudioEngineService::outputCallback, this};
-    if (auto status = setProperty(unit, hal::kAudioUnitProperty_SetRenderCallback,
-                                  hal::kAudioUnitScope_Input, 0, play);
+    if (auto status = hal::setUnitProperty(unit, hal::kAudioUnitProperty_SetRenderCallback,
+                                           hal::kAudioUnitScope_Input, 0, play);
         status != hal::noErr) {
         log("❌ [OUTPUT_CREATE] Failed setting RenderCallback: " + formatStatus(status));
         return false;

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "audio/engine/AudioEngineService.h"
+#include "platform/hal/SampleLayout.h"
 
 namespace brimo::audio {
 namespace {
@@ -23,21 +24,13 @@ void zeroBuffers(hal::AudioBufferList* data) {
     }
 }
 
-// Volume may push samples past full scale; the device gets them clamped. A NaN from anywhere
-// upstream becomes silence instead of reaching the speakers. Without branches, so the loops
-// that call it run four samples at a time.
-float clampSample(float x) {
-    const float clamped = std::max(std::min(x, 1.0F), -1.0F);
-    return std::isnan(x) ? 0.0F : clamped;
-}
-
-// The two channels of one slice, scaled and clamped, into the device's interleaved frames.
+// The two channels of one slice, scaled and clamped, into the device's interleaved frames:
+// volume may push samples past full scale, and a NaN from anywhere upstream becomes silence
+// instead of reaching the speakers. Without branches, so the loop runs four samples at a time.
 void interleaveClamped(const float* left, const float* right, float gain, hal::UInt32 frames,
                        float* device) {
-    for (hal::UInt32 j = 0; j < frames; ++j) {
-        device[2 * j] = clampSample(left[j] * gain);
-        device[2 * j + 1] = clampSample(right[j] * gain);
-    }
+    hal::interleaveStereo(left, right, frames, device,
+                          [gain](float x) { return hal::clampSample(x * gain); });
 }
 
 // A sample that is no number (or an infinite one) from the capture side would poison the
@@ -53,9 +46,9 @@ void silenceNonFinite(float* samples, std::size_t n) {
 // Mean absolute left-channel amplitude over the first 64 frames; shorter blocks still divide by
 // 64, so a short block reads quieter.
 float rawLevel(const float* interleaved, hal::UInt32 frames) {
-    const hal::UInt32 limit = frames > 64 ? 128 : frames * 2;
+    const hal::UInt32 limit = (frames > 64 ? 64 : frames) * hal::kStereoChannels;
     float sum = 0.0F;
-    for (hal::UInt32 i = 0; i < limit; i += 2) {
+    for (hal::UInt32 i = 0; i < limit; i += hal::kStereoChannels) {
         sum += std::fabs(interleaved[i]);
     }
     return sum * 0.015625F;
@@ -103,12 +96,12 @@ hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* 
     }
     float* samples = scratch_.captured.data();
     hal::AudioBufferListStorage<1> list;
-    list.mBuffers[0] = {2, frames * 8, samples};
+    list.mBuffers[0] = {hal::kStereoChannels, frames * hal::kBytesPerStereoFrame, samples};
     if (const auto status = hal::AudioUnitRender(unit, flags, time, 1, frames, list.list());
         status != hal::noErr) {
         return status;
     }
-    silenceNonFinite(samples, 2 * static_cast<std::size_t>(frames));
+    silenceNonFinite(samples, hal::kStereoChannels * static_cast<std::size_t>(frames));
     levels_.push(rawLevel(samples, frames));
     // Where the reader started on the pre-filled silence before the first capture arrived,
     // what it took by then would be missing from the lookahead for good (the trim needs a
@@ -126,7 +119,7 @@ hal::OSStatus AudioEngineService::captureBlock(hal::AudioUnitRenderActionFlags* 
             }
         }
     }
-    ring->write({samples, 2 * static_cast<std::size_t>(frames)});
+    ring->write({samples, hal::kStereoChannels * static_cast<std::size_t>(frames)});
     return hal::noErr;
 }
 
@@ -174,18 +167,16 @@ hal::OSStatus AudioEngineService::feedTimePitch(hal::AudioUnitRenderActionFlags*
     float* feed = scratch_.timePitchFeed.data();
     for (hal::UInt32 done = 0; done < frames;) {
         const hal::UInt32 slice = std::min(frames - done, RenderScratch::kTimePitchSliceFrames);
-        const std::int64_t wanted = 2 * static_cast<std::int64_t>(slice);
+        const std::int64_t wanted = hal::kStereoChannels * static_cast<std::int64_t>(slice);
         const std::int64_t got = ring->read(feed, wanted);
         ranShort = ranShort || got < wanted;
         if (canWrite) {
             // Whole frames read; what a short read left out (a half frame too) is silence.
-            const std::int64_t present = std::max<std::int64_t>(got, 0) / 2;
+            const std::int64_t present =
+                std::max<std::int64_t>(got, 0) / static_cast<std::int64_t>(hal::kStereoChannels);
             float* l = left + done;
             float* r = right + done;
-            for (std::int64_t j = 0; j < present; ++j) {
-                l[j] = feed[2 * j];
-                r[j] = feed[2 * j + 1];
-            }
+            hal::deinterleaveStereo(feed, static_cast<std::size_t>(present), l, r);
             std::fill(l + present, l + slice, 0.0F);
             std::fill(r + present, r + slice, 0.0F);
         }
@@ -211,7 +202,8 @@ hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal
     }
     auto* device = static_cast<float*>(data->mBuffers[0].mData);  // NOLINT: variable-length list
     const hal::UInt32 deviceFrames =
-        std::min<hal::UInt32>(frames, data->mBuffers[0].mDataByteSize / 8);  // NOLINT
+        std::min<hal::UInt32>(frames, data->mBuffers[0].mDataByteSize /  // NOLINT
+                                          hal::kBytesPerStereoFrame);
     const float gain = volume_.load(std::memory_order_relaxed);
 
     // The time-pitch unit renders at most one slice per call; a device that asks for more
@@ -220,8 +212,8 @@ hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal
     for (hal::UInt32 done = 0; done < frames;) {
         const hal::UInt32 slice = std::min(frames - done, RenderScratch::kTimePitchSliceFrames);
         hal::AudioBufferListStorage<2> list;
-        list.mBuffers[0] = {1, slice * 4, scratch_.left.data()};
-        list.mBuffers[1] = {1, slice * 4, scratch_.right.data()};
+        list.mBuffers[0] = {1, hal::floatBytes(slice), scratch_.left.data()};
+        list.mBuffers[1] = {1, hal::floatBytes(slice), scratch_.right.data()};
         hal::AudioUnitRenderActionFlags flags = 0;
         if (hal::AudioUnitRender(timePitch, &flags, &sliceTime, 0, slice, list.list()) !=
             hal::noErr) {
@@ -232,7 +224,7 @@ hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal
             const hal::UInt32 writable =
                 done < deviceFrames ? std::min(slice, deviceFrames - done) : 0;
             interleaveClamped(scratch_.left.data(), scratch_.right.data(), gain, writable,
-                              device + 2 * static_cast<std::ptrdiff_t>(done));
+                              device + hal::kStereoChannels * static_cast<std::size_t>(done));
         }
         done += slice;
         sliceTime.mSampleTime += slice;
@@ -243,7 +235,7 @@ hal::OSStatus AudioEngineService::playBlock(const hal::AudioTimeStamp* time, hal
         watchForLag(*ring, frames);
         const std::int64_t fill = ring->count();
         ringFillSamples_.store(fill, std::memory_order_relaxed);
-        const double rate = drift_.update(fill / 2, frames);
+        const double rate = drift_.update(fill / hal::kStereoChannels, frames);
         hal::AudioUnitSetParameter(timePitch, hal::kNewTimePitchParam_Rate,
                                    hal::kAudioUnitScope_Global, 0, static_cast<float>(rate), 0);
     }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/hal/SampleLayout.h"
+
 namespace brimo::audio {
 
 // Storage the render callbacks work in, taken once per start and kept between calls so that
@@ -17,13 +19,14 @@ struct RenderScratch {
     std::vector<float> right;          // one time-pitch slice, right channel
 
     void reserve(std::uint32_t maxCaptureFrames) {
-        captured.assign(2 * static_cast<std::size_t>(maxCaptureFrames), 0.0F);
-        timePitchFeed.assign(2 * static_cast<std::size_t>(kTimePitchSliceFrames), 0.0F);
+        captured.assign(hal::kStereoChannels * static_cast<std::size_t>(maxCaptureFrames), 0.0F);
+        timePitchFeed.assign(hal::kStereoChannels * static_cast<std::size_t>(kTimePitchSliceFrames),
+                             0.0F);
         left.assign(kTimePitchSliceFrames, 0.0F);
         right.assign(kTimePitchSliceFrames, 0.0F);
     }
     [[nodiscard]] std::uint32_t maxCaptureFrames() const {
-        return static_cast<std::uint32_t>(captured.size() / 2);
+        return static_cast<std::uint32_t>(captured.size() / hal::kStereoChannels);
     }
 };
 

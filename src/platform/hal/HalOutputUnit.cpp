@@ -8,8 +8,10 @@
 
 #include "platform/hal/AudioHardwareBackend.h"
 #include "platform/hal/ChannelMapping.h"
+#include "platform/hal/SampleLayout.h"
 #include "platform/hal/SampleRateConverter.h"
 #include "platform/hal/StreamFormat.h"
+#include "platform/hal/UnitProperty.h"
 
 namespace brimo::hal {
 
@@ -18,27 +20,31 @@ namespace {
 constexpr AudioUnitElement kPlaybackElement = 0;
 constexpr AudioUnitElement kCaptureElement = 1;
 constexpr UInt32 kDefaultMaximumFramesPerSlice = 4096;
-constexpr UInt32 kLargestMaximumFramesPerSlice = 1U << 16U;
 constexpr UInt32 kDefaultClientChannels = 2;
 
-template <typename T>
-OSStatus readValue(const void* data, UInt32 size, T& value) {
-    if (size != sizeof(T)) {
-        return kAudio_ParamError;
-    }
-    std::memcpy(&value, data, sizeof(T));
-    return noErr;
-}
-
-template <typename T>
-OSStatus writeValue(const T& value, void* data, UInt32& size) {
-    if (size < sizeof(T)) {
-        return kAudio_ParamError;
-    }
-    std::memcpy(data, &value, sizeof(T));
-    size = sizeof(T);
-    return noErr;
-}
+// Scopes are global, input, output. The client sides (the only writable formats) are the
+// capture side's output and the playback side's input; callbacks may change while the unit
+// is initialized, only not while it runs.
+constexpr ScopeElements kBothSides{0, kElement0 | kElement1, kElement0 | kElement1};
+constexpr ScopeElements kClientSides{0, kElement0, kElement1};
+constexpr ScopeElements kDeviceSides{0, kElement1, kElement0};
+constexpr auto kProperties = std::to_array<UnitPropertySpec>({
+    {kAudioUnitProperty_StreamFormat, kBothSides, kClientSides, sizeof(AudioStreamBasicDescription),
+     false},
+    {kAudioUnitProperty_SampleRate, kBothSides, kNowhere, sizeof(Float64), false},
+    {kAudioUnitProperty_SetRenderCallback, kInputElement0, kInputElement0,
+     sizeof(AURenderCallbackStruct), true},
+    {kAudioOutputUnitProperty_SetInputCallback, kGlobalElement0, kGlobalElement0,
+     sizeof(AURenderCallbackStruct), true},
+    {kAudioOutputUnitProperty_EnableIO, kDeviceSides, kDeviceSides, sizeof(UInt32), false},
+    {kAudioOutputUnitProperty_HasIO, kDeviceSides, kNowhere, sizeof(UInt32), false},
+    {kAudioOutputUnitProperty_CurrentDevice, kGlobalElement0, kGlobalElement0,
+     sizeof(AudioDeviceID), false},
+    {kAudioOutputUnitProperty_IsRunning, kGlobalElement0, kNowhere, sizeof(UInt32), false},
+    {kAudioUnitProperty_MaximumFramesPerSlice, kGlobalElement0, kGlobalElement0, sizeof(UInt32),
+     false},
+});
+constexpr UnitPropertyTable kPropertyTable{kProperties};
 
 // The buffers and converter of one direction, sized at initialize.
 struct Direction {
@@ -82,33 +88,23 @@ struct Direction {
     AudioBufferList* describe(float* source, UInt32 n) {
         if (!planar) {
             list.mNumberBuffers = 1;
-            list.mBuffers[0] = {channels, n * channels * 4U, source};
+            list.mBuffers[0] = {channels, floatBytes(n, channels), source};
             return list.list();
         }
         list.mNumberBuffers = channels;
         const std::size_t stride = planes.size() / channels;
         for (UInt32 c = 0; c < channels; ++c) {
-            list.mBuffers[c] = {1, n * 4U, planes.data() + c * stride};
+            list.mBuffers[c] = {1, floatBytes(n), planes.data() + c * stride};
         }
         return list.list();
     }
 
     void split(const float* source, UInt32 n) {
-        const std::size_t stride = planes.size() / channels;
-        for (UInt32 c = 0; c < channels; ++c) {
-            for (UInt32 f = 0; f < n; ++f) {
-                planes[c * stride + f] = source[f * channels + c];
-            }
-        }
+        deinterleave(source, channels, n, planes.data(), planes.size() / channels);
     }
 
     void join(float* destination, UInt32 n) const {
-        const std::size_t stride = planes.size() / channels;
-        for (UInt32 c = 0; c < channels; ++c) {
-            for (UInt32 f = 0; f < n; ++f) {
-                destination[f * channels + c] = planes[c * stride + f];
-            }
-        }
+        interleave(planes.data(), planes.size() / channels, channels, n, destination);
     }
 
     AudioTimeStamp clientStamp(const AudioTimeStamp& device, double deviceFrameOffset,
@@ -148,37 +144,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         if (const OSStatus status = checkAddress(id, scope, element); status != noErr) {
             return status;
         }
-        switch (id) {
-            case kAudioUnitProperty_StreamFormat:
-                dataSize = sizeof(AudioStreamBasicDescription);
-                writable = isClientSide(scope, element);
-                return noErr;
-            case kAudioUnitProperty_SampleRate:
-                dataSize = sizeof(Float64);
-                writable = false;
-                return noErr;
-            case kAudioUnitProperty_SetRenderCallback:
-            case kAudioOutputUnitProperty_SetInputCallback:
-                dataSize = sizeof(AURenderCallbackStruct);
-                writable = true;
-                return noErr;
-            case kAudioOutputUnitProperty_CurrentDevice:
-                dataSize = sizeof(AudioDeviceID);
-                writable = true;
-                return noErr;
-            case kAudioOutputUnitProperty_EnableIO:
-            case kAudioUnitProperty_MaximumFramesPerSlice:
-                dataSize = sizeof(UInt32);
-                writable = true;
-                return noErr;
-            case kAudioOutputUnitProperty_IsRunning:
-            case kAudioOutputUnitProperty_HasIO:
-                dataSize = sizeof(UInt32);
-                writable = false;
-                return noErr;
-            default:
-                return kAudioUnitErr_InvalidProperty;
-        }
+        return kPropertyTable.info(id, scope, element, dataSize, writable);
     }
 
     OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
@@ -194,25 +160,26 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
                     return status;
                 }
                 return id == kAudioUnitProperty_StreamFormat
-                           ? writeValue(format, data, dataSize)
-                           : writeValue(format.mSampleRate, data, dataSize);
+                           ? writePropertyValue(format, data, dataSize)
+                           : writePropertyValue(format.mSampleRate, data, dataSize);
             }
             case kAudioUnitProperty_SetRenderCallback:
-                return writeValue(renderCallback_, data, dataSize);
+                return writePropertyValue(renderCallback_, data, dataSize);
             case kAudioOutputUnitProperty_SetInputCallback:
-                return writeValue(inputCallback_, data, dataSize);
+                return writePropertyValue(inputCallback_, data, dataSize);
             case kAudioOutputUnitProperty_CurrentDevice:
-                return writeValue(initialized_ ? device_ : resolvedDevice(), data, dataSize);
+                return writePropertyValue(initialized_ ? device_ : resolvedDevice(), data,
+                                          dataSize);
             case kAudioOutputUnitProperty_EnableIO:
-                return writeValue(
+                return writePropertyValue(
                     static_cast<UInt32>(element == kCaptureElement ? captureEnabled_
                                                                    : playbackEnabled_),
                     data, dataSize);
             case kAudioUnitProperty_MaximumFramesPerSlice:
-                return writeValue(maximumFrames_, data, dataSize);
+                return writePropertyValue(maximumFrames_, data, dataSize);
             case kAudioOutputUnitProperty_IsRunning:
-                return writeValue(static_cast<UInt32>(started_ && !ioEnded_.load()), data,
-                                  dataSize);
+                return writePropertyValue(static_cast<UInt32>(started_ && !ioEnded_.load()), data,
+                                          dataSize);
             case kAudioOutputUnitProperty_HasIO: {
                 DeviceIOFormat format;
                 if (const OSStatus status = deviceFormat(format); status != noErr) {
@@ -220,7 +187,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
                 }
                 const UInt32 channels =
                     element == kCaptureElement ? format.inputChannels : format.outputChannels;
-                return writeValue(static_cast<UInt32>(channels > 0), data, dataSize);
+                return writePropertyValue(static_cast<UInt32>(channels > 0), data, dataSize);
             }
             default:
                 return kAudioUnitErr_InvalidProperty;
@@ -232,20 +199,25 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         if (const OSStatus status = checkAddress(id, scope, element); status != noErr) {
             return status;
         }
+        if (const OSStatus status =
+                kPropertyTable.checkWrite(id, scope, element, data, dataSize, initialized_);
+            status != noErr) {
+            return status;
+        }
         switch (id) {
             case kAudioUnitProperty_StreamFormat:
-                return setClientFormat(scope, element, data, dataSize);
+                return setClientFormat(element, data);
             case kAudioUnitProperty_SetRenderCallback:
             case kAudioOutputUnitProperty_SetInputCallback:
-                return setCallback(id, data, dataSize);
+                return setCallback(id, data);
             case kAudioOutputUnitProperty_CurrentDevice:
-                return setCurrentDevice(data, dataSize);
+                return setCurrentDevice(data);
             case kAudioOutputUnitProperty_EnableIO:
-                return setEnableIO(element, data, dataSize);
-            case kAudioUnitProperty_MaximumFramesPerSlice:
-                return setMaximumFrames(data, dataSize);
-            default:
-                return kAudioUnitErr_PropertyNotWritable;
+                (element == kCaptureElement ? captureEnabled_ : playbackEnabled_) =
+                    checkedPropertyValue<UInt32>(data) != 0;
+                return noErr;
+            default:  // the table lets no other property through
+                return setMaximumFrames(data);
         }
     }
 
@@ -337,7 +309,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
                 return kAudio_ParamError;
             }
             AudioBuffer& buffer = data.mBuffers[0];
-            const UInt32 bytes = frames * d.channels * 4U;
+            const UInt32 bytes = floatBytes(frames, d.channels);
             if (buffer.mData == nullptr) {
                 buffer.mData = const_cast<float*>(pending_);
             } else if (buffer.mDataByteSize < bytes) {
@@ -359,13 +331,13 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
             const float* plane = d.planes.data() + c * stride;
             if (buffer.mData == nullptr) {
                 buffer.mData = const_cast<float*>(plane);
-            } else if (buffer.mDataByteSize < frames * 4U) {
+            } else if (buffer.mDataByteSize < floatBytes(frames)) {
                 return kAudio_ParamError;
             } else {
-                std::memcpy(buffer.mData, plane, static_cast<std::size_t>(frames) * 4U);
+                std::memcpy(buffer.mData, plane, floatBytes(frames));
             }
             buffer.mNumberChannels = 1;
-            buffer.mDataByteSize = frames * 4U;
+            buffer.mDataByteSize = floatBytes(frames);
         }
         return noErr;
     }
@@ -514,43 +486,15 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
 
     // ---- Configuration, on the control thread.
 
+    // Where the address names no property of the unit, why. A scope past output is refused
+    // before the property is looked at.
     static OSStatus checkAddress(AudioUnitPropertyID id, AudioUnitScope scope,
                                  AudioUnitElement element) {
         if (scope > kAudioUnitScope_Output) {
             return kAudioUnitErr_InvalidScope;
         }
-        switch (id) {
-            case kAudioUnitProperty_StreamFormat:
-            case kAudioUnitProperty_SampleRate:
-                if (scope == kAudioUnitScope_Global) {
-                    return kAudioUnitErr_InvalidScope;
-                }
-                return element <= kCaptureElement ? noErr : kAudioUnitErr_InvalidElement;
-            case kAudioUnitProperty_SetRenderCallback:
-                if (scope != kAudioUnitScope_Input) {
-                    return kAudioUnitErr_InvalidScope;
-                }
-                return element == kPlaybackElement ? noErr : kAudioUnitErr_InvalidElement;
-            case kAudioOutputUnitProperty_EnableIO:
-            case kAudioOutputUnitProperty_HasIO:
-                if (scope == kAudioUnitScope_Global) {
-                    return kAudioUnitErr_InvalidScope;
-                }
-                return (scope == kAudioUnitScope_Input && element == kCaptureElement) ||
-                               (scope == kAudioUnitScope_Output && element == kPlaybackElement)
-                           ? noErr
-                           : kAudioUnitErr_InvalidElement;
-            case kAudioOutputUnitProperty_CurrentDevice:
-            case kAudioOutputUnitProperty_SetInputCallback:
-            case kAudioOutputUnitProperty_IsRunning:
-            case kAudioUnitProperty_MaximumFramesPerSlice:
-                if (scope != kAudioUnitScope_Global) {
-                    return kAudioUnitErr_InvalidScope;
-                }
-                return element == 0 ? noErr : kAudioUnitErr_InvalidElement;
-            default:
-                return kAudioUnitErr_InvalidProperty;
-        }
+        const UnitPropertySpec* spec = nullptr;
+        return kPropertyTable.find(id, scope, element, spec);
     }
 
     // The unit's client sides are the capture side's output and the playback side's input.
@@ -616,18 +560,8 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         return noErr;
     }
 
-    OSStatus setClientFormat(AudioUnitScope scope, AudioUnitElement element, const void* data,
-                             UInt32 size) {
-        if (!isClientSide(scope, element)) {
-            return kAudioUnitErr_PropertyNotWritable;
-        }
-        AudioStreamBasicDescription format;
-        if (const OSStatus status = readValue(data, size, format); status != noErr) {
-            return status;
-        }
-        if (initialized_) {
-            return kAudioUnitErr_Initialized;
-        }
+    OSStatus setClientFormat(AudioUnitElement element, const void* data) {
+        const auto format = checkedPropertyValue<AudioStreamBasicDescription>(data);
         if (!isSupportedFloatFormat(format)) {
             return kAudioUnitErr_FormatNotSupported;
         }
@@ -635,29 +569,19 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         return noErr;
     }
 
-    OSStatus setCallback(AudioUnitPropertyID id, const void* data, UInt32 size) {
-        AURenderCallbackStruct value;
-        if (const OSStatus status = readValue(data, size, value); status != noErr) {
-            return status;
-        }
+    OSStatus setCallback(AudioUnitPropertyID id, const void* data) {
         // The device thread reads the callbacks without a lock, so they only change while it
         // does not run them.
         if (started_) {
             return kAudioUnitErr_CannotDoInCurrentContext;
         }
         (id == kAudioOutputUnitProperty_SetInputCallback ? inputCallback_ : renderCallback_) =
-            value;
+            checkedPropertyValue<AURenderCallbackStruct>(data);
         return noErr;
     }
 
-    OSStatus setCurrentDevice(const void* data, UInt32 size) {
-        AudioDeviceID device = kAudioObjectUnknown;
-        if (const OSStatus status = readValue(data, size, device); status != noErr) {
-            return status;
-        }
-        if (initialized_) {
-            return kAudioUnitErr_Initialized;
-        }
+    OSStatus setCurrentDevice(const void* data) {
+        const auto device = checkedPropertyValue<AudioDeviceID>(data);
         DeviceIOFormat format;
         if (const OSStatus status = backend_->deviceIOFormat(device, format); status != noErr) {
             return status;
@@ -670,27 +594,9 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         return noErr;
     }
 
-    OSStatus setEnableIO(AudioUnitElement element, const void* data, UInt32 size) {
-        UInt32 value = 0;
-        if (const OSStatus status = readValue(data, size, value); status != noErr) {
-            return status;
-        }
-        if (initialized_) {
-            return kAudioUnitErr_Initialized;
-        }
-        (element == kCaptureElement ? captureEnabled_ : playbackEnabled_) = value != 0;
-        return noErr;
-    }
-
-    OSStatus setMaximumFrames(const void* data, UInt32 size) {
-        UInt32 value = 0;
-        if (const OSStatus status = readValue(data, size, value); status != noErr) {
-            return status;
-        }
-        if (initialized_) {
-            return kAudioUnitErr_Initialized;
-        }
-        if (value == 0 || value > kLargestMaximumFramesPerSlice) {
+    OSStatus setMaximumFrames(const void* data) {
+        const auto value = checkedPropertyValue<UInt32>(data);
+        if (!isValidMaximumFrames(value)) {
             return kAudioUnitErr_InvalidPropertyValue;
         }
         maximumFrames_ = value;

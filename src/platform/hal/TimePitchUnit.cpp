@@ -7,128 +7,85 @@
 #include <vector>
 
 #include "dsp/timepitch/TimePitchShifter.h"
+#include "platform/hal/SampleLayout.h"
+#include "platform/hal/StreamFormat.h"
+#include "platform/hal/UnitProperty.h"
 
-namespace brimo::timepitch {
+namespace brimo::hal {
 
 namespace {
 
-using namespace brimo::hal;
+using timepitch::TimePitchShifter;
 
 constexpr UInt32 kDefaultMaximumFrames = 512;
-constexpr UInt32 kLargestMaximumFrames = 1U << 16U;
-constexpr int kMaxChannels = PartialAnalyzer::kMaxChannels;
+constexpr int kMaxChannels = timepitch::PartialAnalyzer::kMaxChannels;
 
 AudioStreamBasicDescription defaultFormat() {
-    AudioStreamBasicDescription format;
-    format.mSampleRate = 44100.0;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsNonInterleaved;
-    format.mBytesPerPacket = 4;
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = 4;
-    format.mChannelsPerFrame = 2;
-    format.mBitsPerChannel = 32;
-    return format;
+    return floatStreamFormat(44100.0, 2, false);
 }
 
 // The unit processes 32-bit float, one buffer per channel, at the usual rates.
 bool isSupported(const AudioStreamBasicDescription& f) {
-    const AudioFormatFlags required = kAudioFormatFlagIsFloat | kAudioFormatFlagIsNonInterleaved;
-    return f.mFormatID == kAudioFormatLinearPCM && (f.mFormatFlags & required) == required &&
-           (f.mFormatFlags & (kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger)) ==
-               0 &&
-           f.mBitsPerChannel == 32 && f.mBytesPerFrame == 4 && f.mBytesPerPacket == 4 &&
-           f.mFramesPerPacket == 1 && f.mChannelsPerFrame >= 1 &&
+    return isSupportedFloatFormat(f) && isNonInterleaved(f) &&
            f.mChannelsPerFrame <= static_cast<UInt32>(kMaxChannels) && f.mSampleRate >= 8000.0 &&
            f.mSampleRate <= 192000.0;
 }
 
-template <typename T>
-OSStatus writeValue(const T& value, void* data, UInt32& dataSize) {
-    if (data == nullptr || dataSize < sizeof(T)) {
-        return kAudio_ParamError;
-    }
-    std::memcpy(data, &value, sizeof(T));
-    dataSize = sizeof(T);
-    return noErr;
-}
-
-template <typename T>
-OSStatus readValue(const void* data, UInt32 dataSize, T& value) {
-    if (data == nullptr || dataSize != sizeof(T)) {
-        return kAudio_ParamError;
-    }
-    std::memcpy(&value, data, sizeof(T));
-    return noErr;
-}
+// Scopes are global, input, output; every property lives on element 0, and none may change
+// while the unit is initialized (render reads them without a lock).
+constexpr ScopeElements kBothSides{0, kElement0, kElement0};
+constexpr auto kProperties = std::to_array<UnitPropertySpec>({
+    {kAudioUnitProperty_StreamFormat, kBothSides, kBothSides, sizeof(AudioStreamBasicDescription),
+     false},
+    {kAudioUnitProperty_SampleRate, kBothSides, kNowhere, sizeof(Float64), false},
+    {kAudioUnitProperty_Latency, kGlobalElement0, kNowhere, sizeof(Float64), false},
+    {kAudioUnitProperty_MaximumFramesPerSlice, kGlobalElement0, kGlobalElement0, sizeof(UInt32),
+     false},
+    {kAudioUnitProperty_SetRenderCallback, kInputElement0, kInputElement0,
+     sizeof(AURenderCallbackStruct), false},
+});
+constexpr UnitPropertyTable kPropertyTable{kProperties};
 
 class TimePitchUnit final : public AudioUnitImplementation {
   public:
     OSStatus getPropertyInfo(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                              UInt32& dataSize, bool& writable) override {
-        if (const OSStatus status = checkAddress(id, scope, element); status != noErr) {
-            return status;
-        }
-        switch (id) {
-            case kAudioUnitProperty_StreamFormat:
-                dataSize = sizeof(AudioStreamBasicDescription);
-                writable = true;
-                return noErr;
-            case kAudioUnitProperty_SampleRate:
-            case kAudioUnitProperty_Latency:
-                dataSize = sizeof(Float64);
-                writable = false;
-                return noErr;
-            case kAudioUnitProperty_MaximumFramesPerSlice:
-                dataSize = sizeof(UInt32);
-                writable = true;
-                return noErr;
-            case kAudioUnitProperty_SetRenderCallback:
-                dataSize = sizeof(AURenderCallbackStruct);
-                writable = true;
-                return noErr;
-            default:
-                return kAudioUnitErr_InvalidProperty;
-        }
+        return kPropertyTable.info(id, scope, element, dataSize, writable);
     }
 
     OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                          void* data, UInt32& dataSize) override {
-        if (const OSStatus status = checkAddress(id, scope, element); status != noErr) {
+        const UnitPropertySpec* spec = nullptr;
+        if (const OSStatus status = kPropertyTable.find(id, scope, element, spec);
+            status != noErr) {
             return status;
         }
         switch (id) {
             case kAudioUnitProperty_StreamFormat:
-                return writeValue(formatAt(scope), data, dataSize);
+                return writePropertyValue(formatAt(scope), data, dataSize);
             case kAudioUnitProperty_SampleRate:
-                return writeValue(formatAt(scope).mSampleRate, data, dataSize);
+                return writePropertyValue(formatAt(scope).mSampleRate, data, dataSize);
             case kAudioUnitProperty_Latency:
-                return writeValue(
+                return writePropertyValue(
                     static_cast<Float64>(shifter_.latencyFrames()) / input_.mSampleRate, data,
                     dataSize);
             case kAudioUnitProperty_MaximumFramesPerSlice:
-                return writeValue(maximumFrames_, data, dataSize);
-            case kAudioUnitProperty_SetRenderCallback:
-                return writeValue(callback_, data, dataSize);
+                return writePropertyValue(maximumFrames_, data, dataSize);
             default:
-                return kAudioUnitErr_InvalidProperty;
+                return writePropertyValue(callback_, data, dataSize);
         }
     }
 
     OSStatus setProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                          const void* data, UInt32 dataSize) override {
-        if (const OSStatus status = checkAddress(id, scope, element); status != noErr) {
+        if (const OSStatus status =
+                kPropertyTable.checkWrite(id, scope, element, data, dataSize, initialized_);
+            status != noErr) {
             return status;
         }
         switch (id) {
             case kAudioUnitProperty_StreamFormat: {
-                AudioStreamBasicDescription format;
-                if (const OSStatus status = readValue(data, dataSize, format); status != noErr) {
-                    return status;
-                }
-                if (initialized_) {
-                    return kAudioUnitErr_Initialized;
-                }
+                const auto format = checkedPropertyValue<AudioStreamBasicDescription>(data);
                 if (!isSupported(format)) {
                     return kAudioUnitErr_FormatNotSupported;
                 }
@@ -136,33 +93,16 @@ class TimePitchUnit final : public AudioUnitImplementation {
                 return noErr;
             }
             case kAudioUnitProperty_MaximumFramesPerSlice: {
-                UInt32 value = 0;
-                if (const OSStatus status = readValue(data, dataSize, value); status != noErr) {
-                    return status;
-                }
-                if (initialized_) {
-                    return kAudioUnitErr_Initialized;
-                }
-                if (value == 0 || value > kLargestMaximumFrames) {
+                const auto value = checkedPropertyValue<UInt32>(data);
+                if (!isValidMaximumFrames(value)) {
                     return kAudioUnitErr_InvalidPropertyValue;
                 }
                 maximumFrames_ = value;
                 return noErr;
             }
-            case kAudioUnitProperty_SetRenderCallback: {
-                AURenderCallbackStruct callback;
-                if (const OSStatus status = readValue(data, dataSize, callback); status != noErr) {
-                    return status;
-                }
-                // render reads the callback without a lock, so it only changes while idle.
-                if (initialized_) {
-                    return kAudioUnitErr_Initialized;
-                }
-                callback_ = callback;
+            default:  // the render callback, the only other writable property
+                callback_ = checkedPropertyValue<AURenderCallbackStruct>(data);
                 return noErr;
-            }
-            default:
-                return kAudioUnitErr_PropertyNotWritable;
         }
     }
 
@@ -244,7 +184,7 @@ class TimePitchUnit final : public AudioUnitImplementation {
         if (data.mNumberBuffers < static_cast<UInt32>(channels_)) {
             return kAudio_ParamError;
         }
-        const UInt32 bytes = frames * 4U;
+        const UInt32 bytes = floatBytes(frames);
         float* out[kMaxChannels];
         for (int c = 0; c < channels_; ++c) {
             AudioBuffer& buffer = data.mBuffers[c];
@@ -271,7 +211,7 @@ class TimePitchUnit final : public AudioUnitImplementation {
         auto* self = static_cast<TimePitchUnit*>(context);
         AudioBufferListStorage<kMaxChannels> storage;
         storage.mNumberBuffers = static_cast<UInt32>(self->channels_);
-        const UInt32 bytes = frames * 4U;
+        const UInt32 bytes = floatBytes(frames);
         for (int c = 0; c < self->channels_; ++c) {
             storage.mBuffers[c] = {1, bytes, channels[c]};
         }
@@ -300,35 +240,9 @@ class TimePitchUnit final : public AudioUnitImplementation {
                 if (readable > 0) {
                     std::memcpy(channels[c], buffer.mData, readable);
                 }
-                std::fill(channels[c] + readable / 4U, channels[c] + frames, 0.0F);
+                std::fill(channels[c] + floatFrames(readable), channels[c] + frames, 0.0F);
             }
         }
-    }
-
-    static OSStatus checkAddress(AudioUnitPropertyID id, AudioUnitScope scope,
-                                 AudioUnitElement element) {
-        switch (id) {
-            case kAudioUnitProperty_StreamFormat:
-            case kAudioUnitProperty_SampleRate:
-                if (scope != kAudioUnitScope_Input && scope != kAudioUnitScope_Output) {
-                    return kAudioUnitErr_InvalidScope;
-                }
-                break;
-            case kAudioUnitProperty_SetRenderCallback:
-                if (scope != kAudioUnitScope_Input) {
-                    return kAudioUnitErr_InvalidScope;
-                }
-                break;
-            case kAudioUnitProperty_MaximumFramesPerSlice:
-            case kAudioUnitProperty_Latency:
-                if (scope != kAudioUnitScope_Global) {
-                    return kAudioUnitErr_InvalidScope;
-                }
-                break;
-            default:
-                return kAudioUnitErr_InvalidProperty;
-        }
-        return element == 0 ? noErr : kAudioUnitErr_InvalidElement;
     }
 
     static OSStatus checkParameter(AudioUnitParameterID id, AudioUnitScope scope,
@@ -378,4 +292,4 @@ AudioComponent registerTimePitchComponent() {
     return component;
 }
 
-}  // namespace brimo::timepitch
+}  // namespace brimo::hal

@@ -22,7 +22,7 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv, browser::InstanceLaun
 
     backend_ =
         std::make_unique<hal::ScopedAudioHardwareBackend>(hal::pulse::PulseAudioBackend::create());
-    timepitch::registerTimePitchComponent();
+    hal::registerTimePitchComponent();
 
     audio::AudioManager::Options options;
     options.mainQueue = &mainQueue_;

@@ -8,6 +8,7 @@
 
 #include "platform/hal/AudioObject.h"
 #include "platform/hal/AudioUnit.h"
+#include "platform/hal/UnitProperty.h"
 
 namespace brimo::hal::test {
 
@@ -60,17 +61,8 @@ inline std::vector<AudioObjectID> deviceList() {
 }
 
 // A unit property of a fixed-size type, its size taken from the type.
-template <typename T>
-OSStatus setUnitProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
-                         AudioUnitElement element, const T& value) {
-    return AudioUnitSetProperty(unit, id, scope, element, &value, sizeof value);
-}
-template <typename T>
-OSStatus getUnitProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
-                         AudioUnitElement element, T& value) {
-    UInt32 size = sizeof value;
-    return AudioUnitGetProperty(unit, id, scope, element, &value, &size);
-}
+using hal::getUnitProperty;
+using hal::setUnitProperty;
 // Sets a property that the unit must take.
 template <typename T>
 void expectSet(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,

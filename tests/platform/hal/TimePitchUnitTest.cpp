@@ -8,10 +8,8 @@
 #include "platform/hal/StreamFormat.h"
 #include "platform/hal/TimePitchUnit.h"
 
-namespace brimo::timepitch {
+namespace brimo::hal {
 namespace {
-
-using namespace brimo::hal;
 
 const AudioComponentDescription kTimePitch{kAudioUnitType_FormatConverter,
                                            kAudioUnitSubType_NewTimePitch,
@@ -164,4 +162,4 @@ TEST_F(TimePitchUnitTest, ReadsAProcedureBufferOnlyAsFarAsItsByteSize) {
 }
 
 }  // namespace
-}  // namespace brimo::timepitch
+}  // namespace brimo::hal
