@@ -63,8 +63,7 @@ double DriftCorrector::update(std::int64_t fillFrames, std::uint32_t blockFrames
 }
 
 DriftCorrector::Snapshot DriftCorrector::snapshot() const {
-    return Snapshot{rate_.load(), reportedError_.load(), minError_.load(), maxError_.load(),
-                    blocks_.load()};
+    return Snapshot{rate_.load(), reportedError_.load(), minError_.load(), maxError_.load()};
 }
 
 }  // namespace brimo::audio

@@ -18,7 +18,6 @@ class DriftCorrector {
         double fillErrorSeconds = 0.0;  // smoothed
         double minFillErrorSeconds = 0.0;
         double maxFillErrorSeconds = 0.0;
-        std::uint64_t blocks = 0;
     };
 
     // Before the callbacks run: the rate and the fill the correction holds the ring buffer at.

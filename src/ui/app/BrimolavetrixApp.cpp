@@ -32,9 +32,9 @@ BrimolavetrixApp::BrimolavetrixApp(int& argc, char** argv, browser::InstanceLaun
     // virtual device, it goes back now and the engine starts as if it had never left.
     appLog_ = std::make_unique<audio::DiagnosticLog>("BrimolavetrixApp");
     const auto stateDirectory = paths::stateDirectory();
-    outputRestorer_ = std::make_unique<SystemOutputRestorer>(
+    outputRestorer_ = std::make_unique<audio::SystemOutputRestorer>(
         audioManager_->deviceService(),
-        SystemOutputRestorer::Options{
+        audio::SystemOutputRestorer::Options{
             stateDirectory.empty() ? stateDirectory : stateDirectory / "brimolavetrix",
             [log = appLog_.get()](std::string_view line) { log->debugLog(line); }});
     outputRestorer_->restoreAfterStart();

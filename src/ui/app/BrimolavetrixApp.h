@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "audio/manager/AudioManager.h"
+#include "audio/manager/SystemOutputRestorer.h"
 #include "platform/browser/InstanceLaunch.h"
 #include "platform/hal/AudioHardwareBackend.h"
 #include "ui/account/adapters/AccountLinksAdapter.h"
@@ -15,7 +16,6 @@
 #include "ui/app/QuitSignals.h"
 #include "ui/dispatch/QtMainQueue.h"
 #include "ui/lifecycle/CrashGuard.h"
-#include "ui/lifecycle/SystemOutputRestorer.h"
 
 namespace brimo::ui {
 
@@ -52,7 +52,7 @@ class BrimolavetrixApp {
     std::unique_ptr<AudioManagerAdapter> audioManagerAdapter_;
     std::unique_ptr<DesktopAdapter> desktopAdapter_;
     std::unique_ptr<audio::DiagnosticLog> appLog_;
-    std::unique_ptr<SystemOutputRestorer> outputRestorer_;
+    std::unique_ptr<audio::SystemOutputRestorer> outputRestorer_;
     std::unique_ptr<CrashGuard> crashGuard_;
     observable::Subscription guardedOutput_;
     std::unique_ptr<AuthServiceAdapter> authServiceAdapter_;

@@ -12,11 +12,11 @@
 #include <string>
 
 #include "audio/devices/AudioDeviceService.h"
+#include "audio/manager/SystemOutputRestorer.h"
 #include "platform/dispatch/EventLoopMainQueue.h"
 #include "platform/hal/AudioHardwareBackend.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
 #include "platform/paths/UserDirectories.h"
-#include "ui/lifecycle/SystemOutputRestorer.h"
 #include "ui/lifecycle/guard/GuardState.h"
 
 namespace {
@@ -67,7 +67,7 @@ int main() {
         }
     }
     const auto stateDirectory = brimo::paths::stateDirectory();
-    brimo::ui::SystemOutputRestorer restorer(
+    brimo::audio::SystemOutputRestorer restorer(
         devices,
         {stateDirectory.empty() ? stateDirectory : stateDirectory / "brimolavetrix", print});
     const bool moved = restorer.handBackBeforeQuit(output);

@@ -11,21 +11,16 @@
 #include <string>
 #include <thread>
 
-#include "integration/hal_pulse/PrivateAudioServer.h"
 #include "platform/process/ProcessRunner.h"
 #include "support/FileText.h"
-#include "support/TemporaryDirectory.h"
-#include "ui/account/end_to_end/WindowPicture.h"
-#include "ui/end_to_end/WindowSession.h"
+#include "ui/account/end_to_end/AccountWindowTest.h"
 
 namespace brimo::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-// How long one step may take: generous, for a machine busy with other builds (a starved
-// start-up can block the main thread for tens of seconds).
-constexpr auto kStep = 60s;
+constexpr auto kStep = kWindowStep;
 constexpr const char* kPassword = "correcthorse-battery";
 
 // Places in the window (420 × 620, laid out at fixed sizes), measured from the view tests'
@@ -55,106 +50,37 @@ constexpr int kFieldAboveButtonBottom = 89;
 // "Forgot password?" lies this far below the login step's primary button.
 constexpr int kForgotBelowButton = 21;
 
-// The user's session as the account service holds it, read from its database.
-int serviceCount(const std::string& query) {
-    const auto result = process::runProgram(
-        {"sqlite3", "-readonly", environmentValue("BRIMO_ACCOUNT_DATABASE"), query});
-    return result.exitStatus == 0 ? std::atoi(result.output.c_str()) : -1;
-}
-
 // A new user signs up through the overlay by typing into the real window, switches the shift
 // on, opens the settings panel, logs out, is refused with a wrong password, has a reset link
 // mailed, and signs in again; every URL the application opens reaches a stand-in `xdg-open`.
-class AccountEndToEndTest : public PrivateAudioServerTest {
+class AccountEndToEndTest : public AccountWindowTest {
   protected:
     void SetUp() override {
-        // The session bus of with-private-keyring, before the audio server's environment (its
-        // own bus, where D-Bus would start a keyring without a login collection) replaces it.
-        keyringBus_ = environmentValue("BRIMO_KEYRING_BUS");
-        PrivateAudioServerTest::SetUp();
-        if (IsSkipped()) {
+        AccountWindowTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr)  // NOLINT(concurrency-mt-unsafe)
-            << "run under tests/ui/with-xvfb";
+        address_ = "listener.e2e+" + kind_ + "@brimo-test.example.io";
+    }
+    void checkEnvironment() override {
         ASSERT_FALSE(environmentValue("BRIMO_ACCOUNT_DATABASE").empty())
             << "run under with-account-service --signed-out --update VERSION";
-        pactl({"set-default-sink", "speakers"});
-        kind_ = runCommand(
-            {"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
-        const std::string shots = environmentValue("BRIMO_UI_SCREENSHOTS");
-        shots_ = (shots.empty() ? std::filesystem::current_path() : std::filesystem::path(shots)) /
-                 kind_;
-        // Only this run's pictures: a failure's picture from an earlier run would mislead.
-        std::filesystem::remove_all(shots_);
-        std::filesystem::create_directories(shots_);
-        std::printf("screenshots: %s\n", shots_.c_str());
-
-        // The desktop's URL opener, as the application finds it on PATH: it only records.
-        const auto bin = work_.path() / "bin";
-        std::filesystem::create_directories(bin);
+    }
+    // The desktop's URL opener, as the application finds it on PATH: it only records.
+    void installUrlOpener(const std::filesystem::path& bin) override {
         record_ = work_.path() / "opened-urls";
         {
             std::ofstream opener(bin / "xdg-open");
             opener << "#!/bin/sh\nprintf '%s\\n' \"$*\" >>'" << record_.string() << "'\n";
         }
         std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
-        std::filesystem::create_directories(work_.path() / "state");
-        // NOLINTBEGIN(concurrency-mt-unsafe): no other thread runs yet
-        ::setenv("PATH", (bin.string() + ":" + environmentValue("PATH")).c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (work_.path() / "state").c_str(), 1);
-        // The token goes to the unlocked keyring, or without one (no bus) to the file store.
-        ::setenv(
-            "DBUS_SESSION_BUS_ADDRESS",
-            (keyringBus_.empty() ? "unix:path=" + (work_.path() / "no-bus").string() : keyringBus_)
-                .c_str(),
-            1);
-        // NOLINTEND(concurrency-mt-unsafe)
-        token_ = std::filesystem::path(environmentValue("XDG_DATA_HOME")) / "brimolavetrix" /
-                 "secrets" / "com.brimolavetrix.auth@jwt_token";
-        address_ = "listener.e2e+" + kind_ + "@brimo-test.example.io";
-    }
-    void TearDown() override {
-        if (HasFailure() && session_.isOpen()) {
-            screenshot("failure");
-        }
-        session_.close();
-        if (!IsSkipped()) {
-            pactl({"set-default-sink", "speakers"});
-        }
     }
 
     void launch() { session_.launch(work_.path() / "app.log"); }
-    [[nodiscard]] ApplicationProcess& app() const { return session_.app(); }
-
-    bool windowShows(const std::function<bool(const WindowPicture&)>& predicate,
-                     std::chrono::milliseconds timeout = kStep) {
-        return eventually(
-            [&] {
-                const auto picture = WindowPicture::capture(session_.window());
-                return picture && predicate(*picture);
-            },
-            timeout);
-    }
-    // The card once it has settled in a state that `accept` takes.
-    std::optional<CardLayout> waitForCard(const std::function<bool(const CardLayout&)>& accept) {
-        std::optional<CardLayout> found;
-        windowShows([&](const WindowPicture& picture) {
-            found = cardLayout(picture);
-            return found && accept(*found);
-        });
-        if (found && !accept(*found)) {
-            found.reset();
-        }
-        return found;
-    }
     bool cardGone() {
         return windowShows([](const WindowPicture& picture) { return !cardLayout(picture); });
     }
 
-    void screenshot(const std::string& state) const {
-        session_.screenshot(shots_ / (state + ".png"));
-    }
     void click(Point at) const { session_.click(at.x, at.y); }
     void type(const std::string& text) { runCommand({"xdotool", "type", "--delay", "15", text}); }
     void key(const std::string& name) { runCommand({"xdotool", "key", name}); }
@@ -167,20 +93,8 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         }
         return count;
     }
-    // Where the application keeps the session token: the keyring's item, else its file.
-    [[nodiscard]] bool tokenStored() const {
-        if (keyringBus_.empty()) {
-            return std::filesystem::exists(token_);
-        }
-        const auto found = process::runProgram(
-            {"gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
-             "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.SearchItems",
-             "{'service': 'com.brimolavetrix.auth', 'account': 'jwt_token'}"});
-        return found.exitStatus == 0 &&
-               found.output.find("/collection/login/") != std::string::npos;
-    }
     [[nodiscard]] int sessions() const {
-        return serviceCount(
+        return accountServiceCount(
             "SELECT COUNT(*) FROM sessions s JOIN users u ON u.id = s.user_id "
             "WHERE u.email = '" +
             address_ + "'");
@@ -195,14 +109,8 @@ class AccountEndToEndTest : public PrivateAudioServerTest {
         return count;
     }
 
-    TemporaryDirectory work_;
-    WindowSession session_;
-    std::filesystem::path shots_;
     std::filesystem::path record_;
-    std::filesystem::path token_;
-    std::string kind_;
     std::string address_;
-    std::string keyringBus_;
 };
 
 TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
@@ -357,7 +265,7 @@ TEST_F(AccountEndToEndTest, ANewUserSignsUpTunesLogsOutAndSignsInAgain) {
     // The session outlasts the run: at the next start the shift can be switched on at once,
     // once the restored session has taken the overlay away.
     if (!keyringBus_.empty()) {
-        EXPECT_FALSE(std::filesystem::exists(token_)) << "the token went to the file store";
+        EXPECT_FALSE(std::filesystem::exists(tokenFile())) << "the token went to the file store";
     }
     launch();
     ASSERT_TRUE(windowShows(

@@ -13,20 +13,16 @@
 #include <utility>
 #include <vector>
 
-#include "integration/hal_pulse/PrivateAudioServer.h"
 #include "platform/process/ProcessRunner.h"
 #include "support/FileText.h"
-#include "support/TemporaryDirectory.h"
-#include "ui/account/end_to_end/WindowPicture.h"
-#include "ui/end_to_end/WindowSession.h"
+#include "ui/account/end_to_end/AccountWindowTest.h"
 
 namespace brimo::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-// How long one step may take: generous, for a machine busy with other builds.
-constexpr auto kStep = 60s;
+constexpr auto kStep = kWindowStep;
 constexpr int kPowerButtonX = 210;
 constexpr int kPowerButtonY = 312;
 // The Google button's text lies this far below its upper edge; the card's text field this far
@@ -53,89 +49,25 @@ std::string percentEncoded(const std::string& value) {
     return encoded;
 }
 
-int serviceCount(const std::string& query) {
-    const auto result = process::runProgram(
-        {"sqlite3", "-readonly", environmentValue("BRIMO_ACCOUNT_DATABASE"), query});
-    return result.exitStatus == 0 ? std::atoi(result.output.c_str()) : -1;
-}
-
 // "Continue with Google" in the real window of the test build, whose Google is the loopback
 // provider: a stand-in browser follows the authorization URL and starts the desktop entry's
 // command with the redirect, so the link reaches the window through the single-instance socket.
-class GoogleEndToEndTest : public PrivateAudioServerTest {
+class GoogleEndToEndTest : public AccountWindowTest {
   protected:
-    void SetUp() override {
-        keyringBus_ = environmentValue("BRIMO_KEYRING_BUS");
-        PrivateAudioServerTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr)  // NOLINT(concurrency-mt-unsafe)
-            << "run under tests/ui/with-xvfb";
+    void checkEnvironment() override {
         provider_ = environmentValue("BRIMO_GOOGLE_PROVIDER_DIR");
         ASSERT_FALSE(provider_.empty()) << "run under with-account-service --signed-out --google";
-        pactl({"set-default-sink", "speakers"});
-        kind_ = runCommand(
-            {"sh", "-c", "pactl info | grep -q PipeWire && echo pipewire || echo pulseaudio"});
-        const std::string shots = environmentValue("BRIMO_UI_SCREENSHOTS");
-        shots_ = (shots.empty() ? std::filesystem::current_path() : std::filesystem::path(shots)) /
-                 kind_;
-        std::filesystem::remove_all(shots_);
-        std::filesystem::create_directories(shots_);
-        std::printf("screenshots: %s\n", shots_.c_str());
-
-        const auto bin = work_.path() / "bin";
-        std::filesystem::create_directories(bin);
+    }
+    void installUrlOpener(const std::filesystem::path& bin) override {
         std::filesystem::create_symlink(BRIMO_STAND_IN_BROWSER, bin / "xdg-open");
         record_ = work_.path() / "browser";
         hold_ = work_.path() / "hold-redirect";
-        std::filesystem::create_directories(work_.path() / "state");
         // NOLINTBEGIN(concurrency-mt-unsafe): no other thread runs yet
-        ::setenv("PATH", (bin.string() + ":" + environmentValue("PATH")).c_str(), 1);
         ::setenv("BRIMO_BROWSER_RECORD", record_.c_str(), 1);
         ::setenv("BRIMO_BROWSER_HOLD", hold_.c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (work_.path() / "state").c_str(), 1);
-        ::setenv(
-            "DBUS_SESSION_BUS_ADDRESS",
-            (keyringBus_.empty() ? "unix:path=" + (work_.path() / "no-bus").string() : keyringBus_)
-                .c_str(),
-            1);
         // NOLINTEND(concurrency-mt-unsafe)
     }
-    void TearDown() override {
-        if (HasFailure() && session_.isOpen()) {
-            screenshot("failure");
-        }
-        session_.close();
-        if (!IsSkipped()) {
-            pactl({"set-default-sink", "speakers"});
-        }
-    }
 
-    [[nodiscard]] ApplicationProcess& app() const { return session_.app(); }
-
-    bool windowShows(const std::function<bool(const WindowPicture&)>& predicate) {
-        return eventually(
-            [&] {
-                const auto picture = WindowPicture::capture(session_.window());
-                return picture && predicate(*picture);
-            },
-            kStep);
-    }
-    std::optional<CardLayout> waitForCard(const std::function<bool(const CardLayout&)>& accept) {
-        std::optional<CardLayout> found;
-        windowShows([&](const WindowPicture& picture) {
-            found = cardLayout(picture);
-            return found && accept(*found);
-        });
-        if (found && !accept(*found)) {
-            found.reset();
-        }
-        return found;
-    }
-    void screenshot(const std::string& state) const {
-        session_.screenshot(shots_ / (state + ".png"));
-    }
     void clickGoogle(const CardLayout& card) const {
         session_.click(210, card.googleTop + kGoogleTextBelowTop);
     }
@@ -159,17 +91,9 @@ class GoogleEndToEndTest : public PrivateAudioServerTest {
         }
         return count;
     }
-    [[nodiscard]] bool tokenStored() const {
-        const auto found = process::runProgram(
-            {"gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
-             "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.SearchItems",
-             "{'service': 'com.brimolavetrix.auth', 'account': 'jwt_token'}"});
-        return found.exitStatus == 0 &&
-               found.output.find("/collection/login/") != std::string::npos;
-    }
     [[nodiscard]] static int googleUsers() {
-        return serviceCount(std::string("SELECT COUNT(*) FROM users WHERE email = '") +
-                            kGoogleEmail + "'");
+        return accountServiceCount(std::string("SELECT COUNT(*) FROM users WHERE email = '") +
+                                   kGoogleEmail + "'");
     }
 
     // Every secret the provider issued, as `KIND VALUE` lines.
@@ -182,14 +106,9 @@ class GoogleEndToEndTest : public PrivateAudioServerTest {
         return secrets;
     }
 
-    TemporaryDirectory work_;
-    WindowSession session_;
     std::filesystem::path provider_;
-    std::filesystem::path shots_;
     std::filesystem::path record_;
     std::filesystem::path hold_;
-    std::string kind_;
-    std::string keyringBus_;
 };
 
 TEST_F(GoogleEndToEndTest, AnErrorCallbackShowsItsBannerThenGoogleSignsInAndThePowerButtonWorks) {

@@ -9,7 +9,7 @@
 #include "audio/devices/AudioDevice.h"
 #include "audio/devices/AudioDeviceService.h"
 
-namespace brimo::ui {
+namespace brimo::audio {
 
 // Never leaves the computer silent: with the application gone nothing plays what reaches
 // "Brimola Vetrix". So at quit, while the virtual device is the system output, the output moves
@@ -26,20 +26,20 @@ class SystemOutputRestorer {
         std::function<void(std::string_view)> log;
     };
 
-    SystemOutputRestorer(audio::AudioDeviceService& devices, Options options);
+    SystemOutputRestorer(AudioDeviceService& devices, Options options);
 
     // At start, before the manager's first refresh. True when the output moved back.
     bool restoreAfterStart();
 
     // At quit. `playbackDevice`: the real output the engine was playing to. True when the
     // output moved (and the move is recorded).
-    bool handBackBeforeQuit(const std::optional<audio::AudioDevice>& playbackDevice);
+    bool handBackBeforeQuit(const std::optional<AudioDevice>& playbackDevice);
 
     [[nodiscard]] std::filesystem::path recordPath() const;
 
   private:
-    audio::AudioDeviceService& devices_;
+    AudioDeviceService& devices_;
     Options options_;
 };
 
-}  // namespace brimo::ui
+}  // namespace brimo::audio

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "audio/devices/AudioDeviceService.h"
+#include "audio/manager/SystemOutputRestorer.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
 #include "platform/hal/sim/SimulatedAudioBackend.h"
 #include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"
-#include "ui/lifecycle/SystemOutputRestorer.h"
 
 namespace brimo::testing {
 namespace {
@@ -33,8 +33,8 @@ class SystemOutputRestorerTest : public ::testing::Test {
             audio::AudioDeviceService::Options{&main_, console_.writer(), &center_});
     }
 
-    ui::SystemOutputRestorer restorer(const std::filesystem::path& folder = {}) {
-        return ui::SystemOutputRestorer(
+    audio::SystemOutputRestorer restorer(const std::filesystem::path& folder = {}) {
+        return audio::SystemOutputRestorer(
             *devices_, {folder.empty() ? state_.path() / "brimolavetrix" : folder,
                         [this](std::string_view line) { log_.emplace_back(line); }});
     }

@@ -1,10 +1,10 @@
-#include "ui/lifecycle/SystemOutputRestorer.h"
+#include "audio/manager/SystemOutputRestorer.h"
 
 #include <fstream>
 #include <system_error>
 #include <utility>
 
-namespace brimo::ui {
+namespace brimo::audio {
 
 namespace {
 
@@ -42,7 +42,7 @@ bool writeRecord(const std::filesystem::path& path, const MoveRecord& record) {
 
 }  // namespace
 
-SystemOutputRestorer::SystemOutputRestorer(audio::AudioDeviceService& devices, Options options)
+SystemOutputRestorer::SystemOutputRestorer(AudioDeviceService& devices, Options options)
     : devices_(devices), options_(std::move(options)) {}
 
 std::filesystem::path SystemOutputRestorer::recordPath() const {
@@ -81,8 +81,7 @@ bool SystemOutputRestorer::restoreAfterStart() {
     return false;
 }
 
-bool SystemOutputRestorer::handBackBeforeQuit(
-    const std::optional<audio::AudioDevice>& playbackDevice) {
+bool SystemOutputRestorer::handBackBeforeQuit(const std::optional<AudioDevice>& playbackDevice) {
     const auto current = devices_.getDefaultOutputDevice();
     if (!current || !current->isVirtualLoopback() || !playbackDevice) {
         return false;
@@ -100,4 +99,4 @@ bool SystemOutputRestorer::handBackBeforeQuit(
     return true;
 }
 
-}  // namespace brimo::ui
+}  // namespace brimo::audio
