@@ -17,7 +17,7 @@
 #include "Inputs.h"
 #include "audio/engine/AudioEngineService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "support/TemporaryDirectory.h"
 #include "support/ToneAnalysis.h"
 

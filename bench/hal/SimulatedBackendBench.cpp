@@ -4,7 +4,7 @@
 
 #include "platform/hal/AudioUnit.h"
 #include "platform/hal/StreamFormat.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 
 namespace {
 

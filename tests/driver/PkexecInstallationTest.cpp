@@ -9,7 +9,7 @@
 #include "driver/DriverInstallationService.h"
 #include "driver/DriverTestSupport.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "platform/privileged/PkexecRunner.h"
 #include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"

@@ -6,7 +6,7 @@
 
 #include "audio/devices/AudioDeviceService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "support/LineCollector.h"
 
 using brimo::audio::AudioDevice;

@@ -6,7 +6,7 @@
 
 #include "audio/effects/SoundEffectService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"
 

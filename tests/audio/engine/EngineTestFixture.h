@@ -10,7 +10,7 @@
 
 #include "audio/engine/AudioEngineService.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"
 #include "support/ToneAnalysis.h"

@@ -13,7 +13,7 @@
 #include "audio/manager/AudioManager.h"
 #include "driver/AudioServer.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "platform/privileged/StandInPrivilegedRunner.h"
 #include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"

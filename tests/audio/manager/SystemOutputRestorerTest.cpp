@@ -9,7 +9,7 @@
 #include "audio/devices/AudioDeviceService.h"
 #include "audio/manager/SystemOutputRestorer.h"
 #include "platform/dispatch/VirtualTimeMainQueue.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "support/LineCollector.h"
 #include "support/TemporaryDirectory.h"
 

@@ -3,7 +3,7 @@
 #include "platform/hal/AudioUnitImplementation.h"
 #include "platform/hal/HalTestSupport.h"
 #include "platform/hal/StandInConverter.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 
 namespace brimo::hal {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "platform/hal/HalTestSupport.h"
 #include "platform/hal/UnitHarness.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "support/ToneAnalysis.h"
 
 namespace brimo::hal {

@@ -7,7 +7,7 @@
 
 #include "platform/hal/AudioObject.h"
 #include "platform/hal/HalTestSupport.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 
 namespace brimo::hal {
 namespace {

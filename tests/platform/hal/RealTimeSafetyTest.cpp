@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/hal/UnitHarness.h"
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/ScopedSimulatedBackend.h"
 #include "support/AllocationCounter.h"
 #include "support/ToneAnalysis.h"
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/Recording.h"
 
 namespace brimo::hal::sim {
 

@@ -4,7 +4,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/PropertyFault.h"
+#include "platform/hal/sim/UnitFault.h"
 
 namespace brimo::hal::sim {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/sim/Signal.h"
 
 namespace brimo::hal::sim {
 

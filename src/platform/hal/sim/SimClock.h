@@ -3,7 +3,8 @@
 #include <atomic>
 #include <chrono>
 
-#include "platform/hal/sim/SimulatedAudioBackend.h"
+#include "platform/hal/AudioObject.h"
+#include "platform/hal/sim/ClockMode.h"
 
 namespace brimo::hal::sim {
 

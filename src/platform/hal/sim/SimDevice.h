@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/hal/AudioHardwareBackend.h"
 #include "platform/hal/sim/DeviceRecorder.h"
 #include "platform/hal/sim/SignalPlayer.h"
 #include "platform/hal/sim/SimClock.h"

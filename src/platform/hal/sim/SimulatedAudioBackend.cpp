@@ -142,6 +142,22 @@ struct SimulatedAudioBackend::State {
     // owner has already destroyed.
     std::vector<std::pair<AudioDeviceID, std::shared_ptr<SimDevice>>> departing;
 
+    // A property of the system object changed; its listeners hear it (outside `mutex`).
+    void systemChanged(AudioObjectPropertySelector selector) {
+        listeners.changed(kAudioObjectSystemObject, globalAddress(selector));
+    }
+
+    // The device list changed, and with it the defaults that moved, heard in that order.
+    void deviceListChanged(bool outputMoved, bool inputMoved) {
+        systemChanged(kAudioHardwarePropertyDevices);
+        if (outputMoved) {
+            systemChanged(kAudioHardwarePropertyDefaultOutputDevice);
+        }
+        if (inputMoved) {
+            systemChanged(kAudioHardwarePropertyDefaultInputDevice);
+        }
+    }
+
     DeviceEntry* find(AudioDeviceID id) {
         const auto it = std::find_if(devices.begin(), devices.end(),
                                      [id](const DeviceEntry& d) { return d.id == id; });
@@ -361,15 +377,7 @@ AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
             newDefaultInput = true;
         }
     }
-    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
-    if (newDefaultOutput) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
-    }
-    if (newDefaultInput) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
-    }
+    s.deviceListChanged(newDefaultOutput, newDefaultInput);
     return id;
 }
 
@@ -397,15 +405,7 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
     io->shutDown();
     s.finishDeparture({io});
     s.listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceIsAlive));
-    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
-    if (outputMoved) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
-    }
-    if (inputMoved) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
-    }
+    s.deviceListChanged(outputMoved, inputMoved);
 }
 
 void SimulatedAudioBackend::renameDevice(AudioDeviceID device, std::string name) {
@@ -518,8 +518,7 @@ void SimulatedAudioBackend::setDefaultOutputDevice(AudioDeviceID device) {
         }
         state_->defaultOutput = device;
     }
-    state_->listeners.changed(kAudioObjectSystemObject,
-                              globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+    state_->systemChanged(kAudioHardwarePropertyDefaultOutputDevice);
 }
 
 void SimulatedAudioBackend::setDefaultInputDevice(AudioDeviceID device) {
@@ -533,8 +532,7 @@ void SimulatedAudioBackend::setDefaultInputDevice(AudioDeviceID device) {
         }
         state_->defaultInput = device;
     }
-    state_->listeners.changed(kAudioObjectSystemObject,
-                              globalAddress(kAudioHardwarePropertyDefaultInputDevice));
+    state_->systemChanged(kAudioHardwarePropertyDefaultInputDevice);
 }
 
 std::vector<AudioDeviceID> SimulatedAudioBackend::devices() const {
@@ -613,15 +611,7 @@ void SimulatedAudioBackend::stopServer() {
     for (const auto& d : gone) {
         s.listeners.changed(d.id, globalAddress(kAudioDevicePropertyDeviceIsAlive));
     }
-    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
-    if (hadOutput) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
-    }
-    if (hadInput) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
-    }
+    s.deviceListChanged(hadOutput, hadInput);
 }
 
 void SimulatedAudioBackend::startServer() {
@@ -651,15 +641,7 @@ void SimulatedAudioBackend::startServer() {
         outputChanged = s.defaultOutput != oldOutput;
         inputChanged = s.defaultInput != oldInput;
     }
-    s.listeners.changed(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices));
-    if (outputChanged) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
-    }
-    if (inputChanged) {
-        s.listeners.changed(kAudioObjectSystemObject,
-                            globalAddress(kAudioHardwarePropertyDefaultInputDevice));
-    }
+    s.deviceListChanged(outputChanged, inputChanged);
 }
 
 bool SimulatedAudioBackend::isServerRunning() const {
@@ -881,8 +863,7 @@ OSStatus SimulatedAudioBackend::setPropertyData(AudioObjectID object,
         }
         state_->defaultOutput = device;
     }
-    state_->listeners.changed(kAudioObjectSystemObject,
-                              globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+    state_->systemChanged(kAudioHardwarePropertyDefaultOutputDevice);
     return noErr;
 }
 
