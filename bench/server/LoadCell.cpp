@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <thread>
 
@@ -74,8 +75,10 @@ void runClient(const LoadCell& cell, unsigned c, const std::string& token,
             tally.okMs.push_back(ms);
         } else if (res->status == 503) {
             tally.busyMs.push_back(ms);
+            // Seconds as the service sends them; anything else counts as one.
             const std::string wait = res->get_header_value("Retry-After");
-            const double seconds = wait.empty() ? 1.0 : std::stod(wait);
+            const double given = std::strtod(wait.c_str(), nullptr);
+            const double seconds = given > 0 ? given : 1.0;
             std::this_thread::sleep_until(std::min(end, Clock::now() + toDuration(seconds)));
         } else {
             ++tally.otherStatuses[res->status];
