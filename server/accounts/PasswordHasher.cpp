@@ -7,29 +7,11 @@
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
-#include <thread>
 
 #include "accounts/SecureToken.h"
 
 namespace brimo::server {
 namespace {
-
-unsigned gateSize(unsigned configured) {
-    const unsigned n = configured != 0 ? configured : std::thread::hardware_concurrency();
-    return std::clamp(n, 1U, 1024U);
-}
-
-// Holds one place of the gate for a scope.
-class GatePlace {
-  public:
-    explicit GatePlace(std::counting_semaphore<1024>& gate) : gate_(gate) { gate_.acquire(); }
-    ~GatePlace() { gate_.release(); }
-    GatePlace(const GatePlace&) = delete;
-    GatePlace& operator=(const GatePlace&) = delete;
-
-  private:
-    std::counting_semaphore<1024>& gate_;
-};
 
 // The weight of the newest hash in the running mean of their times.
 constexpr double kNewestWeight = 0.2;
@@ -38,7 +20,7 @@ constexpr double kNewestWeight = 0.2;
 
 template <typename Work>
 auto PasswordHasher::timed(Work&& work) {
-    GatePlace place(gate_);
+    const FifoGate::Place place(gate_);
     const auto start = std::chrono::steady_clock::now();
     auto result = std::forward<Work>(work)();
     const double seconds =
@@ -54,10 +36,10 @@ PasswordHasher::PasswordHasher(const PasswordHashing& settings)
     : opsLimit_(std::max<std::uint64_t>(settings.opsLimit, crypto_pwhash_OPSLIMIT_MIN)),
       memLimitBytes_(
           std::max<std::size_t>(settings.memLimitKiB * 1024, crypto_pwhash_MEMLIMIT_MIN)),
-      concurrency_(gateSize(settings.concurrency)),
+      concurrency_(hashesAtOnce(settings)),
       queueSeconds_(settings.queueSeconds),
       fixedQueueLimit_(settings.queueLimit),
-      gate_(static_cast<std::ptrdiff_t>(concurrency_)) {
+      gate_(concurrency_) {
     if (sodium_init() < 0) {
         throw std::runtime_error("libsodium could not be initialised");
     }
