@@ -186,6 +186,7 @@ struct Options {
     double timeoutSeconds = 30;
     std::vector<unsigned> clientCounts{1, 8, 64, 256};
     std::vector<std::string> stores{"sqlite", "postgresql"};
+    std::vector<std::string> endpoints{"user/me", "login"};
     unsigned threads = 0;
     double hashMs = 0;
 };
@@ -195,7 +196,7 @@ void runCells(const Options& options, const std::string& store, const std::vecto
               const std::vector<const ServiceProcess*>& services,
               const std::vector<std::string>& tokens, const Build& build, json& results) {
     const double capacity = loginCapacity(options.hashMs);
-    for (const std::string endpoint : {"user/me", "login"}) {
+    for (const std::string& endpoint : options.endpoints) {
         for (const unsigned clients : options.clientCounts) {
             LoadCell cell{ports, endpoint, clients, options.seconds, options.timeoutSeconds};
             json figures = runLoadCell(cell, tokens);
@@ -312,10 +313,18 @@ int main(int argc, char** argv) try {
             options.threads = static_cast<unsigned>(std::stoul(value));
         } else if (arg == "--note") {
             note = value;
+        } else if (arg == "--endpoints") {
+            options.endpoints =
+                parseList<std::string>(value, [](const std::string& s) { return s; });
         } else if (arg == "--stores") {
             options.stores = parseList<std::string>(value, [](const std::string& s) { return s; });
         } else {
             throw std::runtime_error("unknown option " + arg);
+        }
+    }
+    for (const auto& endpoint : options.endpoints) {
+        if (endpoint != "user/me" && endpoint != "login") {
+            throw std::runtime_error("unknown endpoint " + endpoint + " (user/me, login)");
         }
     }
     if (sodium_init() < 0) {
