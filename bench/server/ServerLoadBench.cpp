@@ -4,7 +4,8 @@
 // private cluster) and prints JSON.
 //
 //   bench_server [--seconds S] [--clients 1,8,64,256] [--stores sqlite,postgresql]
-//                [--server PATH] [--threads N] [--before PATH] [--timeout S] [--note TEXT]
+//                [--endpoints user/me,login] [--server PATH] [--threads N] [--before PATH]
+//                [--timeout S] [--note TEXT]
 // --server measures another build of the service; --threads sets its worker threads (default:
 // the service's own default). --before measures an older build too, first, in the same run
 // (a before-and-after): the thread-per-connection service, which has neither an overload answer

@@ -14,6 +14,8 @@ class FifoGate {
 
     void enter();
     void leave();
+    // How many wait in enter() now.
+    [[nodiscard]] unsigned waiting();
 
     // Holds one place for a scope.
     class Place {
@@ -35,6 +37,7 @@ class FifoGate {
     unsigned places_;
     std::uint64_t tickets_ = 0;  // handed out, one per arrival
     std::uint64_t left_ = 0;     // places given back
+    unsigned waiting_ = 0;
 };
 
 }  // namespace brimo::server

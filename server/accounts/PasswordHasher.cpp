@@ -7,11 +7,17 @@
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
+#include <thread>
 
 #include "accounts/SecureToken.h"
 
 namespace brimo::server {
 namespace {
+
+unsigned gateSize(unsigned configured) {
+    const unsigned n = configured != 0 ? configured : std::thread::hardware_concurrency();
+    return std::clamp(n, 1U, 1024U);
+}
 
 // The weight of the newest hash in the running mean of their times.
 constexpr double kNewestWeight = 0.2;
@@ -36,7 +42,7 @@ PasswordHasher::PasswordHasher(const PasswordHashing& settings)
     : opsLimit_(std::max<std::uint64_t>(settings.opsLimit, crypto_pwhash_OPSLIMIT_MIN)),
       memLimitBytes_(
           std::max<std::size_t>(settings.memLimitKiB * 1024, crypto_pwhash_MEMLIMIT_MIN)),
-      concurrency_(hashesAtOnce(settings)),
+      concurrency_(gateSize(settings.concurrency)),
       queueSeconds_(settings.queueSeconds),
       fixedQueueLimit_(settings.queueLimit),
       gate_(concurrency_) {

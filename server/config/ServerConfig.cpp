@@ -3,13 +3,11 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <thread>
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
@@ -262,12 +260,6 @@ void checkPublicUrl(const std::string& url) {
 }
 
 }  // namespace
-
-unsigned hashesAtOnce(const PasswordHashing& settings) {
-    const unsigned n =
-        settings.concurrency != 0 ? settings.concurrency : std::thread::hardware_concurrency();
-    return std::clamp(n, 1U, 1024U);
-}
 
 std::string ServerConfig::origin(int port) const {
     const bool v6 = listenHost.find(':') != std::string::npos;

@@ -46,9 +46,6 @@ struct PasswordHashing {
     std::size_t queueLimit = 0;
 };
 
-// The hashes computed at once under these settings (`concurrency`, else one per core).
-unsigned hashesAtOnce(const PasswordHashing& settings);
-
 // Google sign-in: ID tokens are accepted for this client ID, checked against the key set at
 // jwksUrl (HTTPS only). An empty client ID turns the endpoint off.
 struct GoogleSettings {

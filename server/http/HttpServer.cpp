@@ -447,8 +447,9 @@ bool HttpServer::startDaemon() {
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
     workers_ = std::make_unique<WorkerPool>(config_.threads);
-    // Two per hasher: one hashes while the other reads or writes the store around its hash.
-    hashingWorkers_ = std::make_unique<WorkerPool>(2 * hashesAtOnce(config_.hashing));
+    // As many as the store's: those not hashing read or write the store around their hash (a
+    // PostgreSQL commit can take as long as a hash), or wait their turn at the hashers.
+    hashingWorkers_ = std::make_unique<WorkerPool>(config_.threads);
     daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &HttpServerCallbacks::request, this,
                                MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
     return daemon_ != nullptr;
