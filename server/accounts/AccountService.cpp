@@ -75,7 +75,10 @@ std::int64_t AccountService::sessionExpiry(std::int64_t t) const {
     return t + (static_cast<std::int64_t>(options_.sessionDays) * kSecondsPerDay);
 }
 
-Reply AccountService::busy() const {
+std::variant<PasswordHasher::Admission, Reply> AccountService::admitToHash() {
+    if (auto admission = hasher_.admit()) {
+        return std::move(*admission);
+    }
     return Reply{503, errorBody(texts::kBusy), hasher_.secondsToWorkOff()};
 }
 
@@ -129,10 +132,6 @@ Reply AccountService::login(const std::string& email, const std::string& passwor
     if (!address) {
         return wrongCredentials(pair, network);
     }
-    auto admission = hasher_.admit();
-    if (!admission) {
-        return busy();
-    }
     const auto user = store_.findUserByEmail(*address);
     if (!user) {
         hasher_.verifyDecoy(password);
@@ -176,10 +175,6 @@ Reply AccountService::registerAccount(const std::string& email, const std::strin
     // Checked first so a taken address costs no hash; the insert still decides a race.
     if (store_.findUserByEmail(*address)) {
         return failure(409, texts::kAddressTaken);
-    }
-    auto admission = hasher_.admit();
-    if (!admission) {
-        return busy();
     }
     UserRecord user;
     user.id = newUuid();

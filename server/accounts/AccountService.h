@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "accounts/PasswordHasher.h"
 #include "accounts/RateLimiter.h"
@@ -71,9 +72,14 @@ class AccountService {
                    Clock clock = {});
 
     Reply checkEmail(const std::string& email, const std::string& client);
+    // A login or registration hashes a password: the caller holds a place from admitToHash()
+    // for it, taken before the request waited for anything.
     Reply login(const std::string& email, const std::string& password, const std::string& client);
     Reply registerAccount(const std::string& email, const std::string& password,
                           const std::string& client);
+    // A place among the logins and registrations the hashers work off within queueSeconds, or
+    // the 503 with Retry-After (the seconds those admitted need) for one beyond them.
+    std::variant<PasswordHasher::Admission, Reply> admitToHash();
     Reply forgotPassword(const std::string& email, const std::string& client);
     // Signs in the owner of an address Google has verified: its account, or a new one without
     // a password. The caller has checked the ID token.
@@ -104,7 +110,6 @@ class AccountService {
     std::optional<Reply> limitLoginFailures(const std::string& pair, const std::string& network);
     Reply wrongCredentials(const std::string& pair, const std::string& network);
     Reply signedIn(const UserRecord& user, const std::string& token, bool isNewUser);
-    Reply busy() const;
 
     AccountStore& store_;
     PasswordHasher& hasher_;

@@ -19,18 +19,6 @@ unsigned gateSize(unsigned configured) {
     return std::clamp(n, 1U, 1024U);
 }
 
-// Holds one place of the gate for a scope.
-class GatePlace {
-  public:
-    explicit GatePlace(std::counting_semaphore<1024>& gate) : gate_(gate) { gate_.acquire(); }
-    ~GatePlace() { gate_.release(); }
-    GatePlace(const GatePlace&) = delete;
-    GatePlace& operator=(const GatePlace&) = delete;
-
-  private:
-    std::counting_semaphore<1024>& gate_;
-};
-
 // The weight of the newest hash in the running mean of their times.
 constexpr double kNewestWeight = 0.2;
 
@@ -38,7 +26,7 @@ constexpr double kNewestWeight = 0.2;
 
 template <typename Work>
 auto PasswordHasher::timed(Work&& work) {
-    GatePlace place(gate_);
+    const FifoGate::Place place(gate_);
     const auto start = std::chrono::steady_clock::now();
     auto result = std::forward<Work>(work)();
     const double seconds =
@@ -57,7 +45,7 @@ PasswordHasher::PasswordHasher(const PasswordHashing& settings)
       concurrency_(gateSize(settings.concurrency)),
       queueSeconds_(settings.queueSeconds),
       fixedQueueLimit_(settings.queueLimit),
-      gate_(static_cast<std::ptrdiff_t>(concurrency_)) {
+      gate_(concurrency_) {
     if (sodium_init() < 0) {
         throw std::runtime_error("libsodium could not be initialised");
     }

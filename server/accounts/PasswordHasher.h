@@ -4,18 +4,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <semaphore>
 #include <string>
 #include <string_view>
 
+#include "accounts/FifoGate.h"
 #include "config/ServerConfig.h"
 
 namespace brimo::server {
 
 // argon2id through libsodium. Each hash takes memLimitKiB of memory, so only `concurrency`
-// run at once: a burst of logins queues instead of exhausting memory. The queue itself is
-// bounded by time: requests are admitted while the hashers can work off those already waiting
-// within `queueSeconds`, so that the rest are refused at once rather than answered late.
+// run at once, in the order they came: a burst of logins queues instead of exhausting memory.
+// The queue itself is bounded by time: requests are admitted (before they wait for anything)
+// while the hashers can work off those already admitted within `queueSeconds`, so that the
+// rest are refused at once rather than answered late.
 class PasswordHasher {
   public:
     explicit PasswordHasher(const PasswordHashing& settings);
@@ -78,7 +79,7 @@ class PasswordHasher {
     unsigned concurrency_;
     double queueSeconds_;
     std::size_t fixedQueueLimit_;
-    std::counting_semaphore<1024> gate_;
+    FifoGate gate_;
     std::atomic<double> secondsPerHash_{0.0};
     std::atomic<std::size_t> admitted_{0};
     std::string decoy_;

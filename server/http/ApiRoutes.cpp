@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <utility>
+#include <variant>
 
 #include "accounts/ClientNetwork.h"
 #include "http/JsonRequest.h"
@@ -77,6 +78,18 @@ HttpHandler credentialRoute(AccountService& accounts, CredentialHandler handler,
     };
 }
 
+// Logins and registrations share the hashers' queue: a place in it, or the busy answer.
+LaneAdmission admitToHash(AccountService& accounts) {
+    return [&accounts]() -> std::variant<LanePlace, HttpReply> {
+        auto admission = accounts.admitToHash();
+        if (auto* busy = std::get_if<Reply>(&admission)) {
+            return jsonReply(*busy);
+        }
+        return std::make_shared<PasswordHasher::Admission>(
+            std::move(std::get<PasswordHasher::Admission>(admission)));
+    };
+}
+
 HttpReply showResetPage(AccountService& accounts, const HttpRequest& req) {
     const std::string token = req.param("token");
     // Opening the page does not use the link up: mail scanners open links too.
@@ -132,9 +145,11 @@ std::vector<Route> apiRoutes(AccountService& accounts, GoogleSignIn& google,
          emailRoute(accounts, &AccountService::checkEmail, proxies)},
         {"POST", "/api/auth/forgot-password",
          emailRoute(accounts, &AccountService::forgotPassword, proxies)},
-        {"POST", "/api/auth/login", credentialRoute(accounts, &AccountService::login, proxies)},
+        {"POST", "/api/auth/login", credentialRoute(accounts, &AccountService::login, proxies),
+         Lane::hashing, admitToHash(accounts)},
         {"POST", "/api/auth/register",
-         credentialRoute(accounts, &AccountService::registerAccount, proxies)},
+         credentialRoute(accounts, &AccountService::registerAccount, proxies), Lane::hashing,
+         admitToHash(accounts)},
         // Not quick: verifying a token may fetch the provider's keys.
         {"POST", "/api/auth/google",
          [&google, proxies](const HttpRequest& req) {
@@ -147,12 +162,12 @@ std::vector<Route> apiRoutes(AccountService& accounts, GoogleSignIn& google,
              return jsonReply(a->currentUser(req.header("Authorization")));
          }},
         {"GET", "/api/app/version", [a](const HttpRequest&) { return jsonReply(a->version()); },
-         true},
+         Lane::quick},
         {"GET", "/api/health",
          [](const HttpRequest&) {
              return jsonReply(Reply{200, {{"status", "ok"}}, 0});
          },
-         true},
+         Lane::quick},
         {"GET", "/reset-password", [a](const HttpRequest& req) { return showResetPage(*a, req); }},
         {"POST", "/reset-password",
          [a, proxies](const HttpRequest& req) { return submitResetPage(*a, req, proxies); }},

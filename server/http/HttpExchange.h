@@ -1,9 +1,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "accounts/AccountService.h"
@@ -37,13 +39,25 @@ struct HttpReply {
 
 using HttpHandler = std::function<HttpReply(const HttpRequest&)>;
 
-// A line of the route table. Quick handlers (no store, no hashing) answer on the connection
-// thread itself; the others run on the worker pool so the connection thread never waits.
+// Where a route's requests are handled. Quick handlers (no store, no hashing) answer on the
+// connection thread itself; store handlers run on the worker pool so the connection thread
+// never waits; hashing handlers (a password hash each) have a queue and workers of their own
+// and are admitted before they wait in it, so a burst of logins neither delays the store's
+// requests nor waits longer than the hashers take to work it off.
+enum class Lane { store, quick, hashing };
+
+// A place among the requests admitted to the hashing lane, given back when the last copy goes;
+// or the answer for a request refused one.
+using LanePlace = std::shared_ptr<void>;
+using LaneAdmission = std::function<std::variant<LanePlace, HttpReply>()>;
+
+// A line of the route table; a hashing route has its admission.
 struct Route {
     std::string method;
     std::string path;
     HttpHandler handler;
-    bool quick = false;
+    Lane lane = Lane::store;
+    LaneAdmission admit = {};
 };
 
 // The JSON answer for an account service reply, with Retry-After when it has one.

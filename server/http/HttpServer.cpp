@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <variant>
 
 #include "support/PrintableText.h"
 
@@ -300,8 +301,18 @@ struct HttpServerCallbacks {
         if (req.header("Content-Type").starts_with("application/x-www-form-urlencoded")) {
             appendFormFields(req.body, req.params);
         }
-        if (exchange->route->quick) {
+        const Route& route = *exchange->route;
+        if (route.lane == Lane::quick) {
             return send(server, connection, *exchange, handle(server, *exchange));
+        }
+        // Admitted before it waits for a worker, so the refusal comes at once.
+        LanePlace place;
+        if (route.lane == Lane::hashing && route.admit) {
+            auto admission = route.admit();
+            if (auto* busy = std::get_if<HttpReply>(&admission)) {
+                return send(server, connection, *exchange, *busy);
+            }
+            place = std::move(std::get<LanePlace>(admission));
         }
         {
             std::lock_guard lock(server.mutex_);
@@ -319,8 +330,10 @@ struct HttpServerCallbacks {
             return send(server, connection, *exchange, *exchange->refusal);
         }
         MHD_suspend_connection(connection);
-        server.workers_->post([&server, connection, exchange] {
+        auto& lane = route.lane == Lane::hashing ? *server.hashingWorkers_ : *server.workers_;
+        lane.post([&server, connection, exchange, place = std::move(place)]() mutable {
             HttpReply reply = handle(server, *exchange);
+            place.reset();  // the hashing is done before the answer goes
             {
                 std::lock_guard lock(exchange->mutex);
                 exchange->reply = std::move(reply);
@@ -434,6 +447,9 @@ bool HttpServer::startDaemon() {
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
     workers_ = std::make_unique<WorkerPool>(config_.threads);
+    // As many as the store's: those not hashing read or write the store around their hash (a
+    // PostgreSQL commit can take as long as a hash), or wait their turn at the hashers.
+    hashingWorkers_ = std::make_unique<WorkerPool>(config_.threads);
     daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &HttpServerCallbacks::request, this,
                                MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
     return daemon_ != nullptr;
@@ -494,6 +510,7 @@ void HttpServer::drainAndStop() {
     lock.unlock();
     // Workers still hashing must not resume a connection of a stopped daemon: wait for them.
     workers_.reset();
+    hashingWorkers_.reset();
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
     if (socket >= 0) {

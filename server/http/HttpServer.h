@@ -23,8 +23,9 @@ namespace brimo::server {
 // The connection layer: one event thread reads and writes every connection, so a slow client
 // holds a little memory and a connection slot, never a thread. Each request is bounded (request
 // line, header count and size, body stated or chunked, a deadline for the whole of it) and
-// refused with its status and an ErrorResponse; handlers that touch the store or hash
-// passwords run on a small worker pool while their connection waits, suspended.
+// refused with its status and an ErrorResponse; handlers that touch the store run on a small
+// worker pool while their connection waits, suspended, and those that hash a password on a
+// lane of their own, once admitted.
 class HttpServer {
   public:
     using ErrorLog = std::function<void(const std::string&)>;
@@ -63,6 +64,7 @@ class HttpServer {
     bool ipv6_ = false;
     MHD_Daemon* daemon_ = nullptr;
     std::unique_ptr<WorkerPool> workers_;
+    std::unique_ptr<WorkerPool> hashingWorkers_;
 
     // Serving state: stop request, requests on the pool, the connections' request clocks.
     std::mutex mutex_;

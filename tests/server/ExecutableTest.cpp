@@ -12,6 +12,7 @@
 #include "account/support/TestCertificates.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackSocket.h"
+#include "support/ServerProcess.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestService.h"
 
@@ -23,24 +24,6 @@ using namespace std::chrono_literals;
 int portOf(const std::string& origin) {
     return std::stoi(origin.substr(origin.rfind(':') + 1));
 }
-
-// The server started in `dir` with `args`, its output in files there.
-class ServerProcess : public brimo::testing::ChildProcess {
-  public:
-    ServerProcess(const std::filesystem::path& dir, std::vector<std::string> args)
-        : ChildProcess(options(dir, std::move(args))) {}
-
-    // The origin from "listening on …/api", or empty if the process ended first.
-    std::string waitUntilListening() {
-        return waitForOutput(std::regex("listening on (https?://[^ \n]+)/api"));
-    }
-
-  private:
-    static Options options(const std::filesystem::path& dir, std::vector<std::string> args) {
-        args.insert(args.begin(), BRIMO_SERVER_EXECUTABLE);
-        return {std::move(args), dir / "stdout.txt", dir / "stderr.txt", dir, std::nullopt};
-    }
-};
 
 TEST(ExecutableTest, StartsFromItsConfigFileServesAndStopsCleanlyOnSigterm) {
     brimo::testing::TemporaryDirectory dir;
