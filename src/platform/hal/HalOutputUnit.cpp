@@ -28,7 +28,7 @@ constexpr UInt32 kDefaultClientChannels = 2;
 constexpr ScopeElements kBothSides{0, kElement0 | kElement1, kElement0 | kElement1};
 constexpr ScopeElements kClientSides{0, kElement0, kElement1};
 constexpr ScopeElements kDeviceSides{0, kElement1, kElement0};
-constexpr auto kProperties = std::to_array<UnitPropertySpec>({
+constexpr auto kProperties = std::to_array<UnitPropertyRow>({
     {kAudioUnitProperty_StreamFormat, kBothSides, kClientSides, sizeof(AudioStreamBasicDescription),
      false},
     {kAudioUnitProperty_SampleRate, kBothSides, kNowhere, sizeof(Float64), false},
@@ -493,8 +493,8 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         if (scope > kAudioUnitScope_Output) {
             return kAudioUnitErr_InvalidScope;
         }
-        const UnitPropertySpec* spec = nullptr;
-        return kPropertyTable.find(id, scope, element, spec);
+        const UnitPropertyRow* row = nullptr;
+        return kPropertyTable.find(id, scope, element, row);
     }
 
     // The unit's client sides are the capture side's output and the playback side's input.

@@ -34,7 +34,7 @@ bool isSupported(const AudioStreamBasicDescription& f) {
 // Scopes are global, input, output; every property lives on element 0, and none may change
 // while the unit is initialized (render reads them without a lock).
 constexpr ScopeElements kBothSides{0, kElement0, kElement0};
-constexpr auto kProperties = std::to_array<UnitPropertySpec>({
+constexpr auto kProperties = std::to_array<UnitPropertyRow>({
     {kAudioUnitProperty_StreamFormat, kBothSides, kBothSides, sizeof(AudioStreamBasicDescription),
      false},
     {kAudioUnitProperty_SampleRate, kBothSides, kNowhere, sizeof(Float64), false},
@@ -55,9 +55,8 @@ class TimePitchUnit final : public AudioUnitImplementation {
 
     OSStatus getProperty(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                          void* data, UInt32& dataSize) override {
-        const UnitPropertySpec* spec = nullptr;
-        if (const OSStatus status = kPropertyTable.find(id, scope, element, spec);
-            status != noErr) {
+        const UnitPropertyRow* row = nullptr;
+        if (const OSStatus status = kPropertyTable.find(id, scope, element, row); status != noErr) {
             return status;
         }
         switch (id) {

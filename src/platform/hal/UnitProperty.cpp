@@ -11,9 +11,9 @@ bool holds(UInt32 elements, AudioUnitElement element) {
 }  // namespace
 
 OSStatus UnitPropertyTable::find(AudioUnitPropertyID id, AudioUnitScope scope,
-                                 AudioUnitElement element, const UnitPropertySpec*& spec) const {
-    spec = nullptr;
-    for (const UnitPropertySpec& candidate : specs_) {
+                                 AudioUnitElement element, const UnitPropertyRow*& row) const {
+    row = nullptr;
+    for (const UnitPropertyRow& candidate : rows_) {
         if (candidate.id != id) {
             continue;
         }
@@ -23,7 +23,7 @@ OSStatus UnitPropertyTable::find(AudioUnitPropertyID id, AudioUnitScope scope,
         if (!holds(candidate.readable.at(scope), element)) {
             return kAudioUnitErr_InvalidElement;
         }
-        spec = &candidate;
+        row = &candidate;
         return noErr;
     }
     return kAudioUnitErr_InvalidProperty;
@@ -31,29 +31,29 @@ OSStatus UnitPropertyTable::find(AudioUnitPropertyID id, AudioUnitScope scope,
 
 OSStatus UnitPropertyTable::info(AudioUnitPropertyID id, AudioUnitScope scope,
                                  AudioUnitElement element, UInt32& dataSize, bool& writable) const {
-    const UnitPropertySpec* spec = nullptr;
-    if (const OSStatus status = find(id, scope, element, spec); status != noErr) {
+    const UnitPropertyRow* row = nullptr;
+    if (const OSStatus status = find(id, scope, element, row); status != noErr) {
         return status;
     }
-    dataSize = spec->size;
-    writable = holds(spec->writable.at(scope), element);
+    dataSize = row->size;
+    writable = holds(row->writable.at(scope), element);
     return noErr;
 }
 
 OSStatus UnitPropertyTable::checkWrite(AudioUnitPropertyID id, AudioUnitScope scope,
                                        AudioUnitElement element, const void* data, UInt32 size,
                                        bool initialized) const {
-    const UnitPropertySpec* spec = nullptr;
-    if (const OSStatus status = find(id, scope, element, spec); status != noErr) {
+    const UnitPropertyRow* row = nullptr;
+    if (const OSStatus status = find(id, scope, element, row); status != noErr) {
         return status;
     }
-    if (!holds(spec->writable.at(scope), element)) {
+    if (!holds(row->writable.at(scope), element)) {
         return kAudioUnitErr_PropertyNotWritable;
     }
-    if (data == nullptr || size != spec->size) {
+    if (data == nullptr || size != row->size) {
         return kAudio_ParamError;
     }
-    if (initialized && !spec->changesWhileInitialized) {
+    if (initialized && !row->changesWhileInitialized) {
         return kAudioUnitErr_Initialized;
     }
     return noErr;

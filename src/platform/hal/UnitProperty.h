@@ -74,7 +74,7 @@ inline constexpr ScopeElements kGlobalElement0{kElement0, 0, 0};
 inline constexpr ScopeElements kInputElement0{0, kElement0, 0};
 inline constexpr ScopeElements kNowhere{};  // as the writable set: read-only
 
-struct UnitPropertySpec {
+struct UnitPropertyRow {
     AudioUnitPropertyID id = 0;
     ScopeElements readable{};
     ScopeElements writable{};  // a subset of readable
@@ -87,11 +87,11 @@ struct UnitPropertySpec {
 // initialization.
 class UnitPropertyTable {
   public:
-    constexpr explicit UnitPropertyTable(std::span<const UnitPropertySpec> specs) : specs_(specs) {}
+    constexpr explicit UnitPropertyTable(std::span<const UnitPropertyRow> rows) : rows_(rows) {}
 
     // The property at this address, or the status that says why there is none.
     OSStatus find(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
-                  const UnitPropertySpec*& spec) const;
+                  const UnitPropertyRow*& row) const;
 
     OSStatus info(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
                   UInt32& dataSize, bool& writable) const;
@@ -101,7 +101,7 @@ class UnitPropertyTable {
                         const void* data, UInt32 size, bool initialized) const;
 
   private:
-    std::span<const UnitPropertySpec> specs_;
+    std::span<const UnitPropertyRow> rows_;
 };
 
 }  // namespace brimo::hal

@@ -11,13 +11,13 @@ namespace {
 constexpr ScopeElements kSides{0, kElement0 | kElement1, kElement0};
 constexpr ScopeElements kInputSide{0, kElement0, 0};
 constexpr ScopeElements kGlobal{kElement0, 0, 0};
-constexpr auto kSpecs = std::to_array<UnitPropertySpec>({
+constexpr auto kRows = std::to_array<UnitPropertyRow>({
     {kAudioUnitProperty_StreamFormat, kSides, kInputSide, sizeof(AudioStreamBasicDescription),
      false},
     {kAudioUnitProperty_SampleRate, kGlobal, {}, sizeof(Float64), false},
     {kAudioUnitProperty_SetRenderCallback, kGlobal, kGlobal, sizeof(AURenderCallbackStruct), true},
 });
-constexpr UnitPropertyTable kTable{kSpecs};
+constexpr UnitPropertyTable kTable{kRows};
 
 TEST(UnitPropertyTableTest, AddressesAreCheckedPropertyThenScopeThenElement) {
     UInt32 size = 0;
