@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/hal/AudioObject.h"
+#include "platform/hal/PropertyChange.h"
 #include "platform/hal/pulse/ServerView.h"
 
 namespace brimo::hal::pulse {
@@ -36,13 +37,6 @@ struct DeviceSnapshot {
     AudioDeviceID defaultInput = kAudioObjectUnknown;
 
     [[nodiscard]] const DeviceRecord* find(AudioDeviceID id) const;
-};
-
-struct PropertyChange {
-    AudioObjectID object = kAudioObjectUnknown;
-    AudioObjectPropertyAddress address;
-
-    friend bool operator==(const PropertyChange&, const PropertyChange&) = default;
 };
 
 // The frames of one I/O cycle at a rate: the power of two nearest to `periodSeconds`.

@@ -10,11 +10,11 @@
 #include <utility>
 
 #include "platform/hal/AudioHardwareBackend.h"
+#include "platform/hal/ListenerThread.h"
 #include "platform/hal/pulse/ControlConnection.h"
 #include "platform/hal/pulse/DeviceIOSession.h"
 #include "platform/hal/pulse/DeviceMirror.h"
 #include "platform/hal/pulse/IOCounters.h"
-#include "platform/hal/pulse/ListenerDispatcher.h"
 
 namespace brimo::hal::pulse {
 
@@ -122,7 +122,7 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     std::set<std::string> suspendedSources_;  // likewise
     mutable std::mutex snapshotMutex_;
     std::shared_ptr<const DeviceSnapshot> snapshot_;
-    ListenerDispatcher listeners_;
+    ListenerThread listeners_;
     IOCounters counters_;
     std::mutex sessionsMutex_;
     std::map<SessionKey, std::unique_ptr<DeviceIOSession>> sessions_;

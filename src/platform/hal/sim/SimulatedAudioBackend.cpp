@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/hal/ListenerThread.h"
 #include "platform/hal/sim/FaultTable.h"
-#include "platform/hal/sim/ListenerHub.h"
 #include "platform/hal/sim/SimDevice.h"
 
 namespace brimo::hal::sim {
@@ -118,7 +118,7 @@ struct SimulatedAudioBackend::State {
     explicit State(ClockMode mode) : clock(mode) {}
 
     SimClock clock;
-    ListenerHub listeners;
+    ListenerThread listeners;
     FaultTable faults;
     std::mutex stepping;                                // one advance() at a time
     std::vector<std::shared_ptr<SimDevice>> stepOrder;  // advance()'s copy of the device list
@@ -144,7 +144,7 @@ struct SimulatedAudioBackend::State {
 
     // A property of the system object changed; its listeners hear it (outside `mutex`).
     void systemChanged(AudioObjectPropertySelector selector) {
-        listeners.changed(kAudioObjectSystemObject, globalAddress(selector));
+        listeners.post({{kAudioObjectSystemObject, globalAddress(selector)}});
     }
 
     // The device list changed, and with it the defaults that moved, heard in that order.
@@ -404,7 +404,7 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
     io->endIO(kAudioHardwareBadDeviceError);
     io->shutDown();
     s.finishDeparture({io});
-    s.listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceIsAlive));
+    s.listeners.post({{device, globalAddress(kAudioDevicePropertyDeviceIsAlive)}});
     s.deviceListChanged(outputMoved, inputMoved);
 }
 
@@ -417,7 +417,7 @@ void SimulatedAudioBackend::renameDevice(AudioDeviceID device, std::string name)
         }
         entry.name = std::move(name);
     }
-    state_->listeners.changed(device, globalAddress(kAudioObjectPropertyName));
+    state_->listeners.post({{device, globalAddress(kAudioObjectPropertyName)}});
 }
 
 void SimulatedAudioBackend::setDeviceUID(AudioDeviceID device, std::string uid) {
@@ -429,7 +429,7 @@ void SimulatedAudioBackend::setDeviceUID(AudioDeviceID device, std::string uid) 
         }
         entry.uid = std::move(uid);
     }
-    state_->listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceUID));
+    state_->listeners.post({{device, globalAddress(kAudioDevicePropertyDeviceUID)}});
 }
 
 namespace {
@@ -462,7 +462,7 @@ void SimulatedAudioBackend::setNominalSampleRate(AudioDeviceID device, Float64 r
         throw std::invalid_argument("a nominal rate must be positive");
     }
     if (changeFormat(*state_, device, [rate](auto& f) { f.sampleRate = rate; })) {
-        state_->listeners.changed(device, globalAddress(kAudioDevicePropertyNominalSampleRate));
+        state_->listeners.post({{device, globalAddress(kAudioDevicePropertyNominalSampleRate)}});
     }
 }
 
@@ -471,7 +471,7 @@ void SimulatedAudioBackend::setBufferFrameSize(AudioDeviceID device, UInt32 fram
         throw std::invalid_argument("a block holds at least one frame");
     }
     if (changeFormat(*state_, device, [frames](auto& f) { f.bufferFrameSize = frames; })) {
-        state_->listeners.changed(device, globalAddress(kAudioDevicePropertyBufferFrameSize));
+        state_->listeners.post({{device, globalAddress(kAudioDevicePropertyBufferFrameSize)}});
     }
 }
 
@@ -503,8 +503,8 @@ void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectProperty
         io = entry.io;
     }
     io->setFormat(format);
-    s.listeners.changed(device, {kAudioDevicePropertyStreams, scope, 0});
-    s.listeners.changed(device, {kAudioDevicePropertyStreamConfiguration, scope, 0});
+    s.listeners.post({{device, {kAudioDevicePropertyStreams, scope, 0}}});
+    s.listeners.post({{device, {kAudioDevicePropertyStreamConfiguration, scope, 0}}});
 }
 
 void SimulatedAudioBackend::setDefaultOutputDevice(AudioDeviceID device) {
@@ -609,7 +609,7 @@ void SimulatedAudioBackend::stopServer() {
     }
     s.finishDeparture(ended);
     for (const auto& d : gone) {
-        s.listeners.changed(d.id, globalAddress(kAudioDevicePropertyDeviceIsAlive));
+        s.listeners.post({{d.id, globalAddress(kAudioDevicePropertyDeviceIsAlive)}});
     }
     s.deviceListChanged(hadOutput, hadInput);
 }
@@ -791,7 +791,7 @@ UInt64 SimulatedAudioBackend::cycleCount(AudioDeviceID device) const {
 }
 
 void SimulatedAudioBackend::waitForNotifications() {
-    state_->listeners.waitUntilIdle();
+    state_->listeners.flush();
 }
 
 // ---- AudioHardwareBackend --------------------------------------------------------------------
