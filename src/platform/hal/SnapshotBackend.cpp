@@ -1,5 +1,6 @@
 #include "platform/hal/SnapshotBackend.h"
 
+#include <cstring>
 #include <utility>
 
 #include "platform/hal/SnapshotDiff.h"
@@ -65,6 +66,19 @@ OSStatus SnapshotBackend::getPropertyData(AudioObjectID object,
     PropertyValue value;
     const OSStatus status = valueOf(object, address, value);
     return status != noErr ? status : value.write(dataSize, data);
+}
+
+OSStatus SnapshotBackend::setPropertyData(AudioObjectID object,
+                                          const AudioObjectPropertyAddress& address,
+                                          UInt32 /*qualifierSize*/, const void* /*qualifier*/,
+                                          UInt32 /*dataSize*/, const void* data) {
+    if (const OSStatus status = propertyCallStatus(object, address, PropertyCallKind::setData);
+        status != noErr) {
+        return status;
+    }
+    AudioDeviceID device = kAudioObjectUnknown;
+    std::memcpy(&device, data, sizeof(device));
+    return makeDefaultOutput(device);
 }
 
 OSStatus SnapshotBackend::addPropertyListener(AudioObjectID object,

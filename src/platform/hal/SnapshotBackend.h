@@ -13,13 +13,13 @@
 namespace brimo::hal {
 
 // A property call as a backend may see it before it happens (see propertyCallStatus).
-enum class PropertyCallKind { dataSize, data, addListener };
+enum class PropertyCallKind { dataSize, data, setData, addListener };
 
 // The objects-and-properties half of a backend, the same for every backend: reads are answered
 // from the device snapshot it last published (SnapshotProperties.h), and listeners hear the
 // difference of each snapshot from the one before (SnapshotDiff.h), on the backend's
 // ListenerThread. What is left to a backend is to publish snapshots as its hardware changes,
-// to set the default output, and to move audio frames.
+// to make a device the default output, and to move audio frames.
 class SnapshotBackend : public AudioHardwareBackend {
   public:
     bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) final;
@@ -29,6 +29,11 @@ class SnapshotBackend : public AudioHardwareBackend {
     OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
                              UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
                              void* data) final;
+    // The default output, the one settable property (AudioObject.h checks that): the device
+    // given goes to makeDefaultOutput.
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
+                             const void* data) final;
     // Objects of the published snapshot only (unknown: kAudioHardwareBadObjectError).
     OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                  AudioObjectPropertyListenerProc listener, void* clientData) final;
@@ -51,6 +56,11 @@ class SnapshotBackend : public AudioHardwareBackend {
     // No listener is called after this: for a backend whose hooks below need what its
     // destructor takes down.
     void stopListeners() { listeners_.stop(); }
+
+    // Makes `device` the default output: kAudioHardwareBadDeviceError for one that is unknown
+    // or cannot play (kAudioHardwareNotRunningError while the server is away). Listeners hear
+    // of it once a snapshot that shows it is published.
+    virtual OSStatus makeDefaultOutput(AudioDeviceID device) = 0;
 
     // A status other than noErr fails the call with it before the snapshot is asked; the
     // simulated backend injects failures here.

@@ -1,7 +1,6 @@
 #include "platform/hal/pulse/PulseAudioBackend.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <set>
 
@@ -120,12 +119,7 @@ StreamLatency PulseAudioBackend::latency(AudioDeviceID device) {
     return merged;
 }
 
-OSStatus PulseAudioBackend::setPropertyData(AudioObjectID /*object*/,
-                                            const AudioObjectPropertyAddress& /*address*/,
-                                            UInt32 /*qualifierSize*/, const void* /*qualifier*/,
-                                            UInt32 /*dataSize*/, const void* data) {
-    AudioDeviceID device = kAudioObjectUnknown;
-    std::memcpy(&device, data, sizeof(device));
+OSStatus PulseAudioBackend::makeDefaultOutput(AudioDeviceID device) {
     std::string sink;
     {
         const auto current = published();

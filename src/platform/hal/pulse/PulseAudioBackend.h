@@ -83,10 +83,6 @@ class PulseAudioBackend final : public SnapshotBackend {
     // whichever units run them); invalid when none runs.
     StreamLatency latency(AudioDeviceID device);
 
-    // The default output: the device's sink made the server's default sink.
-    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
-                             const void* data) override;
     OSStatus deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) override;
     OSStatus startDeviceIO(AudioDeviceID device, DeviceIOClient& client, bool capture,
                            bool play) override;
@@ -94,6 +90,8 @@ class PulseAudioBackend final : public SnapshotBackend {
 
   private:
     explicit PulseAudioBackend(PulseAudioBackendOptions options);
+    // The device's sink made the server's default sink.
+    OSStatus makeDefaultOutput(AudioDeviceID device) override;
     void viewArrived(const ServerView& view);
     void reconnectResumedCaptures(const ServerView& view);
 

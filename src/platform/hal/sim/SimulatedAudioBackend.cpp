@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <numeric>
@@ -642,9 +641,20 @@ OSStatus SimulatedAudioBackend::propertyCallStatus(AudioObjectID object,
                                                    const AudioObjectPropertyAddress& address,
                                                    PropertyCallKind call) {
     using Call = PropertyFault::Call;
-    const Call asked = call == PropertyCallKind::dataSize ? Call::dataSize
-                       : call == PropertyCallKind::data   ? Call::data
-                                                          : Call::addListener;
+    Call asked = Call::addListener;
+    switch (call) {
+        case PropertyCallKind::dataSize:
+            asked = Call::dataSize;
+            break;
+        case PropertyCallKind::data:
+            asked = Call::data;
+            break;
+        case PropertyCallKind::setData:
+            asked = Call::setData;
+            break;
+        case PropertyCallKind::addListener:
+            break;
+    }
     return state_->faults.propertyStatus(object, address, asked);
 }
 
@@ -661,17 +671,7 @@ void SimulatedAudioBackend::adjustValue(AudioObjectID object,
     }
 }
 
-OSStatus SimulatedAudioBackend::setPropertyData(AudioObjectID object,
-                                                const AudioObjectPropertyAddress& address,
-                                                UInt32 /*qualifierSize*/, const void* /*qualifier*/,
-                                                UInt32 /*dataSize*/, const void* data) {
-    if (const OSStatus status =
-            state_->faults.propertyStatus(object, address, PropertyFault::Call::setData);
-        status != noErr) {
-        return status;
-    }
-    AudioDeviceID device = kAudioObjectUnknown;
-    std::memcpy(&device, data, sizeof(device));
+OSStatus SimulatedAudioBackend::makeDefaultOutput(AudioDeviceID device) {
     std::vector<PropertyChange> changes;
     {
         const std::lock_guard guard(state_->mutex);

@@ -101,11 +101,6 @@ class SimulatedAudioBackend final : public SnapshotBackend {
     [[nodiscard]] UInt64 cycleCount(AudioDeviceID device) const;
 
     // ---- AudioHardwareBackend.
-    // Setting the default output, as setDefaultOutputDevice does, with statuses for a device
-    // that is unknown or cannot play.
-    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
-                             const void* data) override;
     OSStatus deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) override;
     OSStatus startDeviceIO(AudioDeviceID device, DeviceIOClient& client, bool capture,
                            bool play) override;
@@ -120,6 +115,8 @@ class SimulatedAudioBackend final : public SnapshotBackend {
   private:
     struct State;
 
+    // As setDefaultOutputDevice, with statuses for a device that is unknown or cannot play.
+    OSStatus makeDefaultOutput(AudioDeviceID device) override;
     // The failures asked for, applied to the property calls SnapshotBackend answers.
     OSStatus propertyCallStatus(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                 PropertyCallKind call) override;
