@@ -62,8 +62,13 @@ std::vector<PropertyChange> DeviceMirror::apply(const ServerView& view) {
     next->connected = view.connected;
 
     // Stream IDs are kept while their side exists; a side that comes back gets a new one.
-    auto attachStreams = [&](const Key& key, DeviceRecord& record, const Side& input,
-                             const Side& output) {
+    auto addDevice = [&](const Key& key, const std::string& name, const std::string& description,
+                         Float64 sampleRate, const Side& input, const Side& output) {
+        DeviceRecord record = makeRecord(key, nextIds);
+        record.name = description.empty() ? name : description;
+        record.uid = name;
+        record.sampleRate = sampleRate;
+        record.bufferFrameSize = ioCycleFrames(sampleRate, ioPeriodSeconds_);
         Ids& ids = nextIds[key];
         const auto attach = [&](const Side& side, AudioStreamID& id,
                                 std::vector<StreamRecord>& streams) {
@@ -78,36 +83,25 @@ std::vector<PropertyChange> DeviceMirror::apply(const ServerView& view) {
         };
         attach(input, ids.inputStream, record.inputStreams);
         attach(output, ids.outputStream, record.outputStreams);
-        record.bufferFrameSize = ioCycleFrames(record.sampleRate, ioPeriodSeconds_);
+        next->devices.push_back(std::move(record));
     };
 
     if (view.connected) {
         for (const auto& sink : view.sinks) {
-            const Key key{true, sink.index};
-            DeviceRecord record = makeRecord(key, nextIds);
-            record.name = sink.description.empty() ? sink.name : sink.description;
-            record.uid = sink.name;
-            record.sampleRate = sink.sampleRate;
-            Side input;
+            Side monitor;
             if (sink.isNullSink) {
-                if (const SourceRecord* monitor = findSource(view, sink.monitorSourceName)) {
-                    input = {monitor->channels, monitor->name, monitor->channelMap};
+                if (const SourceRecord* source = findSource(view, sink.monitorSourceName)) {
+                    monitor = {source->channels, source->name, source->channelMap};
                 }
             }
-            attachStreams(key, record, input, {sink.channels, sink.name, sink.channelMap});
-            next->devices.push_back(std::move(record));
+            addDevice({true, sink.index}, sink.name, sink.description, sink.sampleRate, monitor,
+                      {sink.channels, sink.name, sink.channelMap});
         }
         for (const auto& source : view.sources) {
-            if (source.isMonitor) {
-                continue;
+            if (!source.isMonitor) {
+                addDevice({false, source.index}, source.name, source.description, source.sampleRate,
+                          {source.channels, source.name, source.channelMap}, {});
             }
-            const Key key{false, source.index};
-            DeviceRecord record = makeRecord(key, nextIds);
-            record.name = source.description.empty() ? source.name : source.description;
-            record.uid = source.name;
-            record.sampleRate = source.sampleRate;
-            attachStreams(key, record, {source.channels, source.name, source.channelMap}, {});
-            next->devices.push_back(std::move(record));
         }
     }
     std::sort(next->devices.begin(), next->devices.end(),
