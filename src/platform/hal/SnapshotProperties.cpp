@@ -43,12 +43,9 @@ OSStatus deviceValue(const DeviceRecord& device, const AudioObjectPropertyAddres
     const AudioObjectPropertyScope scope = address.mScope;
     switch (address.mSelector) {
         case kAudioObjectPropertyName:
-            value.kind = Kind::text;
-            value.text = device.name;
-            return noErr;
         case kAudioDevicePropertyDeviceUID:
             value.kind = Kind::text;
-            value.text = device.uid;
+            value.text = address.mSelector == kAudioObjectPropertyName ? device.name : device.uid;
             return noErr;
         case kAudioDevicePropertyStreams:
             value.kind = Kind::objectList;

@@ -226,16 +226,24 @@ SimulatedAudioBackend::~SimulatedAudioBackend() {
 
 // ---- Devices ---------------------------------------------------------------------------------
 
+template <typename Change>
+void SimulatedAudioBackend::update(Change change) {
+    std::vector<PropertyChange> changes;
+    {
+        const std::lock_guard guard(state_->mutex);
+        change(*state_);
+        changes = publish(state_->snapshotLocked());
+    }
+    announce(changes);
+}
+
 AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
     if (!(std::isfinite(config.nominalSampleRate) && config.nominalSampleRate > 0.0) ||
         config.bufferFrameSize == 0) {
         throw std::invalid_argument("a simulated device needs a positive rate and block size");
     }
-    State& s = *state_;
-    std::vector<PropertyChange> changes;
     AudioDeviceID id = kAudioObjectUnknown;
-    {
-        const std::lock_guard guard(s.mutex);
+    update([&](State& s) {
         const DeviceEntry& entry = s.addEntry(std::move(config));
         id = entry.id;
         if (s.defaultOutput == kAudioObjectUnknown && !entry.outputStreams.empty()) {
@@ -244,9 +252,7 @@ AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
         if (s.defaultInput == kAudioObjectUnknown && !entry.inputStreams.empty()) {
             s.defaultInput = id;
         }
-        changes = publish(s.snapshotLocked());
-    }
-    announce(changes);
+    });
     return id;
 }
 
@@ -275,23 +281,11 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
 }
 
 void SimulatedAudioBackend::renameDevice(AudioDeviceID device, std::string name) {
-    std::vector<PropertyChange> changes;
-    {
-        const std::lock_guard guard(state_->mutex);
-        state_->existing(device).name = std::move(name);
-        changes = publish(state_->snapshotLocked());
-    }
-    announce(changes);
+    update([&](State& s) { s.existing(device).name = std::move(name); });
 }
 
 void SimulatedAudioBackend::setDeviceUID(AudioDeviceID device, std::string uid) {
-    std::vector<PropertyChange> changes;
-    {
-        const std::lock_guard guard(state_->mutex);
-        state_->existing(device).uid = std::move(uid);
-        changes = publish(state_->snapshotLocked());
-    }
-    announce(changes);
+    update([&](State& s) { s.existing(device).uid = std::move(uid); });
 }
 
 template <typename Change>
@@ -364,29 +358,21 @@ void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectProperty
 }
 
 void SimulatedAudioBackend::setDefaultOutputDevice(AudioDeviceID device) {
-    std::vector<PropertyChange> changes;
-    {
-        const std::lock_guard guard(state_->mutex);
-        if (state_->existing(device).outputStreams.empty()) {
+    update([&](State& s) {
+        if (s.existing(device).outputStreams.empty()) {
             throw std::invalid_argument("the default output needs an output stream");
         }
-        state_->defaultOutput = device;
-        changes = publish(state_->snapshotLocked());
-    }
-    announce(changes);
+        s.defaultOutput = device;
+    });
 }
 
 void SimulatedAudioBackend::setDefaultInputDevice(AudioDeviceID device) {
-    std::vector<PropertyChange> changes;
-    {
-        const std::lock_guard guard(state_->mutex);
-        if (state_->existing(device).inputStreams.empty()) {
+    update([&](State& s) {
+        if (s.existing(device).inputStreams.empty()) {
             throw std::invalid_argument("the default input needs an input stream");
         }
-        state_->defaultInput = device;
-        changes = publish(state_->snapshotLocked());
-    }
-    announce(changes);
+        s.defaultInput = device;
+    });
 }
 
 std::vector<AudioDeviceID> SimulatedAudioBackend::devices() const {
@@ -464,10 +450,7 @@ void SimulatedAudioBackend::stopServer() {
 }
 
 void SimulatedAudioBackend::startServer() {
-    State& s = *state_;
-    std::vector<PropertyChange> changes;
-    {
-        const std::lock_guard guard(s.mutex);
+    update([](State& s) {
         if (s.serverRunning) {
             return;
         }
@@ -484,9 +467,7 @@ void SimulatedAudioBackend::startServer() {
         if (s.defaultInput == kAudioObjectUnknown) {
             s.defaultInput = s.firstWith(false);
         }
-        changes = publish(s.snapshotLocked());
-    }
-    announce(changes);
+    });
 }
 
 bool SimulatedAudioBackend::isServerRunning() const {
@@ -672,18 +653,16 @@ void SimulatedAudioBackend::adjustValue(AudioObjectID object,
 }
 
 OSStatus SimulatedAudioBackend::makeDefaultOutput(AudioDeviceID device) {
-    std::vector<PropertyChange> changes;
-    {
-        const std::lock_guard guard(state_->mutex);
-        const DeviceEntry* entry = state_->find(device);
+    OSStatus status = noErr;
+    update([&](State& s) {
+        const DeviceEntry* entry = s.find(device);
         if (entry == nullptr || entry->outputStreams.empty()) {
-            return kAudioHardwareBadDeviceError;
+            status = kAudioHardwareBadDeviceError;
+            return;
         }
-        state_->defaultOutput = device;
-        changes = publish(state_->snapshotLocked());
-    }
-    announce(changes);
-    return noErr;
+        s.defaultOutput = device;
+    });
+    return status;
 }
 
 OSStatus SimulatedAudioBackend::deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) {

@@ -122,6 +122,10 @@ class SimulatedAudioBackend final : public SnapshotBackend {
                                 PropertyCallKind call) override;
     void adjustValue(AudioObjectID object, const AudioObjectPropertyAddress& address,
                      PropertyValue& value) override;
+    // Runs `change` on the backend's state under its lock, publishes what it made of the
+    // devices and tells the listeners what that changed.
+    template <typename Change>
+    void update(Change change);
     // Applies `change` to the device's published format and then, outside the backend's lock,
     // to its I/O side; returns what listeners are to hear of it.
     template <typename Change>
