@@ -37,6 +37,29 @@ bool isNullSink(const pa_sink_info& sink) {
            propertyIs(sink.proplist, "factory.name", "support.null-audio-sink");
 }
 
+// What sinks and sources report alike.
+template <typename Record, typename Info>
+Record recordOf(const Info& info) {
+    Record record;
+    record.index = info.index;
+    record.name = text(info.name);
+    record.description = text(info.description);
+    record.sampleRate = static_cast<Float64>(info.sample_spec.rate);
+    record.channels = info.channel_map.channels;
+    record.channelMap = channelMapText(info.channel_map);
+    return record;
+}
+
+// A one-shot timer of the loop, `delay` from now.
+pa_time_event* startTimer(pa_mainloop_api* api, std::chrono::milliseconds delay,
+                          pa_time_event_cb_t callback, void* userdata) {
+    struct timeval when {};
+    const auto micros = static_cast<pa_usec_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(delay).count());
+    pa_timeval_add(pa_gettimeofday(&when), micros);
+    return api->time_new(api, &when, callback, userdata);
+}
+
 }  // namespace
 
 // Where a setting call's answer lands; it lives on the caller's stack, so the operation is
@@ -56,24 +79,26 @@ struct ControlCallbacks {
             return;
         }
         switch (pa_context_get_state(context)) {
-            case PA_CONTEXT_READY: {
-                constexpr auto mask = static_cast<pa_subscription_mask_t>(
-                    PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
-                    PA_SUBSCRIPTION_MASK_SERVER);
-                pa_context_set_subscribe_callback(context, &ControlCallbacks::event, &self);
-                if (pa_operation* operation =
-                        pa_context_subscribe(context, mask, nullptr, nullptr)) {
-                    pa_operation_unref(operation);
-                }
+            case PA_CONTEXT_READY:
+                subscribe(context, self);
                 self.requestRefresh();
                 break;
-            }
             case PA_CONTEXT_FAILED:
             case PA_CONTEXT_TERMINATED:
                 self.connectionLost();
                 break;
             default:
                 break;
+        }
+    }
+
+    // Every change of the sinks, the sources and the server's defaults refreshes the view.
+    static void subscribe(pa_context* context, ControlConnection& self) {
+        constexpr auto mask = static_cast<pa_subscription_mask_t>(
+            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
+        pa_context_set_subscribe_callback(context, &ControlCallbacks::event, &self);
+        if (pa_operation* operation = pa_context_subscribe(context, mask, nullptr, nullptr)) {
+            pa_operation_unref(operation);
         }
     }
 
@@ -99,48 +124,42 @@ struct ControlCallbacks {
         self.refreshStepDone();
     }
 
-    static void sinkInfo(pa_context* context, const pa_sink_info* info, int last, void* userdata) {
+    // The connection an item of a sink or source listing is for, null when the listing is
+    // a dropped context's or has ended (which completes a step of the refresh).
+    static ControlConnection* listing(pa_context* context, int last, void* userdata) {
         auto& self = *static_cast<ControlConnection*>(userdata);
         if (context != self.context_) {
-            return;
+            return nullptr;
         }
         if (last != 0) {
             self.refreshStepDone();
+            return nullptr;
+        }
+        return &self;
+    }
+
+    static void sinkInfo(pa_context* context, const pa_sink_info* info, int last, void* userdata) {
+        ControlConnection* self = listing(context, last, userdata);
+        if (self == nullptr) {
             return;
         }
-        SinkRecord sink;
-        sink.index = info->index;
-        sink.name = text(info->name);
-        sink.description = text(info->description);
-        sink.sampleRate = static_cast<Float64>(info->sample_spec.rate);
-        sink.channels = info->channel_map.channels;
-        sink.channelMap = channelMapText(info->channel_map);
+        auto sink = recordOf<SinkRecord>(*info);
         sink.isNullSink = isNullSink(*info);
         sink.monitorSourceName = text(info->monitor_source_name);
         sink.suspended = info->state == PA_SINK_SUSPENDED;
-        self.pending_.sinks.push_back(std::move(sink));
+        self->pending_.sinks.push_back(std::move(sink));
     }
 
     static void sourceInfo(pa_context* context, const pa_source_info* info, int last,
                            void* userdata) {
-        auto& self = *static_cast<ControlConnection*>(userdata);
-        if (context != self.context_) {
+        ControlConnection* self = listing(context, last, userdata);
+        if (self == nullptr) {
             return;
         }
-        if (last != 0) {
-            self.refreshStepDone();
-            return;
-        }
-        SourceRecord source;
-        source.index = info->index;
-        source.name = text(info->name);
-        source.description = text(info->description);
-        source.sampleRate = static_cast<Float64>(info->sample_spec.rate);
-        source.channels = info->channel_map.channels;
-        source.channelMap = channelMapText(info->channel_map);
+        auto source = recordOf<SourceRecord>(*info);
         source.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
         source.suspended = info->state == PA_SOURCE_SUSPENDED;
-        self.pending_.sources.push_back(std::move(source));
+        self->pending_.sources.push_back(std::move(source));
     }
 
     static void defaultSinkSet(pa_context* /*context*/, int success, void* userdata) {
@@ -298,11 +317,8 @@ void ControlConnection::scheduleReconnect() {
     if (stopping_ || reconnectTimer_ != nullptr) {
         return;
     }
-    struct timeval when {};
-    const auto micros = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(reconnectInterval_).count());
-    pa_timeval_add(pa_gettimeofday(&when), micros);
-    reconnectTimer_ = loop_.api()->time_new(loop_.api(), &when, &ControlCallbacks::reconnect, this);
+    reconnectTimer_ =
+        startTimer(loop_.api(), reconnectInterval_, &ControlCallbacks::reconnect, this);
 }
 
 void ControlConnection::requestRefresh() {
@@ -361,11 +377,7 @@ void ControlConnection::scheduleCheck() {
         context_ == nullptr) {
         return;
     }
-    struct timeval when {};
-    const auto micros = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(checkDelay_).count());
-    pa_timeval_add(pa_gettimeofday(&when), micros);
-    checkTimer_ = loop_.api()->time_new(loop_.api(), &when, &ControlCallbacks::check, this);
+    checkTimer_ = startTimer(loop_.api(), checkDelay_, &ControlCallbacks::check, this);
 }
 
 // A view just arrived: the server changed, and the checks come close again. A check already
@@ -422,12 +434,7 @@ void ControlConnection::adopt(pa_context* context) {
     refreshing_ = false;
     refreshAgain_ = false;
     pa_context_set_state_callback(context_, &ControlCallbacks::stateChanged, this);
-    constexpr auto mask = static_cast<pa_subscription_mask_t>(
-        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
-    pa_context_set_subscribe_callback(context_, &ControlCallbacks::event, this);
-    if (pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr)) {
-        pa_operation_unref(operation);
-    }
+    ControlCallbacks::subscribe(context_, *this);
     requestRefresh();
 }
 

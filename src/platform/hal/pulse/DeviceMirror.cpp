@@ -3,18 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/hal/SnapshotDiff.h"
+
 namespace brimo::hal::pulse {
 
 namespace {
-
-constexpr AudioObjectPropertyAddress globalAddress(AudioObjectPropertySelector selector) {
-    return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
-}
-
-constexpr AudioObjectPropertyAddress scopedAddress(AudioObjectPropertySelector selector,
-                                                   AudioObjectPropertyScope scope) {
-    return {selector, scope, kAudioObjectPropertyElementMain};
-}
 
 const SourceRecord* findSource(const ServerView& view, const std::string& name) {
     auto found = std::find_if(view.sources.begin(), view.sources.end(),
@@ -22,75 +15,18 @@ const SourceRecord* findSource(const ServerView& view, const std::string& name) 
     return found == view.sources.end() ? nullptr : &*found;
 }
 
-std::vector<AudioDeviceID> idsOf(const DeviceSnapshot& snapshot) {
-    std::vector<AudioDeviceID> ids;
-    ids.reserve(snapshot.devices.size());
-    for (const auto& device : snapshot.devices) {
-        ids.push_back(device.id);
-    }
-    return ids;
-}
+// What one side of a device connects to; no channels: the device has no such side.
+struct Side {
+    UInt32 channels = 0;
+    std::string serverName;
+    std::string channelMap;
+};
 
-void addSideChanges(const DeviceRecord& before, const DeviceRecord& after,
-                    std::vector<PropertyChange>& changes) {
-    if (before.inputChannels != after.inputChannels || before.inputStream != after.inputStream) {
-        changes.push_back(
-            {after.id, scopedAddress(kAudioDevicePropertyStreams, kAudioObjectPropertyScopeInput)});
-        changes.push_back({after.id, scopedAddress(kAudioDevicePropertyStreamConfiguration,
-                                                   kAudioObjectPropertyScopeInput)});
-    }
-    if (before.outputChannels != after.outputChannels ||
-        before.outputStream != after.outputStream) {
-        changes.push_back({after.id, scopedAddress(kAudioDevicePropertyStreams,
-                                                   kAudioObjectPropertyScopeOutput)});
-        changes.push_back({after.id, scopedAddress(kAudioDevicePropertyStreamConfiguration,
-                                                   kAudioObjectPropertyScopeOutput)});
-    }
-}
-
-std::vector<PropertyChange> differences(const DeviceSnapshot& before, const DeviceSnapshot& after) {
-    std::vector<PropertyChange> changes;
-    for (const auto& old : before.devices) {
-        const DeviceRecord* now = after.find(old.id);
-        if (now == nullptr) {
-            changes.push_back({old.id, globalAddress(kAudioDevicePropertyDeviceIsAlive)});
-            continue;
-        }
-        if (old.name != now->name) {
-            changes.push_back({old.id, globalAddress(kAudioObjectPropertyName)});
-        }
-        if (old.uid != now->uid) {
-            changes.push_back({old.id, globalAddress(kAudioDevicePropertyDeviceUID)});
-        }
-        if (old.sampleRate != now->sampleRate) {
-            changes.push_back({old.id, globalAddress(kAudioDevicePropertyNominalSampleRate)});
-        }
-        if (old.bufferFrameSize != now->bufferFrameSize) {
-            changes.push_back({old.id, globalAddress(kAudioDevicePropertyBufferFrameSize)});
-        }
-        addSideChanges(old, *now, changes);
-    }
-    if (idsOf(before) != idsOf(after)) {
-        changes.push_back({kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices)});
-    }
-    if (before.defaultOutput != after.defaultOutput) {
-        changes.push_back(
-            {kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice)});
-    }
-    if (before.defaultInput != after.defaultInput) {
-        changes.push_back(
-            {kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultInputDevice)});
-    }
-    return changes;
+bool sideNamed(const std::vector<StreamRecord>& streams, const std::string& name) {
+    return !streams.empty() && streams.front().serverName == name;
 }
 
 }  // namespace
-
-const DeviceRecord* DeviceSnapshot::find(AudioDeviceID id) const {
-    auto found = std::find_if(devices.begin(), devices.end(),
-                              [id](const DeviceRecord& device) { return device.id == id; });
-    return found == devices.end() ? nullptr : &*found;
-}
 
 UInt32 ioCycleFrames(Float64 sampleRate, double periodSeconds) {
     constexpr UInt32 fallback = 512;
@@ -126,73 +62,62 @@ std::vector<PropertyChange> DeviceMirror::apply(const ServerView& view) {
     next->connected = view.connected;
 
     // Stream IDs are kept while their side exists; a side that comes back gets a new one.
-    auto attachStreams = [&](const Key& key, DeviceRecord& record) {
+    auto addDevice = [&](const Key& key, const std::string& name, const std::string& description,
+                         Float64 sampleRate, const Side& input, const Side& output) {
+        DeviceRecord record = makeRecord(key, nextIds);
+        record.name = description.empty() ? name : description;
+        record.uid = name;
+        record.sampleRate = sampleRate;
+        record.bufferFrameSize = ioCycleFrames(sampleRate, ioPeriodSeconds_);
         Ids& ids = nextIds[key];
-        if (record.inputChannels == 0) {
-            ids.inputStream = kAudioObjectUnknown;
-        } else if (ids.inputStream == kAudioObjectUnknown) {
-            ids.inputStream = nextId();
-        }
-        if (record.outputChannels == 0) {
-            ids.outputStream = kAudioObjectUnknown;
-        } else if (ids.outputStream == kAudioObjectUnknown) {
-            ids.outputStream = nextId();
-        }
-        record.inputStream = ids.inputStream;
-        record.outputStream = ids.outputStream;
-        record.bufferFrameSize = ioCycleFrames(record.sampleRate, ioPeriodSeconds_);
+        const auto attach = [&](const Side& side, AudioStreamID& id,
+                                std::vector<StreamRecord>& streams) {
+            if (side.channels == 0) {
+                id = kAudioObjectUnknown;
+                return;
+            }
+            if (id == kAudioObjectUnknown) {
+                id = nextId();
+            }
+            streams.push_back({id, side.channels, side.serverName, side.channelMap});
+        };
+        attach(input, ids.inputStream, record.inputStreams);
+        attach(output, ids.outputStream, record.outputStreams);
+        next->devices.push_back(std::move(record));
     };
 
     if (view.connected) {
         for (const auto& sink : view.sinks) {
-            const Key key{true, sink.index};
-            DeviceRecord record = makeRecord(key, nextIds);
-            record.name = sink.description.empty() ? sink.name : sink.description;
-            record.uid = sink.name;
-            record.sampleRate = sink.sampleRate;
-            record.outputChannels = sink.channels;
-            record.playbackSink = sink.name;
-            record.playbackChannelMap = sink.channelMap;
+            Side monitor;
             if (sink.isNullSink) {
-                if (const SourceRecord* monitor = findSource(view, sink.monitorSourceName)) {
-                    record.inputChannels = monitor->channels;
-                    record.captureSource = monitor->name;
-                    record.captureChannelMap = monitor->channelMap;
+                if (const SourceRecord* source = findSource(view, sink.monitorSourceName)) {
+                    monitor = {source->channels, source->name, source->channelMap};
                 }
             }
-            attachStreams(key, record);
-            next->devices.push_back(std::move(record));
+            addDevice({true, sink.index}, sink.name, sink.description, sink.sampleRate, monitor,
+                      {sink.channels, sink.name, sink.channelMap});
         }
         for (const auto& source : view.sources) {
-            if (source.isMonitor) {
-                continue;
+            if (!source.isMonitor) {
+                addDevice({false, source.index}, source.name, source.description, source.sampleRate,
+                          {source.channels, source.name, source.channelMap}, {});
             }
-            const Key key{false, source.index};
-            DeviceRecord record = makeRecord(key, nextIds);
-            record.name = source.description.empty() ? source.name : source.description;
-            record.uid = source.name;
-            record.sampleRate = source.sampleRate;
-            record.inputChannels = source.channels;
-            record.captureSource = source.name;
-            record.captureChannelMap = source.channelMap;
-            attachStreams(key, record);
-            next->devices.push_back(std::move(record));
         }
     }
     std::sort(next->devices.begin(), next->devices.end(),
               [](const DeviceRecord& a, const DeviceRecord& b) { return a.id < b.id; });
 
     for (const auto& device : next->devices) {
-        if (!device.playbackSink.empty() && device.playbackSink == view.defaultSinkName) {
+        if (sideNamed(device.outputStreams, view.defaultSinkName)) {
             next->defaultOutput = device.id;
         }
-        if (!device.captureSource.empty() && device.captureSource == view.defaultSourceName) {
+        if (sideNamed(device.inputStreams, view.defaultSourceName)) {
             next->defaultInput = device.id;
         }
     }
 
     ids_ = std::move(nextIds);
-    auto changes = differences(*snapshot_, *next);
+    auto changes = snapshotChanges(*snapshot_, *next);
     snapshot_ = std::move(next);
     return changes;
 }

@@ -7,50 +7,20 @@
 #include <vector>
 
 #include "platform/hal/AudioObject.h"
+#include "platform/hal/DeviceSnapshot.h"
+#include "platform/hal/PropertyChange.h"
 #include "platform/hal/pulse/ServerView.h"
 
 namespace brimo::hal::pulse {
-
-// One device as the hardware layer shows it. A sink is an output device; a null sink has an
-// input side too, its monitor; a source that is no monitor is an input device.
-struct DeviceRecord {
-    AudioDeviceID id = kAudioObjectUnknown;
-    std::string name;  // the server's description
-    std::string uid;   // the server's object name
-    Float64 sampleRate = 0.0;
-    UInt32 inputChannels = 0;
-    UInt32 outputChannels = 0;
-    AudioStreamID inputStream = kAudioObjectUnknown;
-    AudioStreamID outputStream = kAudioObjectUnknown;
-    UInt32 bufferFrameSize = 0;
-    std::string captureSource;  // what a capture unit records from; empty: no input side
-    std::string captureChannelMap;
-    std::string playbackSink;  // what a playback unit plays to; empty: no output side
-    std::string playbackChannelMap;
-};
-
-struct DeviceSnapshot {
-    bool connected = false;
-    std::vector<DeviceRecord> devices;  // in the order the devices appeared
-    AudioDeviceID defaultOutput = kAudioObjectUnknown;
-    AudioDeviceID defaultInput = kAudioObjectUnknown;
-
-    [[nodiscard]] const DeviceRecord* find(AudioDeviceID id) const;
-};
-
-struct PropertyChange {
-    AudioObjectID object = kAudioObjectUnknown;
-    AudioObjectPropertyAddress address;
-
-    friend bool operator==(const PropertyChange&, const PropertyChange&) = default;
-};
 
 // The frames of one I/O cycle at a rate: the power of two nearest to `periodSeconds`.
 UInt32 ioCycleFrames(Float64 sampleRate, double periodSeconds);
 
 // Turns successive server views into device snapshots with stable IDs, and tells which
-// properties changed between them, so listeners hear only of real changes. An ID lives as long
-// as the server object behind it and is never given out again, also not after a reconnect.
+// properties changed between them, so listeners hear only of real changes. A sink is an output
+// device; a null sink has an input side too, its monitor; a source that is no monitor is an
+// input device. A side's stream names the source or sink a unit connects to for it. An ID lives as
+// long as the server object behind it and is never given out again, also not after a reconnect.
 class DeviceMirror {
   public:
     explicit DeviceMirror(double ioPeriodSeconds);

@@ -1,11 +1,8 @@
 #include "platform/hal/pulse/PulseAudioBackend.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <set>
-
-#include "platform/hal/pulse/DeviceProperties.h"
 
 namespace brimo::hal::pulse {
 
@@ -17,9 +14,9 @@ std::shared_ptr<PulseAudioBackend> PulseAudioBackend::create(PulseAudioBackendOp
 }
 
 PulseAudioBackend::PulseAudioBackend(PulseAudioBackendOptions options)
-    : options_(std::move(options)),
+    : SnapshotBackend(std::make_shared<const DeviceSnapshot>()),
+      options_(std::move(options)),
       mirror_(options_.ioPeriodSeconds),
-      snapshot_(mirror_.snapshot()),
       control_(std::make_unique<ControlConnection>(
           options_.applicationName, options_.reconnectInterval, options_.defaultsCheckInterval,
           options_.defaultsCheckIntervalMax,
@@ -40,12 +37,8 @@ void PulseAudioBackend::viewArrived(const ServerView& view) {
     if (view.onPipeWire) {
         reconnectResumedCaptures(view);
     }
-    auto changes = mirror_.apply(view);
-    {
-        std::lock_guard lock(snapshotMutex_);
-        snapshot_ = mirror_.snapshot();
-    }
-    listeners_.post(changes);
+    mirror_.apply(view);
+    announce(publish(mirror_.snapshot()));
 }
 
 void PulseAudioBackend::reconnectResumedCaptures(const ServerView& view) {
@@ -73,11 +66,6 @@ void PulseAudioBackend::reconnectResumedCaptures(const ServerView& view) {
             session->captureSourceResumed();
         }
     }
-}
-
-std::shared_ptr<const DeviceSnapshot> PulseAudioBackend::snapshot() const {
-    std::lock_guard lock(snapshotMutex_);
-    return snapshot_;
 }
 
 bool PulseAudioBackend::isConnected() const {
@@ -131,87 +119,42 @@ StreamLatency PulseAudioBackend::latency(AudioDeviceID device) {
     return merged;
 }
 
-void PulseAudioBackend::waitForNotifications() {
-    listeners_.flush();
-}
-
-bool PulseAudioBackend::hasProperty(AudioObjectID object,
-                                    const AudioObjectPropertyAddress& address) {
-    return snapshotHasProperty(*snapshot(), object, address);
-}
-
-OSStatus PulseAudioBackend::getPropertyDataSize(AudioObjectID object,
-                                                const AudioObjectPropertyAddress& address,
-                                                UInt32 /*qualifierSize*/, const void* /*qualifier*/,
-                                                UInt32& dataSize) {
-    return snapshotPropertyDataSize(*snapshot(), object, address, dataSize);
-}
-
-OSStatus PulseAudioBackend::getPropertyData(AudioObjectID object,
-                                            const AudioObjectPropertyAddress& address,
-                                            UInt32 /*qualifierSize*/, const void* /*qualifier*/,
-                                            UInt32& dataSize, void* data) {
-    return snapshotPropertyData(*snapshot(), object, address, dataSize, data);
-}
-
-OSStatus PulseAudioBackend::setPropertyData(AudioObjectID /*object*/,
-                                            const AudioObjectPropertyAddress& /*address*/,
-                                            UInt32 /*qualifierSize*/, const void* /*qualifier*/,
-                                            UInt32 /*dataSize*/, const void* data) {
-    AudioDeviceID device = kAudioObjectUnknown;
-    std::memcpy(&device, data, sizeof(device));
+OSStatus PulseAudioBackend::makeDefaultOutput(AudioDeviceID device) {
     std::string sink;
     {
-        const auto current = snapshot();
+        const auto current = published();
         const DeviceRecord* record = current->find(device);
-        if (record == nullptr || record->playbackSink.empty()) {
+        if (record == nullptr || record->outputStreams.empty()) {
             return current->connected ? kAudioHardwareBadDeviceError
                                       : kAudioHardwareNotRunningError;
         }
-        sink = record->playbackSink;
+        sink = record->outputStreams.front().serverName;
     }
     return control_->setDefaultSink(sink, options_.connectTimeout);
 }
 
-OSStatus PulseAudioBackend::addPropertyListener(AudioObjectID object,
-                                                const AudioObjectPropertyAddress& address,
-                                                AudioObjectPropertyListenerProc listener,
-                                                void* clientData) {
-    if (object != kAudioObjectSystemObject && snapshot()->find(object) == nullptr) {
-        return kAudioHardwareBadObjectError;
-    }
-    return listeners_.add(object, address, listener, clientData);
-}
-
-OSStatus PulseAudioBackend::removePropertyListener(AudioObjectID object,
-                                                   const AudioObjectPropertyAddress& address,
-                                                   AudioObjectPropertyListenerProc listener,
-                                                   void* clientData) {
-    return listeners_.remove(object, address, listener, clientData);
-}
-
 OSStatus PulseAudioBackend::deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) {
-    const auto current = snapshot();
+    const auto current = published();
     const DeviceRecord* record = current->find(device);
     if (record == nullptr) {
         return kAudioHardwareBadDeviceError;
     }
     format.sampleRate = record->sampleRate;
-    format.inputChannels = record->inputChannels;
-    format.outputChannels = record->outputChannels;
+    format.inputChannels = record->inputChannels();
+    format.outputChannels = record->outputChannels();
     format.bufferFrameSize = record->bufferFrameSize;
     return noErr;
 }
 
 OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& client,
                                           bool capture, bool play) {
-    const auto current = snapshot();
+    const auto current = published();
     const DeviceRecord* record = current->find(device);
     if (record == nullptr) {
         return kAudioHardwareBadDeviceError;
     }
-    if ((!capture && !play) || (capture && record->captureSource.empty()) ||
-        (play && record->playbackSink.empty())) {
+    if ((!capture && !play) || (capture && record->inputStreams.empty()) ||
+        (play && record->outputStreams.empty())) {
         return kAudioHardwareIllegalOperationError;
     }
     DeviceIOPlan plan;
@@ -225,14 +168,16 @@ OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& 
     plan.connectTimeout = options_.connectTimeout;
     plan.realtimePriority = options_.realtimePriority;
     if (capture) {
-        plan.captureSource = record->captureSource;
-        plan.captureChannelMap = record->captureChannelMap;
-        plan.captureChannels = record->inputChannels;
+        const StreamRecord& stream = record->inputStreams.front();
+        plan.captureSource = stream.serverName;
+        plan.captureChannelMap = stream.channelMap;
+        plan.captureChannels = stream.channels;
     }
     if (play) {
-        plan.playbackSink = record->playbackSink;
-        plan.playbackChannelMap = record->playbackChannelMap;
-        plan.playbackChannels = record->outputChannels;
+        const StreamRecord& stream = record->outputStreams.front();
+        plan.playbackSink = stream.serverName;
+        plan.playbackChannelMap = stream.channelMap;
+        plan.playbackChannels = stream.channels;
     }
 
     std::lock_guard lock(sessionsMutex_);

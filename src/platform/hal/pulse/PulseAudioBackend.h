@@ -9,12 +9,11 @@
 #include <string>
 #include <utility>
 
-#include "platform/hal/AudioHardwareBackend.h"
+#include "platform/hal/SnapshotBackend.h"
 #include "platform/hal/pulse/ControlConnection.h"
 #include "platform/hal/pulse/DeviceIOSession.h"
 #include "platform/hal/pulse/DeviceMirror.h"
 #include "platform/hal/pulse/IOCounters.h"
-#include "platform/hal/pulse/ListenerDispatcher.h"
 
 namespace brimo::hal::pulse {
 
@@ -62,10 +61,9 @@ struct PulseAudioBackendOptions {
 // Devices: every sink is an output device; a null sink (like "Brimola Vetrix") has its monitor
 // as its input side; every source that is no monitor is an input device. The name is the
 // server's description, the UID its object name. The device list and the default devices come
-// from a mirror that server events keep current, and listeners hear only of real changes, on a
-// thread of their own. Each started device I/O runs its streams on a connection and thread of
-// its own.
-class PulseAudioBackend final : public AudioHardwareBackend {
+// from a mirror that server events keep current, published as snapshots (SnapshotBackend.h).
+// Each started device I/O runs its streams on a connection and thread of its own.
+class PulseAudioBackend final : public SnapshotBackend {
   public:
     // Connects to the server the environment names (PULSE_SERVER, else the user's runtime
     // directory) and waits up to the connect timeout for its device list. Without a server the
@@ -84,26 +82,7 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     // What the server reports for the device's running streams (capture and playback, from
     // whichever units run them); invalid when none runs.
     StreamLatency latency(AudioDeviceID device);
-    // Returns when every listener call for the changes seen so far has returned.
-    void waitForNotifications();
 
-    bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) override;
-    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                 UInt32 qualifierSize, const void* qualifier,
-                                 UInt32& dataSize) override;
-    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
-                             void* data) override;
-    // The default output: the device's sink made the server's default sink.
-    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
-                             const void* data) override;
-    OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                 AudioObjectPropertyListenerProc listener,
-                                 void* clientData) override;
-    OSStatus removePropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                    AudioObjectPropertyListenerProc listener,
-                                    void* clientData) override;
     OSStatus deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) override;
     OSStatus startDeviceIO(AudioDeviceID device, DeviceIOClient& client, bool capture,
                            bool play) override;
@@ -111,7 +90,8 @@ class PulseAudioBackend final : public AudioHardwareBackend {
 
   private:
     explicit PulseAudioBackend(PulseAudioBackendOptions options);
-    [[nodiscard]] std::shared_ptr<const DeviceSnapshot> snapshot() const;
+    // The device's sink made the server's default sink.
+    OSStatus makeDefaultOutput(AudioDeviceID device) override;
     void viewArrived(const ServerView& view);
     void reconnectResumedCaptures(const ServerView& view);
 
@@ -120,9 +100,6 @@ class PulseAudioBackend final : public AudioHardwareBackend {
     PulseAudioBackendOptions options_;
     DeviceMirror mirror_;                     // only on the control connection's thread
     std::set<std::string> suspendedSources_;  // likewise
-    mutable std::mutex snapshotMutex_;
-    std::shared_ptr<const DeviceSnapshot> snapshot_;
-    ListenerDispatcher listeners_;
     IOCounters counters_;
     std::mutex sessionsMutex_;
     std::map<SessionKey, std::unique_ptr<DeviceIOSession>> sessions_;

@@ -3,15 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <numeric>
 #include <stdexcept>
 #include <string>
 
+#include "platform/hal/DeviceSnapshot.h"
 #include "platform/hal/sim/FaultTable.h"
-#include "platform/hal/sim/ListenerHub.h"
 #include "platform/hal/sim/SimDevice.h"
 
 namespace brimo::hal::sim {
@@ -22,10 +21,6 @@ constexpr AudioDeviceID kFirstAutomaticDeviceID = 2;
 // Streams get IDs of their own range, so a test's chosen device IDs never collide with them.
 constexpr AudioStreamID kFirstStreamID = 0x10000;
 
-AudioObjectPropertyAddress globalAddress(AudioObjectPropertySelector selector) {
-    return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
-}
-
 UInt32 channelSum(const std::vector<UInt32>& streams) {
     return std::accumulate(streams.begin(), streams.end(), 0U);
 }
@@ -34,73 +29,10 @@ bool isDirectionScope(AudioObjectPropertyScope scope) {
     return scope == kAudioObjectPropertyScopeInput || scope == kAudioObjectPropertyScopeOutput;
 }
 
-// One property's value, in the shape its reader receives it.
-struct PropertyValue {
-    enum class Kind { objectList, scalar32, float64, text, bufferList };
-    Kind kind = Kind::scalar32;
-    std::vector<UInt32> list;  // objectList: IDs; bufferList: channels per buffer
-    UInt32 scalar = 0;
-    Float64 real = 0.0;
-    AudioObjectPropertyString text;
-
-    [[nodiscard]] UInt32 size() const {
-        switch (kind) {
-            case Kind::objectList:
-                return static_cast<UInt32>(list.size() * sizeof(UInt32));
-            case Kind::scalar32:
-                return sizeof(UInt32);
-            case Kind::float64:
-                return sizeof(Float64);
-            case Kind::text:
-                return sizeof(AudioObjectPropertyString);
-            case Kind::bufferList:
-                return audioBufferListSize(static_cast<UInt32>(list.size()));
-        }
-        return 0;
-    }
-
-    OSStatus write(UInt32& room, void* data) const {
-        if (kind == Kind::objectList) {
-            const std::size_t n = std::min<std::size_t>(list.size(), room / sizeof(UInt32));
-            std::memcpy(data, list.data(), n * sizeof(UInt32));
-            room = static_cast<UInt32>(n * sizeof(UInt32));
-            return noErr;
-        }
-        if (room < size()) {
-            return kAudioHardwareBadPropertySizeError;
-        }
-        switch (kind) {
-            case Kind::scalar32:
-                std::memcpy(data, &scalar, sizeof scalar);
-                break;
-            case Kind::float64:
-                std::memcpy(data, &real, sizeof real);
-                break;
-            case Kind::text:
-                *static_cast<AudioObjectPropertyString*>(data) = text;
-                break;
-            case Kind::bufferList: {
-                auto* bytes = static_cast<unsigned char*>(data);
-                const auto count = static_cast<UInt32>(list.size());
-                std::memcpy(bytes, &count, sizeof count);
-                for (UInt32 i = 0; i < count; ++i) {
-                    const AudioBuffer buffer{list[i], 0, nullptr};
-                    std::memcpy(bytes + audioBufferListSize(i), &buffer, sizeof buffer);
-                }
-                break;
-            }
-            case Kind::objectList:
-                break;
-        }
-        room = size();
-        return noErr;
-    }
-};
-
 }  // namespace
 
-// What the property calls read: the published description of each device. The I/O side of a
-// device lives in its SimDevice, which has a lock of its own.
+// One device as the backend keeps it: what it publishes of it, and its I/O side, which lives in
+// its SimDevice with a lock of its own.
 struct DeviceEntry {
     AudioDeviceID id = kAudioObjectUnknown;
     std::string name;
@@ -112,13 +44,38 @@ struct DeviceEntry {
     SimDevice::Format format;
     std::shared_ptr<SimDevice> io;
     DeviceConfig config;  // as added, for a replug or a server's return
+
+    [[nodiscard]] DeviceRecord record() const {
+        DeviceRecord r;
+        r.id = id;
+        r.name = name;
+        r.uid = uid;
+        r.sampleRate = format.sampleRate;
+        r.bufferFrameSize = format.bufferFrameSize;
+        for (std::size_t i = 0; i < inputStreams.size(); ++i) {
+            r.inputStreams.push_back({inputStreamIDs[i], inputStreams[i], {}, {}});
+        }
+        for (std::size_t i = 0; i < outputStreams.size(); ++i) {
+            r.outputStreams.push_back({outputStreamIDs[i], outputStreams[i], {}, {}});
+        }
+        return r;
+    }
 };
+
+namespace {
+
+std::shared_ptr<const DeviceSnapshot> runningServerWithoutDevices() {
+    auto snapshot = std::make_shared<DeviceSnapshot>();
+    snapshot->connected = true;
+    return snapshot;
+}
+
+}  // namespace
 
 struct SimulatedAudioBackend::State {
     explicit State(ClockMode mode) : clock(mode) {}
 
     SimClock clock;
-    ListenerHub listeners;
     FaultTable faults;
     std::mutex stepping;                                // one advance() at a time
     std::vector<std::shared_ptr<SimDevice>> stepOrder;  // advance()'s copy of the device list
@@ -142,20 +99,17 @@ struct SimulatedAudioBackend::State {
     // owner has already destroyed.
     std::vector<std::pair<AudioDeviceID, std::shared_ptr<SimDevice>>> departing;
 
-    // A property of the system object changed; its listeners hear it (outside `mutex`).
-    void systemChanged(AudioObjectPropertySelector selector) {
-        listeners.changed(kAudioObjectSystemObject, globalAddress(selector));
-    }
-
-    // The device list changed, and with it the defaults that moved, heard in that order.
-    void deviceListChanged(bool outputMoved, bool inputMoved) {
-        systemChanged(kAudioHardwarePropertyDevices);
-        if (outputMoved) {
-            systemChanged(kAudioHardwarePropertyDefaultOutputDevice);
+    // The devices and defaults as they now are, for publishing.
+    [[nodiscard]] std::shared_ptr<const DeviceSnapshot> snapshotLocked() const {
+        auto next = std::make_shared<DeviceSnapshot>();
+        next->connected = serverRunning;
+        next->devices.reserve(devices.size());
+        for (const auto& d : devices) {
+            next->devices.push_back(d.record());
         }
-        if (inputMoved) {
-            systemChanged(kAudioHardwarePropertyDefaultInputDevice);
-        }
+        next->defaultOutput = defaultOutput;
+        next->defaultInput = defaultInput;
+        return next;
     }
 
     DeviceEntry* find(AudioDeviceID id) {
@@ -177,13 +131,6 @@ struct SimulatedAudioBackend::State {
             throw std::invalid_argument("no simulated device " + std::to_string(id));
         }
         return *entry;
-    }
-
-    bool isStream(AudioObjectID id) const {
-        return std::any_of(devices.begin(), devices.end(), [id](const DeviceEntry& d) {
-            return std::count(d.inputStreamIDs.begin(), d.inputStreamIDs.end(), id) > 0 ||
-                   std::count(d.outputStreamIDs.begin(), d.outputStreamIDs.end(), id) > 0;
-        });
     }
 
     std::vector<AudioStreamID> newStreamIDs(std::size_t n) {
@@ -244,86 +191,6 @@ struct SimulatedAudioBackend::State {
         }
         return kAudioObjectUnknown;
     }
-
-    OSStatus lookup(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                    const FaultTable& faultTable, PropertyValue& value) {
-        const AudioObjectPropertyScope scope = address.mScope;
-        if (address.mElement != kAudioObjectPropertyElementMain ||
-            (scope != kAudioObjectPropertyScopeGlobal && !isDirectionScope(scope))) {
-            return object == kAudioObjectSystemObject || find(object) != nullptr || isStream(object)
-                       ? kAudioHardwareUnknownPropertyError
-                       : kAudioHardwareBadObjectError;
-        }
-        if (object == kAudioObjectSystemObject) {
-            return systemProperty(address.mSelector, value);
-        }
-        const DeviceEntry* d = find(object);
-        if (d == nullptr) {
-            return isStream(object) ? kAudioHardwareUnknownPropertyError
-                                    : kAudioHardwareBadObjectError;
-        }
-        using Kind = PropertyValue::Kind;
-        switch (address.mSelector) {
-            case kAudioObjectPropertyName:
-            case kAudioDevicePropertyDeviceUID:
-                value.kind = Kind::text;
-                if (!faultTable.isStringAbsent(object, address.mSelector)) {
-                    value.text = address.mSelector == kAudioObjectPropertyName ? d->name : d->uid;
-                }
-                return noErr;
-            case kAudioDevicePropertyStreams:
-                value.kind = Kind::objectList;
-                if (scope != kAudioObjectPropertyScopeOutput) {
-                    value.list = d->inputStreamIDs;
-                }
-                if (scope != kAudioObjectPropertyScopeInput) {
-                    value.list.insert(value.list.end(), d->outputStreamIDs.begin(),
-                                      d->outputStreamIDs.end());
-                }
-                return noErr;
-            case kAudioDevicePropertyStreamConfiguration:
-                if (!isDirectionScope(scope)) {
-                    return kAudioHardwareUnknownPropertyError;
-                }
-                value.kind = Kind::bufferList;
-                if (!faultTable.isConfigurationEmpty(object, scope)) {
-                    value.list = scope == kAudioObjectPropertyScopeInput ? d->inputStreams
-                                                                         : d->outputStreams;
-                }
-                return noErr;
-            case kAudioDevicePropertyNominalSampleRate:
-                value.kind = Kind::float64;
-                value.real = d->format.sampleRate;
-                return noErr;
-            case kAudioDevicePropertyBufferFrameSize:
-                value.scalar = d->format.bufferFrameSize;
-                return noErr;
-            case kAudioDevicePropertyDeviceIsAlive:
-                value.scalar = 1;
-                return noErr;
-            default:
-                return kAudioHardwareUnknownPropertyError;
-        }
-    }
-
-    OSStatus systemProperty(AudioObjectPropertySelector selector, PropertyValue& value) const {
-        switch (selector) {
-            case kAudioHardwarePropertyDevices:
-                value.kind = PropertyValue::Kind::objectList;
-                for (const auto& d : devices) {
-                    value.list.push_back(d.id);
-                }
-                return noErr;
-            case kAudioHardwarePropertyDefaultOutputDevice:
-                value.scalar = defaultOutput;
-                return noErr;
-            case kAudioHardwarePropertyDefaultInputDevice:
-                value.scalar = defaultInput;
-                return noErr;
-            default:
-                return kAudioHardwareUnknownPropertyError;
-        }
-    }
 };
 
 namespace {
@@ -337,10 +204,14 @@ std::shared_ptr<SimDevice> deviceIOOf(BackendState& state, AudioDeviceID device)
 }  // namespace
 
 SimulatedAudioBackend::SimulatedAudioBackend(ClockMode mode)
-    : mode_(mode), state_(std::make_unique<State>(mode)) {}
+    : SnapshotBackend(runningServerWithoutDevices()),
+      mode_(mode),
+      state_(std::make_unique<State>(mode)) {}
 
 SimulatedAudioBackend::~SimulatedAudioBackend() {
-    // Device threads end before the listener thread and the clock they use.
+    // No listener runs into the failures and devices taken down below, and device threads end
+    // before the clock they use.
+    stopListeners();
     std::vector<std::shared_ptr<SimDevice>> devices;
     {
         const std::lock_guard guard(state_->mutex);
@@ -355,37 +226,40 @@ SimulatedAudioBackend::~SimulatedAudioBackend() {
 
 // ---- Devices ---------------------------------------------------------------------------------
 
+template <typename Change>
+void SimulatedAudioBackend::update(Change change) {
+    std::vector<PropertyChange> changes;
+    {
+        const std::lock_guard guard(state_->mutex);
+        change(*state_);
+        changes = publish(state_->snapshotLocked());
+    }
+    announce(changes);
+}
+
 AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
     if (!(std::isfinite(config.nominalSampleRate) && config.nominalSampleRate > 0.0) ||
         config.bufferFrameSize == 0) {
         throw std::invalid_argument("a simulated device needs a positive rate and block size");
     }
-    State& s = *state_;
-    bool newDefaultOutput = false;
-    bool newDefaultInput = false;
     AudioDeviceID id = kAudioObjectUnknown;
-    {
-        const std::lock_guard guard(s.mutex);
+    update([&](State& s) {
         const DeviceEntry& entry = s.addEntry(std::move(config));
         id = entry.id;
         if (s.defaultOutput == kAudioObjectUnknown && !entry.outputStreams.empty()) {
             s.defaultOutput = id;
-            newDefaultOutput = true;
         }
         if (s.defaultInput == kAudioObjectUnknown && !entry.inputStreams.empty()) {
             s.defaultInput = id;
-            newDefaultInput = true;
         }
-    }
-    s.deviceListChanged(newDefaultOutput, newDefaultInput);
+    });
     return id;
 }
 
 void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
     State& s = *state_;
     std::shared_ptr<SimDevice> io;
-    bool outputMoved = false;
-    bool inputMoved = false;
+    std::vector<PropertyChange> changes;
     {
         const std::lock_guard guard(s.mutex);
         io = s.existing(device).io;
@@ -394,89 +268,64 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
         s.generation.fetch_add(1);
         if (s.defaultOutput == device) {
             s.defaultOutput = s.firstWith(true);
-            outputMoved = true;
         }
         if (s.defaultInput == device) {
             s.defaultInput = s.firstWith(false);
-            inputMoved = true;
         }
+        changes = publish(s.snapshotLocked());
     }
     io->endIO(kAudioHardwareBadDeviceError);
     io->shutDown();
     s.finishDeparture({io});
-    s.listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceIsAlive));
-    s.deviceListChanged(outputMoved, inputMoved);
+    announce(changes);
 }
 
 void SimulatedAudioBackend::renameDevice(AudioDeviceID device, std::string name) {
-    {
-        const std::lock_guard guard(state_->mutex);
-        auto& entry = state_->existing(device);
-        if (entry.name == name) {
-            return;
-        }
-        entry.name = std::move(name);
-    }
-    state_->listeners.changed(device, globalAddress(kAudioObjectPropertyName));
+    update([&](State& s) { s.existing(device).name = std::move(name); });
 }
 
 void SimulatedAudioBackend::setDeviceUID(AudioDeviceID device, std::string uid) {
-    {
-        const std::lock_guard guard(state_->mutex);
-        auto& entry = state_->existing(device);
-        if (entry.uid == uid) {
-            return;
-        }
-        entry.uid = std::move(uid);
-    }
-    state_->listeners.changed(device, globalAddress(kAudioDevicePropertyDeviceUID));
+    update([&](State& s) { s.existing(device).uid = std::move(uid); });
 }
 
-namespace {
-
-// Applies `change` to the published format and then, outside the backend's lock, to the
-// device's I/O side; true when something changed.
-template <typename BackendState, typename Change>
-bool changeFormat(BackendState& state, AudioDeviceID device, Change change) {
+template <typename Change>
+std::vector<PropertyChange> SimulatedAudioBackend::changeFormat(AudioDeviceID device,
+                                                                Change change) {
     SimDevice::Format format;
     std::shared_ptr<SimDevice> io;
+    std::vector<PropertyChange> changes;
     {
-        const std::lock_guard guard(state.mutex);
-        DeviceEntry& entry = state.existing(device);
+        const std::lock_guard guard(state_->mutex);
+        DeviceEntry& entry = state_->existing(device);
         format = entry.format;
         change(format);
         if (format == entry.format) {
-            return false;
+            return {};
         }
         entry.format = format;
         io = entry.io;
+        changes = publish(state_->snapshotLocked());
     }
     io->setFormat(format);
-    return true;
+    return changes;
 }
-
-}  // namespace
 
 void SimulatedAudioBackend::setNominalSampleRate(AudioDeviceID device, Float64 rate) {
     if (!(std::isfinite(rate) && rate > 0.0)) {
         throw std::invalid_argument("a nominal rate must be positive");
     }
-    if (changeFormat(*state_, device, [rate](auto& f) { f.sampleRate = rate; })) {
-        state_->listeners.changed(device, globalAddress(kAudioDevicePropertyNominalSampleRate));
-    }
+    announce(changeFormat(device, [rate](auto& f) { f.sampleRate = rate; }));
 }
 
 void SimulatedAudioBackend::setBufferFrameSize(AudioDeviceID device, UInt32 frames) {
     if (frames == 0) {
         throw std::invalid_argument("a block holds at least one frame");
     }
-    if (changeFormat(*state_, device, [frames](auto& f) { f.bufferFrameSize = frames; })) {
-        state_->listeners.changed(device, globalAddress(kAudioDevicePropertyBufferFrameSize));
-    }
+    announce(changeFormat(device, [frames](auto& f) { f.bufferFrameSize = frames; }));
 }
 
 void SimulatedAudioBackend::setDriftPpm(AudioDeviceID device, double ppm) {
-    changeFormat(*state_, device, [ppm](auto& f) { f.driftPpm = ppm; });
+    changeFormat(device, [ppm](auto& f) { f.driftPpm = ppm; });
 }
 
 void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectPropertyScope scope,
@@ -488,6 +337,7 @@ void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectProperty
     const bool input = scope == kAudioObjectPropertyScopeInput;
     SimDevice::Format format;
     std::shared_ptr<SimDevice> io;
+    std::vector<PropertyChange> changes;
     {
         const std::lock_guard guard(s.mutex);
         DeviceEntry& entry = s.existing(device);
@@ -501,38 +351,28 @@ void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectProperty
         (input ? entry.format.inputChannels : entry.format.outputChannels) = channelSum(streams);
         format = entry.format;
         io = entry.io;
+        changes = publish(s.snapshotLocked());
     }
     io->setFormat(format);
-    s.listeners.changed(device, {kAudioDevicePropertyStreams, scope, 0});
-    s.listeners.changed(device, {kAudioDevicePropertyStreamConfiguration, scope, 0});
+    announce(changes);
 }
 
 void SimulatedAudioBackend::setDefaultOutputDevice(AudioDeviceID device) {
-    {
-        const std::lock_guard guard(state_->mutex);
-        if (state_->existing(device).outputStreams.empty()) {
+    update([&](State& s) {
+        if (s.existing(device).outputStreams.empty()) {
             throw std::invalid_argument("the default output needs an output stream");
         }
-        if (state_->defaultOutput == device) {
-            return;
-        }
-        state_->defaultOutput = device;
-    }
-    state_->systemChanged(kAudioHardwarePropertyDefaultOutputDevice);
+        s.defaultOutput = device;
+    });
 }
 
 void SimulatedAudioBackend::setDefaultInputDevice(AudioDeviceID device) {
-    {
-        const std::lock_guard guard(state_->mutex);
-        if (state_->existing(device).inputStreams.empty()) {
+    update([&](State& s) {
+        if (s.existing(device).inputStreams.empty()) {
             throw std::invalid_argument("the default input needs an input stream");
         }
-        if (state_->defaultInput == device) {
-            return;
-        }
-        state_->defaultInput = device;
-    }
-    state_->systemChanged(kAudioHardwarePropertyDefaultInputDevice);
+        s.defaultInput = device;
+    });
 }
 
 std::vector<AudioDeviceID> SimulatedAudioBackend::devices() const {
@@ -568,8 +408,7 @@ AudioDeviceID SimulatedAudioBackend::replugDevice(AudioDeviceID device) {
 void SimulatedAudioBackend::stopServer() {
     State& s = *state_;
     std::vector<DeviceEntry> gone;
-    bool hadOutput = false;
-    bool hadInput = false;
+    std::vector<PropertyChange> changes;
     {
         const std::lock_guard guard(s.mutex);
         if (!s.serverRunning) {
@@ -594,10 +433,9 @@ void SimulatedAudioBackend::stopServer() {
                 s.parkedDefaultInputUID = d.uid;
             }
         }
-        hadOutput = s.defaultOutput != kAudioObjectUnknown;
-        hadInput = s.defaultInput != kAudioObjectUnknown;
         s.defaultOutput = kAudioObjectUnknown;
         s.defaultInput = kAudioObjectUnknown;
+        changes = publish(s.snapshotLocked());
     }
     for (const auto& d : gone) {
         d.io->endIO(kAudioHardwareNotRunningError);
@@ -608,18 +446,11 @@ void SimulatedAudioBackend::stopServer() {
         ended.push_back(d.io);
     }
     s.finishDeparture(ended);
-    for (const auto& d : gone) {
-        s.listeners.changed(d.id, globalAddress(kAudioDevicePropertyDeviceIsAlive));
-    }
-    s.deviceListChanged(hadOutput, hadInput);
+    announce(changes);
 }
 
 void SimulatedAudioBackend::startServer() {
-    State& s = *state_;
-    bool outputChanged = false;
-    bool inputChanged = false;
-    {
-        const std::lock_guard guard(s.mutex);
+    update([](State& s) {
         if (s.serverRunning) {
             return;
         }
@@ -628,8 +459,6 @@ void SimulatedAudioBackend::startServer() {
             s.addEntry(std::move(config));
         }
         s.parkedDevices.clear();
-        const AudioDeviceID oldOutput = s.defaultOutput;
-        const AudioDeviceID oldInput = s.defaultInput;
         s.defaultOutput = s.idOfUID(s.parkedDefaultOutputUID, true);
         if (s.defaultOutput == kAudioObjectUnknown) {
             s.defaultOutput = s.firstWith(true);
@@ -638,10 +467,7 @@ void SimulatedAudioBackend::startServer() {
         if (s.defaultInput == kAudioObjectUnknown) {
             s.defaultInput = s.firstWith(false);
         }
-        outputChanged = s.defaultOutput != oldOutput;
-        inputChanged = s.defaultInput != oldInput;
-    }
-    s.deviceListChanged(outputChanged, inputChanged);
+    });
 }
 
 bool SimulatedAudioBackend::isServerRunning() const {
@@ -790,107 +616,53 @@ UInt64 SimulatedAudioBackend::cycleCount(AudioDeviceID device) const {
     return deviceIOOf(*state_, device)->cycleCount();
 }
 
-void SimulatedAudioBackend::waitForNotifications() {
-    state_->listeners.waitUntilIdle();
-}
-
 // ---- AudioHardwareBackend --------------------------------------------------------------------
 
-bool SimulatedAudioBackend::hasProperty(AudioObjectID object,
-                                        const AudioObjectPropertyAddress& address) {
-    PropertyValue value;
-    const std::lock_guard guard(state_->mutex);
-    return state_->lookup(object, address, state_->faults, value) == noErr;
+OSStatus SimulatedAudioBackend::propertyCallStatus(AudioObjectID object,
+                                                   const AudioObjectPropertyAddress& address,
+                                                   PropertyCallKind call) {
+    using Call = PropertyFault::Call;
+    Call asked = Call::addListener;
+    switch (call) {
+        case PropertyCallKind::dataSize:
+            asked = Call::dataSize;
+            break;
+        case PropertyCallKind::data:
+            asked = Call::data;
+            break;
+        case PropertyCallKind::setData:
+            asked = Call::setData;
+            break;
+        case PropertyCallKind::addListener:
+            break;
+    }
+    return state_->faults.propertyStatus(object, address, asked);
 }
 
-OSStatus SimulatedAudioBackend::getPropertyDataSize(AudioObjectID object,
-                                                    const AudioObjectPropertyAddress& address,
-                                                    UInt32 /*qualifierSize*/,
-                                                    const void* /*qualifier*/, UInt32& dataSize) {
-    if (const OSStatus status =
-            state_->faults.propertyStatus(object, address, PropertyFault::Call::dataSize);
-        status != noErr) {
-        return status;
+void SimulatedAudioBackend::adjustValue(AudioObjectID object,
+                                        const AudioObjectPropertyAddress& address,
+                                        PropertyValue& value) {
+    if (value.kind == PropertyValue::Kind::text &&
+        state_->faults.isStringAbsent(object, address.mSelector)) {
+        value.text.reset();
     }
-    PropertyValue value;
-    const std::lock_guard guard(state_->mutex);
-    const OSStatus status = state_->lookup(object, address, state_->faults, value);
-    if (status == noErr) {
-        dataSize = value.size();
+    if (value.kind == PropertyValue::Kind::bufferList &&
+        state_->faults.isConfigurationEmpty(object, address.mScope)) {
+        value.list.clear();
     }
-    return status;
 }
 
-OSStatus SimulatedAudioBackend::getPropertyData(AudioObjectID object,
-                                                const AudioObjectPropertyAddress& address,
-                                                UInt32 /*qualifierSize*/, const void* /*qualifier*/,
-                                                UInt32& dataSize, void* data) {
-    if (const OSStatus status =
-            state_->faults.propertyStatus(object, address, PropertyFault::Call::data);
-        status != noErr) {
-        return status;
-    }
-    PropertyValue value;
-    {
-        const std::lock_guard guard(state_->mutex);
-        if (const OSStatus status = state_->lookup(object, address, state_->faults, value);
-            status != noErr) {
-            return status;
-        }
-    }
-    return value.write(dataSize, data);
-}
-
-OSStatus SimulatedAudioBackend::setPropertyData(AudioObjectID object,
-                                                const AudioObjectPropertyAddress& address,
-                                                UInt32 /*qualifierSize*/, const void* /*qualifier*/,
-                                                UInt32 /*dataSize*/, const void* data) {
-    if (const OSStatus status =
-            state_->faults.propertyStatus(object, address, PropertyFault::Call::setData);
-        status != noErr) {
-        return status;
-    }
-    AudioDeviceID device = kAudioObjectUnknown;
-    std::memcpy(&device, data, sizeof(device));
-    {
-        const std::lock_guard guard(state_->mutex);
-        const DeviceEntry* entry = state_->find(device);
+OSStatus SimulatedAudioBackend::makeDefaultOutput(AudioDeviceID device) {
+    OSStatus status = noErr;
+    update([&](State& s) {
+        const DeviceEntry* entry = s.find(device);
         if (entry == nullptr || entry->outputStreams.empty()) {
-            return kAudioHardwareBadDeviceError;
+            status = kAudioHardwareBadDeviceError;
+            return;
         }
-        if (state_->defaultOutput == device) {
-            return noErr;
-        }
-        state_->defaultOutput = device;
-    }
-    state_->systemChanged(kAudioHardwarePropertyDefaultOutputDevice);
-    return noErr;
-}
-
-OSStatus SimulatedAudioBackend::addPropertyListener(AudioObjectID object,
-                                                    const AudioObjectPropertyAddress& address,
-                                                    AudioObjectPropertyListenerProc listener,
-                                                    void* clientData) {
-    if (const OSStatus status =
-            state_->faults.propertyStatus(object, address, PropertyFault::Call::addListener);
-        status != noErr) {
-        return status;
-    }
-    {
-        const std::lock_guard guard(state_->mutex);
-        if (object != kAudioObjectSystemObject && state_->find(object) == nullptr &&
-            !state_->isStream(object)) {
-            return kAudioHardwareBadObjectError;
-        }
-    }
-    return state_->listeners.add(object, address, listener, clientData);
-}
-
-OSStatus SimulatedAudioBackend::removePropertyListener(AudioObjectID object,
-                                                       const AudioObjectPropertyAddress& address,
-                                                       AudioObjectPropertyListenerProc listener,
-                                                       void* clientData) {
-    return state_->listeners.remove(object, address, listener, clientData);
+        s.defaultOutput = device;
+    });
+    return status;
 }
 
 OSStatus SimulatedAudioBackend::deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) {

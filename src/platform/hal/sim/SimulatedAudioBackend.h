@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hal/AudioHardwareBackend.h"
+#include "platform/hal/SnapshotBackend.h"
 #include "platform/hal/sim/ClockMode.h"
 #include "platform/hal/sim/DeviceConfig.h"
 #include "platform/hal/sim/PropertyFault.h"
@@ -18,10 +18,10 @@ namespace brimo::hal::sim {
 // An audio system in the process, for tests and demos: devices that appear, vanish and change,
 // each with its own clock; loopback devices; signals standing in for the applications the user
 // runs; a bounded record of what every device played; and failures on demand.
-// Its time moves as its ClockMode says.
-// Property listeners run on one notification thread of the backend in both modes, once per
-// change, in the order of the changes; waitForNotifications() waits for them.
-class SimulatedAudioBackend final : public AudioHardwareBackend {
+// Its time moves as its ClockMode says. Its devices are published as snapshots
+// (SnapshotBackend.h): listeners run on one notification thread of the backend in both modes,
+// once per change, in the order of the changes; waitForNotifications() waits for them.
+class SimulatedAudioBackend final : public SnapshotBackend {
   public:
     explicit SimulatedAudioBackend(ClockMode mode = ClockMode::stepped);
     ~SimulatedAudioBackend() override;
@@ -99,28 +99,8 @@ class SimulatedAudioBackend final : public AudioHardwareBackend {
     // Whether the device runs I/O cycles (a started unit or a signal is on it).
     [[nodiscard]] bool isRunning(AudioDeviceID device) const;
     [[nodiscard]] UInt64 cycleCount(AudioDeviceID device) const;
-    // Returns when every listener call queued so far has returned.
-    void waitForNotifications();
 
     // ---- AudioHardwareBackend.
-    bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) override;
-    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                 UInt32 qualifierSize, const void* qualifier,
-                                 UInt32& dataSize) override;
-    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             UInt32 qualifierSize, const void* qualifier, UInt32& dataSize,
-                             void* data) override;
-    // Setting the default output, as setDefaultOutputDevice does, with statuses for a device
-    // that is unknown or cannot play.
-    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                             UInt32 qualifierSize, const void* qualifier, UInt32 dataSize,
-                             const void* data) override;
-    OSStatus addPropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                 AudioObjectPropertyListenerProc listener,
-                                 void* clientData) override;
-    OSStatus removePropertyListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                    AudioObjectPropertyListenerProc listener,
-                                    void* clientData) override;
     OSStatus deviceIOFormat(AudioDeviceID device, DeviceIOFormat& format) override;
     OSStatus startDeviceIO(AudioDeviceID device, DeviceIOClient& client, bool capture,
                            bool play) override;
@@ -134,6 +114,23 @@ class SimulatedAudioBackend final : public AudioHardwareBackend {
 
   private:
     struct State;
+
+    // As setDefaultOutputDevice, with statuses for a device that is unknown or cannot play.
+    OSStatus makeDefaultOutput(AudioDeviceID device) override;
+    // The failures asked for, applied to the property calls SnapshotBackend answers.
+    OSStatus propertyCallStatus(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                PropertyCallKind call) override;
+    void adjustValue(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                     PropertyValue& value) override;
+    // Runs `change` on the backend's state under its lock, publishes what it made of the
+    // devices and tells the listeners what that changed.
+    template <typename Change>
+    void update(Change change);
+    // Applies `change` to the device's published format and then, outside the backend's lock,
+    // to its I/O side; returns what listeners are to hear of it.
+    template <typename Change>
+    std::vector<PropertyChange> changeFormat(AudioDeviceID device, Change change);
+
     const ClockMode mode_;
     std::unique_ptr<State> state_;
 };

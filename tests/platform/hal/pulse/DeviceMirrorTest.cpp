@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/hal/SnapshotProperties.h"
 #include "platform/hal/pulse/DeviceMirror.h"
-#include "platform/hal/pulse/DeviceProperties.h"
 
 namespace brimo::hal::pulse {
 namespace {
@@ -39,6 +39,11 @@ const DeviceRecord& byUid(const DeviceSnapshot& snapshot, const std::string& uid
     return *found;
 }
 
+// The source or sink a side connects to; empty when the device has no such side.
+std::string serverName(const std::vector<StreamRecord>& side) {
+    return side.empty() ? "" : side.front().serverName;
+}
+
 AudioObjectPropertyAddress at(AudioObjectPropertySelector selector,
                               AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal) {
     return {selector, scope, kAudioObjectPropertyElementMain};
@@ -61,20 +66,24 @@ TEST(DeviceMirror, MapsSinksSourcesAndTheNullSinksMonitorAndAnswersReadsFromTheS
     const auto& brimola = byUid(snapshot, "brimola_vetrix");
     const auto& microphone = byUid(snapshot, "alsa_input.pci");
     EXPECT_EQ(card.name, "Built-in Audio");
-    EXPECT_EQ(card.inputChannels, 0U);  // a real sink's monitor is no input side
-    EXPECT_EQ(card.outputChannels, 2U);
-    EXPECT_EQ(brimola.captureSource, "brimola_vetrix.monitor");
-    EXPECT_EQ(brimola.playbackSink, "brimola_vetrix");
-    EXPECT_EQ(microphone.inputChannels, 2U);
-    EXPECT_EQ(microphone.outputChannels, 0U);
+    EXPECT_EQ(card.inputChannels(), 0U);  // a real sink's monitor is no input side
+    EXPECT_EQ(card.outputChannels(), 2U);
+    EXPECT_EQ(serverName(brimola.inputStreams), "brimola_vetrix.monitor");
+    EXPECT_EQ(serverName(brimola.outputStreams), "brimola_vetrix");
+    EXPECT_EQ(microphone.inputChannels(), 2U);
+    EXPECT_EQ(microphone.outputChannels(), 0U);
     EXPECT_EQ(snapshot.defaultOutput, card.id);
     EXPECT_EQ(snapshot.defaultInput, microphone.id);
 
     std::vector<AudioObjectID> ids;
     for (const auto& device : snapshot.devices) {
-        ids.insert(ids.end(), {device.id, device.inputStream, device.outputStream});
+        ids.push_back(device.id);
+        for (const auto* side : {&device.inputStreams, &device.outputStreams}) {
+            for (const auto& stream : *side) {
+                ids.push_back(stream.id);
+            }
+        }
     }
-    std::erase(ids, kAudioObjectUnknown);
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "IDs must be unique";
     EXPECT_GT(ids.front(), kAudioObjectSystemObject);

@@ -1,23 +1,29 @@
-#include "platform/hal/pulse/ListenerDispatcher.h"
+#include "platform/hal/ListenerThread.h"
 
 #include <algorithm>
 
-namespace brimo::hal::pulse {
+namespace brimo::hal {
 
-ListenerDispatcher::ListenerDispatcher() : thread_([this] { run(); }) {}
+ListenerThread::ListenerThread() : thread_([this] { run(); }) {}
 
-ListenerDispatcher::~ListenerDispatcher() {
+ListenerThread::~ListenerThread() {
+    stop();
+}
+
+void ListenerThread::stop() {
     {
-        std::lock_guard lock(mutex_);
+        const std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
-OSStatus ListenerDispatcher::add(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                 AudioObjectPropertyListenerProc listener, void* clientData) {
-    std::lock_guard lock(mutex_);
+OSStatus ListenerThread::add(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             AudioObjectPropertyListenerProc listener, void* clientData) {
+    const std::lock_guard lock(mutex_);
     const Registration registration{object, address, listener, clientData, postedCount_};
     if (find(registration) == registrations_.end()) {
         registrations_.push_back(registration);
@@ -25,11 +31,11 @@ OSStatus ListenerDispatcher::add(AudioObjectID object, const AudioObjectProperty
     return noErr;
 }
 
-OSStatus ListenerDispatcher::remove(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                    AudioObjectPropertyListenerProc listener, void* clientData) {
+OSStatus ListenerThread::remove(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                AudioObjectPropertyListenerProc listener, void* clientData) {
     const Registration registration{object, address, listener, clientData};
     {
-        std::lock_guard lock(mutex_);
+        const std::lock_guard lock(mutex_);
         auto found = find(registration);
         if (found == registrations_.end()) {
             return kAudioHardwareIllegalOperationError;
@@ -38,17 +44,17 @@ OSStatus ListenerDispatcher::remove(AudioObjectID object, const AudioObjectPrope
     }
     // A call that began before the removal ends before we return; later ones find it gone.
     if (std::this_thread::get_id() != thread_.get_id()) {
-        std::lock_guard waitForCall(callMutex_);
+        const std::lock_guard waitForCall(callMutex_);
     }
     return noErr;
 }
 
-void ListenerDispatcher::post(const std::vector<PropertyChange>& changes) {
+void ListenerThread::post(const std::vector<PropertyChange>& changes) {
     if (changes.empty()) {
         return;
     }
     {
-        std::lock_guard lock(mutex_);
+        const std::lock_guard lock(mutex_);
         for (const auto& change : changes) {
             queue_.push_back({change, ++postedCount_});
         }
@@ -56,39 +62,39 @@ void ListenerDispatcher::post(const std::vector<PropertyChange>& changes) {
     wake_.notify_one();
 }
 
-void ListenerDispatcher::flush() {
-    std::unique_lock lock(mutex_);
-    const auto target = postedCount_;
+void ListenerThread::flush() {
     if (std::this_thread::get_id() == thread_.get_id()) {
-        return;  // a listener waiting for itself would never return
+        return;
     }
-    delivered_.wait(lock, [&] { return deliveredCount_ >= target || stopping_; });
+    std::unique_lock lock(mutex_);
+    delivered_.wait(lock, [&] { return deliveredCount_ >= postedCount_ || stopping_; });
 }
 
-bool ListenerDispatcher::matches(const Registration& registration, const PropertyChange& change) {
-    const auto& wanted = registration.address;
-    const auto& changed = change.address;
-    return registration.object == change.object &&
+bool ListenerThread::hears(const AudioObjectPropertyAddress& wanted,
+                           const AudioObjectPropertyAddress& changed) {
+    const auto scopesMatch = wanted.mScope == kAudioObjectPropertyScopeWildcard ||
+                             wanted.mScope == changed.mScope ||
+                             wanted.mScope == kAudioObjectPropertyScopeGlobal ||
+                             changed.mScope == kAudioObjectPropertyScopeGlobal;
+    return scopesMatch &&
            (wanted.mSelector == kAudioObjectPropertySelectorWildcard ||
             wanted.mSelector == changed.mSelector) &&
-           (wanted.mScope == kAudioObjectPropertyScopeWildcard ||
-            wanted.mScope == changed.mScope) &&
            (wanted.mElement == kAudioObjectPropertyElementWildcard ||
             wanted.mElement == changed.mElement);
 }
 
-std::vector<ListenerDispatcher::Registration>::iterator ListenerDispatcher::find(
+std::vector<ListenerThread::Registration>::iterator ListenerThread::find(
     const Registration& registration) {
     return std::find_if(registrations_.begin(), registrations_.end(),
                         [&](const Registration& other) { return other.sameAs(registration); });
 }
 
-bool ListenerDispatcher::isRegistered(const Registration& registration) {
-    std::lock_guard lock(mutex_);
+bool ListenerThread::isRegistered(const Registration& registration) {
+    const std::lock_guard lock(mutex_);
     return find(registration) != registrations_.end();
 }
 
-void ListenerDispatcher::run() {
+void ListenerThread::run() {
     std::unique_lock lock(mutex_);
     while (true) {
         wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -99,13 +105,14 @@ void ListenerDispatcher::run() {
         queue_.pop_front();
         std::vector<Registration> targets;
         for (const auto& registration : registrations_) {
-            if (registration.postedBefore < sequence && matches(registration, change)) {
+            if (registration.postedBefore < sequence && registration.object == change.object &&
+                hears(registration.address, change.address)) {
                 targets.push_back(registration);
             }
         }
         lock.unlock();
         for (const auto& target : targets) {
-            std::lock_guard call(callMutex_);
+            const std::lock_guard call(callMutex_);
             if (isRegistered(target)) {
                 target.listener(change.object, 1, &change.address, target.clientData);
             }
@@ -117,4 +124,4 @@ void ListenerDispatcher::run() {
     delivered_.notify_all();
 }
 
-}  // namespace brimo::hal::pulse
+}  // namespace brimo::hal

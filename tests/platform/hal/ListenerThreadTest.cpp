@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/hal/pulse/ListenerDispatcher.h"
+#include "platform/hal/ListenerThread.h"
 
-namespace brimo::hal::pulse {
+namespace brimo::hal {
 namespace {
 
 constexpr AudioObjectPropertyAddress defaultOutput{kAudioHardwarePropertyDefaultOutputDevice,
@@ -32,8 +32,8 @@ struct Counter {
     }
 };
 
-TEST(ListenerDispatcher, DeliversEachChangeToEveryMatchingRegistrationOnce) {
-    ListenerDispatcher dispatcher;
+TEST(ListenerThread, DeliversEachChangeToEveryMatchingRegistrationOnce) {
+    ListenerThread dispatcher;
     Counter exact;
     Counter wildcard;
     Counter elsewhere;
@@ -59,8 +59,8 @@ TEST(ListenerDispatcher, DeliversEachChangeToEveryMatchingRegistrationOnce) {
               kAudioHardwareIllegalOperationError);
 }
 
-TEST(ListenerDispatcher, ARegistrationHearsOnlyOfChangesAfterIt) {
-    ListenerDispatcher dispatcher;
+TEST(ListenerThread, ARegistrationHearsOnlyOfChangesAfterIt) {
+    ListenerThread dispatcher;
     Counter busy;
     busy.slow = true;
     Counter late;
@@ -77,8 +77,8 @@ TEST(ListenerDispatcher, ARegistrationHearsOnlyOfChangesAfterIt) {
     EXPECT_EQ(busy.calls.load(), 3);
 }
 
-TEST(ListenerDispatcher, RemovalWaitsForARunningCallAndStopsLaterOnes) {
-    ListenerDispatcher dispatcher;
+TEST(ListenerThread, RemovalWaitsForARunningCallAndStopsLaterOnes) {
+    ListenerThread dispatcher;
     Counter counter;
     counter.slow = true;
     dispatcher.add(kAudioObjectSystemObject, defaultOutput, &Counter::heard, &counter);
@@ -95,5 +95,38 @@ TEST(ListenerDispatcher, RemovalWaitsForARunningCallAndStopsLaterOnes) {
     EXPECT_EQ(counter.calls.load(), afterRemoval) << "no call after the removal";
 }
 
+// The rule at the interface, case by case: a registration at the left address hears a change
+// at the right one (or does not).
+TEST(ListenerThread, ScopesMatchWhenEqualWildcardOrGlobalAndElementsWhenEqualOrWildcard) {
+    constexpr auto global = kAudioObjectPropertyScopeGlobal;
+    constexpr auto input = kAudioObjectPropertyScopeInput;
+    constexpr auto output = kAudioObjectPropertyScopeOutput;
+    constexpr auto anyScope = kAudioObjectPropertyScopeWildcard;
+    constexpr auto first = kAudioObjectPropertyElementMain;
+    constexpr auto rate = kAudioDevicePropertyNominalSampleRate;
+    constexpr auto streams = kAudioDevicePropertyStreams;
+    struct Case {
+        AudioObjectPropertyAddress wanted;
+        AudioObjectPropertyAddress changed;
+        bool heard = false;
+    };
+    const Case cases[] = {
+        {{rate, output, first}, {rate, global, first}, true},  // a rate reads alike in any scope
+        {{rate, anyScope, first}, {rate, global, first}, true},
+        {{streams, global, first}, {streams, output, first}, true},  // global spans both sides
+        {{streams, input, first}, {streams, output, first}, false},
+        {{streams, anyScope, first}, {streams, input, first}, true},
+        {{rate, global, 1}, {rate, global, first}, false},  // every property is in the main element
+        {{rate, global, kAudioObjectPropertyElementWildcard}, {rate, global, first}, true},
+        {{kAudioObjectPropertySelectorWildcard, input, first}, {rate, global, first}, true},
+        {{streams, global, first}, {rate, global, first}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ListenerThread::hears(c.wanted, c.changed), c.heard)
+            << c.wanted.mSelector << "/" << c.wanted.mScope << "/" << c.wanted.mElement << " hears "
+            << c.changed.mSelector << "/" << c.changed.mScope;
+    }
+}
+
 }  // namespace
-}  // namespace brimo::hal::pulse
+}  // namespace brimo::hal
