@@ -6,6 +6,7 @@
 #include "account/api/ServiceAddress.h"
 #include "account/update/RunningVersion.h"
 #include "account/update/VersionOrdering.h"
+#include "platform/text/PrintableText.h"
 
 namespace brimo::account {
 
@@ -67,8 +68,7 @@ void VersionCheckService::apply(const VersionResponse& answer) {
     const bool isNewer = isNewerVersion(answer.version, currentVersion_.value());
     isUpdateAvailable_ = isNewer;
     updateStatus_ = isNewer ? UpdateStatus::updateAvailable() : UpdateStatus::upToDate();
-    print_("Current: " + currentVersion_.value() +
-           ", Remote: " + console::printable(answer.version) +
+    print_("Current: " + currentVersion_.value() + ", Remote: " + text::printable(answer.version) +
            ", Update Available: " + (isNewer ? "true" : "false"));
 }
 
