@@ -1,11 +1,11 @@
 #include "account/update/VersionCheckService.h"
 
-#include <mutex>
 #include <utility>
 
 #include "account/api/ServiceAddress.h"
 #include "account/update/RunningVersion.h"
 #include "account/update/VersionOrdering.h"
+#include "platform/dispatch/SharedService.h"
 #include "platform/text/PrintableText.h"
 
 namespace brimo::account {
@@ -22,14 +22,7 @@ std::shared_ptr<VersionCheckService> VersionCheckService::create(Options options
 }
 
 std::shared_ptr<VersionCheckService> VersionCheckService::shared(dispatch::MainQueue& mainQueue) {
-    static std::once_flag once;
-    static std::shared_ptr<VersionCheckService> instance;
-    std::call_once(once, [&] {
-        Options options;
-        options.mainQueue = &mainQueue;
-        instance = create(std::move(options));
-    });
-    return instance;
+    return dispatch::sharedService<VersionCheckService>(mainQueue);
 }
 
 VersionCheckService::VersionCheckService(Options options)
