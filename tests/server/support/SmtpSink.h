@@ -34,7 +34,7 @@ class SmtpSink {
 
     // The mails received, oldest first, waiting up to 10 s for `count`.
     [[nodiscard]] std::vector<std::string> waitForMails(std::size_t count) const {
-        return testing::waitForMails(folder_.path(), count, kMailPrefix);
+        return brimo::server::testing::waitForMails(folder_.path(), count, kMailPrefix);
     }
 
   private:
