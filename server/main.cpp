@@ -23,8 +23,8 @@
 #include "mail/MailOutbox.h"
 #include "mail/MaildirMailSender.h"
 #include "mail/SmtpMailSender.h"
+#include "platform/text/PrintableText.h"
 #include "store/AccountStore.h"
-#include "support/PrintableText.h"
 #include "support/Redaction.h"
 
 namespace {
@@ -45,7 +45,7 @@ variables, then these options. SIGTERM or SIGINT stops it cleanly.
 void errorLine(const std::string& text) {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
-    std::cerr << "brimo-server: " << printable(text)
+    std::cerr << "brimo-server: " << brimo::text::printable(text)
               << std::endl;  // NOLINT(performance-avoid-endl)
 }
 

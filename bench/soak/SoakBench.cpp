@@ -45,6 +45,7 @@
 #include "audio/manager/AudioManager.h"
 #include "driver/AudioServer.h"
 #include "driver/DriverInstallationService.h"
+#include "integration/app_audio/MainQueuePump.h"
 #include "platform/dispatch/EventLoopMainQueue.h"
 #include "platform/hal/AudioHardwareBackend.h"
 #include "platform/hal/pulse/PulseAudioBackend.h"
@@ -60,6 +61,7 @@ using namespace std::chrono_literals;  // NOLINT(google-build-using-namespace)
 using bench::ChildProcess;
 using bench::cpuSeconds;
 using bench::serverProcesses;
+using brimo::testing::pumpUntil;
 
 std::FILE* jsonOutput = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
@@ -259,26 +261,6 @@ class NoRestart final : public driver::AudioServerRestarter {
   public:
     void restartForUserSession(driver::AudioServerKind /*kind*/) override {}
 };
-
-bool pumpUntil(dispatch::EventLoopMainQueue& queue, const std::function<bool()>& done,
-               std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool met = false;
-    std::function<void()> check;
-    check = [&] {
-        if (done()) {
-            met = true;
-            queue.quit();
-        } else if (std::chrono::steady_clock::now() >= deadline) {
-            queue.quit();
-        } else {
-            queue.postAfter(10ms, check);
-        }
-    };
-    queue.post(check);
-    queue.run();
-    return met;
-}
 
 hal::AudioDeviceID deviceWithUid(const std::string& uid) {
     const hal::AudioObjectPropertyAddress devices{hal::kAudioHardwarePropertyDevices,

@@ -35,6 +35,31 @@ Rendered fromPushedBlocks(const Stereo& produced, const std::vector<long>& produ
     return rendered;
 }
 
+// Runs a push-style shifter over `input` in blocks of kBlock: `pushBlock(at, produced)` hands it
+// the block from frame `at` and appends whatever it gives back to `produced`. The thread CPU
+// time of each block and the process CPU time of the loop are measured around those calls.
+template <typename PushBlock>
+Rendered runPushedBlocks(const Stereo& input, PushBlock pushBlock) {
+    const long frames = static_cast<long>(input[0].size());
+    Stereo produced(2);
+    std::vector<long> producedAfter;
+    produced[0].reserve(static_cast<std::size_t>(frames) + 65536);
+    produced[1].reserve(static_cast<std::size_t>(frames) + 65536);
+    std::vector<double> slices;
+    const double started = processCpuSeconds();
+    for (long at = 0; at + kBlock <= frames; at += kBlock) {
+        const double before = threadCpuSeconds();
+        pushBlock(at, produced);
+        slices.push_back(threadCpuSeconds() - before);
+        producedAfter.push_back(static_cast<long>(produced[0].size()));
+    }
+    const double cpu = processCpuSeconds() - started;
+    Rendered rendered = fromPushedBlocks(produced, producedAfter, frames);
+    rendered.cpuSeconds = cpu;
+    rendered.sliceSeconds = std::move(slices);
+    return rendered;
+}
+
 class OurShifter final : public Shifter {
   public:
     OurShifter(float overlap, float rate, bool passthrough = false)
@@ -104,16 +129,8 @@ class RubberBandShifter final : public Shifter {
         stretcher.setPitchScale(std::exp2(cents / 1200.0));
         stretcher.setTimeRatio(1.0);
         stretcher.setMaxProcessSize(kBlock);
-        const long frames = static_cast<long>(input[0].size());
-        Stereo produced(2);
-        std::vector<long> producedAfter;
         std::vector<float> scratch[2] = {std::vector<float>(8192), std::vector<float>(8192)};
-        produced[0].reserve(static_cast<std::size_t>(frames) + 65536);
-        produced[1].reserve(static_cast<std::size_t>(frames) + 65536);
-        std::vector<double> slices;
-        const double started = processCpuSeconds();
-        for (long at = 0; at + kBlock <= frames; at += kBlock) {
-            const double before = threadCpuSeconds();
+        Rendered rendered = runPushedBlocks(input, [&](long at, Stereo& produced) {
             const float* in[2] = {input[0].data() + at, input[1].data() + at};
             stretcher.process(in, kBlock, false);
             int available = stretcher.available();
@@ -129,13 +146,7 @@ class RubberBandShifter final : public Shifter {
                 }
                 available = stretcher.available();
             }
-            slices.push_back(threadCpuSeconds() - before);
-            producedAfter.push_back(static_cast<long>(produced[0].size()));
-        }
-        const double cpu = processCpuSeconds() - started;
-        Rendered rendered = fromPushedBlocks(produced, producedAfter, frames);
-        rendered.cpuSeconds = cpu;
-        rendered.sliceSeconds = std::move(slices);
+        });
         rendered.reportedLatencyFrames = static_cast<long>(stretcher.getStartDelay());
         return rendered;
     }
@@ -156,17 +167,9 @@ class SoundTouchShifter final : public Shifter {
         touch.setChannels(2);
         touch.setPitch(std::exp2(cents / 1200.0));
         touch.setTempo(1.0);
-        const long frames = static_cast<long>(input[0].size());
-        Stereo produced(2);
-        std::vector<long> producedAfter;
         std::vector<float> interleaved(2 * kBlock);
         std::vector<float> out(2 * 8192);
-        produced[0].reserve(static_cast<std::size_t>(frames) + 65536);
-        produced[1].reserve(static_cast<std::size_t>(frames) + 65536);
-        std::vector<double> slices;
-        const double started = processCpuSeconds();
-        for (long at = 0; at + kBlock <= frames; at += kBlock) {
-            const double before = threadCpuSeconds();
+        Rendered rendered = runPushedBlocks(input, [&](long at, Stereo& produced) {
             for (int i = 0; i < kBlock; ++i) {
                 interleaved[2 * static_cast<std::size_t>(i)] =
                     input[0][static_cast<std::size_t>(at + i)];
@@ -181,13 +184,7 @@ class SoundTouchShifter final : public Shifter {
                     produced[1].push_back(out[2 * i + 1]);
                 }
             }
-            slices.push_back(threadCpuSeconds() - before);
-            producedAfter.push_back(static_cast<long>(produced[0].size()));
-        }
-        const double cpu = processCpuSeconds() - started;
-        Rendered rendered = fromPushedBlocks(produced, producedAfter, frames);
-        rendered.cpuSeconds = cpu;
-        rendered.sliceSeconds = std::move(slices);
+        });
         rendered.reportedLatencyFrames = touch.getSetting(SETTING_INITIAL_LATENCY);
         return rendered;
     }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string>
+#include <utility>
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX leaves it undeclared
 
@@ -26,39 +28,62 @@ std::filesystem::path defaultDataDirectory(const std::map<std::string, std::stri
     return std::filesystem::current_path() / "brimolavetrix-server";
 }
 
-template <typename T>
-void read(const json& object, const char* key, T& target, const std::string& where) {
-    auto it = object.find(key);
-    if (it == object.end() || it->is_null()) {
-        return;
-    }
-    try {
-        target = it->get<T>();
-    } catch (const json::exception&) {
-        throw ConfigError("configuration: \"" + where + key + "\" has the wrong type");
-    }
-}
+// One object of the configuration file. A key that is present and not null is read into its
+// setting; an error names the key from the file's top ("smtp.url"), and a relative path is
+// taken from the file's folder (an absolute one replaces it).
+class FileSection {
+  public:
+    FileSection(const json& object, std::string where, std::filesystem::path base)
+        : object_(object), where_(std::move(where)), base_(std::move(base)) {}
 
-void readPath(const json& object, const char* key, std::filesystem::path& target,
-              const std::filesystem::path& base, const std::string& where) {
-    std::string text;
-    read(object, key, text, where);
-    if (!text.empty()) {
-        target = base / text;  // an absolute text replaces the base
+    // The object under `key`; an absent or null one reads as empty.
+    [[nodiscard]] FileSection section(const char* key) const {
+        static const json empty = json::object();
+        auto it = object_.find(key);
+        if (it == object_.end() || it->is_null()) {
+            return {empty, where_ + key + ".", base_};
+        }
+        if (!it->is_object()) {
+            throw ConfigError("configuration: \"" + where_ + key + "\" must be an object");
+        }
+        return {*it, where_ + key + ".", base_};
     }
-}
 
-const json& section(const json& object, const char* key) {
-    static const json empty = json::object();
-    auto it = object.find(key);
-    if (it == object.end() || it->is_null()) {
-        return empty;
+    template <typename T>
+    const FileSection& read(const char* key, T& target) const {
+        auto it = object_.find(key);
+        if (it == object_.end() || it->is_null()) {
+            return *this;
+        }
+        try {
+            target = it->get<T>();
+        } catch (const json::exception&) {
+            throw ConfigError("configuration: \"" + where_ + key + "\" has the wrong type");
+        }
+        return *this;
     }
-    if (!it->is_object()) {
-        throw ConfigError(std::string("configuration: \"") + key + "\" must be an object");
+
+    // A text setting, empty when absent.
+    [[nodiscard]] std::string text(const char* key) const {
+        std::string value;
+        read(key, value);
+        return value;
     }
-    return *it;
-}
+
+    const FileSection& readPath(const char* key, std::filesystem::path& target) const {
+        if (const std::string value = text(key); !value.empty()) {
+            target = base_ / value;
+        }
+        return *this;
+    }
+
+    [[nodiscard]] const std::filesystem::path& base() const { return base_; }
+
+  private:
+    const json& object_;
+    std::string where_;
+    std::filesystem::path base_;
+};
 
 void applyFile(ServerConfig& config, const std::filesystem::path& file) {
     std::ifstream in(file);
@@ -69,17 +94,13 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
     if (root.is_discarded() || !root.is_object()) {
         throw ConfigError("configuration: " + file.string() + " is not a JSON object");
     }
-    const std::filesystem::path base = std::filesystem::absolute(file).parent_path();
+    const FileSection top(root, "", std::filesystem::absolute(file).parent_path());
 
-    std::string listen;
-    read(root, "listen", listen, "");
-    if (!listen.empty()) {
+    if (const std::string listen = top.text("listen"); !listen.empty()) {
         parseListenAddress(listen, config.listenHost, config.listenPort);
     }
-    read(root, "publicUrl", config.publicUrl, "");
-    std::string database;
-    read(root, "database", database, "");
-    if (!database.empty()) {
+    top.read("publicUrl", config.publicUrl);
+    if (const std::string database = top.text("database"); !database.empty()) {
         // A relative SQLite path is relative to the file, as every other path is.
         const bool isUrl = database.find("://") != std::string::npos;
         if (isUrl) {
@@ -88,78 +109,65 @@ void applyFile(ServerConfig& config, const std::filesystem::path& file) {
             const std::string prefix = "sqlite:";
             std::string path =
                 database.starts_with(prefix) ? database.substr(prefix.size()) : database;
-            config.database = (base / path).string();
+            config.database = (top.base() / path).string();
         }
     }
-    readPath(root, "maildir", config.maildir, base, "");
-    std::string accessLog;
-    read(root, "accessLog", accessLog, "");
-    if (!accessLog.empty()) {
-        config.accessLog =
-            (accessLog == "-" || accessLog == "off") ? accessLog : (base / accessLog).string();
+    top.readPath("maildir", config.maildir);
+    if (const std::string accessLog = top.text("accessLog"); !accessLog.empty()) {
+        config.accessLog = (accessLog == "-" || accessLog == "off")
+                               ? accessLog
+                               : (top.base() / accessLog).string();
     }
-    read(root, "bodyLimitBytes", config.bodyLimitBytes, "");
-    read(root, "threads", config.threads, "");
-    read(root, "databasePoolSize", config.databasePoolSize, "");
-    read(root, "sessionDays", config.sessionDays, "");
-    read(root, "resetLinkMinutes", config.resetLinkMinutes, "");
-
-    const json& connections = section(root, "connections");
-    read(connections, "limit", config.http.connections, "connections.");
-    read(connections, "perClient", config.http.connectionsPerClient, "connections.");
-    read(connections, "requestSeconds", config.http.requestSeconds, "connections.");
-    read(connections, "idleSeconds", config.http.idleSeconds, "connections.");
-
-    const json& tls = section(root, "tls");
-    readPath(tls, "certificate", config.tls.certificate, base, "tls.");
-    readPath(tls, "key", config.tls.key, base, "tls.");
-
-    const json& smtp = section(root, "smtp");
-    read(smtp, "url", config.smtp.url, "smtp.");
-    read(smtp, "username", config.smtp.username, "smtp.");
-    read(smtp, "password", config.smtp.password, "smtp.");
-    read(smtp, "from", config.smtp.from, "smtp.");
-    readPath(smtp, "caFile", config.smtp.caFile, base, "smtp.");
-    read(smtp, "requireTls", config.smtp.requireTls, "smtp.");
-
-    const json& version = section(root, "version");
-    read(version, "version", config.version.version, "version.");
-    read(version, "releaseNotes", config.version.releaseNotes, "version.");
-    read(version, "downloadUrl", config.version.downloadUrl, "version.");
-    read(version, "forceUpdate", config.version.forceUpdate, "version.");
-
-    const json& google = section(root, "google");
-    read(google, "clientId", config.google.clientId, "google.");
-    read(google, "jwksUrl", config.google.jwksUrl, "google.");
-    readPath(google, "caFile", config.google.caFile, base, "google.");
-
-    const json& hashing = section(root, "passwordHashing");
-    read(hashing, "opsLimit", config.hashing.opsLimit, "passwordHashing.");
-    read(hashing, "memLimitKiB", config.hashing.memLimitKiB, "passwordHashing.");
-    read(hashing, "concurrency", config.hashing.concurrency, "passwordHashing.");
-    read(hashing, "queueSeconds", config.hashing.queueSeconds, "passwordHashing.");
-    read(hashing, "queueLimit", config.hashing.queueLimit, "passwordHashing.");
-
-    read(root, "trustedProxies", config.trustedProxies, "");
-
-    const json& delivery = section(root, "mailDelivery");
-    read(delivery, "firstRetrySeconds", config.mailDelivery.firstRetrySeconds, "mailDelivery.");
-    read(delivery, "longestRetrySeconds", config.mailDelivery.longestRetrySeconds, "mailDelivery.");
-    read(delivery, "attempts", config.mailDelivery.attempts, "mailDelivery.");
-    read(delivery, "shutdownSeconds", config.mailDelivery.shutdownSeconds, "mailDelivery.");
-
-    const json& limits = section(root, "rateLimit");
-    read(limits, "perClient", config.rateLimits.perClient, "rateLimit.");
-    read(limits, "perClientWindowSeconds", config.rateLimits.perClientWindowSeconds, "rateLimit.");
-    read(limits, "perAddress", config.rateLimits.perAddress, "rateLimit.");
-    read(limits, "perAddressWindowSeconds", config.rateLimits.perAddressWindowSeconds,
-         "rateLimit.");
-    read(limits, "failuresPerClient", config.rateLimits.failuresPerClient, "rateLimit.");
-    read(limits, "failuresPerClientWindowSeconds", config.rateLimits.failuresPerClientWindowSeconds,
-         "rateLimit.");
-    read(limits, "mailsPerAddress", config.rateLimits.mailsPerAddress, "rateLimit.");
-    read(limits, "mailsPerAddressWindowSeconds", config.rateLimits.mailsPerAddressWindowSeconds,
-         "rateLimit.");
+    top.read("bodyLimitBytes", config.bodyLimitBytes)
+        .read("threads", config.threads)
+        .read("databasePoolSize", config.databasePoolSize)
+        .read("sessionDays", config.sessionDays)
+        .read("resetLinkMinutes", config.resetLinkMinutes);
+    top.section("connections")
+        .read("limit", config.http.connections)
+        .read("perClient", config.http.connectionsPerClient)
+        .read("requestSeconds", config.http.requestSeconds)
+        .read("idleSeconds", config.http.idleSeconds);
+    top.section("tls")
+        .readPath("certificate", config.tls.certificate)
+        .readPath("key", config.tls.key);
+    top.section("smtp")
+        .read("url", config.smtp.url)
+        .read("username", config.smtp.username)
+        .read("password", config.smtp.password)
+        .read("from", config.smtp.from)
+        .readPath("caFile", config.smtp.caFile)
+        .read("requireTls", config.smtp.requireTls);
+    top.section("version")
+        .read("version", config.version.version)
+        .read("releaseNotes", config.version.releaseNotes)
+        .read("downloadUrl", config.version.downloadUrl)
+        .read("forceUpdate", config.version.forceUpdate);
+    top.section("google")
+        .read("clientId", config.google.clientId)
+        .read("jwksUrl", config.google.jwksUrl)
+        .readPath("caFile", config.google.caFile);
+    top.section("passwordHashing")
+        .read("opsLimit", config.hashing.opsLimit)
+        .read("memLimitKiB", config.hashing.memLimitKiB)
+        .read("concurrency", config.hashing.concurrency)
+        .read("queueSeconds", config.hashing.queueSeconds)
+        .read("queueLimit", config.hashing.queueLimit);
+    top.read("trustedProxies", config.trustedProxies);
+    top.section("mailDelivery")
+        .read("firstRetrySeconds", config.mailDelivery.firstRetrySeconds)
+        .read("longestRetrySeconds", config.mailDelivery.longestRetrySeconds)
+        .read("attempts", config.mailDelivery.attempts)
+        .read("shutdownSeconds", config.mailDelivery.shutdownSeconds);
+    top.section("rateLimit")
+        .read("perClient", config.rateLimits.perClient)
+        .read("perClientWindowSeconds", config.rateLimits.perClientWindowSeconds)
+        .read("perAddress", config.rateLimits.perAddress)
+        .read("perAddressWindowSeconds", config.rateLimits.perAddressWindowSeconds)
+        .read("failuresPerClient", config.rateLimits.failuresPerClient)
+        .read("failuresPerClientWindowSeconds", config.rateLimits.failuresPerClientWindowSeconds)
+        .read("mailsPerAddress", config.rateLimits.mailsPerAddress)
+        .read("mailsPerAddressWindowSeconds", config.rateLimits.mailsPerAddressWindowSeconds);
 }
 
 bool parseBool(const std::string& name, const std::string& text) {
@@ -177,57 +185,30 @@ void applyEnvironment(ServerConfig& config, const std::map<std::string, std::str
         auto it = env.find(name);
         return it == env.end() ? nullptr : &it->second;
     };
+    auto take = [&](const char* name, auto& target) {
+        if (const auto* v = get(name)) {
+            target = *v;
+        }
+    };
     if (const auto* v = get("BRIMO_SERVER_LISTEN")) {
         parseListenAddress(*v, config.listenHost, config.listenPort);
     }
-    if (const auto* v = get("BRIMO_SERVER_PUBLIC_URL")) {
-        config.publicUrl = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_DATABASE")) {
-        config.database = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_MAILDIR")) {
-        config.maildir = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_ACCESS_LOG")) {
-        config.accessLog = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_TLS_CERTIFICATE")) {
-        config.tls.certificate = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_TLS_KEY")) {
-        config.tls.key = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_SMTP_URL")) {
-        config.smtp.url = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_SMTP_USERNAME")) {
-        config.smtp.username = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_SMTP_PASSWORD")) {
-        config.smtp.password = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_SMTP_FROM")) {
-        config.smtp.from = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_GOOGLE_CLIENT_ID")) {
-        config.google.clientId = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_GOOGLE_JWKS_URL")) {
-        config.google.jwksUrl = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_GOOGLE_CA_FILE")) {
-        config.google.caFile = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_VERSION")) {
-        config.version.version = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_RELEASE_NOTES")) {
-        config.version.releaseNotes = *v;
-    }
-    if (const auto* v = get("BRIMO_SERVER_DOWNLOAD_URL")) {
-        config.version.downloadUrl = *v;
-    }
+    take("BRIMO_SERVER_PUBLIC_URL", config.publicUrl);
+    take("BRIMO_SERVER_DATABASE", config.database);
+    take("BRIMO_SERVER_MAILDIR", config.maildir);
+    take("BRIMO_SERVER_ACCESS_LOG", config.accessLog);
+    take("BRIMO_SERVER_TLS_CERTIFICATE", config.tls.certificate);
+    take("BRIMO_SERVER_TLS_KEY", config.tls.key);
+    take("BRIMO_SERVER_SMTP_URL", config.smtp.url);
+    take("BRIMO_SERVER_SMTP_USERNAME", config.smtp.username);
+    take("BRIMO_SERVER_SMTP_PASSWORD", config.smtp.password);
+    take("BRIMO_SERVER_SMTP_FROM", config.smtp.from);
+    take("BRIMO_SERVER_GOOGLE_CLIENT_ID", config.google.clientId);
+    take("BRIMO_SERVER_GOOGLE_JWKS_URL", config.google.jwksUrl);
+    take("BRIMO_SERVER_GOOGLE_CA_FILE", config.google.caFile);
+    take("BRIMO_SERVER_VERSION", config.version.version);
+    take("BRIMO_SERVER_RELEASE_NOTES", config.version.releaseNotes);
+    take("BRIMO_SERVER_DOWNLOAD_URL", config.version.downloadUrl);
     if (const auto* v = get("BRIMO_SERVER_FORCE_UPDATE")) {
         config.version.forceUpdate = parseBool("BRIMO_SERVER_FORCE_UPDATE", *v);
     }

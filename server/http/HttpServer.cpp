@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <variant>
 
-#include "support/PrintableText.h"
+#include "platform/text/PrintableText.h"
 
 namespace brimo::server {
 
@@ -243,12 +243,12 @@ struct HttpServerCallbacks {
         try {
             return exchange.route->handler(req);
         } catch (const StoreUnavailable& e) {
-            server.errorLog_(printable(req.method + " " + req.path) + ": " + e.what());
+            server.errorLog_(text::printable(req.method + " " + req.path) + ": " + e.what());
             return errorReply(503);
         } catch (const std::exception& e) {
-            server.errorLog_(printable(req.method + " " + req.path) + ": " + e.what());
+            server.errorLog_(text::printable(req.method + " " + req.path) + ": " + e.what());
         } catch (...) {
-            server.errorLog_(printable(req.method + " " + req.path) + ": unknown failure");
+            server.errorLog_(text::printable(req.method + " " + req.path) + ": unknown failure");
         }
         return errorReply(500);
     }

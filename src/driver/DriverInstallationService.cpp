@@ -3,11 +3,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <mutex>
 #include <system_error>
 #include <vector>
 
 #include "driver/PropertyList.h"
+#include "platform/dispatch/SharedService.h"
 #include "platform/hal/AudioObject.h"
 #include "platform/privileged/PkexecRunner.h"
 #include "platform/privileged/ShellQuoting.h"
@@ -60,14 +60,7 @@ std::shared_ptr<DriverInstallationService> DriverInstallationService::create(Opt
 
 std::shared_ptr<DriverInstallationService> DriverInstallationService::shared(
     dispatch::MainQueue& mainQueue) {
-    static std::once_flag once;
-    static std::shared_ptr<DriverInstallationService> instance;
-    std::call_once(once, [&mainQueue] {
-        Options options;
-        options.mainQueue = &mainQueue;
-        instance = create(std::move(options));
-    });
-    return instance;
+    return dispatch::sharedService<DriverInstallationService>(mainQueue);
 }
 
 DriverInstallationService::DriverInstallationService(Options options)

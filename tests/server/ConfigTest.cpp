@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "config/ServerConfig.h"
+#include "platform/text/PrintableText.h"
 #include "support/FileText.h"
-#include "support/PrintableText.h"
 #include "support/Redaction.h"
 #include "support/TemporaryDirectory.h"
 
@@ -122,7 +122,7 @@ TEST(ConfigTest, LoggedAddressesLoseTheirPasswords) {
 }
 
 TEST(ConfigTest, ErrorLinesShowOutsideControlCharactersAsEscapes) {
-    EXPECT_EQ(printable("GET /\x1b[2J\r\nforged\x7f\xc2\x9b\xc3\xa9"),
+    EXPECT_EQ(text::printable("GET /\x1b[2J\r\nforged\x7f\xc2\x9b\xc3\xa9"),
               R"(GET /\x1b[2J\x0d\x0aforged\x7f\u009b)"
               "\xc3\xa9");  // é stays
 }

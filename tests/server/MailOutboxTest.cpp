@@ -10,6 +10,7 @@
 #include "support/BackendTest.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackSocket.h"
+#include "support/SmtpSink.h"
 
 namespace brimo::server::testing {
 namespace {
@@ -182,19 +183,13 @@ TEST(MailOutboxTest, AMailQueuedBeforeAKillIsSentAfterTheRestart) {
     first->signal(SIGKILL);
     EXPECT_EQ(first->waitForExit(), 128 + SIGKILL);
 
-    brimo::testing::TemporaryDirectory sinkDir;
-    brimo::testing::ChildProcess sink({{BRIMO_SMTP_SINK, sinkDir.path().string()},
-                                       sinkDir.path() / "sink.out",
-                                       sinkDir.path() / "sink.err",
-                                       std::nullopt,
-                                       std::nullopt});
-    const std::string port = sink.waitForOutput(std::regex("listening on port (\\d+)"));
-    ASSERT_FALSE(port.empty()) << sink.errors();
-    configure(std::stoi(port));
+    SmtpSink sink;
+    ASSERT_FALSE(sink.port().empty()) << sink.errors();
+    configure(std::stoi(sink.port()));
     auto second = start("second");
     ASSERT_FALSE(second->waitForOutput(std::regex("listening on (http)")).empty())
         << second->errors();
-    const auto mails = waitForMails(sinkDir.path(), 1, "mail-");
+    const auto mails = sink.waitForMails(1);
     ASSERT_EQ(mails.size(), 1U) << second->errors();
     EXPECT_NE(mails[0].find("X-Envelope-To: ada@example.com"), std::string::npos);
     const std::string token = resetTokenInMail(mails[0]);

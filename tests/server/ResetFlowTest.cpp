@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/BackendTest.h"
-#include "support/ChildProcess.h"
+#include "support/SmtpSink.h"
 
 namespace brimo::server::testing {
 namespace {
@@ -91,24 +91,17 @@ TEST_P(ResetFlowTest, ThroughTheMaildir) {
 }
 
 TEST_P(ResetFlowTest, ThroughARealSmtpServer) {
-    // A real SMTP server on loopback (aiosmtpd), stopped by process ID.
-    brimo::testing::TemporaryDirectory sinkDir;
-    brimo::testing::ChildProcess sink({{BRIMO_SMTP_SINK, sinkDir.path().string()},
-                                       sinkDir.path() / "sink.out",
-                                       sinkDir.path() / "sink.err",
-                                       std::nullopt,
-                                       std::nullopt});
-    const std::string port = sink.waitForOutput(std::regex("listening on port (\\d+)"));
-    ASSERT_FALSE(port.empty()) << sink.errors();
+    SmtpSink sink;
+    ASSERT_FALSE(sink.port().empty()) << sink.errors();
     ServiceTweaks tweaks;
     SmtpSettings smtp;
-    smtp.url = "smtp://127.0.0.1:" + port;
+    smtp.url = "smtp://127.0.0.1:" + sink.port();
     smtp.from = "Brimolavetrix <accounts@brimolavetrix.test>";
     smtp.requireTls = false;  // the loopback sink speaks plain SMTP
     tweaks.smtp = smtp;
     TestService service(GetParam(), tweaks);
-    runResetFlow(service, sinkDir.path(), "mail-");
-    const auto mails = waitForMails(sinkDir.path(), 1, "mail-");
+    runResetFlow(service, sink.folder(), SmtpSink::kMailPrefix);
+    const auto mails = sink.waitForMails(1);
     ASSERT_FALSE(mails.empty());
     EXPECT_NE(mails[0].find("X-Envelope-To: ada@example.com"), std::string::npos);
     EXPECT_NE(mails[0].find("From: Brimolavetrix <accounts@brimolavetrix.test>"),

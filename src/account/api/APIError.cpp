@@ -1,6 +1,6 @@
 #include "account/api/APIError.h"
 
-#include "platform/console/ConsoleOutput.h"
+#include "platform/text/PrintableText.h"
 
 namespace brimo::account {
 namespace {
@@ -31,7 +31,7 @@ std::string quoted(const std::string& text) {
         }
     }
     // Every other control character (ESC above all) as a visible escape.
-    return console::printable(out) + "\"";
+    return brimo::text::printable(out) + "\"";
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "account/api/APIService.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "account/api/ServiceAddress.h"
+#include "platform/dispatch/SharedService.h"
 #include "platform/secrets/UserSecretStore.h"
 
 #ifndef BRIMO_API_BASE_URL
@@ -75,14 +75,7 @@ std::shared_ptr<APIService> APIService::create(Options options) {
 }
 
 std::shared_ptr<APIService> APIService::shared(dispatch::MainQueue& mainQueue) {
-    static std::once_flag once;
-    static std::shared_ptr<APIService> instance;
-    std::call_once(once, [&] {
-        Options options;
-        options.mainQueue = &mainQueue;
-        instance = create(std::move(options));
-    });
-    return instance;
+    return dispatch::sharedService<APIService>(mainQueue);
 }
 
 APIService::APIService(Options options)

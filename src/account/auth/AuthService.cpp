@@ -1,10 +1,10 @@
 #include "account/auth/AuthService.h"
 
 #include <chrono>
-#include <mutex>
 #include <utility>
 
 #include "platform/browser/BrowserAuthenticationSession.h"
+#include "platform/dispatch/SharedService.h"
 
 namespace brimo::account {
 namespace {
@@ -31,14 +31,7 @@ std::shared_ptr<AuthService> AuthService::create(Options options) {
 }
 
 std::shared_ptr<AuthService> AuthService::shared(dispatch::MainQueue& mainQueue) {
-    static std::once_flag once;
-    static std::shared_ptr<AuthService> instance;
-    std::call_once(once, [&] {
-        Options options;
-        options.mainQueue = &mainQueue;
-        instance = create(std::move(options));
-    });
-    return instance;
+    return dispatch::sharedService<AuthService>(mainQueue);
 }
 
 AuthService::AuthService(Options options)

@@ -1,11 +1,12 @@
 #include "account/update/VersionCheckService.h"
 
-#include <mutex>
 #include <utility>
 
 #include "account/api/ServiceAddress.h"
 #include "account/update/RunningVersion.h"
 #include "account/update/VersionOrdering.h"
+#include "platform/dispatch/SharedService.h"
+#include "platform/text/PrintableText.h"
 
 namespace brimo::account {
 
@@ -21,14 +22,7 @@ std::shared_ptr<VersionCheckService> VersionCheckService::create(Options options
 }
 
 std::shared_ptr<VersionCheckService> VersionCheckService::shared(dispatch::MainQueue& mainQueue) {
-    static std::once_flag once;
-    static std::shared_ptr<VersionCheckService> instance;
-    std::call_once(once, [&] {
-        Options options;
-        options.mainQueue = &mainQueue;
-        instance = create(std::move(options));
-    });
-    return instance;
+    return dispatch::sharedService<VersionCheckService>(mainQueue);
 }
 
 VersionCheckService::VersionCheckService(Options options)
@@ -67,8 +61,7 @@ void VersionCheckService::apply(const VersionResponse& answer) {
     const bool isNewer = isNewerVersion(answer.version, currentVersion_.value());
     isUpdateAvailable_ = isNewer;
     updateStatus_ = isNewer ? UpdateStatus::updateAvailable() : UpdateStatus::upToDate();
-    print_("Current: " + currentVersion_.value() +
-           ", Remote: " + console::printable(answer.version) +
+    print_("Current: " + currentVersion_.value() + ", Remote: " + text::printable(answer.version) +
            ", Update Available: " + (isNewer ? "true" : "false"));
 }
 

@@ -69,6 +69,21 @@ __attribute__((target("avx2"))) inline void windowRow(const float* table, int fi
     }
 }
 
+// The bins of [lo, hi] a partial at `nu` reaches, [first, end], and its window row over them
+// into `window` (from bin `first`).
+struct ReachedBins {
+    int first;
+    int end;
+};
+__attribute__((target("avx2"))) inline ReachedBins reachedRow(const float* table, double nu, int lo,
+                                                              int hi, float* window) {
+    const int start = rowStart(nu);
+    const int first = std::max(lo, start);
+    const int end = std::min(hi, rowEnd(nu, start));
+    windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+    return {first, end};
+}
+
 // Every partial's window row, and the bin it starts at.
 __attribute__((target("avx2"))) inline void windowRows(const float* table, const Partial* partials,
                                                        int n, float (*rows)[kRowBins],
@@ -191,13 +206,8 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
     alignas(32) double model[kMostResidualBins][4];
     const __m256d zero = _mm256_setzero_pd();
     for (int j = 0; j < n - 1; ++j) {
-        const double nu = partials[j].bins;
-        const int start = rowStart(nu);
-        // Only the bins of [lo, hi] the row reaches.
-        const int first = std::max(lo, start);
-        const int end = std::min(hi, rowEnd(nu, start));
         float window[kRowBins];
-        windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+        const auto [first, end] = reachedRow(table, partials[j].bins, lo, hi, window);
         const __m256d z = stereoBin(amplitudes + 2 * j, amplitudes + 2 * j + 1);
         if (j == 0) {
             // The first partial sets every bin: its product, or zero out of its reach. A zero
@@ -222,12 +232,8 @@ __attribute__((target("avx2"))) void residualsStereoAvx2(
         }
     }
     const int last = n - 1;
-    const double nu = partials[last].bins;
-    const int start = rowStart(nu);
-    const int first = std::max(lo, start);
-    const int end = std::min(hi, rowEnd(nu, start));
     float window[kRowBins];
-    windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+    const auto [first, end] = reachedRow(table, partials[last].bins, lo, hi, window);
     const __m256d z = stereoBin(amplitudes + 2 * last, amplitudes + 2 * last + 1);
     if (last == 0) {
         residualRun(lo, first - 1, spectra, NoModel{}, out);
@@ -346,12 +352,8 @@ __attribute__((target("avx2"))) void apartFewStereoAvx2(const float* table, cons
         _mm256_store_pd(spectrum[k - lo], stereoBin(spectra[0] + k, spectra[1] + k));
     }
     for (int j = 0; j < n; ++j) {
-        const double nu = partials[j].bins;
-        const int start = rowStart(nu);
-        const int first = std::max(lo, start);
-        const int end = std::min(hi, rowEnd(nu, start));
         float window[kRowBins];
-        windowRow(table, first, nu, end - first < 8 ? 1 : 2, window);
+        const auto [first, end] = reachedRow(table, partials[j].bins, lo, hi, window);
         __m256d sides = zero;
         for (int k = first; k <= end; ++k) {
             const auto w = static_cast<double>(window[k - first]);

@@ -95,6 +95,34 @@ __attribute__((target("avx2,fma"))) inline void rowDotAvx2(const float* a, const
     }
 }
 
+// One frame on at `rate`: the whole part of the fraction moves into `whole`.
+inline void stepOn(std::int64_t& whole, double& fraction, double rate) {
+    fraction += rate;
+    const double step = std::floor(fraction);
+    whole += static_cast<std::int64_t>(step);
+    fraction -= step;
+}
+
+// The polyphase row below a read position's fraction, and how far (`alpha`) it lies towards
+// the next row.
+inline int rowOf(const TempoResampler::RowRead& read, double fraction, float& alpha) {
+    const double d = fraction * read.steps;
+    const auto row = static_cast<int>(d);
+    alpha = static_cast<float>(d - row);
+    return row;
+}
+
+// A frame's reads at (whole, fraction): each channel's history from the frame's first tap into
+// `reads`, and the row its weights start from (the next row follows it), `alpha` of the way on.
+inline const float* frameReads(const TempoResampler::RowRead& read, std::int64_t whole,
+                               double fraction, const float** reads, float& alpha) {
+    const std::ptrdiff_t first = whole - read.span - read.base;
+    for (int c = 0; c < read.channels; ++c) {
+        reads[c] = read.history[c] + first;
+    }
+    return read.phases + static_cast<std::ptrdiff_t>(rowOf(read, fraction, alpha)) * read.taps;
+}
+
 // Frames at rates up to 1, read on from `read` at `rate`: every frame's weights lie between
 // two polyphase rows. One call per render rather than per frame.
 void readRowsPlain(const TempoResampler::RowRead& read, float* const* out, std::uint32_t frames,
@@ -102,22 +130,13 @@ void readRowsPlain(const TempoResampler::RowRead& read, float* const* out, std::
     const float* reads[TempoResampler::kMaxChannels];
     float sample[TempoResampler::kMaxChannels];
     for (std::uint32_t t = 0; t < frames; ++t) {
-        const std::ptrdiff_t first = whole - read.span - read.base;
-        const double d = fraction * read.steps;
-        const auto row = static_cast<int>(d);
-        const float* a = read.phases + static_cast<std::ptrdiff_t>(row) * read.taps;
-        for (int c = 0; c < read.channels; ++c) {
-            reads[c] = read.history[c] + first;
-        }
-        rowDotPlain(a, a + read.taps, static_cast<float>(d - row), reads, sample, read.channels,
-                    read.taps);
+        float alpha = 0.0F;
+        const float* a = frameReads(read, whole, fraction, reads, alpha);
+        rowDotPlain(a, a + read.taps, alpha, reads, sample, read.channels, read.taps);
         for (int c = 0; c < read.channels; ++c) {
             out[c][t] = sample[c];
         }
-        fraction += rate;
-        const double step = std::floor(fraction);
-        whole += static_cast<std::int64_t>(step);
-        fraction -= step;
+        stepOn(whole, fraction, rate);
     }
 }
 
@@ -195,13 +214,8 @@ __attribute__((target("avx2,fma"))) void readRowsAvx2(const TempoResampler::RowR
             bool consecutive = true;
             for (int l = 0; l < 8; ++l) {
                 consecutive = consecutive && w == whole + l;
-                const double d = f * read.steps;
-                rows[l] = static_cast<int>(d);
-                alphas[l] = static_cast<float>(d - rows[l]);
-                f += rate;
-                const double step = std::floor(f);
-                w += static_cast<std::int64_t>(step);
-                f -= step;
+                rows[l] = rowOf(read, f, alphas[l]);
+                stepOn(w, f, rate);
             }
             // Rows move one way within a block: the first and the last bound them.
             const int lowest = std::min(rows[0], rows[7]);
@@ -218,22 +232,13 @@ __attribute__((target("avx2,fma"))) void readRowsAvx2(const TempoResampler::RowR
                 continue;
             }
         }
-        const std::ptrdiff_t first = whole - read.span - read.base;
-        const double d = fraction * read.steps;
-        const auto row = static_cast<int>(d);
-        const float* a = read.phases + static_cast<std::ptrdiff_t>(row) * read.taps;
-        for (int c = 0; c < read.channels; ++c) {
-            reads[c] = read.history[c] + first;
-        }
-        rowDotAvx2(a, a + read.taps, static_cast<float>(d - row), reads, sample, read.channels,
-                   read.taps);
+        float alpha = 0.0F;
+        const float* a = frameReads(read, whole, fraction, reads, alpha);
+        rowDotAvx2(a, a + read.taps, alpha, reads, sample, read.channels, read.taps);
         for (int c = 0; c < read.channels; ++c) {
             out[c][t] = sample[c];
         }
-        fraction += rate;
-        const double step = std::floor(fraction);
-        whole += static_cast<std::int64_t>(step);
-        fraction -= step;
+        stepOn(whole, fraction, rate);
         ++t;
     }
 }
@@ -407,10 +412,7 @@ void TempoResampler::produce(float* const* out, std::uint32_t frames, double rat
         for (int c = 0; c < channels_; ++c) {
             out[c][t] = dot_(weights_.data(), at(c, first), count);
         }
-        fraction_ += rate;
-        const double whole = std::floor(fraction_);
-        whole_ += static_cast<std::int64_t>(whole);
-        fraction_ -= whole;
+        stepOn(whole_, fraction_, rate);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/adapters/PublishedMirror.h"
+
 namespace brimo::ui {
 
 namespace {
@@ -28,30 +30,19 @@ AudioManagerAdapter::AudioManagerAdapter(std::shared_ptr<audio::AudioManager> ma
            &AudioManagerAdapter::isInstallingDriverChanged);
     mirror(m.outputDevices(), outputDevices_, &AudioManagerAdapter::outputDevicesChanged);
     mirror(m.selectedOutputDevice(), selected_, &AudioManagerAdapter::selectedOutputDeviceChanged);
-    subscriptions_.push_back(m.audioLevel().subscribe([this](const float& level) {
-        if (static_cast<double>(level) != audioLevel_) {
-            audioLevel_ = level;
-            Q_EMIT audioLevelChanged();
-        }
-    }));
-    subscriptions_.push_back(m.volume().subscribe([this](const float& volume) {
-        if (static_cast<double>(volume) != volume_) {
-            volume_ = volume;
-            Q_EMIT volumeChanged();
-        }
-    }));
+    const auto widened = [](const float& value) { return static_cast<double>(value); };
+    subscriptions_.push_back(mirrorPublished(m.audioLevel(), audioLevel_, this,
+                                             &AudioManagerAdapter::audioLevelChanged, widened));
+    subscriptions_.push_back(
+        mirrorPublished(m.volume(), volume_, this, &AudioManagerAdapter::volumeChanged, widened));
 }
 
 AudioManagerAdapter::~AudioManagerAdapter() = default;
 
-template <typename T, typename Signal>
-void AudioManagerAdapter::mirror(observable::Published<T>& source, T& copy, Signal changed) {
-    subscriptions_.push_back(source.subscribe([this, &copy, changed](const T& value) {
-        if (!(value == copy)) {
-            copy = value;
-            Q_EMIT(this->*changed)();
-        }
-    }));
+template <typename T>
+void AudioManagerAdapter::mirror(observable::Published<T>& source, T& copy,
+                                 void (AudioManagerAdapter::*changed)()) {
+    subscriptions_.push_back(mirrorPublished(source, copy, this, changed));
 }
 
 void AudioManagerAdapter::setVolume(double volume) {

@@ -89,8 +89,8 @@ class AudioManagerAdapter : public QObject {
     void installCompleted(bool success, const QVariant& message);
 
   private:
-    template <typename T, typename Signal>
-    void mirror(observable::Published<T>& source, T& copy, Signal changed);
+    template <typename T>
+    void mirror(observable::Published<T>& source, T& copy, void (AudioManagerAdapter::*changed)());
     audio::AudioManager::Completion completionFor(
         void (AudioManagerAdapter::*completed)(bool, const QVariant&));
 

@@ -3,39 +3,22 @@
 #include <QPointer>
 #include <utility>
 
+#include "ui/adapters/PublishedMirror.h"
+
 namespace brimo::ui {
 
 AuthServiceAdapter::AuthServiceAdapter(std::shared_ptr<account::AuthService> service,
                                        QObject* parent)
     : QObject(parent), service_(std::move(service)) {
-    subscriptions_.push_back(service_->isAuthenticated().subscribe([this](bool value) {
-        if (value != isAuthenticated_) {
-            isAuthenticated_ = value;
-            Q_EMIT isAuthenticatedChanged();
-        }
-    }));
-    subscriptions_.push_back(service_->isLoading().subscribe([this](bool value) {
-        if (value != isLoading_) {
-            isLoading_ = value;
-            Q_EMIT isLoadingChanged();
-        }
-    }));
-    subscriptions_.push_back(service_->isWaitingForBrowser().subscribe([this](bool value) {
-        if (value != isWaitingForBrowser_) {
-            isWaitingForBrowser_ = value;
-            Q_EMIT isWaitingForBrowserChanged();
-        }
-    }));
-    subscriptions_.push_back(
-        service_->error().subscribe([this](const std::optional<std::string>& value) {
-            const QString text = value ? QString::fromStdString(*value) : QString();
-            const bool has = value.has_value();
-            if (has != hasError_ || text != error_) {
-                hasError_ = has;
-                error_ = text;
-                Q_EMIT errorChanged();
-            }
-        }));
+    subscriptions_.push_back(mirrorPublished(service_->isAuthenticated(), isAuthenticated_, this,
+                                             &AuthServiceAdapter::isAuthenticatedChanged));
+    subscriptions_.push_back(mirrorPublished(service_->isLoading(), isLoading_, this,
+                                             &AuthServiceAdapter::isLoadingChanged));
+    subscriptions_.push_back(mirrorPublished(service_->isWaitingForBrowser(), isWaitingForBrowser_,
+                                             this,
+                                             &AuthServiceAdapter::isWaitingForBrowserChanged));
+    subscriptions_.push_back(mirrorPublished(service_->error(), error_, this,
+                                             &AuthServiceAdapter::errorChanged, &qtOptionalText));
 }
 
 AuthServiceAdapter::~AuthServiceAdapter() = default;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "account/auth/AuthService.h"
@@ -39,8 +40,8 @@ class AuthServiceAdapter : public QObject {
 
     [[nodiscard]] bool isAuthenticated() const { return isAuthenticated_; }
     [[nodiscard]] bool isLoading() const { return isLoading_; }
-    [[nodiscard]] bool hasError() const { return hasError_; }
-    [[nodiscard]] QString error() const { return error_; }
+    [[nodiscard]] bool hasError() const { return error_.has_value(); }
+    [[nodiscard]] QString error() const { return error_.value_or(QString()); }
     [[nodiscard]] bool isWaitingForBrowser() const { return isWaitingForBrowser_; }
 
     // Results arrive as emailChecked, loginFinished, registerFinished, forgotPasswordFinished.
@@ -73,9 +74,8 @@ class AuthServiceAdapter : public QObject {
 
     bool isAuthenticated_ = false;
     bool isLoading_ = false;
-    bool hasError_ = false;
     bool isWaitingForBrowser_ = false;
-    QString error_;
+    std::optional<QString> error_;
 };
 
 }  // namespace brimo::ui

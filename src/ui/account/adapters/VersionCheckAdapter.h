@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "account/update/VersionCheckService.h"
@@ -39,12 +40,12 @@ class VersionCheckAdapter : public QObject {
     VersionCheckAdapter(VersionCheckAdapter&&) = delete;
     VersionCheckAdapter& operator=(VersionCheckAdapter&&) = delete;
 
-    [[nodiscard]] QString updateStatus() const { return updateStatus_; }
-    [[nodiscard]] QString updateErrorMessage() const { return updateErrorMessage_; }
+    [[nodiscard]] QString updateStatus() const { return updateStatus_.phase; }
+    [[nodiscard]] QString updateErrorMessage() const { return updateStatus_.errorMessage; }
     [[nodiscard]] bool isUpdateAvailable() const { return isUpdateAvailable_; }
     void setIsUpdateAvailable(bool value);
-    [[nodiscard]] bool hasDownloadURL() const { return hasDownloadURL_; }
-    [[nodiscard]] QString downloadURL() const { return downloadURL_; }
+    [[nodiscard]] bool hasDownloadURL() const { return downloadURL_.has_value(); }
+    [[nodiscard]] QString downloadURL() const { return downloadURL_.value_or(QString()); }
     [[nodiscard]] QString releaseNotes() const { return releaseNotes_; }
     [[nodiscard]] QString currentVersion() const { return currentVersion_; }
     [[nodiscard]] QString latestVersion() const { return latestVersion_; }
@@ -65,15 +66,20 @@ class VersionCheckAdapter : public QObject {
     void checkFinished(int check);
 
   private:
+    // The status as the views read it: its phase's name and the error's text.
+    struct StatusText {
+        QString phase;
+        QString errorMessage;
+        bool operator==(const StatusText&) const = default;
+    };
+
     std::shared_ptr<account::VersionCheckService> service_;
     std::vector<observable::Subscription> subscriptions_;
     int nextCheck_ = 1;
 
-    QString updateStatus_ = QStringLiteral("idle");
-    QString updateErrorMessage_;
+    StatusText updateStatus_{QStringLiteral("idle"), QString()};
     bool isUpdateAvailable_ = false;
-    bool hasDownloadURL_ = false;
-    QString downloadURL_;
+    std::optional<QString> downloadURL_;
     QString releaseNotes_;
     QString currentVersion_;
     QString latestVersion_;

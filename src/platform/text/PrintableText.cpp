@@ -1,9 +1,9 @@
-#include "support/PrintableText.h"
+#include "platform/text/PrintableText.h"
 
 #include <array>
 #include <cstdio>
 
-namespace brimo::server {
+namespace brimo::text {
 
 std::string printable(std::string_view text) {
     std::string out;
@@ -26,4 +26,4 @@ std::string printable(std::string_view text) {
     return out;
 }
 
-}  // namespace brimo::server
+}  // namespace brimo::text
