@@ -24,9 +24,11 @@ enum class DropoutCause { input, ours, server };
 const char* causeName(DropoutCause cause);
 
 // The events that may explain a dropout heard at `heardAt`: from `maxDelay` before (the way
-// through the engine and the server) to `maxEarly` after (the two clocks' disagreement).
+// through the engine and the server) to `maxEarly` after. A server tells a stream of its
+// underrun when its main thread gets to it: PulseAudio's notices came 0.4-0.7 s after the hole
+// reached the recording, so a second after still counts as ours.
 std::vector<EngineEvent> eventsNear(const std::vector<EngineEvent>& events, double heardAt,
-                                    double maxDelay = 1.0, double maxEarly = 0.25);
+                                    double maxDelay = 1.0, double maxEarly = 1.0);
 
 DropoutCause dropoutCause(const Glitch& heard, const std::vector<Glitch>& input,
                           const std::vector<EngineEvent>& events);
