@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/hal/AudioObject.h"
+#include "platform/hal/SampleLayout.h"
 #include "platform/hal/StreamFormat.h"
 #include "platform/hal/UnitProperty.h"
 
@@ -150,13 +151,12 @@ hal::OSStatus SoundClip::render(void* clip, hal::AudioUnitRenderActionFlags* fla
     const std::uint32_t available = self.frames_ - std::min(position, self.frames_);
     const std::uint32_t taken = std::min(frames, available);
     const float gain = self.volume_.load(std::memory_order_relaxed);
-    const float* source =
-        self.samples_.data() + static_cast<std::size_t>(position) * self.channels_;
-    const std::size_t takenSamples = static_cast<std::size_t>(taken) * self.channels_;
+    const float* source = self.samples_.data() + hal::interleavedSamples(position, self.channels_);
+    const std::size_t takenSamples = hal::interleavedSamples(taken, self.channels_);
     for (std::size_t i = 0; i < takenSamples; ++i) {
         out[i] = source[i] * gain;
     }
-    std::fill(out + takenSamples, out + static_cast<std::size_t>(frames) * self.channels_, 0.0F);
+    std::fill(out + takenSamples, out + hal::interleavedSamples(frames, self.channels_), 0.0F);
     if (taken == 0 && flags != nullptr) {
         *flags |= hal::kAudioUnitRenderAction_OutputIsSilence;
     }

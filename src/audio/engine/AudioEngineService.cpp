@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/hal/SampleLayout.h"
 #include "platform/hal/TimePitchUnit.h"
+#include "platform/hal/UnitProperty.h"
 #include "platform/text/LogFormat.h"
 
 namespace brimo::audio {
@@ -17,20 +17,8 @@ using text::formatFloat;
 
 namespace {
 
-constexpr double kLookaheadSeconds = 0.1;
-constexpr double kRingSeconds = 0.5;
-// A fill that stays this far above the lookahead for a whole window is a lag to drop at once:
-// 20 ms would take the tempo trim 10 s, and no steady rhythm keeps the lowest fill of a quarter
-// second that high (a grown PulseAudio buffer asks for audio every 171 ms at the most). The
-// window is short so that the skip follows the stall's own gap closely: one disturbance.
-constexpr double kLagWindowSeconds = 0.25;
-constexpr double kLagThresholdSeconds = 0.02;
 // Level updates reach the main thread about as often as 512-frame blocks arrive.
 constexpr auto kLevelDrainInterval = std::chrono::milliseconds(10);
-
-// The capture side may deliver blocks of any size its device chooses; room for far more than
-// any real device cycle keeps the callback from ever needing more.
-constexpr std::uint32_t kMaxCaptureFrames = 16384;
 
 // Sizes below follow from the rate; one that is not a real rate would make no sense of them.
 bool isUsableSampleRate(double rate) {
@@ -79,9 +67,9 @@ void AudioEngineService::setVolume(float volume) {
     if (clamped < 0.0F || std::isnan(clamped)) {
         clamped = 0.0F;
     }
-    volume_ = clamped;
-    log("🎵 [VOL] Set volume to " + formatFloat(clamped) + " (active: " + formatFloat(volume_) +
-        ")");
+    renderPath_.setVolume(clamped);
+    log("🎵 [VOL] Set volume to " + formatFloat(clamped) +
+        " (active: " + formatFloat(renderPath_.volume()) + ")");
 }
 
 void AudioEngineService::setFrequency(double frequency) {
@@ -209,19 +197,7 @@ void AudioEngineService::startSequence() {
     // Leftovers of a failed start go before anything new is made over them.
     disposeUnits();
 
-    const auto half = static_cast<std::int64_t>(std::floor(rate * kRingSeconds));
-    inputRingBuffer_ = std::make_shared<AudioRingBuffer>(hal::kStereoChannels * half);
-    const auto prefill = static_cast<std::int64_t>(std::floor(rate * kLookaheadSeconds));
-    scratch_.reserve(kMaxCaptureFrames);
-    {
-        const std::vector<float> silence(hal::kStereoChannels * static_cast<std::size_t>(prefill),
-                                         0.0F);
-        inputRingBuffer_->write(silence);
-    }
-    underruns_ = 0;
-    overruns_ = 0;
-    lagDrops_ = 0;
-    liveRingBuffer_ = inputRingBuffer_.get();
+    const std::int64_t prefill = renderPath_.prepare(rate);
     log("🎵 [START] Pre-filled " + std::to_string(prefill) + " frames (100ms lookahead)");
 
     if (!createTimePitchUnit()) {
@@ -230,16 +206,7 @@ void AudioEngineService::startSequence() {
     }
     // The time-pitch unit reads ahead of what it plays; that part of the lookahead lives in
     // the unit, so the ring buffer is held at the rest and the total stays at 100 ms.
-    timePitchLatencyFrames_ = timePitchLookaheadFrames(rate);
-    const std::int64_t targetFill = prefill - timePitchLatencyFrames_;
-    drift_.reset(rate, targetFill);
-    resyncFillSamples_ = hal::kStereoChannels * std::max<std::int64_t>(targetFill, 0);
-    lagWatch_ = {static_cast<std::int64_t>(rate * kLagWindowSeconds),
-                 hal::kStereoChannels * static_cast<std::int64_t>(rate * kLagThresholdSeconds), 0,
-                 0};
-    refilling_.store(false, std::memory_order_relaxed);
-    readerStarted_.store(false, std::memory_order_relaxed);
-    captureToppedUp_.store(false, std::memory_order_relaxed);
+    renderPath_.aim(timePitchLookaheadFrames(rate));
     if (!createInputUnit(input)) {
         log("❌ [START] Input failed");
         return;
@@ -258,10 +225,11 @@ void AudioEngineService::startSequence() {
         log("❌ Output start: " + text::formatStatus(status));
         return;
     }
+    renderPath_.open(inputUnit_.load(), timePitchUnit_.load());
     isRunning_ = true;
     scheduleLevelDrain();
     log("✅ [START] Running with TimePitch! Pitch: " + formatFloat(pitchCents_) +
-        " cents, Latency: ~100ms, Gain: " + formatFloat(volume_) + "x");
+        " cents, Latency: ~100ms, Gain: " + formatFloat(renderPath_.volume()) + "x");
 }
 
 void AudioEngineService::stopSequence() {
@@ -270,6 +238,7 @@ void AudioEngineService::stopSequence() {
         return;
     }
     isStopping_ = true;
+    renderPath_.close();
     log("🎵 [STOP] Beginning cleanup...");
     isRunning_ = false;
     pause(0.05);
@@ -301,9 +270,9 @@ void AudioEngineService::disposeUnits() {
             hal::AudioComponentInstanceDispose(unit);
         }
     }
-    // Both devices' callbacks have ended with their units, so nothing reads the buffer now.
-    liveRingBuffer_ = nullptr;
-    inputRingBuffer_.reset();
+    // Both devices' callbacks have ended with their units, so nothing reads the render path's
+    // buffer or handles now.
+    renderPath_.release();
 }
 
 void AudioEngineService::watchRunState(hal::AudioUnit unit) {
@@ -342,16 +311,14 @@ void AudioEngineService::handleUnitStopped(hal::AudioUnit unit) {
         return;
     }
     hal::UInt32 running = 0;
-    hal::UInt32 size = sizeof running;
-    if (hal::AudioUnitGetProperty(unit, hal::kAudioOutputUnitProperty_IsRunning,
-                                  hal::kAudioUnitScope_Global, 0, &running, &size) == hal::noErr &&
+    if (hal::getUnitProperty(unit, hal::kAudioOutputUnitProperty_IsRunning,
+                             hal::kAudioUnitScope_Global, 0, running) == hal::noErr &&
         running != 0) {
         return;
     }
     hal::AudioDeviceID device = hal::kAudioObjectUnknown;
-    size = sizeof device;
-    hal::AudioUnitGetProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice,
-                              hal::kAudioUnitScope_Global, 0, &device, &size);
+    hal::getUnitProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice,
+                         hal::kAudioUnitScope_Global, 0, device);
     log(std::string("⚠️ [STOP] ") + (isOutput ? "Output" : "Input") + " device " +
         formatDeviceId(device) + " stopped by the audio server");
     // Honest state first: nothing is left running on a dead stream.
@@ -378,9 +345,8 @@ std::optional<double> AudioEngineService::nominalSampleRate(std::uint32_t device
 
 std::int64_t AudioEngineService::timePitchLookaheadFrames(double rate) const {
     hal::Float64 seconds = 0.0;
-    hal::UInt32 size = sizeof(seconds);
-    if (hal::AudioUnitGetProperty(timePitchUnit_.load(), hal::kAudioUnitProperty_Latency,
-                                  hal::kAudioUnitScope_Global, 0, &seconds, &size) != hal::noErr ||
+    if (hal::getUnitProperty(timePitchUnit_.load(), hal::kAudioUnitProperty_Latency,
+                             hal::kAudioUnitScope_Global, 0, seconds) != hal::noErr ||
         !std::isfinite(seconds) || seconds < 0.0) {
         return 0;
     }
@@ -401,14 +367,14 @@ void AudioEngineService::scheduleLevelDrain() {
 // Each raw level moves the published value once, in order, exactly as if every block had
 // posted its own update.
 void AudioEngineService::drainLevels() {
-    while (auto raw = levels_.pop()) {
+    while (auto raw = renderPath_.popLevel()) {
         // The capture side never hands over a non-finite level; a value that is no number
         // would still stay in the smoothing for good, so it counts as silence.
         const float target = std::isnan(*raw) ? 0.0F : std::min(3.0F * *raw, 1.0F);
         audioLevel_ = 0.85F * audioLevel_.value() + 0.15F * target;
     }
     levelDrainScheduled_ = false;
-    if (isRunning_ || !levels_.isEmpty()) {
+    if (isRunning_ || renderPath_.hasLevels()) {
         scheduleLevelDrain();
     }
 }

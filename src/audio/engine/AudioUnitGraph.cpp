@@ -1,4 +1,5 @@
 // How the engine finds, creates and configures its three units.
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ constexpr hal::AudioComponentDescription kHalOutputDescription{
     hal::kAudioUnitType_Output, hal::kAudioUnitSubType_HALOutput, hal::kAudioUnitManufacturer_Apple,
     0, 0};
 
-constexpr hal::UInt32 kTimePitchMaxFrames = 512;
+// The time-pitch unit is pulled one render-path slice at a time.
+constexpr hal::UInt32 kTimePitchMaxFrames = RenderScratch::kTimePitchSliceFrames;
 
 // Interleaved stereo floats in one buffer: what the devices exchange.
 hal::AudioStreamBasicDescription deviceSideFormat(double sampleRate) {
@@ -35,21 +37,41 @@ hal::AudioStreamBasicDescription timePitchFormat(double sampleRate) {
     return hal::floatStreamFormat(sampleRate, hal::kStereoChannels, false);
 }
 
+// A new instance of the component `description` names, kept in `slot` at once (null when
+// there is none), so that what a failed start leaves is disposed with the rest.
+struct NewUnit {
+    bool found = false;
+    hal::OSStatus status = hal::noErr;
+    hal::AudioUnit unit = nullptr;
+
+    [[nodiscard]] bool made() const { return status == hal::noErr && unit != nullptr; }
+};
+
+NewUnit newUnit(const hal::AudioComponentDescription& description,
+                std::atomic<hal::AudioUnit>& slot) {
+    hal::AudioComponent component = hal::AudioComponentFindNext(nullptr, &description);
+    if (component == nullptr) {
+        return {};
+    }
+    NewUnit result{true};
+    result.status = hal::AudioComponentInstanceNew(component, &result.unit);
+    slot = result.unit;
+    return result;
+}
+
 }  // namespace
 
 bool AudioEngineService::createTimePitchUnit() {
-    hal::AudioComponent component = hal::AudioComponentFindNext(nullptr, &kTimePitchDescription);
-    if (component == nullptr) {
+    const NewUnit created = newUnit(kTimePitchDescription, timePitchUnit_);
+    if (!created.found) {
         log("❌ [TIMEPITCH] No component found");
         return false;
     }
-    hal::AudioUnit unit = nullptr;
-    const hal::OSStatus created = hal::AudioComponentInstanceNew(component, &unit);
-    timePitchUnit_ = unit;
-    if (created != hal::noErr || unit == nullptr) {
-        log("❌ [TIMEPITCH] Create failed: " + formatStatus(created));
+    if (!created.made()) {
+        log("❌ [TIMEPITCH] Create failed: " + formatStatus(created.status));
         return false;
     }
+    hal::AudioUnit unit = created.unit;
     const auto format = timePitchFormat(sampleRate_);
     if (auto status = hal::setUnitProperty(unit, hal::kAudioUnitProperty_StreamFormat,
                                            hal::kAudioUnitScope_Input, 0, format);
@@ -61,7 +83,7 @@ bool AudioEngineService::createTimePitchUnit() {
         status != hal::noErr) {
         log("⚠️ [TIMEPITCH] Output format: " + formatStatus(status));
     }
-    const hal::AURenderCallbackStruct feed{&AudioEngineService::timePitchInputProc, this};
+    const hal::AURenderCallbackStruct feed{&RenderPath::feedTimePitch, &renderPath_};
     if (auto status = hal::setUnitProperty(unit, hal::kAudioUnitProperty_SetRenderCallback,
                                            hal::kAudioUnitScope_Input, 0, feed);
         status != hal::noErr) {
@@ -88,16 +110,11 @@ bool AudioEngineService::createTimePitchUnit() {
 }
 
 bool AudioEngineService::createInputUnit(std::uint32_t deviceID) {
-    hal::AudioComponent component = hal::AudioComponentFindNext(nullptr, &kHalOutputDescription);
-    if (component == nullptr) {
+    const NewUnit created = newUnit(kHalOutputDescription, inputUnit_);
+    if (!created.made()) {
         return false;
     }
-    hal::AudioUnit unit = nullptr;
-    const hal::OSStatus created = hal::AudioComponentInstanceNew(component, &unit);
-    inputUnit_ = unit;
-    if (created != hal::noErr || unit == nullptr) {
-        return false;
-    }
+    hal::AudioUnit unit = created.unit;
     hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_EnableIO, hal::kAudioUnitScope_Input,
                          1, hal::UInt32{1});
     hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_EnableIO, hal::kAudioUnitScope_Output,
@@ -109,7 +126,7 @@ bool AudioEngineService::createInputUnit(std::uint32_t deviceID) {
     }
     hal::setUnitProperty(unit, hal::kAudioUnitProperty_StreamFormat, hal::kAudioUnitScope_Output, 1,
                          deviceSideFormat(sampleRate_));
-    const hal::AURenderCallbackStruct capture{&AudioEngineService::inputCallback, this};
+    const hal::AURenderCallbackStruct capture{&RenderPath::capture, &renderPath_};
     hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_SetInputCallback,
                          hal::kAudioUnitScope_Global, 0, capture);
     if (hal::AudioUnitInitialize(unit) != hal::noErr) {
@@ -134,18 +151,16 @@ bool AudioEngineService::createOutputUnit(std::uint32_t deviceID) {
         log("🎵 [OUTPUT_CREATE] Device output channels: " + std::to_string(*channels));
     }
 
-    hal::AudioComponent component = hal::AudioComponentFindNext(nullptr, &kHalOutputDescription);
-    if (component == nullptr) {
+    const NewUnit created = newUnit(kHalOutputDescription, outputUnit_);
+    if (!created.found) {
         log("❌ [OUTPUT_CREATE] Component not found");
         return false;
     }
-    hal::AudioUnit unit = nullptr;
-    const hal::OSStatus created = hal::AudioComponentInstanceNew(component, &unit);
-    outputUnit_ = unit;
-    if (created != hal::noErr || unit == nullptr) {
-        log("❌ [OUTPUT_CREATE] Instance creation failed: " + formatStatus(created));
+    if (!created.made()) {
+        log("❌ [OUTPUT_CREATE] Instance creation failed: " + formatStatus(created.status));
         return false;
     }
+    hal::AudioUnit unit = created.unit;
     if (auto status =
             hal::setUnitProperty(unit, hal::kAudioOutputUnitProperty_CurrentDevice,
                                  hal::kAudioUnitScope_Global, 0, hal::AudioDeviceID{deviceID});
@@ -166,7 +181,7 @@ bool AudioEngineService::createOutputUnit(std::uint32_t deviceID) {
         return false;
     }
     log("✅ [OUTPUT_CREATE] StreamFormat set successfully");
-    const hal::AURenderCallbackStruct play{&AudioEngineService::outputCallback, this};
+    const hal::AURenderCallbackStruct play{&RenderPath::play, &renderPath_};
     if (auto status = hal::setUnitProperty(unit, hal::kAudioUnitProperty_SetRenderCallback,
                                            hal::kAudioUnitScope_Input, 0, play);
         status != hal::noErr) {

@@ -8,7 +8,8 @@
 namespace brimo::audio {
 
 // Storage the render callbacks work in, taken once per start and kept between calls so that
-// the real-time threads never allocate.
+// the real-time threads never allocate: the capture thread's block (captured) and the playback
+// thread's slices (the rest).
 struct RenderScratch {
     // Most frames one time-pitch pull asks for, and the slice the playback side pulls in.
     static constexpr std::uint32_t kTimePitchSliceFrames = 512;
@@ -19,14 +20,13 @@ struct RenderScratch {
     std::vector<float> right;          // one time-pitch slice, right channel
 
     void reserve(std::uint32_t maxCaptureFrames) {
-        captured.assign(hal::kStereoChannels * static_cast<std::size_t>(maxCaptureFrames), 0.0F);
-        timePitchFeed.assign(hal::kStereoChannels * static_cast<std::size_t>(kTimePitchSliceFrames),
-                             0.0F);
+        captured.assign(hal::stereoSamples<std::size_t>(maxCaptureFrames), 0.0F);
+        timePitchFeed.assign(hal::stereoSamples<std::size_t>(kTimePitchSliceFrames), 0.0F);
         left.assign(kTimePitchSliceFrames, 0.0F);
         right.assign(kTimePitchSliceFrames, 0.0F);
     }
     [[nodiscard]] std::uint32_t maxCaptureFrames() const {
-        return static_cast<std::uint32_t>(captured.size() / hal::kStereoChannels);
+        return static_cast<std::uint32_t>(hal::stereoFrames(captured.size()));
     }
 };
 

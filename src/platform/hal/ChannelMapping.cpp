@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/hal/SampleLayout.h"
+
 namespace brimo::hal {
 
 void mapChannels(const float* source, UInt32 sourceChannels, float* destination,
@@ -10,7 +12,7 @@ void mapChannels(const float* source, UInt32 sourceChannels, float* destination,
     const std::size_t sc = sourceChannels;
     const std::size_t dc = destinationChannels;
     if (sc == dc) {
-        std::copy_n(source, static_cast<std::size_t>(frames) * sc, destination);
+        std::copy_n(source, interleavedSamples(frames, sourceChannels), destination);
         return;
     }
     for (std::size_t f = 0; f < frames; ++f) {

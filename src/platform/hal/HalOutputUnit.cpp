@@ -67,12 +67,12 @@ struct Direction {
         client = format;
         channels = format.mChannelsPerFrame;
         planar = isNonInterleaved(format);
-        const std::size_t samples = static_cast<std::size_t>(chunk) * channels;
+        const std::size_t samples = interleavedSamples(chunk, channels);
         frames.assign(samples, 0.0F);
         planes.assign(samples, 0.0F);
         converted.assign(samples, 0.0F);
         fifoCapacity = 2 * chunk + 64;
-        fifo.assign(static_cast<std::size_t>(fifoCapacity) * channels, 0.0F);
+        fifo.assign(interleavedSamples(fifoCapacity, channels), 0.0F);
         converter.prepare(channels);
     }
 
@@ -360,8 +360,8 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         const UInt32 delivery = std::min(maximumFrames_, frames);
         for (UInt32 done = 0; done < frames;) {
             const UInt32 n = std::min(frames - done, maximumFrames_);
-            mapChannels(samples + static_cast<std::size_t>(done) * channels, channels,
-                        d.frames.data(), d.channels, n, true);
+            mapChannels(samples + interleavedSamples(done, channels), channels, d.frames.data(),
+                        d.channels, n, true);
             if (!converting) {
                 deliver(d.frames.data(), n, d.clientStamp(time, done, sampleRate, false));
             } else {
@@ -378,19 +378,19 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         Direction& d = capture_;
         for (UInt32 used = 0; used < n;) {
             if (d.fifoStart > 0) {
-                std::copy_n(d.fifo.begin() + static_cast<std::ptrdiff_t>(d.fifoStart) * d.channels,
-                            static_cast<std::size_t>(d.fifoCount) * d.channels, d.fifo.begin());
+                std::copy_n(d.fifo.data() + interleavedSamples(d.fifoStart, d.channels),
+                            interleavedSamples(d.fifoCount, d.channels), d.fifo.data());
                 d.fifoStart = 0;
             }
             const auto result = d.converter.process(
-                d.frames.data() + static_cast<std::size_t>(used) * d.channels, n - used,
-                d.fifo.data() + static_cast<std::size_t>(d.fifoCount) * d.channels,
+                d.frames.data() + interleavedSamples(used, d.channels), n - used,
+                d.fifo.data() + interleavedSamples(d.fifoCount, d.channels),
                 d.fifoCapacity - d.fifoCount, ratio);
             used += result.framesUsed;
             d.fifoCount += result.framesMade;
             while (d.fifoCount >= delivery) {
-                deliver(d.fifo.data() + static_cast<std::size_t>(d.fifoStart) * d.channels,
-                        delivery, d.clientStamp(time, 0, deviceRate, true));
+                deliver(d.fifo.data() + interleavedSamples(d.fifoStart, d.channels), delivery,
+                        d.clientStamp(time, 0, deviceRate, true));
                 d.clientTime += delivery;
                 d.fifoStart += delivery;
                 d.fifoCount -= delivery;
@@ -422,7 +422,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
         const UInt32 pullSize = std::min(maximumFrames_, frames);
         for (UInt32 done = 0; done < frames;) {
             const UInt32 n = std::min(frames - done, maximumFrames_);
-            float* out = samples + static_cast<std::size_t>(done) * channels;
+            float* out = samples + interleavedSamples(done, channels);
             if (!converting) {
                 pull(d.frames.data(), n, d.clientStamp(time, done, sampleRate, false));
                 mapChannels(d.frames.data(), d.channels, out, channels, n, false);
@@ -446,14 +446,14 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
                 d.fifoCount = pullSize;
             }
             const auto result = d.converter.process(
-                d.fifo.data() + static_cast<std::size_t>(d.fifoStart) * d.channels, d.fifoCount,
-                d.converted.data() + static_cast<std::size_t>(made) * d.channels, n - made, ratio);
+                d.fifo.data() + interleavedSamples(d.fifoStart, d.channels), d.fifoCount,
+                d.converted.data() + interleavedSamples(made, d.channels), n - made, ratio);
             d.fifoStart += result.framesUsed;
             d.fifoCount -= result.framesUsed;
             made += result.framesMade;
             if (result.framesUsed == 0 && result.framesMade == 0) {
-                std::fill(d.converted.begin() + static_cast<std::ptrdiff_t>(made) * d.channels,
-                          d.converted.begin() + static_cast<std::ptrdiff_t>(n) * d.channels, 0.0F);
+                std::fill(d.converted.data() + interleavedSamples(made, d.channels),
+                          d.converted.data() + interleavedSamples(n, d.channels), 0.0F);
                 return;
             }
         }
@@ -463,7 +463,7 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
     // callback leaves unwritten, or a failed render, plays as silence rather than stale data.
     void pull(float* destination, UInt32 n, const AudioTimeStamp& stamp) {
         Direction& d = playback_;
-        const std::size_t samples = static_cast<std::size_t>(n) * d.channels;
+        const std::size_t samples = interleavedSamples(n, d.channels);
         std::fill_n(destination, samples, 0.0F);
         if (renderCallback_.inputProc == nullptr) {
             return;

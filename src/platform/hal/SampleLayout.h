@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <concepts>
 #include <cstddef>
 
 #include "platform/hal/AudioTypes.h"
@@ -24,6 +25,23 @@ inline constexpr UInt32 kBytesPerStereoFrame = kStereoChannels * kBytesPerFloatS
 // Whole frames of `channels` samples that `bytes` hold.
 [[nodiscard]] constexpr UInt32 floatFrames(UInt32 bytes, UInt32 channels = 1) {
     return bytes / (channels * kBytesPerFloatSample);
+}
+
+// Samples in `frames` interleaved stereo frames, and the whole frames `samples` hold, in the
+// caller's integer type.
+template <std::integral N>
+[[nodiscard]] constexpr N stereoSamples(N frames) {
+    return frames * static_cast<N>(kStereoChannels);
+}
+template <std::integral N>
+[[nodiscard]] constexpr N stereoFrames(N samples) {
+    return samples / static_cast<N>(kStereoChannels);
+}
+
+// Samples in `frames` interleaved frames of `channels` samples each; also where frame `frames`
+// starts among them.
+[[nodiscard]] constexpr std::size_t interleavedSamples(std::size_t frames, UInt32 channels) {
+    return frames * channels;
 }
 
 // Full scale at most either way; a NaN becomes silence rather than reaching the speakers.

@@ -77,26 +77,7 @@ unsigned PulseAudioBackend::staleViewsReplaced() const {
 }
 
 IOStatistics PulseAudioBackend::statistics() const {
-    IOStatistics statistics;
-    statistics.framesCaptured = counters_.framesCaptured.load();
-    statistics.framesPlayed = counters_.framesPlayed.load();
-    statistics.captureHoleFrames = counters_.captureHoleFrames.load();
-    statistics.playbackUnderruns = counters_.playbackUnderruns.load();
-    statistics.captureOverruns = counters_.captureOverruns.load();
-    statistics.playbackBufferGrowths = counters_.playbackBufferGrowths.load();
-    statistics.largestPlaybackCycles = counters_.largestPlaybackCycles.load();
-    statistics.captureReconnects = counters_.captureReconnects.load();
-    statistics.captureRelinks = counters_.captureRelinks.load();
-    statistics.killedStreams = counters_.killedStreams.load();
-    statistics.realtimeThreads = counters_.realtimeThreads.load();
-    statistics.ordinaryThreads = counters_.ordinaryThreads.load();
-    statistics.callbacks = counters_.callbacks.load();
-    statistics.largestCallbackFrames = counters_.largestCallbackFrames.load();
-    statistics.longestPlaybackGapMicros = counters_.longestPlaybackGapMicros.load();
-    statistics.longestCaptureGapMicros = counters_.longestCaptureGapMicros.load();
-    statistics.latePlaybackCalls = counters_.latePlaybackCalls.load();
-    statistics.lateCaptureCalls = counters_.lateCaptureCalls.load();
-    return statistics;
+    return counters_.snapshot();
 }
 
 StreamLatency PulseAudioBackend::latency(AudioDeviceID device) {
