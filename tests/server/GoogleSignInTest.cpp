@@ -168,13 +168,13 @@ TEST(GoogleTokenTest, OnlyGooglesOwnTokensForThisClientAreTakenWithinTheLeeway) 
     expectNoSecretIn(service, provider);
 
     EXPECT_EQ(statusOf(signIn(service, valid)), 200);
-    for (const auto& spec : std::vector<nlohmann::json>{
+    for (const auto& shape : std::vector<nlohmann::json>{
              {{"exp_in", -200}},
              {{"iat_in", 200}},
              {{"claims", {{"iss", "accounts.google.com"}}}},
              {{"claims", {{"email_verified", "true"}}}},
          }) {
-        EXPECT_EQ(statusOf(signIn(service, provider.mint(spec))), 200) << spec;
+        EXPECT_EQ(statusOf(signIn(service, provider.mint(shape))), 200) << shape;
     }
 }
 

@@ -49,8 +49,8 @@ nlohmann::json OAuthProvider::call(const std::string& path, const nlohmann::json
     return nlohmann::json::parse(res->body);
 }
 
-std::string OAuthProvider::mint(const nlohmann::json& spec) const {
-    return call("/control/mint", spec, true).at("id_token").get<std::string>();
+std::string OAuthProvider::mint(const nlohmann::json& shape) const {
+    return call("/control/mint", shape, true).at("id_token").get<std::string>();
 }
 
 std::string OAuthProvider::rotate(bool keepPrevious) const {

@@ -24,9 +24,9 @@ class OAuthProvider {
     [[nodiscard]] const std::filesystem::path& authority() const { return authority_; }
     [[nodiscard]] std::string email() const { return "google.user@example.org"; }
 
-    // An ID token shaped by `spec` (see the provider's README: claims, remove, alg, key, kid,
+    // An ID token shaped by `shape` (see the provider's README: claims, remove, alg, key, kid,
     // exp_in, iat_in, pad).
-    [[nodiscard]] std::string mint(const nlohmann::json& spec = nlohmann::json::object()) const;
+    [[nodiscard]] std::string mint(const nlohmann::json& shape = nlohmann::json::object()) const;
     // A new signing key; returns its key ID.
     std::string rotate(bool keepPrevious) const;
     void configure(const nlohmann::json& settings) const;
