@@ -729,15 +729,16 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A stall watcher writes to its pipe: before standard output is redirected below.
+    if (argc == 3 && std::string(argv[1]) == "--watch-stalls") {
+        return brimo::bench::watchStalls(std::atoi(argv[2]));
+    }
     // The application core logs to standard output: that goes to standard error, so standard
     // output carries the JSON alone.
     jsonOutput = fdopen(dup(STDOUT_FILENO), "w");
     std::signal(SIGPIPE, SIG_IGN);  // a helper that ends makes its pipe fail, not us
     dup2(STDERR_FILENO, STDOUT_FILENO);
     try {
-        if (argc == 3 && std::string(argv[1]) == "--watch-stalls") {
-            return bench::watchStalls(std::stoi(argv[2]));
-        }
         return run(parse(argc, argv));
     } catch (const std::exception& error) {
         std::cerr << "bench_soak: " << error.what() << "\n";

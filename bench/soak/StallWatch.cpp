@@ -1,10 +1,12 @@
 #include "StallWatch.h"
 
 #include <sched.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <sstream>
@@ -33,6 +35,11 @@ void advance(timespec& at, long nanos) {
 }  // namespace
 
 int watchStalls(int core) {
+    // Ends with the benchmark however it ends.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1) {
+        return 0;
+    }
     cpu_set_t only;
     CPU_ZERO(&only);
     CPU_SET(core, &only);
