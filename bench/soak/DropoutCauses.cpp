@@ -12,6 +12,8 @@ const char* causeName(DropoutCause cause) {
             return "ours";
         case DropoutCause::server:
             return "server";
+        case DropoutCause::machine:
+            return "machine";
     }
     return "?";
 }
@@ -28,7 +30,8 @@ std::vector<EngineEvent> eventsNear(const std::vector<EngineEvent>& events, doub
 }
 
 DropoutCause dropoutCause(const Glitch& heard, const std::vector<Glitch>& input,
-                          const std::vector<EngineEvent>& events) {
+                          const std::vector<EngineEvent>& events,
+                          const std::vector<MachineStall>& stalls, double machineHoldMs) {
     // Both recordings start together; the engine's latency (well under a second) separates
     // the same moment in the two.
     const bool inInput = std::any_of(input.begin(), input.end(), [&](const Glitch& early) {
@@ -37,6 +40,15 @@ DropoutCause dropoutCause(const Glitch& heard, const std::vector<Glitch>& input,
     });
     if (inInput) {
         return DropoutCause::input;
+    }
+    // The hole reaches the recording a pipeline's latency (well under a second) after the stall.
+    const bool machineHeld =
+        std::any_of(stalls.begin(), stalls.end(), [&](const MachineStall& stall) {
+            const double lead = heard.atSeconds - stall.startSeconds;
+            return stall.heldMs >= machineHoldMs && lead > -0.25 && lead < 1.0;
+        });
+    if (machineHeld) {
+        return DropoutCause::machine;
     }
     return eventsNear(events, heard.atSeconds).empty() ? DropoutCause::server : DropoutCause::ours;
 }

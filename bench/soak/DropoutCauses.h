@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "GlitchDetector.h"
+#include "StallWatch.h"
 
 namespace brimo::bench {
 
@@ -18,8 +19,9 @@ struct EngineEvent {
 
 // Where a dropout heard on the speakers came from: already in what reached "Brimola Vetrix"
 // (the player's or the server's way in), ours (a counter of ours moved just before it), or
-// the server's way out (the audio left us whole and still arrived broken).
-enum class DropoutCause { input, ours, server };
+// the server's way out (the audio left us whole and still arrived broken), or the machine (every
+// core was held at once, longer than any buffer on the way holds, just before it was heard).
+enum class DropoutCause { input, ours, server, machine };
 
 const char* causeName(DropoutCause cause);
 
@@ -30,7 +32,10 @@ const char* causeName(DropoutCause cause);
 std::vector<EngineEvent> eventsNear(const std::vector<EngineEvent>& events, double heardAt,
                                     double maxDelay = 1.0, double maxEarly = 1.0);
 
+// `machineHoldMs`: the shortest stall of every core that counts as the machine's: longer than
+// the buffers between the engine and the speakers hold.
 DropoutCause dropoutCause(const Glitch& heard, const std::vector<Glitch>& input,
-                          const std::vector<EngineEvent>& events);
+                          const std::vector<EngineEvent>& events,
+                          const std::vector<MachineStall>& stalls, double machineHoldMs);
 
 }  // namespace brimo::bench

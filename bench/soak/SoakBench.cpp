@@ -41,6 +41,7 @@
 #include "GlitchValidation.h"
 #include "MonitorRecorder.h"
 #include "ShiftedCleanCopy.h"
+#include "StallWatch.h"
 #include "audio/effects/SoundEffectPlayer.h"
 #include "audio/manager/AudioManager.h"
 #include "driver/AudioServer.h"
@@ -69,6 +70,13 @@ void writeJson(const nlohmann::json& value) {
     const std::string text = value.dump(2) + "\n";
     std::fwrite(text.data(), 1, text.size(), jsonOutput);
     std::fflush(jsonOutput);
+}
+
+// The frames of one I/O cycle at 44.1 and 48 kHz, as the backend asks for them.
+constexpr double kCycleFrames = 512.0;
+
+std::string selfPath() {
+    return std::filesystem::read_symlink("/proc/self/exe").string();
 }
 
 constexpr const char* kDefaultMusic = "/usr/share/games/frozen-bubble/snd/frozen-mainzik-2p.xm";
@@ -442,6 +450,8 @@ int run(const Options& options) {
     bench::MonitorRecorder heard("speakers", rate, expectedSeconds);
     bench::MonitorRecorder captured("brimola_vetrix", rate, expectedSeconds);
     const auto recordingStarted = std::chrono::steady_clock::now();
+    bench::StallWatch stallWatch(
+        selfPath(), std::chrono::duration<double>(recordingStarted.time_since_epoch()).count());
     std::this_thread::sleep_for(300ms);
     ChildProcess player(
         {"pacat", "--playback", "--device=brimola_vetrix", "--format=float32le", "--channels=2",
@@ -570,6 +580,9 @@ int run(const Options& options) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const auto streamsAfter = backend->statistics();
     const auto engineStats = manager->audioEngine().renderStats();
+    const auto coreStalls = stallWatch.finish();
+    const auto machineStalls =
+        bench::machineStalls(coreStalls, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
     nlohmann::json serverCpuMean;
     for (std::size_t i = 0; i < servers.size(); ++i) {
         serverCpuMean[servers[i].name] =
@@ -600,10 +613,19 @@ int run(const Options& options) {
     const auto inputReport = bench::detectGlitches(reference, input, rate);
     nlohmann::json glitches = nlohmann::json::array();
     std::size_t ours = 0;
-    std::map<std::string, std::size_t> byCause{{"input", 0}, {"ours", 0}, {"server", 0}};
+    std::map<std::string, std::size_t> byCause{
+        {"input", 0}, {"ours", 0}, {"server", 0}, {"machine", 0}};
+    // A stall of every core counts as the machine's when it is longer than the playback buffer
+    // holds at its lowest, one cycle below its target: no buffer of ours rides that out.
+    const auto cycles = kind == "pipewire" ? backendOptions.playbackCyclesOnPipeWire
+                                           : backendOptions.playbackCycles;
+    const double machineHoldMs = 1e3 * (cycles - 1) * kCycleFrames / rate;
+    result["machine_hold_ms"] = machineHoldMs;
     for (const auto& glitch : report.glitches) {
-        const auto cause = bench::dropoutCause(glitch, inputReport.glitches, events);
-        ours += cause == bench::DropoutCause::input ? 0 : 1;
+        const auto cause =
+            bench::dropoutCause(glitch, inputReport.glitches, events, machineStalls, machineHoldMs);
+        ours +=
+            cause == bench::DropoutCause::input || cause == bench::DropoutCause::machine ? 0 : 1;
         ++byCause[bench::causeName(cause)];
         nlohmann::json near = nlohmann::json::array();
         for (const auto& event : bench::eventsNear(events, glitch.atSeconds)) {
@@ -686,6 +708,17 @@ int run(const Options& options) {
         lateList.push_back({{"at_s", call.atSeconds}, {"kind", call.kind}});
     }
     result["late_calls"] = lateList;
+    nlohmann::json held = nlohmann::json::array();
+    for (const auto& stall : coreStalls) {
+        held.push_back(
+            {{"core", stall.core}, {"at_s", stall.startSeconds}, {"held_ms", stall.heldMs}});
+    }
+    result["core_stalls"] = held;
+    nlohmann::json together = nlohmann::json::array();
+    for (const auto& stall : machineStalls) {
+        together.push_back({{"at_s", stall.startSeconds}, {"held_ms", stall.heldMs}});
+    }
+    result["machine_stalls"] = together;
     result["timeline"] = timeline;
     writeJson(result);
     manager.reset();
@@ -696,6 +729,10 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A stall watcher writes to its pipe: before standard output is redirected below.
+    if (argc == 3 && std::string(argv[1]) == "--watch-stalls") {
+        return brimo::bench::watchStalls(std::atoi(argv[2]));
+    }
     // The application core logs to standard output: that goes to standard error, so standard
     // output carries the JSON alone.
     jsonOutput = fdopen(dup(STDOUT_FILENO), "w");
