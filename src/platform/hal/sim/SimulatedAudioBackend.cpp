@@ -111,10 +111,16 @@ struct SimulatedAudioBackend::State {
         return it == devices.end() ? nullptr : &*it;
     }
 
-    void finishDeparture(const std::vector<std::shared_ptr<SimDevice>>& ended) {
+    // Ends the I/O of devices already taken off the list, each unit told with `reason`, and
+    // then forgets them. Outside the lock: a unit told may stop its I/O.
+    void retire(const std::vector<std::shared_ptr<SimDevice>>& gone, OSStatus reason) {
+        for (const auto& io : gone) {
+            io->endIO(reason);
+            io->shutDown();
+        }
         const std::lock_guard guard(mutex);
-        std::erase_if(departing, [&ended](const auto& d) {
-            return std::find(ended.begin(), ended.end(), d.second) != ended.end();
+        std::erase_if(departing, [&gone](const auto& d) {
+            return std::find(gone.begin(), gone.end(), d.second) != gone.end();
         });
     }
 
@@ -268,9 +274,7 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
         }
         changes = publish(s.snapshotLocked());
     }
-    io->endIO(kAudioHardwareBadDeviceError);
-    io->shutDown();
-    s.finishDeparture({io});
+    s.retire({io}, kAudioHardwareBadDeviceError);
     announce(changes);
 }
 
@@ -393,6 +397,7 @@ AudioDeviceID SimulatedAudioBackend::replugDevice(AudioDeviceID device) {
 void SimulatedAudioBackend::stopServer() {
     State& s = *state_;
     std::vector<DeviceEntry> gone;
+    std::vector<std::shared_ptr<SimDevice>> ended;
     std::vector<PropertyChange> changes;
     {
         const std::lock_guard guard(s.mutex);
@@ -404,6 +409,7 @@ void SimulatedAudioBackend::stopServer() {
         s.devices.clear();
         for (const auto& d : gone) {
             s.departing.emplace_back(d.record.id, d.io);
+            ended.push_back(d.io);
         }
         s.generation.fetch_add(1);
         s.parkedDevices.clear();
@@ -422,15 +428,7 @@ void SimulatedAudioBackend::stopServer() {
         s.defaultInput = kAudioObjectUnknown;
         changes = publish(s.snapshotLocked());
     }
-    for (const auto& d : gone) {
-        d.io->endIO(kAudioHardwareNotRunningError);
-        d.io->shutDown();
-    }
-    std::vector<std::shared_ptr<SimDevice>> ended;
-    for (const auto& d : gone) {
-        ended.push_back(d.io);
-    }
-    s.finishDeparture(ended);
+    s.retire(ended, kAudioHardwareNotRunningError);
     announce(changes);
 }
 
