@@ -164,8 +164,8 @@ struct SimulatedAudioBackend::State {
         entry.driftPpm = config.driftPpm;
         const auto recordingFrames = static_cast<UInt32>(
             std::max(1.0, std::ceil(config.recordingSeconds * config.nominalSampleRate)));
-        entry.io = std::make_shared<SimDevice>(clock, entry.ioFormat(), config.loopback,
-                                               recordingFrames);
+        entry.io =
+            std::make_shared<SimDevice>(clock, entry.ioFormat(), config.loopback, recordingFrames);
         entry.config = std::move(config);
         entry.config.id = kAudioObjectUnknown;
         devices.push_back(std::move(entry));
