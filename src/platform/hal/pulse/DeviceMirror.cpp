@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/hal/SnapshotDiff.h"
-
 namespace brimo::hal::pulse {
 
 namespace {
@@ -56,7 +54,7 @@ DeviceRecord DeviceMirror::makeRecord(const Key& key, std::map<Key, Ids>& next) 
     return record;
 }
 
-std::vector<PropertyChange> DeviceMirror::apply(const ServerView& view) {
+void DeviceMirror::apply(const ServerView& view) {
     auto next = std::make_shared<DeviceSnapshot>();
     std::map<Key, Ids> nextIds;
     next->connected = view.connected;
@@ -117,9 +115,7 @@ std::vector<PropertyChange> DeviceMirror::apply(const ServerView& view) {
     }
 
     ids_ = std::move(nextIds);
-    auto changes = snapshotChanges(*snapshot_, *next);
     snapshot_ = std::move(next);
-    return changes;
 }
 
 }  // namespace brimo::hal::pulse

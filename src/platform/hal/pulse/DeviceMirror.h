@@ -8,7 +8,6 @@
 
 #include "platform/hal/AudioObject.h"
 #include "platform/hal/DeviceSnapshot.h"
-#include "platform/hal/PropertyChange.h"
 #include "platform/hal/pulse/ServerView.h"
 
 namespace brimo::hal::pulse {
@@ -16,8 +15,8 @@ namespace brimo::hal::pulse {
 // The frames of one I/O cycle at a rate: the power of two nearest to `periodSeconds`.
 UInt32 ioCycleFrames(Float64 sampleRate, double periodSeconds);
 
-// Turns successive server views into device snapshots with stable IDs, and tells which
-// properties changed between them, so listeners hear only of real changes. A sink is an output
+// Turns successive server views into device snapshots with stable IDs; what changed between two
+// is their diff (SnapshotDiff.h), worked out where the backend publishes. A sink is an output
 // device; a null sink has an input side too, its monitor; a source that is no monitor is an
 // input device. A side's stream names the source or sink a unit connects to for it. An ID lives as
 // long as the server object behind it and is never given out again, also not after a reconnect.
@@ -25,7 +24,7 @@ class DeviceMirror {
   public:
     explicit DeviceMirror(double ioPeriodSeconds);
 
-    std::vector<PropertyChange> apply(const ServerView& view);
+    void apply(const ServerView& view);
     [[nodiscard]] std::shared_ptr<const DeviceSnapshot> snapshot() const { return snapshot_; }
 
   private:

@@ -21,6 +21,7 @@ namespace brimo::hal::sim {
 // over.
 class SimDevice {
   public:
+    // What the cycle needs of its device: the published rate, block and channels, and the drift.
     struct Format {
         Float64 sampleRate = 48000.0;
         UInt32 bufferFrameSize = 512;

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <functional>
 #include <map>
-#include <numeric>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "platform/hal/DeviceSnapshot.h"
 #include "platform/hal/sim/FaultTable.h"
@@ -21,44 +21,37 @@ constexpr AudioDeviceID kFirstAutomaticDeviceID = 2;
 // Streams get IDs of their own range, so a test's chosen device IDs never collide with them.
 constexpr AudioStreamID kFirstStreamID = 0x10000;
 
-UInt32 channelSum(const std::vector<UInt32>& streams) {
-    return std::accumulate(streams.begin(), streams.end(), 0U);
-}
-
 bool isDirectionScope(AudioObjectPropertyScope scope) {
     return scope == kAudioObjectPropertyScopeInput || scope == kAudioObjectPropertyScopeOutput;
 }
 
+std::vector<UInt32> channelsOf(const std::vector<StreamRecord>& streams) {
+    std::vector<UInt32> channels;
+    channels.reserve(streams.size());
+    for (const auto& stream : streams) {
+        channels.push_back(stream.channels);
+    }
+    return channels;
+}
+
+const std::vector<StreamRecord>& sideOf(const DeviceRecord& device, bool output) {
+    return output ? device.outputStreams : device.inputStreams;
+}
+
 }  // namespace
 
-// One device as the backend keeps it: what it publishes of it, and its I/O side, which lives in
+// One device of the scripted model. Its record is what the backend publishes, as it is; beside
+// it only what the simulation alone knows: the clock's drift, and the I/O side, which lives in
 // its SimDevice with a lock of its own.
 struct DeviceEntry {
-    AudioDeviceID id = kAudioObjectUnknown;
-    std::string name;
-    std::string uid;
-    std::vector<UInt32> inputStreams;
-    std::vector<UInt32> outputStreams;
-    std::vector<AudioStreamID> inputStreamIDs;
-    std::vector<AudioStreamID> outputStreamIDs;
-    SimDevice::Format format;
+    DeviceRecord record;
+    double driftPpm = 0.0;
     std::shared_ptr<SimDevice> io;
     DeviceConfig config;  // as added, for a replug or a server's return
 
-    [[nodiscard]] DeviceRecord record() const {
-        DeviceRecord r;
-        r.id = id;
-        r.name = name;
-        r.uid = uid;
-        r.sampleRate = format.sampleRate;
-        r.bufferFrameSize = format.bufferFrameSize;
-        for (std::size_t i = 0; i < inputStreams.size(); ++i) {
-            r.inputStreams.push_back({inputStreamIDs[i], inputStreams[i], {}, {}});
-        }
-        for (std::size_t i = 0; i < outputStreams.size(); ++i) {
-            r.outputStreams.push_back({outputStreamIDs[i], outputStreams[i], {}, {}});
-        }
-        return r;
+    [[nodiscard]] SimDevice::Format ioFormat() const {
+        return {record.sampleRate, record.bufferFrameSize, driftPpm, record.inputChannels(),
+                record.outputChannels()};
     }
 };
 
@@ -105,7 +98,7 @@ struct SimulatedAudioBackend::State {
         next->connected = serverRunning;
         next->devices.reserve(devices.size());
         for (const auto& d : devices) {
-            next->devices.push_back(d.record());
+            next->devices.push_back(d.record);
         }
         next->defaultOutput = defaultOutput;
         next->defaultInput = defaultInput;
@@ -114,14 +107,20 @@ struct SimulatedAudioBackend::State {
 
     DeviceEntry* find(AudioDeviceID id) {
         const auto it = std::find_if(devices.begin(), devices.end(),
-                                     [id](const DeviceEntry& d) { return d.id == id; });
+                                     [id](const DeviceEntry& d) { return d.record.id == id; });
         return it == devices.end() ? nullptr : &*it;
     }
 
-    void finishDeparture(const std::vector<std::shared_ptr<SimDevice>>& ended) {
+    // Ends the I/O of devices already taken off the list, each unit told with `reason`, and
+    // then forgets them. Outside the lock: a unit told may stop its I/O.
+    void retire(const std::vector<std::shared_ptr<SimDevice>>& gone, OSStatus reason) {
+        for (const auto& io : gone) {
+            io->endIO(reason);
+            io->shutDown();
+        }
         const std::lock_guard guard(mutex);
-        std::erase_if(departing, [&ended](const auto& d) {
-            return std::find(ended.begin(), ended.end(), d.second) != ended.end();
+        std::erase_if(departing, [&gone](const auto& d) {
+            return std::find(gone.begin(), gone.end(), d.second) != gone.end();
         });
     }
 
@@ -133,12 +132,14 @@ struct SimulatedAudioBackend::State {
         return *entry;
     }
 
-    std::vector<AudioStreamID> newStreamIDs(std::size_t n) {
-        std::vector<AudioStreamID> ids(n);
-        for (auto& id : ids) {
-            id = nextStreamID++;
+    // A side with a stream of each channel count, under new IDs.
+    std::vector<StreamRecord> newStreams(const std::vector<UInt32>& channels) {
+        std::vector<StreamRecord> streams;
+        streams.reserve(channels.size());
+        for (const UInt32 count : channels) {
+            streams.push_back({nextStreamID++, count, {}, {}});
         }
-        return ids;
+        return streams;
     }
 
     // A new device under `id` (unknown: the next free one), appended to the list.
@@ -153,21 +154,20 @@ struct SimulatedAudioBackend::State {
             throw std::invalid_argument("device ID " + std::to_string(id) + " is taken");
         }
         DeviceEntry entry;
-        entry.config = config;
-        entry.config.id = kAudioObjectUnknown;
-        entry.id = id;
-        entry.name = std::move(config.name);
-        entry.uid = std::move(config.uid);
-        entry.inputStreamIDs = newStreamIDs(config.inputStreams.size());
-        entry.outputStreamIDs = newStreamIDs(config.outputStreams.size());
-        entry.inputStreams = std::move(config.inputStreams);
-        entry.outputStreams = std::move(config.outputStreams);
-        entry.format = {config.nominalSampleRate, config.bufferFrameSize, config.driftPpm,
-                        channelSum(entry.inputStreams), channelSum(entry.outputStreams)};
+        entry.record.id = id;
+        entry.record.name = config.name;
+        entry.record.uid = config.uid;
+        entry.record.sampleRate = config.nominalSampleRate;
+        entry.record.bufferFrameSize = config.bufferFrameSize;
+        entry.record.inputStreams = newStreams(config.inputStreams);
+        entry.record.outputStreams = newStreams(config.outputStreams);
+        entry.driftPpm = config.driftPpm;
         const auto recordingFrames = static_cast<UInt32>(
             std::max(1.0, std::ceil(config.recordingSeconds * config.nominalSampleRate)));
         entry.io =
-            std::make_shared<SimDevice>(clock, entry.format, config.loopback, recordingFrames);
+            std::make_shared<SimDevice>(clock, entry.ioFormat(), config.loopback, recordingFrames);
+        entry.config = std::move(config);
+        entry.config.id = kAudioObjectUnknown;
         devices.push_back(std::move(entry));
         generation.fetch_add(1);
         return devices.back();
@@ -175,8 +175,8 @@ struct SimulatedAudioBackend::State {
 
     AudioDeviceID idOfUID(const std::string& uid, bool output) const {
         for (const auto& d : devices) {
-            if (d.uid == uid && !(output ? d.outputStreams : d.inputStreams).empty()) {
-                return d.id;
+            if (d.record.uid == uid && !sideOf(d.record, output).empty()) {
+                return d.record.id;
             }
         }
         return kAudioObjectUnknown;
@@ -185,8 +185,8 @@ struct SimulatedAudioBackend::State {
     // The first device with that side, the next default when the default goes.
     AudioDeviceID firstWith(bool output) const {
         for (const auto& d : devices) {
-            if (!(output ? d.outputStreams : d.inputStreams).empty()) {
-                return d.id;
+            if (!sideOf(d.record, output).empty()) {
+                return d.record.id;
             }
         }
         return kAudioObjectUnknown;
@@ -244,12 +244,12 @@ AudioDeviceID SimulatedAudioBackend::addDevice(DeviceConfig config) {
     }
     AudioDeviceID id = kAudioObjectUnknown;
     update([&](State& s) {
-        const DeviceEntry& entry = s.addEntry(std::move(config));
-        id = entry.id;
-        if (s.defaultOutput == kAudioObjectUnknown && !entry.outputStreams.empty()) {
+        const DeviceRecord& added = s.addEntry(std::move(config)).record;
+        id = added.id;
+        if (s.defaultOutput == kAudioObjectUnknown && !added.outputStreams.empty()) {
             s.defaultOutput = id;
         }
-        if (s.defaultInput == kAudioObjectUnknown && !entry.inputStreams.empty()) {
+        if (s.defaultInput == kAudioObjectUnknown && !added.inputStreams.empty()) {
             s.defaultInput = id;
         }
     });
@@ -264,7 +264,7 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
         const std::lock_guard guard(s.mutex);
         io = s.existing(device).io;
         s.departing.emplace_back(device, io);
-        std::erase_if(s.devices, [device](const DeviceEntry& d) { return d.id == device; });
+        std::erase_if(s.devices, [device](const DeviceEntry& d) { return d.record.id == device; });
         s.generation.fetch_add(1);
         if (s.defaultOutput == device) {
             s.defaultOutput = s.firstWith(true);
@@ -274,20 +274,19 @@ void SimulatedAudioBackend::removeDevice(AudioDeviceID device) {
         }
         changes = publish(s.snapshotLocked());
     }
-    io->endIO(kAudioHardwareBadDeviceError);
-    io->shutDown();
-    s.finishDeparture({io});
+    s.retire({io}, kAudioHardwareBadDeviceError);
     announce(changes);
 }
 
 void SimulatedAudioBackend::renameDevice(AudioDeviceID device, std::string name) {
-    update([&](State& s) { s.existing(device).name = std::move(name); });
+    update([&](State& s) { s.existing(device).record.name = std::move(name); });
 }
 
 void SimulatedAudioBackend::setDeviceUID(AudioDeviceID device, std::string uid) {
-    update([&](State& s) { s.existing(device).uid = std::move(uid); });
+    update([&](State& s) { s.existing(device).record.uid = std::move(uid); });
 }
 
+// `change` edits the device's entry and says whether that changed it.
 template <typename Change>
 std::vector<PropertyChange> SimulatedAudioBackend::changeFormat(AudioDeviceID device,
                                                                 Change change) {
@@ -297,12 +296,10 @@ std::vector<PropertyChange> SimulatedAudioBackend::changeFormat(AudioDeviceID de
     {
         const std::lock_guard guard(state_->mutex);
         DeviceEntry& entry = state_->existing(device);
-        format = entry.format;
-        change(format);
-        if (format == entry.format) {
+        if (!change(entry)) {
             return {};
         }
-        entry.format = format;
+        format = entry.ioFormat();
         io = entry.io;
         changes = publish(state_->snapshotLocked());
     }
@@ -314,18 +311,22 @@ void SimulatedAudioBackend::setNominalSampleRate(AudioDeviceID device, Float64 r
     if (!(std::isfinite(rate) && rate > 0.0)) {
         throw std::invalid_argument("a nominal rate must be positive");
     }
-    announce(changeFormat(device, [rate](auto& f) { f.sampleRate = rate; }));
+    announce(changeFormat(device, [rate](DeviceEntry& d) {
+        return std::exchange(d.record.sampleRate, rate) != rate;
+    }));
 }
 
 void SimulatedAudioBackend::setBufferFrameSize(AudioDeviceID device, UInt32 frames) {
     if (frames == 0) {
         throw std::invalid_argument("a block holds at least one frame");
     }
-    announce(changeFormat(device, [frames](auto& f) { f.bufferFrameSize = frames; }));
+    announce(changeFormat(device, [frames](DeviceEntry& d) {
+        return std::exchange(d.record.bufferFrameSize, frames) != frames;
+    }));
 }
 
 void SimulatedAudioBackend::setDriftPpm(AudioDeviceID device, double ppm) {
-    changeFormat(device, [ppm](auto& f) { f.driftPpm = ppm; });
+    changeFormat(device, [ppm](DeviceEntry& d) { return std::exchange(d.driftPpm, ppm) != ppm; });
 }
 
 void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectPropertyScope scope,
@@ -333,33 +334,21 @@ void SimulatedAudioBackend::setStreams(AudioDeviceID device, AudioObjectProperty
     if (!isDirectionScope(scope)) {
         throw std::invalid_argument("streams belong to the input or the output scope");
     }
-    State& s = *state_;
     const bool input = scope == kAudioObjectPropertyScopeInput;
-    SimDevice::Format format;
-    std::shared_ptr<SimDevice> io;
-    std::vector<PropertyChange> changes;
-    {
-        const std::lock_guard guard(s.mutex);
-        DeviceEntry& entry = s.existing(device);
-        auto& streams = input ? entry.inputStreams : entry.outputStreams;
-        if (streams == channelsPerStream) {
-            return;
+    announce(changeFormat(device, [&, channels = std::move(channelsPerStream)](DeviceEntry& d) {
+        auto& streams = input ? d.record.inputStreams : d.record.outputStreams;
+        // The same channels keep their streams; others are new streams under new IDs.
+        if (channelsOf(streams) == channels) {
+            return false;
         }
-        (input ? entry.inputStreamIDs : entry.outputStreamIDs) =
-            s.newStreamIDs(channelsPerStream.size());
-        streams = std::move(channelsPerStream);
-        (input ? entry.format.inputChannels : entry.format.outputChannels) = channelSum(streams);
-        format = entry.format;
-        io = entry.io;
-        changes = publish(s.snapshotLocked());
-    }
-    io->setFormat(format);
-    announce(changes);
+        streams = state_->newStreams(channels);
+        return true;
+    }));
 }
 
 void SimulatedAudioBackend::setDefaultOutputDevice(AudioDeviceID device) {
     update([&](State& s) {
-        if (s.existing(device).outputStreams.empty()) {
+        if (s.existing(device).record.outputStreams.empty()) {
             throw std::invalid_argument("the default output needs an output stream");
         }
         s.defaultOutput = device;
@@ -368,7 +357,7 @@ void SimulatedAudioBackend::setDefaultOutputDevice(AudioDeviceID device) {
 
 void SimulatedAudioBackend::setDefaultInputDevice(AudioDeviceID device) {
     update([&](State& s) {
-        if (s.existing(device).inputStreams.empty()) {
+        if (s.existing(device).record.inputStreams.empty()) {
             throw std::invalid_argument("the default input needs an input stream");
         }
         s.defaultInput = device;
@@ -379,7 +368,7 @@ std::vector<AudioDeviceID> SimulatedAudioBackend::devices() const {
     const std::lock_guard guard(state_->mutex);
     std::vector<AudioDeviceID> ids;
     for (const auto& d : state_->devices) {
-        ids.push_back(d.id);
+        ids.push_back(d.record.id);
     }
     return ids;
 }
@@ -408,6 +397,7 @@ AudioDeviceID SimulatedAudioBackend::replugDevice(AudioDeviceID device) {
 void SimulatedAudioBackend::stopServer() {
     State& s = *state_;
     std::vector<DeviceEntry> gone;
+    std::vector<std::shared_ptr<SimDevice>> ended;
     std::vector<PropertyChange> changes;
     {
         const std::lock_guard guard(s.mutex);
@@ -418,7 +408,8 @@ void SimulatedAudioBackend::stopServer() {
         gone = std::move(s.devices);
         s.devices.clear();
         for (const auto& d : gone) {
-            s.departing.emplace_back(d.id, d.io);
+            s.departing.emplace_back(d.record.id, d.io);
+            ended.push_back(d.io);
         }
         s.generation.fetch_add(1);
         s.parkedDevices.clear();
@@ -426,26 +417,18 @@ void SimulatedAudioBackend::stopServer() {
         s.parkedDefaultInputUID.clear();
         for (const auto& d : gone) {
             s.parkedDevices.push_back(d.config);
-            if (d.id == s.defaultOutput) {
-                s.parkedDefaultOutputUID = d.uid;
+            if (d.record.id == s.defaultOutput) {
+                s.parkedDefaultOutputUID = d.record.uid;
             }
-            if (d.id == s.defaultInput) {
-                s.parkedDefaultInputUID = d.uid;
+            if (d.record.id == s.defaultInput) {
+                s.parkedDefaultInputUID = d.record.uid;
             }
         }
         s.defaultOutput = kAudioObjectUnknown;
         s.defaultInput = kAudioObjectUnknown;
         changes = publish(s.snapshotLocked());
     }
-    for (const auto& d : gone) {
-        d.io->endIO(kAudioHardwareNotRunningError);
-        d.io->shutDown();
-    }
-    std::vector<std::shared_ptr<SimDevice>> ended;
-    for (const auto& d : gone) {
-        ended.push_back(d.io);
-    }
-    s.finishDeparture(ended);
+    s.retire(ended, kAudioHardwareNotRunningError);
     announce(changes);
 }
 
@@ -524,7 +507,7 @@ SignalID SimulatedAudioBackend::play(AudioDeviceID device, Signal signal, Side s
     {
         const std::lock_guard guard(s.mutex);
         const DeviceEntry& entry = s.existing(device);
-        if ((side == Side::playback ? entry.outputStreams : entry.inputStreams).empty()) {
+        if (sideOf(entry.record, side == Side::playback).empty()) {
             throw std::invalid_argument("the device has no such side to feed");
         }
         io = entry.io;
@@ -656,7 +639,7 @@ OSStatus SimulatedAudioBackend::makeDefaultOutput(AudioDeviceID device) {
     OSStatus status = noErr;
     update([&](State& s) {
         const DeviceEntry* entry = s.find(device);
-        if (entry == nullptr || entry->outputStreams.empty()) {
+        if (entry == nullptr || entry->record.outputStreams.empty()) {
             status = kAudioHardwareBadDeviceError;
             return;
         }
@@ -671,10 +654,10 @@ OSStatus SimulatedAudioBackend::deviceIOFormat(AudioDeviceID device, DeviceIOFor
     if (entry == nullptr) {
         return kAudioHardwareBadDeviceError;
     }
-    format.sampleRate = entry->format.sampleRate;
-    format.inputChannels = entry->format.inputChannels;
-    format.outputChannels = entry->format.outputChannels;
-    format.bufferFrameSize = entry->format.bufferFrameSize;
+    format.sampleRate = entry->record.sampleRate;
+    format.inputChannels = entry->record.inputChannels();
+    format.outputChannels = entry->record.outputChannels();
+    format.bufferFrameSize = entry->record.bufferFrameSize;
     return noErr;
 }
 
@@ -687,8 +670,8 @@ OSStatus SimulatedAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClie
         if (entry == nullptr) {
             return kAudioHardwareBadDeviceError;
         }
-        if ((capture && entry->format.inputChannels == 0) ||
-            (play && entry->format.outputChannels == 0)) {
+        if ((capture && entry->record.inputChannels() == 0) ||
+            (play && entry->record.outputChannels() == 0)) {
             return kAudioHardwareIllegalOperationError;
         }
         io = entry->io;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/hal/SnapshotDiff.h"
 #include "platform/hal/SnapshotProperties.h"
 #include "platform/hal/pulse/DeviceMirror.h"
 
@@ -54,6 +55,13 @@ bool has(const std::vector<PropertyChange>& changes, AudioObjectID object,
     return std::any_of(changes.begin(), changes.end(), [&](const PropertyChange& change) {
         return change.object == object && change.address.mSelector == selector;
     });
+}
+
+// What listeners hear when the backend publishes the mirror of `view` after the one before.
+std::vector<PropertyChange> changesOf(DeviceMirror& mirror, const ServerView& view) {
+    const auto before = mirror.snapshot();
+    mirror.apply(view);
+    return snapshotChanges(*before, *mirror.snapshot());
 }
 
 TEST(DeviceMirror, MapsSinksSourcesAndTheNullSinksMonitorAndAnswersReadsFromTheSnapshot) {
@@ -138,11 +146,11 @@ TEST(DeviceMirror, KeepsIdsReportsOnlyRealChangesAndNeverGivesARecreatedObjectAn
     const AudioDeviceID brimola = byUid(*before, "brimola_vetrix").id;
     const AudioDeviceID card = byUid(*before, "alsa_output.pci").id;
 
-    EXPECT_TRUE(mirror.apply(desktop()).empty()) << "an unchanged server changes nothing";
+    EXPECT_TRUE(changesOf(mirror, desktop()).empty()) << "an unchanged server changes nothing";
 
     ServerView chosen = desktop();
     chosen.defaultSinkName = "brimola_vetrix";
-    const auto changes = mirror.apply(chosen);
+    const auto changes = changesOf(mirror, chosen);
     EXPECT_THAT(changes,
                 ::testing::ElementsAre(PropertyChange{
                     kAudioObjectSystemObject, at(kAudioHardwarePropertyDefaultOutputDevice)}));
@@ -152,7 +160,7 @@ TEST(DeviceMirror, KeepsIdsReportsOnlyRealChangesAndNeverGivesARecreatedObjectAn
     ServerView renamed = chosen;
     renamed.sinks[0].description = "Speakers";
     renamed.sinks[0].sampleRate = 44100.0;
-    const auto renaming = mirror.apply(renamed);
+    const auto renaming = changesOf(mirror, renamed);
     EXPECT_TRUE(has(renaming, card, kAudioObjectPropertyName));
     EXPECT_TRUE(has(renaming, card, kAudioDevicePropertyNominalSampleRate));
     EXPECT_FALSE(has(renaming, kAudioObjectSystemObject, kAudioHardwarePropertyDevices));
@@ -163,7 +171,7 @@ TEST(DeviceMirror, KeepsIdsReportsOnlyRealChangesAndNeverGivesARecreatedObjectAn
     unplugged.sinks.erase(unplugged.sinks.begin());
     unplugged.sources.erase(unplugged.sources.begin());
     unplugged.defaultSinkName = "brimola_vetrix";
-    const auto unplugging = mirror.apply(unplugged);
+    const auto unplugging = changesOf(mirror, unplugged);
     EXPECT_TRUE(has(unplugging, card, kAudioDevicePropertyDeviceIsAlive));
     EXPECT_TRUE(has(unplugging, kAudioObjectSystemObject, kAudioHardwarePropertyDevices));
     EXPECT_TRUE(
