@@ -21,8 +21,8 @@ struct DeviceIOFormat {
 };
 
 // The unit side of device I/O, implemented by the HAL output unit. The backend calls it on the
-// device's I/O thread, never on two threads at once for one client, with interleaved 32-bit
-// float frames in the device's own channel count and current rate.
+// device's I/O thread, never on two threads at once for one client (deviceIODidStop aside),
+// with interleaved 32-bit float frames in the device's own channel count and current rate.
 class DeviceIOClient {
   public:
     DeviceIOClient() = default;
@@ -40,8 +40,10 @@ class DeviceIOClient {
                                 const AudioTimeStamp& time) = 0;
     // The device's I/O ended without stopDeviceIO: the device went away, the audio server
     // stopped, or it killed the stream rather than move it elsewhere. No capture or play call
-    // follows; stopDeviceIO is still due. Called at most once per startDeviceIO, on the I/O
-    // thread, which must not call stopDeviceIO from here.
+    // follows; stopDeviceIO is still due. Called at most once per startDeviceIO, never on a
+    // real-time thread of the real backend (there: on its listener thread, since what the call
+    // sets off may lock and allocate; the simulated backend calls it on the thread that ended
+    // the I/O), and stopDeviceIO must not be called from here.
     virtual void deviceIODidStop(OSStatus /*reason*/) {}
 };
 

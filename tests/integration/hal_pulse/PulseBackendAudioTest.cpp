@@ -158,6 +158,61 @@ TEST_F(PulseBackendAudio, PlaybackBufferGrowsAfterAStallWhereTheServerGrantsIt) 
         << "the tone did not go on after the stall";
 }
 
+// What other threads read of a running stream (its latency, the counters) comes from what the
+// stream's own thread published, whole and current, while units on another device come and go.
+TEST_F(PulseBackendAudio, ReadsFromOtherThreadsStaySoundWhileUnitsComeAndGo) {
+    ToneSource tone(1000.0);
+    Recorder speakersMonitor(static_cast<std::size_t>(format.sampleRate * 10));
+    HalUnit monitorUnit(speakers, speakersMonitor, format.sampleRate);
+    HalUnit playbackUnit(speakers, tone, format.sampleRate);
+    ASSERT_EQ(monitorUnit.start(), noErr);
+    ASSERT_EQ(playbackUnit.start(), noErr);
+    ASSERT_TRUE(eventually([&] { return speakersMonitor.heardAnything(0.1F); }, 8s));
+    ASSERT_TRUE(eventually([&] { return backend->latency(speakers).valid; }, 2s));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0};
+    std::atomic<int> unsound{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const auto latency = backend->latency(speakers);
+            const auto stats = backend->statistics();
+            // Garbage (a torn or stale read) rather than physics: a late server may run the
+            // playback a little dry.
+            const bool sound = latency.valid && std::fabs(latency.playbackSeconds) < 1.0 &&
+                               latency.captureSeconds > -0.01 && latency.captureSeconds < 1.0 &&
+                               latency.playbackTargetSeconds > 0.0 &&
+                               latency.playbackTargetSeconds < 1.0 && stats.framesPlayed > 0;
+            unsound.fetch_add(sound ? 0 : 1);
+            reads.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        ToneSource other(440.0);
+        HalUnit comeAndGo(brimola, other, format.sampleRate);
+        EXPECT_EQ(comeAndGo.start(), noErr);
+        std::this_thread::sleep_for(100ms);
+    }
+    const auto before = backend->latency(speakers);
+    std::this_thread::sleep_for(100ms);
+    const auto after = backend->latency(speakers);
+    done = true;
+    reader.join();
+    const std::size_t heardBy = speakersMonitor.recordedFrames();
+    std::this_thread::sleep_for(300ms);
+    const auto samples = speakersMonitor.samples();
+    playbackUnit.stop();
+    monitorUnit.stop();
+    EXPECT_GT(reads.load(), 100);
+    EXPECT_EQ(unsound.load(), 0) << "of " << reads.load() << " reads";
+    // Read 100 ms apart, the figures are of their own moments, not one stale copy.
+    EXPECT_TRUE(before.captureSeconds != after.captureSeconds ||
+                before.playbackSeconds != after.playbackSeconds);
+    EXPECT_EQ(backend->statistics().killedStreams, 0U);
+    ASSERT_GT(samples.size(), heardBy);
+    EXPECT_GT(peak({samples.begin() + static_cast<std::ptrdiff_t>(heardBy), samples.end()}), 0.4F);
+}
+
 // The engine's passthrough in miniature: a capture unit on "Brimola Vetrix" hands its frames
 // to a playback unit on "speakers", while an ordinary client plays a tone into the former.
 TEST_F(PulseBackendAudio, CarriesAToneFromBrimolaVetrixOntoSpeakers) {

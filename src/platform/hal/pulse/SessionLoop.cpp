@@ -1,0 +1,85 @@
+#include "platform/hal/pulse/SessionLoop.h"
+
+#include <poll.h>
+#include <pulse/mainloop.h>
+#include <pulse/timeval.h>
+
+#include <stdexcept>
+#include <utility>
+
+namespace brimo::hal::pulse {
+
+namespace {
+
+void deadlinePassed(pa_mainloop_api* /*api*/, pa_time_event* /*event*/,
+                    const struct timeval* /*time*/, void* userdata) {
+    *static_cast<bool*>(userdata) = true;
+}
+
+}  // namespace
+
+SessionLoop::SessionLoop() : loop_(pa_mainloop_new()) {
+    if (loop_ == nullptr) {
+        throw std::runtime_error("pa_mainloop_new failed");
+    }
+    pa_mainloop_set_poll_func(loop_, &SessionLoop::poll, this);
+}
+
+SessionLoop::~SessionLoop() {
+    join();
+    pa_mainloop_free(loop_);
+}
+
+void SessionLoop::start(std::function<void()> body) {
+    thread_ = std::thread(std::move(body));
+}
+
+void SessionLoop::join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+pa_mainloop_api* SessionLoop::api() const {
+    return pa_mainloop_get_api(loop_);
+}
+
+void SessionLoop::request(unsigned bits) {
+    requests_.fetch_or(bits, std::memory_order_acq_rel);
+    pa_mainloop_wakeup(loop_);
+}
+
+unsigned SessionLoop::takeRequests() {
+    return requests_.exchange(0, std::memory_order_acq_rel);
+}
+
+bool SessionLoop::iterate() {
+    return pa_mainloop_iterate(loop_, 1, nullptr) >= 0;
+}
+
+bool SessionLoop::iterateUntil(const std::function<bool()>& done,
+                               std::chrono::milliseconds timeout) {
+    if (done()) {
+        return true;
+    }
+    bool passed = false;
+    struct timeval when {};
+    const auto micros = static_cast<pa_usec_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
+    pa_timeval_add(pa_gettimeofday(&when), micros);
+    pa_mainloop_api* loopApi = api();
+    pa_time_event* deadline = loopApi->time_new(loopApi, &when, deadlinePassed, &passed);
+    while (!done() && !passed && iterate()) {
+    }
+    loopApi->time_free(deadline);
+    return done();
+}
+
+int SessionLoop::poll(pollfd* descriptors, unsigned long count, int timeoutMs, void* self) {
+    if (static_cast<SessionLoop*>(self)->requests_.load(std::memory_order_acquire) != 0) {
+        timeoutMs = 0;
+    }
+    return ::poll(descriptors, static_cast<nfds_t>(count), timeoutMs);
+}
+
+}  // namespace brimo::hal::pulse
