@@ -53,8 +53,8 @@ class SeqlockValue {
     }
 
   private:
-    static constexpr std::size_t kWords = (sizeof(T) + sizeof(std::uint64_t) - 1) /
-                                          sizeof(std::uint64_t);
+    static constexpr std::size_t kWords =
+        (sizeof(T) + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
     using Words = std::array<std::uint64_t, kWords>;
 
     std::atomic<std::uint64_t> sequence_{0};

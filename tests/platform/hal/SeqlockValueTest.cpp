@@ -34,10 +34,9 @@ TEST(SeqlockValue, ReadsRacingTheWriterAreWholeAndInOrder) {
     std::uint64_t last = 0;
     while (!done.load()) {
         const Reading r = value.load();
-        torn += static_cast<double>(r.count) != r.seconds || r.valid != (r.count % 2 == 0 && r.count > 0) ||
-                        r.tripled != 3 * r.count
-                    ? 1
-                    : 0;
+        const bool whole = static_cast<double>(r.count) == r.seconds &&
+                           r.valid == (r.count % 2 == 0 && r.count > 0) && r.tripled == 3 * r.count;
+        torn += whole ? 0 : 1;
         backwards += r.count < last ? 1 : 0;
         last = r.count;
         ++reads;

@@ -215,8 +215,7 @@ struct SessionCallbacks {
 OSStatus DeviceIOSession::open(const DeviceIOPlan& plan, DeviceIOClient& client,
                                IOCounters& counters, ListenerThread& listeners,
                                std::unique_ptr<DeviceIOSession>& session) {
-    std::unique_ptr<DeviceIOSession> opened(
-        new DeviceIOSession(plan, client, counters, listeners));
+    std::unique_ptr<DeviceIOSession> opened(new DeviceIOSession(plan, client, counters, listeners));
     const OSStatus status = opened->start();
     if (status == noErr) {
         session = std::move(opened);
@@ -233,9 +232,9 @@ DeviceIOSession::DeviceIOSession(const DeviceIOPlan& plan, DeviceIOClient& clien
       captureName_(plan.applicationName + " capture"),
       playbackName_(plan.applicationName + " playback"),
       stopNotice_{&DeviceIOSession::deliverStop, this},
-      silence_(static_cast<std::size_t>(plan.cycleFrames) *
-                   std::max<UInt32>(plan.captureChannels, 1),
-               0.0F) {}
+      silence_(
+          static_cast<std::size_t>(plan.cycleFrames) * std::max<UInt32>(plan.captureChannels, 1),
+          0.0F) {}
 
 DeviceIOSession::~DeviceIOSession() {
     if (openStatus_ == noErr) {
@@ -643,8 +642,7 @@ void DeviceIOSession::publishCaptureLatency() {
     if (capture_ == nullptr) {
         return;
     }
-    latest_.captureValid =
-        readLatency(capture_, latest_.captureSeconds, latest_.captureReadAt);
+    latest_.captureValid = readLatency(capture_, latest_.captureSeconds, latest_.captureReadAt);
     publishedLatency_.store(latest_);
 }
 
@@ -652,8 +650,7 @@ void DeviceIOSession::publishPlaybackLatency() {
     if (playback_ == nullptr) {
         return;
     }
-    latest_.playbackValid =
-        readLatency(playback_, latest_.playbackSeconds, latest_.playbackReadAt);
+    latest_.playbackValid = readLatency(playback_, latest_.playbackSeconds, latest_.playbackReadAt);
     if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(playback_)) {
         latest_.playbackTargetSeconds =
             static_cast<double>(granted->tlength) /
