@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -158,10 +160,35 @@ TEST_F(PulseBackendAudio, PlaybackBufferGrowsAfterAStallWhereTheServerGrantsIt) 
         << "the tone did not go on after the stall";
 }
 
-// What other threads read of a running stream (its latency, the counters) comes from what the
-// stream's own thread published, whole and current, while units on another device come and go.
-TEST_F(PulseBackendAudio, ReadsFromOtherThreadsStaySoundWhileUnitsComeAndGo) {
-    ToneSource tone(1000.0);
+// A tone whose render stalls once, when asked, as a callback held up on the device's thread.
+class StallOnRequest : public FrameProducer {
+  public:
+    explicit StallOnRequest(std::chrono::milliseconds stall) : tone_(1000.0), stall_(stall) {}
+    void produce(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate) override {
+        if (requested.exchange(false)) {
+            stalling = true;
+            std::this_thread::sleep_for(stall_);
+            stalling = false;
+            stalled = true;
+        }
+        tone_.produce(samples, frames, channels, sampleRate);
+    }
+    std::atomic<bool> requested{false};
+    std::atomic<bool> stalling{false};
+    std::atomic<bool> stalled{false};
+
+  private:
+    ToneSource tone_;
+    std::chrono::milliseconds stall_;
+};
+
+// What other threads ask of a running stream (its latency, the counters) is answered from what
+// the stream's own thread published: whole and current, while units on another device come and
+// go, and at once even while the stream's thread is held up in a callback. A lock shared by
+// the two sides would hold the caller for the whole stall, and the stream's thread, the other
+// way round, for whatever the caller was doing.
+TEST_F(PulseBackendAudio, ReadsFromOtherThreadsNeitherWaitForTheStreamNorTearItsFigures) {
+    StallOnRequest tone(600ms);
     Recorder speakersMonitor(static_cast<std::size_t>(format.sampleRate * 10));
     HalUnit monitorUnit(speakers, speakersMonitor, format.sampleRate);
     HalUnit playbackUnit(speakers, tone, format.sampleRate);
@@ -173,17 +200,26 @@ TEST_F(PulseBackendAudio, ReadsFromOtherThreadsStaySoundWhileUnitsComeAndGo) {
     std::atomic<bool> done{false};
     std::atomic<int> reads{0};
     std::atomic<int> unsound{0};
+    std::atomic<int> readsInStall{0};
+    std::atomic<std::int64_t> longestMicros{0};
     std::thread reader([&] {
         while (!done.load()) {
+            const bool inStall = tone.stalling.load();
+            const auto begun = std::chrono::steady_clock::now();
             const auto latency = backend->latency(speakers);
             const auto stats = backend->statistics();
-            // Garbage (a torn read, an unset field) rather than physics: a late server may run
-            // the playback a little dry.
+            const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now() - begun)
+                                  .count();
+            longestMicros.store(std::max<std::int64_t>(longestMicros.load(), took));
+            // Garbage (a torn read, an unset field) rather than physics: the stall runs the
+            // playback dry for a while.
             const bool sound = latency.valid && std::fabs(latency.playbackSeconds) < 1.0 &&
                                std::fabs(latency.captureSeconds) < 1.0 &&
                                latency.playbackTargetSeconds > 0.0 &&
                                latency.playbackTargetSeconds < 1.0 && stats.framesPlayed > 0;
             unsound.fetch_add(sound ? 0 : 1);
+            readsInStall.fetch_add(inStall && tone.stalling.load() ? 1 : 0);
             reads.fetch_add(1);
         }
     });
@@ -196,21 +232,26 @@ TEST_F(PulseBackendAudio, ReadsFromOtherThreadsStaySoundWhileUnitsComeAndGo) {
     const auto before = backend->latency(speakers);
     std::this_thread::sleep_for(100ms);
     const auto after = backend->latency(speakers);
+    tone.requested = true;
+    const bool stalled = eventually([&] { return tone.stalled.load(); }, 3s);
     done = true;
     reader.join();
     const std::size_t heardBy = speakersMonitor.recordedFrames();
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(500ms);
     const auto samples = speakersMonitor.samples();
     playbackUnit.stop();
     monitorUnit.stop();
-    EXPECT_GT(reads.load(), 100);
+    ASSERT_TRUE(stalled);
+    EXPECT_GT(readsInStall.load(), 0);
+    EXPECT_LT(longestMicros.load(), 300'000) << "a read waited for the stalled stream";
     EXPECT_EQ(unsound.load(), 0) << "of " << reads.load() << " reads";
     // Read 100 ms apart, the figures are of their own moments, not one stale copy.
     EXPECT_TRUE(before.captureSeconds != after.captureSeconds ||
                 before.playbackSeconds != after.playbackSeconds);
     EXPECT_EQ(backend->statistics().killedStreams, 0U);
     ASSERT_GT(samples.size(), heardBy);
-    EXPECT_GT(peak({samples.begin() + static_cast<std::ptrdiff_t>(heardBy), samples.end()}), 0.4F);
+    EXPECT_GT(peak({samples.begin() + static_cast<std::ptrdiff_t>(heardBy), samples.end()}), 0.4F)
+        << "the tone did not go on after the stall";
 }
 
 // The engine's passthrough in miniature: a capture unit on "Brimola Vetrix" hands its frames
