@@ -40,10 +40,8 @@ class DeviceIOClient {
                                 const AudioTimeStamp& time) = 0;
     // The device's I/O ended without stopDeviceIO: the device went away, the audio server
     // stopped, or it killed the stream rather than move it elsewhere. No capture or play call
-    // follows; stopDeviceIO is still due. Called at most once per startDeviceIO, never on a
-    // real-time thread of the real backend (there: on its listener thread, since what the call
-    // sets off may lock and allocate; the simulated backend calls it on the thread that ended
-    // the I/O), and stopDeviceIO must not be called from here.
+    // follows; stopDeviceIO is still due, though not from here. At most once per startDeviceIO,
+    // on a thread that may lock: the real backend's listener thread, the simulated one's caller.
     virtual void deviceIODidStop(OSStatus /*reason*/) {}
 };
 
