@@ -1,6 +1,7 @@
 #include "platform/hal/pulse/SessionLoop.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <pulse/mainloop.h>
 #include <pulse/timeval.h>
 
@@ -31,7 +32,11 @@ SessionLoop::~SessionLoop() {
 }
 
 void SessionLoop::start(std::function<void()> body) {
-    thread_ = std::thread(std::move(body));
+    thread_ = std::thread([body = std::move(body)] {
+        // Named apart from the control connection's "threaded-ml", for whoever measures them.
+        pthread_setname_np(pthread_self(), "pulse-io");
+        body();
+    });
 }
 
 void SessionLoop::join() {
