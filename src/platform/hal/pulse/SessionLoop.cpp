@@ -32,10 +32,10 @@ SessionLoop::~SessionLoop() {
 }
 
 void SessionLoop::start(std::function<void()> body) {
-    thread_ = std::thread([body = std::move(body)] {
+    thread_ = std::thread([task = std::move(body)] {
         // Named apart from the control connection's "threaded-ml", for whoever measures them.
         pthread_setname_np(pthread_self(), "pulse-io");
-        body();
+        task();
     });
 }
 
