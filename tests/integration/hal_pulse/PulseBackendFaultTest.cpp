@@ -63,7 +63,7 @@ class RunStateProbe {
         }
     }
     std::atomic<int> stops{0};
-    std::atomic<std::thread::id> stopThread;
+    std::atomic<std::thread::id> stopThread{};
 };
 
 // Notes the thread a unit renders on.
@@ -74,7 +74,7 @@ class RenderThreadNote : public FrameProducer {
         thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
         inner_.produce(samples, frames, channels, sampleRate);
     }
-    std::atomic<std::thread::id> thread;
+    std::atomic<std::thread::id> thread{};
 
   private:
     FrameProducer& inner_;
