@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include "platform/hal/pulse/LoopTimer.h"
+
 namespace brimo::hal::pulse {
 
 namespace {
@@ -389,9 +391,8 @@ OSStatus DeviceIOSession::connectPlayback() {
                                    nullptr, nullptr) < 0) {
         return statusForError(pa_context_errno(context_));
     }
-    struct timeval when {};
-    pa_timeval_add(pa_gettimeofday(&when), steadyCheckMicros(plan_.playbackShrinkAfterSeconds));
-    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::steadyCheck, this);
+    startTimer(loop_.api(), steadyCheckMicros(plan_.playbackShrinkAfterSeconds),
+               &SessionCallbacks::steadyCheck, this);
     return noErr;
 }
 
@@ -406,9 +407,7 @@ void DeviceIOSession::scheduleResumeReconnect() {
         return;
     }
     resumeReconnectPending_ = true;
-    struct timeval when {};
-    pa_timeval_add(pa_gettimeofday(&when), kResumeSettleMicros);
-    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::reconnectCapture, this);
+    startTimer(loop_.api(), kResumeSettleMicros, &SessionCallbacks::reconnectCapture, this);
     resumeReconnects_ = 0;
 }
 
@@ -428,9 +427,7 @@ void DeviceIOSession::captureDeafnessCheck() {
 }
 
 void DeviceIOSession::scheduleDeafnessCheck() {
-    struct timeval when {};
-    pa_timeval_add(pa_gettimeofday(&when), kDeafnessCheckMicros);
-    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::deafnessCheck, this);
+    startTimer(loop_.api(), kDeafnessCheckMicros, &SessionCallbacks::deafnessCheck, this);
 }
 
 void DeviceIOSession::reconnectCapture() {

@@ -3,10 +3,11 @@
 #include <poll.h>
 #include <pthread.h>
 #include <pulse/mainloop.h>
-#include <pulse/timeval.h>
 
 #include <stdexcept>
 #include <utility>
+
+#include "platform/hal/pulse/LoopTimer.h"
 
 namespace brimo::hal::pulse {
 
@@ -68,15 +69,10 @@ bool SessionLoop::iterateUntil(const std::function<bool()>& done,
         return true;
     }
     bool passed = false;
-    struct timeval when {};
-    const auto micros = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
-    pa_timeval_add(pa_gettimeofday(&when), micros);
-    pa_mainloop_api* loopApi = api();
-    pa_time_event* deadline = loopApi->time_new(loopApi, &when, deadlinePassed, &passed);
+    pa_time_event* deadline = startTimer(api(), timeout, deadlinePassed, &passed);
     while (!done() && !passed && iterate()) {
     }
-    loopApi->time_free(deadline);
+    api()->time_free(deadline);
     return done();
 }
 
