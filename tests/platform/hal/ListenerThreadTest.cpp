@@ -95,76 +95,59 @@ TEST(ListenerThread, RemovalWaitsForARunningCallAndStopsLaterOnes) {
     EXPECT_EQ(counter.calls.load(), afterRemoval) << "no call after the removal";
 }
 
-// A notice stands for news from a thread that may not wait: told on the listener thread, in
-// the order posted; withdrawn, it is dropped while queued and waited for while being told.
+// Notices, the news of threads that may not wait: told on the listener thread in posting
+// order; a withdrawn one is dropped while queued and waited for while being told.
 struct Told {
     std::atomic<bool>* gate = nullptr;  // the call waits until it opens
+    std::atomic<int>* told = nullptr;   // calls made so far, of every notice
     std::atomic<bool> entered{false};
-    std::atomic<int> calls{0};
-    int* sequence = nullptr;
-    int position = 0;
-    std::thread::id thread;
+    std::atomic<int> place{0};  // 1 for the first call made
+    std::thread::id thread{};
     static void deliver(void* self) {
-        auto& told = *static_cast<Told*>(self);
-        told.entered = true;
-        while (told.gate != nullptr && !told.gate->load()) {
+        auto& notice = *static_cast<Told*>(self);
+        notice.entered = true;
+        while (notice.gate != nullptr && !notice.gate->load()) {
             std::this_thread::yield();
         }
-        told.thread = std::this_thread::get_id();
-        told.position = ++*told.sequence;
-        told.calls.fetch_add(1);
+        notice.thread = std::this_thread::get_id();
+        notice.place = notice.told->fetch_add(1) + 1;
     }
 };
 
 TEST(ListenerThread, NoticesAreToldInOrderOnTheListenerThreadAndWithdrawingWaitsForOneBeingTold) {
     ListenerThread dispatcher;
-    int sequence = 0;
     std::atomic<bool> gate{false};
-    Told first;
-    Told second;
-    Told dropped;
-    Told last;
-    first.gate = &gate;
-    for (Told* told : {&first, &second, &dropped, &last}) {
-        told->sequence = &sequence;
-    }
+    std::atomic<int> told{0};
+    Told first{&gate, &told};
+    Told dropped{nullptr, &told};
+    Told last{nullptr, &told};
     ListenerThread::Notice firstNotice{&Told::deliver, &first};
-    ListenerThread::Notice secondNotice{&Told::deliver, &second};
     ListenerThread::Notice droppedNotice{&Told::deliver, &dropped};
     ListenerThread::Notice lastNotice{&Told::deliver, &last};
-    std::thread poster([&] {
+    std::thread([&] {
         dispatcher.postNotice(firstNotice);
-        dispatcher.postNotice(secondNotice);
         dispatcher.postNotice(droppedNotice);
-    });
-    const auto posterId = poster.get_id();
-    poster.join();
+        dispatcher.postNotice(lastNotice);
+    }).join();
     while (!first.entered) {
         std::this_thread::yield();
     }
     dispatcher.withdraw(droppedNotice);  // queued behind the call held at the gate
-    dispatcher.postNotice(lastNotice);
-    std::atomic<bool> withdrawn{false};
-    int callsWhenWithdrawn = -1;
+    int toldWhenWithdrawn = -1;
     std::thread withdrawer([&] {
         dispatcher.withdraw(firstNotice);
-        callsWhenWithdrawn = first.calls.load();
-        withdrawn = true;
+        toldWhenWithdrawn = first.place.load();
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(withdrawn.load()) << "withdraw returned while the notice was being told";
     gate = true;
     withdrawer.join();
-    EXPECT_EQ(callsWhenWithdrawn, 1);
-    while (last.calls.load() == 0) {
+    EXPECT_EQ(toldWhenWithdrawn, 1) << "withdraw returned while the notice was being told";
+    while (last.place.load() == 0) {
         std::this_thread::yield();
     }
-    EXPECT_EQ(first.position, 1);
-    EXPECT_EQ(second.position, 2);
-    EXPECT_EQ(last.position, 3);
-    EXPECT_EQ(dropped.calls.load(), 0);
-    EXPECT_EQ(first.thread, second.thread);
-    EXPECT_NE(first.thread, posterId);
+    EXPECT_EQ(last.place.load(), 2);
+    EXPECT_EQ(dropped.place.load(), 0);
+    EXPECT_EQ(first.thread, last.thread);
     EXPECT_NE(first.thread, std::this_thread::get_id());
 }
 
