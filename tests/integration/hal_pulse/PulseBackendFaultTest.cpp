@@ -66,20 +66,6 @@ class RunStateProbe {
     std::atomic<std::thread::id> stopThread{};
 };
 
-// Notes the thread a unit renders on.
-class RenderThreadNote : public FrameProducer {
-  public:
-    explicit RenderThreadNote(FrameProducer& inner) : inner_(inner) {}
-    void produce(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate) override {
-        thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
-        inner_.produce(samples, frames, channels, sampleRate);
-    }
-    std::atomic<std::thread::id> thread{};
-
-  private:
-    FrameProducer& inner_;
-};
-
 class PulseBackendFaults : public PulseBackendTest {
   protected:
     // One unplug and replug of the real output while the passthrough runs: the playback
@@ -90,9 +76,8 @@ class PulseBackendFaults : public PulseBackendTest {
         SampleFifo fifo(48000 * 2);
         CaptureIntoFifo intoFifo(fifo);
         PlayFromFifo fromFifo(fifo, 4096);
-        RenderThreadNote rendering(fromFifo);
         HalUnit captureUnit(brimola, intoFifo, 48000.0);
-        HalUnit playbackUnit(speakers, rendering, 48000.0);
+        HalUnit playbackUnit(speakers, fromFifo, 48000.0);
         ASSERT_EQ(captureUnit.start(), noErr);
         ASSERT_EQ(playbackUnit.start(), noErr);
         RunStateProbe probe;
@@ -109,7 +94,7 @@ class PulseBackendFaults : public PulseBackendTest {
         pactl({"unload-module", nullSinkModule("speakers").value_or("none")});
         ASSERT_TRUE(eventually([&] { return probe.stops.load() == 1; }, 3s))
             << "the ended playback was not announced";
-        EXPECT_NE(probe.stopThread.load(), rendering.thread.load())
+        EXPECT_NE(probe.stopThread.load(), fromFifo.thread.load())
             << "the run-state listener ran on the real-time thread";
         EXPECT_EQ(backend->statistics().killedStreams, killed + 1) << "only the playback ends";
         EXPECT_TRUE(eventually([&] { return alive.calls.load() == 1; }, 3s));
