@@ -239,9 +239,10 @@ DeviceIOSession::DeviceIOSession(const DeviceIOPlan& plan, DeviceIOClient& clien
           0.0F) {}
 
 DeviceIOSession::~DeviceIOSession() {
+    // A session that failed to open ends its thread by itself.
     if (openStatus_ == noErr) {
         loop_.request(kStopRequest);
-    }  // else the thread ends by itself
+    }
     loop_.join();
     // The thread is gone, so the notice is posted no more; it may still be queued or running.
     listeners_.withdraw(stopNotice_);
