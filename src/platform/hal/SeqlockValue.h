@@ -48,7 +48,7 @@ class SeqlockValue {
             std::this_thread::yield();  // the writer is in the middle of a store
         }
         T value{};
-        std::memcpy(&value, words.data(), sizeof(T));
+        std::memcpy(static_cast<void*>(&value), words.data(), sizeof(T));  // trivially copyable
         return value;
     }
 
