@@ -24,11 +24,12 @@ class SeqlockValue {
     void store(const T& value) {
         const std::uint64_t sequence = sequence_.load(std::memory_order_relaxed);
         sequence_.store(sequence + 1, std::memory_order_relaxed);  // odd: a write is under way
-        std::atomic_thread_fence(std::memory_order_release);
         Words words{};
         std::memcpy(words.data(), &value, sizeof(T));
+        // Each word released: a reader that sees one sees the odd count before it. (No fences,
+        // which the thread sanitizer cannot follow.)
         for (std::size_t i = 0; i < kWords; ++i) {
-            words_[i].store(words[i], std::memory_order_relaxed);
+            words_[i].store(words[i], std::memory_order_release);
         }
         sequence_.store(sequence + 2, std::memory_order_release);
     }
@@ -39,9 +40,8 @@ class SeqlockValue {
         while (true) {
             const std::uint64_t before = sequence_.load(std::memory_order_acquire);
             for (std::size_t i = 0; i < kWords; ++i) {
-                words[i] = words_[i].load(std::memory_order_relaxed);
+                words[i] = words_[i].load(std::memory_order_acquire);
             }
-            std::atomic_thread_fence(std::memory_order_acquire);
             if ((before & 1U) == 0 && sequence_.load(std::memory_order_relaxed) == before) {
                 break;
             }
