@@ -640,7 +640,8 @@ void DeviceIOSession::publishCaptureLatency() {
     if (capture_ == nullptr) {
         return;
     }
-    latest_.captureValid = readLatency(capture_, latest_.captureSeconds, latest_.captureReadAt);
+    std::uint64_t readAt = 0;
+    latest_.captureValid = readLatency(capture_, latest_.captureSeconds, readAt);
     publishedLatency_.store(latest_);
 }
 
@@ -657,17 +658,16 @@ void DeviceIOSession::publishPlaybackLatency() {
     publishedLatency_.store(latest_);
 }
 
-// Between two calls of its stream the server goes on as the library's own interpolation
-// has it: it fills the capture stream's buffer and plays out the playback stream's, one
-// second a second.
+// Between two calls of the playback stream the server plays out its buffer, one second a
+// second, as the library's own interpolation has it. A record stream's figure is its last: a
+// PulseAudio monitor hands its audio over in bursts, and the library does not count on between.
 StreamLatency DeviceIOSession::latency() const {
     const LatencyReading reading = publishedLatency_.load();
     const auto now = static_cast<double>(pa_rtclock_now());
     StreamLatency result;
     result.valid = (!captures() || reading.captureValid) && (!plays() || reading.playbackValid);
     if (reading.captureValid) {
-        result.captureSeconds =
-            reading.captureSeconds + (now - static_cast<double>(reading.captureReadAt)) / 1e6;
+        result.captureSeconds = reading.captureSeconds;
     }
     if (reading.playbackValid) {
         result.playbackSeconds =

@@ -88,15 +88,14 @@ class DeviceIOSession {
     [[nodiscard]] const std::string& captureSource() const { return plan_.captureSource; }
 
   private:
-    // The session's thread's last latency readings, each with the server library's clock
-    // (microseconds) when it was taken.
+    // The session's thread's last latency readings; the playback one with the server library's
+    // clock (microseconds) when it was taken.
     struct LatencyReading {
         bool captureValid = false;
         bool playbackValid = false;
         double captureSeconds = 0.0;
         double playbackSeconds = 0.0;
         double playbackTargetSeconds = 0.0;
-        std::uint64_t captureReadAt = 0;
         std::uint64_t playbackReadAt = 0;
     };
     enum Request : unsigned { kStopRequest = 1U, kResumeRequest = 2U };
