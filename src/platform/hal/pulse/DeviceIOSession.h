@@ -75,7 +75,7 @@ class DeviceIOSession {
     [[nodiscard]] bool captures() const { return !plan_.captureSource.empty(); }
     [[nodiscard]] bool plays() const { return !plan_.playbackSink.empty(); }
     // Any thread, without waiting for the session's: what its thread last read of the streams'
-    // latency, carried forward to now.
+    // latency, the playback figure carried forward to now.
     [[nodiscard]] StreamLatency latency() const;
     // PipeWire's PulseAudio server resumes a suspended source without feeding a record stream
     // that lived across the suspend again: it gets silence for good, while a new stream on the
