@@ -4,8 +4,8 @@
 Run by bench/ui/run-ui-bench inside a private audio server, a private account service (whose
 signed-in session the application finds in its file store) and a virtual X server; each
 application given is measured in turn. The application's CPU is its utime + stime from /proc over each span, in percent of one core; the
-real-time path is the sum over its libpulse I/O threads ("threaded-ml": the streams of the
-engine's capture and playback, and the mostly idle control connection).
+real-time path is the sum over its libpulse threads: the streams of the engine's capture and
+playback ("pulse-io", one each) and the mostly idle control connection ("threaded-ml").
 """
 import json
 import os
@@ -80,7 +80,7 @@ def measure(pid, log, label):
     faults = minor_faults(pid) - faults_before
     after = threads(pid)
     realtime = sum(t - before[tid][1] for tid, (name, t) in after.items()
-                   if name == "threaded-ml" and tid in before)
+                   if name in ("pulse-io", "threaded-ml") and tid in before)
     by_thread = {}
     for tid, (name, t) in after.items():
         if tid in before:

@@ -21,8 +21,8 @@ struct DeviceIOFormat {
 };
 
 // The unit side of device I/O, implemented by the HAL output unit. The backend calls it on the
-// device's I/O thread, never on two threads at once for one client, with interleaved 32-bit
-// float frames in the device's own channel count and current rate.
+// device's I/O thread, never on two threads at once for one client (deviceIODidStop aside),
+// with interleaved 32-bit float frames in the device's own channel count and current rate.
 class DeviceIOClient {
   public:
     DeviceIOClient() = default;
@@ -40,8 +40,8 @@ class DeviceIOClient {
                                 const AudioTimeStamp& time) = 0;
     // The device's I/O ended without stopDeviceIO: the device went away, the audio server
     // stopped, or it killed the stream rather than move it elsewhere. No capture or play call
-    // follows; stopDeviceIO is still due. Called at most once per startDeviceIO, on the I/O
-    // thread, which must not call stopDeviceIO from here.
+    // follows; stopDeviceIO is still due, though not from here. At most once per startDeviceIO,
+    // on a thread that may lock: the real backend's listener thread, the simulated one's caller.
     virtual void deviceIODidStop(OSStatus /*reason*/) {}
 };
 

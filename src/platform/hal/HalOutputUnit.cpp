@@ -346,7 +346,9 @@ class HalOutputUnit final : public AudioUnitImplementation, private DeviceIOClie
     // ---- Device I/O, on the device's thread.
 
     // The device went away or the server ended the stream: the unit reads as not running
-    // from now on, and says so; stopDeviceIO is still due at the next stop.
+    // from now on, and says so; stopDeviceIO is still due at the next stop. On the real
+    // backend this comes on its listener thread, not the device's: the announcement locks and
+    // its listeners may do anything.
     void deviceIODidStop(OSStatus /*reason*/) override {
         if (!ioEnded_.exchange(true)) {
             announcePropertyChange(kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0);

@@ -15,7 +15,7 @@ void ListenerThread::stop() {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    wake_.notify_all();
+    ring();
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -59,7 +59,38 @@ void ListenerThread::post(const std::vector<PropertyChange>& changes) {
             queue_.push_back({change, ++postedCount_});
         }
     }
-    wake_.notify_one();
+    ring();
+}
+
+void ListenerThread::postNotice(Notice& notice) {
+    Notice* newest = posted_.load(std::memory_order_relaxed);
+    do {
+        notice.next = newest;
+    } while (!posted_.compare_exchange_weak(newest, &notice, std::memory_order_release,
+                                            std::memory_order_relaxed));
+    ring();
+}
+
+void ListenerThread::withdraw(Notice& notice) {
+    std::unique_lock lock(mutex_);
+    takePostedNotices();
+    std::erase(notices_, &notice);
+    if (std::this_thread::get_id() != thread_.get_id()) {
+        noticeDelivered_.wait(lock, [&] { return delivering_ != &notice; });
+    }
+}
+
+void ListenerThread::takePostedNotices() {
+    Notice* newest = posted_.exchange(nullptr, std::memory_order_acquire);
+    const auto at = notices_.end() - notices_.begin();
+    for (; newest != nullptr; newest = newest->next) {
+        notices_.insert(notices_.begin() + at, newest);  // the oldest ends up first
+    }
+}
+
+void ListenerThread::ring() {
+    bell_.fetch_add(1, std::memory_order_release);
+    bell_.notify_one();
 }
 
 void ListenerThread::flush() {
@@ -94,33 +125,62 @@ bool ListenerThread::isRegistered(const Registration& registration) {
     return find(registration) != registrations_.end();
 }
 
+// Waits on the bell rather than a condition variable, so that a notice can wake the thread
+// without the lock: whatever rings after the count was read makes the wait return at once.
 void ListenerThread::run() {
     std::unique_lock lock(mutex_);
     while (true) {
-        wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        const std::uint32_t rung = bell_.load(std::memory_order_acquire);
+        takePostedNotices();
         if (stopping_) {
             break;
         }
-        const auto [change, sequence] = queue_.front();
-        queue_.pop_front();
-        std::vector<Registration> targets;
-        for (const auto& registration : registrations_) {
-            if (registration.postedBefore < sequence && registration.object == change.object &&
-                hears(registration.address, change.address)) {
-                targets.push_back(registration);
-            }
+        if (!notices_.empty()) {
+            deliverNotice(lock);
+        } else if (!queue_.empty()) {
+            deliverChange(lock);
+        } else {
+            lock.unlock();
+            bell_.wait(rung, std::memory_order_acquire);
+            lock.lock();
         }
-        lock.unlock();
-        for (const auto& target : targets) {
-            const std::lock_guard call(callMutex_);
-            if (isRegistered(target)) {
-                target.listener(change.object, 1, &change.address, target.clientData);
-            }
-        }
-        lock.lock();
-        ++deliveredCount_;
-        delivered_.notify_all();
     }
+    delivered_.notify_all();
+    noticeDelivered_.notify_all();
+}
+
+void ListenerThread::deliverNotice(std::unique_lock<std::mutex>& lock) {
+    Notice* notice = notices_.front();
+    notices_.pop_front();
+    delivering_ = notice;
+    const auto deliver = notice->deliver;
+    void* context = notice->context;
+    lock.unlock();
+    deliver(context);  // the notice itself may be gone when this returns
+    lock.lock();
+    delivering_ = nullptr;
+    noticeDelivered_.notify_all();
+}
+
+void ListenerThread::deliverChange(std::unique_lock<std::mutex>& lock) {
+    const auto [change, sequence] = queue_.front();
+    queue_.pop_front();
+    std::vector<Registration> targets;
+    for (const auto& registration : registrations_) {
+        if (registration.postedBefore < sequence && registration.object == change.object &&
+            hears(registration.address, change.address)) {
+            targets.push_back(registration);
+        }
+    }
+    lock.unlock();
+    for (const auto& target : targets) {
+        const std::lock_guard call(callMutex_);
+        if (isRegistered(target)) {
+            target.listener(change.object, 1, &change.address, target.clientData);
+        }
+    }
+    lock.lock();
+    ++deliveredCount_;
     delivered_.notify_all();
 }
 

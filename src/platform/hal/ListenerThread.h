@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -22,8 +24,20 @@ namespace brimo::hal {
 // - elements: equal or the registration's is the wildcard. Every property lives in the main
 //   element.
 // A registration hears only the changes posted after it was made.
+//
+// A thread that may not wait (a device's real-time I/O thread) hands its news over as a
+// `Notice` instead: posting one takes no lock and allocates nothing, and the listener thread
+// makes the notice's call.
 class ListenerThread {
   public:
+    // A call the listener thread makes for its poster. The owner keeps it alive until
+    // `withdraw` returns, and posts it at most once until it has been delivered or withdrawn.
+    struct Notice {
+        void (*deliver)(void* context) = nullptr;
+        void* context = nullptr;
+        Notice* next = nullptr;  // while posted: the one posted before it
+    };
+
     ListenerThread();
     ~ListenerThread();
     ListenerThread(const ListenerThread&) = delete;
@@ -40,6 +54,13 @@ class ListenerThread {
                     AudioObjectPropertyListenerProc listener, void* clientData);
 
     void post(const std::vector<PropertyChange>& changes);
+    // Lock-free, from any thread: the notice's call is made on the listener thread, after the
+    // notices posted before it.
+    void postNotice(Notice& notice);
+    // When this returns the notice is neither queued nor being delivered, so its owner may let
+    // it go; on the listener thread itself (inside that very delivery) it only leaves the queue.
+    // The owner posts it no more by then.
+    void withdraw(Notice& notice);
     // Returns when every change posted so far has been delivered, also those that listeners
     // post meanwhile (at once on the listener thread, which would otherwise wait for itself).
     void flush();
@@ -72,14 +93,25 @@ class ListenerThread {
     };
 
     void run();
+    void deliverChange(std::unique_lock<std::mutex>& lock);
+    void deliverNotice(std::unique_lock<std::mutex>& lock);
+    // With mutex_ held: moves what was posted lock-free into `notices_`, in posting order.
+    void takePostedNotices();
+    // Wakes the thread; lock-free. Its count tells a waiter whether anything came meanwhile.
+    void ring();
     bool isRegistered(const Registration& registration);
     std::vector<Registration>::iterator find(const Registration& registration);
 
     std::mutex mutex_;
-    std::condition_variable wake_;
     std::condition_variable delivered_;
     std::vector<Registration> registrations_;
     std::deque<QueuedChange> queue_;
+    // Notices posted lock-free, newest first, until the thread takes them into `notices_`.
+    std::atomic<Notice*> posted_{nullptr};
+    std::deque<Notice*> notices_;
+    Notice* delivering_ = nullptr;  // the notice whose call is under way
+    std::condition_variable noticeDelivered_;
+    std::atomic<std::uint32_t> bell_{0};
     unsigned long long postedCount_ = 0;
     unsigned long long deliveredCount_ = 0;
     bool stopping_ = false;

@@ -52,6 +52,8 @@ class SnapshotBackend : public AudioHardwareBackend {
     // its own does after letting go of that lock.
     std::vector<PropertyChange> publish(std::shared_ptr<const DeviceSnapshot> next);
     void announce(const std::vector<PropertyChange>& changes) { listeners_.post(changes); }
+    // Where a backend's real-time threads hand over news that must not be told on them.
+    [[nodiscard]] ListenerThread& listenerThread() { return listeners_; }
     [[nodiscard]] std::shared_ptr<const DeviceSnapshot> published() const;
     // No listener is called after this: for a backend whose hooks below need what its
     // destructor takes down.

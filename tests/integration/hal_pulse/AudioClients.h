@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include "platform/hal/AudioTypes.h"
@@ -134,6 +135,7 @@ class PlayFromFifo : public FrameProducer {
     PlayFromFifo(SampleFifo& fifo, std::size_t prefillSamples)
         : fifo_(fifo), prefillSamples_(prefillSamples) {}
     void produce(float* samples, UInt32 frames, UInt32 channels, Float64) override {
+        thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
         const std::size_t wanted = static_cast<std::size_t>(frames) * channels;
         std::size_t got = 0;
         if (started_ || fifo_.size() >= prefillSamples_) {
@@ -147,6 +149,7 @@ class PlayFromFifo : public FrameProducer {
     }
 
     std::atomic<std::size_t> shortfalls{0};
+    std::atomic<std::thread::id> thread{};  // the one that renders
 
   private:
     SampleFifo& fifo_;

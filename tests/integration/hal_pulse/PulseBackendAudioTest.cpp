@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -153,6 +155,91 @@ TEST_F(PulseBackendAudio, PlaybackBufferGrowsAfterAStallWhereTheServerGrantsIt) 
         EXPECT_LE(after.largestPlaybackCycles,
                   hal::pulse::PulseAudioBackendOptions{}.playbackCyclesOnPipeWire);
     }
+    ASSERT_GT(samples.size(), heardBy);
+    EXPECT_GT(peak({samples.begin() + static_cast<std::ptrdiff_t>(heardBy), samples.end()}), 0.4F)
+        << "the tone did not go on after the stall";
+}
+
+// A tone whose render stalls once, when asked, as a callback held up on the device's thread.
+class StallOnRequest : public FrameProducer {
+  public:
+    void produce(float* samples, UInt32 frames, UInt32 channels, Float64 sampleRate) override {
+        if (requested.exchange(false)) {
+            stalling = true;
+            std::this_thread::sleep_for(600ms);
+            stalling = false;
+            stalled = true;
+        }
+        tone_.produce(samples, frames, channels, sampleRate);
+    }
+    std::atomic<bool> requested{false};
+    std::atomic<bool> stalling{false};
+    std::atomic<bool> stalled{false};
+
+  private:
+    ToneSource tone_{1000.0};
+};
+
+// What other threads ask of a running stream (its latency, the counters) comes from what the
+// stream's own thread published: whole, while units on another device come and go, and at once
+// even while that thread is held up in a callback. A lock the two sides shared would hold the
+// caller for the whole stall, as it would hold the stream's thread for whatever a caller did.
+TEST_F(PulseBackendAudio, ReadsFromOtherThreadsNeitherWaitForTheStreamNorTearItsFigures) {
+    StallOnRequest tone;
+    Recorder speakersMonitor(static_cast<std::size_t>(format.sampleRate * 10));
+    HalUnit monitorUnit(speakers, speakersMonitor, format.sampleRate);
+    HalUnit playbackUnit(speakers, tone, format.sampleRate);
+    ASSERT_EQ(monitorUnit.start(), noErr);
+    ASSERT_EQ(playbackUnit.start(), noErr);
+    ASSERT_TRUE(eventually([&] { return speakersMonitor.heardAnything(0.1F); }, 8s));
+    ASSERT_TRUE(eventually([&] { return backend->latency(speakers).valid; }, 2s));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> unsound{0};
+    std::atomic<int> readsInStall{0};
+    std::atomic<std::int64_t> longestInStallMicros{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const bool inStall = tone.stalling.load();
+            const auto begun = std::chrono::steady_clock::now();
+            const auto latency = backend->latency(speakers);
+            const auto stats = backend->statistics();
+            const std::chrono::microseconds took(
+                std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now() - begun));
+            // Garbage (a torn read, an unset field), not physics: the stall runs the playback dry.
+            const bool sound = latency.valid && std::fabs(latency.playbackSeconds) < 1.0 &&
+                               std::fabs(latency.captureSeconds) < 1.0 &&
+                               latency.playbackTargetSeconds > 0.0 &&
+                               latency.playbackTargetSeconds < 1.0 && stats.framesPlayed > 0;
+            unsound.fetch_add(sound ? 0 : 1);
+            if (inStall) {
+                longestInStallMicros.store(std::max(longestInStallMicros.load(), took.count()));
+                readsInStall.fetch_add(tone.stalling.load() ? 1 : 0);  // over before the stall
+            }
+            std::this_thread::sleep_for(200us);  // leaves the backend's own lock to the others
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        ToneSource other(440.0);
+        HalUnit comeAndGo(brimola, other, format.sampleRate);
+        EXPECT_EQ(comeAndGo.start(), noErr);
+        std::this_thread::sleep_for(100ms);
+    }
+    tone.requested = true;
+    const bool stalled = eventually([&] { return tone.stalled.load(); }, 3s);
+    done = true;
+    reader.join();
+    const std::size_t heardBy = speakersMonitor.recordedFrames();
+    std::this_thread::sleep_for(500ms);
+    const auto samples = speakersMonitor.samples();
+    playbackUnit.stop();
+    monitorUnit.stop();
+    ASSERT_TRUE(stalled);
+    EXPECT_GT(readsInStall.load(), 0) << "no read was made during the stall";
+    EXPECT_LT(longestInStallMicros.load(), 300'000) << "a read waited for the stalled stream";
+    EXPECT_EQ(unsound.load(), 0);
+    EXPECT_EQ(backend->statistics().killedStreams, 0U);
     ASSERT_GT(samples.size(), heardBy);
     EXPECT_GT(peak({samples.begin() + static_cast<std::ptrdiff_t>(heardBy), samples.end()}), 0.4F)
         << "the tone did not go on after the stall";

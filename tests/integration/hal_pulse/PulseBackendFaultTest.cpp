@@ -48,7 +48,7 @@ std::size_t entries(const char* directory) {
                                                   std::filesystem::directory_iterator()));
 }
 
-// Counts the run-state announcements of a unit that say it stopped.
+// Counts the run-state announcements of a unit that say it stopped, and notes their thread.
 class RunStateProbe {
   public:
     static void changed(void* self, hal::AudioUnit unit, hal::AudioUnitPropertyID id,
@@ -57,17 +57,21 @@ class RunStateProbe {
         UInt32 size = sizeof(running);
         if (hal::AudioUnitGetProperty(unit, id, scope, element, &running, &size) == hal::noErr &&
             running == 0) {
-            static_cast<RunStateProbe*>(self)->stops.fetch_add(1);
+            auto& probe = *static_cast<RunStateProbe*>(self);
+            probe.stopThread.store(std::this_thread::get_id());
+            probe.stops.fetch_add(1);
         }
     }
     std::atomic<int> stops{0};
+    std::atomic<std::thread::id> stopThread{};
 };
 
 class PulseBackendFaults : public PulseBackendTest {
   protected:
     // One unplug and replug of the real output while the passthrough runs: the playback
-    // stream is ended and announced, not moved onto the next default (the device we capture),
-    // the device reports itself gone, the capture goes on, the device returns under a new ID.
+    // stream is ended and announced (not on the real-time thread that rendered it), not moved
+    // onto the next default (the device we capture), the device reports itself gone, the
+    // capture goes on, the device returns under a new ID.
     void lossCycle() {
         SampleFifo fifo(48000 * 2);
         CaptureIntoFifo intoFifo(fifo);
@@ -90,6 +94,8 @@ class PulseBackendFaults : public PulseBackendTest {
         pactl({"unload-module", nullSinkModule("speakers").value_or("none")});
         ASSERT_TRUE(eventually([&] { return probe.stops.load() == 1; }, 3s))
             << "the ended playback was not announced";
+        EXPECT_NE(probe.stopThread.load(), fromFifo.thread.load())
+            << "the run-state listener ran on the real-time thread";
         EXPECT_EQ(backend->statistics().killedStreams, killed + 1) << "only the playback ends";
         EXPECT_TRUE(eventually([&] { return alive.calls.load() == 1; }, 3s));
         // Gone from the device list before it comes back: a replug seen in one refresh would

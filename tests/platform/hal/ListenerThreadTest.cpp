@@ -95,6 +95,62 @@ TEST(ListenerThread, RemovalWaitsForARunningCallAndStopsLaterOnes) {
     EXPECT_EQ(counter.calls.load(), afterRemoval) << "no call after the removal";
 }
 
+// Notices, the news of threads that may not wait: told on the listener thread in posting
+// order; a withdrawn one is dropped while queued and waited for while being told.
+struct Told {
+    std::atomic<bool>* gate = nullptr;  // the call waits until it opens
+    std::atomic<int>* told = nullptr;   // calls made so far, of every notice
+    std::atomic<bool> entered{false};
+    std::atomic<int> place{0};  // 1 for the first call made
+    std::thread::id thread{};
+    static void deliver(void* self) {
+        auto& notice = *static_cast<Told*>(self);
+        notice.entered = true;
+        while (notice.gate != nullptr && !notice.gate->load()) {
+            std::this_thread::yield();
+        }
+        notice.thread = std::this_thread::get_id();
+        notice.place = notice.told->fetch_add(1) + 1;
+    }
+};
+
+TEST(ListenerThread, NoticesAreToldInOrderOnTheListenerThreadAndWithdrawingWaitsForOneBeingTold) {
+    ListenerThread dispatcher;
+    std::atomic<bool> gate{false};
+    std::atomic<int> told{0};
+    Told first{&gate, &told};
+    Told dropped{nullptr, &told};
+    Told last{nullptr, &told};
+    ListenerThread::Notice firstNotice{&Told::deliver, &first};
+    ListenerThread::Notice droppedNotice{&Told::deliver, &dropped};
+    ListenerThread::Notice lastNotice{&Told::deliver, &last};
+    std::thread([&] {
+        dispatcher.postNotice(firstNotice);
+        dispatcher.postNotice(droppedNotice);
+        dispatcher.postNotice(lastNotice);
+    }).join();
+    while (!first.entered) {
+        std::this_thread::yield();
+    }
+    dispatcher.withdraw(droppedNotice);  // queued behind the call held at the gate
+    int toldWhenWithdrawn = -1;
+    std::thread withdrawer([&] {
+        dispatcher.withdraw(firstNotice);
+        toldWhenWithdrawn = first.place.load();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    gate = true;
+    withdrawer.join();
+    EXPECT_EQ(toldWhenWithdrawn, 1) << "withdraw returned while the notice was being told";
+    while (last.place.load() == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(last.place.load(), 2);
+    EXPECT_EQ(dropped.place.load(), 0);
+    EXPECT_EQ(first.thread, last.thread);
+    EXPECT_NE(first.thread, std::this_thread::get_id());
+}
+
 // The rule at the interface, case by case: a registration at the left address hears a change
 // at the right one (or does not).
 TEST(ListenerThread, ScopesMatchWhenEqualWildcardOrGlobalAndElementsWhenEqualOrWildcard) {

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/hal/pulse/LoopTimer.h"
+
 namespace brimo::hal::pulse {
 
 namespace {
@@ -48,16 +50,6 @@ Record recordOf(const Info& info) {
     record.channels = info.channel_map.channels;
     record.channelMap = channelMapText(info.channel_map);
     return record;
-}
-
-// A one-shot timer of the loop, `delay` from now.
-pa_time_event* startTimer(pa_mainloop_api* api, std::chrono::milliseconds delay,
-                          pa_time_event_cb_t callback, void* userdata) {
-    struct timeval when {};
-    const auto micros = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(delay).count());
-    pa_timeval_add(pa_gettimeofday(&when), micros);
-    return api->time_new(api, &when, callback, userdata);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include "platform/hal/pulse/LoopTimer.h"
+
 namespace brimo::hal::pulse {
 
 namespace {
@@ -86,7 +88,7 @@ bool isOver(pa_stream_state_t state) {
 
 }  // namespace
 
-// The libpulse callbacks, on the session's thread with its lock held.
+// The libpulse callbacks, on the session's thread.
 struct SessionCallbacks {
     static void contextState(pa_context* context, void* userdata) {
         auto& self = *static_cast<DeviceIOSession*>(userdata);
@@ -94,7 +96,6 @@ struct SessionCallbacks {
         if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && !self.closing_) {
             self.reportStopped(kAudioHardwareNotRunningError);
         }
-        self.loop_.signal();
     }
 
     static void streamState(pa_stream* stream, void* userdata) {
@@ -102,7 +103,6 @@ struct SessionCallbacks {
         if (isOver(pa_stream_get_state(stream)) && !self.closing_) {
             self.reportStopped(statusForError(pa_context_errno(self.context_)));
         }
-        self.loop_.signal();
     }
 
     static void readable(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
@@ -114,6 +114,7 @@ struct SessionCallbacks {
             const void* data = nullptr;
             std::size_t bytes = 0;
             if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
+                self.publishCaptureLatency();
                 return;
             }
             // The server hands out whole frames; a stray remainder is dropped.
@@ -174,19 +175,6 @@ struct SessionCallbacks {
             1, std::memory_order_relaxed);
     }
 
-    // Runs once on the session's thread. Audio wake-ups must not queue behind ordinary work on
-    // a loaded machine; where the system refuses, the thread stays as it was.
-    static void makeRealtime(pa_mainloop_api* /*api*/, void* userdata) {
-        auto& self = *static_cast<DeviceIOSession*>(userdata);
-        sched_param parameters{};
-        parameters.sched_priority = self.plan_.realtimePriority;
-        if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &parameters) == 0) {
-            self.counters_.realtimeThreads.fetch_add(1, std::memory_order_relaxed);
-        } else {
-            self.counters_.ordinaryThreads.fetch_add(1, std::memory_order_relaxed);
-        }
-    }
-
     static void detach(pa_stream* stream) {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_read_callback(stream, nullptr, nullptr);
@@ -227,9 +215,10 @@ struct SessionCallbacks {
 };
 
 OSStatus DeviceIOSession::open(const DeviceIOPlan& plan, DeviceIOClient& client,
-                               IOCounters& counters, std::unique_ptr<DeviceIOSession>& session) {
-    std::unique_ptr<DeviceIOSession> opened(new DeviceIOSession(plan, client, counters));
-    const OSStatus status = opened->connect();
+                               IOCounters& counters, ListenerThread& listeners,
+                               std::unique_ptr<DeviceIOSession>& session) {
+    std::unique_ptr<DeviceIOSession> opened(new DeviceIOSession(plan, client, counters, listeners));
+    const OSStatus status = opened->start();
     if (status == noErr) {
         session = std::move(opened);
     }
@@ -237,24 +226,73 @@ OSStatus DeviceIOSession::open(const DeviceIOPlan& plan, DeviceIOClient& client,
 }
 
 DeviceIOSession::DeviceIOSession(const DeviceIOPlan& plan, DeviceIOClient& client,
-                                 IOCounters& counters)
-    : plan_(plan), client_(client), counters_(counters) {}
+                                 IOCounters& counters, ListenerThread& listeners)
+    : plan_(plan),
+      client_(client),
+      counters_(counters),
+      listeners_(listeners),
+      captureName_(plan.applicationName + " capture"),
+      playbackName_(plan.applicationName + " playback"),
+      stopNotice_{&DeviceIOSession::deliverStop, this},
+      silence_(
+          static_cast<std::size_t>(plan.cycleFrames) * std::max<UInt32>(plan.captureChannels, 1),
+          0.0F) {}
 
 DeviceIOSession::~DeviceIOSession() {
+    // A session that failed to open ends its thread by itself.
+    if (openStatus_ == noErr) {
+        loop_.request(kStopRequest);
+    }
+    loop_.join();
+    // The thread is gone, so the notice is posted no more; it may still be queued or running.
+    listeners_.withdraw(stopNotice_);
+}
+
+OSStatus DeviceIOSession::start() {
+    loop_.start([this] { run(); });
+    opened_.wait(false, std::memory_order_acquire);
+    return openStatus_;
+}
+
+// The session's thread, from the connection to the last stream's end.
+void DeviceIOSession::run() {
+    const OSStatus status = connect();
+    if (status == noErr) {
+        running_ = true;
+        if (plan_.realtimePriority > 0) {
+            makeRealtime();
+        }
+    }
+    openStatus_ = status;
+    opened_.store(true, std::memory_order_release);
+    opened_.notify_one();
+    bool stopAsked = false;
+    while (status == noErr && !stopAsked && loop_.iterate()) {
+        const unsigned requests = loop_.takeRequests();
+        stopAsked = (requests & kStopRequest) != 0U;
+        if ((requests & kResumeRequest) != 0U && !stopAsked && capture_ != nullptr && !closing_) {
+            scheduleResumeReconnect();
+        }
+    }
+    if (status == noErr && !stopAsked) {
+        reportStopped(kAudioHardwareUnspecifiedError);  // the loop itself failed
+    }
     close();
 }
 
+// Audio wake-ups must not queue behind ordinary work on a loaded machine; where the system
+// refuses, the thread stays as it was.
+void DeviceIOSession::makeRealtime() {
+    sched_param parameters{};
+    parameters.sched_priority = plan_.realtimePriority;
+    if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &parameters) == 0) {
+        counters_.realtimeThreads.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        counters_.ordinaryThreads.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 OSStatus DeviceIOSession::connect() {
-    silence_.assign(
-        static_cast<std::size_t>(plan_.cycleFrames) * std::max<UInt32>(plan_.captureChannels, 1),
-        0.0F);
-    MainLoopLock lock(loop_);
-    if (!loop_.start()) {
-        return kAudioHardwareUnspecifiedError;
-    }
-    if (plan_.realtimePriority > 0) {
-        pa_mainloop_api_once(loop_.api(), &SessionCallbacks::makeRealtime, this);
-    }
     context_ = pa_context_new(loop_.api(), plan_.applicationName.c_str());
     if (context_ == nullptr) {
         return kAudioHardwareUnspecifiedError;
@@ -263,7 +301,7 @@ OSStatus DeviceIOSession::connect() {
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         return kAudioHardwareNotRunningError;
     }
-    const bool ready = loop_.waitUntil(
+    const bool ready = loop_.iterateUntil(
         [&] {
             const auto state = pa_context_get_state(context_);
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
@@ -290,7 +328,8 @@ OSStatus DeviceIOSession::connect() {
     auto settled = [](pa_stream* stream) {
         return stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_CREATING;
     };
-    loop_.waitUntil([&] { return settled(capture_) && settled(playback_); }, plan_.connectTimeout);
+    loop_.iterateUntil([&] { return settled(capture_) && settled(playback_); },
+                       plan_.connectTimeout);
     for (pa_stream* stream : {capture_, playback_}) {
         if (stream != nullptr && pa_stream_get_state(stream) != PA_STREAM_READY) {
             const pa_stream_state_t state = pa_stream_get_state(stream);
@@ -308,8 +347,7 @@ OSStatus DeviceIOSession::connectCapture() {
                           map)) {
         return kAudioDeviceUnsupportedFormatError;
     }
-    const std::string name = plan_.applicationName + " capture";
-    capture_ = pa_stream_new(context_, name.c_str(), &sampleFormat, &map);
+    capture_ = pa_stream_new(context_, captureName_.c_str(), &sampleFormat, &map);
     if (capture_ == nullptr) {
         return statusForError(pa_context_errno(context_));
     }
@@ -337,8 +375,7 @@ OSStatus DeviceIOSession::connectPlayback() {
                           map)) {
         return kAudioDeviceUnsupportedFormatError;
     }
-    const std::string name = plan_.applicationName + " playback";
-    playback_ = pa_stream_new(context_, name.c_str(), &sampleFormat, &map);
+    playback_ = pa_stream_new(context_, playbackName_.c_str(), &sampleFormat, &map);
     if (playback_ == nullptr) {
         return statusForError(pa_context_errno(context_));
     }
@@ -355,17 +392,13 @@ OSStatus DeviceIOSession::connectPlayback() {
                                    nullptr, nullptr) < 0) {
         return statusForError(pa_context_errno(context_));
     }
-    struct timeval when {};
-    pa_timeval_add(pa_gettimeofday(&when), steadyCheckMicros(plan_.playbackShrinkAfterSeconds));
-    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::steadyCheck, this);
+    startTimer(loop_.api(), steadyCheckMicros(plan_.playbackShrinkAfterSeconds),
+               &SessionCallbacks::steadyCheck, this);
     return noErr;
 }
 
 void DeviceIOSession::captureSourceResumed() {
-    MainLoopLock lock(loop_);
-    if (capture_ != nullptr && !closing_) {
-        scheduleResumeReconnect();
-    }
+    loop_.request(kResumeRequest);
 }
 
 void DeviceIOSession::scheduleResumeReconnect() {
@@ -375,9 +408,7 @@ void DeviceIOSession::scheduleResumeReconnect() {
         return;
     }
     resumeReconnectPending_ = true;
-    struct timeval when {};
-    pa_timeval_add(pa_gettimeofday(&when), kResumeSettleMicros);
-    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::reconnectCapture, this);
+    startTimer(loop_.api(), kResumeSettleMicros, &SessionCallbacks::reconnectCapture, this);
     resumeReconnects_ = 0;
 }
 
@@ -397,9 +428,7 @@ void DeviceIOSession::captureDeafnessCheck() {
 }
 
 void DeviceIOSession::scheduleDeafnessCheck() {
-    struct timeval when {};
-    pa_timeval_add(pa_gettimeofday(&when), kDeafnessCheckMicros);
-    loop_.api()->time_new(loop_.api(), &when, &SessionCallbacks::deafnessCheck, this);
+    startTimer(loop_.api(), kDeafnessCheckMicros, &SessionCallbacks::deafnessCheck, this);
 }
 
 void DeviceIOSession::reconnectCapture() {
@@ -466,34 +495,43 @@ void DeviceIOSession::setPlaybackCycles(UInt32 cycles) {
     }
 }
 
+// On the session's thread, which runs the loop no more after this: timers still set go with
+// the loop.
 void DeviceIOSession::close() {
-    {
-        MainLoopLock lock(loop_);
-        closing_ = true;
-        for (pa_stream** stream : {&capture_, &playback_}) {
-            if (*stream != nullptr) {
-                SessionCallbacks::detach(*stream);
-                pa_stream_disconnect(*stream);
-                pa_stream_unref(*stream);
-                *stream = nullptr;
-            }
-        }
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_set_subscribe_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
+    closing_ = true;
+    for (pa_stream** stream : {&capture_, &playback_}) {
+        if (*stream != nullptr) {
+            SessionCallbacks::detach(*stream);
+            pa_stream_disconnect(*stream);
+            pa_stream_unref(*stream);
+            *stream = nullptr;
         }
     }
-    loop_.stop();
+    if (context_ != nullptr) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
 }
 
+// The client is told on the listener thread: it announces the unit's run state, and its
+// listeners may lock, allocate and log.
 void DeviceIOSession::reportStopped(OSStatus reason) {
-    if (!stopReported_.exchange(true)) {
-        counters_.killedStreams.fetch_add(1, std::memory_order_relaxed);
-        client_.deviceIODidStop(reason);
+    if (stopReported_.exchange(true)) {
+        return;
     }
+    counters_.killedStreams.fetch_add(1, std::memory_order_relaxed);
+    if (running_) {
+        stopReason_.store(reason, std::memory_order_relaxed);  // published by the post
+        listeners_.postNotice(stopNotice_);
+    }
+}
+
+void DeviceIOSession::deliverStop(void* session) {
+    auto& self = *static_cast<DeviceIOSession*>(session);
+    self.client_.deviceIODidStop(self.stopReason_.load(std::memory_order_relaxed));
 }
 
 void DeviceIOSession::noteCallbackFrames(UInt32 frames) {
@@ -578,33 +616,64 @@ void DeviceIOSession::fillPlayback(std::size_t bytes) {
         counters_.framesPlayed.fetch_add(chunk, std::memory_order_relaxed);
         frames -= chunk;
     }
+    publishPlaybackLatency();
 }
 
-StreamLatency DeviceIOSession::latency() {
-    MainLoopLock lock(loop_);
-    StreamLatency result;
-    result.valid = true;
-    auto seconds = [&](pa_stream* stream, double& out) {
-        pa_usec_t micros = 0;
-        int negative = 0;
-        if (stream == nullptr) {
-            return;
-        }
-        if (pa_stream_get_latency(stream, &micros, &negative) < 0) {
-            result.valid = false;
-            return;
-        }
-        out = (negative != 0 ? -1.0 : 1.0) * static_cast<double>(micros) / 1e6;
-    };
-    seconds(capture_, result.captureSeconds);
-    seconds(playback_, result.playbackSeconds);
-    if (playback_ != nullptr) {
-        if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(playback_)) {
-            result.playbackTargetSeconds =
-                static_cast<double>(granted->tlength) /
-                (static_cast<double>(plan_.playbackChannels * sizeof(float)) * plan_.sampleRate);
-        }
+namespace {
+
+// A stream's latency as the server library reckons it now; false before it has timing data.
+bool readLatency(pa_stream* stream, double& seconds, std::uint64_t& readAt) {
+    pa_usec_t micros = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(stream, &micros, &negative) < 0) {
+        return false;
     }
+    seconds = (negative != 0 ? -1.0 : 1.0) * static_cast<double>(micros) / 1e6;
+    readAt = pa_rtclock_now();
+    return true;
+}
+
+}  // namespace
+
+// After each call of a stream, so a reader's figure is never more than one cycle old.
+void DeviceIOSession::publishCaptureLatency() {
+    if (capture_ == nullptr) {
+        return;
+    }
+    std::uint64_t readAt = 0;
+    latest_.captureValid = readLatency(capture_, latest_.captureSeconds, readAt);
+    publishedLatency_.store(latest_);
+}
+
+void DeviceIOSession::publishPlaybackLatency() {
+    if (playback_ == nullptr) {
+        return;
+    }
+    latest_.playbackValid = readLatency(playback_, latest_.playbackSeconds, latest_.playbackReadAt);
+    if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(playback_)) {
+        latest_.playbackTargetSeconds =
+            static_cast<double>(granted->tlength) /
+            (static_cast<double>(plan_.playbackChannels * sizeof(float)) * plan_.sampleRate);
+    }
+    publishedLatency_.store(latest_);
+}
+
+// Between two calls of the playback stream the server plays out its buffer, one second a
+// second, as the library's own interpolation has it. A record stream's figure is its last: a
+// PulseAudio monitor hands its audio over in bursts, and the library does not count on between.
+StreamLatency DeviceIOSession::latency() const {
+    const LatencyReading reading = publishedLatency_.load();
+    const auto now = static_cast<double>(pa_rtclock_now());
+    StreamLatency result;
+    result.valid = (!captures() || reading.captureValid) && (!plays() || reading.playbackValid);
+    if (reading.captureValid) {
+        result.captureSeconds = reading.captureSeconds;
+    }
+    if (reading.playbackValid) {
+        result.playbackSeconds =
+            reading.playbackSeconds - (now - static_cast<double>(reading.playbackReadAt)) / 1e6;
+    }
+    result.playbackTargetSeconds = reading.playbackTargetSeconds;
     return result;
 }
 

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "platform/hal/AudioHardwareBackend.h"
+#include "platform/hal/ListenerThread.h"
+#include "platform/hal/SeqlockValue.h"
 #include "platform/hal/pulse/IOCounters.h"
-#include "platform/hal/pulse/ThreadedMainLoop.h"
+#include "platform/hal/pulse/SessionLoop.h"
 
 struct pa_context;
 struct pa_stream;
@@ -49,11 +51,19 @@ struct StreamLatency {
 // playback stream names its sink and may not be moved: were the sink to go, the server would
 // otherwise carry our output to the default sink, which may be the virtual device we capture,
 // and feed it back. Both streams are killed instead, and the client hears of it once.
+//
+// The thread is real-time, so it waits on nobody: it alone touches its main loop, connection
+// and streams (SessionLoop). Other threads ask it for things through lock-free requests, read
+// what it publishes (counters, latency, whether it was killed) from atomics, and the client
+// hears of a kill on the backend's listener thread, which the session hands the news to
+// without waiting.
 class DeviceIOSession {
   public:
-    // noErr and a running session, or a status and nothing.
+    // noErr and a running session, or a status and nothing. Waits for the session's thread to
+    // connect. A stream the server ends while the session connects makes the open fail; the
+    // client is not told of it.
     static OSStatus open(const DeviceIOPlan& plan, DeviceIOClient& client, IOCounters& counters,
-                         std::unique_ptr<DeviceIOSession>& session);
+                         ListenerThread& listeners, std::unique_ptr<DeviceIOSession>& session);
     // When this returns, the client is not called any more. Not from the client's callbacks.
     ~DeviceIOSession();
     DeviceIOSession(const DeviceIOSession&) = delete;
@@ -64,18 +74,37 @@ class DeviceIOSession {
     [[nodiscard]] bool wasKilled() const { return stopReported_.load(); }
     [[nodiscard]] bool captures() const { return !plan_.captureSource.empty(); }
     [[nodiscard]] bool plays() const { return !plan_.playbackSink.empty(); }
-    StreamLatency latency();
+    // Any thread, without waiting for the session's: what its thread last read of the streams'
+    // latency, the playback figure carried forward to now.
+    [[nodiscard]] StreamLatency latency() const;
     // PipeWire's PulseAudio server resumes a suspended source without feeding a record stream
     // that lived across the suspend again: it gets silence for good, while a new stream on the
     // same source hears it. So the capture stream is made again, on the session's thread. One
     // made too soon after the resume can be as deaf as the old one, and how soon is too soon
     // depends on the server's load: for a few seconds, a stream that has heard nothing but
     // exact zeros for half a second is made once more (a gap in silence is inaudible).
+    // Any thread; only asks the session's thread.
     void captureSourceResumed();
     [[nodiscard]] const std::string& captureSource() const { return plan_.captureSource; }
 
   private:
-    DeviceIOSession(const DeviceIOPlan& plan, DeviceIOClient& client, IOCounters& counters);
+    // The session's thread's last latency readings; the playback one with the server library's
+    // clock (microseconds) when it was taken.
+    struct LatencyReading {
+        bool captureValid = false;
+        bool playbackValid = false;
+        double captureSeconds = 0.0;
+        double playbackSeconds = 0.0;
+        double playbackTargetSeconds = 0.0;
+        std::uint64_t playbackReadAt = 0;
+    };
+    enum Request : unsigned { kStopRequest = 1U, kResumeRequest = 2U };
+
+    DeviceIOSession(const DeviceIOPlan& plan, DeviceIOClient& client, IOCounters& counters,
+                    ListenerThread& listeners);
+    OSStatus start();
+    void run();
+    void makeRealtime();
     OSStatus connect();
     OSStatus connectCapture();
     OSStatus connectPlayback();
@@ -88,24 +117,41 @@ class DeviceIOSession {
     void setPlaybackCycles(UInt32 cycles);
     void close();
     void reportStopped(OSStatus reason);
+    static void deliverStop(void* session);
     void deliverCapture(const float* samples, UInt32 frames);
     void deliverSilence(UInt32 frames);
     void fillPlayback(std::size_t bytes);
     void noteCallbackFrames(UInt32 frames);
     void noteCallGap(std::uint64_t& lastCallMicros, std::atomic<std::uint64_t>& longest,
                      std::atomic<std::uint64_t>& late) const;
+    void publishCaptureLatency();
+    void publishPlaybackLatency();
 
     friend struct SessionCallbacks;
 
     DeviceIOPlan plan_;
     DeviceIOClient& client_;
     IOCounters& counters_;
-    ThreadedMainLoop loop_;
+    ListenerThread& listeners_;
+    SessionLoop loop_;
+    const std::string captureName_;
+    const std::string playbackName_;
+
+    // The opener waits for `opened_`; the status is written before it is raised.
+    OSStatus openStatus_ = noErr;
+    std::atomic<bool> opened_{false};
+
+    // The rest belongs to the session's thread, but for the atomics and the published latency.
     pa_context* context_ = nullptr;
     pa_stream* capture_ = nullptr;
     pa_stream* playback_ = nullptr;
+    bool running_ = false;  // connected, and the opener told
     bool closing_ = false;
     std::atomic<bool> stopReported_{false};
+    std::atomic<OSStatus> stopReason_{noErr};
+    ListenerThread::Notice stopNotice_;
+    LatencyReading latest_;
+    SeqlockValue<LatencyReading> publishedLatency_;
     // After a resume, on the session's thread: reconnections made, and what the stream
     // delivered since the first: frames in all, and frames since the last one not silent.
     bool resumeReconnectPending_ = false;

@@ -167,7 +167,8 @@ OSStatus PulseAudioBackend::startDeviceIO(AudioDeviceID device, DeviceIOClient& 
         return kAudioHardwareIllegalOperationError;
     }
     std::unique_ptr<DeviceIOSession> session;
-    const OSStatus status = DeviceIOSession::open(plan, client, counters_, session);
+    const OSStatus status =
+        DeviceIOSession::open(plan, client, counters_, listenerThread(), session);
     if (status == noErr) {
         sessions_.emplace(key, std::move(session));
     }

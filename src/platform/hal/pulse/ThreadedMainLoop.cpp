@@ -1,9 +1,10 @@
 #include "platform/hal/pulse/ThreadedMainLoop.h"
 
 #include <pulse/thread-mainloop.h>
-#include <pulse/timeval.h>
 
 #include <stdexcept>
+
+#include "platform/hal/pulse/LoopTimer.h"
 
 namespace brimo::hal::pulse {
 
@@ -72,16 +73,11 @@ bool ThreadedMainLoop::waitUntil(const std::function<bool()>& done,
         return true;
     }
     Deadline deadline{loop_, false};
-    struct timeval when {};
-    const auto micros = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
-    pa_timeval_add(pa_gettimeofday(&when), micros);
-    pa_mainloop_api* loopApi = api();
-    pa_time_event* event = loopApi->time_new(loopApi, &when, deadlinePassed, &deadline);
+    pa_time_event* event = startTimer(api(), timeout, deadlinePassed, &deadline);
     while (!done() && !deadline.passed) {
         pa_threaded_mainloop_wait(loop_);
     }
-    loopApi->time_free(event);
+    api()->time_free(event);
     return done();
 }
 

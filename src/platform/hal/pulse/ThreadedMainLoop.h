@@ -9,7 +9,8 @@ struct pa_mainloop_api;
 namespace brimo::hal::pulse {
 
 // A libpulse threaded main loop: one thread on which every callback of the connections and
-// streams made on it runs, with the loop's lock held.
+// streams made on it runs, with the loop's lock held. The control connection's: a real-time
+// thread must not share a lock with others, so device I/O runs on SessionLoop instead.
 class ThreadedMainLoop {
   public:
     ThreadedMainLoop();
